@@ -1,0 +1,50 @@
+// A small option parser for vantry-cli commands: "--name value" pairs and bare flags.
+#pragma once
+
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vantry::cli {
+
+// A bad command line; main prints "vantry-cli <command>: <message>" and exits 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A failure while running; main prints "vantry-cli <command>: <message>" and exits 1.
+class CommandError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class Args {
+public:
+    // valueOptions take one value ("--out FILE"); flags take none ("--mirror").
+    // Unknown options, missing values and repeated options are usage errors.
+    Args(const std::vector<std::string>& args, std::set<std::string> valueOptions, std::set<std::string> flags = {});
+
+    bool helpRequested() const { return help_; }
+    bool has(const std::string& name) const;
+    bool flag(const std::string& name) const { return has(name); }
+    std::optional<std::string> value(const std::string& name) const;
+    std::string required(const std::string& name) const;
+    const std::vector<std::string>& positional() const { return positional_; }
+
+    // Typed readers: a malformed value is a usage error naming the option.
+    double number(const std::string& name, double fallback) const;
+    int integer(const std::string& name, int fallback) const;
+    // "WxH", both positive.
+    std::pair<int, int> size(const std::string& name, std::pair<int, int> fallback) const;
+
+private:
+    std::vector<std::pair<std::string, std::string>> values_;
+    std::set<std::string> flags_;
+    std::vector<std::string> positional_;
+    bool help_ = false;
+};
+
+}  // namespace vantry::cli

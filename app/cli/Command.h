@@ -1,0 +1,27 @@
+// Sub-command registry of vantry-cli. Each command lives in its own cmd_*.cpp
+// file in this folder and registers itself with a static CommandRegistrar;
+// a cmd_*.cmake file beside it names the libraries it links.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace vantry::cli {
+
+struct Command {
+    std::string name;     // e.g. "export"
+    std::string summary;  // one line for the overview
+    std::string usage;    // the full --help text
+    // Receives the arguments after the command name; returns the exit code.
+    std::function<int(const std::vector<std::string>& args)> run;
+};
+
+void registerCommand(Command command);
+const std::vector<Command>& commands();
+
+struct CommandRegistrar {
+    explicit CommandRegistrar(Command command) { registerCommand(std::move(command)); }
+};
+
+}  // namespace vantry::cli

@@ -1,0 +1,68 @@
+// vantry-cli: headless access to the studio and the feature library.
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/cli/Args.h"
+#include "app/cli/Command.h"
+
+namespace vantry::cli {
+
+namespace {
+std::vector<Command>& registry() {
+    static std::vector<Command> r;
+    return r;
+}
+}  // namespace
+
+void registerCommand(Command command) { registry().push_back(std::move(command)); }
+const std::vector<Command>& commands() { return registry(); }
+
+}  // namespace vantry::cli
+
+namespace {
+
+void printOverview(std::FILE* out) {
+    auto cmds = vantry::cli::commands();
+    std::sort(cmds.begin(), cmds.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
+    std::fprintf(out, "Usage: vantry-cli <command> [options]\n\nCommands:\n");
+    for (const auto& c : cmds) std::fprintf(out, "  %-18s %s\n", c.name.c_str(), c.summary.c_str());
+    std::fprintf(out, "\nRun 'vantry-cli <command> --help' for a command's options.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        printOverview(stderr);
+        return 2;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        printOverview(stdout);
+        return 0;
+    }
+    const auto& cmds = vantry::cli::commands();
+    const auto it = std::find_if(cmds.begin(), cmds.end(), [&](const auto& c) { return c.name == name; });
+    if (it == cmds.end()) {
+        std::fprintf(stderr, "vantry-cli: unknown command '%s' (see vantry-cli --help)\n", name.c_str());
+        return 2;
+    }
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+        std::find(args.begin(), args.end(), "-h") != args.end()) {
+        std::fprintf(stdout, "%s\n", it->usage.c_str());
+        return 0;
+    }
+    try {
+        return it->run(args);
+    } catch (const vantry::cli::UsageError& e) {
+        std::fprintf(stderr, "vantry-cli %s: %s\n", name.c_str(), e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vantry-cli %s: %s\n", name.c_str(), e.what());
+        return 1;
+    }
+}
