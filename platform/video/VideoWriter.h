@@ -17,7 +17,7 @@
 namespace vantry::platform {
 
 class VideoWriterError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -47,7 +47,7 @@ struct VideoFrameMemory {
 };
 
 class VideoWriter {
-public:
+  public:
     // Opens `path` for writing (an existing file is overwritten) and prepares the
     // encoder. Width and height must be even and positive, fps positive, bit rate
     // positive. Throws VideoWriterError.
@@ -76,7 +76,7 @@ public:
     bool finished() const;
     std::int64_t framesWritten() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
