@@ -112,6 +112,10 @@ class VantryMetalEngine {
     std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
                                     const std::filesystem::path& url, const ExportProgress& progress = {});
 
+    // Replaces the absolute clock (seconds) of the live frame timing, and restarts the
+    // frame and frame-rate timing from its current value. Empty restores the wall clock.
+    void setClockForTesting(std::function<double()> now);
+
     struct Impl;
 
   private:
