@@ -1,5 +1,5 @@
 // The engine's camera rig, aspect rules, live clock, frame-rate reports, wall image
-// loading, offscreen frames and use from two threads at once.
+// loading and offscreen frames.
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
@@ -16,6 +16,7 @@
 #include "studio/gpu/StudioCamera.h"
 #include "studio/gpu/VantryMetalEngine.h"
 #include "studio/gpu/WallImageLoader.h"
+#include "tests/studio/gpu/LiveSurfaceFixture.h"
 #include "tests/studio/gpu/StudioReference.h"
 
 namespace vantry {
@@ -212,54 +213,6 @@ TEST_F(EngineTest, NonImageFileKeepsTheWallAndItsName) {
     EXPECT_EQ(before, engine_->renderOffscreenBGRA(96, 54, 1.0f));
 }
 
-// Live frames into a framebuffer of a context the test owns, as a window's render
-// thread would hand them over.
-class LiveFrameTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        engine_ = VantryMetalEngine::create();
-        ASSERT_NE(engine_, nullptr);
-        context_ = platform::gl::EglOffscreenContext::create();
-        ASSERT_NE(context_, nullptr);
-        ASSERT_TRUE(context_->makeCurrent());
-        glGenRenderbuffers(1, &color_);
-        glBindRenderbuffer(GL_RENDERBUFFER, color_);
-        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kW, kH);
-        glGenFramebuffers(1, &fbo_);
-        glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
-        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
-        ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), GLenum(GL_FRAMEBUFFER_COMPLETE));
-        glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        engine_->setClockForTesting([this] { return now_; });
-        platform::drainMainQueue();
-    }
-    void TearDown() override {
-        if (engine_) engine_->releaseContextResources(context_.get());
-        if (fbo_ != 0) glDeleteFramebuffers(1, &fbo_);
-        if (color_ != 0) glDeleteRenderbuffers(1, &color_);
-        if (context_) context_->doneCurrent();
-        platform::drainMainQueue();
-    }
-    StageRenderSurface surface() {
-        StageRenderSurface s;
-        s.width = kW;
-        s.height = kH;
-        s.framebuffer = fbo_;
-        s.contextKey = context_.get();
-        s.present = [this] { ++presented_; };
-        return s;
-    }
-
-    static constexpr int kW = 160;
-    static constexpr int kH = 90;
-    double now_ = 1000.0;
-    int presented_ = 0;
-    std::unique_ptr<VantryMetalEngine> engine_;
-    std::unique_ptr<platform::gl::EglOffscreenContext> context_;
-    GLuint fbo_ = 0;
-    GLuint color_ = 0;
-};
-
 TEST_F(LiveFrameTest, ClockAdvancesByTheClampedFrameTime) {
     now_ += 2.0;  // a two-second stall
     engine_->drawInSurface(surface());
@@ -343,41 +296,6 @@ TEST_F(LiveFrameTest, FirstReportCountsFramesSinceConstructionNotSinceTheFirstFr
     platform::drainMainQueue();
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_NEAR(reports[0], 1.0 / 0.6, 1e-9);
-}
-
-// An export-like thread renders offscreen frames while the main thread changes
-// every parameter, loads sets and images and draws live frames.
-TEST_F(LiveFrameTest, ExportThreadAndMainThreadShareOneEngine) {
-    QImage img(100, 60, QImage::Format_RGB32);
-    img.fill(Qt::yellow);
-    const auto path = std::filesystem::current_path() / "engine_test_concurrent.png";
-    ASSERT_TRUE(img.save(QString::fromStdString(path.string())));
-
-    std::atomic<bool> done{false};
-    std::atomic<int> rendered{0};
-    std::thread exporter([&] {
-        for (int n = 0; n < 12; ++n) {
-            if (engine_->renderOffscreenBGRA(64, 36, float(n) / 30.0f)) rendered.fetch_add(1);
-        }
-        done = true;
-    });
-    int i = 0;
-    while (!done) {
-        engine_->setCameraAngle(*BroadcastCameraAngle::fromRawValue(i % 4));
-        engine_->setKeyLightGain(0.5f + float(i % 3));
-        engine_->setNeonAccentGain(float(i % 2));
-        engine_->setLedWallBrightness(1.0f);
-        engine_->loadSet(BroadcastStudioSet::allCases()[std::size_t(i % 4)]);
-        if (i % 5 == 0) {
-            EXPECT_TRUE(engine_->loadLEDWallImage(path));
-        }
-        now_ += 0.016;
-        engine_->drawInSurface(surface());
-        ++i;
-    }
-    exporter.join();
-    EXPECT_EQ(rendered.load(), 12);
-    EXPECT_GT(i, 0);
 }
 
 }  // namespace
