@@ -64,6 +64,7 @@ void BM_Baseline_ClearResolve(benchmark::State& state) {
 }
 BENCHMARK(BM_Baseline_ClearResolve)
     ->Args({1920, 1080, 1})
+    ->Args({1920, 1080, 0})
     ->Args({1180, 740, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
