@@ -18,7 +18,18 @@ namespace vantry::platform {
 
 class VideoWriterError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    enum class Kind {
+        Settings,  // a setting out of range
+        Encoder,   // the H.264 encoder or its stream could not be set up or failed
+        File,      // the file could not be created, written or closed
+        Usage,     // calls out of order (frame numbers, append after finish)
+    };
+    explicit VideoWriterError(const std::string& message, Kind kind = Kind::File)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+  private:
+    Kind kind_;
 };
 
 struct VideoWriterSettings {
