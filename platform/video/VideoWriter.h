@@ -49,7 +49,8 @@ struct VideoWriterSettings {
 
 // The writer's own frame memory, BGRA, rows top to bottom. `stride` is at least
 // width * 4 and a multiple of 64; the memory stays valid until finish() or
-// destruction. A QImage may wrap it directly (Format_ARGB32_Premultiplied).
+// destruction, and keeps the last frame's pixels until they are overwritten.
+// A QImage may wrap it directly (Format_ARGB32_Premultiplied).
 struct VideoFrameMemory {
     std::uint8_t* data = nullptr;
     int width = 0;
