@@ -109,7 +109,7 @@ const vantry::cli::CommandRegistrar kClip(
      "  --badge B        stat badge at the bottom (required)\n"
      "  --image FILE     still image shown with a slow push-in (PNG, JPEG, ...);\n"
      "                   without it a drawn placeholder scene is animated\n"
-     "  --seconds S      length in seconds (default 3; at least one second of frames is written)\n"
+     "  --seconds S      length in seconds, at most 3600 (default 3; at least 30 frames are written)\n"
      "  --fps N          frames per second, positive (default 30)\n"
      "  --out FILE.mp4   destination; an existing file is replaced. Default: the CorvellaClips\n"
      "                   folder in your videos folder, named TITLE_Highlight_UNIXTIME.mp4\n"
