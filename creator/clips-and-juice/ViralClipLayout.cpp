@@ -39,6 +39,9 @@ Rect imageRect(double p, const Shake& shake, double imageWidth, double imageHeig
 std::string defaultClipFileName(const std::string& gameTitle, std::int64_t unixSeconds) {
     std::string name = gameTitle;
     std::replace(name.begin(), name.end(), ' ', '_');
+    // A title is not a path: a slash (or NUL) would lead the file out of the clips folder.
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::replace(name.begin(), name.end(), '\0', '_');
     return name + "_Highlight_" + std::to_string(unixSeconds) + ".mp4";
 }
 

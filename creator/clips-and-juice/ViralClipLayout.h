@@ -40,6 +40,8 @@ struct Rect {
 Rect imageRect(double p, const Shake& shake, double imageWidth, double imageHeight);
 
 // gameTitle with spaces as underscores + "_Highlight_" + seconds + ".mp4".
+// Slashes and NUL characters become underscores too, so the name stays one
+// file inside the clips folder whatever the title.
 std::string defaultClipFileName(const std::string& gameTitle, std::int64_t unixSeconds);
 
 }  // namespace vantry::creator::viralclip

@@ -79,3 +79,8 @@ TEST(ViralClipLayout, DefaultNameReplacesEverySpaceAndKeepsTheCase) {
               "Neon_Raid__Night_Highlight_1700000000.mp4");
     EXPECT_EQ(defaultClipFileName("solo", 0), "solo_Highlight_0.mp4");
 }
+
+TEST(ViralClipLayout, DefaultNameNeverLeavesTheClipsFolder) {
+    EXPECT_EQ(defaultClipFileName("../../etc/x", 5), ".._.._etc_x_Highlight_5.mp4");
+    EXPECT_EQ(defaultClipFileName(std::string("a\0b", 3), 5), "a_b_Highlight_5.mp4");
+}
