@@ -2,6 +2,7 @@
 #include <unistd.h>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageReader>
 #include <QString>
 #include <cstdio>
 #include <cstdlib>
@@ -81,7 +82,9 @@ int runClip(const std::vector<std::string>& args) {
     const auto app = ensureGuiApplication();
     std::optional<QImage> image;
     if (auto path = parsed.value("image")) {
-        QImage loaded(QString::fromStdString(*path));
+        QImageReader reader(QString::fromStdString(*path));
+        reader.setAutoTransform(true);  // photos stand upright as their EXIF orientation says
+        QImage loaded = reader.read();
         if (loaded.isNull()) throw CommandError("cannot read image '" + *path + "'");
         image = std::move(loaded);
     }
