@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <cctype>
 #include <string>
 
 #include "creator/ugc/RaidMapRecord.h"
@@ -156,5 +156,13 @@ TEST(RaidMapRecordJson, EncodingRefusesValuesJsonCannotHold) {
 }
 
 TEST(RaidMapRecordJson, TimestampIsUtcToTheSecond) {
-    EXPECT_TRUE(std::regex_match(currentISOTimestamp(), std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)")));
+    const std::string stamp = currentISOTimestamp();
+    const std::string shape = "dddd-dd-ddTdd:dd:ddZ";
+    ASSERT_EQ(stamp.size(), shape.size()) << stamp;
+    for (std::size_t i = 0; i < shape.size(); ++i) {
+        if (shape[i] == 'd')
+            EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(stamp[i]))) << stamp;
+        else
+            EXPECT_EQ(stamp[i], shape[i]) << stamp;
+    }
 }
