@@ -85,7 +85,9 @@ std::optional<OruCoopPlayerStatePacketV1170> OruCoopPlayerStatePacketV1170::deco
     while (len < callsignBytes && p[32 + len] != 0) ++len;
     std::u32string name = utf8::decodeLenient(std::span<const std::uint8_t>(p + 32, len));
     if (name.empty()) name = U"OPERATOR";
-    if (name.size() > callsignCharacters) name.resize(callsignCharacters);
+    std::size_t end = 0;
+    utf8::characterCount(name, callsignCharacters, &end);
+    name.resize(end);
     packet.callsign16 = utf8::encode(name);
     return packet;
 }

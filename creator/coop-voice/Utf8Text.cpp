@@ -84,10 +84,57 @@ std::string encode(std::u32string_view scalars) {
     return out;
 }
 
+namespace {
+
+bool isRegionalIndicator(char32_t c) {
+    return c >= 0x1F1E6 && c <= 0x1F1FF;
+}
+
+// Scalars that never start a character of their own: combining marks, joiners,
+// variation selectors and emoji modifiers.
+bool extendsPrevious(char32_t c) {
+    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x0483 && c <= 0x0489) || (c >= 0x0591 && c <= 0x05BD) ||
+           (c >= 0x0610 && c <= 0x061A) || (c >= 0x064B && c <= 0x065F) || (c >= 0x0900 && c <= 0x0903) ||
+           (c >= 0x093A && c <= 0x094F) || (c >= 0x0E31 && c <= 0x0E3A && c != 0x0E32 && c != 0x0E33) ||
+           (c >= 0x0E47 && c <= 0x0E4E) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF) ||
+           c == 0x200C || c == 0x200D || (c >= 0x20D0 && c <= 0x20FF) || (c >= 0x302A && c <= 0x302F) ||
+           c == 0x3099 || c == 0x309A || (c >= 0xFE00 && c <= 0xFE0F) || (c >= 0xFE20 && c <= 0xFE2F) ||
+           (c >= 0x1F3FB && c <= 0x1F3FF) || (c >= 0xE0020 && c <= 0xE007F) || (c >= 0xE0100 && c <= 0xE01EF);
+}
+
+}  // namespace
+
+std::size_t characterCount(std::u32string_view scalars, std::size_t stopAfter, std::size_t* endOfLast) {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    bool pendingRegional = false;  // an unpaired flag letter starts the current character
+    while (i < scalars.size()) {
+        const char32_t c = scalars[i];
+        bool joins = false;
+        if (i > 0) {
+            const char32_t prev = scalars[i - 1];
+            joins = extendsPrevious(c) || prev == 0x200D || (prev == U'\r' && c == U'\n') ||
+                    (pendingRegional && isRegionalIndicator(c));
+        }
+        if (!joins) {
+            if (count == stopAfter) break;
+            ++count;
+            pendingRegional = isRegionalIndicator(c);
+        } else if (isRegionalIndicator(c)) {
+            pendingRegional = false;  // the pair is complete
+        }
+        ++i;
+    }
+    if (endOfLast) *endOfLast = i;
+    return count;
+}
+
 std::string prefixCharacters(std::string_view text, std::size_t maxCharacters) {
     std::u32string scalars = decodeLenient(
         std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
-    if (scalars.size() > maxCharacters) scalars.resize(maxCharacters);
+    std::size_t end = 0;
+    characterCount(scalars, maxCharacters, &end);
+    scalars.resize(end);
     return encode(scalars);
 }
 

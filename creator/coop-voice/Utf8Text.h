@@ -1,5 +1,5 @@
 // Small UTF-8 helpers for callsigns: lenient decoding with U+FFFD for broken
-// sequences, and cutting a text to a number of characters (Unicode scalars).
+// sequences, and cutting a text to a number of user-perceived characters.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,15 @@ std::u32string decodeLenient(std::span<const std::uint8_t> bytes);
 
 std::string encode(std::u32string_view scalars);
 
-// The first maxCharacters characters of text (broken sequences already replaced).
+// Counts user-perceived characters, stopping once stopAfter are complete; *endOfLast
+// receives the index just past them. A character is a base scalar with what
+// attaches to it: combining marks, variation selectors, emoji modifiers, scalars
+// joined by U+200D, a CR LF pair, or a pair of regional indicators (a flag). This
+// covers callsigns well; it is not the full Unicode segmentation algorithm.
+std::size_t characterCount(std::u32string_view scalars, std::size_t stopAfter = SIZE_MAX,
+                           std::size_t* endOfLast = nullptr);
+
+// The first maxCharacters characters of text, broken sequences replaced by U+FFFD.
 std::string prefixCharacters(std::string_view text, std::size_t maxCharacters);
 
 }  // namespace vantry::utf8

@@ -87,6 +87,29 @@ TEST(PlayerStatePacket, Callsigns) {
     EXPECT_EQ(decodedCallsign(withCallsign(euros).encodeBinary()), euros.substr(0, 15) + "\xEF\xBF\xBD");
 }
 
+TEST(PlayerStatePacket, CallsignCharactersAreWhatAReaderSees) {
+    // A letter with a combining accent, a flag (two regional indicators) and an
+    // emoji with a skin-tone modifier each count as one character.
+    const std::string accented = "e\xCC\x81";                     // e + U+0301
+    const std::string flag = "\xF0\x9F\x87\xA9\xF0\x9F\x87\xAA";  // DE
+    const std::string wave = "\xF0\x9F\x91\x8B\xF0\x9F\x8F\xBD";  // waving hand, medium skin
+    for (const std::string& c : {accented, flag, wave}) {
+        std::string seventeen;
+        for (int i = 0; i < 17; ++i) seventeen += c;
+        std::string sixteen;
+        for (int i = 0; i < 16; ++i) sixteen += c;
+        EXPECT_EQ(withCallsign(seventeen).callsign16, sixteen);
+    }
+    // A family joined by U+200D is one character; a lone flag letter is one too.
+    const std::string family = "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x91\xA7";  // woman ZWJ girl
+    EXPECT_EQ(withCallsign(family + "ABCDEFGHIJKLMNOPQ").callsign16, family + "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(withCallsign("\xF0\x9F\x87\xA9"
+                           "ABCDEFGHIJKLMNOPQ")
+                  .callsign16,
+              "\xF0\x9F\x87\xA9"
+              "ABCDEFGHIJKLMNO");
+}
+
 TEST(PlayerStatePacket, BrokenCallsignBytesOnTheWire) {
     auto bytes = withCallsign("x").encodeBinary();
     const char* raw =
