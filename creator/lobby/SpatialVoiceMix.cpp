@@ -94,7 +94,8 @@ OruSpatialVoiceMixResultV1020 OruSpatialProximityVoiceDSPV1020::spatializeMonoVo
     std::vector<float> line(L, 0.0f);
     const float wet = std::isfinite(echoWetness) ? echoWetness : 0.0f;
 
-    result.stereoInterleavedPCM.reserve(2 * n);
+    result.stereoInterleavedPCM.resize(2 * n);
+    float* out = result.stereoInterleavedPCM.data();
     float y = 0.0f;
     std::size_t k = 0;
     float sumL = 0.0f, sumR = 0.0f, sumE = 0.0f;
@@ -117,8 +118,8 @@ OruSpatialVoiceMixResultV1020 OruSpatialProximityVoiceDSPV1020::spatializeMonoVo
 
         const float left = clampUnit(leftGain * v);
         const float right = clampUnit(rightGain * v);
-        result.stereoInterleavedPCM.push_back(left);
-        result.stereoInterleavedPCM.push_back(right);
+        out[2 * i] = left;
+        out[2 * i + 1] = right;
         sumL += left * left;
         sumR += right * right;
         sumE += e * e;
