@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <stdexcept>
 
 #include "creator/cinema-music/MusicSynthesis.h"
+#include "creator/cinema-music/WavFile.h"
 
 using namespace vantry::creator;
 using State = OruMusicIntensityStateV950;
@@ -92,4 +94,20 @@ TEST(MusicSynthesis, DeterministicAndStereo) {
     EXPECT_EQ(a.samplesL, b.samplesL);
     EXPECT_EQ(a.samplesR, b.samplesR);
     EXPECT_NE(a.samplesL, a.samplesR);  // the detuned pad spreads the chord
+}
+
+TEST(WavFile, FloatStereoLayout) {
+    const std::vector<float> l{0.5f, -1.0f}, r{0.25f, 0.0f};
+    const auto wav = encodeFloatStereoWav(l, r, 44100);
+    ASSERT_EQ(wav.size(), 58u + 16u);
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(wav[4] | (wav[5] << 8), 58 + 16 - 8);
+    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(wav[20], 3);  // IEEE float
+    EXPECT_EQ(wav[22], 2);  // channels
+    EXPECT_EQ(std::string(wav.begin() + 50, wav.begin() + 54), "data");
+    float second;
+    std::memcpy(&second, wav.data() + 58 + 4, 4);
+    EXPECT_EQ(second, 0.25f);
+    EXPECT_THROW(encodeFloatStereoWav(l, std::vector<float>{1.0f}, 44100), std::invalid_argument);
 }
