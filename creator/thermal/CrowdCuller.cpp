@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace vantry::creator::OruCameraConeCrowdCullerV1300 {
 
@@ -20,10 +19,9 @@ void evaluateCrowdInto(std::span<const CrowdVec2> actorPositions, const std::vec
 
     const float cullDistance = profile.actorCullDistanceMeters;
     scratch.order.resize(n);
-    scratch.sortKey.resize(n);
-    scratch.inCone.resize(n);
 
-    // Pass 1: distance and cone test.
+    // Pass 1: distance of every actor; the in-cone ones are collected in input order.
+    std::size_t inConeCount = 0;
     for (std::size_t i = 0; i < n; ++i) {
         const float dx = actorPositions[i].x - cameraPos.x;
         const float dy = actorPositions[i].y - cameraPos.y;
@@ -38,25 +36,30 @@ void evaluateCrowdInto(std::span<const CrowdVec2> actorPositions, const std::vec
             inCone = fwd.x * (dx / len) + fwd.y * (dy / len) > kConeMinDot;
         }
         out[i].distanceMeters = dist;
-        scratch.inCone[i] = inCone ? 1 : 0;
-        // A NaN distance (non-finite input) sorts last so the ordering stays well defined.
-        scratch.sortKey[i] = std::isnan(dist) ? std::numeric_limits<float>::infinity() : dist;
-        scratch.order[i] = static_cast<std::uint32_t>(i);
+        // A NaN distance never passes the test above, so every collected distance is ordered.
+        if (inCone) scratch.order[inConeCount++] = static_cast<std::uint32_t>(i);
     }
 
-    // Nearest first; equal distances keep input order (the index breaks ties).
-    const float* key = scratch.sortKey.data();
-    std::sort(scratch.order.begin(), scratch.order.end(), [key](std::uint32_t a, std::uint32_t b) {
-        return key[a] < key[b] || (key[a] == key[b] && a < b);
-    });
+    // Only the nearest maxVisibleActors in-cone actors take a slot, so only they need ordering:
+    // nearest first, equal distances in input order (the index breaks ties). The rest keep all flags false.
+    const auto slots = static_cast<std::size_t>(
+        std::clamp<std::int64_t>(profile.maxVisibleActors, 0, static_cast<std::int64_t>(inConeCount)));
+    const OruCrowdCullDecisionV1300* d = out.data();
+    const auto nearer = [d](std::uint32_t a, std::uint32_t b) {
+        return d[a].distanceMeters < d[b].distanceMeters ||
+               (d[a].distanceMeters == d[b].distanceMeters && a < b);
+    };
+    const auto first = scratch.order.begin();
+    std::partial_sort(first, first + static_cast<std::ptrdiff_t>(slots),
+                      first + static_cast<std::ptrdiff_t>(inConeCount), nearer);
 
     // Pass 2: hand out the visible slots and the simulation budgets.
-    std::int64_t visible = 0, cloth = 0, hair = 0;
+    std::int64_t cloth = 0, hair = 0;
     const auto frame = static_cast<std::uint64_t>(frameIndex);
-    for (const std::uint32_t i : scratch.order) {
-        if (!scratch.inCone[i] || visible >= profile.maxVisibleActors) continue;
-        auto& d = out[i];
-        const float dist = d.distanceMeters;
+    for (std::size_t k = 0; k < slots; ++k) {
+        const std::uint32_t i = scratch.order[k];
+        auto& dec = out[i];
+        const float dist = dec.distanceMeters;
         // Two's complement low bits give the same evenness for negative frame indices.
         const std::uint64_t slot = frame + i;
         bool step;
@@ -75,11 +78,10 @@ void evaluateCrowdInto(std::span<const CrowdVec2> actorPositions, const std::vec
             hairOk = dist < kHairBelow && hair < profile.hairSimBudget;
             if (hairOk) ++hair;
         }
-        d.isVisible = true;
-        d.shouldStepAnimationThisFrame = step;
-        d.allowClothSim = clothOk;
-        d.allowHairSim = hairOk;
-        ++visible;
+        dec.isVisible = true;
+        dec.shouldStepAnimationThisFrame = step;
+        dec.allowClothSim = clothOk;
+        dec.allowHairSim = hairOk;
     }
 }
 

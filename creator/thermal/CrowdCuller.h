@@ -46,8 +46,6 @@ std::vector<OruCrowdCullDecisionV1300> evaluateCrowd(std::span<const CrowdVec2> 
 // Working memory a caller keeps between frames so that a frame allocates nothing once warm.
 struct CrowdCullScratch {
     std::vector<std::uint32_t> order;
-    std::vector<float> sortKey;
-    std::vector<std::uint8_t> inCone;
 };
 
 // The same computation writing into out (resized to the actor count).

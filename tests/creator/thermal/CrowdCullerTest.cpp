@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "creator/thermal/CrowdCuller.h"
@@ -152,5 +154,74 @@ TEST(CrowdCuller, ScratchReuseGivesTheSameAnswer) {
     for (std::int64_t f = 0; f < 3; ++f) {
         culler::evaluateCrowdInto(pos, {}, {0, 0}, {0.3f, 1}, cool(), f, out, scratch);
         EXPECT_EQ(out, culler::evaluateCrowd(pos, {}, {0, 0}, {0.3f, 1}, cool(), f));
+    }
+}
+
+namespace {
+// The rules written out the long way: stable sort of every actor, then one walk.
+std::vector<OruCrowdCullDecisionV1300> reference(const std::vector<CrowdVec2>& pos,
+                                                 const std::vector<bool>& cloth, CrowdVec2 cam,
+                                                 CrowdVec2 fwdIn, const OruThermalRenderProfileV1300& p,
+                                                 std::int64_t frame) {
+    std::vector<OruCrowdCullDecisionV1300> out(pos.size());
+    std::vector<bool> inCone(pos.size());
+    const float fl = std::sqrt(fwdIn.x * fwdIn.x + fwdIn.y * fwdIn.y);
+    const CrowdVec2 fwd = fl > 1e-4f ? CrowdVec2{fwdIn.x / fl, fwdIn.y / fl} : CrowdVec2{0, 1};
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < pos.size(); ++i) {
+        const float dx = pos[i].x - cam.x, dy = pos[i].y - cam.y, dist = std::sqrt(dx * dx + dy * dy);
+        out[i].distanceMeters = dist;
+        inCone[i] =
+            dist < 5.5f ? true
+            : dist > p.actorCullDistanceMeters
+                ? false
+                : fwd.x * (dx / std::max(dist, 0.001f)) + fwd.y * (dy / std::max(dist, 0.001f)) > -0.18f;
+        order.push_back(i);
+    }
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return out[a].distanceMeters < out[b].distanceMeters;
+    });
+    std::int64_t visible = 0, c = 0, h = 0;
+    for (const auto i : order) {
+        if (!inCone[i] || visible >= p.maxVisibleActors) continue;
+        const float d = out[i].distanceMeters;
+        const std::int64_t s = frame + static_cast<std::int64_t>(i);
+        const bool step = d < 11 ? true : d < 19 ? s % 2 == 0 : s % 4 == 0;
+        bool co = false, ho = false;
+        if (step) {
+            co = d < 16 && i < cloth.size() && cloth[i] && c < p.clothSimBudget;
+            c += co;
+            ho = d < 14 && h < p.hairSimBudget;
+            h += ho;
+        }
+        out[i] = {true, step, co, ho, d};
+        ++visible;
+    }
+    return out;
+}
+}  // namespace
+
+TEST(CrowdCuller, MatchesTheLongFormOnRandomCrowds) {
+    std::mt19937 rng(42);
+    std::uniform_real_distribution<float> coord(-30, 30);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<CrowdVec2> pos;
+        std::vector<bool> cloth;
+        const int n = 1 + round * 7;
+        for (int i = 0; i < n; ++i) {
+            // Snap some to a grid so equal distances occur.
+            CrowdVec2 p{coord(rng), coord(rng)};
+            if (i % 3 == 0) p = {std::round(p.x / 4) * 4, std::round(p.y / 4) * 4};
+            pos.push_back(p);
+            cloth.push_back(rng() % 2 == 0);
+        }
+        for (auto tier : OruThermalTierV1300::allCases()) {
+            const auto& profile = OruThermalRenderProfileV1300::forTier(tier);
+            const std::int64_t frame = round - 20;
+            const CrowdVec2 fwd{coord(rng), coord(rng)};
+            EXPECT_EQ(culler::evaluateCrowd(pos, cloth, {1, -1}, fwd, profile, frame),
+                      reference(pos, cloth, {1, -1}, fwd, profile, frame))
+                << "round " << round << " tier " << tier.rawValue();
+        }
     }
 }
