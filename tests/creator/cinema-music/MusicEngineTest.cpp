@@ -235,3 +235,14 @@ TEST(AudioConversion, LoopingSourceWraps) {
     ASSERT_EQ(src.read(out, 3), 3);
     EXPECT_EQ(std::string(out, 3), "cda");
 }
+
+TEST(MusicEngine, PropertiesReadableByName) {
+    Engine e(std::make_shared<FakeBackend>());
+    EXPECT_EQ(e.property("targetBPM").toDouble(), 92.0);
+    EXPECT_EQ(e.property("currentState").toString(), "ambientExploration");
+    EXPECT_FALSE(e.property("isPlaying").toBool());
+    EXPECT_TRUE(QMetaObject::invokeMethod(&e, "startAdaptiveScoreNamed", Q_ARG(QString, "combatDrive"),
+                                          Q_ARG(bool, true)));
+    EXPECT_EQ(e.property("targetBPM").toDouble(), 128.0);
+    EXPECT_EQ(e.property("currentState").toString(), "combatDrive");
+}

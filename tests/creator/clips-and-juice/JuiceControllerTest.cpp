@@ -66,3 +66,17 @@ TEST(JuiceController, TinyTraumaStaysPut) {
     EXPECT_EQ(c.trauma(), left);
     EXPECT_EQ(trauma.count(), 0);
 }
+
+TEST(JuiceController, PropertiesReadableByName) {
+    OruGameFeelJuiceControllerV1030 c;
+    c.triggerImpact(1, 0.2, QString("CRIT"), 0xFF0000u, QPointF(0.3, 0.4));
+    EXPECT_DOUBLE_EQ(c.property("trauma").toDouble(), 0.85);
+    EXPECT_DOUBLE_EQ(c.property("hitStopRemaining").toDouble(), 0.2);
+    EXPECT_EQ(c.property("shakeOffset").toSizeF(), QSizeF(0, 0));
+    EXPECT_EQ(c.property("totalImpactCount").toLongLong(), 1);
+    EXPECT_EQ(c.property("popups").toList().size(), 1);
+    EXPECT_DOUBLE_EQ(c.property("squashScaleY").toDouble(), 0.76);
+    EXPECT_TRUE(c.property("lastClipStatus").toString().isEmpty());
+    EXPECT_TRUE(QMetaObject::invokeMethod(&c, "step", Q_ARG(double, 0.05)));
+    EXPECT_NE(c.property("shakeOffset").toSizeF(), QSizeF(0, 0));
+}
