@@ -89,7 +89,8 @@ void processPending(const std::weak_ptr<Core>& weak) {
 // Keeps a copy of the frame as the one waiting frame and queues its processing unless a task
 // for a waiting frame is queued already (that task will then take this newer frame).
 void acceptFrame(const std::shared_ptr<Core>& core, const platform::CameraFrameView& view) {
-    if (view.pixels == nullptr || view.width <= 0 || view.height <= 0 || view.bytesPerRow < view.width * 4) return;
+    if (view.pixels == nullptr || view.width <= 0 || view.height <= 0 || view.bytesPerRow < view.width * 4)
+        return;
     bool queueTask = false;
     {
         std::lock_guard lock(core->pendingMutex);
@@ -142,7 +143,9 @@ OruCreatorCameraFeedV1045::OruCreatorCameraFeedV1045(std::shared_ptr<platform::C
                                                      SegmenterFactory segmenterFactory)
     : core_(std::make_shared<Core>(std::move(camera), std::move(segmenterFactory))) {}
 
-OruCreatorCameraFeedV1045::~OruCreatorCameraFeedV1045() { core_->queue.shutdown(); }
+OruCreatorCameraFeedV1045::~OruCreatorCameraFeedV1045() {
+    core_->queue.shutdown();
+}
 
 void OruCreatorCameraFeedV1045::updateSettings(OruFacecamBackgroundModeV1045 bgMode, bool mirrored) {
     std::lock_guard lock(core_->lock);
@@ -156,14 +159,14 @@ void OruCreatorCameraFeedV1045::start(Completion completion) {
             configureAndRun(core_, std::move(completion));
             return;
         case CameraAuthorization::notDetermined:
-            core_->camera->requestAccess(
-                [weak = std::weak_ptr<Core>(core_), completion = std::move(completion)](bool granted) mutable {
-                    if (!granted) {
-                        if (completion) completion(false, kPermissionDeniedMessage);
-                        return;
-                    }
-                    if (auto core = weak.lock()) configureAndRun(core, std::move(completion));
-                });
+            core_->camera->requestAccess([weak = std::weak_ptr<Core>(core_),
+                                          completion = std::move(completion)](bool granted) mutable {
+                if (!granted) {
+                    if (completion) completion(false, kPermissionDeniedMessage);
+                    return;
+                }
+                if (auto core = weak.lock()) configureAndRun(core, std::move(completion));
+            });
             return;
         case CameraAuthorization::restricted:
         case CameraAuthorization::denied:

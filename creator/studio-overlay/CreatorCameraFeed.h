@@ -15,7 +15,7 @@
 namespace vantry::creator {
 
 class OruCreatorCameraFeedV1045 {
-public:
+  public:
     using Completion = std::function<void(bool success, const std::string& message)>;
     using FrameCallback = std::function<void(const QImage& image)>;
     using SegmenterFactory = std::function<std::unique_ptr<platform::PersonSegmenter>()>;
@@ -30,7 +30,8 @@ public:
     OruCreatorCameraFeedV1045();
     // A chosen camera and segmenter factory (called once, on the camera queue, when first needed;
     // it may throw, and the frames are then shown unsegmented).
-    OruCreatorCameraFeedV1045(std::shared_ptr<platform::CameraBackend> camera, SegmenterFactory segmenterFactory);
+    OruCreatorCameraFeedV1045(std::shared_ptr<platform::CameraBackend> camera,
+                              SegmenterFactory segmenterFactory);
     // Stops the queue (a frame in progress finishes); no completion or frame callback runs afterwards.
     ~OruCreatorCameraFeedV1045();
     OruCreatorCameraFeedV1045(const OruCreatorCameraFeedV1045&) = delete;
@@ -54,7 +55,7 @@ public:
 
     struct Core;
 
-private:
+  private:
     std::shared_ptr<Core> core_;
 };
 

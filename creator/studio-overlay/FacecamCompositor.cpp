@@ -17,7 +17,9 @@ FacecamMaskScale facecamMaskScale(int cameraWidth, int cameraHeight, int maskWid
 namespace {
 
 // round(v / 255) for v in 0..65025, exact.
-inline std::uint8_t div255(std::uint32_t v) { return std::uint8_t(((v + 128) * 257) >> 16); }
+inline std::uint8_t div255(std::uint32_t v) {
+    return std::uint8_t(((v + 128) * 257) >> 16);
+}
 
 }  // namespace
 
@@ -40,7 +42,8 @@ void blendWithMask(const cv::Mat& camera, const cv::Mat& background, const cv::M
             for (int x = 0; x < width; ++x) {
                 const std::uint32_t k = m[x];
                 const std::uint32_t inv = 255 - k;
-                for (int ch = 0; ch < 4; ++ch) o[4 * x + ch] = div255(c[4 * x + ch] * k + b[4 * x + ch] * inv);
+                for (int ch = 0; ch < 4; ++ch)
+                    o[4 * x + ch] = div255(c[4 * x + ch] * k + b[4 * x + ch] * inv);
             }
         }
     }

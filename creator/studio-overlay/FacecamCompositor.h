@@ -42,7 +42,7 @@ cv::Mat wrapImage(QImage& image);
 
 // Runs frames through the facecam's processing, reusing one set of buffers.
 class FacecamFrameProcessor {
-public:
+  public:
     // segmenter may be null: every frame that needs it is then shown unsegmented.
     explicit FacecamFrameProcessor(platform::PersonSegmenter* segmenter = nullptr) : segmenter_(segmenter) {}
     void setSegmenter(platform::PersonSegmenter* segmenter) { segmenter_ = segmenter; }
@@ -54,7 +54,7 @@ public:
     // Whether the last processed frame was composited with a segmentation mask.
     bool lastFrameSegmented() const { return lastSegmented_; }
 
-private:
+  private:
     platform::PersonSegmenter* segmenter_;
     bool lastSegmented_ = false;
     cv::Mat mirrored_, maskMirrored_, maskScaled_, blurred_;

@@ -20,8 +20,8 @@
 namespace vantry::creator {
 
 CreatorCamError::CreatorCamError(int code)
-    : std::runtime_error("The operation couldn\u2019t be completed. (CreatorCam error " + std::to_string(code) +
-                         ".)"),
+    : std::runtime_error("The operation couldn\u2019t be completed. (CreatorCam error " +
+                         std::to_string(code) + ".)"),
       code_(code) {}
 
 namespace {
@@ -69,9 +69,13 @@ QRectF upRect(double x, double y, double w, double h, int surfaceHeight) {
     return QRectF(x, surfaceHeight - y - h, w, h);
 }
 
-QPointF upPoint(double x, double y, int surfaceHeight) { return QPointF(x, surfaceHeight - y); }
+QPointF upPoint(double x, double y, int surfaceHeight) {
+    return QPointF(x, surfaceHeight - y);
+}
 
-QColor rgba(double r, double g, double b, double a) { return QColor::fromRgbF(float(r), float(g), float(b), float(a)); }
+QColor rgba(double r, double g, double b, double a) {
+    return QColor::fromRgbF(float(r), float(g), float(b), float(a));
+}
 
 // The head-and-shoulders figure: shoulders cut by the bottom edge, head, headphone cups.
 void drawFigure(QPainter& p, const QColor& shoulders, const QColor& head, const QColor& cups) {

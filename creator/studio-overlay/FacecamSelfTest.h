@@ -35,12 +35,12 @@ struct OruCreatorFacecamSelfTestReceiptV1045 {
 //   5 the blended subject cannot be produced
 //   6 text cannot be drawn (no GUI application, so no font system)
 class CreatorCamError : public std::runtime_error {
-public:
+  public:
     explicit CreatorCamError(int code);
     int code() const { return code_; }
     static constexpr const char* kDomain = "CreatorCam";
 
-private:
+  private:
     int code_;
 };
 

@@ -29,7 +29,9 @@ std::optional<Mode> Mode::fromRawValue(std::string_view raw) {
     return std::nullopt;
 }
 
-Mode Mode::next() const { return allCases()[(static_cast<std::size_t>(case_) + 1) % allCases().size()]; }
+Mode Mode::next() const {
+    return allCases()[(static_cast<std::size_t>(case_) + 1) % allCases().size()];
+}
 
 const std::array<Shape, 3>& Shape::allCases() {
     static const std::array<Shape, 3> all{Shape::freeCutout, Shape::circle, Shape::rounded};
@@ -55,6 +57,8 @@ std::optional<Shape> Shape::fromRawValue(std::string_view raw) {
     return std::nullopt;
 }
 
-Shape Shape::next() const { return allCases()[(static_cast<std::size_t>(case_) + 1) % allCases().size()]; }
+Shape Shape::next() const {
+    return allCases()[(static_cast<std::size_t>(case_) + 1) % allCases().size()];
+}
 
 }  // namespace vantry::creator

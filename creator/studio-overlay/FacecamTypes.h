@@ -11,7 +11,7 @@
 namespace vantry::creator {
 
 class OruFacecamBackgroundModeV1045 {
-public:
+  public:
     enum Case : std::uint8_t { cutoutNoBackground, studioBlur, fullCamera };
 
     constexpr OruFacecamBackgroundModeV1045(Case c) : case_(c) {}  // NOLINT: implicit from a case
@@ -29,12 +29,12 @@ public:
         return a.case_ == b.case_;
     }
 
-private:
+  private:
     Case case_;
 };
 
 class OruFacecamShapeV1045 {
-public:
+  public:
     enum Case : std::uint8_t { freeCutout, circle, rounded };
 
     constexpr OruFacecamShapeV1045(Case c) : case_(c) {}  // NOLINT: implicit from a case
@@ -46,9 +46,11 @@ public:
     std::string_view rawValue() const;
     OruFacecamShapeV1045 next() const;
 
-    friend constexpr bool operator==(OruFacecamShapeV1045 a, OruFacecamShapeV1045 b) { return a.case_ == b.case_; }
+    friend constexpr bool operator==(OruFacecamShapeV1045 a, OruFacecamShapeV1045 b) {
+        return a.case_ == b.case_;
+    }
 
-private:
+  private:
     Case case_;
 };
 

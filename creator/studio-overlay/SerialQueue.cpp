@@ -11,7 +11,9 @@ SerialQueue::SerialQueue(std::string label) : label_(std::move(label)) {
     pthread_setname_np(worker_.native_handle(), name.c_str());
 }
 
-SerialQueue::~SerialQueue() { shutdown(); }
+SerialQueue::~SerialQueue() {
+    shutdown();
+}
 
 void SerialQueue::async(std::function<void()> task) {
     {

@@ -11,7 +11,7 @@
 namespace vantry::creator {
 
 class SerialQueue {
-public:
+  public:
     explicit SerialQueue(std::string label);
     ~SerialQueue();
     SerialQueue(const SerialQueue&) = delete;
@@ -28,7 +28,7 @@ public:
 
     bool isWorkerThread() const { return std::this_thread::get_id() == worker_.get_id(); }
 
-private:
+  private:
     void run();
 
     std::string label_;

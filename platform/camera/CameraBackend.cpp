@@ -4,6 +4,8 @@
 
 namespace vantry::platform {
 
-std::shared_ptr<CameraBackend> makeSystemCameraBackend() { return std::make_shared<QtCameraBackend>(); }
+std::shared_ptr<CameraBackend> makeSystemCameraBackend() {
+    return std::make_shared<QtCameraBackend>();
+}
 
 }  // namespace vantry::platform

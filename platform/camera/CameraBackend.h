@@ -28,7 +28,7 @@ struct CameraFrameView {
 using CameraFrameSink = std::function<void(const CameraFrameView&)>;
 
 class CameraBackend {
-public:
+  public:
     virtual ~CameraBackend() = default;
 
     virtual CameraAuthorization authorizationStatus() = 0;

@@ -9,7 +9,7 @@
 namespace vantry::platform {
 
 class QtCameraBackend final : public CameraBackend {
-public:
+  public:
     QtCameraBackend();
     ~QtCameraBackend() override;
 
@@ -26,7 +26,7 @@ public:
     void startRunning() override;
     void stopRunning() override;
 
-private:
+  private:
     struct Objects;
     std::shared_ptr<Objects> objects_;
     std::mutex sinkMutex_;

@@ -20,7 +20,8 @@ SegmentationModelInfo segmentationModelInfo(SegmentationModel model) {
 
 std::filesystem::path segmentationModelDirectory() {
     namespace fs = std::filesystem;
-    if (const char* env = std::getenv("VANTRY_MODEL_DIR"); env != nullptr && *env != '\0') return fs::path(env);
+    if (const char* env = std::getenv("VANTRY_MODEL_DIR"); env != nullptr && *env != '\0')
+        return fs::path(env);
     const fs::path built = VANTRY_DEFAULT_MODEL_DIR;
     std::error_code ec;
     if (fs::is_directory(built, ec)) return built;
@@ -40,8 +41,8 @@ OnnxPersonSegmenter::OnnxPersonSegmenter(SegmentationModel model, int threads)
     : OnnxPersonSegmenter(segmentationModelPath(model), segmentationModelInfo(model).inputWidth,
                           segmentationModelInfo(model).inputHeight, threads) {}
 
-OnnxPersonSegmenter::OnnxPersonSegmenter(const std::filesystem::path& onnxFile, int inputWidth, int inputHeight,
-                                         int threads)
+OnnxPersonSegmenter::OnnxPersonSegmenter(const std::filesystem::path& onnxFile, int inputWidth,
+                                         int inputHeight, int threads)
     : width_(inputWidth), height_(inputHeight) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(onnxFile, ec)) {
@@ -80,7 +81,8 @@ std::optional<cv::Mat> OnnxPersonSegmenter::segment(const cv::Mat& bgra) {
         for (int c = 0; c < 3; ++c) planes.emplace_back(height_, width_, CV_32F, blob_.ptr<float>(0, c));
         cv::split(rgbFloat_, planes);
         probability_ = forwardBlob(blob_);
-        if (probability_.dims != 4 || probability_.size[2] != height_ || probability_.size[3] != width_) return std::nullopt;
+        if (probability_.dims != 4 || probability_.size[2] != height_ || probability_.size[3] != width_)
+            return std::nullopt;
         const cv::Mat plane(height_, width_, CV_32F, probability_.ptr<float>(0, 0));
         plane.convertTo(mask_, CV_8U, 255.0);
         return mask_;

@@ -35,12 +35,12 @@ std::filesystem::path segmentationModelPath(SegmentationModel model);
 
 // The model file is missing or cannot be read; the message says what to do.
 class SegmentationModelError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class PersonSegmenter {
-public:
+  public:
     virtual ~PersonSegmenter() = default;
     // bgra: an 8-bit four-channel frame (B, G, R, A), any size. Returns a CV_8UC1 mask at the
     // segmenter's own resolution (255 = person), valid until the next call, or nothing when
@@ -49,11 +49,12 @@ public:
 };
 
 class OnnxPersonSegmenter final : public PersonSegmenter {
-public:
+  public:
     // Loads the network; throws SegmentationModelError when the file is missing or unreadable.
     // threads: OpenCV's worker-thread count for inference (process-wide setting); 0 keeps it.
     explicit OnnxPersonSegmenter(SegmentationModel model = SegmentationModel::general, int threads = 1);
-    OnnxPersonSegmenter(const std::filesystem::path& onnxFile, int inputWidth, int inputHeight, int threads = 1);
+    OnnxPersonSegmenter(const std::filesystem::path& onnxFile, int inputWidth, int inputHeight,
+                        int threads = 1);
 
     std::optional<cv::Mat> segment(const cv::Mat& bgra) override;
 
@@ -63,7 +64,7 @@ public:
     int inputWidth() const { return width_; }
     int inputHeight() const { return height_; }
 
-private:
+  private:
     cv::dnn::Net net_;
     int width_;
     int height_;
