@@ -49,6 +49,21 @@ void blendWithMask(const cv::Mat& camera, const cv::Mat& background, const cv::M
     }
 }
 
+void facecamBlurBackground(const cv::Mat& picture, cv::Mat& blurred, cv::Mat& small, cv::Mat& smallBlurred) {
+    constexpr int kReduction = 4;
+    if (picture.cols < 16 * kReduction || picture.rows < 16 * kReduction) {
+        cv::GaussianBlur(picture, blurred, cv::Size(0, 0), kFacecamBlurSigma, kFacecamBlurSigma,
+                         cv::BORDER_REPLICATE);
+        return;
+    }
+    const cv::Size reduced((picture.cols + kReduction - 1) / kReduction,
+                           (picture.rows + kReduction - 1) / kReduction);
+    cv::resize(picture, small, reduced, 0, 0, cv::INTER_AREA);
+    const double sigma = kFacecamBlurSigma / kReduction;
+    cv::GaussianBlur(small, smallBlurred, cv::Size(0, 0), sigma, sigma, cv::BORDER_REPLICATE);
+    cv::resize(smallBlurred, blurred, picture.size(), 0, 0, cv::INTER_LINEAR);
+}
+
 cv::Mat wrapImage(QImage& image) {
     return cv::Mat(image.height(), image.width(), CV_8UC4, image.bits(), std::size_t(image.bytesPerLine()));
 }
@@ -96,8 +111,7 @@ QImage FacecamFrameProcessor::process(const cv::Mat& frame, FacecamFrameSettings
     }
 
     if (settings.mode == OruFacecamBackgroundModeV1045::studioBlur) {
-        cv::GaussianBlur(*cam, blurred_, cv::Size(0, 0), kFacecamBlurSigma, kFacecamBlurSigma,
-                         cv::BORDER_REPLICATE);
+        facecamBlurBackground(*cam, blurred_, small_, smallBlurred_);
         blendWithMask(*cam, blurred_, maskScaled_, outMat);
     } else {
         blendWithMask(*cam, cv::Mat(), maskScaled_, outMat);

@@ -37,6 +37,12 @@ FacecamMaskScale facecamMaskScale(int cameraWidth, int cameraHeight, int maskWid
 // CV_8UC1 of the same size; out must be CV_8UC4 of that size (it may wrap a QImage's pixels).
 void blendWithMask(const cv::Mat& camera, const cv::Mat& background, const cv::Mat& mask, cv::Mat& out);
 
+// The studio-blur background: picture blurred with sigma kFacecamBlurSigma, edge pixels repeated.
+// Large pictures are blurred at a quarter of their size with a quarter of the sigma and scaled
+// back (a sigma-14 blur keeps nothing the reduction loses); small ones are blurred directly.
+// small and smallBlurred are scratch buffers kept by the caller.
+void facecamBlurBackground(const cv::Mat& picture, cv::Mat& blurred, cv::Mat& small, cv::Mat& smallBlurred);
+
 // Wraps the pixels of a 32-bit QImage as a CV_8UC4 matrix (no copy).
 cv::Mat wrapImage(QImage& image);
 
@@ -57,7 +63,7 @@ class FacecamFrameProcessor {
   private:
     platform::PersonSegmenter* segmenter_;
     bool lastSegmented_ = false;
-    cv::Mat mirrored_, maskMirrored_, maskScaled_, blurred_;
+    cv::Mat mirrored_, maskMirrored_, maskScaled_, blurred_, small_, smallBlurred_;
 };
 
 }  // namespace vantry::creator

@@ -139,3 +139,30 @@ TEST(FacecamCompositor, FailedSegmentationShowsTheUnsegmentedMirroredFrame) {
     EXPECT_FALSE(none.process(personAtLeftEdge(), {Mode::studioBlur, false}).isNull());
     EXPECT_TRUE(none.process(cv::Mat(), {Mode::fullCamera, false}).isNull());
 }
+
+TEST(FacecamCompositor, QuarterSizeBlurMatchesTheDirectSigma14Blur) {
+    // Hard edges, fine noise and a bright spot at the border: the worst cases for a reduced blur.
+    cv::Mat picture(480, 640, CV_8UC4, cv::Scalar(40, 60, 80, 255));
+    cv::Mat noise(480, 640, CV_8UC4);
+    cv::randu(noise, cv::Scalar::all(0), cv::Scalar::all(60));
+    picture += noise;
+    cv::rectangle(picture, cv::Rect(100, 80, 200, 300), cv::Scalar(250, 240, 10, 255), cv::FILLED);
+    cv::rectangle(picture, cv::Rect(0, 0, 30, 30), cv::Scalar(255, 255, 255, 255), cv::FILLED);
+    cv::line(picture, {400, 0}, {400, 479}, cv::Scalar(0, 0, 0, 255), 3);
+    picture.forEach<cv::Vec4b>([](cv::Vec4b& p, const int*) { p[3] = 255; });
+
+    cv::Mat direct, reduced, a, b;
+    cv::GaussianBlur(picture, direct, cv::Size(0, 0), 14, 14, cv::BORDER_REPLICATE);
+    facecamBlurBackground(picture, reduced, a, b);
+    ASSERT_EQ(reduced.size(), picture.size());
+    ASSERT_EQ(reduced.type(), CV_8UC4);
+    cv::Mat diff;
+    cv::absdiff(direct, reduced, diff);
+    double worst = 0;
+    cv::minMaxLoc(diff.reshape(1), nullptr, &worst);
+    const cv::Scalar mean = cv::mean(diff);
+    EXPECT_LE(worst, 6);
+    RecordProperty("worst", int(worst));
+    RecordProperty("mean_x1000", int(1000 * (mean[0] + mean[1] + mean[2]) / 3));
+    for (int c = 0; c < 4; ++c) EXPECT_LT(mean[c], 1.0) << c;
+}
