@@ -14,14 +14,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// One application for the whole test process, deliberately never destroyed: destroying it
+// during static destruction, after Qt's own globals are gone, crashes.
 void ensureGuiApplication() {
     static int argc = 1;
     static char name[] = "studio_overlay_tests";
     static char* argv[] = {name, nullptr};
-    static std::unique_ptr<QGuiApplication> app;
     if (QCoreApplication::instance() == nullptr) {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-        app = std::make_unique<QGuiApplication>(argc, argv);
+        new QGuiApplication(argc, argv);
     }
 }
 
