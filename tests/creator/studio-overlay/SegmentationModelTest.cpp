@@ -102,7 +102,11 @@ TEST_P(ConvertedModel, ReproducesTheOriginalGraphWithinOneThousandth) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BothModels, ConvertedModel,
-                         ::testing::Values(SegmentationModel::general, SegmentationModel::landscape));
+                         ::testing::Values(SegmentationModel::general, SegmentationModel::landscape),
+                         [](const ::testing::TestParamInfo<SegmentationModel>& info) {
+                             return std::string(info.param == SegmentationModel::general ? "general"
+                                                                                         : "landscape");
+                         });
 
 TEST(PersonSegmentation, FindsThePersonInAPortraitAndNotTheBackdrop) {
     ASSERT_TRUE(modelPresent(SegmentationModel::general));
