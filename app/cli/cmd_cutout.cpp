@@ -1,5 +1,6 @@
 // "vantry-cli cutout": one picture through the facecam's frame processing.
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include <QImage>
@@ -50,6 +51,8 @@ int runCutout(const std::vector<std::string>& args) {
     if (mode != OruFacecamBackgroundModeV1045::fullCamera && !processor.lastFrameSegmented()) {
         throw vantry::cli::CommandError("person segmentation failed on '" + in + "'");
     }
+    const std::filesystem::path outPath(out);
+    if (outPath.has_parent_path()) std::filesystem::create_directories(outPath.parent_path());
     if (!result.save(QString::fromStdString(out), "PNG")) {
         throw vantry::cli::CommandError("cannot write '" + out + "'");
     }
