@@ -140,7 +140,7 @@ OruCreatorFacecamSelfTestReceiptV1045 runSelfTestAndRenderProof(const std::files
     constexpr int S = kSubjectSize;
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) throw CreatorCamError(6);
 
-    // 1-3: backdrop, perspective floor lines, framed panel.
+    // Backdrop, perspective floor lines, framed panel.
     QImage canvas(W, H, QImage::Format_ARGB32_Premultiplied);
     if (canvas.isNull()) throw CreatorCamError(1);
     QImage subject(S, S, QImage::Format_ARGB32_Premultiplied);
@@ -161,7 +161,7 @@ OruCreatorFacecamSelfTestReceiptV1045 runSelfTestAndRenderProof(const std::files
     p.fillRect(upRect(420, 220, 440, 210, H), rgba(0.96, 0.72, 0.14, 0.95));
     p.fillRect(upRect(450, 245, 380, 160, H), rgba(0.1, 0.12, 0.16, 1));
 
-    // 4: subject and mask.
+    // Subject and mask.
     {
         QPainter s(&subject);
         s.setRenderHint(QPainter::Antialiasing);
@@ -176,7 +176,7 @@ OruCreatorFacecamSelfTestReceiptV1045 runSelfTestAndRenderProof(const std::files
         drawFigure(m, white, white, white);
     }
 
-    // 5: the live feed's blend over a transparent background.
+    // The live feed's blend over a transparent background.
     QImage blended(S, S, QImage::Format_ARGB32_Premultiplied);
     if (blended.isNull()) throw CreatorCamError(5);
     {
@@ -188,7 +188,7 @@ OruCreatorFacecamSelfTestReceiptV1045 runSelfTestAndRenderProof(const std::files
         blendWithMask(subjectMat, cv::Mat(), maskValue, blendedMat);
     }
 
-    // 6: count by alpha (the fourth byte of each pixel).
+    // Count by alpha (the fourth byte of each pixel).
     std::int64_t transparent = 0;
     std::int64_t opaque = 0;
     for (int y = 0; y < S; ++y) {
@@ -203,7 +203,7 @@ OruCreatorFacecamSelfTestReceiptV1045 runSelfTestAndRenderProof(const std::files
         }
     }
 
-    // 7-9: the composited subject, the recording bar and the captions.
+    // The composited subject, the recording bar and the captions.
     p.drawImage(upRect(970, 44, S, S, H), blended);
     p.fillRect(upRect(790, 648, 460, 48, H), rgba(0.04, 0.06, 0.1, 0.86));
     p.setPen(Qt::NoPen);
@@ -214,7 +214,7 @@ OruCreatorFacecamSelfTestReceiptV1045 runSelfTestAndRenderProof(const std::files
     drawText(p, "DRAGGABLE \u00b7 RESIZABLE \u00b7 ZERO GREEN SCREEN", 13, rgba(0.4, 1.0, 0.85, 1), 925, 20);
     p.end();
 
-    // 10: the PNG, in a folder created on the way.
+    // The PNG, in a folder created on the way.
     if (to.has_parent_path()) std::filesystem::create_directories(to.parent_path());
     QFile file(QString::fromStdString(to.string()));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw CreatorCamError(3);
