@@ -1,5 +1,6 @@
 // Offline MP4 export of the studio: frames rendered on the engine's GL worker while
 // the calling thread converts and encodes the previous one.
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <future>

@@ -3,7 +3,7 @@
 #include <epoxy/gl.h>
 
 #include <chrono>
-#include <map>
+#include <cstring>
 #include <mutex>
 
 #include "platform/dispatch/MainThreadDispatcher.h"
