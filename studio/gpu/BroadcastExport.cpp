@@ -6,6 +6,7 @@
 #include <future>
 #include <limits>
 #include <stdexcept>
+#include <system_error>
 
 #include "platform/video/VideoWriter.h"
 #include "studio/gpu/EngineImpl.h"
@@ -36,7 +37,15 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
 
     namespace fs = std::filesystem;
     if (const fs::path parent = url.parent_path(); !parent.empty()) fs::create_directories(parent);
-    if (fs::exists(fs::symlink_status(url))) fs::remove(url);
+    // Only a file (or a link) at the destination is replaced: a folder, a device or a
+    // pipe under that name is an error, never something to delete.
+    if (const auto status = fs::symlink_status(url); fs::exists(status)) {
+        if (!fs::is_regular_file(status) && !fs::is_symlink(status)) {
+            throw fs::filesystem_error("export destination is not a file", url,
+                                       std::make_error_code(std::errc::file_exists));
+        }
+        fs::remove(url);
+    }
 
     platform::VideoWriterSettings settings;
     settings.width = width;

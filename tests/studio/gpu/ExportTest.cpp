@@ -131,6 +131,19 @@ TEST_F(ExportTest, ParentThatCannotBeCreatedThrowsAndWritesNothing) {
     EXPECT_EQ(fs::file_size(blocker), 1u);
 }
 
+TEST_F(ExportTest, AFolderAtTheDestinationIsNotReplaced) {
+    const fs::path folder = dir_ / "taken.mp4";
+    fs::create_directories(folder);
+    std::ofstream(folder / "keep.txt") << "x";
+    EXPECT_THROW(engine_->exportBroadcastMP4(64, 36, 1.0, folder), std::exception);
+    EXPECT_TRUE(fs::is_directory(folder));
+    EXPECT_TRUE(fs::exists(folder / "keep.txt"));
+    const fs::path empty = dir_ / "empty.mp4";
+    fs::create_directories(empty);
+    EXPECT_THROW(engine_->exportBroadcastMP4(64, 36, 1.0, empty), std::exception);
+    EXPECT_TRUE(fs::is_directory(empty));
+}
+
 TEST_F(ExportTest, WriterThatCannotOpenThrows) {
     // An odd size cannot be encoded as yuv420p: the writer refuses before any frame.
     const fs::path out = dir_ / "odd.mp4";
