@@ -1,0 +1,90 @@
+// Offline MP4 export of the studio: frames rendered on the engine's GL worker while
+// the calling thread converts and encodes the previous one.
+#include <cmath>
+#include <filesystem>
+#include <future>
+#include <limits>
+#include <stdexcept>
+
+#include "platform/video/VideoWriter.h"
+#include "studio/gpu/EngineImpl.h"
+#include "studio/gpu/VantryMetalEngine.h"
+
+namespace vantry {
+namespace {
+
+constexpr int kExportFPS = 30;
+constexpr std::int64_t kExportBitRate = 16'000'000;
+
+std::int64_t exportFrameTotal(double durationSec) {
+    const double frames = std::trunc(durationSec * kExportFPS);
+    // A NaN or out-of-range duration would make the conversion undefined.
+    if (!std::isfinite(frames) || frames >= 9.2e18 || frames <= -9.2e18) {
+        throw std::invalid_argument("export duration is not a finite number of seconds");
+    }
+    return std::max<std::int64_t>(30, static_cast<std::int64_t>(frames));
+}
+
+}  // namespace
+
+std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double durationSec,
+                                                   const std::filesystem::path& url,
+                                                   const ExportProgress& progress) {
+    const std::int64_t frameTotal = exportFrameTotal(durationSec);
+    if (width < 1 || height < 1) throw std::invalid_argument("export size must be at least 1 x 1");
+
+    namespace fs = std::filesystem;
+    if (const fs::path parent = url.parent_path(); !parent.empty()) fs::create_directories(parent);
+    if (fs::exists(fs::symlink_status(url))) fs::remove(url);
+
+    platform::VideoWriterSettings settings;
+    settings.width = width;
+    settings.height = height;
+    settings.fps = kExportFPS;
+    settings.averageBitRate = kExportBitRate;
+    platform::VideoWriter writer(url, settings);
+
+    Impl* d = impl_.get();
+    using Frame = std::optional<std::vector<std::uint8_t>>;
+    const auto renderFrame = [d, width, height](std::int64_t n) {
+        return d->worker->submit([d, width, height, n]() -> Frame {
+            try {
+                return d->renderOnWorker(width, height, static_cast<float>(n) / 30.0f);
+            } catch (const std::exception&) {
+                return std::nullopt;
+            }
+        });
+    };
+
+    // Frame n + 1 renders on the GL worker while frame n is converted and encoded here.
+    std::future<Frame> next = renderFrame(0);
+    for (std::int64_t n = 0; n < frameTotal; ++n) {
+        Frame frame = next.get();
+        if (n + 1 < frameTotal) next = renderFrame(n + 1);
+        bool writerFailed = false;
+        if (frame) {
+            try {
+                writer.appendBGRA(frame->data(), std::ptrdiff_t(width) * 4, n);
+            } catch (const platform::VideoWriterError&) {
+                writerFailed = true;
+            }
+        }
+        // A frame that failed to render is skipped; its number stays missing.
+        if (progress) progress(n + 1, frameTotal);
+        if (writerFailed) {
+            if (next.valid()) next.wait();
+            break;
+        }
+    }
+
+    try {
+        writer.finish();
+    } catch (const platform::VideoWriterError&) {
+        // The file is closed as far as it goes; its size tells the caller what is left.
+    }
+    std::error_code ec;
+    const auto size = fs::file_size(url, ec);
+    return ec ? 0 : static_cast<std::int64_t>(size);
+}
+
+}  // namespace vantry

@@ -1,0 +1,59 @@
+// One thread that owns an offscreen GL context and runs tasks on it one at a time
+// (the engine's private serial queue for offscreen work).
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+
+#include "platform/gl/EglOffscreenContext.h"
+
+namespace vantry::studio_gl {
+
+class GLWorker {
+  public:
+    // Starts the thread and makes the context current there. The worker owns the context.
+    explicit GLWorker(std::unique_ptr<platform::gl::EglOffscreenContext> context);
+    // Runs the tasks still queued, then releases the context and joins.
+    ~GLWorker();
+    GLWorker(const GLWorker&) = delete;
+    GLWorker& operator=(const GLWorker&) = delete;
+
+    // False when the context could not be made current on the worker thread.
+    bool ready() const { return ready_; }
+
+    // Queues f; the future carries its result (or its exception).
+    template <class F>
+    auto submit(F f) -> std::future<std::invoke_result_t<F>> {
+        using R = std::invoke_result_t<F>;
+        auto task = std::make_shared<std::packaged_task<R()>>(std::move(f));
+        std::future<R> result = task->get_future();
+        post([task] { (*task)(); });
+        return result;
+    }
+
+    template <class F>
+    auto run(F f) -> std::invoke_result_t<F> {
+        return submit(std::move(f)).get();
+    }
+
+  private:
+    void post(std::function<void()> task);
+    void loop();
+
+    std::unique_ptr<platform::gl::EglOffscreenContext> context_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    bool stopping_ = false;
+    bool ready_ = false;
+    std::promise<bool> started_;
+    std::thread thread_;
+};
+
+}  // namespace vantry::studio_gl

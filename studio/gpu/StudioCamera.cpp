@@ -1,0 +1,121 @@
+#include "studio/gpu/StudioCamera.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace vantry::studio_camera {
+namespace {
+
+Float3 sub(Float3 a, Float3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+float dot(Float3 a, Float3 b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+Float3 cross(Float3 a, Float3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+Float3 normalize(Float3 v) {
+    const float inv = 1.0f / std::sqrt(dot(v, v));
+    return {v.x * inv, v.y * inv, v.z * inv};
+}
+float at(const Float4& v, int i) {
+    return i == 0 ? v.x : i == 1 ? v.y : i == 2 ? v.z : v.w;
+}
+
+}  // namespace
+
+CameraPose cameraRig(BroadcastCameraAngle angle, float t) {
+    switch (angle.value()) {
+        case BroadcastCameraAngle::wideDesk:
+            return {{0.35f * std::sin(0.25f * t), 1.95f, 5.4f}, {0.25f, 1.55f, -1.6f}};
+        case BroadcastCameraAngle::screenShoulder:
+            return {{-1.6f, 1.85f, 3.6f}, {1.15f, 2.05f, -3.0f}};
+        case BroadcastCameraAngle::tightHost:
+            return {{-0.7f, 1.55f, 3.2f}, {-0.4f, 1.25f, 0.2f}};
+        case BroadcastCameraAngle::sweepingCrane:
+            return {{3.8f * std::sin(0.6f * t), 3.0f + 0.4f * std::cos(0.5f * t), 5.6f}, {0.2f, 1.5f, -1.4f}};
+    }
+    return {};
+}
+
+Float4x4 lookAt(Float3 eye, Float3 target, Float3 up) {
+    const Float3 z = normalize(sub(eye, target));
+    const Float3 x = normalize(cross(up, z));
+    const Float3 y = cross(z, x);
+    Float4x4 m;
+    m.columns[0] = {x.x, y.x, z.x, 0};
+    m.columns[1] = {x.y, y.y, z.y, 0};
+    m.columns[2] = {x.z, y.z, z.z, 0};
+    m.columns[3] = {-dot(x, eye), -dot(y, eye), -dot(z, eye), 1};
+    return m;
+}
+
+Float4x4 studioProjection(float aspect) {
+    constexpr float kNear = 0.1f;
+    constexpr float kFar = 80.0f;
+    const float s = 1.0f / std::tan(static_cast<float>(22.0 * std::numbers::pi / 180.0));
+    Float4x4 m;
+    m.columns[0] = {s / aspect, 0, 0, 0};
+    m.columns[1] = {0, s, 0, 0};
+    m.columns[2] = {0, 0, kFar / (kNear - kFar), -1};
+    m.columns[3] = {0, 0, kNear * kFar / (kNear - kFar), 0};
+    return m;
+}
+
+Float4x4 multiply(const Float4x4& a, const Float4x4& b) {
+    Float4x4 r;
+    for (int c = 0; c < 4; ++c) {
+        float out[4];
+        for (int row = 0; row < 4; ++row) {
+            float sum = 0;
+            for (int k = 0; k < 4; ++k) sum += at(a.columns[k], row) * at(b.columns[c], k);
+            out[row] = sum;
+        }
+        r.columns[c] = {out[0], out[1], out[2], out[3]};
+    }
+    return r;
+}
+
+float liveAspect(int width, int height) {
+    const double a = static_cast<double>(width) / static_cast<double>(std::max(height, 1));
+    return static_cast<float>(std::max(1.0, a));
+}
+
+float offscreenAspect(int width, int height) {
+    return static_cast<float>(width) / static_cast<float>(std::max(height, 1));
+}
+
+StageUniforms makeStageUniforms(BroadcastStudioSet set, BroadcastCameraAngle angle, float t, float keyGain,
+                                float neonGain, float wallBrightness, float aspect) {
+    const CameraPose pose = cameraRig(angle, t);
+    StageUniforms u;
+    u.viewProj = multiply(studioProjection(aspect), lookAt(pose.eye, pose.target, {0, 1, 0}));
+    u.cameraPos = {pose.eye.x, pose.eye.y, pose.eye.z, 1.0f};
+    const Float3 accent = set.accentColor();
+    u.accentAndNeon = {accent.x, accent.y, accent.z, neonGain};
+    u.keyGainAndWallBright = {keyGain, wallBrightness, 0, 0};
+    u.timeAndSet = {t, 0, 0, 0};
+    return u;
+}
+
+double clampFrameStep(double dt) {
+    return std::clamp(dt, 0.001, 0.05);
+}
+
+std::vector<std::uint8_t> makeFallbackWallPixels() {
+    std::vector<std::uint8_t> px(std::size_t(kFallbackWallWidth) * kFallbackWallHeight * 4);
+    for (int y = 0; y < kFallbackWallHeight; ++y) {
+        for (int x = 0; x < kFallbackWallWidth; ++x) {
+            std::uint8_t* p = &px[(std::size_t(y) * kFallbackWallWidth + std::size_t(x)) * 4];
+            p[0] = 20;
+            p[1] = static_cast<std::uint8_t>(60 + (120 * x) / 256);
+            p[2] = static_cast<std::uint8_t>(120 + (100 * y) / 144);
+            p[3] = 255;
+        }
+    }
+    return px;
+}
+
+}  // namespace vantry::studio_camera

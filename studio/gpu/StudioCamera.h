@@ -1,0 +1,50 @@
+// The director camera rig and the per-frame numbers of the studio renderer: eye and
+// target per angle, view and projection matrices, aspect rules, the uniform block,
+// the live clock step and the fallback LED wall image. Pure arithmetic, no GL.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "studio/StageTypes.h"
+#include "studio/StudioCatalogue.h"
+
+namespace vantry::studio_camera {
+
+struct CameraPose {
+    Float3 eye;
+    Float3 target;
+};
+
+// Eye and target of an angle at animation time t (seconds).
+CameraPose cameraRig(BroadcastCameraAngle angle, float t);
+
+// Right-handed view matrix with the given up vector.
+Float4x4 lookAt(Float3 eye, Float3 target, Float3 up);
+
+// Right-handed perspective, 44 degree vertical field of view, near 0.1, far 80,
+// clip depth 0..1.
+Float4x4 studioProjection(float aspect);
+
+Float4x4 multiply(const Float4x4& a, const Float4x4& b);
+
+// The live view never goes below 1 (portrait surfaces draw square):
+// max(1, width / max(height, 1)) in double precision.
+float liveAspect(int width, int height);
+// Offscreen frames: width / max(height, 1) as floats.
+float offscreenAspect(int width, int height);
+
+// The uniform block of one frame.
+StageUniforms makeStageUniforms(BroadcastStudioSet set, BroadcastCameraAngle angle, float t, float keyGain,
+                                float neonGain, float wallBrightness, float aspect);
+
+// A live frame advances the animation by the time since the previous one, kept
+// within 0.001..0.05 seconds.
+double clampFrameStep(double dt);
+
+// The LED wall image shown until the user loads one: 256 x 144 RGBA, row 0 at the top.
+inline constexpr int kFallbackWallWidth = 256;
+inline constexpr int kFallbackWallHeight = 144;
+std::vector<std::uint8_t> makeFallbackWallPixels();
+
+}  // namespace vantry::studio_camera

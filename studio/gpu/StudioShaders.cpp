@@ -1,0 +1,108 @@
+#include "studio/gpu/StudioShaders.h"
+
+namespace vantry::studio_gl {
+
+#define VANTRY_GLSL_HEADER                                                                           \
+    "#version 330 core\n"                                                                            \
+    "layout(std140) uniform StageUniforms {\n"                                                       \
+    "    mat4 viewProj;\n"                                                                           \
+    "    vec4 cameraPos;\n"                                                                          \
+    "    vec4 accentAndNeon;\n"                                                                      \
+    "    vec4 keyGainAndWallBright;\n"                                                               \
+    "    vec4 timeAndSet;\n"                                                                         \
+    "};\n" /* +1 draws in GL's orientation (row 0 at the bottom); -1 puts row 0 at the top */        \
+    "uniform float uFlipY;\n" /* Clip depth runs 0..1 for the studio's matrices; GL's runs -1..1. */ \
+    "vec4 toGLClip(vec4 c) { return vec4(c.x, c.y * uFlipY, 2.0 * c.z - c.w, c.w); }\n"              \
+    "vec3 aces(vec3 x) {\n"                                                                          \
+    "    return clamp(x * (2.51 * x + 0.03) / (x * (2.43 * x + 0.59) + 0.14), 0.0, 1.0);\n"          \
+    "}\n"                                                                                            \
+    "vec4 encodeOutput(vec3 c) { return vec4(pow(aces(c), vec3(1.0 / 2.2)), 1.0); }\n"
+
+const char* const kSkyVertexSource = VANTRY_GLSL_HEADER R"(
+out vec2 vUV;
+void main() {
+    // One triangle that covers the whole viewport.
+    vec2 p = gl_VertexID == 0 ? vec2(-1.0, -1.0) : (gl_VertexID == 1 ? vec2(3.0, -1.0) : vec2(-1.0, 3.0));
+    vUV = p * 0.5 + 0.5;
+    gl_Position = toGLClip(vec4(p, 0.9999, 1.0));
+}
+)";
+
+const char* const kSkyFragmentSource = VANTRY_GLSL_HEADER R"(
+in vec2 vUV;
+layout(location = 0) out vec4 fragColor;
+void main() {
+    float t = clamp(vUV.y, 0.0, 1.0);
+    vec3 base = mix(vec3(0.05, 0.07, 0.13), vec3(0.015, 0.022, 0.045), t);
+    base += accentAndNeon.xyz * exp(-abs(vUV.y - 0.35) * 7.0) * 0.18 * accentAndNeon.w;
+    fragColor = encodeOutput(base);
+}
+)";
+
+const char* const kStageVertexSource = VANTRY_GLSL_HEADER R"(
+layout(location = 0) in vec3 aPosition;
+layout(location = 1) in vec3 aNormal;
+layout(location = 2) in vec2 aUV;
+layout(location = 3) in vec3 aColor;
+layout(location = 4) in float aMatTag;
+layout(location = 5) in float aRoughness;
+out vec3 vWP;
+out vec3 vWN;
+out vec2 vUV;
+out vec3 vColor;
+out float vMatTag;
+out float vRoughness;
+void main() {
+    vWP = aPosition;
+    vWN = normalize(aNormal);
+    vUV = aUV;
+    vColor = aColor;
+    vMatTag = aMatTag;
+    vRoughness = aRoughness;
+    gl_Position = toGLClip(viewProj * vec4(aPosition, 1.0));
+}
+)";
+
+const char* const kStageFragmentSource = VANTRY_GLSL_HEADER R"(
+in vec3 vWP;
+in vec3 vWN;
+in vec2 vUV;
+in vec3 vColor;
+in float vMatTag;
+in float vRoughness;
+uniform sampler2D uWall;
+layout(location = 0) out vec4 fragColor;
+void main() {
+    float neonGain = accentAndNeon.w;
+    if (vMatTag > 1.5 && vMatTag < 2.5) {
+        vec3 led = pow(texture(uWall, vUV).rgb, vec3(2.2)) * keyGainAndWallBright.y;
+        float scan = 0.96 + 0.04 * sin(vUV.y * 420.0);
+        fragColor = encodeOutput(led * scan);
+        return;
+    }
+    if (vMatTag > 2.5) {
+        fragColor = encodeOutput(vColor * (1.6 * neonGain));
+        return;
+    }
+    vec3 accent = accentAndNeon.xyz;
+    vec3 N = normalize(vWN);
+    vec3 V = normalize(cameraPos.xyz - vWP);
+    vec3 Lkey = normalize(vec3(2.8, 4.2, 4.5) - vWP);
+    vec3 Lrim = normalize(vec3(-3.5, 3.2, -3.5) - vWP);
+    vec3 H1 = normalize(V + Lkey);
+    vec3 H2 = normalize(V + Lrim);
+    float rough = clamp(vRoughness, 0.08, 0.92);
+    float specPow = mix(110.0, 10.0, rough);
+    float ndl1 = max(dot(N, Lkey), 0.0);
+    float ndl2 = max(dot(N, Lrim), 0.0);
+    float spec = pow(max(dot(N, H1), 0.0), specPow) * 0.85 + pow(max(dot(N, H2), 0.0), specPow * 0.6) * 0.75;
+    vec3 diff = vColor * (0.20 + vec3(1.0, 0.94, 0.86) * ndl1 * keyGainAndWallBright.x +
+                          accent * ndl2 * 0.85 * neonGain);
+    vec3 gloss = (vec3(1.0, 0.95, 0.9) + accent * 0.6) * spec * (1.0 - rough * 0.72);
+    fragColor = encodeOutput(diff + gloss);
+}
+)";
+
+#undef VANTRY_GLSL_HEADER
+
+}  // namespace vantry::studio_gl

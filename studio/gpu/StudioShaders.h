@@ -1,0 +1,22 @@
+// GLSL 330 sources of the studio's four shader functions: the full-screen sky
+// (vertex + fragment) and the stage (vertex + fragment).
+#pragma once
+
+namespace vantry::studio_gl {
+
+// Shared by every stage: the 128-byte StageUniforms block (std140 matches the C++
+// layout byte for byte), the tone map and the output encoding.
+extern const char* const kSkyVertexSource;
+extern const char* const kSkyFragmentSource;
+extern const char* const kStageVertexSource;
+extern const char* const kStageFragmentSource;
+
+// Attribute locations of the stage vertex function (StageVertex fields).
+inline constexpr unsigned kAttribPosition = 0;
+inline constexpr unsigned kAttribNormal = 1;
+inline constexpr unsigned kAttribUV = 2;
+inline constexpr unsigned kAttribColor = 3;
+inline constexpr unsigned kAttribMatTag = 4;
+inline constexpr unsigned kAttribRoughness = 5;
+
+}  // namespace vantry::studio_gl

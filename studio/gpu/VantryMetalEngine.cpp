@@ -1,0 +1,279 @@
+#include "studio/gpu/VantryMetalEngine.h"
+
+#include <epoxy/gl.h>
+
+#include <chrono>
+#include <map>
+#include <mutex>
+
+#include "platform/dispatch/MainThreadDispatcher.h"
+#include "platform/gl/EglOffscreenContext.h"
+#include "studio/SetGeometry.h"
+#include "studio/gpu/EngineImpl.h"
+#include "studio/gpu/StudioCamera.h"
+#include "studio/gpu/WallImageLoader.h"
+
+namespace vantry {
+
+using studio_gl::FrameSnapshot;
+using studio_gl::MultisampleTarget;
+using studio_gl::StageRenderer;
+
+namespace {
+
+double wallClockSeconds() {
+    using namespace std::chrono;
+    return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+VantryMetalEngine::Impl::~Impl() {
+    if (worker) {
+        worker->run([this] {
+            offscreenRenderer.reset();
+            offscreenTarget.reset();
+        });
+        worker.reset();
+    }
+    // GPU copies of live contexts that were not released go with their contexts.
+    for (auto& [key, live] : liveContexts) {
+        if (live.renderer) live.renderer->abandon();
+        live.target.abandon();
+    }
+}
+
+FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverride, float aspect) const {
+    std::lock_guard<std::mutex> guard(lock);
+    FrameSnapshot frame;
+    frame.geometry = stageBuffersOk ? geometry : nullptr;
+    frame.setVersion = setVersion;
+    frame.wall = wall;
+    frame.wallVersion = wallVersion;
+    const float t = timeOverride.value_or(directorClock);
+    frame.uniforms = studio_camera::makeStageUniforms(studioSet, cameraAngle, t, keyLightGain, neonAccentGain,
+                                                      ledWallBrightness, aspect);
+    return frame;
+}
+
+std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker(int width, int height,
+                                                                                 std::optional<float> time) {
+    if (!offscreenRenderer) return std::nullopt;
+    if (!offscreenTarget) offscreenTarget = std::make_unique<MultisampleTarget>();
+    if (!offscreenTarget->ensure(width, height)) return std::nullopt;
+    const FrameSnapshot frame = snapshot(time, studio_camera::offscreenAspect(width, height));
+    offscreenTarget->beginPass();
+    // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
+    offscreenRenderer->encodeStudioPass(frame, -1.0f);
+    std::vector<std::uint8_t> pixels(std::size_t(width) * std::size_t(height) * 4);
+    if (!offscreenTarget->readBGRA(pixels.data())) return std::nullopt;
+    return pixels;
+}
+
+std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create() {
+    try {
+        auto context = platform::gl::EglOffscreenContext::create();
+        if (!context) return nullptr;
+        auto impl = std::make_unique<Impl>();
+        impl->now = wallClockSeconds;
+        impl->lastFrameTime = impl->now();
+        impl->fpsStart = impl->now();
+        impl->deviceName = context->renderer();
+        impl->worker = std::make_unique<studio_gl::GLWorker>(std::move(context));
+        if (!impl->worker->ready()) return nullptr;
+        Impl* raw = impl.get();
+        const bool built = impl->worker->run([raw] {
+            raw->offscreenRenderer = StageRenderer::create();
+            return raw->offscreenRenderer != nullptr;
+        });
+        if (!built) return nullptr;
+        auto fallback = std::make_shared<studio_gl::WallImage>();
+        fallback->width = studio_camera::kFallbackWallWidth;
+        fallback->height = studio_camera::kFallbackWallHeight;
+        fallback->rgba = studio_camera::makeFallbackWallPixels();
+        impl->wall = std::move(fallback);
+        impl->wallVersion = 1;
+        std::unique_ptr<VantryMetalEngine> engine(new VantryMetalEngine(std::move(impl)));
+        engine->loadSet(BroadcastStudioSet::manhattanLoft);
+        return engine;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+VantryMetalEngine::VantryMetalEngine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+VantryMetalEngine::~VantryMetalEngine() = default;
+
+std::string VantryMetalEngine::deviceName() const {
+    return impl_->deviceName;
+}
+
+void VantryMetalEngine::loadSet(BroadcastStudioSet set) {
+    // Built outside the lock; swapped in with its version in one critical section.
+    std::shared_ptr<const SetGeometry> built;
+    bool ok = true;
+    try {
+        built = std::make_shared<const SetGeometry>(buildStudioSet(set));
+    } catch (const std::bad_alloc&) {
+        ok = false;
+    }
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->studioSet = set;
+    impl_->geometry = std::move(built);
+    impl_->stageBuffersOk = ok;
+    ++impl_->setVersion;
+}
+
+BroadcastStudioSet VantryMetalEngine::studioSet() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->studioSet;
+}
+
+bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
+    std::shared_ptr<const studio_gl::WallImage> image = studio_gl::loadWallImage(file);
+    if (!image) return false;
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wall = std::move(image);
+    ++impl_->wallVersion;
+    impl_->slideSourceName = file.filename().string();
+    return true;
+}
+
+std::string VantryMetalEngine::slideSourceName() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->slideSourceName;
+}
+
+#define VANTRY_LOCKED_PROPERTY(Type, getter, setter, field) \
+    Type VantryMetalEngine::getter() const {                \
+        std::lock_guard<std::mutex> guard(impl_->lock);     \
+        return impl_->field;                                \
+    }                                                       \
+    void VantryMetalEngine::setter(Type value) {            \
+        std::lock_guard<std::mutex> guard(impl_->lock);     \
+        impl_->field = value;                               \
+    }
+
+VANTRY_LOCKED_PROPERTY(BroadcastCameraAngle, cameraAngle, setCameraAngle, cameraAngle)
+VANTRY_LOCKED_PROPERTY(float, keyLightGain, setKeyLightGain, keyLightGain)
+VANTRY_LOCKED_PROPERTY(float, neonAccentGain, setNeonAccentGain, neonAccentGain)
+VANTRY_LOCKED_PROPERTY(float, ledWallBrightness, setLedWallBrightness, ledWallBrightness)
+#undef VANTRY_LOCKED_PROPERTY
+
+float VantryMetalEngine::directorClock() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->directorClock;
+}
+
+VantryMetalEngine::FPSCallback VantryMetalEngine::onFPSUpdate() const {
+    std::lock_guard<std::mutex> guard(impl_->fpsMutex);
+    return impl_->onFPSUpdate;
+}
+
+void VantryMetalEngine::setOnFPSUpdate(FPSCallback callback) {
+    std::lock_guard<std::mutex> guard(impl_->fpsMutex);
+    impl_->onFPSUpdate = std::move(callback);
+}
+
+void VantryMetalEngine::setClockForTesting(std::function<double()> now) {
+    std::lock_guard<std::mutex> fpsGuard(impl_->fpsMutex);
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->now = now ? std::move(now) : std::function<double()>(wallClockSeconds);
+    impl_->lastFrameTime = impl_->now();
+    impl_->fpsStart = impl_->lastFrameTime;
+    impl_->fpsCount = 0;
+}
+
+void VantryMetalEngine::drawableSizeWillChange(const StageRenderSurface&, int, int) {}
+
+void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
+    Impl& d = *impl_;
+    double now = 0;
+    {
+        std::lock_guard<std::mutex> guard(d.lock);
+        now = d.now();
+        const double dt = studio_camera::clampFrameStep(now - d.lastFrameTime);
+        d.lastFrameTime = now;
+        d.directorClock += static_cast<float>(dt);
+    }
+
+    // No drawable or no GL context: the frame is skipped and not counted.
+    const void* key =
+        surface.contextKey != nullptr ? surface.contextKey : platform::gl::currentNativeContext();
+    if (key == nullptr || surface.width < 1 || surface.height < 1) return;
+    Impl::LiveContext* live = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(d.liveMutex);
+        live = &d.liveContexts[key];
+        if (!live->renderer && !live->failed) {
+            live->renderer = StageRenderer::create();
+            live->failed = !live->renderer;
+        }
+    }
+    if (!live->renderer) return;
+
+    GLint previousDraw = 0;
+    GLint previousRead = 0;
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &previousDraw);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previousRead);
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    if (!live->target.ensure(surface.width, surface.height)) return;
+
+    const FrameSnapshot frame =
+        d.snapshot(std::nullopt, studio_camera::liveAspect(surface.width, surface.height));
+    live->target.beginPass();
+    live->renderer->encodeStudioPass(frame, 1.0f);
+    live->target.resolveInto(surface.framebuffer);
+
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, GLuint(previousDraw));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previousRead));
+    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+    glFlush();
+    if (surface.present) surface.present();
+
+    // Frame-rate accounting; the window starts at construction.
+    std::lock_guard<std::mutex> guard(d.fpsMutex);
+    ++d.fpsCount;
+    if (now - d.fpsStart >= 0.5) {
+        const double fps = static_cast<double>(d.fpsCount) / (now - d.fpsStart);
+        d.fpsCount = 0;
+        d.fpsStart = now;
+        FPSCallback callback = d.onFPSUpdate;
+        platform::postToMain([callback = std::move(callback), fps] {
+            if (callback) callback(fps);
+        });
+    }
+}
+
+void VantryMetalEngine::releaseContextResources(const void* contextKey) {
+    const void* key = contextKey != nullptr ? contextKey : platform::gl::currentNativeContext();
+    std::lock_guard<std::mutex> guard(impl_->liveMutex);
+    impl_->liveContexts.erase(key);
+}
+
+std::optional<std::vector<std::uint8_t>> VantryMetalEngine::renderOffscreenBGRA(
+    int width, int height, std::optional<float> timeOverride) {
+    if (width < 1 || height < 1) return std::nullopt;
+    Impl* d = impl_.get();
+    try {
+        return d->worker->run(
+            [d, width, height, timeOverride] { return d->renderOnWorker(width, height, timeOverride); });
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+QImage VantryMetalEngine::renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride) {
+    auto pixels = renderOffscreenBGRA(width, height, timeOverride);
+    if (!pixels) return {};
+    QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
+    if (image.isNull()) return {};
+    for (int y = 0; y < height; ++y) {
+        std::memcpy(image.scanLine(y), pixels->data() + std::size_t(y) * std::size_t(width) * 4,
+                    std::size_t(width) * 4);
+    }
+    return image;
+}
+
+}  // namespace vantry

@@ -1,0 +1,126 @@
+// The studio renderer: owns the studio's GPU programs, the current set, the LED wall
+// image and the lighting parameters; draws live frames into a caller's GL context and
+// renders frames offscreen (pixel arrays, images, broadcast MP4 files).
+//
+// GPU model: the engine keeps the truth on the CPU side (set arrays, wall pixels,
+// parameters, clock) under its lock. Every GL context that draws the studio holds its
+// own GPU copies, created on first use and refreshed when a version number says the
+// CPU side changed. Offscreen work runs on the engine's own worker thread, which owns
+// an EGL context without any display.
+#pragma once
+
+#include <QImage>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "studio/StageTypes.h"
+#include "studio/StudioCatalogue.h"
+
+namespace vantry {
+
+// A live drawing target handed to the engine each frame by the window's render thread.
+// The GL context that owns `framebuffer` must be current on the calling thread.
+struct StageRenderSurface {
+    int width = 0;   // drawable size in pixels
+    int height = 0;  //
+    // Single-sampled framebuffer object the finished frame is resolved into
+    // (0 = the context's default framebuffer). The engine renders with 4 samples into
+    // its own targets and resolves into this one.
+    unsigned int framebuffer = 0;
+    // Identifies the current GL context (for instance the QOpenGLContext pointer). The
+    // engine keeps one set of GPU copies per key. Null: the engine uses the native
+    // EGL or GLX context handle that is current.
+    const void* contextKey = nullptr;
+    // Called after the frame has been submitted (swap buffers, hand the texture on).
+    // May be empty.
+    std::function<void()> present;
+};
+
+// Progress of an export: frames handed to the writer so far, and the frame total.
+using ExportProgress = std::function<void(std::int64_t framesDone, std::int64_t framesTotal)>;
+
+class VantryMetalEngine {
+  public:
+    // Creates the engine on the default GPU device (an OpenGL 3.3 core context through
+    // EGL without a display). Null when any GPU step fails; never throws.
+    static std::unique_ptr<VantryMetalEngine> create();
+
+    ~VantryMetalEngine();
+    VantryMetalEngine(const VantryMetalEngine&) = delete;
+    VantryMetalEngine& operator=(const VantryMetalEngine&) = delete;
+
+    // "OpenGL renderer string" of the offscreen device, e.g. "llvmpipe (LLVM 15.0.6, 256 bits)".
+    std::string deviceName() const;
+
+    // Builds the set (600 vertices, 900 indices) and swaps it in for the next frame.
+    void loadSet(BroadcastStudioSet set);
+    BroadcastStudioSet studioSet() const;
+
+    // Decodes the image (Qt's readers, HEIC through libheif), clamps each side to
+    // 64..2048, stretches it over the wall. True when the wall now shows it; on false
+    // the wall and slideSourceName are unchanged.
+    bool loadLEDWallImage(const std::filesystem::path& file);
+    // Name of the wall content: "Corvella Studio Deck" until an image loads, then the
+    // image's file name.
+    std::string slideSourceName() const;
+
+    // Studio parameters; safe to write from any thread, effective from the next frame.
+    BroadcastCameraAngle cameraAngle() const;
+    void setCameraAngle(BroadcastCameraAngle angle);
+    float keyLightGain() const;
+    void setKeyLightGain(float gain);
+    float neonAccentGain() const;
+    void setNeonAccentGain(float gain);
+    float ledWallBrightness() const;
+    void setLedWallBrightness(float brightness);
+
+    // Animation time of the live view, in seconds.
+    float directorClock() const;
+
+    // Called on the main thread (through platform::postToMain) about twice a second
+    // with the measured live frame rate.
+    using FPSCallback = std::function<void(double fps)>;
+    FPSCallback onFPSUpdate() const;
+    void setOnFPSUpdate(FPSCallback callback);
+
+    // Live surface notifications, called on the thread whose GL context is current.
+    // The size change does nothing: the aspect ratio is taken from every frame.
+    void drawableSizeWillChange(const StageRenderSurface& surface, int width, int height);
+    // Advances the clock by the clamped frame time and draws one live frame.
+    void drawInSurface(const StageRenderSurface& surface);
+    // Deletes the GPU copies kept for contextKey (null: the current native context).
+    // Call with that context current, before it is destroyed.
+    void releaseContextResources(const void* contextKey);
+
+    // One offscreen frame: width x height x 4 bytes, rows top to bottom, B G R A with
+    // alpha 255. timeOverride absent: the live directorClock. Absent on any failure.
+    std::optional<std::vector<std::uint8_t>> renderOffscreenBGRA(int width, int height,
+                                                                 std::optional<float> timeOverride);
+    // The same frame as a premultiplied ARGB32 image (B G R A in memory); null on failure.
+    QImage renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride);
+
+    // Renders max(30, floor(durationSec * 30)) frames at 30 frames per second into an
+    // H.264 MP4 file at 16 Mbit/s and returns the file's size in bytes (0 if it cannot
+    // be read). Blocks the caller until the file is finished; call it off the main
+    // thread. Creating the parent folder, removing an existing file or opening the
+    // writer throw std::runtime_error (or std::filesystem::filesystem_error).
+    std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
+                                    const std::filesystem::path& url, const ExportProgress& progress = {});
+
+    // Replaces the absolute clock (seconds) of the live frame timing, and restarts the
+    // frame and frame-rate timing from its current value. Empty restores the wall clock.
+    void setClockForTesting(std::function<double()> now);
+
+    struct Impl;
+
+  private:
+    explicit VantryMetalEngine(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vantry
