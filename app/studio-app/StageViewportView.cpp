@@ -1,102 +1,56 @@
 #include "app/studio-app/StageViewportView.h"
 
 #include <QOpenGLContext>
-#include <QOpenGLExtraFunctions>
 #include <QOpenGLFramebufferObject>
+#include <QOpenGLFunctions>
 #include <QQuickOpenGLUtils>
 
 #include "app/studio-app/VantryViewModel.h"
 
-#ifndef GL_DEPTH_COMPONENT32F
-#define GL_DEPTH_COMPONENT32F 0x8CAC
-#endif
-
 namespace vantry::app {
 namespace {
 
-// The multisampled target the renderer draws into; resolved into Qt's framebuffer.
-class MultisampleTarget {
-  public:
-    ~MultisampleTarget() { release(); }
-
-    bool ensure(QOpenGLExtraFunctions& gl, int width, int height) {
-        if (fbo_ != 0 && width == width_ && height == height_) return true;
-        release();
-        width_ = width;
-        height_ = height;
-        gl.glGenFramebuffers(1, &fbo_);
-        gl.glGenRenderbuffers(2, rbo_);
-        gl.glBindRenderbuffer(GL_RENDERBUFFER, rbo_[0]);
-        gl.glRenderbufferStorageMultisample(GL_RENDERBUFFER, 4, GL_RGBA8, width, height);
-        gl.glBindRenderbuffer(GL_RENDERBUFFER, rbo_[1]);
-        gl.glRenderbufferStorageMultisample(GL_RENDERBUFFER, 4, GL_DEPTH_COMPONENT32F, width, height);
-        gl.glBindRenderbuffer(GL_RENDERBUFFER, 0);
-        gl.glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
-        gl.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rbo_[0]);
-        gl.glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, rbo_[1]);
-        const bool complete = gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
-        if (!complete) release();
-        return complete;
-    }
-
-    GLuint fbo() const { return fbo_; }
-
-  private:
-    void release() {
-        QOpenGLContext* ctx = QOpenGLContext::currentContext();
-        if (ctx && fbo_ != 0) {
-            QOpenGLExtraFunctions* gl = ctx->extraFunctions();
-            gl->glDeleteFramebuffers(1, &fbo_);
-            gl->glDeleteRenderbuffers(2, rbo_);
-        }
-        fbo_ = 0;
-        rbo_[0] = rbo_[1] = 0;
-    }
-
-    GLuint fbo_ = 0;
-    GLuint rbo_[2] = {0, 0};
-    int width_ = 0;
-    int height_ = 0;
-};
-
+// Lives on Qt's render thread. The renderer draws 4x multisampled into targets of
+// its own and resolves each frame into the item's framebuffer.
 class StageViewportRenderer : public QQuickFramebufferObject::Renderer {
   public:
+    ~StageViewportRenderer() override {
+        // Destroyed on the render thread with the window's context current.
+        if (renderer_ && contextKey_ && QOpenGLContext::currentContext() == contextKey_) {
+            renderer_->releaseLiveResources(contextKey_);
+        }
+    }
+
     QOpenGLFramebufferObject* createFramebufferObject(const QSize& size) override {
         QOpenGLFramebufferObjectFormat format;
         format.setAttachment(QOpenGLFramebufferObject::NoAttachment);
-        format.setInternalTextureFormat(GL_RGBA8);
+        format.setInternalTextureFormat(0x8058);  // GL_RGBA8
         sizeChanged_ = true;
         return new QOpenGLFramebufferObject(size, format);
     }
 
     void synchronize(QQuickFramebufferObject* item) override {
         auto* view = static_cast<StageViewportView*>(item);
-        renderer_ = view->studioRenderer();
-        if (drawnSinceSync_ > 0) view->addFramesDrawn(drawnSinceSync_);
-        drawnSinceSync_ = 0;
+        if (!renderer_) renderer_ = view->studioRenderer();  // configured once
+        if (!frames_) frames_ = view->frameCounter();
     }
 
     void render() override {
         QOpenGLFramebufferObject* target = framebufferObject();
         QOpenGLContext* ctx = QOpenGLContext::currentContext();
         if (!target || !ctx) return;
-        QOpenGLExtraFunctions& gl = *ctx->extraFunctions();
-        const int w = target->width();
-        const int h = target->height();
-        if (renderer_ && msaa_.ensure(gl, w, h)) {
-            if (sizeChanged_) renderer_->liveSurfaceResized(w, h);
+        if (renderer_) {
+            contextKey_ = ctx;
+            const StudioRenderer::LiveSurface surface{target->width(), target->height(), target->handle(),
+                                                      ctx};
+            if (sizeChanged_) renderer_->liveSurfaceResized(surface);
             sizeChanged_ = false;
-            gl.glBindFramebuffer(GL_FRAMEBUFFER, msaa_.fbo());
-            gl.glViewport(0, 0, w, h);
-            renderer_->drawLiveFrame(w, h);
-            gl.glBindFramebuffer(GL_READ_FRAMEBUFFER, msaa_.fbo());
-            gl.glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target->handle());
-            gl.glBlitFramebuffer(0, 0, w, h, 0, 0, w, h, GL_COLOR_BUFFER_BIT, GL_NEAREST);
-            ++drawnSinceSync_;
+            renderer_->drawLiveFrame(surface);
+            if (frames_) frames_->fetch_add(1);
         } else {
-            gl.glBindFramebuffer(GL_FRAMEBUFFER, target->handle());
-            gl.glClearColor(0.f, 0.f, 0.f, 1.f);
-            gl.glClear(GL_COLOR_BUFFER_BIT);
+            QOpenGLFunctions* gl = ctx->functions();
+            gl->glClearColor(0.f, 0.f, 0.f, 1.f);
+            gl->glClear(GL_COLOR_BUFFER_BIT);
         }
         QQuickOpenGLUtils::resetOpenGLState();
         update();  // draw continuously
@@ -104,16 +58,17 @@ class StageViewportRenderer : public QQuickFramebufferObject::Renderer {
 
   private:
     std::shared_ptr<StudioRenderer> renderer_;
-    MultisampleTarget msaa_;
+    const void* contextKey_ = nullptr;
     bool sizeChanged_ = true;
-    int drawnSinceSync_ = 0;
+    std::shared_ptr<std::atomic<int>> frames_;
 };
 
 }  // namespace
 
 StageViewportView::StageViewportView(QQuickItem* parent) : QQuickFramebufferObject(parent) {
-    // The renderer draws with OpenGL's bottom-up rows; Qt shows the texture upright.
-    setMirrorVertically(false);
+    // The renderer resolves its frames with OpenGL's bottom-up rows; Qt's texture
+    // node samples the framebuffer's texture top-down, so it has to mirror them.
+    setMirrorVertically(true);
 }
 
 void StageViewportView::setEngine(QObject* engine) {
@@ -126,12 +81,6 @@ void StageViewportView::setEngine(QObject* engine) {
 std::shared_ptr<StudioRenderer> StageViewportView::studioRenderer() const {
     if (auto* handle = qobject_cast<StudioEngineHandle*>(engine_.data())) return handle->renderer();
     return nullptr;
-}
-
-void StageViewportView::addFramesDrawn(int frames) {
-    // Runs on the render thread while the main thread waits; observers hear of it on the main thread.
-    framesDrawn_ += frames;
-    QMetaObject::invokeMethod(this, &StageViewportView::framesDrawnChanged, Qt::QueuedConnection);
 }
 
 QQuickFramebufferObject::Renderer* StageViewportView::createRenderer() const {

@@ -45,16 +45,18 @@ class StudioRenderer {
                                             const ExportProgress& progress) = 0;
 
     // Live surface hooks, called on the thread whose OpenGL context is current
-    // (Qt's render thread) with the target framebuffer bound: 8-bit colour,
-    // 32-bit float depth, 4 samples.
-    virtual void liveSurfaceResized(int widthPx, int heightPx) {
-        (void)widthPx;
-        (void)heightPx;
-    }
-    virtual void drawLiveFrame(int widthPx, int heightPx) {
-        (void)widthPx;
-        (void)heightPx;
-    }
+    // (Qt's render thread). The renderer draws with 4 samples into targets of its
+    // own and resolves the frame into surface.framebuffer.
+    struct LiveSurface {
+        int width = 0;   // pixels
+        int height = 0;  //
+        unsigned int framebuffer = 0;
+        const void* contextKey = nullptr;  // the current context (QOpenGLContext*)
+    };
+    virtual void liveSurfaceResized(const LiveSurface& surface) { (void)surface; }
+    virtual void drawLiveFrame(const LiveSurface& surface) { (void)surface; }
+    // The context is about to go: drop what was made for it (it is current).
+    virtual void releaseLiveResources(const void* contextKey) { (void)contextKey; }
 };
 
 }  // namespace vantry::app
