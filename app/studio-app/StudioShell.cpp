@@ -79,8 +79,10 @@ StudioWindowHost::~StudioWindowHost() {
 bool StudioWindowHost::open(const QUrl& staticViewport) {
     qml_ = std::make_unique<QQmlApplicationEngine>();
     registerStudioQml(*qml_);
+    // The user's pictures and videos folders, or the home folder where they do not exist.
     const auto folder = [](QStandardPaths::StandardLocation where) {
-        return QUrl::fromLocalFile(QStandardPaths::writableLocation(where));
+        const QString path = QStandardPaths::writableLocation(where);
+        return QUrl::fromLocalFile(QDir(path).exists() ? path : QDir::homePath());
     };
     qml_->setInitialProperties({
         {QStringLiteral("vm"), QVariant::fromValue(static_cast<QObject*>(viewModel_.get()))},

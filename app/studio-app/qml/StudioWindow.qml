@@ -27,6 +27,7 @@ Window {
 
     FileDialog {
         id: openDialog
+        objectName: "openDialog"
         fileMode: FileDialog.OpenFile
         currentFolder: window.picturesFolder
         onAccepted: window.panels.finishOpen(selectedFile)
@@ -35,7 +36,9 @@ Window {
 
     FileDialog {
         id: saveDialog
+        objectName: "saveDialog"
         fileMode: FileDialog.SaveFile
+        acceptLabel: "Save"
         currentFolder: window.moviesFolder
         onAccepted: window.panels.finishSave(selectedFile)
         onRejected: window.panels.finishSave("")

@@ -7,6 +7,7 @@
 #include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTemporaryDir>
 #include <QThread>
 #include <array>
 #include <cstdio>
@@ -177,6 +178,45 @@ TEST_F(LiveViewport, KeepsDrawingAndReportsItsFrameRate) {
                 viewport_->property("width").toInt(), viewport_->property("height").toInt(), frames, seconds,
                 1000.0 * seconds / std::max(1, frames), host_->viewModel().liveFPS(),
                 qPrintable(probe_.renderer));
+}
+
+TEST_F(LiveViewport, FileDialogsCarryThePanelsAndMountTheChosenSlide) {
+    VantryViewModel& vm = host_->viewModel();
+    auto* saveDialog = window_->findChild<QObject*>(QStringLiteral("saveDialog"));
+    auto* openDialog = window_->findChild<QObject*>(QStringLiteral("openDialog"));
+    ASSERT_NE(saveDialog, nullptr);
+    ASSERT_NE(openDialog, nullptr);
+
+    vm.selectSet(BroadcastStudioSet::keynoteArena);
+    vm.exportBroadcastMP4Panel();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(saveDialog->property("visible").toBool());
+    EXPECT_EQ(saveDialog->property("title").toString(), "Export 1080p Studio Broadcast MP4");
+    EXPECT_TRUE(
+        saveDialog->property("selectedFile").toUrl().toString().endsWith("/Vantry_keynote-arena_1080p.mp4"))
+        << saveDialog->property("selectedFile").toUrl().toString().toStdString();
+    EXPECT_EQ(saveDialog->property("nameFilters").toStringList(), QStringList{"MPEG-4 movie (*.mp4)"});
+    QMetaObject::invokeMethod(saveDialog, "reject");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(vm.isExporting());  // cancelled: nothing starts
+
+    QTemporaryDir dir;
+    const QString slide = dir.filePath(QStringLiteral("keynote.png"));
+    QImage image(96, 54, QImage::Format_RGB32);
+    image.fill(QColor(200, 40, 90));
+    ASSERT_TRUE(image.save(slide));
+    vm.loadSlidePanel();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(openDialog->property("visible").toBool());
+    EXPECT_EQ(openDialog->property("title").toString(), "Select Slide or Demo Graphic for 3D LED Wall");
+    EXPECT_EQ(openDialog->property("nameFilters").toStringList().value(0),
+              "PNG, JPEG or HEIC (*.png *.jpg *.jpeg *.heic)");
+    // What the dialog hands back when the user picks the file.
+    host_->panels().finishOpen(QUrl::fromLocalFile(slide));
+    QMetaObject::invokeMethod(openDialog, "close");
+    EXPECT_EQ(vm.slideName(), "keynote.png");
+    EXPECT_EQ(vm.statusBannerText(), "Mounted keynote.png onto 3D LED Wall");
+    EXPECT_EQ(renderer_->slideSourceName(), "keynote.png");
 }
 
 }  // namespace
