@@ -1,0 +1,90 @@
+#include "app/cli/StudioOptions.h"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <string>
+
+namespace vantry::cli {
+namespace {
+
+std::optional<float> gain(const Args& args, const std::string& name) {
+    if (!args.has(name)) return std::nullopt;
+    const double g = args.number(name, 0);
+    if (g < 0 || g > 100)
+        throw UsageError("option --" + name + " expects a gain from 0 to 100, got '" + *args.value(name) +
+                         "'");
+    return static_cast<float>(g);
+}
+
+}  // namespace
+
+StudioOptions parseStudioOptions(const Args& args) {
+    StudioOptions o;
+    if (auto raw = args.value("set")) {
+        auto set = BroadcastStudioSet::fromRawValue(*raw);
+        if (!set) {
+            throw UsageError("unknown set '" + *raw +
+                             "' (one of manhattan-loft, timber-podcast, keynote-arena, neon-creator)");
+        }
+        o.set = *set;
+    }
+    if (args.has("angle")) {
+        const int n = args.integer("angle", 0);
+        auto angle = BroadcastCameraAngle::fromRawValue(n);
+        if (!angle)
+            throw UsageError("option --angle expects 0, 1, 2 or 3, got '" + *args.value("angle") + "'");
+        o.angle = *angle;
+    }
+    o.key = gain(args, "key");
+    o.neon = gain(args, "neon");
+    o.led = gain(args, "led");
+    if (auto slide = args.value("slide")) {
+        if (slide->empty()) throw UsageError("option --slide needs an image file");
+        o.slide = std::filesystem::path(*slide);
+    }
+    return o;
+}
+
+std::string studioOptionsHelp() {
+    return "  --set ID         studio set: manhattan-loft (default), timber-podcast, keynote-arena, "
+           "neon-creator\n"
+           "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n"
+           "  --key G          key light gain (default 1.35)\n"
+           "  --neon G         neon rim glow gain (default 1.25)\n"
+           "  --led G          LED wall brightness (default 1.15)\n"
+           "  --slide IMAGE    image to show on the LED wall (PNG, JPEG, HEIC, ...)\n";
+}
+
+std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& o) {
+    auto engine = VantryMetalEngine::create();
+    if (!engine) throw CommandError("no GPU: could not create an OpenGL 3.3 core context through EGL");
+    engine->loadSet(o.set);
+    engine->setCameraAngle(o.angle);
+    if (o.key) engine->setKeyLightGain(*o.key);
+    if (o.neon) engine->setNeonAccentGain(*o.neon);
+    if (o.led) engine->setLedWallBrightness(*o.led);
+    if (o.slide && !engine->loadLEDWallImage(*o.slide)) {
+        throw CommandError("cannot read slide image '" + o.slide->string() + "'");
+    }
+    return engine;
+}
+
+std::filesystem::path partialPathFor(const std::filesystem::path& out) {
+    return out.parent_path() / ("." + out.filename().string() + ".partial-" + std::to_string(::getpid()));
+}
+
+void prepareDestination(const std::filesystem::path& out) {
+    if (out.filename().empty())
+        throw UsageError("option --out needs a file name, got '" + out.string() + "'");
+    std::error_code ec;
+    if (std::filesystem::is_directory(out, ec))
+        throw CommandError("cannot write '" + out.string() + "': it is a folder");
+    const auto parent = out.parent_path();
+    if (!parent.empty()) {
+        std::filesystem::create_directories(parent, ec);
+        if (ec) throw CommandError("cannot create folder '" + parent.string() + "': " + ec.message());
+    }
+}
+
+}  // namespace vantry::cli

@@ -1,0 +1,63 @@
+// A GL context and framebuffer owned by the test, into which the engine draws live
+// frames the way a window's render thread hands them over; the engine's clock is
+// driven by the test.
+#pragma once
+
+#include <epoxy/gl.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "platform/dispatch/MainThreadDispatcher.h"
+#include "platform/gl/EglOffscreenContext.h"
+#include "studio/gpu/VantryMetalEngine.h"
+
+namespace vantry {
+
+class LiveFrameTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        engine_ = VantryMetalEngine::create();
+        ASSERT_NE(engine_, nullptr);
+        context_ = platform::gl::EglOffscreenContext::create();
+        ASSERT_NE(context_, nullptr);
+        ASSERT_TRUE(context_->makeCurrent());
+        glGenRenderbuffers(1, &color_);
+        glBindRenderbuffer(GL_RENDERBUFFER, color_);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kW, kH);
+        glGenFramebuffers(1, &fbo_);
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
+        ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), GLenum(GL_FRAMEBUFFER_COMPLETE));
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        engine_->setClockForTesting([this] { return now_; });
+        platform::drainMainQueue();
+    }
+    void TearDown() override {
+        if (engine_) engine_->releaseContextResources(context_.get());
+        if (fbo_ != 0) glDeleteFramebuffers(1, &fbo_);
+        if (color_ != 0) glDeleteRenderbuffers(1, &color_);
+        if (context_) context_->doneCurrent();
+        platform::drainMainQueue();
+    }
+    StageRenderSurface surface() {
+        StageRenderSurface s;
+        s.width = kW;
+        s.height = kH;
+        s.framebuffer = fbo_;
+        s.contextKey = context_.get();
+        s.present = [this] { ++presented_; };
+        return s;
+    }
+
+    static constexpr int kW = 160;
+    static constexpr int kH = 90;
+    double now_ = 1000.0;
+    int presented_ = 0;
+    std::unique_ptr<VantryMetalEngine> engine_;
+    std::unique_ptr<platform::gl::EglOffscreenContext> context_;
+    GLuint fbo_ = 0;
+    GLuint color_ = 0;
+};
+
+}  // namespace vantry
