@@ -156,6 +156,13 @@ TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
         offscreen.save(QStringLiteral("live_viewport_expected.png"));
     }
     EXPECT_LE(worst, 20) << "live and offscreen pictures differ in broad colour (see live_viewport_*.png)";
+
+    // Later changes of the view model neither recreate nor reconfigure the viewport.
+    host_->viewModel().selectSet(BroadcastStudioSet::neonCreatorDesk);
+    host_->viewModel().setShowVisionPresenter(true);
+    host_->viewModel().setKeyGain(2.0f);
+    ASSERT_TRUE(waitForFrames(1));
+    EXPECT_EQ(window_->findChild<QQuickItem*>(QStringLiteral("stageViewport")), viewport_);
     std::printf("GL renderer: %s\n", qPrintable(probe_.renderer));
 }
 
