@@ -6,8 +6,7 @@
 
 namespace vantry::cli {
 
-Args::Args(const std::vector<std::string>& args, std::set<std::string> valueOptions,
-           std::set<std::string> flags) {
+Args::Args(const std::vector<std::string>& args, std::set<std::string> valueOptions, std::set<std::string> flags) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {

@@ -11,22 +11,21 @@ namespace vantry::cli {
 
 // A bad command line; main prints "vantry-cli <command>: <message>" and exits 2.
 class UsageError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
 // A failure while running; main prints "vantry-cli <command>: <message>" and exits 1.
 class CommandError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 
 class Args {
-  public:
+public:
     // valueOptions take one value ("--out FILE"); flags take none ("--mirror").
     // Unknown options, missing values and repeated options are usage errors.
-    Args(const std::vector<std::string>& args, std::set<std::string> valueOptions,
-         std::set<std::string> flags = {});
+    Args(const std::vector<std::string>& args, std::set<std::string> valueOptions, std::set<std::string> flags = {});
 
     bool helpRequested() const { return help_; }
     bool has(const std::string& name) const;
@@ -41,7 +40,7 @@ class Args {
     // "WxH", both positive.
     std::pair<int, int> size(const std::string& name, std::pair<int, int> fallback) const;
 
-  private:
+private:
     std::vector<std::pair<std::string, std::string>> values_;
     std::set<std::string> flags_;
     std::vector<std::string> positional_;

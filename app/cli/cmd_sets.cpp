@@ -9,13 +9,11 @@ namespace {
 
 int runSets(const std::vector<std::string>& args) {
     vantry::cli::Args parsed(args, {});
-    if (!parsed.positional().empty())
-        throw vantry::cli::UsageError("unexpected argument '" + parsed.positional()[0] + "'");
+    if (!parsed.positional().empty()) throw vantry::cli::UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     std::printf("Sets:\n");
     for (auto set : vantry::BroadcastStudioSet::allCases()) {
         std::printf("  %-16.*s %.*s (%.*s)\n", int(set.rawValue().size()), set.rawValue().data(),
-                    int(set.title().size()), set.title().data(), int(set.subtitle().size()),
-                    set.subtitle().data());
+                    int(set.title().size()), set.title().data(), int(set.subtitle().size()), set.subtitle().data());
     }
     std::printf("Camera angles:\n");
     for (auto angle : vantry::BroadcastCameraAngle::allCases()) {

@@ -17,12 +17,8 @@ std::vector<Command>& registry() {
 }
 }  // namespace
 
-void registerCommand(Command command) {
-    registry().push_back(std::move(command));
-}
-const std::vector<Command>& commands() {
-    return registry();
-}
+void registerCommand(Command command) { registry().push_back(std::move(command)); }
+const std::vector<Command>& commands() { return registry(); }
 
 }  // namespace vantry::cli
 

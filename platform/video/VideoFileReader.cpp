@@ -23,7 +23,7 @@ namespace {
         av_strerror(code, buf, sizeof buf);
         text += std::string(": ") + buf;
     }
-    throw VideoWriterError(text);
+    throw VideoWriterError(text, VideoWriterError::Kind::File);
 }
 
 struct FormatCloser {

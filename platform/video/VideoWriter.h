@@ -18,7 +18,18 @@ namespace vantry::platform {
 
 class VideoWriterError : public std::runtime_error {
   public:
-    using std::runtime_error::runtime_error;
+    enum class Kind {
+        Settings,  // a setting out of range
+        Encoder,   // the H.264 encoder or its stream could not be set up or failed
+        File,      // the file could not be created, written or closed
+        Usage,     // calls out of order (frame numbers, append after finish)
+    };
+    explicit VideoWriterError(const std::string& message, Kind kind = Kind::File)
+        : std::runtime_error(message), kind_(kind) {}
+    Kind kind() const { return kind_; }
+
+  private:
+    Kind kind_;
 };
 
 struct VideoWriterSettings {
@@ -38,7 +49,8 @@ struct VideoWriterSettings {
 
 // The writer's own frame memory, BGRA, rows top to bottom. `stride` is at least
 // width * 4 and a multiple of 64; the memory stays valid until finish() or
-// destruction. A QImage may wrap it directly (Format_ARGB32_Premultiplied).
+// destruction, and keeps the last frame's pixels until they are overwritten.
+// A QImage may wrap it directly (Format_ARGB32_Premultiplied).
 struct VideoFrameMemory {
     std::uint8_t* data = nullptr;
     int width = 0;

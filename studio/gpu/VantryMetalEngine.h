@@ -91,7 +91,11 @@ class VantryMetalEngine {
     // Live surface notifications, called on the thread whose GL context is current.
     // The size change does nothing: the aspect ratio is taken from every frame.
     void drawableSizeWillChange(const StageRenderSurface& surface, int width, int height);
-    // Advances the clock by the clamped frame time and draws one live frame.
+    // Advances the clock by the clamped frame time and draws one live frame, in GL's
+    // orientation (picture row 0 at the framebuffer's bottom row). The framebuffer
+    // bindings and viewport are restored afterwards; other GL state (depth test,
+    // program, vertex array, texture unit 0, uniform buffer binding 0) is left as the
+    // frame set it, so a toolkit sharing the context resets its own state after.
     void drawInSurface(const StageRenderSurface& surface);
     // Deletes the GPU copies kept for contextKey (null: the current native context).
     // Call with that context current, before it is destroyed.

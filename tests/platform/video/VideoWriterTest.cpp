@@ -176,14 +176,24 @@ TEST_F(VideoWriterTest, FrameMemoryIsDrawnInPlaceAndDecodesToTheSameColours) {
 
 TEST_F(VideoWriterTest, RejectsBadSettingsAndOutOfOrderFrames) {
     auto odd = smallSettings(321, 240);
-    EXPECT_THROW(VideoWriter(dir_ / "odd.mp4", odd), VideoWriterError);
+    try {
+        VideoWriter writer(dir_ / "odd.mp4", odd);
+        FAIL() << "odd width accepted";
+    } catch (const VideoWriterError& e) {
+        EXPECT_EQ(e.kind(), VideoWriterError::Kind::Settings);
+    }
     EXPECT_FALSE(fs::exists(dir_ / "odd.mp4"));
     auto noFps = smallSettings();
     noFps.fps = 0;
     EXPECT_THROW(VideoWriter(dir_ / "fps.mp4", noFps), VideoWriterError);
     auto badPreset = smallSettings();
     badPreset.preset = "no-such-preset";
-    EXPECT_THROW(VideoWriter(dir_ / "preset.mp4", badPreset), VideoWriterError);
+    try {
+        VideoWriter writer(dir_ / "preset.mp4", badPreset);
+        FAIL() << "unknown preset accepted";
+    } catch (const VideoWriterError& e) {
+        EXPECT_EQ(e.kind(), VideoWriterError::Kind::Encoder);
+    }
     EXPECT_FALSE(fs::exists(dir_ / "preset.mp4"));
 
     VideoWriter writer(dir_ / "order.mp4", smallSettings(64, 64));
@@ -206,6 +216,7 @@ TEST_F(VideoWriterTest, UnwritableDestinationThrowsAReadableMessage) {
     } catch (const VideoWriterError& e) {
         EXPECT_NE(std::string(e.what()).find("clip.mp4"), std::string::npos) << e.what();
         EXPECT_NE(std::string(e.what()).find("No such file"), std::string::npos) << e.what();
+        EXPECT_EQ(e.kind(), VideoWriterError::Kind::File);
     }
     EXPECT_FALSE(fs::exists(file));
 }
