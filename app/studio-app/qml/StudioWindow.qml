@@ -59,6 +59,11 @@ Window {
         }
     }
 
+    // The window manager keeps the window at its minimum size; without one (a bare X
+    // server, a kiosk session) the window holds it itself.
+    onWidthChanged: if (width < minimumWidth) width = minimumWidth
+    onHeightChanged: if (height < minimumHeight) height = minimumHeight
+
     Component.onCompleted: {
         raise()
         requestActivate()

@@ -108,6 +108,16 @@ TEST_F(LiveViewport, WindowIsTitledAndHasItsMinimumSize) {
     EXPECT_EQ(window_->minimumSize(), QSize(1180, 740));
     EXPECT_GE(window_->maximumWidth(), 16000);  // no maximum
     EXPECT_GE(window_->maximumHeight(), 16000);
+
+    // Asked to shrink below the minimum, the window comes back to it.
+    window_->resize(800, 600);
+    QElapsedTimer clock;
+    clock.start();
+    while ((window_->width() < 1180 || window_->height() < 740) && clock.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    EXPECT_GE(window_->width(), 1180);
+    EXPECT_GE(window_->height(), 740);
 }
 
 TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {

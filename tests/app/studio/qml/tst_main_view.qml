@@ -77,6 +77,16 @@ Item {
             compare(findChild(view, "stageViewport"), null)
         }
 
+        function test_columnsKeepTheirWidths() {
+            compare(item("setSidebar").width, 248)
+            compare(item("lightingSidebar").width, 296)
+            compare(item("viewportArea").width, top.width - 248 - 296 - 2)  // two dividers
+            const header = item("headerBar")
+            verify(header.height > 26, "header height " + header.height)
+            compare(item("viewportArea").mapToItem(view, 0, 0).y, header.height + 1)
+            compare(item("viewportArea").height, top.height - header.height - 1)
+        }
+
         function test_setCardSelectsAndAnnounces() {
             mouseClick(item("setCard_timber-podcast"))
             compare(vm.selectedSet, "timber-podcast")
