@@ -121,9 +121,18 @@ TEST_F(LiveViewport, WindowIsTitledAndHasItsMinimumSize) {
 }
 
 TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
-    // A static camera angle, so the live clock does not move the picture.
+    // A static camera angle, so the live clock does not move the picture, and a
+    // landscape viewport: the live view draws a portrait surface with aspect 1, the
+    // offscreen frame does not.
     host_->viewModel().setCameraAngle(BroadcastCameraAngle::screenShoulder);
     host_->viewModel().sync();
+    window_->resize(1400, 740);
+    QElapsedTimer resized;
+    resized.start();
+    while (viewport_->width() <= viewport_->height() && resized.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    ASSERT_GT(viewport_->width(), viewport_->height());
     ASSERT_TRUE(waitForFrames(3)) << "the live viewport drew no frames";
     ASSERT_TRUE(quickRunsOnOpenGL(window_)) << "Qt Quick fell back from OpenGL";
 
@@ -161,11 +170,11 @@ TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
     for (std::size_t i = 0; i < a.rgb.size(); ++i) {
         for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(a.rgb[i][c] - b.rgb[i][c]));
     }
-    if (worst > 20) {
+    if (worst > 8) {
         live.save(QStringLiteral("live_viewport_actual.png"));
         offscreen.save(QStringLiteral("live_viewport_expected.png"));
     }
-    EXPECT_LE(worst, 20) << "live and offscreen pictures differ in broad colour (see live_viewport_*.png)";
+    EXPECT_LE(worst, 8) << "live and offscreen pictures differ in broad colour (see live_viewport_*.png)";
 
     // Later changes of the view model neither recreate nor reconfigure the viewport.
     host_->viewModel().selectSet(BroadcastStudioSet::neonCreatorDesk);
@@ -173,7 +182,8 @@ TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
     host_->viewModel().setKeyGain(2.0f);
     ASSERT_TRUE(waitForFrames(1));
     EXPECT_EQ(window_->findChild<QQuickItem*>(QStringLiteral("stageViewport")), viewport_);
-    std::printf("GL renderer: %s\n", qPrintable(probe_.renderer));
+    std::printf("GL renderer: %s; largest cell difference live vs offscreen: %.1f levels\n",
+                qPrintable(probe_.renderer), worst);
 }
 
 TEST_F(LiveViewport, KeepsDrawingAndReportsItsFrameRate) {
