@@ -2,7 +2,8 @@
 
 #include <epoxy/egl.h>
 #include <epoxy/gl.h>
-#include <epoxy/glx.h>
+
+#include <dlfcn.h>
 
 #include <cstring>
 #include <vector>
@@ -19,62 +20,46 @@ bool hasExtension(const char* list, const char* name) {
     return false;
 }
 
-EGLDisplay openDisplay(std::string& platform) {
-    const char* clientExts = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
-    const bool platformBase = hasExtension(clientExts, "EGL_EXT_platform_base");
-    if (platformBase && hasExtension(clientExts, "EGL_MESA_platform_surfaceless")) {
-        EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-        if (d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr)) {
-            platform = "surfaceless";
-            return d;
-        }
-    }
-    if (platformBase && hasExtension(clientExts, "EGL_EXT_device_enumeration") &&
-        hasExtension(clientExts, "EGL_EXT_platform_device")) {
-        EGLint count = 0;
-        if (eglQueryDevicesEXT(0, nullptr, &count) && count > 0) {
-            std::vector<EGLDeviceEXT> devices(static_cast<std::size_t>(count));
-            if (eglQueryDevicesEXT(count, devices.data(), &count)) {
-                for (EGLint i = 0; i < count; ++i) {
-                    EGLDisplay d =
-                        eglGetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, devices[std::size_t(i)], nullptr);
-                    if (d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr)) {
-                        platform = "device";
-                        return d;
-                    }
-                }
-            }
-        }
-    }
-    EGLDisplay d = eglGetDisplay(EGL_DEFAULT_DISPLAY);
-    if (d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr)) {
-        platform = "default";
-        return d;
+// A hardware EGL device (a GPU without a window system), skipping software devices.
+EGLDisplay openHardwareDevice() {
+    EGLint count = 0;
+    if (!eglQueryDevicesEXT(0, nullptr, &count) || count <= 0) return EGL_NO_DISPLAY;
+    std::vector<EGLDeviceEXT> devices(static_cast<std::size_t>(count));
+    if (!eglQueryDevicesEXT(count, devices.data(), &count)) return EGL_NO_DISPLAY;
+    for (EGLint i = 0; i < count; ++i) {
+        const EGLDeviceEXT device = devices[std::size_t(i)];
+        if (hasExtension(eglQueryDeviceStringEXT(device, EGL_EXTENSIONS), "EGL_MESA_device_software"))
+            continue;
+        EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_DEVICE_EXT, device, nullptr);
+        if (d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr)) return d;
     }
     return EGL_NO_DISPLAY;
 }
 
-}  // namespace
+EGLDisplay openSurfaceless() {
+    EGLDisplay d = eglGetPlatformDisplayEXT(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+    return d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr) ? d : EGL_NO_DISPLAY;
+}
 
-std::unique_ptr<EglOffscreenContext> EglOffscreenContext::create() {
-    std::string platform;
-    EGLDisplay display = openDisplay(platform);
-    if (display == EGL_NO_DISPLAY) return nullptr;
+EGLDisplay openDefault() {
+    EGLDisplay d = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+    return d != EGL_NO_DISPLAY && eglInitialize(d, nullptr, nullptr) ? d : EGL_NO_DISPLAY;
+}
+
+// A GL 3.3 core context on an initialised display; EGL_NO_CONTEXT when it has none.
+// (Displays are shared process-wide and stay initialised: terminating one would pull
+// it from under other contexts on it.)
+EGLContext createCoreContext(EGLDisplay display) {
     const char* exts = eglQueryString(display, EGL_EXTENSIONS);
-    if (!hasExtension(exts, "EGL_KHR_surfaceless_context") || !eglBindAPI(EGL_OPENGL_API)) {
-        eglTerminate(display);
-        return nullptr;
-    }
+    if (!hasExtension(exts, "EGL_KHR_surfaceless_context") || !eglBindAPI(EGL_OPENGL_API))
+        return EGL_NO_CONTEXT;
     const EGLint configAttribs[] = {EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT, EGL_NONE};
     EGLConfig config = nullptr;
     EGLint configCount = 0;
     const bool noConfig =
         hasExtension(exts, "EGL_KHR_no_config_context") || hasExtension(exts, "EGL_MESA_configless_context");
     if (!eglChooseConfig(display, configAttribs, &config, 1, &configCount) || configCount < 1) {
-        if (!noConfig) {
-            eglTerminate(display);
-            return nullptr;
-        }
+        if (!noConfig) return EGL_NO_CONTEXT;
         config = nullptr;
     }
     const EGLint contextAttribs[] = {EGL_CONTEXT_MAJOR_VERSION,
@@ -84,20 +69,56 @@ std::unique_ptr<EglOffscreenContext> EglOffscreenContext::create() {
                                      EGL_CONTEXT_OPENGL_PROFILE_MASK,
                                      EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
                                      EGL_NONE};
-    EGLContext context = eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttribs);
-    if (context == EGL_NO_CONTEXT) {
-        eglTerminate(display);
-        return nullptr;
+    return eglCreateContext(display, config, EGL_NO_CONTEXT, contextAttribs);
+}
+
+}  // namespace
+
+std::unique_ptr<EglOffscreenContext> EglOffscreenContext::create() {
+    // A GPU reached as an EGL device first (how drivers without Mesa offer one without
+    // a display), then Mesa's surfaceless platform (a GPU's render node or the
+    // software rasteriser), then the default display.
+    const char* clientExts = eglQueryString(EGL_NO_DISPLAY, EGL_EXTENSIONS);
+    const bool platformBase = hasExtension(clientExts, "EGL_EXT_platform_base");
+    const bool devices = platformBase && hasExtension(clientExts, "EGL_EXT_device_enumeration") &&
+                         hasExtension(clientExts, "EGL_EXT_platform_device");
+    const bool surfaceless = platformBase && hasExtension(clientExts, "EGL_MESA_platform_surfaceless");
+    const struct {
+        bool available;
+        EGLDisplay (*open)();
+        const char* name;
+    } candidates[] = {{devices, openHardwareDevice, "device"},
+                      {surfaceless, openSurfaceless, "surfaceless"},
+                      {true, openDefault, "default"}};
+    for (const auto& candidate : candidates) {
+        if (!candidate.available) continue;
+        const EGLDisplay display = candidate.open();
+        if (display == EGL_NO_DISPLAY) continue;
+        const EGLContext context = createCoreContext(display);
+        if (context == EGL_NO_CONTEXT) continue;
+        std::unique_ptr<EglOffscreenContext> result(new EglOffscreenContext());
+        result->display_ = display;
+        result->context_ = context;
+        result->platform_ = candidate.name;
+        // Whatever EGL context the caller had current is current again afterwards.
+        const EGLDisplay previousDisplay = eglGetCurrentDisplay();
+        const EGLContext previousContext = eglGetCurrentContext();
+        const EGLSurface previousDraw = eglGetCurrentSurface(EGL_DRAW);
+        const EGLSurface previousRead = eglGetCurrentSurface(EGL_READ);
+        const bool current = result->makeCurrent();
+        if (current) {
+            const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+            result->renderer_ = renderer != nullptr ? renderer : "";
+        }
+        if (previousContext != EGL_NO_CONTEXT) {
+            eglMakeCurrent(previousDisplay, previousDraw, previousRead, previousContext);
+        } else {
+            result->doneCurrent();
+        }
+        if (!current) continue;
+        return result;
     }
-    std::unique_ptr<EglOffscreenContext> result(new EglOffscreenContext());
-    result->display_ = display;
-    result->context_ = context;
-    result->platform_ = platform;
-    if (!result->makeCurrent()) return nullptr;
-    const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
-    result->renderer_ = renderer != nullptr ? renderer : "";
-    result->doneCurrent();
-    return result;
+    return nullptr;
 }
 
 EglOffscreenContext::~EglOffscreenContext() {
@@ -121,7 +142,10 @@ void EglOffscreenContext::doneCurrent() {
 
 const void* currentNativeContext() {
     if (EGLContext egl = eglGetCurrentContext(); egl != EGL_NO_CONTEXT) return egl;
-    if (epoxy_has_glx(nullptr)) return glXGetCurrentContext();
+    // A GLX context can only be current when the GLX library is already loaded (by the
+    // window toolkit); look it up without loading it.
+    using GetCurrent = void* (*)();
+    if (auto* glx = reinterpret_cast<GetCurrent>(::dlsym(RTLD_DEFAULT, "glXGetCurrentContext"))) return glx();
     return nullptr;
 }
 

@@ -1,6 +1,6 @@
-// An OpenGL 3.3 core context that needs no display: Mesa's surfaceless EGL platform,
-// an EGL device (a real GPU without a window system), or the default EGL display,
-// tried in that order. GL functions are resolved through libepoxy.
+// An OpenGL 3.3 core context that needs no display: a hardware EGL device (a GPU
+// without a window system), Mesa's surfaceless EGL platform, or the default EGL
+// display, tried in that order. GL functions are resolved through libepoxy.
 #pragma once
 
 #include <memory>

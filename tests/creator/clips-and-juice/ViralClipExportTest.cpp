@@ -249,6 +249,16 @@ TEST(ViralClipFrame, SourceImageIsPushedInAndCentredAndAZeroWidthImageDrawsNothi
     expectColour(img, 540, top - 6, {13, 20, 36}, 2, "background above the image");
     expectColour(img, 2, 960, {200, 30, 40}, 2, "image wider than the frame");
 
+    // The image stands upright: its top rows are drawn above its bottom rows.
+    QImage halves(100, 100, QImage::Format_RGB32);
+    halves.fill(QColor(0, 0, 255));
+    for (int y = 0; y < 50; ++y)
+        for (int x = 0; x < 100; ++x) halves.setPixelColor(x, y, QColor(255, 0, 0));
+    QImage upright = blankFrame();
+    clipper::drawClipFrame(upright, 0, 90, "t", "h", "b", &halves);
+    expectColour(upright, 540, 960 - 200, {255, 0, 0}, 2, "top half of the image");
+    expectColour(upright, 540, 960 + 200, {0, 0, 255}, 2, "bottom half of the image");
+
     QImage empty;
     QImage plain = blankFrame();
     EXPECT_NO_FATAL_FAILURE(clipper::drawClipFrame(plain, 0, 90, "t", "h", "b", &empty));

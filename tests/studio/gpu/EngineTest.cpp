@@ -269,6 +269,24 @@ TEST_F(LiveFrameTest, LiveFrameMatchesTheOffscreenFrame) {
     EXPECT_EQ(differing, 0) << "live and offscreen pictures differ away from edges";
 }
 
+TEST_F(LiveFrameTest, SurfaceWithoutAKeyUsesTheCurrentContext) {
+    StageRenderSurface s = surface();
+    s.contextKey = nullptr;
+    glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+    glClearColor(1, 1, 1, 1);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    engine_->drawInSurface(s);
+    EXPECT_EQ(presented_, 1);
+    std::uint8_t corner[4] = {0, 0, 0, 0};
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
+    glReadPixels(0, kH - 1, 1, 1, GL_BGRA, GL_UNSIGNED_BYTE, corner);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+    EXPECT_LT(corner[0], 200);  // the night sky replaced the white clear
+    EXPECT_EQ(corner[3], 255);
+    engine_->releaseContextResources(nullptr);
+}
+
 TEST_F(LiveFrameTest, FrameRateReportsStartAtConstructionWindow) {
     std::vector<double> reports;
     engine_->setOnFPSUpdate([&](double fps) { reports.push_back(fps); });

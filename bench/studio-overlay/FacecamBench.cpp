@@ -1,0 +1,137 @@
+// Facecam cost per 640 x 480 camera frame: segmentation alone (both models, 1 and 2 OpenCV
+// threads) and the whole frame processing in each background mode. Each benchmark records every
+// iteration and reports the median and 95th percentile as counters (p50_ms, p95_ms); the
+// full-camera mode (mirror and copy, no segmentation) is the baseline for ratios.
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include <QImage>
+#include <opencv2/imgproc.hpp>
+
+#include "creator/studio-overlay/FacecamCompositor.h"
+#include "platform/segmentation/PersonSegmenter.h"
+
+using namespace vantry;
+using Mode = creator::OruFacecamBackgroundModeV1045;
+
+namespace {
+
+// A camera-sized frame: the scikit-image portrait when present, else a synthetic picture.
+const cv::Mat& cameraFrame() {
+    static const cv::Mat frame = [] {
+        QImage photo(QStringLiteral("/usr/lib/python3/dist-packages/skimage/data/astronaut.png"));
+        cv::Mat bgra;
+        if (!photo.isNull()) {
+            photo = photo.convertToFormat(QImage::Format_ARGB32);
+            bgra = cv::Mat(photo.height(), photo.width(), CV_8UC4, photo.bits(),
+                           std::size_t(photo.bytesPerLine()))
+                       .clone();
+        } else {
+            bgra = cv::Mat(480, 640, CV_8UC4);
+            cv::randu(bgra, cv::Scalar::all(0), cv::Scalar::all(256));
+        }
+        cv::Mat out;
+        cv::resize(bgra, out, cv::Size(640, 480));
+        return out;
+    }();
+    return frame;
+}
+
+void reportPercentiles(benchmark::State& state, std::vector<double>& ms) {
+    if (ms.empty()) return;
+    std::sort(ms.begin(), ms.end());
+    state.counters["p50_ms"] = ms[ms.size() / 2];
+    state.counters["p95_ms"] = ms[std::min(ms.size() - 1, ms.size() * 95 / 100)];
+}
+
+template <typename F>
+void timeEach(benchmark::State& state, F&& body) {
+    std::vector<double> ms;
+    ms.reserve(std::size_t(state.max_iterations));
+    for (auto _ : state) {
+        const auto t0 = std::chrono::steady_clock::now();
+        body();
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    reportPercentiles(state, ms);
+}
+
+std::unique_ptr<platform::OnnxPersonSegmenter> loadOrSkip(benchmark::State& state,
+                                                          platform::SegmentationModel m, int threads) {
+    try {
+        return std::make_unique<platform::OnnxPersonSegmenter>(m, threads);
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return nullptr;
+    }
+}
+
+// Arguments: model (0 general 256x256, 1 landscape 256x144), OpenCV threads.
+void BM_Segmentation(benchmark::State& state) {
+    const auto model =
+        state.range(0) == 0 ? platform::SegmentationModel::general : platform::SegmentationModel::landscape;
+    auto segmenter = loadOrSkip(state, model, int(state.range(1)));
+    if (!segmenter) return;
+    const cv::Mat& frame = cameraFrame();
+    segmenter->segment(frame);  // warm-up: first inference allocates the network's buffers
+    timeEach(state, [&] { benchmark::DoNotOptimize(segmenter->segment(frame)); });
+}
+BENCHMARK(BM_Segmentation)
+    ->ArgNames({"landscape", "threads"})
+    ->Args({0, 1})
+    ->Args({0, 2})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
+
+// Arguments: mode (0 cutout, 1 blur, 2 full camera), OpenCV threads. Mirroring on, as by default.
+void BM_ProcessFrame(benchmark::State& state) {
+    const Mode mode = creator::OruFacecamBackgroundModeV1045::allCases()[std::size_t(state.range(0))];
+    auto segmenter = loadOrSkip(state, platform::SegmentationModel::general, int(state.range(1)));
+    if (!segmenter) return;
+    creator::FacecamFrameProcessor processor(segmenter.get());
+    const cv::Mat& frame = cameraFrame();
+    processor.process(frame, {mode, true});
+    timeEach(state, [&] { benchmark::DoNotOptimize(processor.process(frame, {mode, true})); });
+}
+BENCHMARK(BM_ProcessFrame)
+    ->ArgNames({"mode", "threads"})
+    ->Args({2, 1})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({0, 2})
+    ->Args({1, 2})
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
+
+// The blur background alone: 0 = the facecam's (quarter-size) blur, 1 = a direct full-size
+// sigma-14 Gaussian blur, both with edge pixels repeated, on one OpenCV thread.
+void BM_BlurBackground(benchmark::State& state) {
+    cv::setNumThreads(1);
+    const cv::Mat& frame = cameraFrame();
+    cv::Mat blurred, small, smallBlurred;
+    const bool direct = state.range(0) == 1;
+    timeEach(state, [&] {
+        if (direct) {
+            cv::GaussianBlur(frame, blurred, cv::Size(0, 0), creator::kFacecamBlurSigma,
+                             creator::kFacecamBlurSigma, cv::BORDER_REPLICATE);
+        } else {
+            creator::facecamBlurBackground(frame, blurred, small, smallBlurred);
+        }
+        benchmark::DoNotOptimize(blurred.data);
+    });
+}
+BENCHMARK(BM_BlurBackground)
+    ->ArgName("direct")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
+
+}  // namespace
