@@ -1,0 +1,44 @@
+// StudioRenderer over the studio engine (VantryMetalEngine).
+#pragma once
+
+#include <memory>
+
+#include "app/studio-app/StudioRenderer.h"
+#include "studio/gpu/VantryMetalEngine.h"
+
+namespace vantry::app {
+
+class EngineStudioRenderer : public StudioRenderer {
+  public:
+    explicit EngineStudioRenderer(std::unique_ptr<VantryMetalEngine> engine) : engine_(std::move(engine)) {}
+
+    // Creates the engine on the default GPU device; null when it cannot be made.
+    static std::shared_ptr<EngineStudioRenderer> create();
+
+    VantryMetalEngine& engine() { return *engine_; }
+
+    std::string slideSourceName() const override { return engine_->slideSourceName(); }
+    void setCameraAngle(BroadcastCameraAngle angle) override { engine_->setCameraAngle(angle); }
+    void setKeyLightGain(float gain) override { engine_->setKeyLightGain(gain); }
+    void setNeonAccentGain(float gain) override { engine_->setNeonAccentGain(gain); }
+    void setLedWallBrightness(float brightness) override { engine_->setLedWallBrightness(brightness); }
+    void loadSet(BroadcastStudioSet set) override { engine_->loadSet(set); }
+    bool loadLEDWallImage(const std::filesystem::path& file) override {
+        return engine_->loadLEDWallImage(file);
+    }
+    void setOnFPSUpdate(FPSCallback callback) override { engine_->setOnFPSUpdate(std::move(callback)); }
+    std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
+                                    const std::filesystem::path& destination,
+                                    const ExportProgress& progress) override;
+
+    void liveSurfaceResized(const LiveSurface& surface) override;
+    void drawLiveFrame(const LiveSurface& surface) override;
+    void releaseLiveResources(const void* contextKey) override {
+        engine_->releaseContextResources(contextKey);
+    }
+
+  private:
+    std::unique_ptr<VantryMetalEngine> engine_;
+};
+
+}  // namespace vantry::app

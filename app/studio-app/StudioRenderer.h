@@ -1,0 +1,62 @@
+// What the studio application needs from the studio renderer. The live engine is
+// reached through an adapter (EngineStudioRenderer); tests use a fake.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "studio/StudioCatalogue.h"
+
+namespace vantry::app {
+
+class StudioRenderer {
+  public:
+    // Frames per second, delivered on the main thread.
+    using FPSCallback = std::function<void(double)>;
+    // Frames written so far and the frame total of a running export; any thread.
+    using ExportProgress = std::function<void(int framesDone, int frameTotal)>;
+
+    virtual ~StudioRenderer() = default;
+
+    // Name of the image on the LED wall (its file name once one was loaded).
+    virtual std::string slideSourceName() const = 0;
+
+    // Live parameters; they take effect on the next frame.
+    virtual void setCameraAngle(BroadcastCameraAngle angle) = 0;
+    virtual void setKeyLightGain(float gain) = 0;
+    virtual void setNeonAccentGain(float gain) = 0;
+    virtual void setLedWallBrightness(float brightness) = 0;
+
+    // Builds the set and swaps it in.
+    virtual void loadSet(BroadcastStudioSet set) = 0;
+    // True when the image now shows on the LED wall.
+    virtual bool loadLEDWallImage(const std::filesystem::path& file) = 0;
+
+    // Replaces the frame-rate callback (an empty function removes it).
+    virtual void setOnFPSUpdate(FPSCallback callback) = 0;
+
+    // Renders and writes an H.264 MP4; blocks the calling thread (never the main
+    // thread) and returns the size of the written file in bytes. Throws when the
+    // destination cannot be prepared.
+    virtual std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
+                                            const std::filesystem::path& destination,
+                                            const ExportProgress& progress) = 0;
+
+    // Live surface hooks, called on the thread whose OpenGL context is current
+    // (Qt's render thread). The renderer draws with 4 samples into targets of its
+    // own and resolves the frame into surface.framebuffer.
+    struct LiveSurface {
+        int width = 0;   // pixels
+        int height = 0;  //
+        unsigned int framebuffer = 0;
+        const void* contextKey = nullptr;  // the current context (QOpenGLContext*)
+    };
+    virtual void liveSurfaceResized(const LiveSurface& surface) { (void)surface; }
+    virtual void drawLiveFrame(const LiveSurface& surface) { (void)surface; }
+    // The context is about to go: drop what was made for it (it is current).
+    virtual void releaseLiveResources(const void* contextKey) { (void)contextKey; }
+};
+
+}  // namespace vantry::app

@@ -1,0 +1,59 @@
+#include "app/studio-app/StudioText.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+namespace vantry::app {
+namespace {
+
+template <typename... A>
+std::string format(const char* fmt, A... args) {
+    char buffer[128];
+    const int n = std::snprintf(buffer, sizeof buffer, fmt, args...);
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<std::size_t>(n));
+    std::string big(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(big.data(), big.size(), fmt, args...);
+    big.resize(static_cast<std::size_t>(n));
+    return big;
+}
+
+}  // namespace
+
+std::string switchedSetBanner(BroadcastStudioSet set) {
+    return "Switched Studio Set: " + std::string(set.title());
+}
+
+std::string mountedSlideBanner(std::string_view fileName) {
+    return "Mounted " + std::string(fileName) + " onto 3D LED Wall";
+}
+
+std::string exportedBanner(std::int64_t bytes) {
+    return format("Exported 1080p Studio Broadcast (%.1f MB)", static_cast<double>(bytes) / 1048576.0);
+}
+
+std::string proposedExportName(BroadcastStudioSet set) {
+    return "Vantry_" + std::string(set.id()) + "_1080p.mp4";
+}
+
+std::string onAirText(BroadcastStudioSet set) {
+    return "ON AIR \u00B7 " + std::string(set.title());
+}
+
+std::string fpsBadgeText(double fps) {
+    long long whole = 0;
+    if (std::isfinite(fps)) {
+        const double rounded = std::round(fps);  // halves away from zero
+        constexpr double lo = std::numeric_limits<int>::min();
+        constexpr double hi = std::numeric_limits<int>::max();
+        whole = static_cast<long long>(rounded < lo ? lo : rounded > hi ? hi : rounded);
+    }
+    return format("%lld FPS", whole);
+}
+
+std::string gainText(double value) {
+    return format("%.2f", value);
+}
+
+}  // namespace vantry::app

@@ -1,0 +1,212 @@
+#include "app/studio-app/VantryViewModel.h"
+
+#include <QPointer>
+#include <QVariantMap>
+
+#include "app/studio-app/StudioText.h"
+#include "platform/dispatch/MainThreadDispatcher.h"
+
+namespace vantry {
+namespace {
+
+QString qs(std::string_view s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+}  // namespace
+
+VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels,
+                                 QObject* parent)
+    : QObject(parent),
+      engine_(std::move(engine)),
+      panels_(panels),
+      engineHandle_(new StudioEngineHandle(engine_, this)) {
+    slideName_ = QString::fromStdString(engine_->slideSourceName());
+
+    // The renderer reports on the main thread; the value is stored by a task of its
+    // own, and only while this view model still exists.
+    QPointer<VantryViewModel> self(this);
+    engine_->setOnFPSUpdate([self](double fps) {
+        platform::postToMain([self, fps] {
+            if (self) self->setLiveFPS(fps);
+        });
+    });
+    sync();
+}
+
+VantryViewModel::~VantryViewModel() {
+    for (std::thread& t : exportThreads_) {
+        if (t.joinable()) t.join();
+    }
+}
+
+QString VantryViewModel::selectedSetId() const {
+    return qs(selectedSet_.id());
+}
+QString VantryViewModel::selectedSetTitle() const {
+    return qs(selectedSet_.title());
+}
+QString VantryViewModel::proposedExportName() const {
+    return QString::fromStdString(app::proposedExportName(selectedSet_));
+}
+
+void VantryViewModel::setCameraAngle(BroadcastCameraAngle angle) {
+    if (angle == cameraAngle_) return;
+    cameraAngle_ = angle;
+    emit cameraAngleChanged();
+}
+
+void VantryViewModel::setCameraAngleId(int id) {
+    if (auto angle = BroadcastCameraAngle::fromRawValue(id)) setCameraAngle(*angle);
+}
+
+void VantryViewModel::setKeyGain(float gain) {
+    if (gain == keyGain_) return;
+    keyGain_ = gain;
+    emit keyGainChanged();
+}
+
+void VantryViewModel::setNeonGain(float gain) {
+    if (gain == neonGain_) return;
+    neonGain_ = gain;
+    emit neonGainChanged();
+}
+
+void VantryViewModel::setLedBrightness(float brightness) {
+    if (brightness == ledBrightness_) return;
+    ledBrightness_ = brightness;
+    emit ledBrightnessChanged();
+}
+
+void VantryViewModel::setShowVisionPresenter(bool show) {
+    if (show == showVisionPresenter_) return;
+    showVisionPresenter_ = show;
+    emit showVisionPresenterChanged();
+}
+
+void VantryViewModel::setSlideName(const QString& name) {
+    if (name == slideName_) return;
+    slideName_ = name;
+    emit slideNameChanged();
+}
+
+void VantryViewModel::setLiveFPS(double fps) {
+    if (fps == liveFPS_) return;
+    liveFPS_ = fps;
+    emit liveFPSChanged();
+}
+
+void VantryViewModel::setIsExporting(bool exporting) {
+    if (exporting == isExporting_) return;
+    isExporting_ = exporting;
+    emit isExportingChanged();
+}
+
+void VantryViewModel::setExportProgress(double progress) {
+    if (progress == exportProgress_) return;
+    exportProgress_ = progress;
+    emit exportProgressChanged();
+}
+
+void VantryViewModel::setStatusBanner(const QString& message) {
+    // Repeating a message is still a new message: observers hear about it.
+    statusBanner_ = message;
+    emit statusBannerChanged();
+}
+
+QVariantList VantryViewModel::sets() {
+    QVariantList list;
+    for (BroadcastStudioSet set : BroadcastStudioSet::allCases()) {
+        list.append(
+            QVariantMap{{"id", qs(set.id())}, {"title", qs(set.title())}, {"subtitle", qs(set.subtitle())}});
+    }
+    return list;
+}
+
+QVariantList VantryViewModel::cameraAngles() {
+    QVariantList list;
+    for (BroadcastCameraAngle angle : BroadcastCameraAngle::allCases()) {
+        list.append(QVariantMap{{"id", angle.id()}, {"title", qs(angle.title())}});
+    }
+    return list;
+}
+
+void VantryViewModel::sync() {
+    engine_->setCameraAngle(cameraAngle_);
+    engine_->setKeyLightGain(keyGain_);
+    engine_->setNeonAccentGain(neonGain_);
+    engine_->setLedWallBrightness(ledBrightness_);
+}
+
+void VantryViewModel::selectSet(BroadcastStudioSet set) {
+    if (!(set == selectedSet_)) {
+        selectedSet_ = set;
+        emit selectedSetChanged();
+    }
+    engine_->loadSet(set);
+    setStatusBanner(QString::fromStdString(app::switchedSetBanner(set)));
+}
+
+void VantryViewModel::selectSet(const QString& setId) {
+    if (auto set = BroadcastStudioSet::fromRawValue(setId.toStdString())) selectSet(*set);
+}
+
+void VantryViewModel::loadSlidePanel() {
+    if (!panels_) return;
+    app::OpenPanelRequest request{
+        std::string(app::kSlidePanelTitle),
+        {{"PNG image", {"png"}}, {"JPEG image", {"jpg", "jpeg"}}, {"HEIC image", {"heic"}}}};
+    QPointer<VantryViewModel> self(this);
+    panels_->runOpenPanel(request, [self](std::optional<std::filesystem::path> file) {
+        if (self && file) self->mountSlide(*file);
+    });
+}
+
+void VantryViewModel::mountSlide(const std::filesystem::path& file) {
+    if (!engine_->loadLEDWallImage(file)) return;  // refused: nothing changes, nothing is said
+    const std::string name = file.filename().string();
+    setSlideName(QString::fromStdString(name));
+    setStatusBanner(QString::fromStdString(app::mountedSlideBanner(name)));
+}
+
+void VantryViewModel::exportBroadcastMP4Panel() {
+    if (!panels_) return;
+    app::SavePanelRequest request{std::string(app::kExportPanelTitle),
+                                  app::proposedExportName(selectedSet_),
+                                  {{"MPEG-4 movie", {"mp4"}}}};
+    QPointer<VantryViewModel> self(this);
+    panels_->runSavePanel(request, [self](std::optional<std::filesystem::path> file) {
+        if (self && file) self->startExport(*file);
+    });
+}
+
+void VantryViewModel::startExport(const std::filesystem::path& destination) {
+    setIsExporting(true);
+    setExportProgress(0.0);
+    QPointer<VantryViewModel> self(this);
+    exportThreads_.emplace_back([engine = engine_, destination, self] {
+        const auto progress = [self](int done, int total) {
+            const double fraction = total > 0 ? static_cast<double>(done) / total : 0.0;
+            platform::postToMain([self, fraction] {
+                if (self && self->isExporting()) self->setExportProgress(fraction);
+            });
+        };
+        std::int64_t bytes = 0;
+        try {
+            bytes = engine->exportBroadcastMP4(1920, 1080, 3.0, destination, progress);
+        } catch (...) {
+            bytes = 0;  // a failed export shows as 0.0 MB
+        }
+        platform::postToMain([self, bytes] {
+            if (self) self->finishExport(bytes);
+        });
+    });
+}
+
+void VantryViewModel::finishExport(std::int64_t bytes) {
+    setIsExporting(false);
+    setExportProgress(0.0);
+    setStatusBanner(QString::fromStdString(app::exportedBanner(bytes)));
+}
+
+}  // namespace vantry

@@ -1,0 +1,145 @@
+// The studio's one observable application state: the user's choices, the
+// frame-rate report, the status banner, and the slide and export file flows.
+// Every property changes on the main thread only.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QVariantList>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "app/studio-app/FilePanels.h"
+#include "app/studio-app/StudioRenderer.h"
+#include "studio/StudioCatalogue.h"
+
+namespace vantry {
+
+// Hands the renderer to the live viewport from QML (`StageViewportView { engine: vm.engine }`).
+class StudioEngineHandle : public QObject {
+    Q_OBJECT
+  public:
+    explicit StudioEngineHandle(std::shared_ptr<app::StudioRenderer> renderer, QObject* parent = nullptr)
+        : QObject(parent), renderer_(std::move(renderer)) {}
+    const std::shared_ptr<app::StudioRenderer>& renderer() const { return renderer_; }
+
+  private:
+    std::shared_ptr<app::StudioRenderer> renderer_;
+};
+
+class VantryViewModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QObject* engine READ engineHandle CONSTANT)
+    Q_PROPERTY(QString selectedSet READ selectedSetId NOTIFY selectedSetChanged)
+    Q_PROPERTY(QString selectedSetTitle READ selectedSetTitle NOTIFY selectedSetChanged)
+    Q_PROPERTY(QString proposedExportName READ proposedExportName NOTIFY selectedSetChanged)
+    Q_PROPERTY(int cameraAngle READ cameraAngleId WRITE setCameraAngleId NOTIFY cameraAngleChanged)
+    Q_PROPERTY(float keyGain READ keyGain WRITE setKeyGain NOTIFY keyGainChanged)
+    Q_PROPERTY(float neonGain READ neonGain WRITE setNeonGain NOTIFY neonGainChanged)
+    Q_PROPERTY(float ledBrightness READ ledBrightness WRITE setLedBrightness NOTIFY ledBrightnessChanged)
+    Q_PROPERTY(bool showVisionPresenter READ showVisionPresenter WRITE setShowVisionPresenter NOTIFY
+                   showVisionPresenterChanged)
+    Q_PROPERTY(QString slideName READ slideName NOTIFY slideNameChanged)
+    Q_PROPERTY(double liveFPS READ liveFPS NOTIFY liveFPSChanged)
+    Q_PROPERTY(bool isExporting READ isExporting NOTIFY isExportingChanged)
+    Q_PROPERTY(double exportProgress READ exportProgress NOTIFY exportProgressChanged)
+    Q_PROPERTY(bool hasStatusBanner READ hasStatusBanner NOTIFY statusBannerChanged)
+    Q_PROPERTY(QString statusBanner READ statusBannerText NOTIFY statusBannerChanged)
+    Q_PROPERTY(QVariantList sets READ sets CONSTANT)
+    Q_PROPERTY(QVariantList cameraAngles READ cameraAngles CONSTANT)
+
+  public:
+    // panels may be null (no file flows); it must outlive the view model.
+    explicit VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels = nullptr,
+                             QObject* parent = nullptr);
+    // Waits for exports still running.
+    ~VantryViewModel() override;
+
+    const std::shared_ptr<app::StudioRenderer>& engine() const { return engine_; }
+    QObject* engineHandle() const { return engineHandle_; }
+
+    BroadcastStudioSet selectedSet() const { return selectedSet_; }
+    QString selectedSetId() const;
+    QString selectedSetTitle() const;
+    QString proposedExportName() const;
+
+    BroadcastCameraAngle cameraAngle() const { return cameraAngle_; }
+    void setCameraAngle(BroadcastCameraAngle angle);
+    int cameraAngleId() const { return cameraAngle_.id(); }
+    void setCameraAngleId(int id);  // ids outside 0..3 are ignored
+
+    float keyGain() const { return keyGain_; }
+    void setKeyGain(float gain);
+    float neonGain() const { return neonGain_; }
+    void setNeonGain(float gain);
+    float ledBrightness() const { return ledBrightness_; }
+    void setLedBrightness(float brightness);
+
+    bool showVisionPresenter() const { return showVisionPresenter_; }
+    void setShowVisionPresenter(bool show);
+
+    QString slideName() const { return slideName_; }
+    double liveFPS() const { return liveFPS_; }
+    bool isExporting() const { return isExporting_; }
+    // 0..1 while an export runs (frames written / frame total).
+    double exportProgress() const { return exportProgress_; }
+
+    const std::optional<QString>& statusBanner() const { return statusBanner_; }
+    bool hasStatusBanner() const { return statusBanner_.has_value(); }
+    QString statusBannerText() const { return statusBanner_.value_or(QString()); }
+
+    static QVariantList sets();          // [{id, title, subtitle}] in catalogue order
+    static QVariantList cameraAngles();  // [{id, title}] in catalogue order
+
+    // Writes angle and gains into the renderer; nothing else does.
+    Q_INVOKABLE void sync();
+    void selectSet(BroadcastStudioSet set);
+    Q_INVOKABLE void selectSet(const QString& setId);  // unknown ids are ignored
+    Q_INVOKABLE void loadSlidePanel();
+    Q_INVOKABLE void exportBroadcastMP4Panel();
+
+  signals:
+    void selectedSetChanged();
+    void cameraAngleChanged();
+    void keyGainChanged();
+    void neonGainChanged();
+    void ledBrightnessChanged();
+    void showVisionPresenterChanged();
+    void slideNameChanged();
+    void liveFPSChanged();
+    void isExportingChanged();
+    void exportProgressChanged();
+    void statusBannerChanged();
+
+  private:
+    void setSlideName(const QString& name);
+    void setLiveFPS(double fps);
+    void setIsExporting(bool exporting);
+    void setExportProgress(double progress);
+    void setStatusBanner(const QString& message);
+    void mountSlide(const std::filesystem::path& file);
+    void startExport(const std::filesystem::path& destination);
+    void finishExport(std::int64_t bytes);
+
+    std::shared_ptr<app::StudioRenderer> engine_;
+    app::FilePanels* panels_;
+    StudioEngineHandle* engineHandle_;
+    BroadcastStudioSet selectedSet_ = BroadcastStudioSet::manhattanLoft;
+    BroadcastCameraAngle cameraAngle_ = BroadcastCameraAngle::wideDesk;
+    float keyGain_ = 1.35f;
+    float neonGain_ = 1.25f;
+    float ledBrightness_ = 1.15f;
+    bool showVisionPresenter_ = false;
+    QString slideName_;
+    double liveFPS_ = 120.0;
+    bool isExporting_ = false;
+    double exportProgress_ = 0.0;
+    std::optional<QString> statusBanner_;
+    std::vector<std::thread> exportThreads_;
+};
+
+}  // namespace vantry

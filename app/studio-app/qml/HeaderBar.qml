@@ -1,0 +1,152 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import VantryNative
+
+// Brand, camera switcher and the "Vision Cutout" toggle.
+Rectangle {
+    id: header
+    required property var vm
+    color: Theme.headerFill
+    implicitHeight: row.implicitHeight + 20
+
+    RowLayout {
+        id: row
+        anchors.fill: parent
+        anchors.leftMargin: 16
+        anchors.rightMargin: 16
+        anchors.topMargin: 10
+        anchors.bottomMargin: 10
+        spacing: 14
+
+        Row {
+            objectName: "brand"
+            spacing: 9
+            Layout.alignment: Qt.AlignVCenter
+            Item {
+                width: 26
+                height: 26
+                anchors.verticalCenter: parent.verticalCenter
+                Canvas {
+                    anchors.fill: parent
+                    onPaint: {
+                        const ctx = getContext("2d")
+                        ctx.reset()
+                        const g = ctx.createLinearGradient(0, 0, width, height)
+                        g.addColorStop(0, Theme.pink)
+                        g.addColorStop(1, Theme.cyan)
+                        ctx.fillStyle = g
+                        ctx.beginPath()
+                        ctx.roundedRect(0, 0, width, height, 7, 7)
+                        ctx.fill()
+                    }
+                }
+                SymbolText {
+                    anchors.centerIn: parent
+                    symbol: "video.badge.waveform.fill"
+                    pointSize: 12
+                    font.bold: true
+                    color: "white"
+                }
+            }
+            Column {
+                spacing: 1
+                anchors.verticalCenter: parent.verticalCenter
+                Text {
+                    text: "Vantry Pro"
+                    font.pixelSize: 13
+                    font.bold: true
+                    color: "white"
+                }
+                Text {
+                    text: "Zero-Green-Screen 3D Broadcast Studio"
+                    font.pixelSize: 10
+                    color: Theme.white(0.55)
+                }
+            }
+        }
+
+        Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
+
+        Rectangle {
+            objectName: "cameraSwitcher"
+            Layout.alignment: Qt.AlignVCenter
+            implicitWidth: cameraRow.implicitWidth + 6
+            implicitHeight: cameraRow.implicitHeight + 6
+            radius: 8
+            color: Theme.white(0.05)
+            Row {
+                id: cameraRow
+                x: 3
+                y: 3
+                spacing: 3
+                Repeater {
+                    model: header.vm.cameraAngles
+                    delegate: AbstractButton {
+                        id: cameraButton
+                        required property var modelData
+                        readonly property bool selected: header.vm.cameraAngle === modelData.id
+                        objectName: "camera_" + modelData.id
+                        leftPadding: 9
+                        rightPadding: 9
+                        topPadding: 5
+                        bottomPadding: 5
+                        contentItem: Text {
+                            text: cameraButton.modelData.title
+                            font.pixelSize: 11
+                            font.weight: cameraButton.selected ? Font.DemiBold : Font.Medium
+                            color: "white"
+                        }
+                        background: Rectangle {
+                            radius: 6
+                            color: cameraButton.selected ? Theme.pinkAt(0.28) : "transparent"
+                        }
+                        onClicked: {
+                            header.vm.cameraAngle = modelData.id
+                            header.vm.sync()
+                        }
+                    }
+                }
+            }
+        }
+
+        Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
+
+        Row {
+            spacing: 8
+            Layout.alignment: Qt.AlignVCenter
+            AbstractButton {
+                id: visionButton
+                objectName: "visionCutoutButton"
+                readonly property bool on: header.vm.showVisionPresenter
+                leftPadding: 10
+                rightPadding: 10
+                topPadding: 6
+                bottomPadding: 6
+                contentItem: Row {
+                    spacing: 5
+                    SymbolText {
+                        objectName: "visionCutoutSymbol"
+                        anchors.verticalCenter: parent.verticalCenter
+                        symbol: visionButton.on ? "person.crop.rectangle.fill" : "person.crop.rectangle"
+                        pointSize: 11
+                        color: "white"
+                    }
+                    Text {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "Vision Cutout"
+                        font.pixelSize: 11
+                        font.weight: Font.DemiBold
+                        color: "white"
+                    }
+                }
+                background: Rectangle {
+                    objectName: "visionCutoutFill"
+                    radius: height / 2
+                    color: visionButton.on ? Theme.pinkAt(0.32) : Theme.white(0.07)
+                }
+                onClicked: header.vm.showVisionPresenter = !header.vm.showVisionPresenter
+            }
+        }
+    }
+}

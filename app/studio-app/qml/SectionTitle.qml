@@ -1,0 +1,7 @@
+import QtQuick
+
+Text {
+    font.pixelSize: 10
+    font.bold: true
+    color: Theme.white(0.5)
+}

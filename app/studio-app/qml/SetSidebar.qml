@@ -1,0 +1,123 @@
+import QtQuick
+import QtQuick.Controls
+import VantryNative
+
+// The set cards, the LED wall's load button and the mounted line.
+Rectangle {
+    id: sidebar
+    required property var vm
+    color: Theme.sidebarFill
+    implicitWidth: 248
+
+    Flickable {
+        anchors.fill: parent
+        clip: true
+        contentWidth: width
+        contentHeight: content.implicitHeight + 24
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+        Column {
+            id: content
+            x: 12
+            y: 12
+            width: sidebar.width - 24
+            spacing: 14
+
+            SectionTitle { text: "3D VIRTUAL BROADCAST SETS" }
+
+            Column {
+                width: parent.width
+                spacing: 6
+                Repeater {
+                    model: sidebar.vm.sets
+                    delegate: AbstractButton {
+                        id: card
+                        required property var modelData
+                        readonly property bool selected: sidebar.vm.selectedSet === modelData.id
+                        objectName: "setCard_" + modelData.id
+                        width: parent.width
+                        leftPadding: 10
+                        rightPadding: 10
+                        topPadding: 8
+                        bottomPadding: 8
+                        contentItem: Column {
+                            spacing: 2
+                            Text {
+                                objectName: "title"
+                                text: card.modelData.title
+                                font.pixelSize: 12
+                                font.weight: card.selected ? Font.DemiBold : Font.Normal
+                                color: "white"
+                            }
+                            Text {
+                                text: card.modelData.subtitle
+                                font.pixelSize: 10
+                                color: Theme.white(0.55)
+                            }
+                        }
+                        background: Rectangle {
+                            objectName: "cardFill"
+                            radius: 8
+                            color: card.selected ? Theme.pinkAt(0.2) : Theme.white(0.03)
+                            border.width: 1
+                            border.color: card.selected ? Theme.pinkAt(0.55) : Theme.white(0.06)
+                        }
+                        onClicked: sidebar.vm.selectSet(modelData.id)
+                    }
+                }
+            }
+
+            Divider { width: parent.width }
+
+            SectionTitle { text: "LIVE 3D LED SLIDE WALL" }
+
+            AbstractButton {
+                id: loadButton
+                objectName: "loadSlideButton"
+                width: parent.width
+                topPadding: 8
+                bottomPadding: 8
+                contentItem: Item {
+                    implicitHeight: loadRow.implicitHeight
+                    Row {
+                        id: loadRow
+                        anchors.centerIn: parent
+                        spacing: 5
+                        SymbolText {
+                            anchors.verticalCenter: parent.verticalCenter
+                            symbol: "tv.inset.filled"
+                            pointSize: 11
+                            color: "white"
+                        }
+                        Text {
+                            anchors.verticalCenter: parent.verticalCenter
+                            text: "Load Slide / Demo Screen..."
+                            font.pixelSize: 11
+                            font.weight: Font.DemiBold
+                            color: "white"
+                        }
+                    }
+                }
+                background: Rectangle {
+                    radius: 8
+                    color: Theme.pinkAt(0.2)
+                    border.width: 1
+                    border.color: Theme.pinkAt(0.45)
+                }
+                onClicked: sidebar.vm.loadSlidePanel()
+            }
+
+            Text {
+                objectName: "mountedLine"
+                width: parent.width
+                text: "Mounted: " + sidebar.vm.slideName
+                font.pixelSize: 10
+                color: Theme.white(0.6)
+                wrapMode: Text.WrapAtWordBoundaryOrAnywhere
+                maximumLineCount: 2
+                elide: Text.ElideRight
+            }
+        }
+    }
+}

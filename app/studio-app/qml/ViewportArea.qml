@@ -1,0 +1,114 @@
+import QtQuick
+import QtQuick.Layouts
+import VantryNative
+
+// The live picture (or a still in its place) under the ON AIR badge, the
+// frame-rate badge and the status banner.
+Item {
+    id: area
+    required property var vm
+    property url staticViewportOverride: ""
+    readonly property bool hasStaticViewport: staticViewportOverride.toString() !== ""
+    clip: true
+
+    Loader {
+        id: picture
+        objectName: "viewportPicture"
+        anchors.fill: parent
+        sourceComponent: area.hasStaticViewport ? stillComponent : liveComponent
+    }
+
+    Component {
+        id: stillComponent
+        Image {
+            objectName: "staticViewport"
+            source: area.staticViewportOverride
+            fillMode: Image.PreserveAspectCrop
+            smooth: true
+            clip: true
+        }
+    }
+
+    Component {
+        id: liveComponent
+        StageViewportView {
+            objectName: "stageViewport"
+            engine: area.vm.engine
+        }
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        spacing: 8
+
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.margins: 14
+
+            MaterialCapsule {
+                objectName: "onAirBadge"
+                padH: 12
+                padV: 6
+                Row {
+                    spacing: 8
+                    Rectangle {
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 7
+                        height: 7
+                        radius: 3.5
+                        color: Theme.red
+                    }
+                    Text {
+                        objectName: "onAirText"
+                        text: StudioUi.onAirText(area.vm.selectedSet)
+                        font.pixelSize: 11
+                        font.bold: true
+                        color: "white"
+                    }
+                }
+            }
+
+            Item { Layout.fillWidth: true }
+
+            MaterialCapsule {
+                objectName: "fpsBadge"
+                padH: 10
+                padV: 6
+                Text {
+                    objectName: "fpsText"
+                    text: StudioUi.fpsText(area.vm.liveFPS)
+                    font.pixelSize: 11
+                    font.bold: true
+                    color: Theme.pink
+                }
+            }
+        }
+
+        Item { Layout.fillHeight: true }
+
+        RowLayout {
+            objectName: "bannerBar"
+            visible: area.vm.hasStatusBanner
+            Layout.fillWidth: true
+            Layout.margins: 14
+
+            Rectangle {
+                implicitWidth: bannerText.implicitWidth + 24
+                implicitHeight: bannerText.implicitHeight + 12
+                radius: height / 2
+                color: Theme.black(0.72)
+                Text {
+                    id: bannerText
+                    objectName: "bannerText"
+                    anchors.centerIn: parent
+                    text: area.vm.statusBanner
+                    font.pixelSize: 11
+                    font.weight: Font.DemiBold
+                    color: "white"
+                }
+            }
+
+            Item { Layout.fillWidth: true }
+        }
+    }
+}

@@ -1,0 +1,115 @@
+// Live viewport frame time in the real studio window (Qt Quick on OpenGL, threaded
+// render loop) against the engine's offscreen frame of the same pixel size, the
+// baseline. Needs a display: xvfb-run -a build/bench/studio-app/bench_live_viewport
+#include <benchmark/benchmark.h>
+
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <cstdlib>
+#include <memory>
+
+#include "app/studio-app/EngineStudioRenderer.h"
+#include "app/studio-app/StudioShell.h"
+#include "platform/dispatch/QtMainPoster.h"
+
+namespace {
+
+struct Studio {
+    std::shared_ptr<vantry::app::EngineStudioRenderer> renderer;
+    std::unique_ptr<vantry::app::StudioWindowHost> host;
+    QQuickItem* viewport = nullptr;
+    QString glRenderer;
+
+    int frames() const { return viewport->property("framesDrawn").toInt(); }
+    bool waitFrames(int n) {
+        const int target = frames() + n;
+        QElapsedTimer clock;
+        clock.start();
+        while (frames() < target) {
+            if (clock.elapsed() > 60000) return false;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        return true;
+    }
+};
+
+QGuiApplication* gApp = nullptr;
+
+Studio* studio() {
+    static Studio* s = [] {
+        auto* st = new Studio;
+        const char* display = std::getenv("DISPLAY");
+        if (!display || !*display) return st;
+        vantry::app::prepareOpenGLQuick();
+        static int argc = 1;
+        static char name[] = "bench_live_viewport";
+        static char* argv[] = {name, nullptr};
+        gApp = new QGuiApplication(argc, argv);
+        vantry::platform::installQtMainPoster();
+        const auto probe = vantry::app::probeOpenGL33();
+        if (!probe.ok) return st;
+        st->glRenderer = probe.renderer;
+        st->renderer = vantry::app::EngineStudioRenderer::create();
+        if (!st->renderer) return st;
+        st->host = std::make_unique<vantry::app::StudioWindowHost>(st->renderer);
+        if (!st->host->open()) return st;
+        st->host->window()->resize(1180, 740);
+        st->viewport = st->host->window()->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
+        if (st->viewport && !st->waitFrames(3)) st->viewport = nullptr;
+        return st;
+    }();
+    return s;
+}
+
+// One live frame of the viewport at the window's minimum size.
+void BM_LiveViewportFrame(benchmark::State& state) {
+    Studio* s = studio();
+    if (!s->viewport) {
+        state.SkipWithError("needs a display with OpenGL 3.3 (run under xvfb-run)");
+        return;
+    }
+    for (auto _ : state) {
+        if (!s->waitFrames(1)) {
+            state.SkipWithError("the viewport stopped drawing");
+            return;
+        }
+    }
+    state.SetLabel(s->glRenderer.toStdString() + ", " + std::to_string(int(s->viewport->width())) + "x" +
+                   std::to_string(int(s->viewport->height())));
+}
+
+// Baseline: the engine's offscreen frame (4x multisampled, resolved, read back) at the viewport's size.
+void BM_OffscreenFrameSameSize(benchmark::State& state) {
+    Studio* s = studio();
+    if (!s->viewport) {
+        state.SkipWithError("needs a display with OpenGL 3.3 (run under xvfb-run)");
+        return;
+    }
+    const int w = int(s->viewport->width() * s->host->window()->effectiveDevicePixelRatio());
+    const int h = int(s->viewport->height() * s->host->window()->effectiveDevicePixelRatio());
+    for (auto _ : state) {
+        auto frame = s->renderer->engine().renderOffscreenBGRA(w, h, 1.0f);
+        benchmark::DoNotOptimize(frame);
+    }
+    state.SetLabel(std::to_string(w) + "x" + std::to_string(h));
+}
+
+BENCHMARK(BM_OffscreenFrameSameSize)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_LiveViewportFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    // Window, then engine, then the application object, before static teardown.
+    Studio* s = studio();
+    s->host.reset();
+    s->renderer.reset();
+    delete gApp;
+    return 0;
+}

@@ -1,0 +1,106 @@
+// A renderer that records what the view model asks of it, and scripted panels.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+#include "app/studio-app/FilePanels.h"
+#include "app/studio-app/StudioRenderer.h"
+
+namespace vantry::testing {
+
+class FakeStudioRenderer : public app::StudioRenderer {
+  public:
+    std::string slideSourceName() const override { return slideName; }
+    void setCameraAngle(BroadcastCameraAngle a) override { angle = a; }
+    void setKeyLightGain(float g) override { keyLightGain = g; }
+    void setNeonAccentGain(float g) override { neonAccentGain = g; }
+    void setLedWallBrightness(float b) override { ledWallBrightness = b; }
+    void loadSet(BroadcastStudioSet set) override { loadedSets.push_back(set); }
+    bool loadLEDWallImage(const std::filesystem::path& file) override {
+        imageLoads.push_back(file);
+        if (!acceptImages) return false;
+        slideName = file.filename().string();
+        return true;
+    }
+    void setOnFPSUpdate(FPSCallback callback) override { onFPSUpdate = std::move(callback); }
+
+    std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
+                                    const std::filesystem::path& destination,
+                                    const ExportProgress& progress) override {
+        std::unique_lock<std::mutex> lock(mutex);
+        exports.push_back({width, height, durationSec, destination});
+        ++running;
+        cv.notify_all();
+        if (progress) progress(45, 90);
+        cv.wait(lock, [&] { return !holdExports; });
+        --running;
+        if (exportThrows) throw std::runtime_error("cannot write there");
+        return exportBytes;
+    }
+
+    void releaseExports() {
+        std::lock_guard<std::mutex> lock(mutex);
+        holdExports = false;
+        cv.notify_all();
+    }
+    bool waitUntilRunning(int count) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return cv.wait_for(lock, std::chrono::seconds(5), [&] { return running >= count; });
+    }
+
+    struct ExportCall {
+        int width;
+        int height;
+        double durationSec;
+        std::filesystem::path destination;
+    };
+
+    std::string slideName = "Corvella Studio Deck";
+    BroadcastCameraAngle angle = BroadcastCameraAngle::screenShoulder;  // not the view model's default
+    float keyLightGain = -1.f;
+    float neonAccentGain = -1.f;
+    float ledWallBrightness = -1.f;
+    std::vector<BroadcastStudioSet> loadedSets;
+    std::vector<std::filesystem::path> imageLoads;
+    bool acceptImages = true;
+    FPSCallback onFPSUpdate;
+
+    std::mutex mutex;
+    std::condition_variable cv;
+    std::vector<ExportCall> exports;
+    int running = 0;
+    bool holdExports = false;
+    bool exportThrows = false;
+    std::int64_t exportBytes = 0;
+};
+
+// Answers each panel with the next scripted answer (nothing = cancelled) and keeps the requests.
+class ScriptedPanels : public app::FilePanels {
+  public:
+    void runOpenPanel(const app::OpenPanelRequest& request, app::PanelAnswer answer) override {
+        openRequests.push_back(request);
+        answer(next());
+    }
+    void runSavePanel(const app::SavePanelRequest& request, app::PanelAnswer answer) override {
+        saveRequests.push_back(request);
+        answer(next());
+    }
+
+    std::deque<std::optional<std::filesystem::path>> answers;
+    std::vector<app::OpenPanelRequest> openRequests;
+    std::vector<app::SavePanelRequest> saveRequests;
+
+  private:
+    std::optional<std::filesystem::path> next() {
+        if (answers.empty()) return std::nullopt;
+        auto a = answers.front();
+        answers.pop_front();
+        return a;
+    }
+};
+
+}  // namespace vantry::testing

@@ -1,0 +1,112 @@
+// Qt Quick Test runner for the studio window's QML, with a view model over a fake
+// renderer and scripted panels (the context property `rig`).
+#include <QDir>
+#include <QImage>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
+#include <QTemporaryDir>
+#include <QUrl>
+#include <QtQuickTest>
+#include <cstdlib>
+
+#include "app/studio-app/StudioShell.h"
+#include "platform/dispatch/QtMainPoster.h"
+#include "tests/app/studio/FakeStudioRenderer.h"
+
+namespace {
+
+class TestRig : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QUrl stillImage READ stillImage CONSTANT)
+  public:
+    TestRig() {
+        QImage still(320, 180, QImage::Format_RGB32);
+        still.fill(QColor(30, 90, 160));
+        stillPath_ = dir_.filePath(QStringLiteral("still.png"));
+        still.save(stillPath_);
+    }
+    ~TestRig() override { reset(); }
+
+    QUrl stillImage() const { return QUrl::fromLocalFile(stillPath_); }
+
+    // A fresh view model over a fresh fake renderer.
+    Q_INVOKABLE QObject* newViewModel() {
+        reset();
+        renderer_ = std::make_shared<vantry::testing::FakeStudioRenderer>();
+        renderer_->exportBytes = 1572864;
+        vm_ = std::make_unique<vantry::VantryViewModel>(renderer_, &panels_);
+        QQmlEngine::setObjectOwnership(vm_.get(), QQmlEngine::CppOwnership);
+        return vm_.get();
+    }
+
+    Q_INVOKABLE int loadedSetCount() const { return int(renderer_->loadedSets.size()); }
+    Q_INVOKABLE QString lastLoadedSet() const {
+        return renderer_->loadedSets.empty() ? QString()
+                                             : QString::fromUtf8(renderer_->loadedSets.back().id());
+    }
+    Q_INVOKABLE int rendererAngle() const { return renderer_->angle.id(); }
+    Q_INVOKABLE double rendererKeyGain() const { return renderer_->keyLightGain; }
+    Q_INVOKABLE double rendererNeonGain() const { return renderer_->neonAccentGain; }
+    Q_INVOKABLE int exportCount() {
+        std::lock_guard<std::mutex> lock(renderer_->mutex);
+        return int(renderer_->exports.size());
+    }
+    Q_INVOKABLE void holdExports() {
+        std::lock_guard<std::mutex> lock(renderer_->mutex);
+        renderer_->holdExports = true;
+    }
+    Q_INVOKABLE void releaseExports() { renderer_->releaseExports(); }
+    Q_INVOKABLE void answerNextPanel(const QString& path) { panels_.answers.push_back(path.toStdString()); }
+    Q_INVOKABLE void reportFPS(double fps) { renderer_->onFPSUpdate(fps); }
+
+  private:
+    void reset() {
+        if (renderer_) renderer_->releaseExports();
+        vm_.reset();
+        panels_.answers.clear();
+    }
+
+    QTemporaryDir dir_;
+    QString stillPath_;
+    std::shared_ptr<vantry::testing::FakeStudioRenderer> renderer_;
+    vantry::testing::ScriptedPanels panels_;
+    std::unique_ptr<vantry::VantryViewModel> vm_;
+};
+
+class Setup : public QObject {
+    Q_OBJECT
+  public:
+    Setup() {
+        // The window's tests use a still in place of the live viewport; without a
+        // display they can run on the offscreen platform.
+        const char* display = std::getenv("DISPLAY");
+        if (display && *display) {
+            vantry::app::prepareOpenGLQuick();
+        } else {
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+            QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        }
+    }
+
+  public slots:
+    void applicationAvailable() {
+        vantry::platform::installQtMainPoster();
+        rig_ = std::make_unique<TestRig>();
+    }
+    void qmlEngineAvailable(QQmlEngine* engine) {
+        vantry::app::registerStudioQml(*engine);
+        engine->rootContext()->setContextProperty(QStringLiteral("rig"), rig_.get());
+    }
+    void cleanupTestCase() { rig_.reset(); }
+
+  private:
+    std::unique_ptr<TestRig> rig_;
+};
+
+}  // namespace
+
+QUICK_TEST_MAIN_WITH_SETUP(studio_window, Setup)
+
+#include "QmlTestMain.moc"

@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QRawFont>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "app/studio-app/QuickFilePanels.h"
+#include "app/studio-app/StudioText.h"
+#include "platform/fonts/BrandFonts.h"
+#include "platform/symbols/SymbolGlyphs.h"
+
+namespace vantry::app {
+namespace {
+
+TEST(StudioText, FrameRateBadgeRoundsHalvesAwayFromZero) {
+    EXPECT_EQ(fpsBadgeText(120.0), "120 FPS");
+    EXPECT_EQ(fpsBadgeText(59.5), "60 FPS");
+    EXPECT_EQ(fpsBadgeText(59.49), "59 FPS");
+    EXPECT_EQ(fpsBadgeText(0.5), "1 FPS");
+    EXPECT_EQ(fpsBadgeText(-0.5), "-1 FPS");
+    EXPECT_EQ(fpsBadgeText(std::nan("")), "0 FPS");
+    EXPECT_EQ(fpsBadgeText(std::numeric_limits<double>::infinity()), "0 FPS");
+    EXPECT_EQ(fpsBadgeText(1e12), std::to_string(std::numeric_limits<int>::max()) + " FPS");
+}
+
+TEST(StudioText, BannersAndNames) {
+    EXPECT_EQ(switchedSetBanner(BroadcastStudioSet::timberPodcast),
+              "Switched Studio Set: Warm Timber Podcast");
+    EXPECT_EQ(mountedSlideBanner("keynote.png"), "Mounted keynote.png onto 3D LED Wall");
+    EXPECT_EQ(exportedBanner(3670016), "Exported 1080p Studio Broadcast (3.5 MB)");
+    EXPECT_EQ(exportedBanner(1572864), "Exported 1080p Studio Broadcast (1.5 MB)");
+    EXPECT_EQ(exportedBanner(0), "Exported 1080p Studio Broadcast (0.0 MB)");
+    EXPECT_EQ(proposedExportName(BroadcastStudioSet::keynoteArena), "Vantry_keynote-arena_1080p.mp4");
+    EXPECT_EQ(onAirText(BroadcastStudioSet::manhattanLoft), "ON AIR \u00B7 Manhattan Skyline Loft");
+    // "%.2f" rounds the binary value: 0.125 is exact and goes to even, 1.35f is just above 1.35.
+    EXPECT_EQ(gainText(0.125), "0.12");
+    EXPECT_EQ(gainText(1.35f), "1.35");
+    EXPECT_EQ(gainText(2.4), "2.40");
+}
+
+TEST(SymbolGlyphs, TableIsSortedUniqueAndCoversTheWindow) {
+    const auto glyphs = platform::symbolGlyphs();
+    for (std::size_t i = 1; i < glyphs.size(); ++i) EXPECT_LT(glyphs[i - 1].symbol, glyphs[i].symbol);
+    for (const char* name : {"video.badge.waveform.fill", "person.crop.rectangle.fill",
+                             "person.crop.rectangle", "tv.inset.filled", "record.circle.fill"}) {
+        EXPECT_NE(platform::findSymbolGlyph(name), nullptr) << name;
+    }
+    EXPECT_NE(platform::symbolCodepoint("person.crop.rectangle"),
+              platform::symbolCodepoint("person.crop.rectangle.fill"));
+    EXPECT_EQ(platform::findSymbolGlyph("no.such.symbol"), nullptr);
+    EXPECT_EQ(platform::symbolCodepoint("no.such.symbol"), U'\uE8FD');
+}
+
+TEST(SymbolGlyphs, EveryGlyphIsInTheMaterialIconsFont) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    int argc = 1;
+    char name[] = "studio_text_tests";
+    char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    const QString family = platform::materialIconsFamily();
+    ASSERT_FALSE(family.isEmpty()) << "fonts-material-design-icons-iconfont is missing";
+    QFont font(family);
+    font.setPixelSize(24);
+    const QRawFont raw = QRawFont::fromFont(font);
+    ASSERT_TRUE(raw.isValid());
+    for (const auto& glyph : platform::symbolGlyphs()) {
+        EXPECT_TRUE(raw.supportsCharacter(static_cast<uint>(glyph.codepoint))) << glyph.symbol;
+    }
+    EXPECT_TRUE(raw.supportsCharacter(0xE8FDu));
+}
+
+TEST(QuickFilePanels, NameFiltersOfferEveryTypeFirstThenEachInOrder) {
+    const auto filters = QuickFilePanels::nameFilters(
+        {{"PNG image", {"png"}}, {"JPEG image", {"jpg", "jpeg"}}, {"HEIC image", {"heic"}}});
+    ASSERT_EQ(filters.size(), 4);
+    EXPECT_EQ(filters[0], "PNG, JPEG or HEIC (*.png *.jpg *.jpeg *.heic)");
+    EXPECT_EQ(filters[1], "PNG image (*.png)");
+    EXPECT_EQ(filters[2], "JPEG image (*.jpg *.jpeg)");
+    EXPECT_EQ(filters[3], "HEIC image (*.heic)");
+    EXPECT_EQ(QuickFilePanels::nameFilters({{"MPEG-4 movie", {"mp4"}}}), QStringList{"MPEG-4 movie (*.mp4)"});
+}
+
+TEST(QuickFilePanels, SavedFilesKeepOrGainTheMP4Extension) {
+    const std::vector<PanelFileType> mp4{{"MPEG-4 movie", {"mp4"}}};
+    using P = std::filesystem::path;
+    EXPECT_EQ(QuickFilePanels::withAllowedExtension(P("/v/clip"), mp4), P("/v/clip.mp4"));
+    EXPECT_EQ(QuickFilePanels::withAllowedExtension(P("/v/clip.mp4"), mp4), P("/v/clip.mp4"));
+    EXPECT_EQ(QuickFilePanels::withAllowedExtension(P("/v/CLIP.MP4"), mp4), P("/v/CLIP.MP4"));
+    EXPECT_EQ(QuickFilePanels::withAllowedExtension(P("/v/clip.mov"), mp4), P("/v/clip.mov.mp4"));
+}
+
+TEST(QuickFilePanels, RequestsWithoutAWindowAndRepeatedRequestsAreCancelled) {
+    QuickFilePanels panels;
+    int cancelled = 0;
+    std::optional<std::filesystem::path> chosen;
+    panels.runOpenPanel({"t", {}}, [&](auto file) { cancelled += !file.has_value(); });
+    EXPECT_EQ(cancelled, 1);  // nobody shows panels
+
+    QString shownTitle;
+    QObject::connect(&panels, &QuickFilePanels::saveRequested,
+                     [&](const QString& title, const QString&, const QStringList&) { shownTitle = title; });
+    panels.runSavePanel({"first", "a.mp4", {{"MPEG-4 movie", {"mp4"}}}},
+                        [&](auto file) { cancelled += !file; });
+    panels.runSavePanel({"second", "b.mp4", {{"MPEG-4 movie", {"mp4"}}}}, [&](auto file) { chosen = file; });
+    EXPECT_EQ(cancelled, 2);  // the first panel was replaced
+    EXPECT_EQ(shownTitle, "second");
+    panels.finishSave(QUrl::fromLocalFile("/videos/take"));
+    ASSERT_TRUE(chosen.has_value());
+    EXPECT_EQ(*chosen, std::filesystem::path("/videos/take.mp4"));
+    chosen.reset();
+    panels.finishSave(QUrl::fromLocalFile("/videos/again.mp4"));  // nothing pending: ignored
+    EXPECT_FALSE(chosen.has_value());
+}
+
+}  // namespace
+}  // namespace vantry::app

@@ -1,0 +1,181 @@
+import QtQuick
+import QtTest
+import Vantry.Studio
+import VantryNative
+
+Item {
+    id: top
+    width: 1180
+    height: 740
+
+    Component {
+        id: viewComponent
+        VantryMainView {
+            anchors.fill: parent
+            staticViewportOverride: rig.stillImage
+        }
+    }
+
+    TestCase {
+        id: testCase
+        name: "VantryMainView"
+        when: windowShown
+
+        property var vm
+        property var view
+
+        function init() {
+            vm = rig.newViewModel()
+            view = createTemporaryObject(viewComponent, top, { vm: vm })
+            verify(view !== null)
+            waitForRendering(view)
+        }
+
+        function item(name) {
+            const found = findChild(view, name)
+            verify(found !== null, "no item " + name)
+            return found
+        }
+
+        function sameColor(actual, expected, what) {
+            const a = Qt.color(actual)
+            const e = Qt.color(expected)
+            verify(Math.abs(a.r - e.r) < 0.01 && Math.abs(a.g - e.g) < 0.01 && Math.abs(a.b - e.b) < 0.01
+                   && Math.abs(a.a - e.a) < 0.01, what + ": " + a + " is not " + e)
+        }
+
+        function fillOf(button) {
+            return button.background.color
+        }
+
+        function test_initialState() {
+            sameColor(fillOf(item("camera_0")), Theme.pinkAt(0.28), "Cam 1 highlighted")
+            for (let i = 1; i < 4; ++i) sameColor(fillOf(item("camera_" + i)), "transparent", "Cam " + (i + 1))
+            compare(item("camera_0").contentItem.text, "Cam 1 \u00b7 Desk")
+            compare(item("camera_0").contentItem.font.weight, Font.DemiBold)
+            compare(item("camera_1").contentItem.font.weight, Font.Medium)
+
+            sameColor(fillOf(item("setCard_manhattan-loft")), Theme.pinkAt(0.2), "loft card")
+            compare(item("setCard_manhattan-loft").background.border.color, Theme.pinkAt(0.55))
+            sameColor(fillOf(item("setCard_timber-podcast")), Theme.white(0.03), "timber card")
+
+            const rows = ["keyLightRow", "neonRow", "ledRow"]
+            const values = [1.35, 1.25, 1.15]
+            for (let r = 0; r < 3; ++r) {
+                const row = item(rows[r])
+                fuzzyCompare(findChild(row, "slider").value, values[r], 1e-6)
+                compare(findChild(row, "valueText").text, values[r].toFixed(2))
+            }
+            compare(item("fpsText").text, "120 FPS")
+            compare(item("bannerBar").visible, false)
+            compare(item("onAirText").text, "ON AIR \u00b7 Manhattan Skyline Loft")
+            compare(item("mountedLine").text, "Mounted: Corvella Studio Deck")
+            compare(item("exportLabel").text, "Export 1080p Broadcast MP4...")
+            compare(item("exportButton").enabled, true)
+            compare(item("exportProgressBar").visible, false)
+            verify(findChild(view, "staticViewport") !== null)
+            compare(findChild(view, "stageViewport"), null)
+        }
+
+        function test_columnsKeepTheirWidths() {
+            compare(item("setSidebar").width, 248)
+            compare(item("lightingSidebar").width, 296)
+            compare(item("viewportArea").width, top.width - 248 - 296 - 2)  // two dividers
+            const header = item("headerBar")
+            verify(header.height > 26, "header height " + header.height)
+            compare(item("viewportArea").mapToItem(view, 0, 0).y, header.height + 1)
+            compare(item("viewportArea").height, top.height - header.height - 1)
+        }
+
+        function test_setCardSelectsAndAnnounces() {
+            mouseClick(item("setCard_timber-podcast"))
+            compare(vm.selectedSet, "timber-podcast")
+            compare(rig.loadedSetCount(), 1)
+            compare(rig.lastLoadedSet(), "timber-podcast")
+            compare(item("bannerBar").visible, true)
+            compare(item("bannerText").text, "Switched Studio Set: Warm Timber Podcast")
+            compare(item("onAirText").text, "ON AIR \u00b7 Warm Timber Podcast")
+            sameColor(fillOf(item("setCard_timber-podcast")), Theme.pinkAt(0.2), "timber card")
+            sameColor(fillOf(item("setCard_manhattan-loft")), Theme.white(0.03), "loft card")
+            compare(findChild(item("setCard_timber-podcast"), "title").font.weight, Font.DemiBold)
+
+            mouseClick(item("setCard_timber-podcast"))  // again: loads again
+            compare(rig.loadedSetCount(), 2)
+        }
+
+        function test_cameraButtonSetsAngleAndSyncs() {
+            mouseClick(item("camera_3"))
+            compare(vm.cameraAngle, 3)
+            compare(rig.rendererAngle(), 3)
+            sameColor(fillOf(item("camera_3")), Theme.pinkAt(0.28), "Cam 4 highlighted")
+            sameColor(fillOf(item("camera_0")), "transparent", "Cam 1 no longer")
+        }
+
+        function test_frameRateBadgeRoundsHalvesAway() {
+            rig.reportFPS(59.5)
+            tryCompare(item("fpsText"), "text", "60 FPS")
+            rig.reportFPS(59.49)
+            tryCompare(item("fpsText"), "text", "59 FPS")
+        }
+
+        function test_visionCutoutToggleLook() {
+            const button = item("visionCutoutButton")
+            const symbol = item("visionCutoutSymbol")
+            compare(symbol.text, StudioUi.icon("person.crop.rectangle"))
+            sameColor(fillOf(button), Theme.white(0.07), "off fill")
+            mouseClick(button)
+            compare(vm.showVisionPresenter, true)
+            compare(symbol.text, StudioUi.icon("person.crop.rectangle.fill"))
+            sameColor(fillOf(button), Theme.pinkAt(0.32), "on fill")
+            mouseClick(button)
+            compare(vm.showVisionPresenter, false)
+            compare(symbol.text, StudioUi.icon("person.crop.rectangle"))
+            sameColor(fillOf(button), Theme.white(0.07), "off fill again")
+        }
+
+        function test_sliderChangesReachTheRenderer() {
+            const slider = findChild(item("keyLightRow"), "slider")
+            mouseClick(slider, slider.width * 0.9, slider.height / 2)
+            verify(vm.keyGain > 2.0, "key gain " + vm.keyGain)
+            fuzzyCompare(rig.rendererKeyGain(), vm.keyGain, 1e-6)
+            compare(findChild(item("keyLightRow"), "valueText").text, StudioUi.gainText(vm.keyGain))
+            // A change made elsewhere is synced too.
+            vm.neonGain = 0.5
+            fuzzyCompare(rig.rendererNeonGain(), 0.5, 1e-6)
+        }
+
+        function test_exportButtonWhileExporting() {
+            rig.holdExports()
+            rig.answerNextPanel("/tmp/vantry-qml-test/out.mp4")
+            const button = item("exportButton")
+            mouseClick(button)
+            compare(vm.isExporting, true)
+            compare(item("exportLabel").text, "Exporting 1080p Broadcast...")
+            compare(button.enabled, false)
+            compare(item("exportProgressBar").visible, true)
+            tryVerify(() => rig.exportCount() === 1)
+            tryVerify(() => item("exportProgressFill").width > 0)  // 45 of 90 frames
+            mouseClick(button)  // disabled: ignored
+            wait(20)
+            compare(rig.exportCount(), 1)
+
+            rig.releaseExports()
+            tryCompare(item("exportLabel"), "text", "Export 1080p Broadcast MP4...")
+            compare(button.enabled, true)
+            compare(item("exportProgressBar").visible, false)
+            compare(item("bannerText").text, "Exported 1080p Studio Broadcast (1.5 MB)")
+        }
+
+        function test_longSlideNameWrapsToTwoLines() {
+            const name = "an-extremely-long-slide-file-name-that-goes-on-and-on-and-on-well-past-the-sidebar-width-and-further-still.png"
+            rig.answerNextPanel("/slides/" + name)
+            mouseClick(item("loadSlideButton"))
+            compare(vm.slideName, name)
+            compare(item("bannerText").text, "Mounted " + name + " onto 3D LED Wall")
+            const line = item("mountedLine")
+            compare(line.text, "Mounted: " + name)
+            verify(line.lineCount <= 2, "line count " + line.lineCount)
+            verify(line.truncated, "long name is cut after two lines")
+        }
+    }
+}
