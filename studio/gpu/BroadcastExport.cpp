@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <future>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 
 #include "platform/video/VideoWriter.h"
@@ -55,9 +57,16 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     platform::VideoWriter writer(url, settings);
 
     Impl* d = impl_.get();
+    ExportFaultsForTesting faults;
+    {
+        std::lock_guard<std::mutex> guard(d->lock);
+        faults = d->exportFaults;
+    }
     using Frame = std::optional<std::vector<std::uint8_t>>;
-    const auto renderFrame = [d, width, height](std::int64_t n) {
-        return d->worker->submit([d, width, height, n]() -> Frame {
+    const auto renderFrame = [d, width, height, &faults](std::int64_t n) {
+        const bool forcedFailure = faults.renderFails && faults.renderFails(n);
+        return d->worker->submit([d, width, height, n, forcedFailure]() -> Frame {
+            if (forcedFailure) return std::nullopt;
             try {
                 return d->renderOnWorker(width, height, static_cast<float>(n) / 30.0f);
             } catch (const std::exception&) {
@@ -74,6 +83,10 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
         bool writerFailed = false;
         if (frame) {
             try {
+                if (faults.writerFails && faults.writerFails(n)) {
+                    throw platform::VideoWriterError("Video writer: forced failure at frame " +
+                                                     std::to_string(n));
+                }
                 writer.appendBGRA(frame->data(), std::ptrdiff_t(width) * 4, n);
             } catch (const platform::VideoWriterError&) {
                 writerFailed = true;

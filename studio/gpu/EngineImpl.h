@@ -40,6 +40,7 @@ struct VantryMetalEngine::Impl {
     float keyLightGain = 1.35f;
     float neonAccentGain = 1.25f;
     float ledWallBrightness = 1.15f;
+    ExportFaultsForTesting exportFaults;
     float directorClock = 0;
     double lastFrameTime = 0;
 

@@ -184,6 +184,11 @@ void VantryMetalEngine::setClockForTesting(std::function<double()> now) {
     impl_->fpsCount = 0;
 }
 
+void VantryMetalEngine::setExportFaultsForTesting(ExportFaultsForTesting faults) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->exportFaults = std::move(faults);
+}
+
 void VantryMetalEngine::drawableSizeWillChange(const StageRenderSurface&, int, int) {}
 
 void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {

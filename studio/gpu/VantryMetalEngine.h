@@ -44,6 +44,15 @@ struct StageRenderSurface {
 // Progress of an export: frames handed to the writer so far, and the frame total.
 using ExportProgress = std::function<void(std::int64_t framesDone, std::int64_t framesTotal)>;
 
+// Failures forced into later exports, so that tests can reach the export's failure
+// paths. Each predicate is asked with the frame number; empty predicates change nothing.
+struct ExportFaultsForTesting {
+    // True: that frame's offscreen render comes back empty.
+    std::function<bool(std::int64_t frame)> renderFails;
+    // True: handing that frame to the video writer fails.
+    std::function<bool(std::int64_t frame)> writerFails;
+};
+
 class VantryMetalEngine {
   public:
     // Creates the engine on the default GPU device (an OpenGL 3.3 core context through
@@ -119,6 +128,8 @@ class VantryMetalEngine {
     // Replaces the absolute clock (seconds) of the live frame timing, and restarts the
     // frame and frame-rate timing from its current value. Empty restores the wall clock.
     void setClockForTesting(std::function<double()> now);
+    // Applies to exports started afterwards; a default-constructed value removes the faults.
+    void setExportFaultsForTesting(ExportFaultsForTesting faults);
 
     struct Impl;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
 
 #include "platform/video/VideoFileReader.h"
 #include "studio/gpu/VantryMetalEngine.h"
@@ -149,6 +150,83 @@ TEST_F(ExportTest, WriterThatCannotOpenThrows) {
     const fs::path out = dir_ / "odd.mp4";
     EXPECT_THROW(engine_->exportBroadcastMP4(63, 36, 1.0, out), std::exception);
     EXPECT_THROW(engine_->exportBroadcastMP4(64, 36, std::nan(""), out), std::exception);
+}
+
+// Installs export faults on the shared engine for one test and removes them again.
+class ScopedExportFaults {
+  public:
+    ScopedExportFaults(VantryMetalEngine& engine, ExportFaultsForTesting faults) : engine_(engine) {
+        engine_.setExportFaultsForTesting(std::move(faults));
+    }
+    ~ScopedExportFaults() { engine_.setExportFaultsForTesting({}); }
+    ScopedExportFaults(const ScopedExportFaults&) = delete;
+    ScopedExportFaults& operator=(const ScopedExportFaults&) = delete;
+
+  private:
+    VantryMetalEngine& engine_;
+};
+
+TEST_F(ExportTest, FrameThatFailsToRenderIsSkippedAndLaterFramesKeepTheirTimes) {
+    constexpr int kW = 320, kH = 180;
+    const fs::path out = dir_ / "gap.mp4";
+    std::int64_t lastDone = 0;
+    std::int64_t size = 0;
+    {
+        ExportFaultsForTesting renderFault;
+        renderFault.renderFails = [](std::int64_t n) { return n == 10; };
+        ScopedExportFaults faults(*engine_, std::move(renderFault));
+        size = engine_->exportBroadcastMP4(kW, kH, 1.0, out,
+                                           [&](std::int64_t done, std::int64_t) { lastDone = done; });
+    }
+    EXPECT_EQ(size, std::int64_t(fs::file_size(out)));
+    EXPECT_EQ(lastDone, 30);  // the export went on past the failed frame
+
+    const auto info = platform::probeVideoFile(out);
+    ASSERT_EQ(info.packets.size(), 29u);
+    for (std::size_t i = 0; i < info.packets.size(); ++i) {
+        const std::size_t frame = i < 10 ? i : i + 1;
+        EXPECT_NEAR(info.packets[i].ptsSeconds, double(frame) / 30.0, 1e-6) << "packet " << i;
+    }
+    const auto decoded = platform::decodeVideoFrames(out, [](std::int64_t) { return true; });
+    ASSERT_EQ(decoded.size(), 29u);
+    EXPECT_NEAR(decoded[10].ptsSeconds, 11.0 / 30.0, 1e-6);
+
+    // The faults are gone afterwards: the next export is complete.
+    const fs::path again = dir_ / "again.mp4";
+    engine_->exportBroadcastMP4(64, 36, 1.0, again);
+    expectWellFormed(platform::probeVideoFile(again), 64, 36, 30);
+}
+
+TEST_F(ExportTest, WriterFailureEndsTheExportAndStillFinishesTheFile) {
+    constexpr int kW = 320, kH = 180;
+    const fs::path out = dir_ / "cut.mp4";
+    std::int64_t lastDone = 0, lastAsked = -1;
+    std::int64_t size = 0;
+    {
+        ExportFaultsForTesting writerFault;
+        writerFault.writerFails = [&](std::int64_t n) {
+            lastAsked = n;
+            return n == 5;
+        };
+        ScopedExportFaults faults(*engine_, std::move(writerFault));
+        size = engine_->exportBroadcastMP4(kW, kH, 1.0, out,
+                                           [&](std::int64_t done, std::int64_t) { lastDone = done; });
+    }
+    EXPECT_GT(size, 0);
+    EXPECT_EQ(size, std::int64_t(fs::file_size(out)));
+    EXPECT_EQ(lastAsked, 5);  // no frame after the failure was handed to the writer
+    EXPECT_LT(lastDone, 30);
+
+    // The file is finished and plays: the five frames written before the failure.
+    expectWellFormed(platform::probeVideoFile(out), kW, kH, 5);
+    const auto decoded = platform::decodeVideoFrames(out, [](std::int64_t) { return true; });
+    ASSERT_EQ(decoded.size(), 5u);
+    for (const auto& frame : decoded) {
+        EXPECT_EQ(frame.width, kW);
+        EXPECT_EQ(frame.height, kH);
+        EXPECT_EQ(frame.bgra.size(), std::size_t(kW) * kH * 4);
+    }
+    EXPECT_NEAR(decoded.back().ptsSeconds, 4.0 / 30.0, 1e-6);
 }
 
 }  // namespace
