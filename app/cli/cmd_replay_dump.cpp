@@ -10,25 +10,9 @@
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
 #include "creator/replay-raids/ReplayClip.h"
+#include "platform/json/JsonText.h"
 
 namespace {
-
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
 
 int runReplayDump(const std::vector<std::string>& args) {
     vantry::cli::Args parsed(args, {});
@@ -46,10 +30,10 @@ int runReplayDump(const std::vector<std::string>& args) {
         throw vantry::cli::CommandError(path.string() +
                                         " is not a replay clip (too short, another format, or truncated)");
     }
-    std::string out = "{\"title\":" + jsonString(clip->title) + ",\"seed\":" + std::to_string(clip->seed) +
-                      ",\"frameCount\":" + std::to_string(clip->frames.size()) +
-                      ",\"bookmarkCount\":" + std::to_string(clip->highlightTickBookmarks.size()) +
-                      ",\"frames\":[";
+    std::string out =
+        "{\"title\":" + vantry::json::quotedText(clip->title) + ",\"seed\":" + std::to_string(clip->seed) +
+        ",\"frameCount\":" + std::to_string(clip->frames.size()) +
+        ",\"bookmarkCount\":" + std::to_string(clip->highlightTickBookmarks.size()) + ",\"frames\":[";
     for (std::size_t i = 0; i < clip->frames.size(); ++i) {
         const auto& f = clip->frames[i];
         if (i) out += ',';

@@ -6,49 +6,11 @@
 #include <QJsonValue>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
+
+#include "platform/json/JsonText.h"
 
 namespace vantry::creator {
 namespace {
-
-void appendString(std::string& out, const std::string& s) {
-    out += '"';
-    for (const char c : s) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            default:
-                if (u < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", u);
-                    out += buf;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
 
 void appendDouble(std::string& out, double d) {
     if (!std::isfinite(d)) {
@@ -78,7 +40,7 @@ std::string OruViralClipReceiptV1030::encode() const {
         out += "\":";
     };
     key("outputPath");
-    appendString(out, outputPath);
+    vantry::json::appendQuoted(out, outputPath);
     key("width");
     out += std::to_string(width);
     key("height");
@@ -90,9 +52,9 @@ std::string OruViralClipReceiptV1030::encode() const {
     key("fileSizeBytes");
     out += std::to_string(fileSizeBytes);
     key("gameTitle");
-    appendString(out, gameTitle);
+    vantry::json::appendQuoted(out, gameTitle);
     key("highlightHeadline");
-    appendString(out, highlightHeadline);
+    vantry::json::appendQuoted(out, highlightHeadline);
     out += '}';
     return out;
 }

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "creator/coop-voice/Utf8Text.h"
+#include "platform/json/JsonText.h"
 
 namespace vantry {
 
@@ -111,44 +112,8 @@ OruRemoteCoopAvatarV1170::OruRemoteCoopAvatarV1170(std::string id_, std::string 
 namespace {
 
 void writeString(std::string& out, std::string_view s) {
-    out.push_back('"');
     // Broken UTF-8 is written as U+FFFD so the document stays valid.
-    const std::string clean = utf8::prefixCharacters(s, s.size());
-    for (unsigned char c : clean) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            default:
-                if (c < 0x20) {
-                    static const char* hex = "0123456789abcdef";
-                    out += "\\u00";
-                    out.push_back(hex[c >> 4]);
-                    out.push_back(hex[c & 15]);
-                } else {
-                    out.push_back(static_cast<char>(c));
-                }
-        }
-    }
-    out.push_back('"');
+    vantry::json::appendQuoted(out, utf8::prefixCharacters(s, s.size()));
 }
 
 void writeFloat(std::string& out, float v, const char* field) {

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 
+#include "platform/json/JsonText.h"
+
 namespace vantry::creator {
 
 namespace {
@@ -21,23 +23,6 @@ NoPlayerService& noPlayerService() {
 }
 
 std::atomic<GameLeaderboardService*> installedService{nullptr};
-
-void appendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (const char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-            out += buf;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
 
 }  // namespace
 
@@ -88,18 +73,18 @@ OruDailySeededManhattanRaidV1250 OruDailySeededManhattanRaidV1250::today(
 
 std::string OruDailySeededManhattanRaidV1250::encodeJson() const {
     std::string out = "{\"dateISO\":";
-    appendJsonString(out, dateISO);
+    vantry::json::appendQuoted(out, dateISO);
     out += ",\"globalSeed\":" + std::to_string(globalSeed);
     out += ",\"squallCycleSec\":" + std::to_string(squallCycleSec);
     out += ",\"featuredBossCallsign\":";
-    appendJsonString(out, featuredBossCallsign);
+    vantry::json::appendQuoted(out, featuredBossCallsign);
     char buf[64];
     const auto res = std::to_chars(buf, buf + sizeof buf, bonusScrapMultiplier);
     std::string number(buf, res.ptr);
     if (number.find_first_of(".e") == std::string::npos) number += ".0";
     out += ",\"bonusScrapMultiplier\":" + number;
     out += ",\"leaderboardID\":";
-    appendJsonString(out, leaderboardID);
+    vantry::json::appendQuoted(out, leaderboardID);
     out += '}';
     return out;
 }

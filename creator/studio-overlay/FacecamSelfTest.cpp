@@ -16,6 +16,7 @@
 
 #include "creator/studio-overlay/FacecamCompositor.h"
 #include "platform/fonts/BrandFonts.h"
+#include "platform/json/JsonText.h"
 
 namespace vantry::creator {
 
@@ -25,38 +26,6 @@ CreatorCamError::CreatorCamError(int code)
       code_(code) {}
 
 namespace {
-
-std::string jsonString(const std::string& s) {
-    std::string out = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                    out += buf;
-                } else {
-                    out += char(c);
-                }
-        }
-    }
-    return out + "\"";
-}
 
 std::string jsonNumber(double v) {
     char buf[32];
@@ -101,7 +70,7 @@ void drawText(QPainter& p, const char* text, double size, const QColor& color, d
 
 std::string OruCreatorFacecamSelfTestReceiptV1045::toJson() const {
     std::string out = "{\n";
-    out += "  \"proofPNGPath\" : " + jsonString(proofPNGPath) + ",\n";
+    out += "  \"proofPNGPath\" : " + vantry::json::quotedText(proofPNGPath) + ",\n";
     out += "  \"bgOcclusionTransparentRatio\" : " + jsonNumber(bgOcclusionTransparentRatio) + ",\n";
     out += "  \"subjectOpaqueRatio\" : " + jsonNumber(subjectOpaqueRatio) + ",\n";
     out += std::string("  \"replayKitAvailable\" : ") + (replayKitAvailable ? "true" : "false") + ",\n";

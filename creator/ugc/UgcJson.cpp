@@ -6,6 +6,8 @@
 #include <cmath>
 #include <system_error>
 
+#include "platform/json/JsonText.h"
+
 namespace vantry::creator::json {
 namespace {
 
@@ -359,55 +361,16 @@ std::string formatFloat(float value) {
 }
 
 std::string quote(std::string_view text) {
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const std::size_t len = utf8SequenceLength(text, i);
-            if (len == 0) throw EncodingError("a text is not valid UTF-8 and cannot be written as JSON");
-            out.append(text.substr(i, len));
-            i += len;
+    for (std::size_t i = 0; i < text.size();) {
+        if (static_cast<unsigned char>(text[i]) < 0x80) {
+            ++i;
             continue;
         }
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (c < 0x20) {
-                    out += "\\u00";
-                    out += kHex[c >> 4];
-                    out += kHex[c & 0xF];
-                } else {
-                    out += static_cast<char>(c);
-                }
-        }
-        ++i;
+        const std::size_t len = utf8SequenceLength(text, i);
+        if (len == 0) throw EncodingError("a text is not valid UTF-8 and cannot be written as JSON");
+        i += len;
     }
-    out += '"';
-    return out;
+    return vantry::json::quotedText(text);
 }
 
 // ---- Writer ----
