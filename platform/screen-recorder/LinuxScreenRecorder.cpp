@@ -84,6 +84,8 @@ struct AudioSource {
     SwrContext* resampler = nullptr;
     AVAudioFifo* fifo = nullptr;
     int channels = 0;
+    bool placed = false;
+    std::int64_t samplesRead = 0;  // at the output rate
     std::thread thread;
 
     ~AudioSource() {
@@ -99,6 +101,8 @@ struct Session {
     LinuxScreenRecorderOptions options;
     std::function<void(const std::string&)> log;
     std::atomic<bool> stopping{false};
+    // Wall-clock microseconds of the stop request: frames grabbed after it are not written.
+    const std::atomic<std::int64_t>* stopAt = nullptr;
     ScreenRecordingStats stats;  // the video thread's until it is joined
 
     AVFormatContext* output = nullptr;
@@ -114,7 +118,8 @@ struct Session {
     AVPixelFormat screenFormat = AV_PIX_FMT_NONE;
     int screenWidth = 0;
     int screenHeight = 0;
-    std::int64_t firstPts = AV_NOPTS_VALUE;  // microseconds, wall clock
+    // Wall-clock microseconds of the file's time 0, shared by the picture and the sound.
+    std::int64_t origin = 0;
     std::int64_t lastIndex = -1;
     std::thread videoThread;
 
@@ -174,7 +179,10 @@ struct Session {
         if (until - 1 > lastIndex) lastIndex = until - 1;
     }
 
-    std::int64_t indexAt(std::int64_t micros) const { return (micros - firstPts) * options.fps / 1'000'000; }
+    // The frame slot nearest to a wall-clock time.
+    std::int64_t indexAt(std::int64_t micros) const {
+        return std::max<std::int64_t>(((micros - origin) * options.fps + 500'000) / 1'000'000, 0);
+    }
 
     void videoLoop() {
         AVPacket* packet = av_packet_alloc();
@@ -189,21 +197,27 @@ struct Session {
             }
             std::int64_t pts =
                 packet->pts == AV_NOPTS_VALUE ? av_gettime() : av_rescale_q(packet->pts, base, micro);
-            if (firstPts == AV_NOPTS_VALUE) firstPts = pts;
-            // Rounded to the nearest slot of the constant frame rate.
-            const std::int64_t index = ((pts - firstPts) * options.fps + 500'000) / 1'000'000;
+            if (pts >= stopAt->load()) {
+                av_packet_unref(packet);
+                break;
+            }
+            const std::int64_t index = indexAt(pts);
             if (index > lastIndex) {
                 repeatLastFrameUntil(index);
+                // The first picture also stands for the slots before it.
+                if (lastIndex < 0) stats.framesRepeated += index;
                 if (av_frame_make_writable(picture) >= 0) {
                     const std::uint8_t* src[4] = {};
                     int srcStride[4] = {};
                     av_image_fill_arrays(const_cast<std::uint8_t**>(src), srcStride, packet->data,
                                          screenFormat, screenWidth, screenHeight, 1);
                     sws_scale(scaler, src, srcStride, 0, screenHeight, picture->data, picture->linesize);
-                    picture->pts = index;
-                    encodeVideo(picture);
+                    for (std::int64_t i = lastIndex + 1; i <= index; ++i) {
+                        picture->pts = i;
+                        encodeVideo(picture);
+                        ++stats.framesWritten;
+                    }
                     lastIndex = index;
-                    ++stats.framesWritten;
                 }
             }
             av_packet_unref(packet);
@@ -228,10 +242,23 @@ struct Session {
                                     reinterpret_cast<std::uint8_t*>(right.data())};
             const std::uint8_t* in[1] = {packet->data};
             const int got = swr_convert(source.resampler, out, outCapacity, in, inSamples);
+            const std::int64_t capturedAt =
+                packet->pts == AV_NOPTS_VALUE ? av_gettime()
+                                              : av_rescale_q(packet->pts, source.input->streams[0]->time_base,
+                                                             AVRational{1, 1'000'000});
             av_packet_unref(packet);
             if (got <= 0) continue;
             std::lock_guard lock(audioMutex);
+            source.samplesRead += got;
             av_audio_fifo_write(source.fifo, reinterpret_cast<void**>(out), got);
+            if (drives && !source.placed) {
+                // The sound starts where it was captured on the file's clock: silence before
+                // it, or the part captured before time 0 dropped.
+                source.placed = true;
+                const std::int64_t offset = (capturedAt - origin) * kSampleRate / 1'000'000;
+                if (offset < 0) av_audio_fifo_drain(source.fifo, int(std::min<std::int64_t>(-offset, got)));
+                if (offset > 0) encodeSilence(std::min<std::int64_t>(offset, std::int64_t(kSampleRate) * 10));
+            }
             if (!drives) {
                 const int excess = av_audio_fifo_size(source.fifo) - kMaxMixBacklog;
                 if (excess > 0) av_audio_fifo_drain(source.fifo, excess);
@@ -240,6 +267,21 @@ struct Session {
             while (av_audio_fifo_size(source.fifo) >= audioEncoder->frame_size) encodeAudioFrame(false);
         }
         av_packet_free(&packet);
+    }
+
+    // Encodes `count` samples of silence; under audioMutex.
+    void encodeSilence(std::int64_t count) {
+        while (count > 0) {
+            if (av_frame_make_writable(audioFrame) < 0) return;
+            const int n = int(std::min<std::int64_t>(count, audioEncoder->frame_size));
+            audioFrame->nb_samples = n;
+            av_samples_set_silence(audioFrame->data, 0, n, 2, AV_SAMPLE_FMT_FLTP);
+            audioFrame->pts = audioPts;
+            audioPts += n;
+            count -= n;
+            if (avcodec_send_frame(audioEncoder, audioFrame) < 0) return;
+            writePackets(audioEncoder, audioStream);
+        }
     }
 
     // Takes one encoder frame from the first source, adds the others; under audioMutex.
@@ -285,6 +327,7 @@ struct LinuxScreenRecorder::Impl {
     std::thread worker;
 
     std::unique_ptr<Session> session;  // worker thread only
+    std::atomic<std::int64_t> stopRequestedAt{INT64_MAX};
 
     void log(const std::string& line) const {
         if (options.log) {
@@ -315,8 +358,9 @@ struct LinuxScreenRecorder::Impl {
     }
 
     std::optional<std::string> start();
-    // Stops and finishes the file under its scratch name; returns the first write error.
-    std::string finish(bool padToNow);
+    // Stops and finishes the file under its scratch name, its video lasting until endMicros
+    // (wall clock); returns the first write error.
+    std::string finish(std::int64_t endMicros);
     void openAudio(Session& s, bool mic);
 };
 
@@ -328,6 +372,8 @@ void LinuxScreenRecorder::Impl::openAudio(Session& s, bool mic) {
         AVDictionary* opts = nullptr;
         av_dict_set(&opts, "sample_rate", std::to_string(kSampleRate).c_str(), 0);
         av_dict_set(&opts, "channels", "2", 0);
+        // 50 ms per read: the server's default would hand over seconds at a time.
+        av_dict_set(&opts, "fragment_size", std::to_string(kSampleRate / 20 * 4).c_str(), 0);
         std::string error;
         AVFormatContext* input = openDevice("pulse", name, opts, &s.stopping, error);
         if (!input) {
@@ -370,6 +416,8 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     auto s = std::make_unique<Session>();
     s->options = options;
     s->log = [this](const std::string& line) { log(line); };
+    stopRequestedAt = INT64_MAX;
+    s->stopAt = &stopRequestedAt;
 
     AVDictionary* screenOptions = nullptr;
     av_dict_set(&screenOptions, "framerate", std::to_string(options.fps).c_str(), 0);
@@ -479,6 +527,8 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     AVDictionary* mux = nullptr;
     // An empty index up front and a self-contained fragment at every key frame.
     av_dict_set(&mux, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
+    // Each finished fragment goes to the file at once, not when the write buffer fills.
+    s->output->flags |= AVFMT_FLAG_FLUSH_PACKETS;
     rc = avformat_write_header(s->output, &mux);
     av_dict_free(&mux);
     if (rc < 0) {
@@ -493,6 +543,7 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
         last = s->stats;
     }
     Session* raw = s.get();
+    raw->origin = av_gettime();
     raw->videoThread = std::thread([raw] { raw->videoLoop(); });
     for (std::size_t i = 0; i < raw->audio.size(); ++i) {
         AudioSource* src = raw->audio[i].get();
@@ -502,7 +553,7 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     return std::nullopt;
 }
 
-std::string LinuxScreenRecorder::Impl::finish(bool padToNow) {
+std::string LinuxScreenRecorder::Impl::finish(std::int64_t endMicros) {
     Session& s = *session;
     s.stopping = true;
     if (s.videoThread.joinable()) s.videoThread.join();
@@ -510,11 +561,14 @@ std::string LinuxScreenRecorder::Impl::finish(bool padToNow) {
         if (src->thread.joinable()) src->thread.join();
 
     // The file's video lasts until the stop, even when the last grabs came late.
-    if (padToNow && s.firstPts != AV_NOPTS_VALUE) s.repeatLastFrameUntil(s.indexAt(av_gettime()) + 1);
+    s.repeatLastFrameUntil(s.indexAt(endMicros));
     s.encodeVideo(nullptr);
     if (s.audioEncoder) {
         std::lock_guard lock(s.audioMutex);
         while (av_audio_fifo_size(s.audio[0]->fifo) > 0) s.encodeAudioFrame(true);
+        // Sound the server had not handed over by the stop becomes silence, so both tracks end together.
+        const std::int64_t videoSamples = (s.lastIndex + 1) * kSampleRate / s.options.fps;
+        if (s.audioPts < videoSamples) s.encodeSilence(videoSamples - s.audioPts);
         avcodec_send_frame(s.audioEncoder, nullptr);
         s.writePackets(s.audioEncoder, s.audioStream);
     }
@@ -526,6 +580,17 @@ std::string LinuxScreenRecorder::Impl::finish(bool padToNow) {
         const int closeRc = avio_closep(&s.output->pb);
         if (closeRc < 0) s.noteWriteError("cannot close the recording: " + avError(closeRc));
         error = s.writeError;
+    }
+    const double seconds = double(s.lastIndex + 1) / s.options.fps;
+    for (auto& src : s.audio) {
+        const double heard = double(src->samplesRead) / kSampleRate;
+        if (heard < seconds * 0.9) {
+            char line[160];
+            std::snprintf(line, sizeof line,
+                          "%.1f s of %.1f s of sound arrived from '%s' (the rest is silence)", heard, seconds,
+                          src->name.c_str());
+            log(line);
+        }
     }
     if (s.stats.framesRepeated > 0)
         log(std::to_string(s.stats.framesRepeated) + " of " + std::to_string(s.stats.framesWritten) +
@@ -550,7 +615,7 @@ LinuxScreenRecorder::~LinuxScreenRecorder() {
     impl->post([impl] {
         if (!impl->session) return;
         const fs::path scratch = impl->session->stats.scratchFile;
-        impl->finish(true);
+        impl->finish(av_gettime());
         impl->log("the recording was not stopped; it is kept at " + scratch.string());
     });
     {
@@ -616,13 +681,15 @@ void LinuxScreenRecorder::startRecording(Completion handler) {
 
 void LinuxScreenRecorder::stopRecording(const fs::path& outputFile, Completion handler) {
     Impl* impl = impl_.get();
-    impl->post([impl, outputFile, handler = std::move(handler)] {
+    const std::int64_t requestedAt = av_gettime();
+    impl->stopRequestedAt = requestedAt;
+    impl->post([impl, outputFile, requestedAt, handler = std::move(handler)] {
         auto done = [&](std::optional<ScreenRecorderError> e) {
             if (handler) handler(std::move(e));
         };
         if (!impl->session) return done(ScreenRecorderError{"No screen recording is running."});
         const fs::path scratch = impl->session->stats.scratchFile;
-        const std::string writeError = impl->finish(true);
+        const std::string writeError = impl->finish(requestedAt);
         if (!writeError.empty()) {
             impl->log(writeError + "; the partial recording is kept at " + scratch.string());
             return done(ScreenRecorderError{"The recording could not be written completely (" + writeError +
