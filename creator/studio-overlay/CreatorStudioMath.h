@@ -1,0 +1,37 @@
+// The creator studio's small calculations: facecam size and position limits, the recording
+// clock text, the synthetic microphone meter and the name of a saved recording.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vantry::creator::studio {
+
+constexpr double kMinScale = 0.55;
+constexpr double kMaxScale = 2.2;
+
+struct SizeD {
+    double width = 0;
+    double height = 0;
+    friend bool operator==(const SizeD&, const SizeD&) = default;
+};
+
+// min(max(s, 0.55), 2.2); NaN gives 0.55.
+double clampScale(double s);
+
+// Each axis limited to +-max(area * 0.44, 40) horizontally and +-max(area * 0.42, 40)
+// vertically; a NaN component becomes the negative limit.
+SizeD clampOffset(SizeD offset, SizeD area);
+
+// "%02d:%02d" of the meter ticks (four per second): minutes = n / 240, seconds = (n / 4) mod 60,
+// both truncated toward zero; minutes are not capped.
+std::string formattedRecordingTime(std::int64_t ticks);
+
+// |sin(4.7 t) cos(2.3 t)| * 0.55 + 0.18 with the microphone, exactly 0 without.
+double meterLevel(double nowSeconds, bool micIncluded);
+
+// "<title, spaces as underscores>_CreatorRec_<whole seconds>.mp4".
+std::string recordingFileName(std::string_view gameTitle, double nowSeconds);
+
+}  // namespace vantry::creator::studio

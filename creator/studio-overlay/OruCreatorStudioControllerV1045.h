@@ -1,0 +1,183 @@
+// The state object behind the creator-studio overlay: facecam settings, camera on/off, screen
+// recording with its tick counter, the microphone meter and a one-line status message.
+//
+// Lives on the main thread; every property changes there and announces itself. Camera and
+// recorder results arrive on other threads and are applied through main-thread tasks
+// (platform::postToMain) that first check that the controller still exists.
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QSizeF>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "creator/studio-overlay/FacecamTypes.h"
+#include "platform/screen-recorder/ScreenRecorder.h"
+
+namespace vantry::creator {
+
+// What the controller needs of a facecam feed (the real one is OruCreatorCameraFeedV1045).
+// Callbacks may arrive on any thread.
+class CreatorStudioFeed {
+  public:
+    using Completion = std::function<void(bool success, const std::string& message)>;
+    using FrameCallback = std::function<void(const QImage& image)>;
+    virtual ~CreatorStudioFeed() = default;
+    virtual void updateSettings(OruFacecamBackgroundModeV1045 bgMode, bool mirrored) = 0;
+    virtual void start(Completion completion) = 0;
+    virtual void stop() = 0;
+    virtual void setOnFrameReady(FrameCallback callback) = 0;
+};
+
+// Everything the controller reaches outside itself; each member is optional and falls back to
+// the real service.
+struct CreatorStudioServices {
+    std::unique_ptr<CreatorStudioFeed> feed;
+    std::shared_ptr<platform::ScreenRecorder> recorder;  // default: ScreenRecorder::shared()
+    std::function<double()> now;                         // wall-clock seconds since 1970
+    std::function<std::filesystem::path()> clipsDirectory;
+    std::function<void(const std::filesystem::path&)> revealFile;
+};
+
+class OruCreatorStudioControllerV1045 : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isToolbarExpanded READ isToolbarExpanded WRITE setToolbarExpanded NOTIFY
+                   isToolbarExpandedChanged)
+    Q_PROPERTY(bool isCameraEnabled READ isCameraEnabled NOTIFY isCameraEnabledChanged)
+    Q_PROPERTY(QString backgroundMode READ backgroundModeRawValue WRITE setBackgroundModeRawValue NOTIFY
+                   backgroundModeChanged)
+    Q_PROPERTY(
+        QString frameShape READ frameShapeRawValue WRITE setFrameShapeRawValue NOTIFY frameShapeChanged)
+    Q_PROPERTY(bool isMirrored READ isMirrored WRITE setMirrored NOTIFY isMirroredChanged)
+    Q_PROPERTY(bool isMicIncluded READ isMicIncluded WRITE setMicIncluded NOTIFY isMicIncludedChanged)
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+    Q_PROPERTY(
+        qint64 recordingElapsedSeconds READ recordingElapsedSeconds NOTIFY recordingElapsedSecondsChanged)
+    Q_PROPERTY(
+        QString formattedRecordingTime READ formattedRecordingTime NOTIFY recordingElapsedSecondsChanged)
+    Q_PROPERTY(double micActivityLevel READ micActivityLevel NOTIFY micActivityLevelChanged)
+    Q_PROPERTY(QString statusMessage READ statusMessage NOTIFY statusMessageChanged)
+    Q_PROPERTY(QImage latestCameraFrame READ latestCameraFrame NOTIFY latestCameraFrameChanged)
+    Q_PROPERTY(bool hasCameraFrame READ hasCameraFrame NOTIFY latestCameraFrameChanged)
+    Q_PROPERTY(
+        bool isUsingLiveHardwareCamera READ isUsingLiveHardwareCamera NOTIFY isUsingLiveHardwareCameraChanged)
+    Q_PROPERTY(QSizeF offset READ offset WRITE setOffset NOTIFY offsetChanged)
+    Q_PROPERTY(double scale READ scale WRITE setScale NOTIFY scaleChanged)
+
+  public:
+    static constexpr const char* kReadyMessage = "Creator Cam Ready";
+    static constexpr const char* kRecorderUnavailableMessage =
+        "Screen Recorder ready (enable Screen Recording in System Settings)";
+    static constexpr const char* kRecordingWithMicMessage = "REC (Game + Mic + Cam)";
+    static constexpr const char* kRecordingGameAudioMessage = "REC (Game Audio)";
+    static constexpr const char* kRecErrorPrefix = "Rec error: ";
+    static constexpr const char* kSaveNotePrefix = "Save note: ";
+    static constexpr const char* kSavedPrefix = "Saved ";
+    static constexpr int kMeterIntervalMs = 250;
+
+    // The real camera feed, the shared screen recorder, the system clock and file viewer.
+    explicit OruCreatorStudioControllerV1045(QObject* parent = nullptr);
+    explicit OruCreatorStudioControllerV1045(CreatorStudioServices services, QObject* parent = nullptr);
+    // Releases the feed without stopping it; no late completion, frame or tick reaches this
+    // object afterwards.
+    ~OruCreatorStudioControllerV1045() override;
+
+    bool isToolbarExpanded() const { return isToolbarExpanded_; }
+    bool isCameraEnabled() const { return isCameraEnabled_; }
+    OruFacecamBackgroundModeV1045 backgroundMode() const { return backgroundMode_; }
+    OruFacecamShapeV1045 frameShape() const { return frameShape_; }
+    QString backgroundModeRawValue() const;
+    QString frameShapeRawValue() const;
+    bool isMirrored() const { return isMirrored_; }
+    bool isMicIncluded() const { return isMicIncluded_; }
+    bool isRecording() const { return isRecording_; }
+    qint64 recordingElapsedSeconds() const { return recordingElapsedSeconds_; }
+    QString formattedRecordingTime() const;
+    double micActivityLevel() const { return micActivityLevel_; }
+    QString statusMessage() const { return statusMessage_; }
+    QImage latestCameraFrame() const { return latestCameraFrame_; }
+    bool hasCameraFrame() const { return !latestCameraFrame_.isNull(); }
+    bool isUsingLiveHardwareCamera() const { return isUsingLiveHardwareCamera_; }
+    QSizeF offset() const { return offset_; }
+    double scale() const { return scale_; }
+    // Whether the meter timer runs (camera on or a recording running).
+    bool isMeterTimerRunning() const { return timer_ != nullptr; }
+
+    void setToolbarExpanded(bool expanded);
+    void setBackgroundMode(OruFacecamBackgroundModeV1045 mode);
+    void setFrameShape(OruFacecamShapeV1045 shape);
+    // Unknown raw values are ignored.
+    void setBackgroundModeRawValue(const QString& raw);
+    void setFrameShapeRawValue(const QString& raw);
+    void setMirrored(bool mirrored);
+    void setMicIncluded(bool included);
+    void setOffset(const QSizeF& offset);
+    void setScale(double scale);
+
+    Q_INVOKABLE void toggleCamera();
+    Q_INVOKABLE void toggleRecording(const QString& gameTitle);
+    Q_INVOKABLE static double clampScale(double s);
+    Q_INVOKABLE static QSizeF clampOffset(const QSizeF& offset, const QSizeF& area);
+
+    // One meter timer firing (the timer calls it every 250 ms).
+    void meterTick();
+
+  signals:
+    void isToolbarExpandedChanged();
+    void isCameraEnabledChanged();
+    void backgroundModeChanged();
+    void frameShapeChanged();
+    void isMirroredChanged();
+    void isMicIncludedChanged();
+    void isRecordingChanged();
+    void recordingElapsedSecondsChanged();
+    void micActivityLevelChanged();
+    void statusMessageChanged();
+    void latestCameraFrameChanged();
+    void isUsingLiveHardwareCameraChanged();
+    void offsetChanged();
+    void scaleChanged();
+
+  private:
+    struct Link;
+
+    void startScreenRecording();
+    void stopScreenRecordingAndSave(const QString& gameTitle);
+    void startMeterTimerIfNeeded();
+    void stopMeterTimer();
+    void pushFeedSettings();
+    void setStatusMessage(const QString& message);
+    void setRecording(bool recording);
+    void setElapsed(qint64 ticks);
+    void setUsingLiveHardwareCamera(bool live);
+    void setLatestCameraFrame(const QImage& image);
+    // Runs task on the main thread later, only while this controller exists.
+    std::function<void(std::function<void(OruCreatorStudioControllerV1045&)>)> mainTaskPoster() const;
+
+    bool isToolbarExpanded_ = false;
+    bool isCameraEnabled_ = false;
+    OruFacecamBackgroundModeV1045 backgroundMode_ = OruFacecamBackgroundModeV1045::cutoutNoBackground;
+    OruFacecamShapeV1045 frameShape_ = OruFacecamShapeV1045::freeCutout;
+    bool isMirrored_ = true;
+    bool isMicIncluded_ = true;
+    bool isRecording_ = false;
+    qint64 recordingElapsedSeconds_ = 0;
+    double micActivityLevel_ = 0.25;
+    QString statusMessage_ = QString::fromUtf8(kReadyMessage);
+    QImage latestCameraFrame_;
+    bool isUsingLiveHardwareCamera_ = false;
+    QSizeF offset_{-16, -96};
+    double scale_ = 1.0;
+
+    CreatorStudioServices services_;
+    std::shared_ptr<Link> link_;  // the weak-reference target of every cross-thread callback
+    QTimer* timer_ = nullptr;     // child of this object: it dies with it
+};
+
+}  // namespace vantry::creator

@@ -1,0 +1,81 @@
+// Fake feed, fake screen recorder and a settable clock for the creator studio controller.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
+
+namespace vantry::testing {
+
+// Runs f on a thread of its own and waits for it: results arrive off the main thread.
+template <typename F>
+void fromOtherThread(F&& f) {
+    std::thread t(std::forward<F>(f));
+    t.join();
+}
+
+struct FeedRecord {
+    std::mutex mutex;
+    std::vector<std::pair<creator::OruFacecamBackgroundModeV1045, bool>> settings;
+    std::vector<creator::CreatorStudioFeed::Completion> starts;
+    creator::CreatorStudioFeed::FrameCallback onFrame;
+    int stops = 0;
+    bool destroyed = false;
+};
+
+class FakeFeed : public creator::CreatorStudioFeed {
+  public:
+    explicit FakeFeed(std::shared_ptr<FeedRecord> record) : record_(std::move(record)) {}
+    ~FakeFeed() override {
+        std::lock_guard lock(record_->mutex);
+        record_->destroyed = true;
+    }
+    void updateSettings(creator::OruFacecamBackgroundModeV1045 bgMode, bool mirrored) override {
+        std::lock_guard lock(record_->mutex);
+        record_->settings.emplace_back(bgMode, mirrored);
+    }
+    void start(Completion completion) override {
+        std::lock_guard lock(record_->mutex);
+        record_->starts.push_back(std::move(completion));
+    }
+    void stop() override {
+        std::lock_guard lock(record_->mutex);
+        ++record_->stops;
+    }
+    void setOnFrameReady(FrameCallback callback) override {
+        std::lock_guard lock(record_->mutex);
+        record_->onFrame = std::move(callback);
+    }
+
+  private:
+    std::shared_ptr<FeedRecord> record_;
+};
+
+class FakeRecorder : public platform::ScreenRecorder {
+  public:
+    bool available = true;
+    std::optional<bool> microphone;
+    std::optional<bool> camera;
+    std::filesystem::path scratchFolder;
+    std::vector<Completion> starts;
+    std::vector<std::pair<std::filesystem::path, Completion>> stops;
+
+    bool isAvailable() override { return available; }
+    void setMicrophoneEnabled(bool enabled) override { microphone = enabled; }
+    void setCameraEnabled(bool enabled) override { camera = enabled; }
+    void setScratchFolder(const std::filesystem::path& folder) override { scratchFolder = folder; }
+    void startRecording(Completion handler) override { starts.push_back(std::move(handler)); }
+    void stopRecording(const std::filesystem::path& outputFile, Completion handler) override {
+        stops.emplace_back(outputFile, std::move(handler));
+    }
+};
+
+}  // namespace vantry::testing
