@@ -4,12 +4,11 @@
 #include <QFontDatabase>
 #include <QQmlEngine>
 #include <QThreadPool>
-#include <algorithm>
-#include <cmath>
 #include <exception>
 #include <mutex>
 
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
+#include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
 #include "creator/studio-overlay/qml/FacecamPictureItem.h"
 #include "creator/studio-overlay/qml/GradientSymbolItem.h"
 #include "platform/fonts/BrandFonts.h"
@@ -110,18 +109,11 @@ double CreatorStudioUi::shadowMargin() {
 }
 
 double CreatorStudioUi::clampScale(double s) {
-    if (std::isnan(s)) return 0.55;
-    return std::min(std::max(s, 0.55), 2.2);
+    return OruCreatorStudioControllerV1045::clampScale(s);
 }
 
 QSizeF CreatorStudioUi::clampOffset(const QSizeF& offset, const QSizeF& area) {
-    const auto clampAxis = [](double v, double limit) {
-        if (std::isnan(v)) return -limit;
-        return std::min(std::max(v, -limit), limit);
-    };
-    const double limitX = std::max(area.width() * 0.44, 40.0);
-    const double limitY = std::max(area.height() * 0.42, 40.0);
-    return QSizeF(clampAxis(offset.width(), limitX), clampAxis(offset.height(), limitY));
+    return OruCreatorStudioControllerV1045::clampOffset(offset, area);
 }
 
 QString CreatorStudioUi::icon(const QString& symbol) {
@@ -148,8 +140,8 @@ QObject* CreatorStudioUi::newClipExporter(QObject* parent) {
 
 namespace {
 
-QObject* makeDefaultController(QObject* /*parent*/) {
-    return nullptr;
+QObject* makeDefaultController(QObject* parent) {
+    return new OruCreatorStudioControllerV1045(parent);
 }
 
 }  // namespace

@@ -27,6 +27,7 @@ Item {
         property var studio
         property var exporter
         property var overlay
+        property QtObject watched
 
         function init() {
             studio = createTemporaryObject(fakeStudio, root)
@@ -47,6 +48,7 @@ Item {
         }
         // Waits for the toolbar's spring to settle (controls outside the pill take no clicks).
         function settleToolbar() {
+            tryVerify(function() { return !isPolishScheduled(item("toolbarRow")) }, 3000)
             tryVerify(function() {
                 return Math.abs(item("toolbarPill").width - (item("toolbarRow").implicitWidth + 20)) < 0.01
             }, 3000)
@@ -122,24 +124,21 @@ Item {
         function test_pinch_to_five_shows_and_stores_2_2() {
             studio.isCameraEnabled = true
             const w = item("facecamWindow")
-            const cx = w.width / 2, cy = w.height / 2
-            const seq = touchEvent(w)
-            seq.press(0, w, cx - 10, cy).press(1, w, cx + 10, cy).commit()
-            for (let i = 1; i <= 10; ++i) {
-                const half = 10 + 4 * i  // 20 points apart to 100: 5x
-                seq.move(0, w, cx - half, cy).move(1, w, cx + half, cy).commit()
+            // In the overlay's coordinates: the window grows around its centre while pinched.
+            const cx = w.x + w.width / 2, cy = w.y + w.height / 2
+            const seq = touchEvent(overlay)
+            seq.press(0, overlay, cx - 10, cy).press(1, overlay, cx + 10, cy).commit()
+            // Fingers from 20 to 600 points apart: at least 5x from wherever the pinch is
+            // recognised (past the drag threshold, at most 120 points apart).
+            for (let i = 1; i <= 29; ++i) {
+                const half = 10 + 10 * i
+                seq.move(0, overlay, cx - half, cy).move(1, overlay, cx + half, cy).commit()
             }
-            if (overlay.pinchScale === 1.0) {
-                // Touch delivery differs between platforms; drive the handler's outcomes directly.
-                seq.release(0, w).release(1, w).commit()
-                overlay.pinchMoved(5)
-                fuzzyCompare(item("facecamWindow").width, 176 * 2.2, 1e-6)
-                overlay.pinchEnded(5)
-            } else {
-                fuzzyCompare(overlay.pinchScale, 5, 0.2)
-                fuzzyCompare(item("facecamWindow").width, 176 * 2.2, 1e-6)
-                seq.release(0, w, cx - 50, cy).release(1, w, cx + 50, cy).commit()
-            }
+            verify(overlay.pinchScale >= 5, overlay.pinchScale)
+            fuzzyCompare(item("facecamWindow").width, 176 * 2.2, 1e-6)
+            fuzzyCompare(item("facecamWindow").height, 132 * 2.2, 1e-6)
+            compare(studio.scale, 1.0)  // stored only when the pinch ends
+            seq.release(0, overlay, cx - 300, cy).release(1, overlay, cx + 300, cy).commit()
             fuzzyCompare(studio.scale, 2.2, 1e-9)
             compare(overlay.pinchScale, 1.0)
         }
@@ -284,6 +283,18 @@ Item {
             }
             mouseClick(findChild(item("expandButton"), "symbol"))
             compare(studio.isToolbarExpanded, false)
+        }
+
+        function test_overlay_makes_its_own_controller_and_takes_it_along() {
+            const own = createTemporaryObject(overlayComponent, root)
+            verify(own.studio !== null)
+            compare(own.studio.statusMessage, "Creator Cam Ready")
+            compare(own.studio.offset, Qt.size(-16, -96))
+            compare(own.studio.backgroundMode, "BG Occlusion")
+            verify(own.clipExporter !== null)
+            watched = own.studio  // a guarded reference: null once the controller is gone
+            own.destroy()
+            tryVerify(function() { return watched === null })
         }
 
         function test_two_quick_clip_exports_two_toasts_first_timer_clears() {
