@@ -14,6 +14,7 @@
 #include "app/cli/Command.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioShell.h"
+#include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
 
 namespace {
@@ -27,8 +28,30 @@ bool hasDisplay() {
     return (x && *x) || (wayland && *wayland);
 }
 
+// Presses the overlay's camera button and waits for the first facecam picture (or the
+// preview, when the camera cannot start).
+void switchFacecamOn(QQuickWindow* window) {
+    QObject* overlay = window->findChild<QObject*>(QStringLiteral("creatorStudioOverlay"));
+    QObject* studio = overlay ? overlay->property("studio").value<QObject*>() : nullptr;
+    if (!studio) throw CommandError("the studio window has no presenter overlay");
+    QMetaObject::invokeMethod(studio, "toggleCamera");
+    QElapsedTimer clock;
+    clock.start();
+    while (!studio->property("hasCameraFrame").toBool()) {
+        const QString status = studio->property("statusMessage").toString();
+        if (status.contains(QStringLiteral("Studio Preview"))) {
+            std::fprintf(stderr, "vantry-cli: %s\n", status.toStdString().c_str());
+            return;
+        }
+        if (clock.elapsed() > 60000) throw CommandError("the facecam showed no picture within 60 s");
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+}
+
 int runScreenshot(const std::vector<std::string>& args) {
-    vantry::cli::Args parsed(args, {"out", "set", "angle", "frames", "size"}, {"vision"});
+    vantry::cli::Args parsed(args, {"out", "set", "angle", "frames", "size", "camera"},
+                             {"vision", "facecam"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const std::string out = parsed.required("out");
@@ -48,6 +71,10 @@ int runScreenshot(const std::vector<std::string>& args) {
     if (width < 1180 || height < 740) throw UsageError("--size must be at least 1180x740");
     if (!hasDisplay())
         throw CommandError("needs a display (for example: xvfb-run -a vantry-cli screenshot ...)");
+    if (auto camera = parsed.value("camera")) {
+        if (camera->empty()) throw UsageError("--camera needs a picture or video file");
+        vantry::platform::setDefaultCameraFile(*camera);
+    }
 
     vantry::app::prepareOpenGLQuick();
     static int argc = 1;
@@ -71,7 +98,9 @@ int runScreenshot(const std::vector<std::string>& args) {
         vm.setCameraAngle(*angle);
         vm.sync();
     }
-    if (parsed.flag("vision")) vm.setShowVisionPresenter(true);
+    const bool facecam = parsed.flag("facecam");
+    if (parsed.flag("vision") || facecam) vm.setShowVisionPresenter(true);
+    if (facecam) switchFacecamOn(window);
 
     auto* viewport = window->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
     if (!viewport) throw CommandError("the studio window has no live viewport");
@@ -95,12 +124,14 @@ int runScreenshot(const std::vector<std::string>& args) {
 
 const vantry::cli::CommandRegistrar kScreenshot(
     {"screenshot", "Save a picture of the live studio window (needs a display)",
-     "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--frames N] [--size "
-     "WxH]\n\n"
+     "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--facecam] [--camera "
+     "FILE]\n"
+     "                             [--frames N] [--size WxH]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
      "--angle a camera angle 0..3, --vision turns Vision Cutout on, --size sets the window (default\n"
-     "1440x900, at least 1180x740). Needs a display; xvfb-run works.",
+     "1440x900, at least 1180x740). --facecam also switches the facecam on and waits for its first\n"
+     "picture; --camera plays a picture or video file as the camera. Needs a display; xvfb-run works.",
      runScreenshot});
 
 }  // namespace

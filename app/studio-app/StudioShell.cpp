@@ -13,6 +13,7 @@
 
 #include "app/studio-app/StageViewportView.h"
 #include "app/studio-app/StudioUi.h"
+#include "creator/studio-overlay/qml/CreatorStudioQml.h"
 
 static void initStudioResources() {
     Q_INIT_RESOURCE(studio_qml);
@@ -65,6 +66,7 @@ void registerStudioQml(QQmlEngine& engine) {
         return true;
     }();
     (void)registered;
+    creator::qml::registerCreatorStudioQml(engine);
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
 }
 

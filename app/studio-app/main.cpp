@@ -5,6 +5,7 @@
 
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioShell.h"
+#include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
 
 namespace {
@@ -12,6 +13,31 @@ namespace {
 int gpuRequired() {
     std::fprintf(stderr, "%s\n", vantry::app::kGpuRequiredMessage);
     return 1;
+}
+
+// "--camera FILE" (or "--camera=FILE"): the facecam plays that picture or video instead of
+// the system camera. False after printing a message when the option has no value.
+bool applyCameraOption(const QStringList& args) {
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        QString file;
+        if (args[i] == QLatin1String("--camera")) {
+            if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
+                std::fprintf(stderr, "vantry: --camera needs a picture or video file\n");
+                return false;
+            }
+            file = args[++i];
+        } else if (args[i].startsWith(QLatin1String("--camera="))) {
+            file = args[i].mid(9);
+            if (file.isEmpty()) {
+                std::fprintf(stderr, "vantry: --camera needs a picture or video file\n");
+                return false;
+            }
+        } else {
+            continue;
+        }
+        vantry::platform::setDefaultCameraFile(file.toStdString());
+    }
+    return true;
 }
 
 }  // namespace
@@ -24,6 +50,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Vantry Pro"));
     QGuiApplication::setDesktopFileName(QStringLiteral("vantry"));
     vantry::platform::installQtMainPoster();
+    if (!applyCameraOption(QCoreApplication::arguments())) return 2;
 
     // No OpenGL 3.3 context or no engine: stop before the view model exists.
     if (!probeOpenGL33().ok) return gpuRequired();

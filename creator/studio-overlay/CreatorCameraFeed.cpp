@@ -134,7 +134,7 @@ void configureAndRun(const std::shared_ptr<Core>& core, OruCreatorCameraFeedV104
 }  // namespace
 
 OruCreatorCameraFeedV1045::OruCreatorCameraFeedV1045()
-    : OruCreatorCameraFeedV1045(platform::makeSystemCameraBackend(), [] {
+    : OruCreatorCameraFeedV1045(platform::makeDefaultCameraBackend(), [] {
           return std::unique_ptr<platform::PersonSegmenter>(
               std::make_unique<platform::OnnxPersonSegmenter>(platform::SegmentationModel::general));
       }) {}

@@ -26,7 +26,8 @@ class OruCreatorCameraFeedV1045 {
     static constexpr const char* kPermissionDeniedMessage = "Camera permission denied — using Studio Preview";
     static constexpr const char* kNoCameraMessage = "No front camera detected — using Studio Preview";
 
-    // The system camera and the general segmentation model (loaded on the first frame that needs it).
+    // The default camera (platform::makeDefaultCameraBackend) and the general segmentation model (loaded on
+    // the first frame that needs it).
     OruCreatorCameraFeedV1045();
     // A chosen camera and segmenter factory (called once, on the camera queue, when first needed;
     // it may throw, and the frames are then shown unsegmented).

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 
@@ -51,5 +52,14 @@ class CameraBackend {
 
 // The system camera through Qt Multimedia.
 std::shared_ptr<CameraBackend> makeSystemCameraBackend();
+
+// A picture or video file played as a camera (FileCameraBackend).
+std::shared_ptr<CameraBackend> makeFileCameraBackend(const std::filesystem::path& file);
+
+// The camera the facecam opens: the file chosen with setDefaultCameraFile, else the system
+// camera. The choice is process-wide (the studio's --camera option); an empty path clears it.
+void setDefaultCameraFile(const std::filesystem::path& file);
+std::filesystem::path defaultCameraFile();
+std::shared_ptr<CameraBackend> makeDefaultCameraBackend();
 
 }  // namespace vantry::platform

@@ -111,4 +111,9 @@ Item {
             Item { Layout.fillWidth: true }
         }
     }
+
+    StagePresenterModifier {
+        anchors.fill: parent
+        active: area.vm.showVisionPresenter
+    }
 }

@@ -1,0 +1,16 @@
+import QtQuick
+import Vantry.CreatorStudio
+
+// The presenter over the live studio ("Vision Cutout"): while `active`, the creator-studio
+// overlay lies over the whole viewport area, labelled for the studio. Switching it off discards
+// the overlay with its controller and camera; switching it on again starts from a fresh one.
+Loader {
+    id: modifier
+    objectName: "presenterOverlay"
+    sourceComponent: CreatorStudioOverlay {
+        objectName: "creatorStudioOverlay"
+        gameTitle: "Vantry Pro"
+        highlightHeadline: "LIVE VIRTUAL STUDIO"
+        statBadge: "ZERO GREEN SCREEN"
+    }
+}

@@ -1,0 +1,424 @@
+import QtQuick
+import VantryCreatorNative
+
+// The creator-studio overlay: whatever is placed inside (the host) stays as it is, with the
+// facecam window floating over it while the camera is on, the toolbar at the left edge and the
+// clip toast. Every piece of state lives in one controller, made when the overlay is created
+// and kept while it lives; every control acts on it.
+Item {
+    id: overlay
+
+    default property alias hostContent: hostLayer.data
+    property string gameTitle
+    property string highlightHeadline
+    property string statBadge
+
+    // The controller and the clip exporter; made on creation unless given (tests give fakes).
+    property QtObject studio: null
+    property QtObject clipExporter: null
+    // How long a clip toast stays, in milliseconds.
+    property int toastMillis: 3000
+
+    // Gesture state: only during a gesture.
+    property size dragDelta: Qt.size(0, 0)
+    property real pinchScale: 1.0
+    // The clip result shown in the toast; empty when there is none.
+    property string clipToast: ""
+
+    readonly property bool ready: studio !== null
+    readonly property real areaWidth: width
+    readonly property real areaHeight: height
+    readonly property real effectiveScale: ready ? clampScale(studio.scale * pinchScale) : 1
+    readonly property bool isCircle: ready && studio.frameShape === "Circle"
+    readonly property real windowWidth: (isCircle ? 148 : 176) * effectiveScale
+    readonly property real windowHeight: (isCircle ? 148 : 132) * effectiveScale
+    readonly property size windowOffset: ready
+        ? clampOffset(Qt.size(studio.offset.width + dragDelta.width, studio.offset.height + dragDelta.height))
+        : Qt.size(0, 0)
+    readonly property bool isFreeCutout: ready && studio.backgroundMode === "BG Occlusion"
+                                         && studio.frameShape === "Cutout"
+
+    // The system colours in their dark-appearance values.
+    readonly property color cyan: "#64d2ff"
+    readonly property color blue: "#0a84ff"
+    readonly property color mint: "#63e6e2"
+    readonly property color yellow: "#ffd60a"
+    readonly property color green: "#30d158"
+    readonly property color red: "#ff453a"
+    // Stand-in for the ultra-thin translucent material.
+    readonly property color ultraThinMaterial: Qt.rgba(0.16, 0.16, 0.19, 0.55)
+
+    readonly property var backgroundModes: ["BG Occlusion", "BG Blur", "Full Cam"]
+    readonly property var frameShapes: ["Cutout", "Circle", "Rounded"]
+
+    function clampScale(s) { return CreatorStudioUi.clampScale(s) }
+    function clampOffset(o) { return CreatorStudioUi.clampOffset(o, Qt.size(areaWidth, areaHeight)) }
+    function nextOf(list, value) { return list[(list.indexOf(value) + 1) % list.length] }
+
+    // Window size steps shared by the minus and plus buttons and Ctrl + wheel.
+    function scaleBy(step) { studio.scale = clampScale(studio.scale + step) }
+    function cycleBackgroundMode() { studio.backgroundMode = nextOf(backgroundModes, studio.backgroundMode) }
+    function cycleFrameShape() { studio.frameShape = nextOf(frameShapes, studio.frameShape) }
+    function toggleCutout() {
+        studio.backgroundMode = studio.backgroundMode === "BG Occlusion" ? "Full Cam" : "BG Occlusion"
+    }
+
+    // Drag: the window follows the pointer within the clamp box; the end stores the clamped offset.
+    function dragMoved(dx, dy) { dragDelta = Qt.size(dx, dy) }
+    function dragEnded(dx, dy) {
+        studio.offset = clampOffset(Qt.size(studio.offset.width + dx, studio.offset.height + dy))
+        dragDelta = Qt.size(0, 0)
+    }
+    // Pinch: the window shows the clamped magnification; the end stores it.
+    function pinchMoved(magnification) { pinchScale = magnification }
+    function pinchEnded(magnification) {
+        studio.scale = clampScale(studio.scale * magnification)
+        pinchScale = 1.0
+    }
+
+    function exportClip() {
+        clipExporter.start(gameTitle, highlightHeadline, statBadge)
+    }
+    function showClipResult(saved) {
+        clipToast = saved ? "Saved 9:16 Viral Clip!" : "Clip export failed"
+        // Each export clears whatever toast shows when its own time is up.
+        toastTimer.createObject(overlay, { interval: overlay.toastMillis })
+    }
+
+    Component.onCompleted: {
+        if (!studio) studio = CreatorStudioUi.newController(overlay)
+        if (!clipExporter) clipExporter = CreatorStudioUi.newClipExporter(overlay)
+    }
+
+    Component {
+        id: toastTimer
+        Timer {
+            running: true
+            onTriggered: {
+                overlay.clipToast = ""
+                destroy()
+            }
+        }
+    }
+
+    Connections {
+        target: overlay.clipExporter
+        ignoreUnknownSignals: true
+        function onFinished(saved) { overlay.showClipResult(saved) }
+    }
+
+    // 1. The host.
+    Item {
+        id: hostLayer
+        anchors.fill: parent
+    }
+
+    // 2. The facecam window, only while the camera is on.
+    Item {
+        id: facecamWindow
+        objectName: "facecamWindow"
+        visible: overlay.ready && overlay.studio.isCameraEnabled
+        width: overlay.windowWidth
+        height: overlay.windowHeight
+        x: overlay.areaWidth / 2 + overlay.windowOffset.width - width / 2
+        y: overlay.areaHeight / 2 + overlay.windowOffset.height - height / 2
+
+        FacecamPicture {
+            id: picture
+            objectName: "facecamPicture"
+            x: -CreatorStudioUi.shadowMargin
+            y: -CreatorStudioUi.shadowMargin
+            width: overlay.windowWidth + 2 * CreatorStudioUi.shadowMargin
+            height: overlay.windowHeight + 2 * CreatorStudioUi.shadowMargin
+            windowWidth: overlay.windowWidth
+            windowHeight: overlay.windowHeight
+            image: overlay.ready && overlay.studio.hasCameraFrame ? overlay.studio.latestCameraFrame : undefined
+            shape: overlay.ready ? overlay.studio.frameShape : "Cutout"
+            previewBackground: !overlay.isFreeCutout
+            borderWidth: overlay.isFreeCutout ? 0 : (overlay.ready && overlay.studio.isRecording ? 3 : 2)
+            borderColor: !overlay.ready ? "transparent"
+                : overlay.studio.isRecording ? overlay.red
+                : overlay.studio.micActivityLevel > 0.35 ? overlay.cyan
+                : Qt.rgba(1, 1, 1, 0.45)
+        }
+
+        // The preview shown until the first camera picture arrives.
+        Column {
+            id: placeholder
+            objectName: "facecamPlaceholder"
+            visible: overlay.ready && !overlay.studio.hasCameraFrame
+            anchors.centerIn: parent
+            spacing: 4
+            readonly property real iconSide: Math.min(overlay.windowWidth * 0.52, overlay.windowHeight * 0.56)
+
+            Item {
+                anchors.horizontalCenter: parent.horizontalCenter
+                width: placeholder.iconSide
+                height: placeholder.iconSide
+                GradientSymbol {
+                    objectName: "placeholderIcon"
+                    anchors.centerIn: parent
+                    width: parent.width + 16
+                    height: parent.height + 16
+                    glyph: CreatorStudioUi.icon("person.crop.circle.fill")
+                    fontFamily: CreatorStudioUi.iconFamily
+                    topColor: overlay.cyan
+                    bottomColor: overlay.blue
+                    glowColor: Qt.rgba(overlay.cyan.r, overlay.cyan.g, overlay.cyan.b, 0.6)
+                    glowRadius: 8
+                }
+            }
+            Text {
+                objectName: "placeholderText"
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: overlay.ready && overlay.studio.backgroundMode === "BG Occlusion" ? "BG OCCLUDED" : "LIVE CAM"
+                font.family: CreatorStudioUi.monoFamily
+                font.pixelSize: 9
+                font.weight: Font.Black
+                color: Qt.rgba(1, 1, 1, 0.9)
+            }
+        }
+
+        // The control row, straddling the window's bottom edge.
+        Rectangle {
+            id: controlRow
+            objectName: "facecamControls"
+            anchors.horizontalCenter: parent.horizontalCenter
+            y: parent.height - height + 12
+            width: controls.implicitWidth + 16
+            height: controls.implicitHeight + 8
+            radius: height / 2
+            color: Qt.rgba(0, 0, 0, 0.68)
+
+            Row {
+                id: controls
+                anchors.centerIn: parent
+                spacing: 6
+
+                OverlayButton {
+                    objectName: "modeButton"
+                    label: overlay.ready ? overlay.studio.backgroundMode : ""
+                    pointSize: 9
+                    weight: Font.Black
+                    color: overlay.ready && overlay.studio.backgroundMode === "BG Occlusion" ? overlay.cyan : "white"
+                    onClicked: overlay.cycleBackgroundMode()
+                }
+                OverlayButton {
+                    objectName: "smallerButton"
+                    symbol: "minus.circle.fill"
+                    pointSize: 12
+                    color: "white"
+                    onClicked: overlay.scaleBy(-0.18)
+                }
+                OverlayButton {
+                    objectName: "largerButton"
+                    symbol: "plus.circle.fill"
+                    pointSize: 12
+                    color: "white"
+                    onClicked: overlay.scaleBy(0.18)
+                }
+                OverlayButton {
+                    objectName: "shapeButton"
+                    symbol: "square.on.circle"
+                    pointSize: 11
+                    color: "white"
+                    onClicked: overlay.cycleFrameShape()
+                }
+            }
+        }
+
+        DragHandler {
+            id: drag
+            objectName: "facecamDrag"
+            target: null
+            dragThreshold: 10
+            property vector2d last: Qt.vector2d(0, 0)
+            onTranslationChanged: {
+                if (!active) return
+                last = activeTranslation
+                overlay.dragMoved(last.x, last.y)
+            }
+            onActiveChanged: {
+                if (active) {
+                    last = Qt.vector2d(0, 0)
+                } else {
+                    overlay.dragEnded(last.x, last.y)
+                }
+            }
+        }
+
+        PinchHandler {
+            id: pinch
+            objectName: "facecamPinch"
+            target: null
+            property real last: 1.0
+            onUpdated: {
+                if (!active) return
+                last = activeScale
+                overlay.pinchMoved(last)
+            }
+            onActiveChanged: {
+                if (active) {
+                    last = 1.0
+                } else {
+                    overlay.pinchEnded(last)
+                }
+            }
+        }
+
+        // A mouse has no pinch: Ctrl + wheel steps the size like the minus and plus buttons.
+        WheelHandler {
+            objectName: "facecamWheel"
+            acceptedModifiers: Qt.ControlModifier
+            target: null
+            property real pending: 0
+            onWheel: function(event) {
+                pending += event.angleDelta.y
+                while (pending >= 120) { overlay.scaleBy(0.18); pending -= 120 }
+                while (pending <= -120) { overlay.scaleBy(-0.18); pending += 120 }
+            }
+        }
+    }
+
+    // 3. The toolbar column at the left edge, vertically centred.
+    Column {
+        id: toolbarColumn
+        objectName: "toolbarColumn"
+        x: 14
+        anchors.verticalCenter: parent.verticalCenter
+        spacing: 6
+        visible: overlay.ready
+
+        Rectangle {
+            id: pill
+            objectName: "toolbarPill"
+            readonly property bool showAll: overlay.ready
+                && (overlay.studio.isToolbarExpanded || overlay.studio.isCameraEnabled || overlay.studio.isRecording)
+            width: toolbar.implicitWidth + 20
+            height: toolbar.implicitHeight + 12
+            radius: height / 2
+            color: overlay.ultraThinMaterial
+            border.width: 1
+            border.color: Qt.rgba(1, 1, 1, 0.22)
+            clip: true
+
+            // The expand button's spring (response 0.28 s, damping 0.8): slightly underdamped.
+            Behavior on width {
+                NumberAnimation { duration: 280; easing.type: Easing.OutBack; easing.overshoot: 0.3 }
+            }
+
+            Row {
+                id: toolbar
+                objectName: "toolbarRow"
+                x: 10
+                anchors.verticalCenter: parent.verticalCenter
+                spacing: 8
+
+                OverlayButton {
+                    objectName: "cameraButton"
+                    visible: pill.showAll
+                    readonly property bool on: overlay.ready && overlay.studio.isCameraEnabled
+                    symbol: on ? "video.fill" : "video"
+                    label: on ? "Cam ON" : "Facecam"
+                    pointSize: 11
+                    weight: Font.Bold
+                    color: on ? overlay.cyan : "white"
+                    onClicked: overlay.studio.toggleCamera()
+                }
+                OverlayButton {
+                    objectName: "cutoutButton"
+                    visible: pill.showAll && overlay.studio.isCameraEnabled
+                    symbol: "person.and.background.dotted"
+                    label: "BG Cutout"
+                    pointSize: 11
+                    weight: Font.Bold
+                    color: overlay.ready && overlay.studio.backgroundMode === "BG Occlusion"
+                           ? overlay.mint : Qt.rgba(1, 1, 1, 0.75)
+                    onClicked: overlay.toggleCutout()
+                }
+                OverlayButton {
+                    objectName: "micButton"
+                    visible: pill.showAll
+                    readonly property bool included: overlay.ready && overlay.studio.isMicIncluded
+                    symbol: included ? "mic.fill" : "mic.slash.fill"
+                    pointSize: 11
+                    weight: Font.Bold
+                    color: included ? overlay.green : overlay.red
+                    onClicked: overlay.studio.isMicIncluded = !overlay.studio.isMicIncluded
+                }
+                Rectangle {
+                    id: recordButton
+                    objectName: "recordButton"
+                    visible: pill.showAll
+                    readonly property bool recording: overlay.ready && overlay.studio.isRecording
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: recordRow.implicitWidth + 16
+                    height: recordRow.implicitHeight + 6
+                    radius: height / 2
+                    color: recording ? Qt.rgba(overlay.red.r, overlay.red.g, overlay.red.b, 0.85)
+                                     : Qt.rgba(1, 1, 1, 0.14)
+                    Row {
+                        id: recordRow
+                        anchors.centerIn: parent
+                        spacing: 4
+                        Rectangle {
+                            objectName: "recordDot"
+                            anchors.verticalCenter: parent.verticalCenter
+                            width: 8
+                            height: 8
+                            radius: 4
+                            color: recordButton.recording ? overlay.red
+                                                          : Qt.rgba(overlay.red.r, overlay.red.g, overlay.red.b, 0.75)
+                        }
+                        Text {
+                            objectName: "recordText"
+                            text: recordButton.recording ? "STOP " + overlay.studio.formattedRecordingTime : "REC"
+                            font.family: CreatorStudioUi.monoFamily
+                            font.pixelSize: 11
+                            font.weight: Font.Black
+                            color: "white"
+                        }
+                    }
+                    TapHandler { onTapped: overlay.studio.toggleRecording(overlay.gameTitle) }
+                }
+                OverlayButton {
+                    objectName: "clipButton"
+                    visible: pill.showAll
+                    symbol: "sparkles.tv.fill"
+                    label: "Clip 9:16"
+                    pointSize: 11
+                    weight: Font.Bold
+                    color: overlay.yellow
+                    onClicked: overlay.exportClip()
+                }
+                OverlayButton {
+                    objectName: "expandButton"
+                    symbol: overlay.ready && overlay.studio.isToolbarExpanded ? "chevron.right.circle.fill"
+                                                                              : "record.circle"
+                    pointSize: 14
+                    weight: Font.Bold
+                    color: overlay.ready && overlay.studio.isRecording ? overlay.red : overlay.cyan
+                    onClicked: overlay.studio.isToolbarExpanded = !overlay.studio.isToolbarExpanded
+                }
+            }
+        }
+
+        Rectangle {
+            objectName: "clipToast"
+            visible: overlay.clipToast !== ""
+            width: toastText.implicitWidth + 20
+            height: toastText.implicitHeight + 10
+            radius: height / 2
+            color: Qt.rgba(0, 0, 0, 0.75)
+            Text {
+                id: toastText
+                objectName: "clipToastText"
+                anchors.centerIn: parent
+                text: overlay.clipToast
+                font.pixelSize: 11
+                font.bold: true
+                color: "white"
+            }
+        }
+    }
+}

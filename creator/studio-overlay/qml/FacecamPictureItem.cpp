@@ -1,0 +1,139 @@
+#include "creator/studio-overlay/qml/FacecamPictureItem.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <cmath>
+
+namespace vantry::creator::qml {
+
+QRectF aspectFillSourceRect(QSizeF imageSize, QSizeF target) {
+    if (imageSize.isEmpty() || target.isEmpty()) return QRectF(QPointF(0, 0), imageSize);
+    const double targetAspect = target.width() / target.height();
+    const double imageAspect = imageSize.width() / imageSize.height();
+    if (imageAspect > targetAspect) {
+        const double w = imageSize.height() * targetAspect;
+        return QRectF((imageSize.width() - w) / 2, 0, w, imageSize.height());
+    }
+    const double h = imageSize.width() / targetAspect;
+    return QRectF(0, (imageSize.height() - h) / 2, imageSize.width(), h);
+}
+
+FacecamPictureItem::FacecamPictureItem(QQuickItem* parent) : QQuickPaintedItem(parent) {
+    setAntialiasing(true);
+    setMipmap(false);
+    setFillColor(Qt::transparent);
+    for (auto signal : {&FacecamPictureItem::imageChanged, &FacecamPictureItem::shapeChanged,
+                        &FacecamPictureItem::geometryPropsChanged, &FacecamPictureItem::lookChanged}) {
+        connect(this, signal, this, [this] { update(); });
+    }
+}
+
+void FacecamPictureItem::setImage(const QImage& image) {
+    // Shares the controller's pixels (no copy); a new frame is always a new image.
+    image_ = image;
+    emit imageChanged();
+}
+
+void FacecamPictureItem::setShape(const QString& shape) {
+    if (shape_ == shape) return;
+    shape_ = shape;
+    emit shapeChanged();
+}
+
+void FacecamPictureItem::setWindowWidth(qreal w) {
+    if (qFuzzyCompare(windowWidth_, w)) return;
+    windowWidth_ = w;
+    emit geometryPropsChanged();
+    emit imageChanged();
+}
+
+void FacecamPictureItem::setWindowHeight(qreal h) {
+    if (qFuzzyCompare(windowHeight_, h)) return;
+    windowHeight_ = h;
+    emit geometryPropsChanged();
+    emit imageChanged();
+}
+
+void FacecamPictureItem::setPreviewBackground(bool on) {
+    if (previewBackground_ == on) return;
+    previewBackground_ = on;
+    emit lookChanged();
+}
+
+void FacecamPictureItem::setBorderColor(const QColor& c) {
+    if (borderColor_ == c) return;
+    borderColor_ = c;
+    emit lookChanged();
+}
+
+void FacecamPictureItem::setBorderWidth(qreal w) {
+    if (qFuzzyCompare(borderWidth_ + 1, w + 1)) return;
+    borderWidth_ = w;
+    emit lookChanged();
+}
+
+qreal FacecamPictureItem::cornerRadius() const {
+    if (isCircle()) return std::min(windowWidth_, windowHeight_) / 2;
+    return shape_ == QLatin1String("Rounded") ? 20 : 16;
+}
+
+QRectF FacecamPictureItem::imageSourceRect() const {
+    return aspectFillSourceRect(image_.size(), QSizeF(windowWidth_, windowHeight_));
+}
+
+void FacecamPictureItem::paint(QPainter* painter) {
+    const QSize size(int(std::ceil(width())), int(std::ceil(height())));
+    if (size.isEmpty() || windowWidth_ <= 0 || windowHeight_ <= 0) return;
+    const QRectF window(kShadowMargin, kShadowMargin, windowWidth_, windowHeight_);
+    QPainterPath outline;
+    if (isCircle()) {
+        outline.addEllipse(window);
+    } else {
+        outline.addRoundedRect(window, cornerRadius(), cornerRadius());
+    }
+
+    // 1. The window's own content (picture or preview gradient, clipped, with its outline).
+    if (layer_.size() != size) layer_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    layer_.fill(Qt::transparent);
+    {
+        QPainter p(&layer_);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        if (!image_.isNull()) {
+            p.setClipPath(outline);
+            p.drawImage(window, image_, imageSourceRect());
+            p.setClipping(false);
+        } else if (previewBackground_) {
+            QLinearGradient g(window.topLeft(), window.bottomLeft());
+            g.setColorAt(0, QColor::fromRgbF(0.08f, 0.14f, 0.24f));
+            g.setColorAt(1, QColor::fromRgbF(0.04f, 0.07f, 0.13f));
+            p.fillPath(outline, g);
+        }
+        if (borderWidth_ > 0 && borderColor_.alpha() > 0) {
+            // The stroke straddles the outline, as an outline stroke does.
+            p.strokePath(outline, QPen(borderColor_, borderWidth_));
+        }
+    }
+
+    // 2. The shadow follows whatever the content covers (a cut-out person casts a person's
+    //    shadow): its coverage, shrunk and grown again as a cheap blur, in black.
+    const int factor = 5;
+    const QSize small(std::max(1, size.width() / factor), std::max(1, size.height() / factor));
+    shadow_ = layer_.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    shadow_ = shadow_.scaled(std::max(1, small.width() / 2), std::max(1, small.height() / 2),
+                             Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    {
+        QPainter s(&shadow_);
+        s.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        s.fillRect(shadow_.rect(), Qt::black);
+    }
+    painter->save();
+    painter->setRenderHint(QPainter::SmoothPixmapTransform);
+    painter->setOpacity(kShadowOpacity);
+    painter->drawImage(QRectF(0, kShadowOffsetY, size.width(), size.height()), shadow_);
+    painter->restore();
+    painter->drawImage(QPointF(0, 0), layer_);
+}
+
+}  // namespace vantry::creator::qml
