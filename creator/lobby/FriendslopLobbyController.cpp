@@ -17,7 +17,8 @@ int OruFriendslopLobbyControllerV1020::secureRoomNumber() {
 }
 
 OruFriendslopLobbyControllerV1020::OruFriendslopLobbyControllerV1020(const QString& prefix,
-                                                                     const QString& localName, QObject* parent)
+                                                                     const QString& localName,
+                                                                     QObject* parent)
     : QObject(parent),
       roomCode_(QString::fromStdString(lobby::roomCode(prefix.toStdString(), secureRoomNumber()))),
       speakers_(lobby::initialSpeakers(localName.toStdString())) {}

@@ -20,15 +20,16 @@ class OruFriendslopLobbyControllerV1020 : public QObject {
     Q_PROPERTY(bool isProximityVoiceEnabled READ isProximityVoiceEnabled WRITE setProximityVoiceEnabled NOTIFY
                    isProximityVoiceEnabledChanged)
     Q_PROPERTY(bool isMicLive READ isMicLive WRITE setMicLive NOTIFY isMicLiveChanged)
-    Q_PROPERTY(
-        bool pushToTalkEnabled READ pushToTalkEnabled WRITE setPushToTalkEnabled NOTIFY pushToTalkEnabledChanged)
+    Q_PROPERTY(bool pushToTalkEnabled READ pushToTalkEnabled WRITE setPushToTalkEnabled NOTIFY
+                   pushToTalkEnabledChanged)
     // One object per speaker, in order, with the record's field names (worldPosition and
     // worldVelocity as [x, y, z]).
     Q_PROPERTY(QVariantList speakers READ speakersVariant NOTIFY speakersChanged)
     Q_PROPERTY(QString connectionBanner READ connectionBanner NOTIFY connectionBannerChanged)
 
   public:
-    OruFriendslopLobbyControllerV1020(const QString& prefix, const QString& localName, QObject* parent = nullptr);
+    OruFriendslopLobbyControllerV1020(const QString& prefix, const QString& localName,
+                                      QObject* parent = nullptr);
 
     QString roomCode() const { return roomCode_; }
     bool isProximityVoiceEnabled() const { return proximityVoiceEnabled_; }
