@@ -18,7 +18,7 @@ Item {
     readonly property alias capsule: capsule
 
     function latch() {
-        if (!shown) return
+        if (typeof callout !== "string" || callout.length === 0) return
         shownCallout = callout
         shownBookmarked = clipBookmarked
     }
