@@ -66,8 +66,16 @@ std::int32_t OruIMAADPCMVoiceCodecV1170::quantise(float sample) {
 std::vector<std::uint8_t> OruIMAADPCMVoiceCodecV1170::encodeFloat32Packet(std::span<const float> samples,
                                                                           std::uint16_t sampleRate) {
     std::vector<std::uint8_t> out;
+    encodeFloat32PacketInto(samples, sampleRate, out);
+    return out;
+}
+
+void OruIMAADPCMVoiceCodecV1170::encodeFloat32PacketInto(std::span<const float> samples,
+                                                         std::uint16_t sampleRate,
+                                                         std::vector<std::uint8_t>& out) {
+    out.clear();
     const std::size_t n = samples.size();
-    if (n == 0) return out;
+    if (n == 0) return;
     out.reserve(((n + 1) >> 1) + headerBytes);
 
     std::int32_t predictor = quantise(samples[0]);
@@ -107,7 +115,6 @@ std::vector<std::uint8_t> OruIMAADPCMVoiceCodecV1170::encodeFloat32Packet(std::s
         }
     }
     if (heldCode >= 0) out.push_back(static_cast<std::uint8_t>(heldCode));
-    return out;
 }
 
 std::optional<DecodedVoicePacket> OruIMAADPCMVoiceCodecV1170::decodeToFloat32(

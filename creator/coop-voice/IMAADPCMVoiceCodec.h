@@ -37,6 +37,10 @@ class OruIMAADPCMVoiceCodecV1170 {
     // Empty input gives empty bytes; otherwise 12 + n/2 bytes.
     static std::vector<std::uint8_t> encodeFloat32Packet(std::span<const float> samples,
                                                          std::uint16_t sampleRate);
+    // The same bytes written into out, which keeps its capacity: no allocation once out has room for
+    // 12 + n/2 bytes.
+    static void encodeFloat32PacketInto(std::span<const float> samples, std::uint16_t sampleRate,
+                                        std::vector<std::uint8_t>& out);
 
     // Absent for fewer than 12 bytes, a wrong magic or a zero sample count. A short
     // packet decodes to fewer samples.

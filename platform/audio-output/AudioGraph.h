@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -39,7 +40,23 @@ class AudioPlayerNode {
     virtual void scheduleLooping(std::shared_ptr<const PcmBuffer> buffer) = 0;
     virtual void setVolume(float volume) = 0;
     virtual void play() = 0;
+    // Queues buffer to play once, after everything queued before it. Buffers queue up in the format the
+    // node was connected with; a buffer in any other format, or an empty one, is dropped. Without a
+    // looping buffer, play() plays the queue (silence while it is empty); stop() empties it.
+    virtual void scheduleBuffer(std::shared_ptr<const PcmBuffer> buffer) { (void)buffer; }
 };
+
+// One block of captured input: frames of 32-bit float samples per channel, non-interleaved.
+// The pointers stay valid only during the call.
+struct CapturedAudio {
+    const float* const* channels = nullptr;
+    int channelCount = 0;
+    std::uint32_t frameLength = 0;
+    double sampleRate = 0;
+};
+
+// Called on the capture thread for every captured block; it must not block.
+using InputTapBlock = std::function<void(const CapturedAudio&)>;
 
 class AudioEngine {
   public:
@@ -49,6 +66,17 @@ class AudioEngine {
                                     const PcmFormat& format) = 0;
     // Throws AudioError when the output cannot start (no device, for one).
     virtual void start() = 0;
+    // Stops output and input; start() may follow.
+    virtual void stop() {}
+    // The default input's format; none when there is no input device.
+    virtual std::optional<PcmFormat> inputFormat() { return std::nullopt; }
+    // Delivers input in blocks of about bufferSize frames to block, from start() until removeInputTap()
+    // or stop(). One tap at a time; installing another replaces it. An input that cannot open captures
+    // nothing and fails nothing.
+    virtual void installInputTap(std::uint32_t bufferSize, const PcmFormat& format, InputTapBlock block) {
+        (void)bufferSize, (void)format, (void)block;
+    }
+    virtual void removeInputTap() {}
 };
 
 class AudioBackend {
