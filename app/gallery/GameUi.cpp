@@ -2,7 +2,7 @@
 
 #include <QQmlEngine>
 
-#include "app/gallery/CoopSession.h"
+#include "creator/coop-voice/CoopSessionManager.h"
 #include "creator/lobby/FriendslopLobbyController.h"
 #include "creator/ugc/UGCBrowserStore.h"
 #include "platform/fonts/BrandFonts.h"
@@ -16,6 +16,11 @@ static void initGameResources() {
 }
 
 namespace vantry::gallery {
+namespace {
+
+QPointer<OruLiveMultipeerCoopManagerV1170> coopInPlace;
+
+}  // namespace
 
 QString GameUi::iconFamily() {
     return platform::materialIconsFamily();
@@ -31,7 +36,12 @@ QObject* GameUi::createLobby(const QString& prefix, const QString& localName) {
 }
 
 QObject* GameUi::coop() {
-    return &CoopSession::shared();
+    if (coopInPlace) return coopInPlace.data();
+    return &OruLiveMultipeerCoopManagerV1170::shared();
+}
+
+void GameUi::useCoopManager(OruLiveMultipeerCoopManagerV1170* manager) {
+    coopInPlace = manager;
 }
 
 QObject* GameUi::ugc() {

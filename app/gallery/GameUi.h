@@ -8,6 +8,10 @@
 
 class QQmlEngine;
 
+namespace vantry {
+class OruLiveMultipeerCoopManagerV1170;
+}
+
 namespace vantry::gallery {
 
 class GameUi : public QObject {
@@ -27,9 +31,14 @@ class GameUi : public QObject {
     // local player named localName.
     Q_INVOKABLE static QObject* createLobby(const QString& prefix, const QString& localName);
 
-    // The process-wide co-op manager and map store (created on first use).
+    // The co-op manager and map store the views observe: the process-wide instances
+    // (created on first use) unless another manager was put in place.
     static QObject* coop();
     static QObject* ugc();
+
+    // Puts manager in place of the process-wide co-op manager for every view created
+    // afterwards (a loopback session, or a test's); null goes back to the shared one.
+    static void useCoopManager(OruLiveMultipeerCoopManagerV1170* manager);
 };
 
 // Registers the views' module (Vantry.Game) and its native helpers with engine.

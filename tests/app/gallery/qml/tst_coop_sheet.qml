@@ -33,6 +33,7 @@ Item {
         readonly property QtObject ugc: GameUi.ugc
 
         function init() {
+            peerCoop.stopCoopLobby()
             coop.stopCoopLobby()
             ugc.clearDeployedMap()
             deploySpy.clear()
@@ -145,6 +146,27 @@ Item {
             coop.stopCoopLobby()
             compare(toggle.checked, false)  // still bound after the click
             compare(symbol.symbol, "mic.slash.fill")
+        }
+
+        function test_squadmateFromTheLoopbackPeer() {
+            const sheet = makeSheet()
+            coop.startCoopLobby("LOOP-7")
+            peerCoop.startCoopLobby("loop-7")
+            tryVerify(() => coop.connectedPeerNames.length === 1, 15000)
+            tryCompare(findChild(sheet, "coopStatus"), "text", "CONNECTED: RAVEN-PEER · 3D Proximity Active!")
+            // Its state packets make a squadmate row; inside the hospital it reads MERCY LOBBY.
+            tryVerify(() => {
+                peerCoop.broadcastLocalState(1, 0, -20, 0, true, true, 2)
+                return findChild(sheet, "avatarRow_RAVEN-PEER") !== null
+            }, 15000)
+            const row = findChild(sheet, "avatarRow_RAVEN-PEER")
+            compare(findChild(sheet, "squadHeader").text, "ACTIVE SQUADMATES (2/4)")
+            compare(findChild(row, "locationBadge").text, "MERCY LOBBY")
+            compare(findChild(row, "avatarSymbol").symbol, "bolt.circle.fill")
+            mouseClick(findChild(sheet, "botButton"))
+            compare(findChild(sheet, "squadHeader").text, "ACTIVE SQUADMATES (4/4)")
+            mouseClick(findChild(sheet, "roomButton"))
+            compare(findChild(sheet, "squadHeader").text, "ACTIVE SQUADMATES (1/4)")
         }
 
         function test_deployAndClear() {
