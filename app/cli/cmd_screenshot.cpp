@@ -12,6 +12,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/ScreenshotView.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioShell.h"
 #include "platform/camera/CameraBackend.h"
@@ -50,6 +51,7 @@ void switchFacecamOn(QQuickWindow* window) {
 }
 
 int runScreenshot(const std::vector<std::string>& args) {
+    if (vantry::cli::wantsViewScreenshot(args)) return vantry::cli::runViewScreenshot(args);
     vantry::cli::Args parsed(args, {"out", "set", "angle", "frames", "size", "camera"},
                              {"vision", "facecam"});
     if (!parsed.positional().empty())
@@ -131,7 +133,10 @@ const vantry::cli::CommandRegistrar kScreenshot(
      "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
      "--angle a camera angle 0..3, --vision turns Vision Cutout on, --size sets the window (default\n"
      "1440x900, at least 1180x740). --facecam also switches the facecam on and waits for its first\n"
-     "picture; --camera plays a picture or video file as the camera. Needs a display; xvfb-run works.",
+     "picture; --camera plays a picture or video file as the camera. Needs a display; xvfb-run works.\n\n"
+     "       vantry-cli screenshot --view coop-sheet|maps-sheet|voice-bar|kill-toast --out FILE.png [--size "
+     "WxH]\n"
+     "saves a gallery view instead, as it first appears (default 900x700).",
      runScreenshot});
 
 }  // namespace

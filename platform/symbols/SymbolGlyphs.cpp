@@ -24,6 +24,7 @@ constexpr std::array kGlyphs{
     SymbolGlyph{"plus.circle.fill", "add_circle", 0xE147},
     SymbolGlyph{"record.circle", "radio_button_unchecked", 0xE836},
     SymbolGlyph{"record.circle.fill", "radio_button_checked", 0xE837},
+    SymbolGlyph{"scope", "gps_fixed", 0xE1B3},
     SymbolGlyph{"sparkles.tv.fill", "live_tv", 0xE639},
     SymbolGlyph{"speaker.slash.fill", "volume_off", 0xE04F},
     SymbolGlyph{"square.on.circle", "category", 0xE574},

@@ -1,0 +1,1 @@
+target_link_libraries(vantry-cli PRIVATE vantry_gallery)
