@@ -60,7 +60,7 @@ class QtAudioPlayerNode final : public AudioPlayerNode {
             sink_->setBufferSize(queueFormat_.bytesForDuration(40000));
             sink_->setVolume(volume_);
             auto& queue = queueSource();
-            if (!queue.isOpen()) queue.open(QIODevice::ReadOnly);
+            if (!queue.isOpen()) queue.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
             sink_->start(&queue);
             return;
         }
