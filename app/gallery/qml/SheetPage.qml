@@ -51,6 +51,7 @@ Rectangle {
             anchors.centerIn: parent
             active: page.sheetOpen
             sourceComponent: OruGrimfallCoopAndUGCSheetV1175 {
+                height: Math.max(460, Math.min(implicitHeight, page.height - 40))
                 selectedTab: page.initialTab
                 onDeployMap: (map) => page.deployedMap = map
                 onDismiss: page.sheetOpen = false
