@@ -11,8 +11,11 @@ function(vantry_add_child_dirs)
   endforeach()
 endfunction()
 
-# vantry_add_gtest(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [QT])
+# vantry_add_gtest(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [TIMEOUT s])
 # One GoogleTest executable; its cases are registered with CTest one by one.
+# Two labels choose what the sanitizer builds of CI build and run (see vantry_add_test_aggregates):
+#   asan  the test also runs under AddressSanitizer + UndefinedBehaviorSanitizer (target asan_tests)
+#   tsan  the test also runs under ThreadSanitizer (target tsan_tests)
 function(vantry_add_gtest)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
@@ -25,4 +28,22 @@ function(vantry_add_gtest)
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  foreach(label IN ITEMS asan tsan)
+    if(label IN_LIST T_LABELS)
+      set_property(GLOBAL APPEND PROPERTY VANTRY_${label}_TESTS ${T_NAME})
+    endif()
+  endforeach()
+endfunction()
+
+# Defines asan_tests and tsan_tests: build the test executables labelled asan / tsan and
+# nothing else, so a sanitizer tree builds only what it runs (ctest -L asan / -L tsan).
+# Called once, after every test folder has been added.
+function(vantry_add_test_aggregates)
+  foreach(label IN ITEMS asan tsan)
+    get_property(tests GLOBAL PROPERTY VANTRY_${label}_TESTS)
+    add_custom_target(${label}_tests)
+    if(tests)
+      add_dependencies(${label}_tests ${tests})
+    endif()
+  endforeach()
 endfunction()

@@ -3,10 +3,13 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
+#include <system_error>
 
 namespace vantry::cli {
 
-Args::Args(const std::vector<std::string>& args, std::set<std::string> valueOptions, std::set<std::string> flags) {
+Args::Args(const std::vector<std::string>& args, std::set<std::string> valueOptions,
+           std::set<std::string> flags) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         if (a == "--help" || a == "-h") {
@@ -71,6 +74,41 @@ int Args::integer(const std::string& name, int fallback) const {
     return static_cast<int>(n);
 }
 
+namespace {
+
+// Numbers in range messages: as short as they read ("0", "0.5", "3600").
+std::string shortNumber(double v) {
+    std::ostringstream out;
+    out.precision(15);
+    out << v;
+    return out.str();
+}
+
+}  // namespace
+
+double Args::number(const std::string& name, double fallback, double min, double max,
+                    bool minExclusive) const {
+    if (!has(name)) return fallback;
+    const double d = number(name, fallback);
+    if (d < min || d > max || (minExclusive && d == min)) {
+        const std::string range = minExclusive
+                                      ? "above " + shortNumber(min) + " and at most " + shortNumber(max)
+                                      : "from " + shortNumber(min) + " to " + shortNumber(max);
+        throw UsageError("option --" + name + " expects a number " + range + ", got '" + *value(name) + "'");
+    }
+    return d;
+}
+
+int Args::integer(const std::string& name, int fallback, int min, int max) const {
+    if (!has(name)) return fallback;
+    const int n = integer(name, fallback);
+    if (n < min || n > max) {
+        throw UsageError("option --" + name + " expects a whole number from " + std::to_string(min) + " to " +
+                         std::to_string(max) + ", got '" + *value(name) + "'");
+    }
+    return n;
+}
+
 std::pair<int, int> Args::size(const std::string& name, std::pair<int, int> fallback) const {
     auto v = value(name);
     if (!v) return fallback;
@@ -84,6 +122,19 @@ std::pair<int, int> Args::size(const std::string& name, std::pair<int, int> fall
     const long h = std::strtol(hs.c_str(), &e2, 10);
     if (ws.empty() || hs.empty() || *e1 || *e2 || w <= 0 || h <= 0 || w > 16384 || h > 16384) throw bad();
     return {static_cast<int>(w), static_cast<int>(h)};
+}
+
+void createFolder(const std::filesystem::path& folder) {
+    if (folder.empty()) return;
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (!ec && !std::filesystem::is_directory(folder, ec))
+        ec = std::make_error_code(std::errc::not_a_directory);
+    if (ec) throw CommandError("cannot create folder '" + folder.string() + "': " + ec.message());
+}
+
+void createParentFolder(const std::filesystem::path& file) {
+    createFolder(file.parent_path());
 }
 
 }  // namespace vantry::cli

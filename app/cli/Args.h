@@ -1,6 +1,7 @@
 // A small option parser for vantry-cli commands: "--name value" pairs and bare flags.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -9,23 +10,25 @@
 
 namespace vantry::cli {
 
-// A bad command line; main prints "vantry-cli <command>: <message>" and exits 2.
+// A bad command line; main prints "vantry-cli <command>: <message>; see 'vantry-cli <command> --help'"
+// and exits 2.
 class UsageError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // A failure while running; main prints "vantry-cli <command>: <message>" and exits 1.
 class CommandError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 class Args {
-public:
+  public:
     // valueOptions take one value ("--out FILE"); flags take none ("--mirror").
     // Unknown options, missing values and repeated options are usage errors.
-    Args(const std::vector<std::string>& args, std::set<std::string> valueOptions, std::set<std::string> flags = {});
+    Args(const std::vector<std::string>& args, std::set<std::string> valueOptions,
+         std::set<std::string> flags = {});
 
     bool helpRequested() const { return help_; }
     bool has(const std::string& name) const;
@@ -37,14 +40,26 @@ public:
     // Typed readers: a malformed value is a usage error naming the option.
     double number(const std::string& name, double fallback) const;
     int integer(const std::string& name, int fallback) const;
+    // The same within a range (inclusive, or above `min` when minExclusive); a value outside is a
+    // usage error that states the range: "option --seconds expects a number from 0 to 3600, got '-1'".
+    // The fallback is returned as it is.
+    double number(const std::string& name, double fallback, double min, double max,
+                  bool minExclusive = false) const;
+    int integer(const std::string& name, int fallback, int min, int max) const;
     // "WxH", both positive.
     std::pair<int, int> size(const std::string& name, std::pair<int, int> fallback) const;
 
-private:
+  private:
     std::vector<std::pair<std::string, std::string>> values_;
     std::set<std::string> flags_;
     std::vector<std::string> positional_;
     bool help_ = false;
 };
+
+// Creates `folder` (and its parents); CommandError "cannot create folder '<path>': <reason>"
+// when it cannot be made. Every command that writes a file uses these for its folder.
+void createFolder(const std::filesystem::path& folder);
+// Creates the folder `file` goes into; nothing for a bare file name.
+void createParentFolder(const std::filesystem::path& file);
 
 }  // namespace vantry::cli

@@ -1,6 +1,6 @@
 // Sub-command registry of vantry-cli. Each command lives in its own cmd_*.cpp
 // file in this folder and registers itself with a static CommandRegistrar;
-// a cmd_*.cmake file beside it names the libraries it links.
+// app/CMakeLists.txt lists its sources and the libraries it links.
 #pragma once
 
 #include <functional>

@@ -10,11 +10,7 @@ namespace {
 
 std::optional<float> gain(const Args& args, const std::string& name) {
     if (!args.has(name)) return std::nullopt;
-    const double g = args.number(name, 0);
-    if (g < 0 || g > 100)
-        throw UsageError("option --" + name + " expects a gain from 0 to 100, got '" + *args.value(name) +
-                         "'");
-    return static_cast<float>(g);
+    return static_cast<float>(args.number(name, 0, 0, 100));
 }
 
 }  // namespace
@@ -30,11 +26,7 @@ StudioOptions parseStudioOptions(const Args& args) {
         o.set = *set;
     }
     if (args.has("angle")) {
-        const int n = args.integer("angle", 0);
-        auto angle = BroadcastCameraAngle::fromRawValue(n);
-        if (!angle)
-            throw UsageError("option --angle expects 0, 1, 2 or 3, got '" + *args.value("angle") + "'");
-        o.angle = *angle;
+        o.angle = *BroadcastCameraAngle::fromRawValue(args.integer("angle", 0, 0, 3));
     }
     o.key = gain(args, "key");
     o.neon = gain(args, "neon");
@@ -80,11 +72,7 @@ void prepareDestination(const std::filesystem::path& out) {
     std::error_code ec;
     if (std::filesystem::is_directory(out, ec))
         throw CommandError("cannot write '" + out.string() + "': it is a folder");
-    const auto parent = out.parent_path();
-    if (!parent.empty()) {
-        std::filesystem::create_directories(parent, ec);
-        if (ec) throw CommandError("cannot create folder '" + parent.string() + "': " + ec.message());
-    }
+    createParentFolder(out);
 }
 
 }  // namespace vantry::cli

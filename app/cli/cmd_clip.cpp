@@ -64,10 +64,8 @@ int runClip(const std::vector<std::string>& args) {
     const std::string title = parsed.required("title");
     const std::string headline = parsed.required("headline");
     const std::string badge = parsed.required("badge");
-    const double seconds = parsed.number("seconds", 3.0);
-    const int fps = parsed.integer("fps", 30);
-    if (fps <= 0) throw UsageError("option --fps must be positive");
-    if (seconds > 3600) throw UsageError("option --seconds must be at most 3600");
+    const double seconds = parsed.number("seconds", 3.0, 0, 3600);
+    const int fps = parsed.integer("fps", 30, 1, 240);
     try {
         (void)vantry::creator::viralclip::frameCountFor(seconds, fps);
     } catch (const std::invalid_argument& e) {
@@ -77,6 +75,9 @@ int runClip(const std::vector<std::string>& args) {
     if (auto o = parsed.value("out")) {
         if (o->empty()) throw UsageError("option --out needs a file name");
         out = std::filesystem::absolute(*o);
+        vantry::cli::createParentFolder(*out);
+    } else {
+        vantry::cli::createFolder(clipper::defaultClipsDirectory());
     }
 
     const auto app = ensureGuiApplication();
@@ -112,8 +113,8 @@ const vantry::cli::CommandRegistrar kClip(
      "  --badge B        stat badge at the bottom (required)\n"
      "  --image FILE     still image shown with a slow push-in (PNG, JPEG, ...);\n"
      "                   without it a drawn placeholder scene is animated\n"
-     "  --seconds S      length in seconds, at most 3600 (default 3; at least 30 frames are written)\n"
-     "  --fps N          frames per second, positive (default 30)\n"
+     "  --seconds S      length in seconds, 0 to 3600 (default 3; at least 30 frames are written)\n"
+     "  --fps N          frames per second, 1 to 240 (default 30)\n"
      "  --out FILE.mp4   destination; an existing file is replaced. Default: the CorvellaClips\n"
      "                   folder in your videos folder, named TITLE_Highlight_UNIXTIME.mp4\n"
      "\n"

@@ -52,7 +52,7 @@ int runCutout(const std::vector<std::string>& args) {
         throw vantry::cli::CommandError("person segmentation failed on '" + in + "'");
     }
     const std::filesystem::path outPath(out);
-    if (outPath.has_parent_path()) std::filesystem::create_directories(outPath.parent_path());
+    vantry::cli::createParentFolder(outPath);
     if (!result.save(QString::fromStdString(out), "PNG")) {
         throw vantry::cli::CommandError("cannot write '" + out + "'");
     }

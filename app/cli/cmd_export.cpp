@@ -50,8 +50,7 @@ int runExport(const std::vector<std::string>& args) {
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const auto options = vantry::cli::parseStudioOptions(parsed);
-    const double seconds = parsed.number("seconds", 3.0);
-    if (seconds < 0 || seconds > 3600) throw UsageError("option --seconds expects 0 to 3600 seconds");
+    const double seconds = parsed.number("seconds", 3.0, 0, 3600);
     const auto [width, height] = parsed.size("size", {1920, 1080});
     if (width % 2 != 0 || height % 2 != 0) throw UsageError("option --size needs even numbers for H.264");
     const std::filesystem::path out = parsed.required("out");

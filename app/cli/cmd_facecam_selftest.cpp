@@ -15,6 +15,7 @@ int runFacecamSelfTest(const std::vector<std::string>& args) {
     if (!parsed.positional().empty())
         throw vantry::cli::UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const std::string out = parsed.required("out");
+    vantry::cli::createParentFolder(out);
 
     // The captions need the font system; no display is needed.
     std::unique_ptr<QGuiApplication> app;

@@ -22,21 +22,19 @@ int runMusic(const std::vector<std::string>& args) {
         for (auto s : State::allCases()) names += (names.empty() ? "" : ", ") + std::string(s.rawValue());
         throw vantry::cli::UsageError("unknown state '" + name + "' (one of " + names + ")");
     }
-    const double seconds = parsed.number("seconds", 4.0);
-    if (!(seconds > 0 && seconds <= 600))
-        throw vantry::cli::UsageError("option --seconds expects 0 < S <= 600");
-    const int rate = parsed.integer("rate", 44100);
-    if (rate < 8000 || rate > 192000) throw vantry::cli::UsageError("option --rate expects 8000..192000");
+    const double seconds = parsed.number("seconds", 4.0, 0, 600, /*minExclusive=*/true);
+    const int rate = parsed.integer("rate", 44100, 8000, 192000);
     const std::string outPath = parsed.required("out");
+    vantry::cli::createParentFolder(outPath);
 
     const auto synth = vantry::creator::synthesizeStemBuffer(*state, seconds, rate);
     const auto wav = vantry::creator::encodeFloatStereoWav(synth.samplesL, synth.samplesR,
                                                            static_cast<std::uint32_t>(rate));
     std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    if (!out) throw vantry::cli::CommandError("cannot write " + outPath);
+    if (!out) throw vantry::cli::CommandError("cannot write '" + outPath + "'");
     out.write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
     out.close();
-    if (!out) throw vantry::cli::CommandError("cannot write " + outPath);
+    if (!out) throw vantry::cli::CommandError("cannot write '" + outPath + "'");
     std::printf("%s: %s, %.0f BPM, %zu samples per channel at %d Hz, RMS %.4f\n", outPath.c_str(),
                 name.c_str(), synth.snapshot.bpm, synth.samplesL.size(), rate,
                 static_cast<double>(synth.snapshot.synthesizedPeakRMS));

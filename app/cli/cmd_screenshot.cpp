@@ -64,13 +64,13 @@ int runScreenshot(const std::vector<std::string>& args) {
     }
     std::optional<vantry::BroadcastCameraAngle> angle;
     if (parsed.has("angle")) {
-        angle = vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0));
-        if (!angle) throw UsageError("--angle must be 0, 1, 2 or 3");
+        angle = vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
     }
-    const int frames = parsed.integer("frames", 12);
-    if (frames < 1 || frames > 10000) throw UsageError("--frames must be 1..10000");
+    const int frames = parsed.integer("frames", 12, 1, 10000);
     const auto [width, height] = parsed.size("size", {1440, 900});
-    if (width < 1180 || height < 740) throw UsageError("--size must be at least 1180x740");
+    if (width < 1180 || height < 740)
+        throw UsageError("option --size expects at least 1180x740, got '" + *parsed.value("size") + "'");
+    vantry::cli::createParentFolder(out);
     if (!hasDisplay())
         throw CommandError("needs a display (for example: xvfb-run -a vantry-cli screenshot ...)");
     if (auto camera = parsed.value("camera")) {
@@ -116,7 +116,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     if (!vantry::app::quickRunsOnOpenGL(window)) throw CommandError(vantry::app::kGpuRequiredMessage);
     const QImage shot = window->grabWindow();
     if (shot.isNull() || !shot.save(QString::fromStdString(out), "PNG")) {
-        throw CommandError("cannot write " + out);
+        throw CommandError("cannot write '" + out + "'");
     }
     const double seconds = clock.elapsed() / 1000.0;
     std::printf("Wrote %s (%dx%d, %d live frames in %.1f s, %s)\n", out.c_str(), shot.width(), shot.height(),

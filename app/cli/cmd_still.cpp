@@ -21,8 +21,7 @@ int runStill(const std::vector<std::string>& args) {
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const auto options = vantry::cli::parseStudioOptions(parsed);
-    const double time = parsed.number("time", 0.0);
-    if (std::fabs(time) > 1e6) throw UsageError("option --time expects seconds within +-1000000");
+    const double time = parsed.number("time", 0.0, -1e6, 1e6);
     const auto [width, height] = parsed.size("size", {1920, 1080});
     const std::filesystem::path out = parsed.required("out");
     vantry::cli::prepareDestination(out);

@@ -1,7 +1,11 @@
 // vantry-cli: headless access to the studio and the feature library.
+#include <QString>
+#include <QtGlobal>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -17,12 +21,23 @@ std::vector<Command>& registry() {
 }
 }  // namespace
 
-void registerCommand(Command command) { registry().push_back(std::move(command)); }
-const std::vector<Command>& commands() { return registry(); }
+void registerCommand(Command command) {
+    registry().push_back(std::move(command));
+}
+const std::vector<Command>& commands() {
+    return registry();
+}
 
 }  // namespace vantry::cli
 
 namespace {
+
+// Qt's warnings and notes (for example "QStandardPaths: XDG_RUNTIME_DIR not set") are the
+// libraries talking, not the command: only critical and fatal messages get through. Every
+// command reports its own failures. VANTRY_CLI_QT_LOG=1 lets everything through.
+void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) std::fprintf(stderr, "%s\n", qPrintable(message));
+}
 
 void printOverview(std::FILE* out) {
     auto cmds = vantry::cli::commands();
@@ -35,6 +50,7 @@ void printOverview(std::FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (std::getenv("VANTRY_CLI_QT_LOG") == nullptr) qInstallMessageHandler(quietQtMessages);
     if (argc < 2) {
         printOverview(stderr);
         return 2;
@@ -47,7 +63,7 @@ int main(int argc, char** argv) {
     const auto& cmds = vantry::cli::commands();
     const auto it = std::find_if(cmds.begin(), cmds.end(), [&](const auto& c) { return c.name == name; });
     if (it == cmds.end()) {
-        std::fprintf(stderr, "vantry-cli: unknown command '%s' (see vantry-cli --help)\n", name.c_str());
+        std::fprintf(stderr, "vantry-cli: unknown command '%s'; see 'vantry-cli --help'\n", name.c_str());
         return 2;
     }
     const std::vector<std::string> args(argv + 2, argv + argc);
@@ -59,8 +75,14 @@ int main(int argc, char** argv) {
     try {
         return it->run(args);
     } catch (const vantry::cli::UsageError& e) {
-        std::fprintf(stderr, "vantry-cli %s: %s\n", name.c_str(), e.what());
+        std::fprintf(stderr, "vantry-cli %s: %s; see 'vantry-cli %s --help'\n", name.c_str(), e.what(),
+                     name.c_str());
         return 2;
+    } catch (const std::filesystem::filesystem_error& e) {
+        // A library's raw text ("filesystem error: ...") is not for the user: name the path and why.
+        std::fprintf(stderr, "vantry-cli %s: cannot write '%s': %s\n", name.c_str(), e.path1().c_str(),
+                     e.code().message().c_str());
+        return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantry-cli %s: %s\n", name.c_str(), e.what());
         return 1;

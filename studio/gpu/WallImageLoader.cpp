@@ -2,32 +2,44 @@
 
 #include <libheif/heif.h>
 
+#include <QBuffer>
+#include <QByteArray>
 #include <QImage>
 #include <QImageReader>
 #include <QString>
 #include <algorithm>
 #include <cstring>
+#include <fstream>
+#include <system_error>
+#include <vector>
 
 namespace vantry::studio_gl {
 namespace {
 
-QImage decodeWithHeif(const std::filesystem::path& file) {
+bool withinPixelLimit(std::int64_t w, std::int64_t h) {
+    return w > 0 && h > 0 && w <= kWallMaxSourcePixels / h;
+}
+
+// HEIC/HEIF from memory; the size in the header is checked before decoding.
+QImage decodeWithHeif(std::span<const std::uint8_t> bytes) {
     heif_context* ctx = heif_context_alloc();
     if (ctx == nullptr) return {};
     QImage result;
     heif_image_handle* handle = nullptr;
     heif_image* image = nullptr;
-    if (heif_context_read_from_file(ctx, file.c_str(), nullptr).code == heif_error_Ok &&
+    if (heif_context_read_from_memory_without_copy(ctx, bytes.data(), bytes.size(), nullptr).code ==
+            heif_error_Ok &&
         heif_context_get_primary_image_handle(ctx, &handle).code == heif_error_Ok &&
+        withinPixelLimit(heif_image_handle_get_width(handle), heif_image_handle_get_height(handle)) &&
         heif_decode_image(handle, &image, heif_colorspace_RGB, heif_chroma_interleaved_RGBA, nullptr).code ==
             heif_error_Ok) {
         int stride = 0;
         const std::uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
         const int w = heif_image_get_width(image, heif_channel_interleaved);
         const int h = heif_image_get_height(image, heif_channel_interleaved);
-        if (plane != nullptr && w > 0 && h > 0) {
+        if (plane != nullptr && withinPixelLimit(w, h) && stride >= w * 4) {
             result = QImage(w, h, QImage::Format_RGBA8888);
-            for (int y = 0; y < h; ++y) {
+            for (int y = 0; !result.isNull() && y < h; ++y) {
                 std::memcpy(result.scanLine(y), plane + std::ptrdiff_t(y) * stride, std::size_t(w) * 4);
             }
         }
@@ -38,14 +50,17 @@ QImage decodeWithHeif(const std::filesystem::path& file) {
     return result;
 }
 
-}  // namespace
-
-std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file) {
-    QImageReader reader(QString::fromStdString(file.string()));
+// Qt's readers; a header that promises too many pixels is refused before decoding.
+QImage decodeWithQt(QImageReader& reader) {
     reader.setAutoTransform(false);
-    QImage source = reader.read();
-    if (source.isNull()) source = decodeWithHeif(file);
-    if (source.isNull() || source.width() < 1 || source.height() < 1) return nullptr;
+    reader.setAllocationLimit(int(kWallMaxSourcePixels * 4 >> 20));
+    const QSize size = reader.size();
+    if (size.isValid() && !withinPixelLimit(size.width(), size.height())) return {};
+    return reader.read();
+}
+
+std::shared_ptr<WallImage> toWallImage(const QImage& source) {
+    if (source.isNull() || !withinPixelLimit(source.width(), source.height())) return nullptr;
 
     const int w = std::clamp(source.width(), kWallMinSide, kWallMaxSide);
     const int h = std::clamp(source.height(), kWallMinSide, kWallMaxSide);
@@ -67,6 +82,44 @@ std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file) {
                     std::size_t(w) * 4);
     }
     return wall;
+}
+
+std::vector<std::uint8_t> readCapped(const std::filesystem::path& file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec || size == 0 || size > std::uintmax_t(kWallMaxFileBytes)) return {};
+    std::ifstream in(file, std::ios::binary);
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()))) return {};
+    return bytes;
+}
+
+}  // namespace
+
+std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec || size == 0 || size > std::uintmax_t(kWallMaxFileBytes)) return nullptr;
+    // The file name lets Qt pick a reader by suffix as well as by content.
+    QImageReader reader(QString::fromStdString(file.string()));
+    QImage source = decodeWithQt(reader);
+    if (source.isNull()) {
+        const auto bytes = readCapped(file);
+        if (!bytes.empty()) source = decodeWithHeif(bytes);
+    }
+    return toWallImage(source);
+}
+
+std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty() || bytes.size() > std::size_t(kWallMaxFileBytes)) return nullptr;
+    QByteArray view =
+        QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
+    QBuffer buffer(&view);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    QImage source = decodeWithQt(reader);
+    if (source.isNull()) source = decodeWithHeif(bytes);
+    return toWallImage(source);
 }
 
 }  // namespace vantry::studio_gl

@@ -1,1 +1,0 @@
-target_link_libraries(vantry-cli PRIVATE vantry_creator_coop_session vantry_platform_json)

@@ -1,1 +1,0 @@
-target_link_libraries(vantry-cli PRIVATE vantry_creator_studio_overlay)
