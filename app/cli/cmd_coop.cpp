@@ -69,9 +69,7 @@ int runCoop(const std::vector<std::string>& args) {
     const std::string room = parsed.required("room");
     if (room.empty() || room.size() > 16)
         throw vantry::cli::UsageError("option --room expects 1 to 16 characters");
-    const double seconds = parsed.number("seconds", 30.0);
-    if (!(seconds > 0 && seconds <= 86400))
-        throw vantry::cli::UsageError("option --seconds expects 0 < N <= 86400");
+    const double seconds = parsed.number("seconds", 30.0, 0, 86400, true);
 
     std::unique_ptr<QCoreApplication> app;
     if (!QCoreApplication::instance()) {

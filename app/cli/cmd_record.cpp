@@ -34,10 +34,8 @@ int runRecord(const std::vector<std::string>& args) {
     vantry::cli::Args parsed(args, {"seconds", "out"}, {"mic"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
-    const double seconds = parsed.number("seconds", -1);
     if (!parsed.has("seconds")) throw UsageError("option --seconds is required");
-    if (!(seconds > 0 && seconds <= 3600))
-        throw UsageError("option --seconds must be above 0 and at most 3600");
+    const double seconds = parsed.number("seconds", 0, 0, 3600, true);
 
     const double now =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -57,8 +55,7 @@ int runRecord(const std::vector<std::string>& args) {
     LinuxScreenRecorder recorder(options);
     if (!recorder.isAvailable()) throw CommandError("cannot capture the screen of display " + display);
 
-    std::error_code ec;
-    fs::create_directories(out.parent_path(), ec);
+    vantry::cli::createParentFolder(out);
     recorder.setScratchFolder(out.parent_path());  // same file system: the final move is a rename
     recorder.setMicrophoneEnabled(parsed.flag("mic"));
     recorder.setCameraEnabled(false);
