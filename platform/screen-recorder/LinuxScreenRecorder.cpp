@@ -95,8 +95,7 @@ struct AudioSource {
     }
 };
 
-}  // namespace
-
+// One recording: its inputs, encoders, output file and capture threads.
 struct Session {
     LinuxScreenRecorderOptions options;
     std::function<void(const std::string&)> log;
@@ -310,6 +309,8 @@ struct Session {
         writePackets(audioEncoder, audioStream);
     }
 };
+
+}  // namespace
 
 struct LinuxScreenRecorder::Impl {
     LinuxScreenRecorderOptions options;
