@@ -5,6 +5,7 @@
 #include <QRasterWindow>
 #include <QScreen>
 #include <QTimer>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -235,6 +236,28 @@ TEST_F(ScreenRecorderOnDisplay, ARecordingCutOffPartWayStillPlays) {
     EXPECT_GE(info.packets.size(), 60u) << "at least the first 2-second fragment";
     const auto frames = decodeVideoFrames(partial, [](std::int64_t i) { return i == 0 || i == 59; });
     EXPECT_EQ(frames.size(), 2u);
+    fs::remove_all(dir);
+}
+
+TEST_F(ScreenRecorderOnDisplay, AFailedSaveKeepsTheRecordingAndSaysWhere) {
+    const fs::path dir = freshFolder("unsaved");
+    std::vector<std::string> lines;
+    auto options = quietOptions();
+    options.captureAudio = false;
+    options.log = [&lines](const std::string& l) { lines.push_back(l); };
+    LinuxScreenRecorder recorder(options);
+    recorder.setScratchFolder(dir);
+    ASSERT_FALSE(await([&](auto done) { recorder.startRecording(done); }).error);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    const Outcome stop = await([&](auto done) { recorder.stopRecording("/proc/vantry/none.mp4", done); });
+    ASSERT_TRUE(stop.error);
+    EXPECT_NE(stop.error->localizedDescription.find("could not be saved as none.mp4"), std::string::npos);
+    const fs::path kept = recorder.lastStats().scratchFile;
+    ASSERT_TRUE(fs::exists(kept));
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.find(kept.string()) != std::string::npos;
+    })) << "the log names the kept file";
+    EXPECT_EQ(probeVideoFile(kept).codecName, "h264");
     fs::remove_all(dir);
 }
 
