@@ -148,12 +148,17 @@ void BM_FfmpegCommandLine(benchmark::State& state) {
         state.counters["cpu_s_per_s"] = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / kSeconds;
         std::ifstream in(log);
         const std::string text{std::istreambuf_iterator<char>(in), {}};
-        std::string last;
-        static const std::regex dup("dup=(\\d+)");
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), dup); it != std::sregex_iterator();
-             ++it)
-            last = (*it)[1];
-        state.counters["frames_repeated"] = last.empty() ? 0 : std::stod(last);
+        // ffmpeg's own progress line: frames it duplicated to keep the rate, and frames it dropped.
+        auto lastCount = [&text](const char* key) {
+            const std::regex pattern(std::string(key) + "=(\\d+)");
+            double value = 0;
+            for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern);
+                 it != std::sregex_iterator(); ++it)
+                value = std::stod((*it)[1]);
+            return value;
+        };
+        state.counters["frames_repeated"] = lastCount("dup");
+        state.counters["frames_dropped"] = lastCount("drop");
         state.counters["frames"] = kSeconds * 30;
     }
     fs::remove(out);

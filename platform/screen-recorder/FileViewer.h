@@ -7,7 +7,8 @@ namespace vantry::platform {
 
 // Asks the file manager to show the file selected (the freedesktop FileManager1 service on the
 // session bus), else opens its folder. Does nothing when neither is possible; never throws.
-// Call on the main thread (needs a QGuiApplication for the folder fallback).
+// Returns at once; call on the main thread (the answer arrives through its event loop, and the
+// folder fallback needs a QGuiApplication).
 void revealInFileViewer(const std::filesystem::path& file);
 
 }  // namespace vantry::platform

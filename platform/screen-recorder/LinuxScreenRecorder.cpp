@@ -95,8 +95,7 @@ struct AudioSource {
     }
 };
 
-}  // namespace
-
+// One recording: its inputs, encoders, output file and capture threads.
 struct Session {
     LinuxScreenRecorderOptions options;
     std::function<void(const std::string&)> log;
@@ -311,6 +310,8 @@ struct Session {
     }
 };
 
+}  // namespace
+
 struct LinuxScreenRecorder::Impl {
     LinuxScreenRecorderOptions options;
     std::mutex mutex;  // guards the settings below and `last`
@@ -465,6 +466,7 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     v->rc_max_rate = s->stats.videoBitRate;
     v->rc_buffer_size = static_cast<int>(s->stats.videoBitRate);
     v->gop_size = 2 * options.fps;  // a key frame, and so a fragment, every 2 s
+    v->thread_count = 0;            // as many encoder threads as the machine has cores
     v->color_range = AVCOL_RANGE_MPEG;
     v->colorspace = AVCOL_SPC_BT709;
     v->color_primaries = AVCOL_PRI_BT709;
