@@ -215,5 +215,10 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    // The window, the presenter and its camera thread go before the process ends.
+    Studio* s = studio();
+    s->host.reset();
+    s->renderer.reset();
+    vantry::platform::setDefaultCameraFile({});
     return 0;
 }

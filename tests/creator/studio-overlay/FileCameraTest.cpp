@@ -196,6 +196,29 @@ TEST_F(FileCameraTest, FeedOverAFileShowsItUnstretchedOrFallsBackToThePreview) {
     }
 }
 
+TEST_F(FileCameraTest, FeedsDestroyedWhileFramesArriveCallNobodyAfterwards) {
+    const fs::path file = writeVideo(3);
+    for (int round = 0; round < 6; ++round) {
+        auto frames = std::make_shared<std::atomic<int>>(0);
+        auto alive = std::make_shared<std::atomic<bool>>(true);
+        {
+            OruCreatorCameraFeedV1045 feed(std::make_shared<FileCameraBackend>(file), nullptr);
+            feed.updateSettings(OruFacecamBackgroundModeV1045::fullCamera, round % 2 == 0);
+            feed.setOnFrameReady([frames, alive](const QImage& image) {
+                EXPECT_TRUE(alive->load()) << "a frame reached a destroyed feed's consumer";
+                EXPECT_EQ(image.size(), QSize(160, 96));
+                ++*frames;
+            });
+            feed.start(nullptr);
+            for (int i = 0; i < 400 && frames->load() < 2 + round; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            EXPECT_GE(frames->load(), 1);
+        }
+        alive->store(false);  // the feed is gone: its queue has stopped
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 * round));
+    }
+}
+
 TEST_F(FileCameraTest, DefaultCameraIsTheChosenFileUntilCleared) {
     const fs::path file = writePicture();
     vantry::platform::setDefaultCameraFile(file);
