@@ -28,7 +28,7 @@ bool hasDisplay() {
 }
 
 int runScreenshot(const std::vector<std::string>& args) {
-    vantry::cli::Args parsed(args, {"out", "set", "angle", "frames", "size"}, {"vision"});
+    vantry::cli::Args parsed(args, {"out", "set", "angle", "frames", "size", "slide"}, {"vision"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const std::string out = parsed.required("out");
@@ -72,6 +72,10 @@ int runScreenshot(const std::vector<std::string>& args) {
         vm.sync();
     }
     if (parsed.flag("vision")) vm.setShowVisionPresenter(true);
+    if (auto slide = parsed.value("slide")) {
+        // As the open panel would: onto the LED wall, or a banner saying it could not.
+        if (!vm.mountSlide(*slide)) throw CommandError("cannot load " + *slide + " onto the LED wall");
+    }
 
     auto* viewport = window->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
     if (!viewport) throw CommandError("the studio window has no live viewport");
@@ -95,11 +99,13 @@ int runScreenshot(const std::vector<std::string>& args) {
 
 const vantry::cli::CommandRegistrar kScreenshot(
     {"screenshot", "Save a picture of the live studio window (needs a display)",
-     "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--frames N] [--size "
-     "WxH]\n\n"
+     "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--slide PICTURE] "
+     "[--frames "
+     "N] [--size WxH]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
-     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --size sets the window (default\n"
+     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts PICTURE on the LED\n"
+     "wall as the open panel would, --size sets the window (default\n"
      "1440x900, at least 1180x740). Needs a display; xvfb-run works.",
      runScreenshot});
 

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/studio-app/FrameRing.h"
+#include "app/studio-app/SoftwareFrameProducer.h"
 #include "app/studio-app/VantryViewModel.h"
 
 #ifndef GL_RGBA8
@@ -171,12 +172,23 @@ class LiveFrameThread {
 
 namespace {
 
+// Mesa's llvmpipe and softpipe, and other software rasterizers.
+bool usesSoftwareOpenGL(QOpenGLContext* context) {
+    if (qEnvironmentVariable("VANTRY_LIVE_VIEWPORT") == QLatin1String("shared")) return false;
+    if (qEnvironmentVariable("VANTRY_LIVE_VIEWPORT") == QLatin1String("readback")) return true;
+    const auto* name = reinterpret_cast<const char*>(context->functions()->glGetString(GL_RENDERER));
+    const QByteArray renderer = QByteArray(name ? name : "").toLower();
+    return renderer.contains("llvmpipe") || renderer.contains("softpipe") || renderer.contains("swrast") ||
+           renderer.contains("software");
+}
+
 // The picture on Qt's render thread: one texture wrapper per ring slot.
 class FrameNode : public QSGSimpleTextureNode {
   public:
     ~FrameNode() override {
         for (auto& t : wrappers) delete t.texture;
         delete blank;
+        delete uploaded;
     }
     struct Wrapper {
         QSGTexture* texture = nullptr;
@@ -184,7 +196,8 @@ class FrameNode : public QSGSimpleTextureNode {
         QSize size;
     };
     std::array<Wrapper, FrameRing::kSlots> wrappers{};
-    QSGTexture* blank = nullptr;  // before the first studio frame
+    QSGTexture* blank = nullptr;     // before the first studio frame
+    QSGTexture* uploaded = nullptr;  // the newest read-back frame (software OpenGL)
     int shown = 0;
 };
 
@@ -203,7 +216,9 @@ StageViewportView::~StageViewportView() {
 
 void StageViewportView::stopThread() {
     if (thread_) thread_->stop();
+    if (software_) software_->stop();
     thread_.reset();
+    software_.reset();
 }
 
 void StageViewportView::releaseResources() {
@@ -218,6 +233,7 @@ void StageViewportView::setEngine(QObject* engine) {
 }
 
 int StageViewportView::framesDrawn() const {
+    if (software_) return software_->framesDrawn();
     return thread_ ? thread_->framesDrawn() : 0;
 }
 
@@ -242,17 +258,40 @@ QSGNode* StageViewportView::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) 
         node->setFiltering(QSGTexture::Linear);
     }
 
-    if (!thread_) {
+    if (!started_) {
         if (auto renderer = studioRenderer()) {  // configured once
+            started_ = true;
             QPointer<StageViewportView> self(this);
-            auto thread = std::make_shared<LiveFrameThread>(renderer, surface_.get(), [self] {
+            const auto frameReady = [self] {
                 QMetaObject::invokeMethod(self.data(), &QQuickItem::update, Qt::QueuedConnection);
-            });
-            if (thread->start(qtContext)) thread_ = std::move(thread);
+            };
+            if (usesSoftwareOpenGL(qtContext)) {
+                auto software = std::make_shared<SoftwareFrameProducer>(renderer, frameReady);
+                if (software->start()) software_ = std::move(software);
+            } else {
+                auto thread = std::make_shared<LiveFrameThread>(renderer, surface_.get(), frameReady);
+                if (thread->start(qtContext)) thread_ = std::move(thread);
+            }
         }
     }
     const QSize pixels = (size() * win->effectiveDevicePixelRatio()).toSize();
     if (thread_) thread_->setPixelSize(pixels);
+    if (software_) software_->setPixelSize(pixels.width(), pixels.height());
+
+    if (software_ && software_->ring().hasNewer()) {
+        if (auto taken = software_->ring().takeNewest(nullptr)) {
+            const SoftwareFrameProducer::Pixels& frame = software_->pixels(taken->slot);
+            const QImage image =
+                QImage(frame.rgba.data(), frame.width, frame.height, frame.width * 4, QImage::Format_RGBA8888)
+                    .copy();
+            QSGTexture* texture = win->createTextureFromImage(image);
+            node->setTexture(texture);
+            node->setTextureCoordinatesTransform(QSGSimpleTextureNode::MirrorVertically);
+            delete node->uploaded;
+            node->uploaded = texture;
+            framesShown_.fetch_add(1);
+        }
+    }
 
     QOpenGLExtraFunctions* gl = qtContext->extraFunctions();
     if (thread_ && thread_->ring().hasNewer()) {

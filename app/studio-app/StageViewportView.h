@@ -2,7 +2,9 @@
 // own OpenGL context shared with Qt Quick's, into a ring of three textures
 // (FrameRing); the item shows the newest finished frame. Qt Quick therefore
 // draws the window at its own pace, whatever the studio frame costs, and the
-// studio draws as fast as it can, at most 120 frames per second.
+// studio draws as fast as it can, at most 120 frames per second. With a software
+// OpenGL renderer the studio draws in a context of its own instead, and its frames
+// are read back and uploaded (SoftwareFrameProducer).
 #pragma once
 
 #include <QPointer>
@@ -17,6 +19,7 @@ class QOffscreenSurface;
 namespace vantry::app {
 
 class LiveFrameThread;
+class SoftwareFrameProducer;
 
 class StageViewportView : public QQuickItem {
     Q_OBJECT
@@ -51,7 +54,12 @@ class StageViewportView : public QQuickItem {
 
     QPointer<QObject> engine_;
     std::unique_ptr<QOffscreenSurface> surface_;  // made on the GUI thread, used by the studio thread
-    std::shared_ptr<LiveFrameThread> thread_;     // made and used on Qt's render thread
+    // Made and used on Qt's render thread: one of the two studio threads, the one
+    // sharing Qt Quick's context (hardware OpenGL) or the one reading frames back
+    // (software OpenGL).
+    std::shared_ptr<LiveFrameThread> thread_;
+    std::shared_ptr<SoftwareFrameProducer> software_;
+    bool started_ = false;
     std::atomic<int> framesShown_{0};
 };
 

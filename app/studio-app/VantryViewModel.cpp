@@ -162,15 +162,16 @@ void VantryViewModel::loadSlidePanel() {
     });
 }
 
-void VantryViewModel::mountSlide(const std::filesystem::path& file) {
+bool VantryViewModel::mountSlide(const std::filesystem::path& file) {
     const std::string name = file.filename().string();
     if (!engine_->loadLEDWallImage(file)) {
         // The wall keeps what it showed; the user hears why nothing changed.
         setStatusBanner(QString::fromStdString(app::slideLoadFailedBanner(name)));
-        return;
+        return false;
     }
     setSlideName(QString::fromStdString(name));
     setStatusBanner(QString::fromStdString(app::mountedSlideBanner(name)));
+    return true;
 }
 
 void VantryViewModel::exportBroadcastMP4Panel() {

@@ -103,8 +103,8 @@ class VantryViewModel : public QObject {
     Q_INVOKABLE void loadSlidePanel();
     Q_INVOKABLE void exportBroadcastMP4Panel();
     // What the open panel does with the file it returns: puts it on the LED wall and
-    // says so, or says that it could not.
-    void mountSlide(const std::filesystem::path& file);
+    // says so, or says that it could not (false).
+    bool mountSlide(const std::filesystem::path& file);
 
   signals:
     void selectedSetChanged();

@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "app/studio-app/DoctorReport.h"
 #include "app/studio-app/QuickFilePanels.h"
 #include "app/studio-app/StudioText.h"
 #include "platform/fonts/BrandFonts.h"
@@ -76,6 +77,30 @@ TEST(SubpixelHint, OnlyTheDesktopsXftRgbaAsksForColouredText) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(platform::xresourcesAskForSubpixelText(c.resources), c.subpixel) << c.resources;
+}
+
+TEST(DoctorReport, JsonHasEveryKeyWithNullsWhereNothingWasMeasured) {
+    DoctorReport r;
+    r.glRenderer = "llvmpipe \"x\"";
+    r.displayServer = displayServerName(nullptr, ":99");
+    r.soundServer = soundServerName(false, true);
+    r.cameras = {{"Integrated Camera", "/dev/video0"}};
+    r.modelFiles = {{"/m/a.onnx", true}, {"/m/b.onnx", false}};
+    r.studioFramesPerSecond = 11.96;
+    const std::string json = doctorReportJson(r);
+    EXPECT_EQ(json,
+              "{\n  \"glRenderer\": \"llvmpipe \\\"x\\\"\",\n  \"glVersion\": null,\n  \"displayServer\": "
+              "\"x11\",\n"
+              "  \"cameras\": [\n    {\"name\": \"Integrated Camera\", \"id\": \"/dev/video0\"}\n  ],\n"
+              "  \"audioInputs\": [],\n  \"audioOutputs\": [],\n  \"soundServer\": \"PulseAudio\",\n"
+              "  \"v4l2loopbackDevices\": [],\n  \"modelFiles\": [\n    {\"path\": \"/m/a.onnx\", "
+              "\"present\": true},\n"
+              "    {\"path\": \"/m/b.onnx\", \"present\": false}\n  ],\n  \"uiFramesPerSecond\": null,\n"
+              "  \"studioFramesPerSecond\": 12.0\n}\n");
+    EXPECT_EQ(displayServerName("wayland-0", ":0"), "wayland");
+    EXPECT_EQ(displayServerName("", ""), "none");
+    EXPECT_EQ(soundServerName(true, true), "PipeWire");
+    EXPECT_EQ(soundServerName(false, false), "none");
 }
 
 TEST(SymbolGlyphs, TableIsSortedUniqueAndCoversTheWindow) {
