@@ -219,6 +219,7 @@ void StageViewportView::stopThread() {
     if (software_) software_->stop();
     thread_.reset();
     software_.reset();
+    started_ = false;  // a later frame (back in a window) starts again
 }
 
 void StageViewportView::releaseResources() {
