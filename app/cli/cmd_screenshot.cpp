@@ -52,7 +52,7 @@ void switchFacecamOn(QQuickWindow* window) {
 
 int runScreenshot(const std::vector<std::string>& args) {
     if (vantry::cli::wantsViewScreenshot(args)) return vantry::cli::runViewScreenshot(args);
-    vantry::cli::Args parsed(args, {"out", "set", "angle", "frames", "size", "camera"},
+    vantry::cli::Args parsed(args, {"out", "set", "angle", "frames", "size", "camera", "slide"},
                              {"vision", "facecam"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
@@ -103,6 +103,10 @@ int runScreenshot(const std::vector<std::string>& args) {
     const bool facecam = parsed.flag("facecam");
     if (parsed.flag("vision") || facecam) vm.setShowVisionPresenter(true);
     if (facecam) switchFacecamOn(window);
+    if (auto slide = parsed.value("slide")) {
+        // As the open panel would: onto the LED wall, or a banner saying it could not.
+        if (!vm.mountSlide(*slide)) throw CommandError("cannot load " + *slide + " onto the LED wall");
+    }
 
     auto* viewport = window->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
     if (!viewport) throw CommandError("the studio window has no live viewport");
@@ -128,12 +132,13 @@ const vantry::cli::CommandRegistrar kScreenshot(
     {"screenshot", "Save a picture of the live studio window (needs a display)",
      "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--facecam] [--camera "
      "FILE]\n"
-     "                             [--frames N] [--size WxH]\n\n"
+     "                             [--slide PICTURE] [--frames N] [--size WxH]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
-     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --size sets the window (default\n"
-     "1440x900, at least 1180x740). --facecam also switches the facecam on and waits for its first\n"
-     "picture; --camera plays a picture or video file as the camera. Needs a display; xvfb-run works.\n\n"
+     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts PICTURE on the LED\n"
+     "wall as the open panel would, --size sets the window (default 1440x900, at least 1180x740).\n"
+     "--facecam also switches the facecam on and waits for its first picture; --camera plays a picture\n"
+     "or video file as the camera. Needs a display; xvfb-run works.\n\n"
      "       vantry-cli screenshot --view coop-sheet|maps-sheet|voice-bar|kill-toast --out FILE.png [--size "
      "WxH]\n"
      "saves a gallery view instead, as it first appears (default 900x700).",

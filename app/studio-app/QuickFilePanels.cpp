@@ -1,8 +1,8 @@
 #include "app/studio-app/QuickFilePanels.h"
 
-#include <algorithm>
-#include <cctype>
 #include <utility>
+
+#include "app/studio-app/PanelPaths.h"
 
 namespace vantry::app {
 namespace {
@@ -49,19 +49,7 @@ QStringList QuickFilePanels::nameFilters(const std::vector<PanelFileType>& types
 
 std::filesystem::path QuickFilePanels::withAllowedExtension(const std::filesystem::path& file,
                                                             const std::vector<PanelFileType>& types) {
-    if (types.empty() || types.front().extensions.empty()) return file;
-    std::string ext = file.extension().string();
-    if (!ext.empty()) ext.erase(0, 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(),
-                   [](unsigned char c) { return char(std::tolower(c)); });
-    for (const PanelFileType& type : types) {
-        for (const std::string& allowed : type.extensions) {
-            if (ext == allowed) return file;
-        }
-    }
-    std::filesystem::path fixed = file;
-    fixed += "." + types.front().extensions.front();
-    return fixed;
+    return app::withAllowedExtension(file, types);
 }
 
 void QuickFilePanels::runOpenPanel(const OpenPanelRequest& request, PanelAnswer answerFn) {

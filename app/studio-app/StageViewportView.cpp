@@ -1,74 +1,229 @@
 #include "app/studio-app/StageViewportView.h"
 
+#include <QtQuick/qsgtexture_platform.h>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
-#include <QOpenGLFramebufferObject>
-#include <QOpenGLFunctions>
-#include <QQuickOpenGLUtils>
+#include <QOpenGLExtraFunctions>
+#include <QQuickWindow>
+#include <QSGSimpleTextureNode>
+#include <QSGTexture>
+#include <QThread>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <thread>
 
+#include "app/studio-app/FrameRing.h"
+#include "app/studio-app/SoftwareFrameProducer.h"
 #include "app/studio-app/VantryViewModel.h"
 
+#ifndef GL_RGBA8
+#define GL_RGBA8 0x8058
+#endif
+
 namespace vantry::app {
-namespace {
 
-// Lives on Qt's render thread. The renderer draws 4x multisampled into targets of
-// its own and resolves each frame into the item's framebuffer.
-class StageViewportRenderer : public QQuickFramebufferObject::Renderer {
+// The studio's render thread: owns its GL context (shared with Qt Quick's) and the
+// framebuffers of the ring's three slots.
+class LiveFrameThread {
   public:
-    ~StageViewportRenderer() override {
-        // Destroyed on the render thread with the window's context current.
-        if (renderer_ && contextKey_ && QOpenGLContext::currentContext() == contextKey_) {
-            renderer_->releaseLiveResources(contextKey_);
+    struct Target {
+        unsigned int framebuffer = 0;
+        unsigned int texture = 0;
+        QSize size;
+    };
+
+    LiveFrameThread(std::shared_ptr<StudioRenderer> renderer, QOffscreenSurface* surface,
+                    std::function<void()> frameReady)
+        : renderer_(std::move(renderer)), surface_(surface), frameReady_(std::move(frameReady)) {}
+    ~LiveFrameThread() { stop(); }
+
+    // On Qt's render thread, with Qt Quick's context current: makes the studio's
+    // context in its share group and starts drawing. False when no context could be made.
+    bool start(QOpenGLContext* share) {
+        auto context = std::make_unique<QOpenGLContext>();
+        context->setFormat(share->format());
+        context->setShareContext(share);
+        context->setScreen(share->screen());
+        if (!context->create()) return false;
+        thread_.reset(QThread::create([this] { run(); }));
+        context->moveToThread(thread_.get());
+        context_ = context.release();
+        thread_->start();
+        return true;
+    }
+
+    void stop() {
+        stopping_ = true;
+        if (thread_) {
+            thread_->wait();
+            thread_.reset();
         }
     }
 
-    QOpenGLFramebufferObject* createFramebufferObject(const QSize& size) override {
-        QOpenGLFramebufferObjectFormat format;
-        format.setAttachment(QOpenGLFramebufferObject::NoAttachment);
-        format.setInternalTextureFormat(0x8058);  // GL_RGBA8
-        sizeChanged_ = true;
-        return new QOpenGLFramebufferObject(size, format);
+    void setPixelSize(QSize size) {
+        std::lock_guard<std::mutex> lock(sizeMutex_);
+        size_ = size;
     }
 
-    void synchronize(QQuickFramebufferObject* item) override {
-        auto* view = static_cast<StageViewportView*>(item);
-        if (!renderer_) renderer_ = view->studioRenderer();  // configured once
-        if (!frames_) frames_ = view->frameCounter();
-    }
-
-    void render() override {
-        QOpenGLFramebufferObject* target = framebufferObject();
-        QOpenGLContext* ctx = QOpenGLContext::currentContext();
-        if (!target || !ctx) return;
-        if (renderer_) {
-            contextKey_ = ctx;
-            const StudioRenderer::LiveSurface surface{target->width(), target->height(), target->handle(),
-                                                      ctx};
-            if (sizeChanged_) renderer_->liveSurfaceResized(surface);
-            sizeChanged_ = false;
-            renderer_->drawLiveFrame(surface);
-            if (frames_) frames_->fetch_add(1);
-        } else {
-            QOpenGLFunctions* gl = ctx->functions();
-            gl->glClearColor(0.f, 0.f, 0.f, 1.f);
-            gl->glClear(GL_COLOR_BUFFER_BIT);
-        }
-        QQuickOpenGLUtils::resetOpenGLState();
-        update();  // draw continuously
-    }
+    FrameRing& ring() { return ring_; }
+    // Valid for a slot from FrameRing::takeNewest until that slot is let go.
+    const Target& target(int slot) const { return targets_[static_cast<std::size_t>(slot)]; }
+    int framesDrawn() const { return int(ring_.publishedFrames()); }
 
   private:
+    void run() {
+        if (!context_->makeCurrent(surface_)) {
+            delete context_;
+            return;
+        }
+        QOpenGLExtraFunctions* gl = context_->extraFunctions();
+        using Clock = std::chrono::steady_clock;
+        const auto minInterval =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / 120.0));
+        auto lastStart = Clock::now() - minInterval;
+        QSize drawnSize;
+        while (!stopping_) {
+            QSize size;
+            {
+                std::lock_guard<std::mutex> lock(sizeMutex_);
+                size = size_;
+            }
+            // Never more than 120 frames a second; no size yet: wait for one.
+            const auto due = lastStart + minInterval;
+            if (Clock::now() < due) std::this_thread::sleep_until(due);
+            if (size.isEmpty()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
+            lastStart = Clock::now();
+
+            const FrameRing::Writable writable = ring_.beginWrite();
+            for (void* fence : writable.fences) {
+                if (!fence) continue;
+                gl->glWaitSync(static_cast<GLsync>(fence), 0, GL_TIMEOUT_IGNORED);
+                gl->glDeleteSync(static_cast<GLsync>(fence));
+            }
+            Target& target = targets_[static_cast<std::size_t>(writable.slot)];
+            if (!ensureTarget(gl, target, size)) continue;
+
+            const StudioRenderer::LiveSurface surface{size.width(), size.height(), target.framebuffer,
+                                                      context_};
+            if (size != drawnSize) renderer_->liveSurfaceResized(surface);
+            drawnSize = size;
+            renderer_->drawLiveFrame(surface);
+            GLsync ready = gl->glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+            gl->glFlush();
+            ring_.publish(ready);
+            if (frameReady_) frameReady_();
+        }
+
+        for (void* fence : ring_.drainFences()) {
+            if (fence) gl->glDeleteSync(static_cast<GLsync>(fence));
+        }
+        for (Target& target : targets_) releaseTarget(gl, target);
+        renderer_->releaseLiveResources(context_);
+        context_->doneCurrent();
+        delete context_;
+        context_ = nullptr;
+    }
+
+    static bool ensureTarget(QOpenGLExtraFunctions* gl, Target& target, QSize size) {
+        if (target.framebuffer && target.size == size) return true;
+        releaseTarget(gl, target);
+        gl->glGenTextures(1, &target.texture);
+        gl->glBindTexture(GL_TEXTURE_2D, target.texture);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, size.width(), size.height(), 0, GL_RGBA,
+                         GL_UNSIGNED_BYTE, nullptr);
+        gl->glBindTexture(GL_TEXTURE_2D, 0);
+        gl->glGenFramebuffers(1, &target.framebuffer);
+        gl->glBindFramebuffer(GL_FRAMEBUFFER, target.framebuffer);
+        gl->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, target.texture, 0);
+        const bool complete = gl->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+        gl->glBindFramebuffer(GL_FRAMEBUFFER, 0);
+        target.size = size;
+        if (!complete) releaseTarget(gl, target);
+        return complete;
+    }
+
+    static void releaseTarget(QOpenGLExtraFunctions* gl, Target& target) {
+        if (target.framebuffer) gl->glDeleteFramebuffers(1, &target.framebuffer);
+        if (target.texture) gl->glDeleteTextures(1, &target.texture);
+        target = Target{};
+    }
+
     std::shared_ptr<StudioRenderer> renderer_;
-    const void* contextKey_ = nullptr;
-    bool sizeChanged_ = true;
-    std::shared_ptr<std::atomic<int>> frames_;
+    QOffscreenSurface* surface_;
+    std::function<void()> frameReady_;
+    QOpenGLContext* context_ = nullptr;  // lives on the studio thread
+    std::unique_ptr<QThread> thread_;
+    std::atomic<bool> stopping_{false};
+    std::mutex sizeMutex_;
+    QSize size_;
+    FrameRing ring_;
+    std::array<Target, FrameRing::kSlots> targets_{};
+};
+
+namespace {
+
+// Mesa's llvmpipe and softpipe, and other software rasterizers.
+bool usesSoftwareOpenGL(QOpenGLContext* context) {
+    if (qEnvironmentVariable("VANTRY_LIVE_VIEWPORT") == QLatin1String("shared")) return false;
+    if (qEnvironmentVariable("VANTRY_LIVE_VIEWPORT") == QLatin1String("readback")) return true;
+    const auto* name = reinterpret_cast<const char*>(context->functions()->glGetString(GL_RENDERER));
+    const QByteArray renderer = QByteArray(name ? name : "").toLower();
+    return renderer.contains("llvmpipe") || renderer.contains("softpipe") || renderer.contains("swrast") ||
+           renderer.contains("software");
+}
+
+// The picture on Qt's render thread: one texture wrapper per ring slot.
+class FrameNode : public QSGSimpleTextureNode {
+  public:
+    ~FrameNode() override {
+        for (auto& t : wrappers) delete t.texture;
+        delete blank;
+        delete uploaded;
+    }
+    struct Wrapper {
+        QSGTexture* texture = nullptr;
+        unsigned int id = 0;
+        QSize size;
+    };
+    std::array<Wrapper, FrameRing::kSlots> wrappers{};
+    QSGTexture* blank = nullptr;     // before the first studio frame
+    QSGTexture* uploaded = nullptr;  // the newest read-back frame (software OpenGL)
+    int shown = 0;
 };
 
 }  // namespace
 
-StageViewportView::StageViewportView(QQuickItem* parent) : QQuickFramebufferObject(parent) {
-    // The renderer resolves its frames with OpenGL's bottom-up rows; Qt's texture
-    // node samples the framebuffer's texture top-down, so it has to mirror them.
-    setMirrorVertically(true);
+StageViewportView::StageViewportView(QQuickItem* parent) : QQuickItem(parent) {
+    setFlag(ItemHasContents, true);
+    surface_ = std::make_unique<QOffscreenSurface>();
+    surface_->setFormat(QSurfaceFormat::defaultFormat());
+    surface_->create();
+}
+
+StageViewportView::~StageViewportView() {
+    stopThread();
+}
+
+void StageViewportView::stopThread() {
+    if (thread_) thread_->stop();
+    if (software_) software_->stop();
+    thread_.reset();
+    software_.reset();
+    started_ = false;  // a later frame (back in a window) starts again
+}
+
+void StageViewportView::releaseResources() {
+    stopThread();
 }
 
 void StageViewportView::setEngine(QObject* engine) {
@@ -78,13 +233,108 @@ void StageViewportView::setEngine(QObject* engine) {
     update();
 }
 
+int StageViewportView::framesDrawn() const {
+    if (software_) return software_->framesDrawn();
+    return thread_ ? thread_->framesDrawn() : 0;
+}
+
+int StageViewportView::framesShown() const {
+    return framesShown_.load();
+}
+
 std::shared_ptr<StudioRenderer> StageViewportView::studioRenderer() const {
     if (auto* handle = qobject_cast<StudioEngineHandle*>(engine_.data())) return handle->renderer();
     return nullptr;
 }
 
-QQuickFramebufferObject::Renderer* StageViewportView::createRenderer() const {
-    return new StageViewportRenderer;
+QSGNode* StageViewportView::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) {
+    // Qt's render thread, the GUI thread blocked, Qt Quick's context current.
+    QQuickWindow* win = window();
+    QOpenGLContext* qtContext = QOpenGLContext::currentContext();
+    if (!win || !qtContext) return old;
+    auto* node = static_cast<FrameNode*>(old);
+    if (!node) {
+        node = new FrameNode;
+        node->setTextureCoordinatesTransform(QSGSimpleTextureNode::NoTransform);
+        node->setFiltering(QSGTexture::Linear);
+    }
+
+    if (!started_) {
+        if (auto renderer = studioRenderer()) {  // configured once
+            started_ = true;
+            QPointer<StageViewportView> self(this);
+            const auto frameReady = [self] {
+                QMetaObject::invokeMethod(self.data(), &QQuickItem::update, Qt::QueuedConnection);
+            };
+            if (usesSoftwareOpenGL(qtContext)) {
+                auto software = std::make_shared<SoftwareFrameProducer>(renderer, frameReady);
+                if (software->start()) software_ = std::move(software);
+            } else {
+                auto thread = std::make_shared<LiveFrameThread>(renderer, surface_.get(), frameReady);
+                if (thread->start(qtContext)) thread_ = std::move(thread);
+            }
+        }
+    }
+    const QSize pixels = (size() * win->effectiveDevicePixelRatio()).toSize();
+    if (thread_) thread_->setPixelSize(pixels);
+    if (software_) software_->setPixelSize(pixels.width(), pixels.height());
+
+    if (software_ && software_->ring().hasNewer()) {
+        if (auto taken = software_->ring().takeNewest(nullptr)) {
+            const SoftwareFrameProducer::Pixels& frame = software_->pixels(taken->slot);
+            const QImage image =
+                QImage(frame.rgba.data(), frame.width, frame.height, frame.width * 4, QImage::Format_RGBA8888)
+                    .copy();
+            QSGTexture* texture = win->createTextureFromImage(image);
+            node->setTexture(texture);
+            node->setTextureCoordinatesTransform(QSGSimpleTextureNode::MirrorVertically);
+            delete node->uploaded;
+            node->uploaded = texture;
+            framesShown_.fetch_add(1);
+        }
+    }
+
+    QOpenGLExtraFunctions* gl = qtContext->extraFunctions();
+    if (thread_ && thread_->ring().hasNewer()) {
+        FrameRing& ring = thread_->ring();
+        // What Qt Quick drew with the slot shown so far is done before the studio draws into it again.
+        void* released = nullptr;
+        if (ring.shownSlot() >= 0) {
+            released = gl->glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+            gl->glFlush();
+        }
+        if (auto taken = ring.takeNewest(released)) {
+            if (taken->readyFence) {
+                gl->glWaitSync(static_cast<GLsync>(taken->readyFence), 0, GL_TIMEOUT_IGNORED);
+                gl->glDeleteSync(static_cast<GLsync>(taken->readyFence));
+            }
+            const LiveFrameThread::Target& target = thread_->target(taken->slot);
+            FrameNode::Wrapper& wrapper = node->wrappers[static_cast<std::size_t>(taken->slot)];
+            if (!wrapper.texture || wrapper.id != target.texture || wrapper.size != target.size) {
+                delete wrapper.texture;
+                wrapper.texture =
+                    QNativeInterface::QSGOpenGLTexture::fromNative(target.texture, win, target.size);
+                wrapper.id = target.texture;
+                wrapper.size = target.size;
+            }
+            node->setTexture(wrapper.texture);
+            // The studio's rows are bottom-up (GL's order); the node samples top-down.
+            node->setTextureCoordinatesTransform(QSGSimpleTextureNode::MirrorVertically);
+            framesShown_.fetch_add(1);
+        } else if (released) {
+            gl->glDeleteSync(static_cast<GLsync>(released));
+        }
+    }
+    if (!node->texture()) {
+        if (!node->blank) {
+            QImage black(4, 4, QImage::Format_RGB32);
+            black.fill(Qt::black);
+            node->blank = win->createTextureFromImage(black);
+        }
+        node->setTexture(node->blank);
+    }
+    node->setRect(boundingRect());
+    return node;
 }
 
 }  // namespace vantry::app

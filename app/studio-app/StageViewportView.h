@@ -1,42 +1,66 @@
-// The live studio picture: a Qt Quick item in which the renderer draws every
-// frame on Qt's render thread, 4x multisampled and resolved into the item's
-// texture, asking for the next frame straight away.
+// The live studio picture. The studio renders on a thread of its own, with its
+// own OpenGL context shared with Qt Quick's, into a ring of three textures
+// (FrameRing); the item shows the newest finished frame. Qt Quick therefore
+// draws the window at its own pace, whatever the studio frame costs, and the
+// studio draws as fast as it can, at most 120 frames per second. With a software
+// OpenGL renderer the studio draws in a context of its own instead, and its frames
+// are read back and uploaded (SoftwareFrameProducer).
 #pragma once
 
 #include <QPointer>
-#include <QQuickFramebufferObject>
+#include <QQuickItem>
 #include <atomic>
 #include <memory>
 
 #include "app/studio-app/StudioRenderer.h"
 
+class QOffscreenSurface;
+
 namespace vantry::app {
 
-class StageViewportView : public QQuickFramebufferObject {
+class LiveFrameThread;
+class SoftwareFrameProducer;
+
+class StageViewportView : public QQuickItem {
     Q_OBJECT
     // A StudioEngineHandle (VantryViewModel.engine).
     Q_PROPERTY(QObject* engine READ engine WRITE setEngine NOTIFY engineChanged)
-    // Frames the renderer has drawn so far (counted on the render thread; read it by polling).
+    // Studio frames rendered so far (read it by polling).
     Q_PROPERTY(int framesDrawn READ framesDrawn)
+    // Studio frames the item has put on screen so far (read it by polling).
+    Q_PROPERTY(int framesShown READ framesShown)
   public:
     explicit StageViewportView(QQuickItem* parent = nullptr);
+    ~StageViewportView() override;
 
     QObject* engine() const { return engine_; }
     void setEngine(QObject* engine);
-    int framesDrawn() const { return frameCounter_->load(); }
+    int framesDrawn() const;
+    int framesShown() const;
 
-    Renderer* createRenderer() const override;
-
-    // Called by the render thread's renderer while the main thread is blocked.
-    std::shared_ptr<StudioRenderer> studioRenderer() const;
-    const std::shared_ptr<std::atomic<int>>& frameCounter() const { return frameCounter_; }
+    // The most studio frames per second the thread draws.
+    static constexpr double kMaxFramesPerSecond = 120.0;
 
   signals:
     void engineChanged();
 
+  protected:
+    QSGNode* updatePaintNode(QSGNode* old, UpdatePaintNodeData* data) override;
+    void releaseResources() override;
+
   private:
+    std::shared_ptr<StudioRenderer> studioRenderer() const;
+    void stopThread();
+
     QPointer<QObject> engine_;
-    std::shared_ptr<std::atomic<int>> frameCounter_ = std::make_shared<std::atomic<int>>(0);
+    std::unique_ptr<QOffscreenSurface> surface_;  // made on the GUI thread, used by the studio thread
+    // Made and used on Qt's render thread: one of the two studio threads, the one
+    // sharing Qt Quick's context (hardware OpenGL) or the one reading frames back
+    // (software OpenGL).
+    std::shared_ptr<LiveFrameThread> thread_;
+    std::shared_ptr<SoftwareFrameProducer> software_;
+    bool started_ = false;
+    std::atomic<int> framesShown_{0};
 };
 
 }  // namespace vantry::app

@@ -2,6 +2,7 @@
 
 #include <QtQml/qqml.h>
 #include <QDir>
+#include <QGuiApplication>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -14,6 +15,7 @@
 #include "app/studio-app/StageViewportView.h"
 #include "app/studio-app/StudioUi.h"
 #include "creator/studio-overlay/qml/CreatorStudioQml.h"
+#include "platform/fonts/BrandFonts.h"
 
 static void initStudioResources() {
     Q_INIT_RESOURCE(studio_qml);
@@ -56,6 +58,8 @@ OpenGLProbe probeOpenGL33() {
 void registerStudioQml(QQmlEngine& engine) {
     static const bool registered = [] {
         initStudioResources();
+        // Every text of the window uses the UI font unless it names another.
+        QGuiApplication::setFont(platform::studioUiFont());
         qmlRegisterType<StageViewportView>("VantryNative", 1, 0, "StageViewportView");
         qmlRegisterUncreatableType<VantryViewModel>("VantryNative", 1, 0, "VantryViewModel",
                                                     QStringLiteral("made by the application"));
@@ -71,7 +75,7 @@ void registerStudioQml(QQmlEngine& engine) {
 }
 
 StudioWindowHost::StudioWindowHost(std::shared_ptr<StudioRenderer> renderer)
-    : viewModel_(std::make_unique<VantryViewModel>(std::move(renderer), &panels_)) {}
+    : viewModel_(std::make_unique<VantryViewModel>(std::move(renderer), &desktopPanels_)) {}
 
 StudioWindowHost::~StudioWindowHost() {
     qml_.reset();  // the window and its items go before the view model they read
@@ -96,6 +100,7 @@ bool StudioWindowHost::open(const QUrl& staticViewport) {
     qml_->load(QUrl(QStringLiteral("qrc:/qt/qml/Vantry/Studio/StudioWindow.qml")));
     if (qml_->rootObjects().isEmpty()) return false;
     window_ = qobject_cast<QQuickWindow*>(qml_->rootObjects().constFirst());
+    desktopPanels_.setParentWindow(window_);
     return window_ != nullptr;
 }
 

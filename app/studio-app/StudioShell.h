@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <memory>
 
+#include "app/studio-app/DesktopFilePanels.h"
 #include "app/studio-app/QuickFilePanels.h"
 #include "app/studio-app/StudioRenderer.h"
 #include "app/studio-app/VantryViewModel.h"
@@ -45,11 +46,15 @@ class StudioWindowHost {
     bool open(const QUrl& staticViewport = {});
 
     VantryViewModel& viewModel() { return *viewModel_; }
+    // The window's own QML dialogs, used when neither a portal nor widgets are there.
     QuickFilePanels& panels() { return panels_; }
+    // The panels the view model asks: portal, widget dialogs or the QML ones.
+    DesktopFilePanels& desktopPanels() { return desktopPanels_; }
     QQuickWindow* window() const { return window_; }
 
   private:
     QuickFilePanels panels_;
+    DesktopFilePanels desktopPanels_{&panels_};
     std::unique_ptr<VantryViewModel> viewModel_;
     std::unique_ptr<QQmlApplicationEngine> qml_;
     QQuickWindow* window_ = nullptr;

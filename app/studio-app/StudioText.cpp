@@ -1,5 +1,6 @@
 #include "app/studio-app/StudioText.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -33,6 +34,17 @@ std::string exportedBanner(std::int64_t bytes) {
     return format("Exported 1080p Studio Broadcast (%.1f MB)", static_cast<double>(bytes) / 1048576.0);
 }
 
+std::string exportFailedBanner(std::string_view reason) {
+    const auto first = reason.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos) return "Export failed: the file could not be written";
+    const auto last = reason.find_last_not_of(" \t\r\n");
+    return "Export failed: " + std::string(reason.substr(first, last - first + 1));
+}
+
+std::string slideLoadFailedBanner(std::string_view fileName) {
+    return "Could not load " + std::string(fileName) + " onto the LED Wall";
+}
+
 std::string proposedExportName(BroadcastStudioSet set) {
     return "Vantry_" + std::string(set.id()) + "_1080p.mp4";
 }
@@ -54,6 +66,25 @@ std::string fpsBadgeText(double fps) {
 
 std::string gainText(double value) {
     return format("%.2f", value);
+}
+
+Rgb compositeOver(Rgb top, double alpha, Rgb over) {
+    const double a = std::clamp(alpha, 0.0, 1.0);
+    return {top.r * a + over.r * (1 - a), top.g * a + over.g * (1 - a), top.b * a + over.b * (1 - a)};
+}
+
+double relativeLuminance(Rgb c) {
+    const auto linear = [](double v) {
+        v = std::clamp(v, 0.0, 1.0);
+        return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(c.r) + 0.7152 * linear(c.g) + 0.0722 * linear(c.b);
+}
+
+double contrastRatio(Rgb a, Rgb b) {
+    const double la = relativeLuminance(a);
+    const double lb = relativeLuminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 }  // namespace vantry::app

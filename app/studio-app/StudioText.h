@@ -18,6 +18,11 @@ std::string switchedSetBanner(BroadcastStudioSet set);
 std::string mountedSlideBanner(std::string_view fileName);
 // "Exported 1080p Studio Broadcast (%.1f MB)" of bytes / 2^20.
 std::string exportedBanner(std::int64_t bytes);
+// "Export failed: " + reason (the reason with surrounding blanks removed; a
+// generic one when none is given).
+std::string exportFailedBanner(std::string_view reason);
+// "Could not load " + file name + " onto the LED Wall".
+std::string slideLoadFailedBanner(std::string_view fileName);
 // "Vantry_" + the set's id + "_1080p.mp4".
 std::string proposedExportName(BroadcastStudioSet set);
 // "ON AIR · " + the set's title.
@@ -27,5 +32,18 @@ std::string onAirText(BroadcastStudioSet set);
 std::string fpsBadgeText(double fps);
 // "%.2f" of a slider value.
 std::string gainText(double value);
+
+// An opaque sRGB colour, components 0..1.
+struct Rgb {
+    double r = 0;
+    double g = 0;
+    double b = 0;
+};
+// `over` seen through `top` at opacity alpha (0..1), blended in sRGB as the window draws it.
+Rgb compositeOver(Rgb top, double alpha, Rgb over);
+// Relative luminance of an sRGB colour (0 black .. 1 white).
+double relativeLuminance(Rgb c);
+// Contrast ratio of two colours: (lighter + 0.05) / (darker + 0.05), 1..21.
+double contrastRatio(Rgb a, Rgb b);
 
 }  // namespace vantry::app

@@ -29,4 +29,9 @@ QString StudioUi::onAirText(const QString& setId) {
     return set ? QString::fromStdString(app::onAirText(*set)) : QString();
 }
 
+double StudioUi::contrastOver(const QColor& text, const QColor& backing, const QColor& picture) {
+    const auto rgb = [](const QColor& c) { return Rgb{c.redF(), c.greenF(), c.blueF()}; };
+    return contrastRatio(rgb(text), compositeOver(rgb(backing), backing.alphaF(), rgb(picture)));
+}
+
 }  // namespace vantry::app

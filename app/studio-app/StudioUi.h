@@ -2,6 +2,7 @@
 // Icons font and the number formats the window shows.
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QString>
 
@@ -23,6 +24,8 @@ class StudioUi : public QObject {
     Q_INVOKABLE static QString gainText(double value);
     // "ON AIR · " + the title of the set with that id.
     Q_INVOKABLE static QString onAirText(const QString& setId);
+    // Contrast ratio of opaque text over a translucent backing that lies over an opaque picture.
+    Q_INVOKABLE static double contrastOver(const QColor& text, const QColor& backing, const QColor& picture);
 };
 
 }  // namespace vantry::app

@@ -162,11 +162,16 @@ void VantryViewModel::loadSlidePanel() {
     });
 }
 
-void VantryViewModel::mountSlide(const std::filesystem::path& file) {
-    if (!engine_->loadLEDWallImage(file)) return;  // refused: nothing changes, nothing is said
+bool VantryViewModel::mountSlide(const std::filesystem::path& file) {
     const std::string name = file.filename().string();
+    if (!engine_->loadLEDWallImage(file)) {
+        // The wall keeps what it showed; the user hears why nothing changed.
+        setStatusBanner(QString::fromStdString(app::slideLoadFailedBanner(name)));
+        return false;
+    }
     setSlideName(QString::fromStdString(name));
     setStatusBanner(QString::fromStdString(app::mountedSlideBanner(name)));
+    return true;
 }
 
 void VantryViewModel::exportBroadcastMP4Panel() {
@@ -192,21 +197,28 @@ void VantryViewModel::startExport(const std::filesystem::path& destination) {
             });
         };
         std::int64_t bytes = 0;
+        std::string failure;
         try {
             bytes = engine->exportBroadcastMP4(1920, 1080, 3.0, destination, progress);
+        } catch (const std::exception& e) {
+            failure = e.what();
+            if (failure.empty()) failure = "the file could not be written";
         } catch (...) {
-            bytes = 0;  // a failed export shows as 0.0 MB
+            failure = "the file could not be written";
         }
-        platform::postToMain([self, bytes] {
-            if (self) self->finishExport(bytes);
+        // No bytes on disk is no export, whatever the writer said.
+        if (failure.empty() && bytes <= 0) failure = "the file " + destination.string() + " is empty";
+        platform::postToMain([self, bytes, failure = std::move(failure)] {
+            if (self) self->finishExport(bytes, failure);
         });
     });
 }
 
-void VantryViewModel::finishExport(std::int64_t bytes) {
+void VantryViewModel::finishExport(std::int64_t bytes, const std::string& failure) {
     setIsExporting(false);
     setExportProgress(0.0);
-    setStatusBanner(QString::fromStdString(app::exportedBanner(bytes)));
+    setStatusBanner(QString::fromStdString(failure.empty() ? app::exportedBanner(bytes)
+                                                           : app::exportFailedBanner(failure)));
 }
 
 }  // namespace vantry

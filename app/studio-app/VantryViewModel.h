@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -101,6 +102,9 @@ class VantryViewModel : public QObject {
     Q_INVOKABLE void selectSet(const QString& setId);  // unknown ids are ignored
     Q_INVOKABLE void loadSlidePanel();
     Q_INVOKABLE void exportBroadcastMP4Panel();
+    // What the open panel does with the file it returns: puts it on the LED wall and
+    // says so, or says that it could not (false).
+    bool mountSlide(const std::filesystem::path& file);
 
   signals:
     void selectedSetChanged();
@@ -121,9 +125,9 @@ class VantryViewModel : public QObject {
     void setIsExporting(bool exporting);
     void setExportProgress(double progress);
     void setStatusBanner(const QString& message);
-    void mountSlide(const std::filesystem::path& file);
     void startExport(const std::filesystem::path& destination);
-    void finishExport(std::int64_t bytes);
+    // An empty failure: the export wrote `bytes`.
+    void finishExport(std::int64_t bytes, const std::string& failure);
 
     std::shared_ptr<app::StudioRenderer> engine_;
     app::FilePanels* panels_;

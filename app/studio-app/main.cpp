@@ -1,6 +1,8 @@
-// vantry: the studio window.
-#include <QGuiApplication>
+// vantry [PICTURE]: the studio window, with PICTURE (when given) on the LED wall.
+#include <QApplication>
+#include <QDir>
 #include <QQuickWindow>
+#include <QUrl>
 #include <cstdio>
 
 #include "app/studio-app/EngineStudioRenderer.h"
@@ -45,7 +47,8 @@ bool applyCameraOption(const QStringList& args) {
 int main(int argc, char** argv) {
     using namespace vantry::app;
     prepareOpenGLQuick();
-    QGuiApplication app(argc, argv);
+    // A widget application, so that the file panels can be the desktop-styled dialogs.
+    QApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("Vantry Pro"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Vantry Pro"));
     QGuiApplication::setDesktopFileName(QStringLiteral("vantry"));
@@ -60,6 +63,14 @@ int main(int argc, char** argv) {
     StudioWindowHost host(renderer);
     if (!host.open()) return 1;
     QQuickWindow* window = host.window();
+    // A picture named on the command line (or by "Open With") goes onto the LED wall
+    // as if the open panel had returned it.
+    const QStringList args = QCoreApplication::arguments();
+    if (args.size() > 1) {
+        const QUrl url = QUrl::fromUserInput(args.at(1), QDir::currentPath(), QUrl::AssumeLocalFile);
+        const QString file = url.isLocalFile() ? url.toLocalFile() : args.at(1);
+        host.viewModel().mountSlide(file.toStdString());
+    }
 
     // Qt Quick must really draw with OpenGL; its software fallback would show no studio.
     QObject::connect(

@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -96,8 +97,37 @@ void BM_OffscreenFrameSameSize(benchmark::State& state) {
     state.SetLabel(std::to_string(w) + "x" + std::to_string(h));
 }
 
+// One frame of the window (Qt Quick kept redrawing, as while a slider moves) while the
+// studio keeps rendering on its own thread; compare with BM_LiveViewportFrame, the
+// studio's own frame time in the same run. The counter is the studio frames per second
+// during the run.
+void BM_WindowFrameWhileStudioDraws(benchmark::State& state) {
+    Studio* s = studio();
+    if (!s->viewport) {
+        state.SkipWithError("needs a display with OpenGL 3.3 (run under xvfb-run)");
+        return;
+    }
+    QQuickWindow* window = s->host->window();
+    int swaps = 0;
+    const auto connection = QObject::connect(
+        window, &QQuickWindow::frameSwapped, window, [&swaps] { ++swaps; }, Qt::QueuedConnection);
+    const int studioBefore = s->frames();
+    QElapsedTimer clock;
+    clock.start();
+    for (auto _ : state) {
+        const int target = swaps + 1;
+        window->update();
+        while (swaps < target) QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+    }
+    const double seconds = clock.elapsed() / 1000.0;
+    QObject::disconnect(connection);
+    state.counters["studioFPS"] = (s->frames() - studioBefore) / std::max(seconds, 1e-3);
+    state.SetLabel(s->glRenderer.toStdString());
+}
+
 BENCHMARK(BM_OffscreenFrameSameSize)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_LiveViewportFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_WindowFrameWhileStudioDraws)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 }  // namespace
 

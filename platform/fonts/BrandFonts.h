@@ -14,6 +14,18 @@ QFont nimbusSansBold(qreal pixelSize);
 // The family name registered for Nimbus Sans Bold, or empty when its file is missing.
 QString nimbusSansBoldFamily();
 
+// The Inter family (regular, medium, semibold and bold faces from fonts-inter), or
+// empty when its files are missing.
+QString interFamily();
+
+// The studio window's text font: Inter (or the system sans-serif when it is
+// missing), antialiased in grey unless the desktop asks for subpixel text.
+QFont studioUiFont();
+
+// True when the desktop (X resource Xft.rgba) asks for subpixel text. False
+// without an X11 connection.
+bool desktopAsksForSubpixelText();
+
 // The Material Icons family name, or empty when its font file is missing.
 QString materialIconsFamily();
 

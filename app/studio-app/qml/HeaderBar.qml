@@ -82,7 +82,7 @@ Rectangle {
                 spacing: 3
                 Repeater {
                     model: header.vm.cameraAngles
-                    delegate: AbstractButton {
+                    delegate: PlainButton {
                         id: cameraButton
                         required property var modelData
                         readonly property bool selected: header.vm.cameraAngle === modelData.id
@@ -115,7 +115,7 @@ Rectangle {
         Row {
             spacing: 8
             Layout.alignment: Qt.AlignVCenter
-            AbstractButton {
+            PlainButton {
                 id: visionButton
                 objectName: "visionCutoutButton"
                 readonly property bool on: header.vm.showVisionPresenter

@@ -71,7 +71,7 @@ Rectangle {
             Column {
                 width: parent.width
                 spacing: 6
-                AbstractButton {
+                PlainButton {
                     id: exportButton
                     objectName: "exportButton"
                     width: parent.width

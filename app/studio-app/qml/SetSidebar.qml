@@ -31,7 +31,7 @@ Rectangle {
                 spacing: 6
                 Repeater {
                     model: sidebar.vm.sets
-                    delegate: AbstractButton {
+                    delegate: PlainButton {
                         id: card
                         required property var modelData
                         readonly property bool selected: sidebar.vm.selectedSet === modelData.id
@@ -72,7 +72,7 @@ Rectangle {
 
             SectionTitle { text: "LIVE 3D LED SLIDE WALL" }
 
-            AbstractButton {
+            PlainButton {
                 id: loadButton
                 objectName: "loadSlideButton"
                 width: parent.width

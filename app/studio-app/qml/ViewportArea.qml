@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtQuick.Layouts
 import VantryNative
 
@@ -92,19 +93,34 @@ Item {
             Layout.fillWidth: true
             Layout.margins: 14
 
+            // A message too long for the viewport is elided in the middle (where a
+            // file name sits), so the whole capsule stays inside; the full text
+            // shows in a tooltip.
             Rectangle {
+                id: bannerCapsule
+                objectName: "bannerCapsule"
                 implicitWidth: bannerText.implicitWidth + 24
                 implicitHeight: bannerText.implicitHeight + 12
+                Layout.maximumWidth: Math.max(24, area.width - 28)
                 radius: height / 2
                 color: Theme.black(0.72)
                 Text {
                     id: bannerText
                     objectName: "bannerText"
                     anchors.centerIn: parent
+                    width: Math.min(implicitWidth, bannerCapsule.width - 24)
                     text: area.vm.statusBanner
+                    elide: Text.ElideMiddle
                     font.pixelSize: 11
                     font.weight: Font.DemiBold
                     color: "white"
+                }
+                HoverHandler { id: bannerHover }
+                ToolTip {
+                    objectName: "bannerToolTip"
+                    text: area.vm.statusBanner
+                    visible: bannerHover.hovered && bannerText.truncated
+                    delay: 400
                 }
             }
 

@@ -10,8 +10,10 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <array>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioShell.h"
@@ -205,6 +207,79 @@ TEST_F(LiveViewport, KeepsDrawingAndReportsItsFrameRate) {
                 viewport_->property("width").toInt(), viewport_->property("height").toInt(), frames, seconds,
                 1000.0 * seconds / std::max(1, frames), host_->viewModel().liveFPS(),
                 qPrintable(probe_.renderer));
+}
+
+// Forwards to the engine, but can hold the studio thread at the start of a frame.
+class GatedRenderer : public EngineStudioRenderer {
+  public:
+    explicit GatedRenderer(std::unique_ptr<VantryMetalEngine> engine)
+        : EngineStudioRenderer(std::move(engine)) {}
+    void drawLiveFrame(const LiveSurface& surface) override {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ++waiting;
+            cv.wait(lock, [&] { return open; });
+            --waiting;
+        }
+        EngineStudioRenderer::drawLiveFrame(surface);
+    }
+    void setOpen(bool value) {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = value;
+        cv.notify_all();
+    }
+    int waitingFrames() {
+        std::lock_guard<std::mutex> lock(mutex);
+        return waiting;
+    }
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool open = true;
+    int waiting = 0;
+};
+
+TEST_F(LiveViewport, TheWindowKeepsDrawingWhileTheStudioFrameIsHeld) {
+    host_.reset();
+    auto engine = VantryMetalEngine::create();
+    ASSERT_TRUE(engine);
+    auto gated = std::make_shared<GatedRenderer>(std::move(engine));
+    host_ = std::make_unique<StudioWindowHost>(gated);
+    ASSERT_TRUE(host_->open());
+    window_ = host_->window();
+    viewport_ = window_->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
+    ASSERT_NE(viewport_, nullptr);
+    ASSERT_TRUE(waitForFrames(1));
+
+    // Hold the studio in the middle of its next frame.
+    gated->setOpen(false);
+    QElapsedTimer clock;
+    clock.start();
+    while (gated->waitingFrames() == 0 && clock.elapsed() < 30000) QCoreApplication::processEvents();
+    ASSERT_EQ(gated->waitingFrames(), 1);
+    const int studioFrames = viewport_->property("framesDrawn").toInt();
+
+    // The UI still redraws, and a slider moved meanwhile shows in its value text at once.
+    int swaps = 0;
+    QObject::connect(
+        window_, &QQuickWindow::frameSwapped, window_, [&swaps] { ++swaps; }, Qt::QueuedConnection);
+    host_->viewModel().setKeyGain(2.0f);
+    auto* keyRow = window_->findChild<QQuickItem*>(QStringLiteral("keyLightRow"));
+    ASSERT_NE(keyRow, nullptr);
+    auto* valueText = keyRow->findChild<QQuickItem*>(QStringLiteral("valueText"));
+    ASSERT_NE(valueText, nullptr);
+    clock.restart();
+    while (swaps < 5 && clock.elapsed() < 30000) {
+        window_->update();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_GE(swaps, 5) << "the window waited for the studio frame";
+    EXPECT_EQ(valueText->property("text").toString(), "2.00");
+    EXPECT_EQ(viewport_->property("framesDrawn").toInt(), studioFrames);
+
+    // Released, the studio picks up where it stopped.
+    gated->setOpen(true);
+    ASSERT_TRUE(waitForFrames(2));
+    host_.reset();  // stops the studio thread before the renderer goes
 }
 
 TEST_F(LiveViewport, FileDialogsCarryThePanelsAndMountTheChosenSlide) {

@@ -58,6 +58,11 @@ class TestRig : public QObject {
         renderer_->holdExports = true;
     }
     Q_INVOKABLE void releaseExports() { renderer_->releaseExports(); }
+    Q_INVOKABLE void refuseImages() { renderer_->acceptImages = false; }
+    Q_INVOKABLE void failExports() {
+        std::lock_guard<std::mutex> lock(renderer_->mutex);
+        renderer_->exportThrows = true;
+    }
     Q_INVOKABLE void answerNextPanel(const QString& path) { panels_.answers.push_back(path.toStdString()); }
     Q_INVOKABLE void reportFPS(double fps) { renderer_->onFPSUpdate(fps); }
 

@@ -7,9 +7,11 @@
 #include <limits>
 #include <string>
 
+#include "app/studio-app/DoctorReport.h"
 #include "app/studio-app/QuickFilePanels.h"
 #include "app/studio-app/StudioText.h"
 #include "platform/fonts/BrandFonts.h"
+#include "platform/fonts/SubpixelHint.h"
 #include "platform/symbols/SymbolGlyphs.h"
 
 namespace vantry::app {
@@ -33,12 +35,72 @@ TEST(StudioText, BannersAndNames) {
     EXPECT_EQ(exportedBanner(3670016), "Exported 1080p Studio Broadcast (3.5 MB)");
     EXPECT_EQ(exportedBanner(1572864), "Exported 1080p Studio Broadcast (1.5 MB)");
     EXPECT_EQ(exportedBanner(0), "Exported 1080p Studio Broadcast (0.0 MB)");
+    EXPECT_EQ(exportFailedBanner("  disk full\n"), "Export failed: disk full");
+    EXPECT_EQ(exportFailedBanner(""), "Export failed: the file could not be written");
+    EXPECT_EQ(slideLoadFailedBanner("notes.txt"), "Could not load notes.txt onto the LED Wall");
     EXPECT_EQ(proposedExportName(BroadcastStudioSet::keynoteArena), "Vantry_keynote-arena_1080p.mp4");
     EXPECT_EQ(onAirText(BroadcastStudioSet::manhattanLoft), "ON AIR \u00B7 Manhattan Skyline Loft");
     // "%.2f" rounds the binary value: 0.125 is exact and goes to even, 1.35f is just above 1.35.
     EXPECT_EQ(gainText(0.125), "0.12");
     EXPECT_EQ(gainText(1.35f), "1.35");
     EXPECT_EQ(gainText(2.4), "2.40");
+}
+
+TEST(StudioText, ContrastFollowsTheWcagFormula) {
+    const Rgb white{1, 1, 1};
+    const Rgb black{0, 0, 0};
+    EXPECT_NEAR(contrastRatio(white, black), 21.0, 1e-9);
+    EXPECT_NEAR(contrastRatio(black, white), 21.0, 1e-9);
+    EXPECT_NEAR(contrastRatio(white, white), 1.0, 1e-9);
+    EXPECT_NEAR(relativeLuminance({0.5, 0.5, 0.5}), 0.21404, 1e-4);
+    const Rgb half = compositeOver(black, 0.25, white);
+    EXPECT_DOUBLE_EQ(half.r, 0.75);
+    EXPECT_DOUBLE_EQ(compositeOver(black, 2.0, white).g, 0.0);  // opacity is clamped
+}
+
+TEST(SubpixelHint, OnlyTheDesktopsXftRgbaAsksForColouredText) {
+    struct Case {
+        const char* resources;
+        bool subpixel;
+    };
+    const Case cases[] = {
+        {"", false},
+        {"Xft.dpi:\t96\nXft.antialias:\t1\n", false},
+        {"Xft.rgba:\trgb\n", true},
+        {"Xft.dpi: 96\nXft.rgba:   bgr  \nXft.hinting: 1", true},
+        {"Xft.rgba:\tvrgb", true},
+        {"Xft.rgba:\tnone\n", false},
+        {"Xft.rgba:\tunknown\n", false},
+        {"Xft.rgba:\trgb\nXft.rgba:\tnone\n", false},  // the last one wins
+        {"URxvt.Xft.rgba:\trgb\n", false},
+        {"no colon here\nXft.rgba\n", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::xresourcesAskForSubpixelText(c.resources), c.subpixel) << c.resources;
+}
+
+TEST(DoctorReport, JsonHasEveryKeyWithNullsWhereNothingWasMeasured) {
+    DoctorReport r;
+    r.glRenderer = "llvmpipe \"x\"";
+    r.displayServer = displayServerName(nullptr, ":99");
+    r.soundServer = soundServerName(false, true);
+    r.cameras = {{"Integrated Camera", "/dev/video0"}};
+    r.modelFiles = {{"/m/a.onnx", true}, {"/m/b.onnx", false}};
+    r.studioFramesPerSecond = 11.96;
+    const std::string json = doctorReportJson(r);
+    EXPECT_EQ(json,
+              "{\n  \"glRenderer\": \"llvmpipe \\\"x\\\"\",\n  \"glVersion\": null,\n  \"displayServer\": "
+              "\"x11\",\n"
+              "  \"cameras\": [\n    {\"name\": \"Integrated Camera\", \"id\": \"/dev/video0\"}\n  ],\n"
+              "  \"audioInputs\": [],\n  \"audioOutputs\": [],\n  \"soundServer\": \"PulseAudio\",\n"
+              "  \"v4l2loopbackDevices\": [],\n  \"modelFiles\": [\n    {\"path\": \"/m/a.onnx\", "
+              "\"present\": true},\n"
+              "    {\"path\": \"/m/b.onnx\", \"present\": false}\n  ],\n  \"uiFramesPerSecond\": null,\n"
+              "  \"studioFramesPerSecond\": 12.0\n}\n");
+    EXPECT_EQ(displayServerName("wayland-0", ":0"), "wayland");
+    EXPECT_EQ(displayServerName("", ""), "none");
+    EXPECT_EQ(soundServerName(true, true), "PipeWire");
+    EXPECT_EQ(soundServerName(false, false), "none");
 }
 
 TEST(SymbolGlyphs, TableIsSortedUniqueAndCoversTheWindow) {

@@ -158,8 +158,8 @@ TEST_F(ViewModelTest, SlideFlowMountsAcceptedImagesOnly) {
     panels.answers = {std::filesystem::path("/slides/notes.txt")};
     vm->loadSlidePanel();
     EXPECT_EQ(renderer->imageLoads.size(), 2u);
-    EXPECT_EQ(vm->slideName(), "keynote.png");  // refused: nothing changes, nothing is said
-    EXPECT_EQ(vm->statusBannerText(), "Mounted keynote.png onto 3D LED Wall");
+    EXPECT_EQ(vm->slideName(), "keynote.png");  // refused: the wall keeps its picture
+    EXPECT_EQ(vm->statusBannerText(), "Could not load notes.txt onto the LED Wall");
 }
 
 TEST_F(ViewModelTest, ExportProposesANamePerSetAndAsksForAnMP4) {
@@ -213,14 +213,26 @@ TEST_F(ViewModelTest, ExportRunsInTheBackgroundAndReportsTheSize) {
     EXPECT_EQ(vm->statusBannerText(), "Exported 1080p Studio Broadcast (3.5 MB)");
 }
 
-TEST_F(ViewModelTest, AFailedExportShowsZeroMegabytes) {
+TEST_F(ViewModelTest, AFailedExportSaysWhyInsteadOfReportingASize) {
     make();
-    renderer->exportThrows = true;
-    renderer->exportBytes = 999999;
-    panels.answers = {std::filesystem::path("/read-only/clip.mp4")};
-    vm->exportBroadcastMP4Panel();
-    waitForExportEnd();
-    EXPECT_EQ(vm->statusBannerText(), "Exported 1080p Studio Broadcast (0.0 MB)");
+    struct Case {
+        bool throws;
+        std::int64_t bytes;
+        const char* banner;
+    };
+    const Case cases[] = {
+        {true, 999999, "Export failed: cannot write there"},
+        {false, 0, "Export failed: the file /read-only/clip.mp4 is empty"},
+        {false, 1572864, "Exported 1080p Studio Broadcast (1.5 MB)"},
+    };
+    for (const Case& c : cases) {
+        renderer->exportThrows = c.throws;
+        renderer->exportBytes = c.bytes;
+        panels.answers = {std::filesystem::path("/read-only/clip.mp4")};
+        vm->exportBroadcastMP4Panel();
+        waitForExportEnd();
+        EXPECT_EQ(vm->statusBannerText(), c.banner);
+    }
 }
 
 TEST_F(ViewModelTest, AnExportOutlivingTheViewModelIsWaitedForAndItsResultDropped) {

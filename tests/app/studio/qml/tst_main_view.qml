@@ -16,6 +16,23 @@ Item {
         }
     }
 
+    Component {
+        id: textSample
+        Rectangle {
+            width: 220
+            height: 30
+            color: "black"
+            Text {
+                x: 6
+                y: 6
+                text: "Studio Lighting Rig 0123"
+                color: "white"
+                font.pixelSize: 13
+                renderType: Text.NativeRendering
+            }
+        }
+    }
+
     TestCase {
         id: testCase
         name: "VantryMainView"
@@ -176,6 +193,101 @@ Item {
             compare(line.text, "Mounted: " + name)
             verify(line.lineCount <= 2, "line count " + line.lineCount)
             verify(line.truncated, "long name is cut after two lines")
+        }
+    
+        function test_longBannerIsElidedInsideTheViewport() {
+            // 90 characters, at the window's minimum size.
+            const name = "quarterly-product-roadmap-keynote-final-revision-with-speaker-notes-and-appendix-v1.23.png"
+            compare(name.length, 90)
+            rig.answerNextPanel("/slides/" + name)
+            mouseClick(item("loadSlideButton"))
+            const full = "Mounted " + name + " onto 3D LED Wall"
+            compare(item("bannerText").text, full)
+            const area = item("viewportArea")
+            const capsule = item("bannerCapsule")
+            waitForRendering(view)  // the banner bar has just appeared: let the layouts settle
+            const left = capsule.mapToItem(area, 0, 0).x
+            verify(left >= 14, "capsule starts at " + left)
+            verify(left + capsule.width <= area.width - 14 + 0.5,
+                   "capsule ends at " + (left + capsule.width) + " of " + area.width)
+            verify(item("bannerText").truncated, "the long message is elided")
+            compare(item("bannerToolTip").text, full)
+            mouseMove(capsule, capsule.width / 2, capsule.height / 2)
+            tryCompare(item("bannerToolTip"), "visible", true)
+
+            // A short message is shown whole, without a tooltip.
+            mouseClick(item("setCard_keynote-arena"))
+            verify(!item("bannerText").truncated)
+            compare(item("bannerToolTip").visible, false)
+        }
+
+        function test_badgesReadOverAnyPicture() {
+            const pictures = ["white", "black", Theme.cyan, Theme.pink, Qt.rgba(0.98, 0.66, 0.28, 1)]
+            for (const picture of pictures) {
+                const fps = StudioUi.contrastOver(item("fpsText").color, item("fpsBadge").color, picture)
+                verify(fps >= 4.5, "frame-rate text contrast " + fps + " over " + picture)
+                const onAir = StudioUi.contrastOver(item("onAirText").color, item("onAirBadge").color, picture)
+                verify(onAir >= 4.5, "on-air text contrast " + onAir + " over " + picture)
+            }
+            verify(item("fpsBadge").color.a < 1, "the backing stays translucent")
+        }
+
+        function test_failuresAreReportedAsFailures() {
+            rig.refuseImages()
+            rig.answerNextPanel("/slides/broken.png")
+            mouseClick(item("loadSlideButton"))
+            compare(item("bannerText").text, "Could not load broken.png onto the LED Wall")
+            compare(item("mountedLine").text, "Mounted: Corvella Studio Deck")
+
+            rig.failExports()
+            rig.answerNextPanel("/read-only/out.mp4")
+            mouseClick(item("exportButton"))
+            tryCompare(item("exportLabel"), "text", "Export 1080p Broadcast MP4...")
+            compare(item("bannerText").text, "Export failed: cannot write there")
+        }
+
+        function test_plainButtonsDimTheirLabelWhilePressed() {
+            const names = ["camera_2", "visionCutoutButton", "setCard_neon-creator", "loadSlideButton", "exportButton"]
+            for (const name of names) {
+                const button = item(name)
+                compare(button.contentItem.opacity, 1, name + " at rest")
+                mousePress(button)
+                verify(button.contentItem.opacity < 0.7, name + " pressed: " + button.contentItem.opacity)
+                mouseRelease(button)
+                compare(button.contentItem.opacity, 1, name + " released")
+            }
+        }
+
+        function test_cameraLabelsUseRealMediumAndSemiboldFaces() {
+            const selected = item("camera_0").contentItem
+            const other = item("camera_1").contentItem
+            compare(selected.fontInfo.family, "Inter")
+            compare(selected.fontInfo.styleName.replace(" ", ""), "SemiBold")
+            compare(other.fontInfo.styleName, "Medium")
+            // Selecting a camera barely changes its label's width: neighbours stay put.
+            const before = item("camera_1").width
+            mouseClick(item("camera_1"))
+            verify(Math.abs(item("camera_1").width - before) <= 3, "grew by " + (item("camera_1").width - before))
+        }
+    
+        function test_textIsAntialiasedInGrey() {
+            // White text on black: greyscale antialiasing leaves every pixel grey,
+            // subpixel antialiasing would colour the glyph edges.
+            const sample = createTemporaryObject(textSample, top)
+            waitForRendering(sample)
+            const image = grabImage(sample)
+            let coloured = 0
+            let inked = 0
+            for (let y = 0; y < image.height; ++y) {
+                for (let x = 0; x < image.width; ++x) {
+                    const c = image.pixel(x, y)
+                    const spread = Math.max(c.r, c.g, c.b) - Math.min(c.r, c.g, c.b)
+                    if (spread > 0.04) ++coloured
+                    if (c.r > 0.2) ++inked
+                }
+            }
+            verify(inked > 50, "the text was drawn")
+            compare(coloured, 0)
         }
     }
 }

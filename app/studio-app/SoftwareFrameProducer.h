@@ -1,0 +1,63 @@
+// The live viewport's studio thread for software OpenGL: a software rasterizer
+// shares its worker threads among the contexts of one display connection, so a
+// studio frame drawn in a context shared with Qt Quick's would hold up the window's
+// own frames. Here the studio draws in an EGL context without a display (its own
+// rasterizer) and each finished frame is read back into one of the ring's three
+// pixel slots, which the item uploads. No Qt, no window-system headers.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/studio-app/FrameRing.h"
+#include "app/studio-app/StudioRenderer.h"
+
+namespace vantry::app {
+
+class SoftwareFrameProducer {
+  public:
+    struct Pixels {
+        std::vector<std::uint8_t> rgba;  // rows bottom-up (GL's order), 4 bytes a pixel
+        int width = 0;
+        int height = 0;
+    };
+
+    // frameReady is called on the studio thread after each published frame.
+    SoftwareFrameProducer(std::shared_ptr<StudioRenderer> renderer, std::function<void()> frameReady);
+    ~SoftwareFrameProducer();
+
+    // Starts the thread; false when no EGL context can be made (checked on the thread).
+    bool start();
+    void stop();
+    void setPixelSize(int width, int height);
+
+    FrameRing& ring() { return ring_; }
+    // Valid for a slot from FrameRing::takeNewest until that slot is let go.
+    const Pixels& pixels(int slot) const { return pixels_[static_cast<std::size_t>(slot)]; }
+    int framesDrawn() const { return int(ring_.publishedFrames()); }
+
+    // At most this many frames a second.
+    static constexpr double kMaxFramesPerSecond = 120.0;
+
+  private:
+    void run(std::promise<bool>* started);
+
+    std::shared_ptr<StudioRenderer> renderer_;
+    std::function<void()> frameReady_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::mutex sizeMutex_;
+    int width_ = 0;
+    int height_ = 0;
+    FrameRing ring_;
+    std::array<Pixels, FrameRing::kSlots> pixels_{};
+};
+
+}  // namespace vantry::app
