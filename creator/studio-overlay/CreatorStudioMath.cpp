@@ -43,6 +43,9 @@ double meterLevel(double nowSeconds, bool micIncluded) {
 std::string recordingFileName(std::string_view gameTitle, double nowSeconds) {
     std::string name(gameTitle);
     std::replace(name.begin(), name.end(), ' ', '_');
+    // A title must not reach outside the clips folder: no folder separators, no NUL.
+    std::replace(name.begin(), name.end(), '/', '_');
+    std::replace(name.begin(), name.end(), '\0', '_');
     // Truncated toward zero; a clock outside the 64-bit range is pinned to its end.
     double whole = std::trunc(nowSeconds);
     if (!(whole == whole)) whole = 0;

@@ -31,7 +31,8 @@ std::string formattedRecordingTime(std::int64_t ticks);
 // |sin(4.7 t) cos(2.3 t)| * 0.55 + 0.18 with the microphone, exactly 0 without.
 double meterLevel(double nowSeconds, bool micIncluded);
 
-// "<title, spaces as underscores>_CreatorRec_<whole seconds>.mp4".
+// "<title, spaces as underscores>_CreatorRec_<whole seconds>.mp4"; a "/" in the title also becomes
+// an underscore, so the name stays one file name.
 std::string recordingFileName(std::string_view gameTitle, double nowSeconds);
 
 }  // namespace vantry::creator::studio

@@ -310,6 +310,14 @@ struct Session {
     }
 };
 
+// Hands the outcome to the caller's completion, if it gave one.
+void complete(const ScreenRecorder::Completion& handler, const std::optional<std::string>& error) {
+    if (!handler) return;
+    std::optional<ScreenRecorderError> outcome;
+    if (error) outcome = ScreenRecorderError{*error};
+    handler(std::move(outcome));
+}
+
 }  // namespace
 
 struct LinuxScreenRecorder::Impl {
@@ -359,6 +367,8 @@ struct LinuxScreenRecorder::Impl {
     }
 
     std::optional<std::string> start();
+    // Finishes the recording and moves it to outputFile; the error text on failure.
+    std::optional<std::string> stopAndSave(const fs::path& outputFile, std::int64_t requestedAt);
     // Stops and finishes the file under its scratch name, its video lasting until endMicros
     // (wall clock); returns the first write error.
     std::string finish(std::int64_t endMicros);
@@ -670,15 +680,31 @@ void LinuxScreenRecorder::setScratchFolder(const fs::path& folder) {
 
 void LinuxScreenRecorder::startRecording(Completion handler) {
     Impl* impl = impl_.get();
-    impl->post([impl, handler = std::move(handler)] {
-        std::optional<std::string> error = impl->start();
-        if (!handler) return;
-        if (error) {
-            handler(ScreenRecorderError{*error});
-        } else {
-            handler(std::nullopt);
-        }
-    });
+    impl->post([impl, handler = std::move(handler)] { complete(handler, impl->start()); });
+}
+
+std::optional<std::string> LinuxScreenRecorder::Impl::stopAndSave(const fs::path& outputFile,
+                                                                  std::int64_t requestedAt) {
+    if (!session) return "No screen recording is running.";
+    const fs::path scratch = session->stats.scratchFile;
+    const std::string writeError = finish(requestedAt);
+    if (!writeError.empty()) {
+        log(writeError + "; the partial recording is kept at " + scratch.string());
+        return "The recording could not be written completely (" + writeError + "); the partial file is " +
+               scratch.filename().string() + ".";
+    }
+    try {
+        if (outputFile.has_parent_path()) fs::create_directories(outputFile.parent_path());
+        moveFileIntoPlace(scratch, outputFile);
+    } catch (const fs::filesystem_error& e) {
+        log(std::string("cannot move the recording into place: ") + e.code().message() + "; it is kept at " +
+            scratch.string());
+        return "The recording could not be saved as " + outputFile.filename().string() + " (" +
+               e.code().message() + ").";
+    }
+    std::lock_guard lock(mutex);
+    last.scratchFile = outputFile;
+    return std::nullopt;
 }
 
 void LinuxScreenRecorder::stopRecording(const fs::path& outputFile, Completion handler) {
@@ -686,32 +712,7 @@ void LinuxScreenRecorder::stopRecording(const fs::path& outputFile, Completion h
     const std::int64_t requestedAt = av_gettime();
     impl->stopRequestedAt = requestedAt;
     impl->post([impl, outputFile, requestedAt, handler = std::move(handler)] {
-        auto done = [&](std::optional<ScreenRecorderError> e) {
-            if (handler) handler(std::move(e));
-        };
-        if (!impl->session) return done(ScreenRecorderError{"No screen recording is running."});
-        const fs::path scratch = impl->session->stats.scratchFile;
-        const std::string writeError = impl->finish(requestedAt);
-        if (!writeError.empty()) {
-            impl->log(writeError + "; the partial recording is kept at " + scratch.string());
-            return done(ScreenRecorderError{"The recording could not be written completely (" + writeError +
-                                            "); the partial file is " + scratch.filename().string() + "."});
-        }
-        try {
-            if (outputFile.has_parent_path()) fs::create_directories(outputFile.parent_path());
-            moveFileIntoPlace(scratch, outputFile);
-        } catch (const fs::filesystem_error& e) {
-            impl->log(std::string("cannot move the recording into place: ") + e.code().message() +
-                      "; it is kept at " + scratch.string());
-            return done(ScreenRecorderError{"The recording could not be saved as " +
-                                            outputFile.filename().string() + " (" + e.code().message() +
-                                            ")."});
-        }
-        {
-            std::lock_guard lock(impl->mutex);
-            impl->last.scratchFile = outputFile;
-        }
-        done(std::nullopt);
+        complete(handler, impl->stopAndSave(outputFile, requestedAt));
     });
 }
 

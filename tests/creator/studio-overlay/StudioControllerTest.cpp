@@ -67,6 +67,7 @@ TEST(StudioMath, FormattedRecordingTime) {
 TEST(StudioMath, RecordingFileNameReplacesSpacesAndTruncatesTheTime) {
     EXPECT_EQ(studio::recordingFileName("Demo Game", 1765000000.7), "Demo_Game_CreatorRec_1765000000.mp4");
     EXPECT_EQ(studio::recordingFileName(" a  b ", 12.999), "_a__b__CreatorRec_12.mp4");
+    EXPECT_EQ(studio::recordingFileName("../../etc/x", 1), ".._.._etc_x_CreatorRec_1.mp4");
 }
 
 TEST(StudioMath, MeterStaysInItsRangeAndIsExactlyZeroWithoutTheMicrophone) {
