@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/files/SafeOutput.h"
 #include "platform/video/VideoWriter.h"
 #include "studio/gpu/EngineImpl.h"
 #include "studio/gpu/VantryMetalEngine.h"
@@ -38,23 +39,16 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     if (width < 1 || height < 1) throw std::invalid_argument("export size must be at least 1 x 1");
 
     namespace fs = std::filesystem;
-    if (const fs::path parent = url.parent_path(); !parent.empty()) fs::create_directories(parent);
-    // Only a file (or a link) at the destination is replaced: a folder, a device or a
-    // pipe under that name is an error, never something to delete.
-    if (const auto status = fs::symlink_status(url); fs::exists(status)) {
-        if (!fs::is_regular_file(status) && !fs::is_symlink(status)) {
-            throw fs::filesystem_error("export destination is not a file", url,
-                                       std::make_error_code(std::errc::file_exists));
-        }
-        fs::remove(url);
-    }
+    // The movie is written beside url and takes its name when finished; a folder, a device
+    // or a pipe under that name is an error, never something to replace.
+    platform::SafeOutput output(url);
 
     platform::VideoWriterSettings settings;
     settings.width = width;
     settings.height = height;
     settings.fps = kExportFPS;
     settings.averageBitRate = kExportBitRate;
-    platform::VideoWriter writer(url, settings);
+    platform::VideoWriter writer(output.temporaryPath(), settings);
 
     Impl* d = impl_.get();
     ExportFaultsForTesting faults;
@@ -105,6 +99,7 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     } catch (const platform::VideoWriterError&) {
         // The file is closed as far as it goes; its size tells the caller what is left.
     }
+    output.commit();
     std::error_code ec;
     const auto size = fs::file_size(url, ec);
     return ec ? 0 : static_cast<std::int64_t>(size);
