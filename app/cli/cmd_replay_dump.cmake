@@ -1,1 +1,1 @@
-target_link_libraries(vantry-cli PRIVATE vantry_creator_replay_raids vantry_platform_json)
+target_link_libraries(vantry-cli PRIVATE vantry_creator_replay_raids vantry_common)

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "creator/ugc/UgcJson.h"
+#include "common/Json.h"
 
 namespace vantry::creator {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <system_error>
 
-#include "creator/ugc/UgcJson.h"
+#include "common/Json.h"
 #include "platform/files/SafeOutput.h"
 #include "platform/files/UserFolders.h"
 

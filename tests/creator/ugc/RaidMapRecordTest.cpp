@@ -3,8 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "common/Json.h"
 #include "creator/ugc/RaidMapRecord.h"
-#include "creator/ugc/UgcJson.h"
 #include "creator/ugc/VaultStorage.h"
 
 using namespace vantry::creator;
