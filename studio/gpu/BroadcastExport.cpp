@@ -30,7 +30,33 @@ std::int64_t exportFrameTotal(double durationSec) {
     return std::max<std::int64_t>(30, static_cast<std::int64_t>(frames));
 }
 
+class WriterSink final : public ExportVideoSink {
+  public:
+    WriterSink(const std::filesystem::path& path, const ExportVideoFormat& format)
+        : writer_(path, settings(format)) {}
+    void appendBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride, std::int64_t frame) override {
+        writer_.appendBGRA(pixels, stride, frame);
+    }
+    void finish() override { writer_.finish(); }
+
+  private:
+    static platform::VideoWriterSettings settings(const ExportVideoFormat& format) {
+        platform::VideoWriterSettings s;
+        s.width = format.width;
+        s.height = format.height;
+        s.fps = format.fps;
+        s.averageBitRate = format.averageBitRate;
+        return s;
+    }
+    platform::VideoWriter writer_;
+};
+
 }  // namespace
+
+std::unique_ptr<ExportVideoSink> openMP4VideoSink(const std::filesystem::path& path,
+                                                  const ExportVideoFormat& format) {
+    return std::make_unique<WriterSink>(path, format);
+}
 
 std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double durationSec,
                                                    const std::filesystem::path& url,
@@ -43,29 +69,24 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     // or a pipe under that name is an error, never something to replace.
     platform::SafeOutput output(url);
 
-    platform::VideoWriterSettings settings;
-    settings.width = width;
-    settings.height = height;
-    settings.fps = kExportFPS;
-    settings.averageBitRate = kExportBitRate;
-    platform::VideoWriter writer(output.temporaryPath(), settings);
-
     Impl* d = impl_.get();
-    ExportFaultsForTesting faults;
-    {
-        std::lock_guard<std::mutex> guard(d->lock);
-        faults = d->exportFaults;
-    }
-    using Frame = std::optional<std::vector<std::uint8_t>>;
-    const auto renderFrame = [d, width, height, &faults](std::int64_t n) {
-        const bool forcedFailure = faults.renderFails && faults.renderFails(n);
-        return d->worker->submit([d, width, height, n, forcedFailure]() -> Frame {
-            if (forcedFailure) return std::nullopt;
-            try {
-                return d->renderOnWorker(width, height, static_cast<float>(n) / 30.0f);
-            } catch (const std::exception&) {
-                return std::nullopt;
-            }
+    const ExportVideoFormat format{width, height, kExportFPS, kExportBitRate};
+    std::unique_ptr<ExportVideoSink> writer = d->services.openVideoSink
+                                                  ? d->services.openVideoSink(output.temporaryPath(), format)
+                                                  : openMP4VideoSink(output.temporaryPath(), format);
+    if (!writer) throw std::runtime_error("no video sink for the export");
+
+    using Frame = ExportFrame;
+    const auto renderFrame = [d, width, height](std::int64_t n) {
+        return d->worker->submit([d, width, height, n]() -> Frame {
+            const auto render = [&]() -> Frame {
+                try {
+                    return d->renderOnWorker(width, height, static_cast<float>(n) / 30.0f);
+                } catch (const std::exception&) {
+                    return std::nullopt;
+                }
+            };
+            return d->services.exportFrame ? d->services.exportFrame(n, render) : render();
         });
     };
 
@@ -77,12 +98,8 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
         bool writerFailed = false;
         if (frame) {
             try {
-                if (faults.writerFails && faults.writerFails(n)) {
-                    throw platform::VideoWriterError("Video writer: forced failure at frame " +
-                                                     std::to_string(n));
-                }
-                writer.appendBGRA(frame->data(), std::ptrdiff_t(width) * 4, n);
-            } catch (const platform::VideoWriterError&) {
+                writer->appendBGRA(frame->data(), std::ptrdiff_t(width) * 4, n);
+            } catch (const std::exception&) {
                 writerFailed = true;
             }
         }
@@ -95,10 +112,11 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     }
 
     try {
-        writer.finish();
-    } catch (const platform::VideoWriterError&) {
+        writer->finish();
+    } catch (const std::exception&) {
         // The file is closed as far as it goes; its size tells the caller what is left.
     }
+    writer.reset();
     output.commit();
     std::error_code ec;
     const auto size = fs::file_size(url, ec);
