@@ -302,6 +302,26 @@ std::optional<double> toDouble(const Number& n) {
     return n.text[0] == '-' ? -0.0 : 0.0;
 }
 
+const Value* member(const Object& object, std::string_view key) {
+    const auto it = object.find(key);
+    return it == object.end() ? nullptr : &it->second;
+}
+
+const std::string* stringMember(const Object& object, std::string_view key) {
+    const Value* v = member(object, key);
+    return v ? v->string() : nullptr;
+}
+
+const bool* boolMember(const Object& object, std::string_view key) {
+    const Value* v = member(object, key);
+    return v ? v->boolean() : nullptr;
+}
+
+std::optional<double> numberMember(const Object& object, std::string_view key) {
+    const Value* v = member(object, key);
+    return v && v->number() ? toDouble(*v->number()) : std::nullopt;
+}
+
 std::optional<float> toFloat(const Number& n) {
     const char* first = n.text.data();
     const char* last = first + n.text.size();

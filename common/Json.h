@@ -61,6 +61,12 @@ std::optional<float> toFloat(const Number& n);
 std::optional<double> toDouble(const Number& n);  // absent when out of a double's range
 std::optional<std::int64_t> toInt64(const Number& n);
 
+// Members of an object by name: null (or absent) when missing or of another type.
+const Value* member(const Object& object, std::string_view key);
+const std::string* stringMember(const Object& object, std::string_view key);
+const bool* boolMember(const Object& object, std::string_view key);
+std::optional<double> numberMember(const Object& object, std::string_view key);
+
 // Raised by the writer for values JSON cannot carry (non-finite floats, invalid UTF-8).
 class EncodingError : public std::runtime_error {
   public:

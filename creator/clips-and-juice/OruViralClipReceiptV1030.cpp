@@ -19,23 +19,8 @@ void appendDouble(std::string& out, double d) {
     out.append(buf, res.ptr);
 }
 
-const json::Value* member(const json::Object& o, const char* key) {
-    const auto it = o.find(key);
-    return it == o.end() ? nullptr : &it->second;
-}
-
-std::optional<double> number(const json::Object& o, const char* key) {
-    const json::Value* v = member(o, key);
-    return v && v->number() ? json::toDouble(*v->number()) : std::nullopt;
-}
-
-const std::string* field(const json::Object& o, const char* key) {
-    const json::Value* v = member(o, key);
-    return v ? v->string() : nullptr;
-}
-
 std::optional<std::int64_t> wholeNumber(const json::Object& o, const char* key) {
-    const auto d = number(o, key);
+    const auto d = json::numberMember(o, key);
     if (!d || *d != std::trunc(*d) || std::fabs(*d) > 9.007199254740992e15) return std::nullopt;
     return static_cast<std::int64_t>(*d);
 }
@@ -74,9 +59,10 @@ std::optional<OruViralClipReceiptV1030> OruViralClipReceiptV1030::decode(std::st
     const auto doc = json::parse(text);
     const json::Object* o = doc ? doc->object() : nullptr;
     if (!o) return std::nullopt;
-    const std::string *path = field(*o, "outputPath"), *title = field(*o, "gameTitle"),
-                      *headline = field(*o, "highlightHeadline");
-    const auto duration = number(*o, "durationSeconds");
+    const std::string *path = json::stringMember(*o, "outputPath"),
+                      *title = json::stringMember(*o, "gameTitle"),
+                      *headline = json::stringMember(*o, "highlightHeadline");
+    const auto duration = json::numberMember(*o, "durationSeconds");
     const auto width = wholeNumber(*o, "width"), height = wholeNumber(*o, "height"),
                frames = wholeNumber(*o, "frameCount"), size = wholeNumber(*o, "fileSizeBytes");
     if (!path || !title || !headline || !duration || !width || !height || !frames || !size)

@@ -190,10 +190,7 @@ std::optional<OruRemoteCoopAvatarV1170> OruRemoteCoopAvatarV1170::fromJSON(std::
     const json::Object* object = doc ? doc->object() : nullptr;
     // Exactly the nine keys toJSON writes.
     if (!object || object->size() != 9) return std::nullopt;
-    const auto member = [&](const char* key) -> const json::Value* {
-        const auto it = object->find(key);
-        return it == object->end() ? nullptr : &it->second;
-    };
+    const auto member = [&](const char* key) { return json::member(*object, key); };
     OruRemoteCoopAvatarV1170 a;
     for (auto [key, target] : {std::pair{"id", &a.id}, std::pair{"callsign", &a.callsign}}) {
         const json::Value* v = member(key);

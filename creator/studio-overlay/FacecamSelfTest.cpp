@@ -83,26 +83,15 @@ std::optional<OruCreatorFacecamSelfTestReceiptV1045> OruCreatorFacecamSelfTestRe
     const auto doc = json::parse(text);
     const json::Object* o = doc ? doc->object() : nullptr;
     if (!o) return std::nullopt;
-    const auto member = [&](const char* key) -> const json::Value* {
-        const auto it = o->find(key);
-        return it == o->end() ? nullptr : &it->second;
-    };
-    const auto number = [&](const char* key) -> std::optional<double> {
-        const json::Value* v = member(key);
-        return v && v->number() ? json::toDouble(*v->number()) : std::nullopt;
-    };
-    const auto flag = [&](const char* key) -> const bool* {
-        const json::Value* v = member(key);
-        return v ? v->boolean() : nullptr;
-    };
-    const json::Value* path = member("proofPNGPath");
-    const auto transparent = number("bgOcclusionTransparentRatio"), opaque = number("subjectOpaqueRatio");
-    const bool *replayKit = flag("replayKitAvailable"), *clamped = flag("dragAndScaleClampedOK"),
-               *meter = flag("micLevelMeterWorking");
-    if (!path || !path->string() || !transparent || !opaque || !replayKit || !clamped || !meter)
-        return std::nullopt;
+    const std::string* path = json::stringMember(*o, "proofPNGPath");
+    const auto transparent = json::numberMember(*o, "bgOcclusionTransparentRatio"),
+               opaque = json::numberMember(*o, "subjectOpaqueRatio");
+    const bool *replayKit = json::boolMember(*o, "replayKitAvailable"),
+               *clamped = json::boolMember(*o, "dragAndScaleClampedOK"),
+               *meter = json::boolMember(*o, "micLevelMeterWorking");
+    if (!path || !transparent || !opaque || !replayKit || !clamped || !meter) return std::nullopt;
     OruCreatorFacecamSelfTestReceiptV1045 r;
-    r.proofPNGPath = *path->string();
+    r.proofPNGPath = *path;
     r.bgOcclusionTransparentRatio = *transparent;
     r.subjectOpaqueRatio = *opaque;
     r.replayKitAvailable = *replayKit;

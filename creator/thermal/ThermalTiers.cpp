@@ -31,9 +31,9 @@ std::string formatDouble(double v) {
 }
 
 const json::Value& field(const json::Object& obj, const char* key) {
-    const auto it = obj.find(key);
-    if (it == obj.end()) throw ThermalDecodingError(std::string("missing key '") + key + "'");
-    return it->second;
+    const json::Value* v = json::member(obj, key);
+    if (!v) throw ThermalDecodingError(std::string("missing key '") + key + "'");
+    return *v;
 }
 
 double numberField(const json::Object& obj, const char* key) {
