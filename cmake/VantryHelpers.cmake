@@ -47,3 +47,36 @@ function(vantry_add_test_aggregates)
     endif()
   endforeach()
 endfunction()
+
+# vantry_pure_library(target ...)
+# Marks libraries that build with the standard library alone (no Qt, OpenCV, POSIX, GL or
+# platform/ headers). The test pure_includes checks their sources and the headers beside them.
+function(vantry_pure_library)
+  set_property(GLOBAL APPEND PROPERTY VANTRY_PURE_LIBRARIES ${ARGN})
+endfunction()
+
+# Registers the pure_includes test over every library marked with vantry_pure_library.
+function(vantry_add_pure_include_test)
+  get_property(libraries GLOBAL PROPERTY VANTRY_PURE_LIBRARIES)
+  set(files)
+  foreach(library IN LISTS libraries)
+    get_target_property(dir ${library} SOURCE_DIR)
+    get_target_property(sources ${library} SOURCES)
+    foreach(source IN LISTS sources)
+      cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${dir} OUTPUT_VARIABLE path)
+      list(APPEND files ${path})
+      cmake_path(REPLACE_EXTENSION path LAST_ONLY ".h" OUTPUT_VARIABLE header)
+      if(EXISTS ${header})
+        list(APPEND files ${header})
+      endif()
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES files)
+  add_test(NAME pure_includes
+    COMMAND ${CMAKE_COMMAND} "-DFILES=${files}" -P ${CMAKE_SOURCE_DIR}/cmake/CheckPureIncludes.cmake)
+  # The check itself must catch a forbidden include.
+  add_test(NAME pure_includes_catches_a_qt_include
+    COMMAND ${CMAKE_COMMAND} "-DFILES=${CMAKE_SOURCE_DIR}/tests/cmake/ImpureFixture.h"
+            -P ${CMAKE_SOURCE_DIR}/cmake/CheckPureIncludes.cmake)
+  set_tests_properties(pure_includes_catches_a_qt_include PROPERTIES WILL_FAIL TRUE)
+endfunction()

@@ -1,34 +1,13 @@
-// GPU-facing value types shared by the studio: small SIMD-like vectors, the
-// 80-byte vertex record and the 128-byte per-draw constant block.
+// GPU-facing records of the studio: the 80-byte vertex record and the 128-byte per-draw
+// constant block, built from the common vector types.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "common/Vector.h"
+
 namespace vantry {
-
-// Two floats, 8-byte aligned (a shader's float2).
-struct alignas(8) Float2 {
-    float x = 0, y = 0;
-    friend bool operator==(const Float2&, const Float2&) = default;
-};
-
-// Three floats stored in 16 bytes (a shader's float3); the fourth lane is padding.
-struct alignas(16) Float3 {
-    float x = 0, y = 0, z = 0;
-    friend bool operator==(const Float3& a, const Float3& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
-};
-
-struct alignas(16) Float4 {
-    float x = 0, y = 0, z = 0, w = 0;
-    friend bool operator==(const Float4&, const Float4&) = default;
-};
-
-// Column-major 4x4 matrix: columns[c] is column c.
-struct alignas(16) Float4x4 {
-    Float4 columns[4];
-    friend bool operator==(const Float4x4&, const Float4x4&) = default;
-};
 
 // Material selector values stored in StageVertex::matTag.
 namespace material {
@@ -50,17 +29,12 @@ struct StageVertex {
 
 // Constant block of one draw; bound to the sky fragment and both stage stages.
 struct StageUniforms {
-    Float4x4 viewProj;             // projection * view, column-major
-    Float4 cameraPos;              // (eye, 1)
-    Float4 accentAndNeon;          // (accent rgb, neon gain)
-    Float4 keyGainAndWallBright;   // (key gain, LED brightness, 0, 0)
-    Float4 timeAndSet;             // (time seconds, 0, 0, 0)
+    Float4x4 viewProj;            // projection * view, column-major
+    Float4 cameraPos;             // (eye, 1)
+    Float4 accentAndNeon;         // (accent rgb, neon gain)
+    Float4 keyGainAndWallBright;  // (key gain, LED brightness, 0, 0)
+    Float4 timeAndSet;            // (time seconds, 0, 0, 0)
 };
-
-static_assert(sizeof(Float2) == 8);
-static_assert(sizeof(Float3) == 16);
-static_assert(sizeof(Float4) == 16);
-static_assert(sizeof(Float4x4) == 64);
 
 static_assert(sizeof(StageVertex) == 80, "vertex stride is part of the GPU contract");
 static_assert(offsetof(StageVertex, position) == 0);

@@ -1,5 +1,6 @@
 #include "studio/StudioCatalogue.h"
 
+#include "common/EnumTable.h"
 namespace vantry {
 namespace {
 
@@ -12,38 +13,48 @@ struct SetInfo {
 
 // Subtitles use U+00B7 MIDDLE DOT between blanks.
 constexpr std::array<SetInfo, 4> kSets = {{
-    {"manhattan-loft", "Manhattan Skyline Loft", "Executive Glass Studio \u00B7 Night City", {0.22f, 0.78f, 1.00f}},
+    {"manhattan-loft",
+     "Manhattan Skyline Loft",
+     "Executive Glass Studio \u00B7 Night City",
+     {0.22f, 0.78f, 1.00f}},
     {"timber-podcast", "Warm Timber Podcast", "Acoustic Walnut Slats \u00B7 Warm Key", {0.98f, 0.66f, 0.28f}},
-    {"keynote-arena", "Keynote Broadcast Stage", "Curved LED Wall \u00B7 Mainstage Rig", {0.45f, 0.62f, 1.00f}},
+    {"keynote-arena",
+     "Keynote Broadcast Stage",
+     "Curved LED Wall \u00B7 Mainstage Rig",
+     {0.45f, 0.62f, 1.00f}},
     {"neon-creator", "Cyber Creator Desk", "Dual Rim Strips \u00B7 YouTube Tech Set", {0.96f, 0.24f, 0.72f}},
 }};
 
-constexpr std::array<std::string_view, 4> kAngleTitles = {
-    "Cam 1 \u00B7 Desk", "Cam 2 \u00B7 Screen", "Cam 3 \u00B7 Host", "Cam 4 \u00B7 Crane"};
+constexpr std::array<std::string_view, 4> kAngleTitles = {"Cam 1 \u00B7 Desk", "Cam 2 \u00B7 Screen",
+                                                          "Cam 3 \u00B7 Host", "Cam 4 \u00B7 Crane"};
 
 }  // namespace
 
 std::optional<BroadcastStudioSet> BroadcastStudioSet::fromRawValue(std::string_view raw) {
-    for (std::size_t i = 0; i < kSets.size(); ++i) {
-        if (kSets[i].raw == raw) return BroadcastStudioSet(static_cast<Case>(i));
-    }
-    return std::nullopt;
+    return enum_table::find<BroadcastStudioSet>(kSets, &SetInfo::raw, raw);
 }
 
 const std::array<BroadcastStudioSet, 4>& BroadcastStudioSet::allCases() {
-    static const std::array<BroadcastStudioSet, 4> all = {manhattanLoft, timberPodcast, keynoteArena,
-                                                          neonCreatorDesk};
-    return all;
+    return enum_table::allCases<BroadcastStudioSet, 4>();
 }
 
-std::string_view BroadcastStudioSet::rawValue() const { return kSets[case_].raw; }
-std::string_view BroadcastStudioSet::title() const { return kSets[case_].title; }
-std::string_view BroadcastStudioSet::subtitle() const { return kSets[case_].subtitle; }
-Float3 BroadcastStudioSet::accentColor() const { return kSets[case_].accent; }
+std::string_view BroadcastStudioSet::rawValue() const {
+    return kSets[case_].raw;
+}
+std::string_view BroadcastStudioSet::title() const {
+    return kSets[case_].title;
+}
+std::string_view BroadcastStudioSet::subtitle() const {
+    return kSets[case_].subtitle;
+}
+Float3 BroadcastStudioSet::accentColor() const {
+    return kSets[case_].accent;
+}
 
 BroadcastStudioSet BroadcastStudioSet::decode(std::string_view stored) {
     if (auto set = fromRawValue(stored)) return *set;
-    throw DecodingError("Cannot initialize BroadcastStudioSet from invalid String value " + std::string(stored));
+    throw DecodingError("Cannot initialize BroadcastStudioSet from invalid String value " +
+                        std::string(stored));
 }
 
 std::optional<BroadcastCameraAngle> BroadcastCameraAngle::fromRawValue(std::int64_t raw) {
@@ -52,10 +63,11 @@ std::optional<BroadcastCameraAngle> BroadcastCameraAngle::fromRawValue(std::int6
 }
 
 const std::array<BroadcastCameraAngle, 4>& BroadcastCameraAngle::allCases() {
-    static const std::array<BroadcastCameraAngle, 4> all = {wideDesk, screenShoulder, tightHost, sweepingCrane};
-    return all;
+    return enum_table::allCases<BroadcastCameraAngle, 4>();
 }
 
-std::string_view BroadcastCameraAngle::title() const { return kAngleTitles[static_cast<std::size_t>(case_)]; }
+std::string_view BroadcastCameraAngle::title() const {
+    return kAngleTitles[static_cast<std::size_t>(case_)];
+}
 
 }  // namespace vantry

@@ -1,7 +1,5 @@
 #include "app/cli/StudioOptions.h"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <string>
 
@@ -62,17 +60,26 @@ std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& o) {
     return engine;
 }
 
-std::filesystem::path partialPathFor(const std::filesystem::path& out) {
-    return out.parent_path() / ("." + out.filename().string() + ".partial-" + std::to_string(::getpid()));
-}
-
-void prepareDestination(const std::filesystem::path& out) {
+std::unique_ptr<platform::SafeOutput> openDestination(const std::filesystem::path& out) {
     if (out.filename().empty())
         throw UsageError("option --out needs a file name, got '" + out.string() + "'");
     std::error_code ec;
     if (std::filesystem::is_directory(out, ec))
         throw CommandError("cannot write '" + out.string() + "': it is a folder");
     createParentFolder(out);
+    try {
+        return std::make_unique<platform::SafeOutput>(out);
+    } catch (const std::filesystem::filesystem_error& e) {
+        throw CommandError("cannot write '" + out.string() + "': " + e.code().message());
+    }
+}
+
+void commitDestination(platform::SafeOutput& output) {
+    try {
+        output.commit();
+    } catch (const std::filesystem::filesystem_error& e) {
+        throw CommandError("cannot write '" + output.target().string() + "': " + e.code().message());
+    }
 }
 
 }  // namespace vantry::cli

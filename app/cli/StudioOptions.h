@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/cli/Args.h"
+#include "platform/files/SafeOutput.h"
 #include "studio/StudioCatalogue.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
@@ -33,11 +34,12 @@ std::string studioOptionsHelp();
 // CommandError naming the problem.
 std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& options);
 
-// A hidden file beside `out` that is renamed over it once complete, so a failed
-// run never leaves a partial file under the requested name.
-std::filesystem::path partialPathFor(const std::filesystem::path& out);
+// The output file `out`, written beside it and renamed over it once complete, so a failed
+// run never leaves a partial file under the requested name. Creates the parent folder;
+// CommandError when `out` cannot be written, UsageError when it names no file.
+std::unique_ptr<platform::SafeOutput> openDestination(const std::filesystem::path& out);
 
-// Creates the parent folder of `out`; CommandError when it cannot be made.
-void prepareDestination(const std::filesystem::path& out);
+// Hands the finished file over under its name; CommandError when that fails.
+void commitDestination(platform::SafeOutput& output);
 
 }  // namespace vantry::cli

@@ -13,7 +13,7 @@
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
 #include "creator/coop-voice/CoopSessionManager.h"
-#include "platform/json/JsonText.h"
+#include "common/JsonText.h"
 #include "platform/p2p/PeerNode.h"
 
 namespace {

@@ -54,14 +54,11 @@ int runExport(const std::vector<std::string>& args) {
     const auto [width, height] = parsed.size("size", {1920, 1080});
     if (width % 2 != 0 || height % 2 != 0) throw UsageError("option --size needs even numbers for H.264");
     const std::filesystem::path out = parsed.required("out");
-    vantry::cli::prepareDestination(out);
+    const auto output = vantry::cli::openDestination(out);
 
     auto engine = vantry::cli::makeStudioEngine(options);
-    const auto partial = vantry::cli::partialPathFor(out);
-    const auto discard = [&] {
-        std::error_code ec;
-        std::filesystem::remove(partial, ec);
-    };
+    const auto partial = output->temporaryPath();
+    const auto discard = [&] { output->discard(); };
     ProgressPrinter printer;
     std::int64_t framesTotal = 0;
     std::int64_t bytes = 0;
@@ -87,12 +84,7 @@ int runExport(const std::vector<std::string>& args) {
         throw CommandError("export to '" + out.string() + "' failed: " + std::to_string(framesInFile) +
                            " of " + std::to_string(framesTotal) + " frames were written");
     }
-    std::error_code ec;
-    std::filesystem::rename(partial, out, ec);
-    if (ec) {
-        discard();
-        throw CommandError("cannot write '" + out.string() + "': " + ec.message());
-    }
+    vantry::cli::commitDestination(*output);
     std::printf("Wrote %s: %lld frames, %dx%d, %lld bytes\n", out.string().c_str(), (long long)framesTotal,
                 width, height, (long long)bytes);
     return 0;

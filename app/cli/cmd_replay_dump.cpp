@@ -9,8 +9,8 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "common/JsonText.h"
 #include "creator/replay-raids/ReplayClip.h"
-#include "platform/json/JsonText.h"
 
 namespace {
 

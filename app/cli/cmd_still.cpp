@@ -24,7 +24,7 @@ int runStill(const std::vector<std::string>& args) {
     const double time = parsed.number("time", 0.0, -1e6, 1e6);
     const auto [width, height] = parsed.size("size", {1920, 1080});
     const std::filesystem::path out = parsed.required("out");
-    vantry::cli::prepareDestination(out);
+    const auto output = vantry::cli::openDestination(out);
 
     auto engine = vantry::cli::makeStudioEngine(options);
     const QImage frame = engine->renderOffscreenCGImage(width, height, static_cast<float>(time));
@@ -32,19 +32,10 @@ int runStill(const std::vector<std::string>& args) {
         throw CommandError("rendering a " + std::to_string(width) + "x" + std::to_string(height) +
                            " frame failed");
 
-    const auto partial = vantry::cli::partialPathFor(out);
-    QImageWriter writer(QString::fromStdString(partial.string()), "png");
-    if (!writer.write(frame)) {
-        std::error_code ec;
-        std::filesystem::remove(partial, ec);
+    QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
+    if (!writer.write(frame))
         throw CommandError("cannot write '" + out.string() + "': " + writer.errorString().toStdString());
-    }
-    std::error_code ec;
-    std::filesystem::rename(partial, out, ec);
-    if (ec) {
-        std::filesystem::remove(partial, ec);
-        throw CommandError("cannot write '" + out.string() + "': " + ec.message());
-    }
+    vantry::cli::commitDestination(*output);
     std::printf("Wrote %s (%dx%d PNG)\n", out.string().c_str(), width, height);
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "platform/json/JsonText.h"
+#include "common/JsonText.h"
 
 namespace vantry::app {
 namespace {

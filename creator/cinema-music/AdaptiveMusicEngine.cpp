@@ -1,10 +1,12 @@
 #include "creator/cinema-music/AdaptiveMusicEngine.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QThread>
 #include <algorithm>
 
 #include "platform/audio-output/QtAudioGraph.h"
+#include "platform/dispatch/MainThreadDispatcher.h"
 
 namespace vantry::creator {
 
@@ -25,7 +27,30 @@ OruSoundOru4AdaptiveMusicEngineV950::OruSoundOru4AdaptiveMusicEngineV950(
     : QObject(parent), backend_(std::move(backend)) {}
 
 OruSoundOru4AdaptiveMusicEngineV950::~OruSoundOru4AdaptiveMusicEngineV950() {
+    std::lock_guard graph(graphLock_);
     if (playerNode_) playerNode_->stop();
+}
+
+void OruSoundOru4AdaptiveMusicEngineV950::publish(void (OruSoundOru4AdaptiveMusicEngineV950::*signal)()) {
+    if (QThread::currentThread() == thread()) {
+        emit(this->*signal)();
+        return;
+    }
+    // The weak reference is read on the main thread, where the engine is destroyed.
+    QPointer<OruSoundOru4AdaptiveMusicEngineV950> self(this);
+    platform::postToMain([self, signal] {
+        if (self) emit(self.data()->*signal)();
+    });
+}
+
+bool OruSoundOru4AdaptiveMusicEngineV950::isPlaying() const {
+    std::lock_guard guard(lock_);
+    return isPlaying_;
+}
+
+bool OruSoundOru4AdaptiveMusicEngineV950::hasAudioGraph() const {
+    std::lock_guard guard(graphLock_);
+    return audioEngine_ != nullptr;
 }
 
 OruMusicIntensityStateV950 OruSoundOru4AdaptiveMusicEngineV950::currentState() const {
@@ -52,8 +77,8 @@ void OruSoundOru4AdaptiveMusicEngineV950::setIntensity(OruMusicIntensityStateV95
         currentState_ = state;
         targetBPM_ = state.targetBPM();
     }
-    if (stateChanged) emit currentStateChanged();
-    if (bpmChanged) emit targetBPMChanged();
+    if (stateChanged) publish(&OruSoundOru4AdaptiveMusicEngineV950::currentStateChanged);
+    if (bpmChanged) publish(&OruSoundOru4AdaptiveMusicEngineV950::targetBPMChanged);
 }
 
 void OruSoundOru4AdaptiveMusicEngineV950::setIntensityNamed(const QString& stateName) {
@@ -80,6 +105,7 @@ void OruSoundOru4AdaptiveMusicEngineV950::startAdaptiveScore(OruMusicIntensitySt
     std::copy(synth.samplesL.begin(), synth.samplesL.end(), buffer->channels[0].begin());
     std::copy(synth.samplesR.begin(), synth.samplesR.end(), buffer->channels[1].begin());
 
+    std::unique_lock graph(graphLock_);
     if (!audioEngine_) {
         auto engine = backend_->makeEngine();
         auto player = backend_->makePlayerNode();
@@ -98,10 +124,14 @@ void OruSoundOru4AdaptiveMusicEngineV950::startAdaptiveScore(OruMusicIntensitySt
     playerNode_->scheduleLooping(std::move(buffer));
     playerNode_->setVolume(kPlaybackVolume);
     playerNode_->play();
-    if (!isPlaying_) {
+    graph.unlock();
+    bool started = false;
+    {
+        std::lock_guard guard(lock_);
+        started = !isPlaying_;
         isPlaying_ = true;
-        emit isPlayingChanged();
     }
+    if (started) publish(&OruSoundOru4AdaptiveMusicEngineV950::isPlayingChanged);
 }
 
 void OruSoundOru4AdaptiveMusicEngineV950::startAdaptiveScoreNamed(const QString& stateName, bool dryRun) {

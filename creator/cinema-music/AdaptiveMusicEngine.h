@@ -35,7 +35,7 @@ class OruSoundOru4AdaptiveMusicEngineV950 : public QObject {
     OruMusicIntensityStateV950 currentState() const;
     QString currentStateName() const;
     double targetBPM() const;
-    bool isPlaying() const { return isPlaying_; }
+    bool isPlaying() const;
 
     void setIntensity(OruMusicIntensityStateV950 state);
     // Unknown names are ignored.
@@ -51,18 +51,26 @@ class OruSoundOru4AdaptiveMusicEngineV950 : public QObject {
     Q_INVOKABLE void startAdaptiveScoreNamed(const QString& stateName, bool dryRun);
 
     // Whether the audio objects exist yet (they are built on the first start that is not a dry run).
-    bool hasAudioGraph() const { return audioEngine_ != nullptr; }
+    bool hasAudioGraph() const;
 
+    // Every method may be called from any thread. The values change at once; the change
+    // signals are emitted on the engine's own (main) thread only: directly when called
+    // there, otherwise posted there through platform::postToMain.
   signals:
     void currentStateChanged();
     void targetBPMChanged();
     void isPlayingChanged();
 
   private:
+    void publish(void (OruSoundOru4AdaptiveMusicEngineV950::*signal)());
+
+    // Guards the published values.
     mutable std::mutex lock_;
     OruMusicIntensityStateV950 currentState_ = OruMusicIntensityStateV950::ambientExploration;
     double targetBPM_ = kInitialBPM;
     bool isPlaying_ = false;
+    // Guards the audio graph; one start at a time builds or restarts it.
+    mutable std::mutex graphLock_;
     std::shared_ptr<platform::AudioEngine> audioEngine_;
     std::shared_ptr<platform::AudioPlayerNode> playerNode_;
     std::shared_ptr<platform::AudioBackend> backend_;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include "common/EnumTable.h"
+
 namespace vantry::creator {
 
 namespace {
@@ -50,15 +52,11 @@ std::int64_t saturatingTimesFour(std::int64_t v) {
 }  // namespace
 
 std::optional<OruCinemaLensMMV950> OruCinemaLensMMV950::fromRawValue(float millimetres) {
-    for (std::size_t i = 0; i < kLenses.size(); ++i) {
-        if (kLenses[i].mm == millimetres) return OruCinemaLensMMV950(static_cast<Case>(i));
-    }
-    return std::nullopt;
+    return enum_table::find<OruCinemaLensMMV950>(kLenses, &LensRow::mm, millimetres);
 }
 
 const std::array<OruCinemaLensMMV950, 4>& OruCinemaLensMMV950::allCases() {
-    static const std::array<OruCinemaLensMMV950, 4> all{wide24mm, cinema35mm, standard50mm, portrait85mm};
-    return all;
+    return enum_table::allCases<OruCinemaLensMMV950, 4>();
 }
 
 float OruCinemaLensMMV950::rawValue() const {

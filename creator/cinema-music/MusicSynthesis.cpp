@@ -4,6 +4,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "common/EnumTable.h"
+
 namespace vantry::creator {
 
 namespace {
@@ -35,16 +37,11 @@ inline float omega(float f) {
 }  // namespace
 
 std::optional<OruMusicIntensityStateV950> OruMusicIntensityStateV950::fromRawValue(std::string_view raw) {
-    for (std::size_t i = 0; i < kStates.size(); ++i) {
-        if (kStates[i].raw == raw) return OruMusicIntensityStateV950(static_cast<Case>(i));
-    }
-    return std::nullopt;
+    return enum_table::find<OruMusicIntensityStateV950>(kStates, &StateRow::raw, raw);
 }
 
 const std::array<OruMusicIntensityStateV950, 6>& OruMusicIntensityStateV950::allCases() {
-    static const std::array<OruMusicIntensityStateV950, 6> all{
-        ambientExploration, coastalSerene, tensionPulse, combatDrive, heroicBossBrass, victoryResolve};
-    return all;
+    return enum_table::allCases<OruMusicIntensityStateV950, 6>();
 }
 
 std::string_view OruMusicIntensityStateV950::rawValue() const {

@@ -1,14 +1,14 @@
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 
-#include <QDir>
 #include <QPainter>
-#include <QStandardPaths>
 #include <chrono>
 #include <cmath>
 #include <exception>
 #include <system_error>
 
 #include "creator/clips-and-juice/ViralClipLayout.h"
+#include "platform/files/SafeOutput.h"
+#include "platform/files/UserFolders.h"
 #include "platform/fonts/BrandFonts.h"
 #include "platform/video/VideoWriter.h"
 
@@ -55,9 +55,7 @@ void drawLine(QPainter& p, const QString& text, double size, const QColor& c, do
 }  // namespace
 
 fs::path defaultClipsDirectory() {
-    QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
-    if (movies.isEmpty()) movies = QDir::homePath() + QStringLiteral("/Videos");
-    const fs::path dir = fs::path(movies.toStdString()) / "CorvellaClips";
+    const fs::path dir = platform::UserFolders::videos() / "CorvellaClips";
     std::error_code ignored;
     fs::create_directories(dir, ignored);
     return dir;
@@ -114,8 +112,8 @@ OruViralClipReceiptV1030 exportVerticalViralClip(
                              .count();
         url = defaultClipsDirectory() / defaultClipFileName(gameTitle, now);
     }
-    if (url.has_parent_path()) fs::create_directories(url.parent_path());
-    if (fs::exists(fs::symlink_status(url))) fs::remove(url);
+    // The clip takes the destination's name only once it is complete.
+    platform::SafeOutput output(url);
 
     platform::VideoWriterSettings settings;
     settings.width = kWidth;
@@ -126,7 +124,7 @@ OruViralClipReceiptV1030 exportVerticalViralClip(
 
     std::optional<VideoWriter> writer;
     try {
-        writer.emplace(url, settings);
+        writer.emplace(output.temporaryPath(), settings);
     } catch (const VideoWriterError& e) {
         if (e.kind() == VideoWriterError::Kind::Encoder)
             throw OruViralClipperError(1, "Cannot attach AVAssetWriterInput");
@@ -170,8 +168,7 @@ OruViralClipReceiptV1030 exportVerticalViralClip(
     writer.reset();
     if (failure) {
         // A broken file is never left behind looking like a clip.
-        std::error_code ignored;
-        fs::remove(url, ignored);
+        output.discard();
         try {
             std::rethrow_exception(failure);
         } catch (const VideoWriterError&) {
@@ -180,6 +177,8 @@ OruViralClipReceiptV1030 exportVerticalViralClip(
             throw OruViralClipperError(2, "AVAssetWriter failed");
         }
     }
+
+    output.commit();
 
     OruViralClipReceiptV1030 receipt;
     receipt.outputPath = url.string();

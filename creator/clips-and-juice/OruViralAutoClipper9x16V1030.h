@@ -42,8 +42,9 @@ std::filesystem::path defaultClipsDirectory();
 
 // Writes the clip and blocks until the file is finished. Without outputURL the
 // clip goes to defaultClipsDirectory() under a name made from the title and the
-// current Unix time. An existing file at the destination is removed first.
-// Throws std::filesystem::filesystem_error (folder, old file, size),
+// current Unix time. The clip is written beside the destination and replaces an
+// existing file or link only when complete; anything else there is refused.
+// Throws std::filesystem::filesystem_error (folder, destination, size),
 // vantry::platform::VideoWriterError (the writer's own errors),
 // OruViralClipperError (see above), or std::invalid_argument for fps <= 0 or a
 // duration that gives no finite frame count. Safe to run concurrently to

@@ -1,13 +1,10 @@
 #include "creator/clips-and-juice/OruViralClipReceiptV1030.h"
 
-#include <QByteArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonValue>
 #include <charconv>
 #include <cmath>
 
-#include "platform/json/JsonText.h"
+#include "common/Json.h"
+#include "common/JsonText.h"
 
 namespace vantry::creator {
 namespace {
@@ -22,11 +19,10 @@ void appendDouble(std::string& out, double d) {
     out.append(buf, res.ptr);
 }
 
-std::optional<std::int64_t> wholeNumber(const QJsonValue& v) {
-    if (!v.isDouble()) return std::nullopt;
-    const double d = v.toDouble();
-    if (d != std::trunc(d) || std::fabs(d) > 9.007199254740992e15) return std::nullopt;
-    return static_cast<std::int64_t>(d);
+std::optional<std::int64_t> wholeNumber(const json::Object& o, const char* key) {
+    const auto d = json::numberMember(o, key);
+    if (!d || *d != std::trunc(*d) || std::fabs(*d) > 9.007199254740992e15) return std::nullopt;
+    return static_cast<std::int64_t>(*d);
 }
 
 }  // namespace
@@ -40,7 +36,7 @@ std::string OruViralClipReceiptV1030::encode() const {
         out += "\":";
     };
     key("outputPath");
-    vantry::json::appendQuoted(out, outputPath);
+    json::appendQuoted(out, outputPath);
     key("width");
     out += std::to_string(width);
     key("height");
@@ -52,35 +48,34 @@ std::string OruViralClipReceiptV1030::encode() const {
     key("fileSizeBytes");
     out += std::to_string(fileSizeBytes);
     key("gameTitle");
-    vantry::json::appendQuoted(out, gameTitle);
+    json::appendQuoted(out, gameTitle);
     key("highlightHeadline");
-    vantry::json::appendQuoted(out, highlightHeadline);
+    json::appendQuoted(out, highlightHeadline);
     out += '}';
     return out;
 }
 
-std::optional<OruViralClipReceiptV1030> OruViralClipReceiptV1030::decode(std::string_view json) {
-    QJsonParseError error{};
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(QByteArray(json.data(), static_cast<qsizetype>(json.size())), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
-    const QJsonObject o = doc.object();
-    const QJsonValue path = o.value("outputPath"), title = o.value("gameTitle"),
-                     headline = o.value("highlightHeadline"), duration = o.value("durationSeconds");
-    const auto width = wholeNumber(o.value("width")), height = wholeNumber(o.value("height")),
-               frames = wholeNumber(o.value("frameCount")), size = wholeNumber(o.value("fileSizeBytes"));
-    if (!path.isString() || !title.isString() || !headline.isString() || !duration.isDouble() || !width ||
-        !height || !frames || !size)
+std::optional<OruViralClipReceiptV1030> OruViralClipReceiptV1030::decode(std::string_view text) {
+    const auto doc = json::parse(text);
+    const json::Object* o = doc ? doc->object() : nullptr;
+    if (!o) return std::nullopt;
+    const std::string *path = json::stringMember(*o, "outputPath"),
+                      *title = json::stringMember(*o, "gameTitle"),
+                      *headline = json::stringMember(*o, "highlightHeadline");
+    const auto duration = json::numberMember(*o, "durationSeconds");
+    const auto width = wholeNumber(*o, "width"), height = wholeNumber(*o, "height"),
+               frames = wholeNumber(*o, "frameCount"), size = wholeNumber(*o, "fileSizeBytes");
+    if (!path || !title || !headline || !duration || !width || !height || !frames || !size)
         return std::nullopt;
     OruViralClipReceiptV1030 r;
-    r.outputPath = path.toString().toStdString();
+    r.outputPath = *path;
     r.width = *width;
     r.height = *height;
     r.frameCount = *frames;
-    r.durationSeconds = duration.toDouble();
+    r.durationSeconds = *duration;
     r.fileSizeBytes = *size;
-    r.gameTitle = title.toString().toStdString();
-    r.highlightHeadline = headline.toString().toStdString();
+    r.gameTitle = *title;
+    r.highlightHeadline = *headline;
     return r;
 }
 

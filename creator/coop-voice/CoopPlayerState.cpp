@@ -3,10 +3,10 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 
-#include "creator/coop-voice/Utf8Text.h"
-#include "platform/json/JsonText.h"
+#include "common/Json.h"
+#include "common/JsonText.h"
+#include "common/Utf8.h"
 
 namespace vantry {
 
@@ -113,7 +113,7 @@ namespace {
 
 void writeString(std::string& out, std::string_view s) {
     // Broken UTF-8 is written as U+FFFD so the document stays valid.
-    vantry::json::appendQuoted(out, utf8::prefixCharacters(s, s.size()));
+    json::appendQuoted(out, utf8::replaceInvalid(s));
 }
 
 void writeFloat(std::string& out, float v, const char* field) {
@@ -133,169 +133,27 @@ void writeVector(std::string& out, Float3 v, const char* field) {
     out.push_back(']');
 }
 
-// A small reader for the flat object toJSON writes.
-class Reader {
-  public:
-    explicit Reader(std::string_view s) : s_(s) {}
-
-    bool atEnd() {
-        skipSpace();
-        return pos_ == s_.size();
-    }
-    bool consume(char c) {
-        skipSpace();
-        if (pos_ < s_.size() && s_[pos_] == c) {
-            ++pos_;
-            return true;
-        }
-        return false;
-    }
-    bool peek(char c) {
-        skipSpace();
-        return pos_ < s_.size() && s_[pos_] == c;
-    }
-
-    std::optional<std::string> string() {
-        if (!consume('"')) return std::nullopt;
-        std::u32string text;
-        while (pos_ < s_.size()) {
-            const char c = s_[pos_++];
-            if (c == '"') return utf8::encode(text);
-            if (static_cast<unsigned char>(c) < 0x20) return std::nullopt;
-            if (c != '\\') {
-                // Copy a run of raw bytes, decoding them as UTF-8.
-                const std::size_t start = pos_ - 1;
-                while (pos_ < s_.size() && s_[pos_] != '"' && s_[pos_] != '\\' &&
-                       static_cast<unsigned char>(s_[pos_]) >= 0x20)
-                    ++pos_;
-                const auto* bytes = reinterpret_cast<const std::uint8_t*>(s_.data() + start);
-                text += utf8::decodeLenient(std::span<const std::uint8_t>(bytes, pos_ - start));
-                continue;
-            }
-            if (pos_ >= s_.size()) return std::nullopt;
-            const char e = s_[pos_++];
-            switch (e) {
-                case '"':
-                    text.push_back(U'"');
-                    break;
-                case '\\':
-                    text.push_back(U'\\');
-                    break;
-                case '/':
-                    text.push_back(U'/');
-                    break;
-                case 'b':
-                    text.push_back(U'\b');
-                    break;
-                case 'f':
-                    text.push_back(U'\f');
-                    break;
-                case 'n':
-                    text.push_back(U'\n');
-                    break;
-                case 'r':
-                    text.push_back(U'\r');
-                    break;
-                case 't':
-                    text.push_back(U'\t');
-                    break;
-                case 'u': {
-                    auto unit = hex4();
-                    if (!unit) return std::nullopt;
-                    char32_t cp = *unit;
-                    if (cp >= 0xD800 && cp <= 0xDBFF && pos_ + 1 < s_.size() && s_[pos_] == '\\' &&
-                        s_[pos_ + 1] == 'u') {
-                        const std::size_t save = pos_;
-                        pos_ += 2;
-                        auto low = hex4();
-                        if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
-                            cp = 0x10000 + ((cp - 0xD800) << 10) + (*low - 0xDC00);
-                        } else {
-                            pos_ = save;
-                        }
-                    }
-                    text.push_back(cp);  // a lone surrogate becomes U+FFFD when encoded
-                    break;
-                }
-                default:
-                    return std::nullopt;
-            }
-        }
-        return std::nullopt;
-    }
-
-    std::optional<double> number() {
-        skipSpace();
-        const std::size_t start = pos_;
-        while (pos_ < s_.size() && (std::strchr("+-0123456789.eE", s_[pos_]) != nullptr) && s_[pos_] != '\0')
-            ++pos_;
-        if (start == pos_) return std::nullopt;
-        double v = 0;
-        const auto r = std::from_chars(s_.data() + start, s_.data() + pos_, v);
-        if (r.ec != std::errc() || r.ptr != s_.data() + pos_ || !std::isfinite(v)) return std::nullopt;
-        return v;
-    }
-
-    std::optional<bool> boolean() {
-        skipSpace();
-        if (s_.substr(pos_, 4) == "true") {
-            pos_ += 4;
-            return true;
-        }
-        if (s_.substr(pos_, 5) == "false") {
-            pos_ += 5;
-            return false;
-        }
-        return std::nullopt;
-    }
-
-  private:
-    void skipSpace() {
-        while (pos_ < s_.size() &&
-               (s_[pos_] == ' ' || s_[pos_] == '\n' || s_[pos_] == '\r' || s_[pos_] == '\t'))
-            ++pos_;
-    }
-    std::optional<char32_t> hex4() {
-        if (pos_ + 4 > s_.size()) return std::nullopt;
-        char32_t v = 0;
-        for (int i = 0; i < 4; ++i) {
-            const char c = s_[pos_++];
-            v <<= 4;
-            if (c >= '0' && c <= '9')
-                v |= static_cast<char32_t>(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                v |= static_cast<char32_t>(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                v |= static_cast<char32_t>(c - 'A' + 10);
-            else
-                return std::nullopt;
-        }
-        return v;
-    }
-
-    std::string_view s_;
-    std::size_t pos_ = 0;
-};
-
-std::optional<float> toFloat(std::optional<double> v) {
-    if (!v) return std::nullopt;
-    const float f = static_cast<float>(*v);
+std::optional<float> toFloat(const json::Value& v) {
+    const auto* n = v.number();
+    if (!n) return std::nullopt;
+    const auto d = json::toDouble(*n);
+    if (!d) return std::nullopt;
+    const float f = static_cast<float>(*d);
     if (!std::isfinite(f)) return std::nullopt;
     return f;
 }
 
-std::optional<Float3> readVector(Reader& r) {
-    if (!r.consume('[')) return std::nullopt;
-    Float3 v;
-    float* lanes[3] = {&v.x, &v.y, &v.z};
+std::optional<Float3> readVector(const json::Value& v) {
+    const auto* items = v.array();
+    if (!items || items->size() != 3) return std::nullopt;
+    Float3 out;
+    float* lanes[3] = {&out.x, &out.y, &out.z};
     for (int i = 0; i < 3; ++i) {
-        if (i > 0 && !r.consume(',')) return std::nullopt;
-        auto f = toFloat(r.number());
+        auto f = toFloat((*items)[static_cast<std::size_t>(i)]);
         if (!f) return std::nullopt;
         *lanes[i] = *f;
     }
-    if (!r.consume(']')) return std::nullopt;
-    return v;
+    return out;
 }
 
 }  // namespace
@@ -323,51 +181,47 @@ std::string OruRemoteCoopAvatarV1170::toJSON() const {
     return out;
 }
 
-std::optional<OruRemoteCoopAvatarV1170> OruRemoteCoopAvatarV1170::fromJSON(std::string_view json) {
-    Reader r(json);
-    if (!r.consume('{')) return std::nullopt;
+std::optional<OruRemoteCoopAvatarV1170> OruRemoteCoopAvatarV1170::fromJSON(std::string_view text) {
+    // Peers may cut a callsign inside a character: broken text reads as U+FFFD.
+    json::ParseOptions options;
+    options.replaceBrokenUtf8 = true;
+    options.rejectDuplicateKeys = true;
+    const auto doc = json::parse(text, options);
+    const json::Object* object = doc ? doc->object() : nullptr;
+    // Exactly the nine keys toJSON writes.
+    if (!object || object->size() != 9) return std::nullopt;
+    const auto member = [&](const char* key) { return json::member(*object, key); };
     OruRemoteCoopAvatarV1170 a;
-    unsigned seen = 0;
-    bool first = true;
-    while (!r.peek('}')) {
-        if (!first && !r.consume(',')) return std::nullopt;
-        first = false;
-        auto key = r.string();
-        if (!key || !r.consume(':')) return std::nullopt;
-        unsigned bit = 0;
-        if (*key == "id" || *key == "callsign") {
-            auto s = r.string();
-            if (!s) return std::nullopt;
-            (*key == "id" ? a.id : a.callsign) = std::move(*s);
-            bit = *key == "id" ? 1u : 2u;
-        } else if (*key == "worldPos" || *key == "accentRGB") {
-            auto v = readVector(r);
-            if (!v) return std::nullopt;
-            (*key == "worldPos" ? a.worldPos : a.accentRGB) = *v;
-            bit = *key == "worldPos" ? 4u : 8u;
-        } else if (*key == "yaw" || *key == "voiceRMS") {
-            auto f = toFloat(r.number());
-            if (!f) return std::nullopt;
-            (*key == "yaw" ? a.yaw : a.voiceRMS) = *f;
-            bit = *key == "yaw" ? 16u : 32u;
-        } else if (*key == "carryingConEdCore" || *key == "isIndoorsMercy") {
-            auto b = r.boolean();
-            if (!b) return std::nullopt;
-            (*key == "carryingConEdCore" ? a.carryingConEdCore : a.isIndoorsMercy) = *b;
-            bit = *key == "carryingConEdCore" ? 64u : 128u;
-        } else if (*key == "inWarthogSeat") {
-            auto n = r.number();
-            // Whole numbers only, within the range a double holds exactly.
-            if (!n || *n != std::trunc(*n) || std::fabs(*n) > 9007199254740992.0) return std::nullopt;
-            a.inWarthogSeat = static_cast<std::int64_t>(*n);
-            bit = 256u;
-        } else {
-            return std::nullopt;
-        }
-        if (seen & bit) return std::nullopt;  // a key given twice
-        seen |= bit;
+    for (auto [key, target] : {std::pair{"id", &a.id}, std::pair{"callsign", &a.callsign}}) {
+        const json::Value* v = member(key);
+        const std::string* s = v ? v->string() : nullptr;
+        if (!s) return std::nullopt;
+        *target = *s;
     }
-    if (!r.consume('}') || !r.atEnd() || seen != 511u) return std::nullopt;
+    for (auto [key, target] : {std::pair{"worldPos", &a.worldPos}, std::pair{"accentRGB", &a.accentRGB}}) {
+        const json::Value* v = member(key);
+        auto vec = v ? readVector(*v) : std::nullopt;
+        if (!vec) return std::nullopt;
+        *target = *vec;
+    }
+    for (auto [key, target] : {std::pair{"yaw", &a.yaw}, std::pair{"voiceRMS", &a.voiceRMS}}) {
+        const json::Value* v = member(key);
+        auto f = v ? toFloat(*v) : std::nullopt;
+        if (!f) return std::nullopt;
+        *target = *f;
+    }
+    for (auto [key, target] : {std::pair{"carryingConEdCore", &a.carryingConEdCore},
+                               std::pair{"isIndoorsMercy", &a.isIndoorsMercy}}) {
+        const json::Value* v = member(key);
+        const bool* b = v ? v->boolean() : nullptr;
+        if (!b) return std::nullopt;
+        *target = *b;
+    }
+    const json::Value* seat = member("inWarthogSeat");
+    const auto n = seat && seat->number() ? json::toDouble(*seat->number()) : std::nullopt;
+    // Whole numbers only, within the range a double holds exactly.
+    if (!n || *n != std::trunc(*n) || std::fabs(*n) > 9007199254740992.0) return std::nullopt;
+    a.inWarthogSeat = static_cast<std::int64_t>(*n);
     return a;
 }
 

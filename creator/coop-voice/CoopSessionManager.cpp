@@ -10,7 +10,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "creator/coop-voice/Utf8Text.h"
+#include "common/Utf8.h"
 #include "platform/audio-output/QtAudioGraph.h"
 
 namespace vantry {

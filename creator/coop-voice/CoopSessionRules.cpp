@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "creator/coop-voice/Utf8Text.h"
+#include "common/Utf8.h"
 
 namespace vantry::coop {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "studio/StageTypes.h"
+#include "common/Vector.h"
 
 namespace vantry {
 

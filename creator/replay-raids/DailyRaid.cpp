@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstdio>
 
-#include "platform/json/JsonText.h"
+#include "common/JsonText.h"
 
 namespace vantry::creator {
 

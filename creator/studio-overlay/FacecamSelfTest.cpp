@@ -7,16 +7,15 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QPainter>
 #include <QPainterPath>
 
 #include <opencv2/core.hpp>
 
+#include "common/Json.h"
+#include "common/JsonText.h"
 #include "creator/studio-overlay/FacecamCompositor.h"
 #include "platform/fonts/BrandFonts.h"
-#include "platform/json/JsonText.h"
 
 namespace vantry::creator {
 
@@ -80,24 +79,24 @@ std::string OruCreatorFacecamSelfTestReceiptV1045::toJson() const {
 }
 
 std::optional<OruCreatorFacecamSelfTestReceiptV1045> OruCreatorFacecamSelfTestReceiptV1045::fromJson(
-    std::string_view json) {
-    QJsonParseError error{};
-    const QJsonDocument doc =
-        QJsonDocument::fromJson(QByteArray(json.data(), qsizetype(json.size())), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) return std::nullopt;
-    const QJsonObject o = doc.object();
-    if (!o.value("proofPNGPath").isString() || !o.value("bgOcclusionTransparentRatio").isDouble() ||
-        !o.value("subjectOpaqueRatio").isDouble() || !o.value("replayKitAvailable").isBool() ||
-        !o.value("dragAndScaleClampedOK").isBool() || !o.value("micLevelMeterWorking").isBool()) {
-        return std::nullopt;
-    }
+    std::string_view text) {
+    const auto doc = json::parse(text);
+    const json::Object* o = doc ? doc->object() : nullptr;
+    if (!o) return std::nullopt;
+    const std::string* path = json::stringMember(*o, "proofPNGPath");
+    const auto transparent = json::numberMember(*o, "bgOcclusionTransparentRatio"),
+               opaque = json::numberMember(*o, "subjectOpaqueRatio");
+    const bool *replayKit = json::boolMember(*o, "replayKitAvailable"),
+               *clamped = json::boolMember(*o, "dragAndScaleClampedOK"),
+               *meter = json::boolMember(*o, "micLevelMeterWorking");
+    if (!path || !transparent || !opaque || !replayKit || !clamped || !meter) return std::nullopt;
     OruCreatorFacecamSelfTestReceiptV1045 r;
-    r.proofPNGPath = o.value("proofPNGPath").toString().toStdString();
-    r.bgOcclusionTransparentRatio = o.value("bgOcclusionTransparentRatio").toDouble();
-    r.subjectOpaqueRatio = o.value("subjectOpaqueRatio").toDouble();
-    r.replayKitAvailable = o.value("replayKitAvailable").toBool();
-    r.dragAndScaleClampedOK = o.value("dragAndScaleClampedOK").toBool();
-    r.micLevelMeterWorking = o.value("micLevelMeterWorking").toBool();
+    r.proofPNGPath = *path;
+    r.bgOcclusionTransparentRatio = *transparent;
+    r.subjectOpaqueRatio = *opaque;
+    r.replayKitAvailable = *replayKit;
+    r.dragAndScaleClampedOK = *clamped;
+    r.micLevelMeterWorking = *meter;
     return r;
 }
 

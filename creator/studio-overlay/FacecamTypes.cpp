@@ -1,32 +1,26 @@
 #include "creator/studio-overlay/FacecamTypes.h"
 
+#include "common/EnumTable.h"
 namespace vantry::creator {
 
 using Mode = OruFacecamBackgroundModeV1045;
 using Shape = OruFacecamShapeV1045;
 
+namespace {
+constexpr std::array<std::string_view, 3> kModeRaw{"BG Occlusion", "BG Blur", "Full Cam"};
+constexpr std::array<std::string_view, 3> kShapeRaw{"Cutout", "Circle", "Rounded"};
+}  // namespace
+
 const std::array<Mode, 3>& Mode::allCases() {
-    static const std::array<Mode, 3> all{Mode::cutoutNoBackground, Mode::studioBlur, Mode::fullCamera};
-    return all;
+    return enum_table::allCases<Mode, 3>();
 }
 
 std::string_view Mode::rawValue() const {
-    switch (case_) {
-        case cutoutNoBackground:
-            return "BG Occlusion";
-        case studioBlur:
-            return "BG Blur";
-        case fullCamera:
-            return "Full Cam";
-    }
-    return "BG Occlusion";
+    return enum_table::row(kModeRaw, case_);
 }
 
 std::optional<Mode> Mode::fromRawValue(std::string_view raw) {
-    for (Mode m : allCases()) {
-        if (m.rawValue() == raw) return m;
-    }
-    return std::nullopt;
+    return enum_table::find<Mode>(kModeRaw, std::identity{}, raw);
 }
 
 Mode Mode::next() const {
@@ -34,27 +28,15 @@ Mode Mode::next() const {
 }
 
 const std::array<Shape, 3>& Shape::allCases() {
-    static const std::array<Shape, 3> all{Shape::freeCutout, Shape::circle, Shape::rounded};
-    return all;
+    return enum_table::allCases<Shape, 3>();
 }
 
 std::string_view Shape::rawValue() const {
-    switch (case_) {
-        case freeCutout:
-            return "Cutout";
-        case circle:
-            return "Circle";
-        case rounded:
-            return "Rounded";
-    }
-    return "Cutout";
+    return enum_table::row(kShapeRaw, case_);
 }
 
 std::optional<Shape> Shape::fromRawValue(std::string_view raw) {
-    for (Shape s : allCases()) {
-        if (s.rawValue() == raw) return s;
-    }
-    return std::nullopt;
+    return enum_table::find<Shape>(kShapeRaw, std::identity{}, raw);
 }
 
 Shape Shape::next() const {

@@ -1,12 +1,10 @@
 // A private serial queue: one worker thread running tasks in the order they were queued.
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
+
+#include "common/WorkerQueue.h"
 
 namespace vantry::creator {
 
@@ -26,17 +24,11 @@ class SerialQueue {
     // must not be called from the worker itself.
     void shutdown();
 
-    bool isWorkerThread() const { return std::this_thread::get_id() == worker_.get_id(); }
+    bool isWorkerThread() const { return queue_.isWorkerThread(); }
 
   private:
-    void run();
-
     std::string label_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    bool stopping_ = false;
-    std::thread worker_;
+    WorkerQueue queue_{WorkerQueue::OnShutdown::dropQueued};
 };
 
 }  // namespace vantry::creator

@@ -1,11 +1,11 @@
 #include "creator/thermal/ThermalTiers.h"
 
-#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <map>
-#include <variant>
+
+#include "common/EnumTable.h"
+#include "common/Json.h"
 
 namespace vantry::creator {
 
@@ -21,107 +21,6 @@ const std::array<OruThermalRenderProfileV1300, 4> kProfiles{{
     {OruThermalTierV1300::criticalCoolDown, 30, false, 1.0, 512, false, 0.0, 4, 12.0f, 0, 0},
 }};
 
-// A reader for one flat JSON object of strings, numbers and booleans: all a profile needs.
-using FlatValue = std::variant<std::string, double, bool>;
-
-class FlatObjectReader {
-  public:
-    explicit FlatObjectReader(std::string_view text) : s_(text) {}
-
-    std::map<std::string, FlatValue> read() {
-        std::map<std::string, FlatValue> out;
-        skipSpace();
-        expect('{');
-        skipSpace();
-        if (peek() == '}') {
-            ++pos_;
-        } else {
-            for (;;) {
-                skipSpace();
-                std::string key = readString();
-                skipSpace();
-                expect(':');
-                skipSpace();
-                FlatValue value = readValue();
-                if (!out.emplace(std::move(key), std::move(value)).second) fail("repeated key");
-                skipSpace();
-                if (peek() == ',') {
-                    ++pos_;
-                    continue;
-                }
-                expect('}');
-                break;
-            }
-        }
-        skipSpace();
-        if (pos_ != s_.size()) fail("trailing characters");
-        return out;
-    }
-
-  private:
-    [[noreturn]] void fail(const char* what) const {
-        throw ThermalDecodingError(std::string("malformed profile: ") + what);
-    }
-    char peek() const { return pos_ < s_.size() ? s_[pos_] : '\0'; }
-    void skipSpace() {
-        while (pos_ < s_.size() && std::isspace(static_cast<unsigned char>(s_[pos_]))) ++pos_;
-    }
-    void expect(char c) {
-        if (peek() != c) fail("unexpected character");
-        ++pos_;
-    }
-    std::string readString() {
-        expect('"');
-        std::string out;
-        while (pos_ < s_.size() && s_[pos_] != '"') {
-            char c = s_[pos_++];
-            if (c == '\\') {
-                if (pos_ >= s_.size()) fail("bad escape");
-                const char e = s_[pos_++];
-                switch (e) {
-                    case '"':
-                    case '\\':
-                    case '/':
-                        c = e;
-                        break;
-                    case 'n':
-                        c = '\n';
-                        break;
-                    case 't':
-                        c = '\t';
-                        break;
-                    default:
-                        fail("unsupported escape");
-                }
-            }
-            out.push_back(c);
-        }
-        expect('"');
-        return out;
-    }
-    FlatValue readValue() {
-        const char c = peek();
-        if (c == '"') return readString();
-        if (s_.substr(pos_, 4) == "true") {
-            pos_ += 4;
-            return true;
-        }
-        if (s_.substr(pos_, 5) == "false") {
-            pos_ += 5;
-            return false;
-        }
-        double v = 0;
-        const auto* begin = s_.data() + pos_;
-        const auto res = std::from_chars(begin, s_.data() + s_.size(), v);
-        if (res.ec != std::errc() || res.ptr == begin) fail("bad value");
-        pos_ += static_cast<std::size_t>(res.ptr - begin);
-        return v;
-    }
-
-    std::string_view s_;
-    std::size_t pos_ = 0;
-};
-
 std::string formatDouble(double v) {
     char buf[64];
     // Shortest text that reads back to the same double.
@@ -131,27 +30,28 @@ std::string formatDouble(double v) {
     return s;
 }
 
-const FlatValue& field(const std::map<std::string, FlatValue>& obj, const char* key) {
-    const auto it = obj.find(key);
-    if (it == obj.end()) throw ThermalDecodingError(std::string("missing key '") + key + "'");
-    return it->second;
+const json::Value& field(const json::Object& obj, const char* key) {
+    const json::Value* v = json::member(obj, key);
+    if (!v) throw ThermalDecodingError(std::string("missing key '") + key + "'");
+    return *v;
 }
 
-double numberField(const std::map<std::string, FlatValue>& obj, const char* key) {
-    const auto* v = std::get_if<double>(&field(obj, key));
+double numberField(const json::Object& obj, const char* key) {
+    const auto* n = field(obj, key).number();
+    const auto v = n ? json::toDouble(*n) : std::nullopt;
     if (!v) throw ThermalDecodingError(std::string("key '") + key + "' is not a number");
     return *v;
 }
 
-std::int64_t integerField(const std::map<std::string, FlatValue>& obj, const char* key) {
+std::int64_t integerField(const json::Object& obj, const char* key) {
     const double v = numberField(obj, key);
     if (!(v >= -9.2e18 && v <= 9.2e18) || std::trunc(v) != v)
         throw ThermalDecodingError(std::string("key '") + key + "' is not an integer");
     return static_cast<std::int64_t>(v);
 }
 
-bool boolField(const std::map<std::string, FlatValue>& obj, const char* key) {
-    const auto* v = std::get_if<bool>(&field(obj, key));
+bool boolField(const json::Object& obj, const char* key) {
+    const auto* v = field(obj, key).boolean();
     if (!v) throw ThermalDecodingError(std::string("key '") + key + "' is not a boolean");
     return *v;
 }
@@ -159,16 +59,11 @@ bool boolField(const std::map<std::string, FlatValue>& obj, const char* key) {
 }  // namespace
 
 std::optional<OruThermalTierV1300> OruThermalTierV1300::fromRawValue(std::string_view raw) {
-    for (std::size_t i = 0; i < kTierRaw.size(); ++i) {
-        if (kTierRaw[i] == raw) return OruThermalTierV1300(static_cast<Case>(i));
-    }
-    return std::nullopt;
+    return enum_table::find<OruThermalTierV1300>(kTierRaw, std::identity{}, raw);
 }
 
 const std::array<OruThermalTierV1300, 4>& OruThermalTierV1300::allCases() {
-    static const std::array<OruThermalTierV1300, 4> all{coolNominal, warmBalanced, hotConservation,
-                                                        criticalCoolDown};
-    return all;
+    return enum_table::allCases<OruThermalTierV1300, 4>();
 }
 
 std::string_view OruThermalTierV1300::rawValue() const {
@@ -202,9 +97,13 @@ std::string OruThermalRenderProfileV1300::encodeJson() const {
     return s;
 }
 
-OruThermalRenderProfileV1300 OruThermalRenderProfileV1300::decodeJson(std::string_view json) {
-    const auto obj = FlatObjectReader(json).read();
-    const auto* tierText = std::get_if<std::string>(&field(obj, "tier"));
+OruThermalRenderProfileV1300 OruThermalRenderProfileV1300::decodeJson(std::string_view text) {
+    json::ParseOptions options;
+    options.rejectDuplicateKeys = true;
+    const auto doc = json::parse(text, options);
+    if (!doc || !doc->object()) throw ThermalDecodingError("malformed profile");
+    const json::Object& obj = *doc->object();
+    const auto* tierText = field(obj, "tier").string();
     if (!tierText) throw ThermalDecodingError("key 'tier' is not a string");
     OruThermalRenderProfileV1300 p;
     p.tier = OruThermalTierV1300::decode(*tierText);

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <ctime>
 
-#include "creator/ugc/UgcJson.h"
+#include "common/Json.h"
 
 namespace vantry::creator {
 namespace {
@@ -56,10 +56,7 @@ std::string encode(const OruUGCRaidMapRecordV1175& map, bool pretty) {
     return w.finish();
 }
 
-const json::Value* member(const json::Object& o, std::string_view name) {
-    auto it = o.find(name);
-    return it == o.end() ? nullptr : &it->second;
-}
+using json::member;
 
 bool readString(const json::Object& o, std::string_view name, std::string& out) {
     const auto* v = member(o, name);

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "creator/ugc/UgcJson.h"
+#include "common/Json.h"
 #include "creator/ugc/VaultStorage.h"
 #include "platform/cloud/PublicCloudDatabase.h"
 #include "platform/dispatch/MainThreadDispatcher.h"

@@ -5,14 +5,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
-#include <random>
 #include <string>
 #include <system_error>
 
-#include "creator/ugc/UgcJson.h"
+#include "common/Json.h"
+#include "platform/files/SafeOutput.h"
+#include "platform/files/UserFolders.h"
 
 namespace vantry::creator {
 namespace fs = std::filesystem;
@@ -57,51 +56,6 @@ std::string reason(int err) {
     return std::generic_category().message(err);
 }
 
-std::string temporaryName() {
-    static std::atomic<std::uint64_t> counter{0};
-    static const std::uint64_t seed = [] {
-        std::random_device rd;
-        return (std::uint64_t(rd()) << 32) ^ rd();
-    }();
-    const std::uint64_t n = seed ^ (counter.fetch_add(1) * 0x9E3779B97F4A7C15ull) ^ std::uint64_t(::getpid());
-    char buf[48];
-    std::snprintf(buf, sizeof buf, ".ugc-save-%016llx.tmp", static_cast<unsigned long long>(n));
-    return buf;
-}
-
-// Writes bytes to a fresh file beside target and renames it over target, so readers see
-// either the old file or the whole new one. Returns 0 or an errno value.
-int writeAtomically(const fs::path& directory, const fs::path& target, const std::string& bytes) {
-    fs::path temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = directory / temporaryName();
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-        if (fd < 0 && errno != EEXIST) return errno;
-    }
-    if (fd < 0) return EEXIST;
-    const auto fail = [&](int err) {
-        if (fd >= 0) ::close(fd);
-        ::unlink(temp.c_str());
-        return err;
-    };
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return fail(errno);
-        }
-        written += static_cast<std::size_t>(n);
-    }
-    if (::fsync(fd) != 0) return fail(errno);
-    const int closed = ::close(fd);
-    fd = -1;
-    if (closed != 0) return fail(errno);
-    if (::rename(temp.c_str(), target.c_str()) != 0) return fail(errno);
-    return 0;
-}
-
 // Reads a regular file directly inside the vault; symbolic links, devices and pipes are not followed.
 std::optional<std::string> readVaultFile(const fs::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
@@ -138,6 +92,10 @@ fs::path resolve(const std::optional<fs::path>& directory) {
 }
 
 }  // namespace
+
+fs::path OruUGCVaultStorageV1175::localVaultDirectory() {
+    return platform::UserFolders::dataHome() / "CorvellaOru" / "UGCBlueprints";
+}
 
 std::vector<OruUGCRaidMapRecordV1175> OruUGCVaultStorageV1175::flagshipRaidPacks() {
     const std::string now = currentISOTimestamp();
@@ -214,9 +172,11 @@ fs::path OruUGCVaultStorageV1175::saveLocally(const OruUGCRaidMapRecordV1175& ma
     } catch (const json::EncodingError& e) {
         throw VaultError("The map \"" + displayId(map.id) + "\" could not be encoded: " + e.what() + ".");
     }
-    if (const int err = writeAtomically(dir, file, bytes); err != 0) {
+    try {
+        platform::SafeOutput::write(file, bytes);
+    } catch (const fs::filesystem_error& e) {
         throw VaultError("The file \"" + name + "\" could not be saved in the folder \"" + dir.string() +
-                         "\": " + reason(err) + ".");
+                         "\": " + reason(e.code().value()) + ".");
     }
     return file;
 }

@@ -36,7 +36,7 @@ struct OruUGCVaultStorageV1175 {
     // Longest map id that still makes a file name ("<id>.json" within 255 bytes).
     static constexpr std::size_t maxMapIdBytes = 255 - 5;
 
-    // <XDG data home, or the temporary folder when there is none>/CorvellaOru/UGCBlueprints.
+    // <XDG data home>/CorvellaOru/UGCBlueprints.
     // No side effects; the folder need not exist.
     static std::filesystem::path localVaultDirectory();
 

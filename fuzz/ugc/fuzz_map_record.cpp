@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "common/Json.h"
 #include "creator/ugc/RaidMapRecord.h"
-#include "creator/ugc/UgcJson.h"
 
 using namespace vantry::creator;
 

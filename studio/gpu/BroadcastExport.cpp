@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/files/SafeOutput.h"
 #include "platform/video/VideoWriter.h"
 #include "studio/gpu/EngineImpl.h"
 #include "studio/gpu/VantryMetalEngine.h"
@@ -29,7 +30,33 @@ std::int64_t exportFrameTotal(double durationSec) {
     return std::max<std::int64_t>(30, static_cast<std::int64_t>(frames));
 }
 
+class WriterSink final : public ExportVideoSink {
+  public:
+    WriterSink(const std::filesystem::path& path, const ExportVideoFormat& format)
+        : writer_(path, settings(format)) {}
+    void appendBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride, std::int64_t frame) override {
+        writer_.appendBGRA(pixels, stride, frame);
+    }
+    void finish() override { writer_.finish(); }
+
+  private:
+    static platform::VideoWriterSettings settings(const ExportVideoFormat& format) {
+        platform::VideoWriterSettings s;
+        s.width = format.width;
+        s.height = format.height;
+        s.fps = format.fps;
+        s.averageBitRate = format.averageBitRate;
+        return s;
+    }
+    platform::VideoWriter writer_;
+};
+
 }  // namespace
+
+std::unique_ptr<ExportVideoSink> openMP4VideoSink(const std::filesystem::path& path,
+                                                  const ExportVideoFormat& format) {
+    return std::make_unique<WriterSink>(path, format);
+}
 
 std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double durationSec,
                                                    const std::filesystem::path& url,
@@ -38,40 +65,28 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     if (width < 1 || height < 1) throw std::invalid_argument("export size must be at least 1 x 1");
 
     namespace fs = std::filesystem;
-    if (const fs::path parent = url.parent_path(); !parent.empty()) fs::create_directories(parent);
-    // Only a file (or a link) at the destination is replaced: a folder, a device or a
-    // pipe under that name is an error, never something to delete.
-    if (const auto status = fs::symlink_status(url); fs::exists(status)) {
-        if (!fs::is_regular_file(status) && !fs::is_symlink(status)) {
-            throw fs::filesystem_error("export destination is not a file", url,
-                                       std::make_error_code(std::errc::file_exists));
-        }
-        fs::remove(url);
-    }
-
-    platform::VideoWriterSettings settings;
-    settings.width = width;
-    settings.height = height;
-    settings.fps = kExportFPS;
-    settings.averageBitRate = kExportBitRate;
-    platform::VideoWriter writer(url, settings);
+    // The movie is written beside url and takes its name when finished; a folder, a device
+    // or a pipe under that name is an error, never something to replace.
+    platform::SafeOutput output(url);
 
     Impl* d = impl_.get();
-    ExportFaultsForTesting faults;
-    {
-        std::lock_guard<std::mutex> guard(d->lock);
-        faults = d->exportFaults;
-    }
-    using Frame = std::optional<std::vector<std::uint8_t>>;
-    const auto renderFrame = [d, width, height, &faults](std::int64_t n) {
-        const bool forcedFailure = faults.renderFails && faults.renderFails(n);
-        return d->worker->submit([d, width, height, n, forcedFailure]() -> Frame {
-            if (forcedFailure) return std::nullopt;
-            try {
-                return d->renderOnWorker(width, height, static_cast<float>(n) / 30.0f);
-            } catch (const std::exception&) {
-                return std::nullopt;
-            }
+    const ExportVideoFormat format{width, height, kExportFPS, kExportBitRate};
+    std::unique_ptr<ExportVideoSink> writer = d->services.openVideoSink
+                                                  ? d->services.openVideoSink(output.temporaryPath(), format)
+                                                  : openMP4VideoSink(output.temporaryPath(), format);
+    if (!writer) throw std::runtime_error("no video sink for the export");
+
+    using Frame = ExportFrame;
+    const auto renderFrame = [d, width, height](std::int64_t n) {
+        return d->worker->submit([d, width, height, n]() -> Frame {
+            const auto render = [&]() -> Frame {
+                try {
+                    return d->renderOnWorker(width, height, static_cast<float>(n) / 30.0f);
+                } catch (const std::exception&) {
+                    return std::nullopt;
+                }
+            };
+            return d->services.exportFrame ? d->services.exportFrame(n, render) : render();
         });
     };
 
@@ -83,12 +98,8 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
         bool writerFailed = false;
         if (frame) {
             try {
-                if (faults.writerFails && faults.writerFails(n)) {
-                    throw platform::VideoWriterError("Video writer: forced failure at frame " +
-                                                     std::to_string(n));
-                }
-                writer.appendBGRA(frame->data(), std::ptrdiff_t(width) * 4, n);
-            } catch (const platform::VideoWriterError&) {
+                writer->appendBGRA(frame->data(), std::ptrdiff_t(width) * 4, n);
+            } catch (const std::exception&) {
                 writerFailed = true;
             }
         }
@@ -101,10 +112,12 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     }
 
     try {
-        writer.finish();
-    } catch (const platform::VideoWriterError&) {
+        writer->finish();
+    } catch (const std::exception&) {
         // The file is closed as far as it goes; its size tells the caller what is left.
     }
+    writer.reset();
+    output.commit();
     std::error_code ec;
     const auto size = fs::file_size(url, ec);
     return ec ? 0 : static_cast<std::int64_t>(size);

@@ -26,6 +26,7 @@ struct VantryMetalEngine::Impl {
 
     std::string deviceName;
     std::function<double()> now;  // absolute time in seconds
+    EngineServices services;
 
     // Guards everything down to directorClock; held only for short copies.
     mutable std::mutex lock;
@@ -40,7 +41,6 @@ struct VantryMetalEngine::Impl {
     float keyLightGain = 1.35f;
     float neonAccentGain = 1.25f;
     float ledWallBrightness = 1.15f;
-    ExportFaultsForTesting exportFaults;
     float directorClock = 0;
     double lastFrameTime = 0;
 

@@ -2,15 +2,12 @@
 // (the engine's private serial queue for offscreen work).
 #pragma once
 
-#include <condition_variable>
-#include <deque>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
-#include <thread>
 #include <type_traits>
 
+#include "common/WorkerQueue.h"
 #include "platform/gl/EglOffscreenContext.h"
 
 namespace vantry::studio_gl {
@@ -33,7 +30,7 @@ class GLWorker {
         using R = std::invoke_result_t<F>;
         auto task = std::make_shared<std::packaged_task<R()>>(std::move(f));
         std::future<R> result = task->get_future();
-        post([task] { (*task)(); });
+        queue_.post([task] { (*task)(); });  // refused after shutdown: the future is broken
         return result;
     }
 
@@ -43,17 +40,11 @@ class GLWorker {
     }
 
   private:
-    void post(std::function<void()> task);
-    void loop();
-
     std::unique_ptr<platform::gl::EglOffscreenContext> context_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    bool stopping_ = false;
+    bool current_ = false;  // written on the worker before started_ is set
     bool ready_ = false;
     std::promise<bool> started_;
-    std::thread thread_;
+    WorkerQueue queue_;  // last: joined before the context goes
 };
 
 }  // namespace vantry::studio_gl

@@ -70,12 +70,13 @@ std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker
     return pixels;
 }
 
-std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create() {
+std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices services) {
     try {
         auto context = platform::gl::EglOffscreenContext::create();
         if (!context) return nullptr;
         auto impl = std::make_unique<Impl>();
-        impl->now = wallClockSeconds;
+        impl->now = services.clock ? services.clock : std::function<double()>(wallClockSeconds);
+        impl->services = std::move(services);
         impl->lastFrameTime = impl->now();
         impl->fpsStart = impl->now();
         impl->deviceName = context->renderer();
@@ -173,20 +174,6 @@ VantryMetalEngine::FPSCallback VantryMetalEngine::onFPSUpdate() const {
 void VantryMetalEngine::setOnFPSUpdate(FPSCallback callback) {
     std::lock_guard<std::mutex> guard(impl_->fpsMutex);
     impl_->onFPSUpdate = std::move(callback);
-}
-
-void VantryMetalEngine::setClockForTesting(std::function<double()> now) {
-    std::lock_guard<std::mutex> fpsGuard(impl_->fpsMutex);
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->now = now ? std::move(now) : std::function<double()>(wallClockSeconds);
-    impl_->lastFrameTime = impl_->now();
-    impl_->fpsStart = impl_->lastFrameTime;
-    impl_->fpsCount = 0;
-}
-
-void VantryMetalEngine::setExportFaultsForTesting(ExportFaultsForTesting faults) {
-    std::lock_guard<std::mutex> guard(impl_->lock);
-    impl_->exportFaults = std::move(faults);
 }
 
 void VantryMetalEngine::drawableSizeWillChange(const StageRenderSurface&, int, int) {}

@@ -44,20 +44,46 @@ struct StageRenderSurface {
 // Progress of an export: frames handed to the writer so far, and the frame total.
 using ExportProgress = std::function<void(std::int64_t framesDone, std::int64_t framesTotal)>;
 
-// Failures forced into later exports, so that tests can reach the export's failure
-// paths. Each predicate is asked with the frame number; empty predicates change nothing.
-struct ExportFaultsForTesting {
-    // True: that frame's offscreen render comes back empty.
-    std::function<bool(std::int64_t frame)> renderFails;
-    // True: handing that frame to the video writer fails.
-    std::function<bool(std::int64_t frame)> writerFails;
+// Where an export's frames go: an H.264 MP4 writer unless the engine was given another.
+class ExportVideoSink {
+  public:
+    virtual ~ExportVideoSink() = default;
+    // One frame, rows top to bottom, B G R A; stride in bytes. Throws on failure.
+    virtual void appendBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride, std::int64_t frame) = 0;
+    // Completes the file. Throws on failure.
+    virtual void finish() = 0;
+};
+
+struct ExportVideoFormat {
+    int width = 0;
+    int height = 0;
+    int fps = 0;
+    std::int64_t averageBitRate = 0;
+};
+
+// The default sink: an H.264 MP4 file through platform::VideoWriter. Throws when it cannot open.
+std::unique_ptr<ExportVideoSink> openMP4VideoSink(const std::filesystem::path& path,
+                                                  const ExportVideoFormat& format);
+
+using ExportFrame = std::optional<std::vector<std::uint8_t>>;
+
+// What the engine takes from outside, given at creation. Empty members mean the real thing.
+struct EngineServices {
+    // Absolute time in seconds for the live frame timing; default: the wall clock.
+    std::function<double()> clock;
+    // Opens the sink an export writes to; default: platform::VideoWriter. Throws on failure.
+    std::function<std::unique_ptr<ExportVideoSink>(const std::filesystem::path&, const ExportVideoFormat&)>
+        openVideoSink;
+    // Produces export frame n by calling render (on the GL worker); default: render().
+    // An absent frame is skipped, as when rendering fails.
+    std::function<ExportFrame(std::int64_t frame, const std::function<ExportFrame()>& render)> exportFrame;
 };
 
 class VantryMetalEngine {
   public:
     // Creates the engine on the default GPU device (an OpenGL 3.3 core context through
     // EGL without a display). Null when any GPU step fails; never throws.
-    static std::unique_ptr<VantryMetalEngine> create();
+    static std::unique_ptr<VantryMetalEngine> create(EngineServices services = {});
 
     ~VantryMetalEngine();
     VantryMetalEngine(const VantryMetalEngine&) = delete;
@@ -120,16 +146,11 @@ class VantryMetalEngine {
     // Renders max(30, floor(durationSec * 30)) frames at 30 frames per second into an
     // H.264 MP4 file at 16 Mbit/s and returns the file's size in bytes (0 if it cannot
     // be read). Blocks the caller until the file is finished; call it off the main
-    // thread. Creating the parent folder, removing an existing file or opening the
-    // writer throw std::runtime_error (or std::filesystem::filesystem_error).
+    // thread. The file is written beside url and replaces a file or link there when
+    // finished. Creating the parent folder, a destination that is not a file, or opening
+    // the writer throw std::runtime_error (or std::filesystem::filesystem_error).
     std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
                                     const std::filesystem::path& url, const ExportProgress& progress = {});
-
-    // Replaces the absolute clock (seconds) of the live frame timing, and restarts the
-    // frame and frame-rate timing from its current value. Empty restores the wall clock.
-    void setClockForTesting(std::function<double()> now);
-    // Applies to exports started afterwards; a default-constructed value removes the faults.
-    void setExportFaultsForTesting(ExportFaultsForTesting faults);
 
     struct Impl;
 

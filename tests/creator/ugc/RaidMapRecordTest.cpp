@@ -3,8 +3,8 @@
 #include <cctype>
 #include <string>
 
+#include "common/Json.h"
 #include "creator/ugc/RaidMapRecord.h"
-#include "creator/ugc/UgcJson.h"
 #include "creator/ugc/VaultStorage.h"
 
 using namespace vantry::creator;
@@ -144,10 +144,10 @@ TEST(RaidMapRecordJson, RejectsMalformedDocuments) {
 TEST(RaidMapRecordJson, EncodingRefusesValuesJsonCannotHold) {
     auto m = smallMap();
     m.placements[0].scale = std::numeric_limits<float>::infinity();
-    EXPECT_THROW(encodeRaidMapPretty(m), json::EncodingError);
+    EXPECT_THROW(encodeRaidMapPretty(m), vantry::json::EncodingError);
     m = smallMap();
     m.title = "bad \xFF byte";
-    EXPECT_THROW(encodeRaidMapCompact(m), json::EncodingError);
+    EXPECT_THROW(encodeRaidMapCompact(m), vantry::json::EncodingError);
     m = smallMap();
     m.title = std::string("nul\0inside", 10);
     const auto back = decodeRaidMap(encodeRaidMapCompact(m));

@@ -4,10 +4,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <utility>
 
 #include "platform/video/VideoFileReader.h"
+#include "platform/video/VideoWriter.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
 namespace vantry {
@@ -152,18 +154,20 @@ TEST_F(ExportTest, WriterThatCannotOpenThrows) {
     EXPECT_THROW(engine_->exportBroadcastMP4(64, 36, std::nan(""), out), std::exception);
 }
 
-// Installs export faults on the shared engine for one test and removes them again.
-class ScopedExportFaults {
+// Hands every frame to the real MP4 sink and fails on the frames failAt says, as a full disk would.
+class FailingSink final : public ExportVideoSink {
   public:
-    ScopedExportFaults(VantryMetalEngine& engine, ExportFaultsForTesting faults) : engine_(engine) {
-        engine_.setExportFaultsForTesting(std::move(faults));
+    FailingSink(const fs::path& path, const ExportVideoFormat& f, std::function<bool(std::int64_t)> failAt)
+        : inner_(openMP4VideoSink(path, f)), failAt_(std::move(failAt)) {}
+    void appendBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride, std::int64_t frame) override {
+        if (failAt_(frame)) throw platform::VideoWriterError("disk full at frame " + std::to_string(frame));
+        inner_->appendBGRA(pixels, stride, frame);
     }
-    ~ScopedExportFaults() { engine_.setExportFaultsForTesting({}); }
-    ScopedExportFaults(const ScopedExportFaults&) = delete;
-    ScopedExportFaults& operator=(const ScopedExportFaults&) = delete;
+    void finish() override { inner_->finish(); }
 
   private:
-    VantryMetalEngine& engine_;
+    std::unique_ptr<ExportVideoSink> inner_;
+    std::function<bool(std::int64_t)> failAt_;
 };
 
 TEST_F(ExportTest, FrameThatFailsToRenderIsSkippedAndLaterFramesKeepTheirTimes) {
@@ -172,11 +176,15 @@ TEST_F(ExportTest, FrameThatFailsToRenderIsSkippedAndLaterFramesKeepTheirTimes) 
     std::int64_t lastDone = 0;
     std::int64_t size = 0;
     {
-        ExportFaultsForTesting renderFault;
-        renderFault.renderFails = [](std::int64_t n) { return n == 10; };
-        ScopedExportFaults faults(*engine_, std::move(renderFault));
-        size = engine_->exportBroadcastMP4(kW, kH, 1.0, out,
-                                           [&](std::int64_t done, std::int64_t) { lastDone = done; });
+        EngineServices services;
+        services.exportFrame = [](std::int64_t n, const std::function<ExportFrame()>& render) -> ExportFrame {
+            if (n == 10) return std::nullopt;
+            return render();
+        };
+        auto engine = VantryMetalEngine::create(std::move(services));
+        ASSERT_NE(engine, nullptr);
+        size = engine->exportBroadcastMP4(kW, kH, 1.0, out,
+                                          [&](std::int64_t done, std::int64_t) { lastDone = done; });
     }
     EXPECT_EQ(size, std::int64_t(fs::file_size(out)));
     EXPECT_EQ(lastDone, 30);  // the export went on past the failed frame
@@ -191,7 +199,7 @@ TEST_F(ExportTest, FrameThatFailsToRenderIsSkippedAndLaterFramesKeepTheirTimes) 
     ASSERT_EQ(decoded.size(), 29u);
     EXPECT_NEAR(decoded[10].ptsSeconds, 11.0 / 30.0, 1e-6);
 
-    // The faults are gone afterwards: the next export is complete.
+    // An engine with the real services exports every frame.
     const fs::path again = dir_ / "again.mp4";
     engine_->exportBroadcastMP4(64, 36, 1.0, again);
     expectWellFormed(platform::probeVideoFile(again), 64, 36, 30);
@@ -203,14 +211,17 @@ TEST_F(ExportTest, WriterFailureEndsTheExportAndStillFinishesTheFile) {
     std::int64_t lastDone = 0, lastAsked = -1;
     std::int64_t size = 0;
     {
-        ExportFaultsForTesting writerFault;
-        writerFault.writerFails = [&](std::int64_t n) {
-            lastAsked = n;
-            return n == 5;
+        EngineServices services;
+        services.openVideoSink = [&](const fs::path& path, const ExportVideoFormat& format) {
+            return std::make_unique<FailingSink>(path, format, [&](std::int64_t n) {
+                lastAsked = n;
+                return n == 5;
+            });
         };
-        ScopedExportFaults faults(*engine_, std::move(writerFault));
-        size = engine_->exportBroadcastMP4(kW, kH, 1.0, out,
-                                           [&](std::int64_t done, std::int64_t) { lastDone = done; });
+        auto engine = VantryMetalEngine::create(std::move(services));
+        ASSERT_NE(engine, nullptr);
+        size = engine->exportBroadcastMP4(kW, kH, 1.0, out,
+                                          [&](std::int64_t done, std::int64_t) { lastDone = done; });
     }
     EXPECT_GT(size, 0);
     EXPECT_EQ(size, std::int64_t(fs::file_size(out)));

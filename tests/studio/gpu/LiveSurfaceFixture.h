@@ -17,7 +17,9 @@ namespace vantry {
 class LiveFrameTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        engine_ = VantryMetalEngine::create();
+        EngineServices services;
+        services.clock = [this] { return now_; };
+        engine_ = VantryMetalEngine::create(std::move(services));
         ASSERT_NE(engine_, nullptr);
         context_ = platform::gl::EglOffscreenContext::create();
         ASSERT_NE(context_, nullptr);
@@ -30,7 +32,6 @@ class LiveFrameTest : public ::testing::Test {
         glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color_);
         ASSERT_EQ(glCheckFramebufferStatus(GL_FRAMEBUFFER), GLenum(GL_FRAMEBUFFER_COMPLETE));
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
-        engine_->setClockForTesting([this] { return now_; });
         platform::drainMainQueue();
     }
     void TearDown() override {

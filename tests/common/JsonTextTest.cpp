@@ -4,7 +4,7 @@
 #include <QJsonDocument>
 #include <string>
 
-#include "platform/json/JsonText.h"
+#include "common/JsonText.h"
 
 namespace {
 

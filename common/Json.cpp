@@ -1,4 +1,4 @@
-#include "creator/ugc/UgcJson.h"
+#include "common/Json.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -6,62 +6,15 @@
 #include <cmath>
 #include <system_error>
 
-#include "platform/json/JsonText.h"
+#include "common/JsonText.h"
+#include "common/Utf8.h"
 
-namespace vantry::creator::json {
+namespace vantry::json {
 namespace {
-
-// Number of bytes of the UTF-8 sequence starting at s[i], or 0 when it is not well formed
-// (overlong forms, surrogates and code points above U+10FFFF are rejected).
-std::size_t utf8SequenceLength(std::string_view s, std::size_t i) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    if (b0 < 0x80) return 1;
-    std::size_t len = 0;
-    std::uint32_t cp = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        len = 2;
-        cp = b0 & 0x1F;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3;
-        cp = b0 & 0x0F;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4;
-        cp = b0 & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) return 0;
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    static constexpr std::uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return len;
-}
-
-void appendUtf8(std::uint32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 class Parser {
   public:
-    explicit Parser(std::string_view text) : s_(text) {}
+    Parser(std::string_view text, const ParseOptions& options) : s_(text), options_(options) {}
 
     std::optional<Value> document() {
         skipSpace();
@@ -132,7 +85,11 @@ class Parser {
             skipSpace();
             auto member = value(depth);
             if (!member) return std::nullopt;
-            members.insert_or_assign(std::move(*name), std::move(*member));
+            if (options_.rejectDuplicateKeys) {
+                if (!members.emplace(std::move(*name), std::move(*member)).second) return std::nullopt;
+            } else {
+                members.insert_or_assign(std::move(*name), std::move(*member));
+            }
             skipSpace();
             if (atEnd()) return std::nullopt;
             if (peek() == ',') {
@@ -205,10 +162,15 @@ class Parser {
             }
             if (c < 0x20) return std::nullopt;
             if (c != '\\') {
-                const std::size_t len = utf8SequenceLength(s_, pos_);
-                if (len == 0) return std::nullopt;
-                out.append(s_.substr(pos_, len));
-                pos_ += len;
+                if (c < 0x80) {
+                    out += static_cast<char>(c);
+                    ++pos_;
+                    continue;
+                }
+                const utf8::Scalar scalar = utf8::decodeOne(utf8::asBytes(s_), pos_);
+                if (!scalar.valid && !options_.replaceBrokenUtf8) return std::nullopt;
+                utf8::append(out, scalar.value);
+                pos_ += scalar.length;
                 continue;
             }
             ++pos_;
@@ -238,14 +200,20 @@ class Parser {
                 case 'u': {
                     auto cp = hex4();
                     if (!cp) return std::nullopt;
-                    if (*cp >= 0xDC00 && *cp <= 0xDFFF) return std::nullopt;  // lone low surrogate
                     if (*cp >= 0xD800 && *cp <= 0xDBFF) {
-                        if (!literal("\\u")) return std::nullopt;
-                        auto low = hex4();
-                        if (!low || *low < 0xDC00 || *low > 0xDFFF) return std::nullopt;
-                        *cp = 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00);
+                        const std::size_t save = pos_;
+                        std::optional<std::uint32_t> low;
+                        if (literal("\\u")) low = hex4();
+                        if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
+                            *cp = 0x10000 + ((*cp - 0xD800) << 10) + (*low - 0xDC00);
+                        } else {
+                            if (!options_.replaceBrokenUtf8) return std::nullopt;
+                            pos_ = save;  // the high half stands alone; what follows is read again
+                        }
                     }
-                    appendUtf8(*cp, out);
+                    // A lone surrogate is refused, or written as U+FFFD by append().
+                    if (*cp >= 0xD800 && *cp <= 0xDFFF && !options_.replaceBrokenUtf8) return std::nullopt;
+                    utf8::append(out, static_cast<char32_t>(*cp));
                     break;
                 }
                 default:
@@ -282,6 +250,7 @@ class Parser {
     }
 
     std::string_view s_;
+    ParseOptions options_;
     std::size_t pos_ = 0;
 };
 
@@ -318,8 +287,39 @@ long long decimalMagnitude(std::string_view text) {
 
 }  // namespace
 
-std::optional<Value> parse(std::string_view text) {
-    return Parser(text).document();
+std::optional<Value> parse(std::string_view text, const ParseOptions& options) {
+    return Parser(text, options).document();
+}
+
+std::optional<double> toDouble(const Number& n) {
+    const char* first = n.text.data();
+    const char* last = first + n.text.size();
+    double d = 0;
+    auto [ptr, ec] = std::from_chars(first, last, d);
+    if (ec == std::errc() && ptr == last) return d;
+    if (ec != std::errc::result_out_of_range || ptr != last) return std::nullopt;
+    if (decimalMagnitude(n.text) > 0) return std::nullopt;
+    return n.text[0] == '-' ? -0.0 : 0.0;
+}
+
+const Value* member(const Object& object, std::string_view key) {
+    const auto it = object.find(key);
+    return it == object.end() ? nullptr : &it->second;
+}
+
+const std::string* stringMember(const Object& object, std::string_view key) {
+    const Value* v = member(object, key);
+    return v ? v->string() : nullptr;
+}
+
+const bool* boolMember(const Object& object, std::string_view key) {
+    const Value* v = member(object, key);
+    return v ? v->boolean() : nullptr;
+}
+
+std::optional<double> numberMember(const Object& object, std::string_view key) {
+    const Value* v = member(object, key);
+    return v && v->number() ? toDouble(*v->number()) : std::nullopt;
 }
 
 std::optional<float> toFloat(const Number& n) {
@@ -361,16 +361,8 @@ std::string formatFloat(float value) {
 }
 
 std::string quote(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        if (static_cast<unsigned char>(text[i]) < 0x80) {
-            ++i;
-            continue;
-        }
-        const std::size_t len = utf8SequenceLength(text, i);
-        if (len == 0) throw EncodingError("a text is not valid UTF-8 and cannot be written as JSON");
-        i += len;
-    }
-    return vantry::json::quotedText(text);
+    if (!utf8::isValid(text)) throw EncodingError("a text is not valid UTF-8 and cannot be written as JSON");
+    return quotedText(text);
 }
 
 // ---- Writer ----
@@ -497,4 +489,4 @@ std::string Writer::finish() {
     return out;
 }
 
-}  // namespace vantry::creator::json
+}  // namespace vantry::json

@@ -1,4 +1,4 @@
-#include "platform/json/JsonText.h"
+#include "common/JsonText.h"
 
 namespace vantry::json {
 

@@ -1,8 +1,9 @@
-// A small, strict JSON reader and writer for the raid-map files.
+// The JSON reader and writer.
 //
-// Reading follows RFC 8259 exactly (UTF-8 input, no comments, no trailing commas,
-// no NaN), keeps number texts unparsed so each caller decides how to read them,
-// and bounds nesting so hostile input cannot exhaust the stack.
+// Reading follows RFC 8259 exactly by default (UTF-8 input, no comments, no trailing
+// commas, no NaN), keeps number texts unparsed so each caller decides how to read them,
+// and bounds nesting so hostile input cannot exhaust the stack. ParseOptions relax or
+// tighten it for callers that need that.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +16,7 @@
 #include <variant>
 #include <vector>
 
-namespace vantry::creator::json {
+namespace vantry::json {
 
 struct Value;
 using Array = std::vector<Value>;
@@ -44,12 +45,27 @@ struct Value {
 // Deepest array/object nesting accepted by parse().
 inline constexpr int kMaxDepth = 64;
 
+struct ParseOptions {
+    // Broken UTF-8 inside strings and lone surrogate escapes become U+FFFD instead of
+    // failing the document (for texts from peers that may cut a character in half).
+    bool replaceBrokenUtf8 = false;
+    // A key given twice in one object fails the document instead of the last one winning.
+    bool rejectDuplicateKeys = false;
+};
+
 // The whole text must be one JSON value (surrounding whitespace allowed); absent otherwise.
-std::optional<Value> parse(std::string_view text);
+std::optional<Value> parse(std::string_view text, const ParseOptions& options = {});
 
 // Number readers: absent when the text does not fit the type.
 std::optional<float> toFloat(const Number& n);
+std::optional<double> toDouble(const Number& n);  // absent when out of a double's range
 std::optional<std::int64_t> toInt64(const Number& n);
+
+// Members of an object by name: null (or absent) when missing or of another type.
+const Value* member(const Object& object, std::string_view key);
+const std::string* stringMember(const Object& object, std::string_view key);
+const bool* boolMember(const Object& object, std::string_view key);
+std::optional<double> numberMember(const Object& object, std::string_view key);
 
 // Raised by the writer for values JSON cannot carry (non-finite floats, invalid UTF-8).
 class EncodingError : public std::runtime_error {
@@ -93,4 +109,4 @@ class Writer {
     std::string pendingKey_;
 };
 
-}  // namespace vantry::creator::json
+}  // namespace vantry::json

@@ -1,0 +1,41 @@
+// The one way an output file is written: into a temporary file beside the target, flushed to
+// disk, then renamed over the target, so the target is always the old file or the whole new one.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+namespace vantry::platform {
+
+// Failures are std::filesystem::filesystem_error naming the target and the system error.
+class SafeOutput {
+  public:
+    // Checks the target, creates its folder and a fresh empty temporary file beside it.
+    // Refuses a path without a file name and a target that exists as anything but a regular
+    // file or a symbolic link (a folder, a device or a pipe is never replaced).
+    explicit SafeOutput(std::filesystem::path target);
+    // Removes the temporary file unless commit() succeeded.
+    ~SafeOutput();
+    SafeOutput(const SafeOutput&) = delete;
+    SafeOutput& operator=(const SafeOutput&) = delete;
+
+    const std::filesystem::path& target() const { return target_; }
+    // Where the producer writes; a hidden name in the target's folder.
+    const std::filesystem::path& temporaryPath() const { return temporary_; }
+
+    // Flushes the temporary file to disk and renames it over the target (a link at the target
+    // is replaced, not followed). On failure the temporary file is removed and the error thrown.
+    void commit();
+    // Removes the temporary file now; commit() is then no longer possible.
+    void discard() noexcept;
+
+    // The whole new content of target, written the safe way.
+    static void write(const std::filesystem::path& target, std::string_view bytes);
+
+  private:
+    std::filesystem::path target_;
+    std::filesystem::path temporary_;
+    bool open_ = false;
+};
+
+}  // namespace vantry::platform
