@@ -9,6 +9,7 @@
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QThread>
+#include <QtMath>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -169,6 +170,17 @@ TEST_F(PresenterLive, CutoutShowsThePersonOverTheStudioAndOffLeavesTheStudioAlon
     background.setTo(0, nearPerson);
     cv::Mat inside(win.height(), win.width(), CV_8U, cv::Scalar(0));
     cv::rectangle(inside, cv::Rect(6, 6, win.width() - 12, win.height() - 12), cv::Scalar(255), cv::FILLED);
+    // The control row straddles the window's bottom edge and hides part of the picture.
+    if (auto* controls = window_->findChild<QQuickItem*>(QStringLiteral("facecamControls"))) {
+        const QRectF r = controls->mapRectToScene(QRectF(0, 0, controls->width(), controls->height()));
+        const qreal dpr = window_->effectiveDevicePixelRatio();
+        const QRect hidden = QRect(qFloor(r.x() * dpr) - win.x() - 2, qFloor(r.y() * dpr) - win.y() - 2,
+                                   qCeil(r.width() * dpr) + 4, qCeil(r.height() * dpr) + 4)
+                                 .intersected(QRect(0, 0, win.width(), win.height()));
+        if (!hidden.isEmpty())
+            cv::rectangle(inside, cv::Rect(hidden.x(), hidden.y(), hidden.width(), hidden.height()),
+                          cv::Scalar(0), cv::FILLED);
+    }
     person.setTo(0, inside == 0);
     background.setTo(0, inside == 0);
 
