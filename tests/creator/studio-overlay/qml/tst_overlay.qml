@@ -128,9 +128,9 @@ Item {
             const cx = w.x + w.width / 2, cy = w.y + w.height / 2
             const seq = touchEvent(overlay)
             seq.press(0, overlay, cx - 10, cy).press(1, overlay, cx + 10, cy).commit()
-            // Fingers from 20 to 600 points apart: at least 5x from wherever the pinch is
-            // recognised (past the drag threshold, at most 120 points apart).
-            for (let i = 1; i <= 29; ++i) {
+            // Fingers from 20 to 1200 points apart: at least 5x from wherever the pinch is
+            // recognised (past the drag threshold; later on a busy machine).
+            for (let i = 1; i <= 59; ++i) {
                 const half = 10 + 10 * i
                 seq.move(0, overlay, cx - half, cy).move(1, overlay, cx + half, cy).commit()
             }
@@ -138,7 +138,7 @@ Item {
             fuzzyCompare(item("facecamWindow").width, 176 * 2.2, 1e-6)
             fuzzyCompare(item("facecamWindow").height, 132 * 2.2, 1e-6)
             compare(studio.scale, 1.0)  // stored only when the pinch ends
-            seq.release(0, overlay, cx - 300, cy).release(1, overlay, cx + 300, cy).commit()
+            seq.release(0, overlay, cx - 600, cy).release(1, overlay, cx + 600, cy).commit()
             fuzzyCompare(studio.scale, 2.2, 1e-9)
             compare(overlay.pinchScale, 1.0)
         }
