@@ -1,0 +1,112 @@
+// Live output of the program feed: H.264 + AAC to an RTMP, RTMPS or SRT server,
+// or H.264-free raw video to a v4l2loopback device (the virtual camera), through
+// FFmpeg.
+//
+// The caller hands in finished BGRA pictures whenever it has one; the stream
+// owns the clock. Every output frame slot (1 / fps of wall-clock time since the
+// start) takes the newest picture handed in; a slot without a new picture
+// repeats the last one, and pictures handed in faster than the slots are
+// dropped. Time stamps therefore follow the wall clock and never drift.
+//
+// A lost connection is retried with growing pauses (1, 2, 4 ... 30 s) while
+// pictures keep being accepted; the stream key is never written to any log,
+// message or status.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace vantry::platform {
+
+class LiveStreamError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+struct LiveStreamSettings {
+    // "rtmp://host[:port]/app", "rtmps://...", "srt://host:port[?options]", or a
+    // v4l2loopback device path such as "/dev/video10".
+    std::string url;
+    // Appended to an RTMP(S) URL as its last path part ("/" added between when
+    // needed); for SRT it becomes the "streamid" option. Never logged.
+    std::string streamKey;
+    int width = 1280;
+    int height = 720;
+    int fps = 30;
+    std::int64_t videoBitRate = 4'500'000;
+    std::int64_t audioBitRate = 128'000;
+    // Seconds between key frames.
+    double keyFrameSeconds = 2.0;
+    // Microphone: the default input through PulseAudio when one exists,
+    // silence otherwise. Off: always silence.
+    bool captureMicrophone = true;
+};
+
+enum class LiveStreamState {
+    connecting,    // opening the first connection
+    live,          // frames are going out
+    reconnecting,  // the connection was lost; waiting to try again
+    ended,         // stop() was called (or the device went away)
+    failed,        // a fault that retrying cannot mend (bad URL, unknown scheme)
+};
+
+struct LiveStreamStatus {
+    LiveStreamState state = LiveStreamState::connecting;
+    double elapsedSeconds = 0;       // wall-clock time since the stream went live first
+    double measuredBitRate = 0;      // bits per second sent over the last few seconds
+    std::int64_t framesSent = 0;     // output frames encoded and sent (distinct + repeated)
+    std::int64_t framesRepeated = 0; // slots that reused the previous picture
+    std::int64_t framesDropped = 0;  // pictures handed in that no slot used
+    int reconnectAttempt = 0;        // 0 while connected
+    double retryInSeconds = 0;       // while reconnecting: time until the next try
+    std::string message;             // readable line for the failed / reconnecting states
+};
+
+// "rtmp", "rtmps", "srt" or "v4l2" for a URL the stream can take; throws
+// LiveStreamError with a readable message otherwise (unknown scheme, missing
+// host, not a v4l2loopback device).
+std::string liveStreamKind(const std::string& url);
+
+// The v4l2loopback devices of this machine ("/dev/videoN" whose driver is
+// v4l2loopback), in device-number order.
+std::vector<std::string> virtualCameraDevices();
+
+// Text for the window and the command line when no virtual camera exists.
+extern const char* const kVirtualCameraHint;
+
+class LiveStream {
+  public:
+    using StatusCallback = std::function<void(const LiveStreamStatus&)>;
+
+    // Checks the settings and starts the sending thread; the first connection
+    // is made on that thread. `onStatus` is called from that thread about once
+    // a second and on every state change; it must not call back into the stream.
+    // Throws LiveStreamError for settings or a URL that cannot work.
+    LiveStream(LiveStreamSettings settings, StatusCallback onStatus);
+    ~LiveStream();  // stop()
+
+    LiveStream(const LiveStream&) = delete;
+    LiveStream& operator=(const LiveStream&) = delete;
+
+    // Any thread: offers the newest picture (BGRA, rows top to bottom, at the
+    // stream's size). Copies it and returns at once.
+    void offerBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride);
+
+    // Ends the stream: sends what is encoded, closes the connection and joins
+    // the thread. Safe to call more than once.
+    void stop();
+
+    LiveStreamStatus status() const;
+    const LiveStreamSettings& settings() const;
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vantry::platform
