@@ -1,5 +1,5 @@
 // Live output of the program feed: H.264 + AAC to an RTMP, RTMPS or SRT server,
-// or H.264-free raw video to a v4l2loopback device (the virtual camera), through
+// or raw video (no sound) to a v4l2loopback device (the virtual camera), through
 // FFmpeg.
 //
 // The caller hands in finished BGRA pictures whenever it has one; the stream
