@@ -98,6 +98,14 @@ class LiveViewport : public ::testing::Test {
         return true;
     }
 
+    // Frames the studio thread drew before the scene graph passed it the viewport's
+    // new size are shown stretched. A grab runs one scene-graph sync, which hands
+    // the size over; the frames after it are drawn at that size.
+    void settleAtCurrentSize() {
+        (void)window_->grabWindow();
+        ASSERT_TRUE(waitForFrames(3)) << "the live viewport drew no frames";
+    }
+
     OpenGLProbe probe_;
     std::shared_ptr<EngineStudioRenderer> renderer_;
     std::unique_ptr<StudioWindowHost> host_;
@@ -135,7 +143,7 @@ TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     ASSERT_GT(viewport_->width(), viewport_->height());
-    ASSERT_TRUE(waitForFrames(3)) << "the live viewport drew no frames";
+    settleAtCurrentSize();
     ASSERT_TRUE(quickRunsOnOpenGL(window_)) << "Qt Quick fell back from OpenGL";
 
     const QImage shot = window_->grabWindow().convertToFormat(QImage::Format_RGB32);

@@ -78,6 +78,9 @@ class PresenterLive : public ::testing::Test {
         host_->viewModel().sync();
         viewport_ = window_->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
         ASSERT_NE(viewport_, nullptr);
+        // One grab hands the resized viewport's size to the studio thread; frames
+        // drawn after it are at that size rather than stretched from the old one.
+        (void)window_->grabWindow();
         ASSERT_TRUE(waitForFrames(3));
     }
 
