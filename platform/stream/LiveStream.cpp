@@ -102,10 +102,17 @@ class Microphone {
         thread_.join();
         if (fifo_) av_audio_fifo_free(fifo_);
     }
-    // Fills `planes` (two planes of `count` floats) when enough sound is waiting.
+    // Fills `planes` (two planes of `count` floats) when enough sound is waiting. The
+    // FIFO is first filled to a cushion so that the small differences between the
+    // capture's and the sending thread's timing do not cut holes into the sound; after
+    // running dry it is filled again.
     bool read(float* const planes[2], int count) {
         std::lock_guard lock(mutex_);
-        if (!fifo_ || av_audio_fifo_size(fifo_) < count) return false;
+        if (!fifo_) return false;
+        const int size = av_audio_fifo_size(fifo_);
+        if (!primed_) primed_ = size >= kCushion;
+        if (primed_ && size < count) primed_ = false;
+        if (!primed_) return false;
         return av_audio_fifo_read(fifo_, reinterpret_cast<void**>(const_cast<float**>(planes)), count) ==
                count;
     }
@@ -153,17 +160,21 @@ class Microphone {
             float* planes[2] = {left.data(), right.data()};
             std::lock_guard lock(mutex_);
             av_audio_fifo_write(fifo_, reinterpret_cast<void**>(planes), samples);
-            // The sound card's clock and the wall clock part slowly: keep a quarter second at most.
-            const int excess = av_audio_fifo_size(fifo_) - kSampleRate / 4;
+            // The sound card's clock and the wall clock part slowly: keep the delay bounded.
+            const int excess = av_audio_fifo_size(fifo_) - kMaxBacklog;
             if (excess > 0) av_audio_fifo_drain(fifo_, excess);
         }
         av_packet_free(&packet);
         avformat_close_input(&input);
     }
 
+    static constexpr int kCushion = kSampleRate / 10;
+    static constexpr int kMaxBacklog = kSampleRate * 4 / 10;
+
     std::atomic<bool>& stopping_;
     std::mutex mutex_;
     AVAudioFifo* fifo_ = nullptr;
+    bool primed_ = false;
     std::thread thread_;
 };
 

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "platform/stream/LiveStream.h"
+#include "tests/platform/screen-recorder/RecorderTestSupport.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -283,6 +284,37 @@ TEST_F(LiveStreamTest, ALostConnectionIsRetriedAndStreamingGoesOn) {
     EXPECT_GE(second.keyFrames, 1);
     EXPECT_LT(second.firstVideoPts, 0.1);  // the new connection starts with its own clock
     EXPECT_EQ(log.text().find(kKey), std::string::npos);
+}
+
+TEST_F(LiveStreamTest, CarriesTheDefaultSoundInput) {
+    std::string why;
+    const auto server = vantry::testing::PrivatePulseServer::start(why);
+    if (!server) GTEST_SKIP() << "no sound server could be started: " << why;
+    // The private server's default source is its null sink's monitor: a tone played there
+    // is what the stream hears.
+    vantry::testing::writeToneWav(dir / "tone.wav", 880.0, 20.0, 48000);
+    ::setenv("PULSE_SERVER", server->address().c_str(), 1);
+    const pid_t player = vantry::testing::spawn({"paplay", (dir / "tone.wav").string()});
+    ASSERT_GT(player, 0) << "paplay is missing";
+    std::this_thread::sleep_for(700ms);
+    const int port = freePort(SOCK_STREAM);
+    const std::string base = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    {
+        Receiver receiver(base + "/" + kKey, dir / "mic.flv", false, port);
+        auto settings = smallStream(base);
+        settings.captureMicrophone = true;
+        LiveStream stream(settings, nullptr);
+        ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::live; }, 10s));
+        std::this_thread::sleep_for(2500ms);
+        stream.stop();
+        receiver.finish();
+    }
+    vantry::testing::stopChild(player, SIGTERM);
+    ::unsetenv("PULSE_SERVER");
+    int rate = 0;
+    const auto samples = vantry::testing::decodeSoundTrack(dir / "mic.flv", rate);
+    EXPECT_EQ(rate, 48000);
+    EXPECT_NEAR(vantry::testing::dominantFrequency(samples, rate), 880.0, 880.0 * 0.02);
 }
 
 TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
