@@ -277,8 +277,10 @@ TEST_F(LiveStreamTest, ALostConnectionIsRetriedAndStreamingGoesOn) {
     EXPECT_GE(sentWhenBack, lost.framesSent);
     std::this_thread::sleep_for(1500ms);
     EXPECT_GT(stream.status().framesSent, sentWhenBack + 20);
+    receiver->finish(1s);  // ends its file; the stream waits to try again
+    ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::reconnecting; }, 10s));
     stream.stop();
-    receiver->finish();
+    EXPECT_EQ(stream.status().state, LiveStreamState::ended);
     const ReceivedFile second = probe(dir / "b.flv");
     EXPECT_EQ(second.videoCodec, AV_CODEC_ID_H264);
     EXPECT_GE(second.keyFrames, 1);
