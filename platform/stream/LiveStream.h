@@ -57,14 +57,15 @@ enum class LiveStreamState {
 
 struct LiveStreamStatus {
     LiveStreamState state = LiveStreamState::connecting;
-    double elapsedSeconds = 0;       // wall-clock time since the stream went live first
-    double measuredBitRate = 0;      // bits per second sent over the last few seconds
-    std::int64_t framesSent = 0;     // output frames encoded and sent (distinct + repeated)
-    std::int64_t framesRepeated = 0; // slots that reused the previous picture
-    std::int64_t framesDropped = 0;  // pictures handed in that no slot used
-    int reconnectAttempt = 0;        // 0 while connected
-    double retryInSeconds = 0;       // while reconnecting: time until the next try
-    std::string message;             // readable line for the failed / reconnecting states
+    double elapsedSeconds = 0;        // wall-clock time since the stream went live first
+    double measuredBitRate = 0;       // bits per second sent over the last few seconds
+    std::int64_t framesSent = 0;      // output frames encoded and sent (distinct + repeated)
+    std::int64_t framesRepeated = 0;  // slots that reused the previous picture
+    std::int64_t framesDropped = 0;   // pictures handed in that no slot used
+    int reconnectAttempt = 0;         // 0 while connected
+    double retryInSeconds = 0;        // while reconnecting: time until the next try
+    std::string message;              // readable line for the failed / reconnecting states
+    std::int64_t framesSkipped = 0;   // slots left out because encoding fell behind the clock
 };
 
 // "rtmp", "rtmps", "srt" or "v4l2" for a URL the stream can take; throws
@@ -75,6 +76,22 @@ std::string liveStreamKind(const std::string& url);
 // The v4l2loopback devices of this machine ("/dev/videoN" whose driver is
 // v4l2loopback), in device-number order.
 std::vector<std::string> virtualCameraDevices();
+// The same, read from another sysfs tree (tests): "<sysfsRoot>/class/video4linux/videoN".
+std::vector<std::string> virtualCameraDevices(const std::string& sysfsRoot);
+
+// How a stream reaches its server: what FFmpeg opens (with the key) and what is shown
+// (without the key, user name, password or query).
+struct LiveStreamTarget {
+    std::string kind;          // as liveStreamKind()
+    std::string address;       // rtmp(s): URL + "/" + key; srt: the URL; v4l2: the device
+    std::string shownAddress;  // safe for messages, logs and the window
+    std::string srtStreamId;   // srt: the key, passed as the "streamid" option
+};
+// Throws LiveStreamError as liveStreamKind().
+LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& streamKey);
+
+// `text` with every occurrence of `streamKey` replaced by "****".
+std::string redactStreamKey(std::string text, const std::string& streamKey);
 
 // Text for the window and the command line when no virtual camera exists.
 extern const char* const kVirtualCameraHint;

@@ -1,0 +1,186 @@
+// Cost of the live stream at 1280x720, 30 fps, 4.5 Mbit/s: a prepared moving picture
+// is handed in 30 times a second for several seconds and streamed over RTMP to an
+// FFmpeg receiver on 127.0.0.1 (which discards what it gets). Counters: CPU of this
+// process per output frame and per second of stream, the frames sent, repeated,
+// skipped and dropped, the measured bit rate against the target, and the video
+// writer's CPU per frame for the same pictures in the same run (the export path) with
+// the ratio between the two.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "platform/stream/LiveStream.h"
+#include "platform/video/VideoWriter.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+constexpr int kFps = 30;
+constexpr int kPictures = 30;
+constexpr double kStreamSeconds = 6;
+
+double processCpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// A second of studio-like pictures: soft gradients, a sliding bright block and a
+// panel of fine detail.
+const std::vector<std::vector<std::uint8_t>>& pictures() {
+    static const auto all = [] {
+        std::vector<std::vector<std::uint8_t>> out(kPictures);
+        for (int n = 0; n < kPictures; ++n) {
+            auto& f = out[std::size_t(n)];
+            f.resize(std::size_t(kWidth) * kHeight * 4);
+            const int bx = 100 + n * 20;
+            for (int y = 0; y < kHeight; ++y)
+                for (int x = 0; x < kWidth; ++x) {
+                    std::uint8_t* p = &f[(std::size_t(y) * kWidth + x) * 4];
+                    const double wave = 30 * std::sin(x * 0.013 + n * 0.11) * std::cos(y * 0.011 - n * 0.07);
+                    int b = int(60 + (x * 120) / kWidth + wave), g = int(40 + (y * 90) / kHeight + wave / 2),
+                        r = int(30 + ((x + y + n * 8) % 512) / 4);
+                    if (x >= bx && x < bx + 260 && y >= 200 && y < 400) b = 240, g = 200, r = 60;
+                    if (x >= 760 && x < 1200 && y >= 420 && y < 660) {
+                        const int u = x + n * 3, v = y + n;
+                        b = g = r = (((u / 3 + v / 7) % 2) ^ ((u * u / 97 + v) % 3 == 0)) ? 230 : 25;
+                    }
+                    p[0] = std::uint8_t(std::clamp(b, 0, 255));
+                    p[1] = std::uint8_t(std::clamp(g, 0, 255));
+                    p[2] = std::uint8_t(std::clamp(r, 0, 255));
+                    p[3] = 255;
+                }
+        }
+        return out;
+    }();
+    return all;
+}
+
+int freePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+bool waitForListener(int port) {
+    char local[32];
+    std::snprintf(local, sizeof local, ":%04X ", port);
+    for (int i = 0; i < 100; ++i) {
+        std::ifstream table("/proc/net/tcp");
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string slot, address, remote, state;
+            fields >> slot >> address >> remote >> state;
+            if ((address + " ").find(local) != std::string::npos && state == "0A") return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// CPU seconds per frame of the video writer (the export path) for the same pictures.
+double writerCpuPerFrame() {
+    const auto file = std::filesystem::temp_directory_path() / "vantry-bench-stream-writer.mp4";
+    vantry::platform::VideoWriterSettings s;
+    s.width = kWidth;
+    s.height = kHeight;
+    s.fps = kFps;
+    s.averageBitRate = 4'500'000;
+    const int frames = 3 * kFps;
+    const double start = processCpuSeconds();
+    {
+        vantry::platform::VideoWriter writer(file, s);
+        for (int n = 0; n < frames; ++n)
+            writer.appendBGRA(pictures()[std::size_t(n % kPictures)].data(), kWidth * 4, n);
+        writer.finish();
+    }
+    const double perFrame = (processCpuSeconds() - start) / frames;
+    std::filesystem::remove(file);
+    return perFrame;
+}
+
+void streamToLoopback(benchmark::State& state) {
+    pictures();
+    const double writerPerFrame = writerCpuPerFrame();
+    const int port = freePort();
+    const std::string base = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    vantry::platform::LiveStreamStatus end;
+    double cpu = 0;
+    for (auto _ : state) {
+        std::vector<std::string> args{"ffmpeg", "-hide_banner",  "-loglevel", "quiet", "-listen", "1",
+                                      "-i",     base + "/bench", "-f",        "null",  "-"};
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        pid_t receiver = 0;
+        if (::posix_spawnp(&receiver, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0 ||
+            !waitForListener(port)) {
+            state.SkipWithError("no ffmpeg receiver");
+            return;
+        }
+        vantry::platform::LiveStreamSettings s;
+        s.url = base;
+        s.streamKey = "bench";
+        s.captureMicrophone = false;
+        const double cpuStart = processCpuSeconds();
+        vantry::platform::LiveStream stream(s, nullptr);
+        const auto start = std::chrono::steady_clock::now();
+        for (int n = 0;
+             std::chrono::steady_clock::now() - start < std::chrono::duration<double>(kStreamSeconds); ++n) {
+            stream.offerBGRA(pictures()[std::size_t(n % kPictures)].data(), kWidth * 4);
+            std::this_thread::sleep_until(start +
+                                          std::chrono::microseconds(std::int64_t(n + 1) * 1'000'000 / kFps));
+        }
+        end = stream.status();
+        stream.stop();
+        cpu = processCpuSeconds() - cpuStart;
+        ::kill(receiver, SIGTERM);
+        ::waitpid(receiver, nullptr, 0);
+    }
+    if (end.state != vantry::platform::LiveStreamState::live) {
+        state.SkipWithError(("the stream did not go live: " + end.message).c_str());
+        return;
+    }
+    const double perFrame = cpu / double(std::max<std::int64_t>(end.framesSent, 1));
+    state.counters["stream_cpu_ms_per_frame"] = perFrame * 1e3;
+    state.counters["writer_cpu_ms_per_frame"] = writerPerFrame * 1e3;
+    state.counters["stream_vs_writer"] = perFrame / writerPerFrame;
+    state.counters["cpu_s_per_stream_s"] = cpu / end.elapsedSeconds;
+    state.counters["frames_sent"] = double(end.framesSent);
+    state.counters["frames_expected"] = std::floor(end.elapsedSeconds * kFps);
+    state.counters["repeated"] = double(end.framesRepeated);
+    state.counters["skipped"] = double(end.framesSkipped);
+    state.counters["dropped"] = double(end.framesDropped);
+    state.counters["rate_vs_target"] = end.measuredBitRate / 4'500'000;
+}
+
+}  // namespace
+
+BENCHMARK(streamToLoopback)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();

@@ -1,0 +1,187 @@
+// Stream addresses (checking, adding the key, the shown form) and the search for
+// v4l2loopback devices.
+#include <fcntl.h>
+#include <linux/videodev2.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/stream/LiveStream.h"
+
+namespace vantry::platform {
+namespace fs = std::filesystem;
+
+const char* const kVirtualCameraHint =
+    "No virtual camera device: install v4l2loopback-dkms and run "
+    "\"sudo modprobe v4l2loopback video_nr=10 card_label=\\\"Vantry Pro\\\" exclusive_caps=1\"";
+
+namespace {
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool allDigits(const std::string& s) {
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// "/dev/videoN" -> N, or -1.
+int videoNumber(const std::string& name, const std::string& prefix) {
+    if (name.rfind(prefix, 0) != 0) return -1;
+    const std::string digits = name.substr(prefix.size());
+    if (!allDigits(digits) || digits.size() > 6) return -1;
+    return std::stoi(digits);
+}
+
+// The parts of a network address; throws LiveStreamError for one that cannot work.
+struct ParsedUrl {
+    std::string scheme;    // lower case
+    std::string hostPort;  // without user information
+    std::string path;      // from the first '/' after the host, without the query
+    std::string query;     // from '?', empty when none
+    bool hasPort = false;
+};
+
+ParsedUrl parseNetworkUrl(const std::string& url, std::size_t schemeEnd) {
+    ParsedUrl p;
+    p.scheme = lower(url.substr(0, schemeEnd));
+    const std::string rest = url.substr(schemeEnd + 3);
+    const std::size_t authorityEnd = rest.find_first_of("/?");
+    std::string authority = rest.substr(0, authorityEnd);
+    std::string tail = authorityEnd == std::string::npos ? "" : rest.substr(authorityEnd);
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) authority.erase(0, at + 1);
+    const std::size_t q = tail.find('?');
+    p.path = tail.substr(0, q);
+    p.query = q == std::string::npos ? "" : tail.substr(q);
+
+    std::string host = authority, port;
+    if (!authority.empty() && authority[0] == '[') {
+        const std::size_t close = authority.find(']');
+        if (close == std::string::npos) throw LiveStreamError("'" + url + "' has an unclosed IPv6 address");
+        host = authority.substr(0, close + 1);
+        if (close + 1 < authority.size()) {
+            if (authority[close + 1] != ':') throw LiveStreamError("'" + url + "' is not a valid address");
+            port = authority.substr(close + 2);
+            p.hasPort = true;
+        }
+    } else if (const std::size_t colon = authority.find(':'); colon != std::string::npos) {
+        host = authority.substr(0, colon);
+        port = authority.substr(colon + 1);
+        p.hasPort = true;
+    }
+    if (host.empty() || host == "[]") throw LiveStreamError("'" + url + "' has no server name");
+    if (p.hasPort && (!allDigits(port) || port.size() > 5 || std::stoi(port) < 1 || std::stoi(port) > 65535))
+        throw LiveStreamError("'" + url + "' has an invalid port");
+    p.hostPort = host + (p.hasPort ? ":" + port : "");
+    return p;
+}
+
+// The driver name a device node reports, or empty when it cannot be opened.
+std::string queryDriver(const std::string& node) {
+    const int fd = ::open(node.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return {};
+    v4l2_capability cap{};
+    std::string driver;
+    if (::ioctl(fd, VIDIOC_QUERYCAP, &cap) == 0)
+        driver.assign(reinterpret_cast<const char*>(cap.driver),
+                      strnlen(reinterpret_cast<const char*>(cap.driver), sizeof cap.driver));
+    ::close(fd);
+    return driver;
+}
+
+}  // namespace
+
+std::string redactStreamKey(std::string text, const std::string& streamKey) {
+    if (streamKey.empty()) return text;
+    for (std::size_t at = text.find(streamKey); at != std::string::npos; at = text.find(streamKey, at + 4))
+        text.replace(at, streamKey.size(), "****");
+    return text;
+}
+
+LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& streamKey) {
+    if (url.empty()) throw LiveStreamError("No stream address: enter an rtmp://, rtmps:// or srt:// address");
+    if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; }))
+        throw LiveStreamError("The stream address contains spaces or control characters");
+    if (std::any_of(streamKey.begin(), streamKey.end(),
+                    [](unsigned char c) { return c <= ' ' || c == 0x7f; }))
+        throw LiveStreamError("The stream key contains spaces or control characters");
+
+    LiveStreamTarget t;
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) {
+        if (videoNumber(url, "/dev/video") < 0)
+            throw LiveStreamError("'" + url + "' is not an rtmp://, rtmps:// or srt:// address");
+        const auto devices = virtualCameraDevices();
+        if (std::find(devices.begin(), devices.end(), url) == devices.end())
+            throw LiveStreamError(url + " is not a v4l2loopback device");
+        t.kind = "v4l2";
+        t.address = t.shownAddress = url;
+        return t;
+    }
+    const std::string scheme = lower(url.substr(0, schemeEnd));
+    if (scheme != "rtmp" && scheme != "rtmps" && scheme != "srt")
+        throw LiveStreamError("Unknown stream address scheme '" + scheme +
+                              "://': use an rtmp://, rtmps:// or srt:// address");
+    const ParsedUrl p = parseNetworkUrl(url, schemeEnd);
+    t.kind = scheme;
+    if (scheme == "srt") {
+        if (!p.hasPort) throw LiveStreamError("An srt:// address needs a port, as in srt://host:9000");
+        t.address = url;
+        t.shownAddress = scheme + "://" + p.hostPort + p.path;
+        t.srtStreamId = streamKey;
+        return t;
+    }
+    std::string path = p.path;
+    while (!path.empty() && path.back() == '/') path.pop_back();
+    if (path.empty())
+        throw LiveStreamError("An " + scheme + ":// address needs an application path, as in " + scheme +
+                              "://host/live");
+    t.shownAddress = scheme + "://" + p.hostPort + path;
+    t.address =
+        url.substr(0, schemeEnd + 3) + url.substr(schemeEnd + 3, url.size() - schemeEnd - 3 - p.query.size());
+    while (!t.address.empty() && t.address.back() == '/') t.address.pop_back();
+    if (!streamKey.empty()) t.address += "/" + streamKey;
+    t.address += p.query;
+    return t;
+}
+
+std::string liveStreamKind(const std::string& url) {
+    return liveStreamTarget(url, {}).kind;
+}
+
+std::vector<std::string> virtualCameraDevices() {
+    return virtualCameraDevices("/sys");
+}
+
+// A loopback device is a virtual one (no parent "device" in sysfs, unlike cameras on
+// USB or PCI); where the node can be opened its driver must also say "v4l2 loopback".
+// Nodes are probed only for the real sysfs tree.
+std::vector<std::string> virtualCameraDevices(const std::string& sysfsRoot) {
+    std::vector<std::pair<int, std::string>> found;
+    std::error_code ec;
+    const fs::path classDir = fs::path(sysfsRoot) / "class" / "video4linux";
+    for (fs::directory_iterator it(classDir, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const int number = videoNumber(name, "video");
+        if (number < 0) continue;
+        std::error_code e2;
+        if (fs::exists(it->path() / "device", e2)) continue;
+        const std::string node = "/dev/" + name;
+        if (sysfsRoot == "/sys") {
+            const std::string driver = queryDriver(node);
+            if (!driver.empty() && driver != "v4l2 loopback") continue;
+        }
+        found.emplace_back(number, node);
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> out;
+    for (auto& [n, node] : found) out.push_back(node);
+    return out;
+}
+
+}  // namespace vantry::platform

@@ -1,0 +1,421 @@
+// Live stream: real streams to FFmpeg receivers on 127.0.0.1 (RTMP, SRT), the lost
+// and regained connection, failures and their messages, the secrecy of the stream
+// key, address handling and the virtual-camera search.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "platform/stream/LiveStream.h"
+#include "tests/platform/screen-recorder/RecorderTestSupport.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+extern char** environ;
+
+namespace vantry::platform {
+namespace {
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+const std::string kKey = "sk-7Hq2Zr9Wx4";
+
+int freePort(int type) {
+    const int fd = ::socket(AF_INET, type, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// True once something listens on the loopback port (read from /proc, without connecting:
+// the receivers take one connection only).
+bool waitForListener(int port, bool udp) {
+    char local[32];
+    std::snprintf(local, sizeof local, ":%04X ", port);
+    for (int i = 0; i < 100; ++i) {
+        std::ifstream table(udp ? "/proc/net/udp" : "/proc/net/tcp");
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string slot, address, remote, state;
+            fields >> slot >> address >> remote >> state;
+            if ((address + " ").find(local) != std::string::npos && (udp || state == "0A")) return true;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    return false;
+}
+
+// An ffmpeg process that receives one stream on 127.0.0.1 and copies it into a file.
+class Receiver {
+  public:
+    Receiver(const std::string& url, const fs::path& out, bool udp, int port) {
+        std::vector<std::string> args{"ffmpeg", "-hide_banner", "-loglevel", "error", "-y"};
+        if (!udp) args.insert(args.end(), {"-listen", "1"});
+        args.insert(args.end(), {"-i", url, "-c", "copy", out.string()});
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        // Its own messages (which name the key it listens for) go to a file beside the output.
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 2, (out.string() + ".log").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        EXPECT_EQ(::posix_spawnp(&pid_, "ffmpeg", &files, nullptr, argv.data(), environ), 0);
+        posix_spawn_file_actions_destroy(&files);
+        EXPECT_TRUE(waitForListener(port, udp)) << "receiver did not start listening";
+    }
+    ~Receiver() { kill(SIGKILL); }
+    // Waits up to `limit` for the receiver to finish its file; kills it after that.
+    void finish(std::chrono::seconds limit = 10s) {
+        for (auto until = std::chrono::steady_clock::now() + limit;
+             std::chrono::steady_clock::now() < until;) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                pid_ = 0;
+                return;
+            }
+            std::this_thread::sleep_for(50ms);
+        }
+        kill(SIGINT);
+    }
+    void kill(int signal) {
+        if (pid_ <= 0) return;
+        ::kill(pid_, signal);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+    }
+
+  private:
+    pid_t pid_ = 0;
+};
+
+struct ReceivedFile {
+    int videoCodec = 0, audioCodec = 0, width = 0, height = 0, videoPackets = 0, keyFrames = 0;
+    double lastVideoPts = 0, firstVideoPts = -1;
+};
+
+ReceivedFile probe(const fs::path& path) {
+    ReceivedFile r;
+    AVFormatContext* f = nullptr;
+    if (avformat_open_input(&f, path.c_str(), nullptr, nullptr) < 0) return r;
+    avformat_find_stream_info(f, nullptr);
+    for (unsigned i = 0; i < f->nb_streams; ++i) {
+        const AVCodecParameters* p = f->streams[i]->codecpar;
+        if (p->codec_type == AVMEDIA_TYPE_VIDEO)
+            r.videoCodec = p->codec_id, r.width = p->width, r.height = p->height;
+        if (p->codec_type == AVMEDIA_TYPE_AUDIO) r.audioCodec = p->codec_id;
+    }
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(f, pkt) >= 0) {
+        const AVStream* s = f->streams[pkt->stream_index];
+        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && pkt->pts != AV_NOPTS_VALUE) {
+            ++r.videoPackets;
+            r.keyFrames += (pkt->flags & AV_PKT_FLAG_KEY) ? 1 : 0;
+            const double t = double(pkt->pts) * av_q2d(s->time_base);
+            if (r.firstVideoPts < 0) r.firstVideoPts = t;
+            r.lastVideoPts = std::max(r.lastVideoPts, t);
+        }
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&f);
+    return r;
+}
+
+// Every status the stream reports, for the checks after it ended.
+struct StatusLog {
+    std::mutex mutex;
+    std::vector<LiveStreamStatus> all;
+    LiveStream::StatusCallback callback() {
+        return [this](const LiveStreamStatus& s) {
+            std::lock_guard lock(mutex);
+            all.push_back(s);
+        };
+    }
+    bool saw(LiveStreamState state) {
+        std::lock_guard lock(mutex);
+        return std::any_of(all.begin(), all.end(), [&](auto& s) { return s.state == state; });
+    }
+    std::string text() {
+        std::lock_guard lock(mutex);
+        std::string t;
+        for (auto& s : all) t += s.message + "\n";
+        return t;
+    }
+};
+
+// Hands in a changing picture about 30 times a second while it lives.
+class Feeder {
+  public:
+    explicit Feeder(LiveStream& stream) {
+        thread_ = std::thread([this, &stream] {
+            const auto& s = stream.settings();
+            std::vector<std::uint8_t> picture(std::size_t(s.width) * s.height * 4);
+            for (int n = 0; running_; ++n) {
+                for (std::size_t i = 0; i < picture.size(); ++i)
+                    picture[i] = std::uint8_t((i / 4 + n * 7) & 0xff);
+                stream.offerBGRA(picture.data(), s.width * 4);
+                std::this_thread::sleep_for(33ms);
+            }
+        });
+    }
+    ~Feeder() {
+        running_ = false;
+        thread_.join();
+    }
+
+  private:
+    std::atomic<bool> running_{true};
+    std::thread thread_;
+};
+
+bool waitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
+    for (auto until = std::chrono::steady_clock::now() + limit; std::chrono::steady_clock::now() < until;) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return condition();
+}
+
+LiveStreamSettings smallStream(const std::string& url) {
+    LiveStreamSettings s;
+    s.url = url;
+    s.streamKey = kKey;
+    s.width = 640;
+    s.height = 360;
+    s.videoBitRate = 1'000'000;
+    s.captureMicrophone = false;
+    return s;
+}
+
+class LiveStreamTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() / ("vantry-stream-" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path dir;
+};
+
+TEST_F(LiveStreamTest, StreamsH264AndAacWhoseTimeStampsFollowTheWallClock) {
+    struct Case {
+        const char* scheme;
+        bool udp;
+    };
+    for (const Case c : {Case{"rtmp", false}, Case{"srt", true}}) {
+        SCOPED_TRACE(c.scheme);
+        const int port = freePort(c.udp ? SOCK_DGRAM : SOCK_STREAM);
+        const std::string base = std::string(c.scheme) + "://127.0.0.1:" + std::to_string(port);
+        const fs::path out = dir / (std::string(c.scheme) + (c.udp ? ".ts" : ".flv"));
+        Receiver receiver(c.udp ? base + "?mode=listener" : base + "/live/" + kKey, out, c.udp, port);
+        StatusLog log;
+        LiveStream stream(smallStream(c.udp ? base : base + "/live"), log.callback());
+        {
+            Feeder feeder(stream);
+            ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::live; }, 10s))
+                << stream.status().message;
+            std::this_thread::sleep_for(3s);
+            stream.stop();
+        }
+        receiver.finish();
+        const LiveStreamStatus end = stream.status();
+        EXPECT_EQ(end.state, LiveStreamState::ended);
+        const ReceivedFile r = probe(out);
+        EXPECT_EQ(r.videoCodec, AV_CODEC_ID_H264);
+        EXPECT_EQ(r.audioCodec, AV_CODEC_ID_AAC);
+        EXPECT_EQ(r.width, 640);
+        EXPECT_EQ(r.height, 360);
+        EXPECT_GE(r.videoPackets, int(0.9 * end.elapsedSeconds * 30)) << "elapsed " << end.elapsedSeconds;
+        EXPECT_GE(r.videoPackets, end.framesSent - 5);  // what was sent arrived
+        EXPECT_NEAR(r.lastVideoPts - r.firstVideoPts, end.elapsedSeconds, 0.35);
+        EXPECT_GE(r.keyFrames, 2);  // one every 2 s
+        EXPECT_GT(end.measuredBitRate, 0);
+        EXPECT_EQ(log.text().find(kKey), std::string::npos);
+    }
+}
+
+TEST_F(LiveStreamTest, ALostConnectionIsRetriedAndStreamingGoesOn) {
+    const int port = freePort(SOCK_STREAM);
+    const std::string base = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    StatusLog log;
+    auto receiver = std::make_unique<Receiver>(base + "/" + kKey, dir / "a.flv", false, port);
+    LiveStream stream(smallStream(base), log.callback());
+    Feeder feeder(stream);
+    ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::live; }, 10s));
+    std::this_thread::sleep_for(1s);
+    receiver->kill(SIGKILL);
+    ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::reconnecting; }, 10s));
+    const LiveStreamStatus lost = stream.status();
+    EXPECT_EQ(lost.reconnectAttempt, 1);
+    EXPECT_EQ(lost.message.rfind("Connection to " + base + " lost: ", 0), 0u) << lost.message;
+    receiver = std::make_unique<Receiver>(base + "/" + kKey, dir / "b.flv", false, port);
+    ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::live; }, 20s));
+    const std::int64_t sentWhenBack = stream.status().framesSent;
+    EXPECT_GE(sentWhenBack, lost.framesSent);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_GT(stream.status().framesSent, sentWhenBack + 20);
+    receiver->finish(1s);  // ends its file; the stream waits to try again
+    ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::reconnecting; }, 10s));
+    stream.stop();
+    EXPECT_EQ(stream.status().state, LiveStreamState::ended);
+    const ReceivedFile second = probe(dir / "b.flv");
+    EXPECT_EQ(second.videoCodec, AV_CODEC_ID_H264);
+    EXPECT_GE(second.keyFrames, 1);
+    EXPECT_LT(second.firstVideoPts, 0.1);  // the new connection starts with its own clock
+    EXPECT_EQ(log.text().find(kKey), std::string::npos);
+}
+
+TEST_F(LiveStreamTest, CarriesTheDefaultSoundInput) {
+    std::string why;
+    const auto server = vantry::testing::PrivatePulseServer::start(why);
+    if (!server) GTEST_SKIP() << "no sound server could be started: " << why;
+    // The private server's default source is its null sink's monitor: a tone played there
+    // is what the stream hears.
+    vantry::testing::writeToneWav(dir / "tone.wav", 880.0, 20.0, 48000);
+    ::setenv("PULSE_SERVER", server->address().c_str(), 1);
+    const pid_t player = vantry::testing::spawn({"paplay", (dir / "tone.wav").string()});
+    ASSERT_GT(player, 0) << "paplay is missing";
+    std::this_thread::sleep_for(700ms);
+    const int port = freePort(SOCK_STREAM);
+    const std::string base = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    {
+        Receiver receiver(base + "/" + kKey, dir / "mic.flv", false, port);
+        auto settings = smallStream(base);
+        settings.captureMicrophone = true;
+        LiveStream stream(settings, nullptr);
+        ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::live; }, 10s));
+        std::this_thread::sleep_for(2500ms);
+        stream.stop();
+        receiver.finish();
+    }
+    vantry::testing::stopChild(player, SIGTERM);
+    ::unsetenv("PULSE_SERVER");
+    int rate = 0;
+    const auto samples = vantry::testing::decodeSoundTrack(dir / "mic.flv", rate);
+    EXPECT_EQ(rate, 48000);
+    EXPECT_NEAR(vantry::testing::dominantFrequency(samples, rate), 880.0, 880.0 * 0.02);
+}
+
+TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
+    const int refused = freePort(SOCK_STREAM);
+    const std::string refusedUrl = "rtmp://127.0.0.1:" + std::to_string(refused) + "/live";
+    struct Case {
+        std::string url;
+        std::string message;  // the exception's text, or the failed status's message
+        bool throws;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1/live/" + kKey, "Unknown stream address scheme 'http://'", true},
+        {"rtmp://", "'rtmp://' has no server name", true},
+        {"rtmp://127.0.0.1:99999/live", "has an invalid port", true},
+        {"rtmp://127.0.0.1:1935", "An rtmp:// address needs an application path", true},
+        {"srt://127.0.0.1", "An srt:// address needs a port", true},
+        {"rtmp://bad host/live", "contains spaces", true},
+        {"/dev/video99", "/dev/video99 is not a v4l2loopback device", true},
+        {"127.0.0.1/live", "is not an rtmp://, rtmps:// or srt:// address", true},
+        {refusedUrl, "Could not connect to " + refusedUrl + ": Connection refused", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        std::string message;
+        try {
+            LiveStream stream(smallStream(c.url), nullptr);
+            EXPECT_FALSE(c.throws);
+            EXPECT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::failed; }, 10s));
+            message = stream.status().message;
+        } catch (const LiveStreamError& e) {
+            EXPECT_TRUE(c.throws);
+            message = e.what();
+        }
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        EXPECT_EQ(message.find(kKey), std::string::npos) << message;
+    }
+}
+
+TEST_F(LiveStreamTest, FfmpegLogLinesNeverShowTheStreamKey) {
+    const fs::path captured = dir / "stderr.txt";
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int file = ::open(captured.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(file, 2);
+    const int oldLevel = av_log_get_level();
+    {
+        const int port = freePort(SOCK_STREAM);
+        LiveStream stream(smallStream("rtmp://127.0.0.1:" + std::to_string(port) + "/live"), nullptr);
+        av_log_set_level(AV_LOG_DEBUG);
+        waitFor([&] { return stream.status().state == LiveStreamState::failed; }, 10s);
+        av_log(nullptr, AV_LOG_ERROR, "Cannot publish to rtmp://127.0.0.1/live/%s\n", kKey.c_str());
+    }
+    av_log_set_level(oldLevel);
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(file);
+    std::ifstream in(captured);
+    const std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_NE(text.find("rtmp://127.0.0.1/live/****"), std::string::npos) << text;
+    EXPECT_EQ(text.find(kKey), std::string::npos) << text;
+}
+
+TEST(LiveStreamTargetTest, AddsTheKeyOnlyWhereFfmpegOpensIt) {
+    struct Case {
+        std::string url, key, kind, address, shown, streamId;
+    };
+    const Case cases[] = {
+        {"rtmp://a.example/live", "k1", "rtmp", "rtmp://a.example/live/k1", "rtmp://a.example/live", ""},
+        {"rtmps://u:p@a.example:443/app/", "k1", "rtmps", "rtmps://u:p@a.example:443/app/k1",
+         "rtmps://a.example:443/app", ""},
+        {"rtmp://a.example/live?t=1", "k1", "rtmp", "rtmp://a.example/live/k1?t=1", "rtmp://a.example/live",
+         ""},
+        {"rtmp://a.example/live/fixed", "", "rtmp", "rtmp://a.example/live/fixed",
+         "rtmp://a.example/live/fixed", ""},
+        {"SRT://[::1]:9000?latency=200000&passphrase=x", "k1", "srt",
+         "SRT://[::1]:9000?latency=200000&passphrase=x", "srt://[::1]:9000", "k1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.url);
+        const LiveStreamTarget t = liveStreamTarget(c.url, c.key);
+        EXPECT_EQ(t.kind, c.kind);
+        EXPECT_EQ(t.address, c.address);
+        EXPECT_EQ(t.shownAddress, c.shown);
+        EXPECT_EQ(t.srtStreamId, c.streamId);
+    }
+    EXPECT_EQ(redactStreamKey("a k1 b k1k1", "k1"), "a **** b ********");
+}
+
+TEST(VirtualCameraTest, FindsLoopbackDevicesInNumberOrder) {
+    const fs::path root = fs::temp_directory_path() / ("vantry-sysfs-" + std::to_string(::getpid()));
+    const fs::path cls = root / "class" / "video4linux";
+    for (const char* name : {"video10", "video2", "video0", "videoX", "media0"})
+        fs::create_directories(cls / name);
+    fs::create_directories(cls / "video0" / "device");  // a camera on a bus
+    EXPECT_EQ(virtualCameraDevices(root.string()), (std::vector<std::string>{"/dev/video2", "/dev/video10"}));
+    EXPECT_TRUE(virtualCameraDevices((root / "missing").string()).empty());
+    fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace vantry::platform
