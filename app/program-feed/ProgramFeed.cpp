@@ -145,7 +145,9 @@ void ProgramFeed::run() {
             wake_.wait_until(lock, next, [this] { return stopping_; });
             if (stopping_) return;
         }
+        const auto began = Clock::now();
         const QImage picture = renderPicture();
+        const auto busy = Clock::now() - began;
         Output outputs[2];
         {
             std::lock_guard<std::mutex> guard(mutex_);
@@ -162,7 +164,9 @@ void ProgramFeed::run() {
                 if (output) output(picture.constBits(), picture.bytesPerLine());
             }
         }
-        // The next slot on the wall-clock grid; slots that passed meanwhile are skipped.
+        // The next slot on the wall-clock grid; slots that passed meanwhile are skipped. Software
+        // rendering may take longer than a slot: the feed then rests as long as it worked, so the
+        // encoder (which repeats the last picture on time) always keeps half the processor.
         next += interval;
         const auto now = Clock::now();
         if (next < now) {
@@ -171,6 +175,7 @@ void ProgramFeed::run() {
             std::lock_guard<std::mutex> guard(mutex_);
             stats_.late += missed;
         }
+        if (busy > interval && next < now + busy) next = now + busy;
     }
 }
 

@@ -52,7 +52,7 @@ GoLiveController::GoLiveController(Services services, QObject* parent)
             return std::make_unique<StreamOutput>(s, std::move(cb));
         };
     }
-    if (!services_.virtualCameras) services_.virtualCameras = platform::virtualCameraDevices;
+    if (!services_.virtualCameras) services_.virtualCameras = [] { return platform::virtualCameraDevices(); };
     settings_ = feed::loadGoLiveSettings(services_.folder);
     key_ = QString::fromStdString(feed::loadStreamKey(services_.folder));
 }
