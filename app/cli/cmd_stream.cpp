@@ -37,16 +37,6 @@ void onInterrupt(int) {
     interrupted.store(true);
 }
 
-// The key never reaches the terminal, whatever a message might contain.
-std::string hideKey(std::string text, const std::string& key) {
-    if (key.empty()) return text;
-    for (auto at = text.find(key); at != std::string::npos; at = text.find(key, at)) {
-        text.replace(at, key.size(), "****");
-        at += 4;
-    }
-    return text;
-}
-
 std::string stateName(LiveStreamState state) {
     switch (state) {
         case LiveStreamState::connecting:
@@ -141,7 +131,7 @@ int runStream(const std::vector<std::string>& args) {
     try {
         (void)vantry::platform::liveStreamKind(settings.url);
     } catch (const std::exception& e) {
-        throw CommandError(hideKey(e.what(), key));
+        throw CommandError(vantry::platform::redactStreamKey(e.what(), key));
     }
 
     auto engine = vantry::cli::makeStudioEngine(studio);
@@ -165,7 +155,7 @@ int runStream(const std::vector<std::string>& args) {
             latest = s;
         });
     } catch (const std::exception& e) {
-        throw CommandError(hideKey(e.what(), key));
+        throw CommandError(vantry::platform::redactStreamKey(e.what(), key));
     }
     vantry::platform::LiveStream* out = stream.get();
     feed.setOutput(
@@ -208,7 +198,7 @@ int runStream(const std::vector<std::string>& args) {
             line += rate;
             if (s.state == LiveStreamState::reconnecting && !s.message.empty())
                 line += " (" + s.message + ")";
-            std::fprintf(stderr, "%s\n", hideKey(line, key).c_str());
+            std::fprintf(stderr, "%s\n", vantry::platform::redactStreamKey(line, key).c_str());
             std::fflush(stderr);
         }
     }
@@ -217,7 +207,7 @@ int runStream(const std::vector<std::string>& args) {
     stream->stop();
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
-    if (!failure.empty()) throw CommandError(hideKey(failure, key));
+    if (!failure.empty()) throw CommandError(vantry::platform::redactStreamKey(failure, key));
     const LiveStreamStatus s = stream->status();
     const auto stats = feed.stats();
     std::printf("Streamed %.1f s: %lld frames sent (%lld repeated), %lld dropped, %lld rendered\n", elapsed(),

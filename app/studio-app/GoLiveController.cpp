@@ -175,7 +175,8 @@ void GoLiveController::goLive() {
         stream_ = open(s, generation);
     } catch (const std::exception& e) {
         releaseFeedIfIdle();
-        setState(QStringLiteral("failed"), QString::fromStdString(e.what()).replace(key_, "****"));
+        setState(QStringLiteral("failed"),
+                 QString::fromStdString(platform::redactStreamKey(e.what(), key_.toStdString())));
         return;
     }
     std::weak_ptr<LiveOutput> weak = stream_;
@@ -207,7 +208,8 @@ void GoLiveController::closeLater(std::shared_ptr<LiveOutput> output) {
 void GoLiveController::applyStatus(int generation, const platform::LiveStreamStatus& status) {
     if (generation != generation_ || !stream_) return;
     using platform::LiveStreamState;
-    const QString message = QString::fromStdString(status.message).replace(key_, "****");
+    const QString message =
+        QString::fromStdString(platform::redactStreamKey(status.message, key_.toStdString()));
     switch (status.state) {
         case LiveStreamState::connecting:
             setState(QStringLiteral("connecting"), QStringLiteral("Connecting…"));
