@@ -125,4 +125,42 @@ TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
     EXPECT_GT(meanDifference(frame, studio, QRect(560, 220, 128, 88)), 20.0);
 }
 
+TEST(StreamCommand, KeepsRunningAndReconnectsWhenTheReceiverComesBack) {
+    const fs::path dir = fs::current_path() / "cli_stream_reconnect";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const int port = 20000 + (::getpid() + 7) % 20000;
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    const auto receive = [&](QProcess& receiver, const char* file) {
+        receiver.start("ffmpeg",
+                       {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/" + kKey),
+                        "-c", "copy", "-y", QString::fromStdString((dir / file).string())});
+        return receiver.waitForStarted();
+    };
+    QProcess first, second, cli;
+    ASSERT_TRUE(receive(first, "first.flv")) << "needs ffmpeg";
+    ::usleep(700'000);
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(VANTRY_CLI_PATH, {"stream", "--url", QString::fromStdString(url), "--size", "1280x720",
+                                "--seconds", "10", "--key", kKey});
+    ASSERT_TRUE(cli.waitForStarted());
+    ::sleep(3);
+    first.kill();  // the server goes away part-way
+    first.waitForFinished();
+    ::usleep(500'000);
+    ASSERT_TRUE(receive(second, "second.flv"));
+    ASSERT_TRUE(cli.waitForFinished(60'000));
+    second.waitForFinished(10'000);
+    const std::string out = cli.readAll().toStdString();
+    if (out.find("not available in this build") != std::string::npos) GTEST_SKIP() << out;
+    EXPECT_EQ(cli.exitCode(), 0) << out;
+    EXPECT_NE(out.find("reconnecting"), std::string::npos) << out;
+    EXPECT_EQ(out.find(kKey), std::string::npos) << out;
+    const Result probe =
+        run("ffprobe -v error -count_packets -select_streams v -show_entries "
+            "stream=nb_read_packets -of csv=p=0 '" +
+            (dir / "second.flv").string() + "'");
+    EXPECT_GT(std::atoi(probe.out.c_str()), 30) << probe.out;  // a second of pictures after reconnecting
+}
+
 }  // namespace
