@@ -410,7 +410,15 @@ struct LiveStream::Impl {
         rc = guarded(kConnectLimitUs, [&] { return avformat_write_header(c->muxer, &muxOpts); });
         av_dict_free(&muxOpts);
         connectingNow = false;
-        if (rc < 0) return ioError(rc);
+        if (rc < 0) {
+            const std::string error = ioError(rc);
+            // Closing flushes what the header left in the buffer: under the watchdog too.
+            guarded(kWriteLimitUs, [&] {
+                c.reset();
+                return 0;
+            });
+            return error;
+        }
         c->headerWritten = true;
         connection = std::move(c);
         return {};

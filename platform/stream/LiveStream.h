@@ -61,11 +61,13 @@ struct LiveStreamStatus {
     double measuredBitRate = 0;       // bits per second sent over the last few seconds
     std::int64_t framesSent = 0;      // output frames encoded and sent (distinct + repeated)
     std::int64_t framesRepeated = 0;  // slots that reused the previous picture
-    std::int64_t framesDropped = 0;   // pictures handed in that no slot used
+    std::int64_t framesDropped = 0;   // pictures handed in while live that no slot used
     int reconnectAttempt = 0;         // 0 while connected
     double retryInSeconds = 0;        // while reconnecting: time until the next try
-    std::string message;              // readable line for the failed / reconnecting states
-    std::int64_t framesSkipped = 0;   // slots left out because encoding fell behind the clock
+    // Readable line for the failed / reconnecting states (and `ended` when a virtual
+    // camera went away), e.g. "Could not connect to rtmp://host/live: Connection refused".
+    std::string message;
+    std::int64_t framesSkipped = 0;  // slots left out because encoding fell behind the clock
 };
 
 // "rtmp", "rtmps", "srt" or "v4l2" for a URL the stream can take; throws

@@ -322,6 +322,16 @@ TEST_F(LiveStreamTest, CarriesTheDefaultSoundInput) {
 TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
     const int refused = freePort(SOCK_STREAM);
     const std::string refusedUrl = "rtmp://127.0.0.1:" + std::to_string(refused) + "/live";
+    // A server that takes the connection and never answers.
+    const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    socklen_t len = sizeof a;
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &len);
+    const std::string silentUrl = "rtmp://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/live";
     struct Case {
         std::string url;
         std::string message;  // the exception's text, or the failed status's message
@@ -337,6 +347,7 @@ TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
         {"/dev/video99", "/dev/video99 is not a v4l2loopback device", true},
         {"127.0.0.1/live", "is not an rtmp://, rtmps:// or srt:// address", true},
         {refusedUrl, "Could not connect to " + refusedUrl + ": Connection refused", false},
+        {silentUrl, "Could not connect to " + silentUrl + ": no answer for 8 s", false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.url);
@@ -344,7 +355,7 @@ TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
         try {
             LiveStream stream(smallStream(c.url), nullptr);
             EXPECT_FALSE(c.throws);
-            EXPECT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::failed; }, 10s));
+            EXPECT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::failed; }, 15s));
             message = stream.status().message;
         } catch (const LiveStreamError& e) {
             EXPECT_TRUE(c.throws);
@@ -353,6 +364,7 @@ TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
         EXPECT_NE(message.find(c.message), std::string::npos) << message;
         EXPECT_EQ(message.find(kKey), std::string::npos) << message;
     }
+    ::close(silent);
 }
 
 TEST_F(LiveStreamTest, FfmpegLogLinesNeverShowTheStreamKey) {
