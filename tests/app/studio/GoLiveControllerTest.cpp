@@ -174,19 +174,4 @@ TEST_F(GoLive, PresenterFollowsTheOverlayController) {
     EXPECT_FALSE(live_->currentPresenter().visible);
 }
 
-TEST_F(GoLive, SettingsAndKeyAreKeptForTheNextRun) {
-    live_->setSize("1920x1080");
-    EXPECT_EQ(live_->bitRate(), 6'000'000);
-    live_->setBitRate(8'000'000);
-    live_->setSize("640x480");  // not offered: ignored
-    live_.reset();
-    GoLiveController::Services services;
-    services.folder = folder_;
-    GoLiveController again(std::move(services));
-    EXPECT_EQ(again.url(), "rtmp://127.0.0.1:1935/live");
-    EXPECT_EQ(again.streamKey(), "sk_live_7f3a");
-    EXPECT_EQ(again.size(), "1920x1080");
-    EXPECT_EQ(again.bitRate(), 8'000'000);
-}
-
 }  // namespace
