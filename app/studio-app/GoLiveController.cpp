@@ -162,8 +162,9 @@ void GoLiveController::goLive() {
     platform::LiveStreamSettings s;
     s.url = settings_.url;
     s.streamKey = key_.toStdString();
-    s.width = settings_.width;
-    s.height = settings_.height;
+    // Both outputs take the pictures of one feed: a feed already running keeps its size.
+    s.width = feed_ ? feed_->width() : settings_.width;
+    s.height = feed_ ? feed_->height() : settings_.height;
     s.videoBitRate = settings_.bitRate;
     if (s.url.empty()) {
         setState(QStringLiteral("failed"), QStringLiteral("Enter the server URL"));
@@ -255,8 +256,9 @@ void GoLiveController::setVirtualCameraOn(bool on) {
     }
     platform::LiveStreamSettings s;
     s.url = devices.front();
-    s.width = settings_.width;
-    s.height = settings_.height;
+    // Both outputs take the pictures of one feed: a feed already running keeps its size.
+    s.width = feed_ ? feed_->width() : settings_.width;
+    s.height = feed_ ? feed_->height() : settings_.height;
     s.captureMicrophone = false;
     try {
         ensureFeed();

@@ -99,6 +99,8 @@ Column {
 
     Choices {
         objectName: "goLiveSize"
+        // The running feed keeps its size while the virtual camera takes it.
+        enabled: !section.live.isLive && !section.live.virtualCameraOn
         model: section.live.sizeChoices
         current: section.live.size
         titleOf: function(v) { return v === "1920x1080" ? "1080p" : "720p" }

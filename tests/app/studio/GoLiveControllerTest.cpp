@@ -142,6 +142,12 @@ TEST_F(GoLive, VirtualCameraNeedsADevice) {
     EXPECT_EQ(outputs_[0]->settings.url, "/dev/video10");
     EXPECT_FALSE(outputs_[0]->settings.captureMicrophone);
     EXPECT_TRUE(outputs_[0]->settings.streamKey.empty());
+    // A stream started while the camera runs takes the running feed's size, whatever was picked.
+    live_->setSize("1920x1080");
+    live_->goLive();
+    ASSERT_EQ(outputs_.size(), 2u);
+    EXPECT_EQ(outputs_[1]->settings.height, 720);
+    live_->endStream();
     live_->setVirtualCameraOn(false);
     EXPECT_FALSE(live_->virtualCameraOn());
 }
