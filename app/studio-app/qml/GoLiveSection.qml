@@ -97,6 +97,7 @@ Column {
         onEditingFinished: section.live.streamKey = text
     }
 
+    FieldLabel { text: "Size" }
     Choices {
         objectName: "goLiveSize"
         // The running feed keeps its size while the virtual camera takes it.
@@ -107,6 +108,7 @@ Column {
         onPicked: (v) => { section.live.size = v }
     }
 
+    FieldLabel { text: "Video bit rate, Mbit/s" }
     Choices {
         objectName: "goLiveBitRate"
         model: section.live.bitRateChoices
@@ -114,7 +116,6 @@ Column {
         titleOf: function(v) { return (v / 1000000).toFixed(1) }
         onPicked: (v) => { section.live.bitRate = v }
     }
-    FieldLabel { text: "Video bit rate, Mbit/s" }
 
     PlainButton {
         id: liveButton
