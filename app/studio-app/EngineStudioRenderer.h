@@ -31,6 +31,10 @@ class EngineStudioRenderer : public StudioRenderer {
                                     const std::filesystem::path& destination,
                                     const ExportProgress& progress) override;
 
+    std::optional<std::vector<std::uint8_t>> renderProgramFrame(int width, int height) override {
+        return engine_->renderOffscreenBGRA(width, height, std::nullopt);
+    }
+
     void liveSurfaceResized(const LiveSurface& surface) override;
     void drawLiveFrame(const LiveSurface& surface) override;
     void releaseLiveResources(const void* contextKey) override {

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "studio/StudioCatalogue.h"
 
@@ -43,6 +45,15 @@ class StudioRenderer {
     virtual std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
                                             const std::filesystem::path& destination,
                                             const ExportProgress& progress) = 0;
+
+    // One offscreen studio frame at the live view's animation time, for the program feed:
+    // width x height x 4 bytes, rows top to bottom, B G R A. Any thread but the main thread
+    // (it waits for the renderer's offscreen context). Absent when it cannot be made.
+    virtual std::optional<std::vector<std::uint8_t>> renderProgramFrame(int width, int height) {
+        (void)width;
+        (void)height;
+        return std::nullopt;
+    }
 
     // Live surface hooks, called on the thread whose OpenGL context is current
     // (Qt's render thread). The renderer draws with 4 samples into targets of its

@@ -22,6 +22,11 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
       panels_(panels),
       engineHandle_(new StudioEngineHandle(engine_, this)) {
     slideName_ = QString::fromStdString(engine_->slideSourceName());
+    app::GoLiveController::Services live;
+    live.render = [renderer = engine_](int width, int height) {
+        return renderer->renderProgramFrame(width, height);
+    };
+    goLive_ = new app::GoLiveController(std::move(live), this);
 
     // The renderer reports on the main thread; the value is stored by a task of its
     // own, and only while this view model still exists.
@@ -34,7 +39,13 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
     sync();
 }
 
+QObject* VantryViewModel::goLiveHandle() const {
+    return goLive_;
+}
+
 VantryViewModel::~VantryViewModel() {
+    delete goLive_;  // the program feed stops before the renderer it draws with can go
+    goLive_ = nullptr;
     for (std::thread& t : exportThreads_) {
         if (t.joinable()) t.join();
     }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/studio-app/FilePanels.h"
+#include "app/studio-app/GoLiveController.h"
 #include "app/studio-app/StudioRenderer.h"
 #include "studio/StudioCatalogue.h"
 
@@ -52,6 +53,8 @@ class VantryViewModel : public QObject {
     Q_PROPERTY(QString statusBanner READ statusBannerText NOTIFY statusBannerChanged)
     Q_PROPERTY(QVariantList sets READ sets CONSTANT)
     Q_PROPERTY(QVariantList cameraAngles READ cameraAngles CONSTANT)
+    // The GO LIVE section (app::GoLiveController).
+    Q_PROPERTY(QObject* goLive READ goLiveHandle CONSTANT)
 
   public:
     // panels may be null (no file flows); it must outlive the view model.
@@ -62,6 +65,8 @@ class VantryViewModel : public QObject {
 
     const std::shared_ptr<app::StudioRenderer>& engine() const { return engine_; }
     QObject* engineHandle() const { return engineHandle_; }
+    app::GoLiveController& goLive() { return *goLive_; }
+    QObject* goLiveHandle() const;
 
     BroadcastStudioSet selectedSet() const { return selectedSet_; }
     QString selectedSetId() const;
@@ -132,6 +137,7 @@ class VantryViewModel : public QObject {
     std::shared_ptr<app::StudioRenderer> engine_;
     app::FilePanels* panels_;
     StudioEngineHandle* engineHandle_;
+    app::GoLiveController* goLive_ = nullptr;  // a child of this object
     BroadcastStudioSet selectedSet_ = BroadcastStudioSet::manhattanLoft;
     BroadcastCameraAngle cameraAngle_ = BroadcastCameraAngle::wideDesk;
     float keyGain_ = 1.35f;

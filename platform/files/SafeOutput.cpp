@@ -58,7 +58,7 @@ int syncFile(int fd) {
 
 }  // namespace
 
-SafeOutput::SafeOutput(fs::path target) : target_(std::move(target)) {
+SafeOutput::SafeOutput(fs::path target, unsigned mode) : target_(std::move(target)) {
     if (!target_.has_filename()) fail("the output path has no file name", target_, EISDIR);
     checkReplaceable(target_);
     const fs::path folder = target_.parent_path();
@@ -70,7 +70,8 @@ SafeOutput::SafeOutput(fs::path target) : target_(std::move(target)) {
     const fs::path base = folder.empty() ? fs::path(".") : folder;
     for (int attempt = 0; attempt < 16; ++attempt) {
         fs::path candidate = folder / temporaryName(target_);
-        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                              static_cast<mode_t>(mode & 07777));
         if (fd >= 0) {
             ::close(fd);
             temporary_ = std::move(candidate);
@@ -117,8 +118,8 @@ void SafeOutput::commit() {
     }
 }
 
-void SafeOutput::write(const fs::path& target, std::string_view bytes) {
-    SafeOutput output(target);
+void SafeOutput::write(const fs::path& target, std::string_view bytes, unsigned mode) {
+    SafeOutput output(target, mode);
     const int fd = ::open(output.temporaryPath().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) fail("cannot open the output file", target, errno);
     std::size_t written = 0;

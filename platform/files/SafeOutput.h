@@ -12,8 +12,10 @@ class SafeOutput {
   public:
     // Checks the target, creates its folder and a fresh empty temporary file beside it.
     // Refuses a path without a file name and a target that exists as anything but a regular
-    // file or a symbolic link (a folder, a device or a pipe is never replaced).
-    explicit SafeOutput(std::filesystem::path target);
+    // file or a symbolic link (a folder, a device or a pipe is never replaced). The temporary
+    // file is created with the permission bits `mode` (less the umask), so a private file
+    // (0600) is never readable by others, not even for a moment.
+    explicit SafeOutput(std::filesystem::path target, unsigned mode = 0644);
     // Removes the temporary file unless commit() succeeded.
     ~SafeOutput();
     SafeOutput(const SafeOutput&) = delete;
@@ -30,7 +32,7 @@ class SafeOutput {
     void discard() noexcept;
 
     // The whole new content of target, written the safe way.
-    static void write(const std::filesystem::path& target, std::string_view bytes);
+    static void write(const std::filesystem::path& target, std::string_view bytes, unsigned mode = 0644);
 
   private:
     std::filesystem::path target_;

@@ -2,7 +2,7 @@ import QtQuick
 import QtQuick.Controls
 import VantryNative
 
-// The three lighting sliders and the export button.
+// The three lighting sliders, the export button and the GO LIVE section.
 Rectangle {
     id: sidebar
     required property var vm
@@ -10,6 +10,7 @@ Rectangle {
     implicitWidth: 296
 
     Flickable {
+        objectName: "lightingScroll"
         anchors.fill: parent
         clip: true
         contentWidth: width
@@ -128,6 +129,14 @@ Rectangle {
                         color: Theme.pink
                     }
                 }
+            }
+
+            Divider { width: parent.width }
+
+            GoLiveSection {
+                objectName: "goLiveSection"
+                width: parent.width
+                live: sidebar.vm.goLive
             }
         }
     }

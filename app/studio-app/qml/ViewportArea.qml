@@ -129,7 +129,22 @@ Item {
     }
 
     StagePresenterModifier {
+        id: presenterModifier
         anchors.fill: parent
         active: area.vm.showVisionPresenter
+    }
+
+    // The program feed composites the presenter where the overlay shows it in this area.
+    Binding {
+        target: area.vm.goLive
+        property: "viewportSize"
+        value: Qt.size(area.width, area.height)
+        when: area.vm.goLive !== undefined && area.vm.goLive !== null
+    }
+    Binding {
+        target: area.vm.goLive
+        property: "presenter"
+        value: presenterModifier.item ? presenterModifier.item.studio : null
+        when: area.vm.goLive !== undefined && area.vm.goLive !== null
     }
 }

@@ -84,6 +84,8 @@ class Setup : public QObject {
     Q_OBJECT
   public:
     Setup() {
+        // The GO LIVE settings and key go into a folder of the test's own.
+        qputenv("XDG_CONFIG_HOME", config_.path().toUtf8());
         // The window's tests use a still in place of the live viewport; without a
         // display they can run on the offscreen platform.
         const char* display = std::getenv("DISPLAY");
@@ -107,6 +109,7 @@ class Setup : public QObject {
     void cleanupTestCase() { rig_.reset(); }
 
   private:
+    QTemporaryDir config_;
     std::unique_ptr<TestRig> rig_;
 };
 

@@ -183,6 +183,32 @@ Item {
             compare(item("bannerText").text, "Exported 1080p Studio Broadcast (1.5 MB)")
         }
 
+        function test_goLiveSection() {
+            const scroll = item("lightingScroll")
+            scroll.contentY = scroll.contentHeight - scroll.height
+            waitForRendering(view)
+            const live = vm.goLive
+            compare(item("goLiveKey").echoMode, TextInput.Password)
+            compare(item("goLiveLabel").text, "Go Live")
+            compare(live.size, "1280x720")
+            compare(live.bitRate, 4500000)
+            mouseClick(findChild(item("goLiveSize"), "choice_1920x1080"))
+            compare(live.size, "1920x1080")
+            compare(live.bitRate, 6000000)  // the default follows the size
+
+            // Without a URL nothing starts; the status line says why.
+            live.url = ""
+            mouseClick(item("goLiveButton"))
+            compare(live.isLive, false)
+            compare(item("goLiveStatus").text, "Enter the server URL")
+
+            // No v4l2loopback device here: the switch stays off and the hint shows.
+            verify(item("virtualCameraHint").visible)
+            verify(item("virtualCameraHint").text.indexOf("modprobe v4l2loopback") >= 0)
+            mouseClick(item("virtualCameraSwitch"))
+            compare(live.virtualCameraOn, false)
+        }
+
         function test_longSlideNameWrapsToTwoLines() {
             const name = "an-extremely-long-slide-file-name-that-goes-on-and-on-and-on-well-past-the-sidebar-width-and-further-still.png"
             rig.answerNextPanel("/slides/" + name)

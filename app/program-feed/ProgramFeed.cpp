@@ -1,0 +1,182 @@
+#include "app/program-feed/ProgramFeed.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "creator/studio-overlay/qml/FacecamPictureItem.h"
+
+namespace vantry::feed {
+namespace {
+
+using creator::qml::FacecamPictureItem;
+
+// The image takes the studio's pixels over without a copy. The studio's alpha is 255 everywhere,
+// so premultiplied and straight are the same bytes.
+QImage adoptStudio(std::vector<std::uint8_t>&& pixels, int width, int height) {
+    auto* owned = new std::vector<std::uint8_t>(std::move(pixels));
+    return QImage(
+        owned->data(), width, height, width * 4, QImage::Format_ARGB32_Premultiplied,
+        [](void* data) { delete static_cast<std::vector<std::uint8_t>*>(data); }, owned);
+}
+
+}  // namespace
+
+void composePresenter(QImage& frame, const ProgramPresenter& presenter) {
+    if (!presenter.visible || frame.isNull()) return;
+    const PresenterRect r = placePresenter(presenter.look, frame.width(), frame.height());
+    if (!(r.width > 0) || !(r.height > 0)) return;
+    if (presenter.picture.isNull() && presenter.look.freeCutout) return;
+
+    const double margin = FacecamPictureItem::kShadowMargin * r.factor;
+    const QSize size(int(std::ceil(r.width + 2 * margin)), int(std::ceil(r.height + 2 * margin)));
+    const QRectF window(margin, margin, r.width, r.height);
+    QPainterPath outline;
+    if (r.circle) {
+        outline.addEllipse(window);
+    } else {
+        outline.addRoundedRect(window, r.cornerRadius, r.cornerRadius);
+    }
+
+    // 1. The window's content: picture or preview fill, clipped, with its border.
+    QImage layer(size, QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
+    {
+        QPainter p(&layer);
+        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+        if (!presenter.picture.isNull()) {
+            p.setClipPath(outline);
+            p.drawImage(window, presenter.picture,
+                        creator::qml::aspectFillSourceRect(presenter.picture.size(), window.size()));
+            p.setClipping(false);
+        } else {
+            QLinearGradient g(window.topLeft(), window.bottomLeft());
+            g.setColorAt(0, QColor::fromRgbF(0.08f, 0.14f, 0.24f));
+            g.setColorAt(1, QColor::fromRgbF(0.04f, 0.07f, 0.13f));
+            p.fillPath(outline, g);
+        }
+        if (r.borderWidth > 0 && presenter.borderColor.alpha() > 0) {
+            p.strokePath(outline, QPen(presenter.borderColor, r.borderWidth));
+        }
+    }
+
+    // 2. The shadow of whatever the content covers, shrunk and grown again as a cheap blur.
+    const QSize small(std::max(1, size.width() / 5), std::max(1, size.height() / 5));
+    QImage shadow = layer.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    shadow = shadow.scaled(std::max(1, small.width() / 2), std::max(1, small.height() / 2),
+                           Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    {
+        QPainter s(&shadow);
+        s.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        s.fillRect(shadow.rect(), Qt::black);
+    }
+    QPainter painter(&frame);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QPointF origin(r.x - margin, r.y - margin);
+    painter.setOpacity(FacecamPictureItem::kShadowOpacity);
+    painter.drawImage(
+        QRectF(origin + QPointF(0, FacecamPictureItem::kShadowOffsetY * r.factor), QSizeF(size)), shadow);
+    painter.setOpacity(1);
+    painter.drawImage(origin, layer);
+}
+
+ProgramFeed::ProgramFeed(int width, int height, int fps, RenderStudio render)
+    : width_(width), height_(height), fps_(std::max(1, fps)), render_(std::move(render)) {}
+
+ProgramFeed::~ProgramFeed() {
+    stop();
+}
+
+void ProgramFeed::setPresenter(ProgramPresenter presenter) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    presenter_ = std::move(presenter);
+}
+
+void ProgramFeed::setOutput(Slot slot, Output output) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    outputs_[slot == Slot::stream ? 0 : 1] = std::move(output);
+}
+
+void ProgramFeed::start() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (thread_.joinable() || stopping_) return;
+    thread_ = std::thread([this] { run(); });
+}
+
+void ProgramFeed::stop() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+ProgramFeed::Stats ProgramFeed::stats() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return stats_;
+}
+
+QImage ProgramFeed::renderPicture() {
+    std::optional<std::vector<std::uint8_t>> studio = render_ ? render_(width_, height_) : std::nullopt;
+    if (!studio || studio->size() < std::size_t(width_) * std::size_t(height_) * 4) return {};
+    QImage frame = adoptStudio(std::move(*studio), width_, height_);
+    ProgramPresenter presenter;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        presenter = presenter_;
+    }
+    composePresenter(frame, presenter);
+    return frame;
+}
+
+void ProgramFeed::run() {
+    using Clock = std::chrono::steady_clock;
+    const auto interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps_));
+    auto next = Clock::now();
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            wake_.wait_until(lock, next, [this] { return stopping_; });
+            if (stopping_) return;
+        }
+        const auto began = Clock::now();
+        const QImage picture = renderPicture();
+        const auto busy = Clock::now() - began;
+        Output outputs[2];
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            if (picture.isNull()) {
+                ++stats_.failed;
+            } else {
+                ++stats_.rendered;
+            }
+            outputs[0] = outputs_[0];
+            outputs[1] = outputs_[1];
+        }
+        if (!picture.isNull()) {
+            for (const Output& output : outputs) {
+                if (output) output(picture.constBits(), picture.bytesPerLine());
+            }
+        }
+        // The next slot on the wall-clock grid; slots that passed meanwhile are skipped. Software
+        // rendering may take longer than a slot: the feed then rests as long as it worked, so the
+        // encoder (which repeats the last picture on time) always keeps half the processor.
+        next += interval;
+        const auto now = Clock::now();
+        if (next < now) {
+            const auto missed = (now - next) / interval + 1;
+            next += interval * missed;
+            std::lock_guard<std::mutex> guard(mutex_);
+            stats_.late += missed;
+        }
+        if (busy > interval && next < now + busy) next = now + busy;
+    }
+}
+
+}  // namespace vantry::feed

@@ -1,0 +1,90 @@
+// The program feed: the picture that goes out live. One picture per output frame: the studio
+// rendered offscreen at the output size, with the presenter's facecam picture composited where
+// and how the overlay shows it over the viewport.
+//
+// The feed runs on a thread of its own and paces itself at the output frame rate; rendering
+// runs on the studio engine's offscreen GL context (never the window's). Nothing here waits on
+// the main thread, and the main thread never waits on the feed (setters take a short lock).
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "app/program-feed/PresenterPlacement.h"
+
+namespace vantry::feed {
+
+// What the overlay shows of the presenter; copied in from the main thread.
+struct ProgramPresenter {
+    bool visible = false;  // the facecam window is on screen
+    PresenterLook look;
+    QImage picture;  // the facecam picture (premultiplied ARGB32); null: the preview fill
+    QColor borderColor = QColor::fromRgbF(1, 1, 1, 0.45f);
+};
+
+// Draws the presenter into frame (premultiplied ARGB32) exactly as the facecam window paints
+// itself: picture filling the window, clipped to its shape, optional border, soft shadow.
+void composePresenter(QImage& frame, const ProgramPresenter& presenter);
+
+class ProgramFeed {
+  public:
+    // One studio frame at width x height: rows top to bottom, B G R A; absent when it failed.
+    using RenderStudio = std::function<std::optional<std::vector<std::uint8_t>>(int width, int height)>;
+    // Receives each finished picture (B G R A, rows top to bottom); called on the feed thread.
+    using Output = std::function<void(const std::uint8_t* pixels, std::ptrdiff_t stride)>;
+    enum class Slot { stream, virtualCamera };
+
+    struct Stats {
+        std::int64_t rendered = 0;  // pictures made and handed to the outputs
+        std::int64_t failed = 0;    // studio frames that could not be rendered
+        std::int64_t late = 0;      // frame slots that passed while a picture was being made
+    };
+
+    ProgramFeed(int width, int height, int fps, RenderStudio render);
+    ~ProgramFeed();  // stop()
+    ProgramFeed(const ProgramFeed&) = delete;
+    ProgramFeed& operator=(const ProgramFeed&) = delete;
+
+    // Any thread; effective from the next picture.
+    void setPresenter(ProgramPresenter presenter);
+    void setOutput(Slot slot, Output output);  // an empty function removes it
+
+    // Starts the thread (once).
+    void start();
+    // Ends the thread after the picture in progress; safe to call more than once.
+    void stop();
+
+    // One picture made on the calling thread (tests, benchmarks); null when rendering failed.
+    QImage renderPicture();
+
+    Stats stats() const;
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+  private:
+    void run();
+
+    const int width_;
+    const int height_;
+    const int fps_;
+    RenderStudio render_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    ProgramPresenter presenter_;
+    Output outputs_[2];
+    Stats stats_;
+    std::thread thread_;
+};
+
+}  // namespace vantry::feed

@@ -1,0 +1,354 @@
+#include "app/studio-app/GoLiveController.h"
+
+#include <QColor>
+#include <QMetaMethod>
+#include <QMetaProperty>
+#include <chrono>
+#include <cmath>
+
+#include "platform/dispatch/MainThreadDispatcher.h"
+
+namespace vantry::app {
+namespace {
+
+class StreamOutput : public LiveOutput {
+  public:
+    StreamOutput(const platform::LiveStreamSettings& settings, platform::LiveStream::StatusCallback onStatus)
+        : stream_(settings, std::move(onStatus)) {}
+    void offerBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride) override {
+        stream_.offerBGRA(pixels, stride);
+    }
+    void stop() override { stream_.stop(); }
+
+  private:
+    platform::LiveStream stream_;
+};
+
+QString clockText(double seconds) {
+    const long long s = std::max(0LL, static_cast<long long>(seconds));
+    if (s >= 3600) {
+        return QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
+    }
+    return QString::asprintf("%02lld:%02lld", s / 60, s % 60);
+}
+
+QString mbit(double bitsPerSecond) {
+    return QString::number(bitsPerSecond / 1e6, 'f', 1) + QStringLiteral(" Mbit/s");
+}
+
+// Properties of the overlay's controller that change the presenter's picture or place.
+constexpr const char* kPresenterProperties[] = {"isCameraEnabled", "backgroundMode",  "frameShape",
+                                                "offset",          "scale",           "latestCameraFrame",
+                                                "isRecording",     "micActivityLevel"};
+
+}  // namespace
+
+GoLiveController::GoLiveController(Services services, QObject* parent)
+    : QObject(parent), services_(std::move(services)) {
+    if (services_.folder.empty()) services_.folder = feed::goLiveFolder();
+    if (!services_.openOutput) {
+        services_.openOutput = [](const platform::LiveStreamSettings& s,
+                                  platform::LiveStream::StatusCallback cb) {
+            return std::make_unique<StreamOutput>(s, std::move(cb));
+        };
+    }
+    if (!services_.virtualCameras) services_.virtualCameras = [] { return platform::virtualCameraDevices(); };
+    settings_ = feed::loadGoLiveSettings(services_.folder);
+    key_ = QString::fromStdString(feed::loadStreamKey(services_.folder));
+}
+
+GoLiveController::~GoLiveController() {
+    if (feed_) feed_->stop();
+    for (auto* output : {&stream_, &camera_}) {
+        if (*output) (*output)->stop();
+        output->reset();
+    }
+    for (auto& closing : closing_) closing.wait();
+}
+
+void GoLiveController::setUrl(const QString& url) {
+    const std::string value = url.trimmed().toStdString();
+    if (value == settings_.url) return;
+    settings_.url = value;
+    saveSettings();
+    emit settingsChanged();
+}
+
+void GoLiveController::setStreamKey(const QString& key) {
+    const QString value = key.trimmed();
+    if (value == key_) return;
+    key_ = value;
+    try {
+        feed::saveStreamKey(services_.folder, key_.toStdString());
+    } catch (const std::exception&) {
+        setState(state_, QStringLiteral("The stream key could not be saved"));
+    }
+    emit streamKeyChanged();
+}
+
+QString GoLiveController::size() const {
+    return QStringLiteral("%1x%2").arg(settings_.width).arg(settings_.height);
+}
+
+void GoLiveController::setSize(const QString& size) {
+    const bool full = size == QLatin1String("1920x1080");
+    if (!full && size != QLatin1String("1280x720")) return;
+    const int height = full ? 1080 : 720;
+    if (height == settings_.height) return;
+    // A bit rate left at the old size's default follows the size.
+    if (settings_.bitRate == feed::defaultBitRate(settings_.height))
+        settings_.bitRate = feed::defaultBitRate(height);
+    settings_.width = full ? 1920 : 1280;
+    settings_.height = height;
+    saveSettings();
+    emit settingsChanged();
+}
+
+void GoLiveController::setBitRate(double bitRate) {
+    const auto value = static_cast<std::int64_t>(std::llround(bitRate));
+    if (value == settings_.bitRate || value < 100'000 || value > 50'000'000) return;
+    settings_.bitRate = value;
+    saveSettings();
+    emit settingsChanged();
+}
+
+QVariantList GoLiveController::sizeChoices() const {
+    return {QStringLiteral("1280x720"), QStringLiteral("1920x1080")};
+}
+
+QVariantList GoLiveController::bitRateChoices() const {
+    QVariantList list;
+    for (std::int64_t rate : feed::goLiveBitRates()) list.append(double(rate));
+    return list;
+}
+
+bool GoLiveController::virtualCameraAvailable() const {
+    return !services_.virtualCameras().empty();
+}
+
+QString GoLiveController::virtualCameraHint() const {
+    return QString::fromUtf8(platform::kVirtualCameraHint);
+}
+
+void GoLiveController::saveSettings() {
+    try {
+        feed::saveGoLiveSettings(services_.folder, settings_);
+    } catch (const std::exception&) {
+        // Settings that cannot be kept still apply to this run.
+    }
+}
+
+void GoLiveController::setState(const QString& state, const QString& line) {
+    if (state == state_ && line == statusLine_) return;
+    state_ = state;
+    statusLine_ = line;
+    emit stateChanged();
+}
+
+std::shared_ptr<LiveOutput> GoLiveController::open(const platform::LiveStreamSettings& settings,
+                                                   int generation) {
+    QPointer<GoLiveController> self(this);
+    std::shared_ptr<LiveOutput> output =
+        services_.openOutput(settings, [self, generation](const platform::LiveStreamStatus& status) {
+            platform::postToMain([self, generation, status] {
+                if (self) self->applyStatus(generation, status);
+            });
+        });
+    return output;
+}
+
+void GoLiveController::goLive() {
+    if (stream_) return;
+    platform::LiveStreamSettings s;
+    s.url = settings_.url;
+    s.streamKey = key_.toStdString();
+    // Both outputs take the pictures of one feed: a feed already running keeps its size.
+    s.width = feed_ ? feed_->width() : settings_.width;
+    s.height = feed_ ? feed_->height() : settings_.height;
+    s.videoBitRate = settings_.bitRate;
+    if (s.url.empty()) {
+        setState(QStringLiteral("failed"), QStringLiteral("Enter the server URL"));
+        return;
+    }
+    const int generation = ++generation_;
+    try {
+        ensureFeed();
+        stream_ = open(s, generation);
+    } catch (const std::exception& e) {
+        releaseFeedIfIdle();
+        setState(QStringLiteral("failed"),
+                 QString::fromStdString(platform::redactStreamKey(e.what(), key_.toStdString())));
+        return;
+    }
+    std::weak_ptr<LiveOutput> weak = stream_;
+    feed_->setOutput(feed::ProgramFeed::Slot::stream,
+                     [weak](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                         if (auto out = weak.lock()) out->offerBGRA(pixels, stride);
+                     });
+    setState(QStringLiteral("connecting"), QStringLiteral("Connecting…"));
+}
+
+void GoLiveController::endStream() {
+    if (!stream_) return;
+    ++generation_;  // reports of the ending stream are dropped
+    if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::stream, {});
+    closeLater(std::move(stream_));
+    stream_.reset();
+    releaseFeedIfIdle();
+    setState(QStringLiteral("idle"), QString());
+}
+
+void GoLiveController::closeLater(std::shared_ptr<LiveOutput> output) {
+    // Closing sends what is encoded and waits for the network: never on the main thread.
+    std::erase_if(closing_, [](const std::future<void>& f) {
+        return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    closing_.push_back(std::async(std::launch::async, [output = std::move(output)] { output->stop(); }));
+}
+
+void GoLiveController::applyStatus(int generation, const platform::LiveStreamStatus& status) {
+    if (generation != generation_ || !stream_) return;
+    using platform::LiveStreamState;
+    const QString message =
+        QString::fromStdString(platform::redactStreamKey(status.message, key_.toStdString()));
+    switch (status.state) {
+        case LiveStreamState::connecting:
+            setState(QStringLiteral("connecting"), QStringLiteral("Connecting…"));
+            break;
+        case LiveStreamState::live:
+            setState(QStringLiteral("live"), QStringLiteral("LIVE ") + clockText(status.elapsedSeconds) +
+                                                 QStringLiteral(" · ") + mbit(status.measuredBitRate));
+            break;
+        case LiveStreamState::reconnecting:
+            setState(QStringLiteral("reconnecting"),
+                     QStringLiteral("Reconnecting in %1 s…").arg(std::ceil(status.retryInSeconds)));
+            break;
+        case LiveStreamState::ended:
+        case LiveStreamState::failed: {
+            const bool failed = status.state == LiveStreamState::failed;
+            ++generation_;
+            if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::stream, {});
+            closeLater(std::move(stream_));
+            stream_.reset();
+            releaseFeedIfIdle();
+            setState(
+                failed ? QStringLiteral("failed") : QStringLiteral("idle"),
+                failed ? (message.isEmpty() ? QStringLiteral("The stream failed") : message) : QString());
+            break;
+        }
+    }
+}
+
+void GoLiveController::setVirtualCameraOn(bool on) {
+    if (on == virtualCameraOn()) return;
+    if (!on) {
+        if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::virtualCamera, {});
+        closeLater(std::move(camera_));
+        camera_.reset();
+        releaseFeedIfIdle();
+        emit virtualCameraChanged();
+        return;
+    }
+    const auto devices = services_.virtualCameras();
+    if (devices.empty()) {
+        emit virtualCameraChanged();  // the switch snaps back; the hint shows
+        return;
+    }
+    platform::LiveStreamSettings s;
+    s.url = devices.front();
+    // Both outputs take the pictures of one feed: a feed already running keeps its size.
+    s.width = feed_ ? feed_->width() : settings_.width;
+    s.height = feed_ ? feed_->height() : settings_.height;
+    s.captureMicrophone = false;
+    try {
+        ensureFeed();
+        // A device reports nothing the window shows; its reports are ignored.
+        camera_ = services_.openOutput(s, [](const platform::LiveStreamStatus&) {});
+    } catch (const std::exception& e) {
+        releaseFeedIfIdle();
+        setState(state_, QString::fromStdString(e.what()));
+        emit virtualCameraChanged();
+        return;
+    }
+    std::weak_ptr<LiveOutput> weak = camera_;
+    feed_->setOutput(feed::ProgramFeed::Slot::virtualCamera,
+                     [weak](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                         if (auto out = weak.lock()) out->offerBGRA(pixels, stride);
+                     });
+    emit virtualCameraChanged();
+}
+
+void GoLiveController::ensureFeed() {
+    if (feed_) return;
+    feed_ = std::make_unique<feed::ProgramFeed>(settings_.width, settings_.height, 30, services_.render);
+    pushPresenter();
+    feed_->start();
+}
+
+void GoLiveController::releaseFeedIfIdle() {
+    if (!feed_ || stream_ || camera_) return;
+    feed_->stop();
+    feed_.reset();
+}
+
+void GoLiveController::setPresenter(QObject* presenter) {
+    if (presenter == presenter_) return;
+    for (auto& c : presenterConnections_) disconnect(c);
+    presenterConnections_.clear();
+    presenter_ = presenter;
+    if (presenter) {
+        const QMetaObject* meta = presenter->metaObject();
+        const QMetaMethod slot =
+            metaObject()->method(metaObject()->indexOfSlot("presenterPropertyChanged()"));
+        for (const char* name : kPresenterProperties) {
+            const int index = meta->indexOfProperty(name);
+            if (index < 0 || !meta->property(index).hasNotifySignal()) continue;
+            presenterConnections_.push_back(
+                connect(presenter, meta->property(index).notifySignal(), this, slot));
+        }
+        presenterConnections_.push_back(
+            connect(presenter, &QObject::destroyed, this, [this] { setPresenter(nullptr); }));
+    }
+    pushPresenter();
+    emit presenterChanged();
+}
+
+void GoLiveController::setViewportSize(const QSizeF& size) {
+    if (size == viewportSize_) return;
+    viewportSize_ = size;
+    pushPresenter();
+    emit presenterChanged();
+}
+
+feed::ProgramPresenter GoLiveController::currentPresenter() const {
+    feed::ProgramPresenter p;
+    QObject* source = presenter_.data();
+    if (!source || !source->property("isCameraEnabled").toBool()) return p;
+    p.visible = true;
+    p.look.viewportWidth = viewportSize_.width();
+    p.look.viewportHeight = viewportSize_.height();
+    const QSizeF offset = source->property("offset").toSizeF();
+    p.look.offsetX = offset.width();
+    p.look.offsetY = offset.height();
+    p.look.scale = source->property("scale").toDouble();
+    const QString shape = source->property("frameShape").toString();
+    p.look.shape = shape == QLatin1String("Circle")    ? feed::PresenterShape::circle
+                   : shape == QLatin1String("Rounded") ? feed::PresenterShape::rounded
+                                                       : feed::PresenterShape::cutout;
+    p.look.freeCutout = source->property("backgroundMode").toString() == QLatin1String("BG Occlusion") &&
+                        p.look.shape == feed::PresenterShape::cutout;
+    const bool recording = source->property("isRecording").toBool();
+    p.look.borderWidth = recording ? 3 : 2;
+    p.borderColor = recording ? QColor(0xff, 0x45, 0x3a)
+                    : source->property("micActivityLevel").toDouble() > 0.35
+                        ? QColor(0x64, 0xd2, 0xff)
+                        : QColor::fromRgbF(1, 1, 1, 0.45f);
+    p.picture = source->property("latestCameraFrame").value<QImage>();
+    return p;
+}
+
+void GoLiveController::pushPresenter() {
+    if (feed_) feed_->setPresenter(currentPresenter());
+}
+
+}  // namespace vantry::app

@@ -1,0 +1,134 @@
+// The window's GO LIVE section: server URL, stream key, size and bit rate (kept between runs),
+// the Go Live / End Stream button with its one status line, and the Virtual Camera switch.
+//
+// Lives on the main thread; every property changes there and announces itself. The program
+// feed renders on its own thread; the stream reports on its sending thread, and those reports
+// are posted to the main thread and dropped once this object is gone.
+#pragma once
+
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QSizeF>
+#include <QString>
+#include <QTimer>
+#include <QVariantList>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <vector>
+
+#include "app/program-feed/GoLiveSettings.h"
+#include "app/program-feed/ProgramFeed.h"
+#include "platform/stream/LiveStream.h"
+
+namespace vantry::app {
+
+// One live output as the controller uses it (the real one is platform::LiveStream).
+class LiveOutput {
+  public:
+    virtual ~LiveOutput() = default;
+    virtual void offerBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride) = 0;
+    virtual void stop() = 0;
+};
+
+class GoLiveController : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString url READ url WRITE setUrl NOTIFY settingsChanged)
+    Q_PROPERTY(QString streamKey READ streamKey WRITE setStreamKey NOTIFY streamKeyChanged)
+    Q_PROPERTY(QString size READ size WRITE setSize NOTIFY settingsChanged)
+    Q_PROPERTY(double bitRate READ bitRate WRITE setBitRate NOTIFY settingsChanged)
+    Q_PROPERTY(QVariantList sizeChoices READ sizeChoices CONSTANT)
+    Q_PROPERTY(QVariantList bitRateChoices READ bitRateChoices CONSTANT)
+    Q_PROPERTY(bool isLive READ isLive NOTIFY stateChanged)
+    Q_PROPERTY(QString state READ state NOTIFY stateChanged)
+    Q_PROPERTY(QString statusLine READ statusLine NOTIFY stateChanged)
+    Q_PROPERTY(bool virtualCameraOn READ virtualCameraOn WRITE setVirtualCameraOn NOTIFY virtualCameraChanged)
+    Q_PROPERTY(bool virtualCameraAvailable READ virtualCameraAvailable NOTIFY virtualCameraChanged)
+    Q_PROPERTY(QString virtualCameraHint READ virtualCameraHint CONSTANT)
+    // The overlay's controller while "Vision Cutout" is on (null otherwise), and the viewport's size.
+    Q_PROPERTY(QObject* presenter READ presenter WRITE setPresenter NOTIFY presenterChanged)
+    Q_PROPERTY(QSizeF viewportSize READ viewportSize WRITE setViewportSize NOTIFY presenterChanged)
+
+  public:
+    using OpenOutput = std::function<std::unique_ptr<LiveOutput>(const platform::LiveStreamSettings&,
+                                                                 platform::LiveStream::StatusCallback)>;
+    struct Services {
+        feed::ProgramFeed::RenderStudio render;  // one studio frame (live clock)
+        std::filesystem::path folder;            // settings and key; default feed::goLiveFolder()
+        OpenOutput openOutput;                   // default: platform::LiveStream
+        std::function<std::vector<std::string>()> virtualCameras;  // default: the v4l2loopback devices
+    };
+
+    explicit GoLiveController(Services services, QObject* parent = nullptr);
+    ~GoLiveController() override;  // ends the stream and waits for the outputs to close
+
+    QString url() const { return QString::fromStdString(settings_.url); }
+    void setUrl(const QString& url);
+    QString streamKey() const { return key_; }
+    void setStreamKey(const QString& key);
+    QString size() const;
+    void setSize(const QString& size);
+    double bitRate() const { return double(settings_.bitRate); }
+    void setBitRate(double bitRate);
+    QVariantList sizeChoices() const;
+    QVariantList bitRateChoices() const;
+
+    bool isLive() const { return stream_ != nullptr; }
+    QString state() const { return state_; }
+    QString statusLine() const { return statusLine_; }
+
+    bool virtualCameraOn() const { return camera_ != nullptr; }
+    void setVirtualCameraOn(bool on);
+    bool virtualCameraAvailable() const;
+    QString virtualCameraHint() const;
+
+    QObject* presenter() const { return presenter_; }
+    void setPresenter(QObject* presenter);
+    QSizeF viewportSize() const { return viewportSize_; }
+    void setViewportSize(const QSizeF& size);
+
+    Q_INVOKABLE void goLive();
+    Q_INVOKABLE void endStream();
+    Q_INVOKABLE void toggleLive() { isLive() ? endStream() : goLive(); }
+
+    // The feed's current presenter picture description (tests).
+    feed::ProgramPresenter currentPresenter() const;
+
+  signals:
+    void settingsChanged();
+    void streamKeyChanged();
+    void stateChanged();
+    void virtualCameraChanged();
+    void presenterChanged();
+
+  private slots:
+    void presenterPropertyChanged() { pushPresenter(); }
+
+  private:
+    void ensureFeed();
+    void releaseFeedIfIdle();
+    void pushPresenter();
+    void saveSettings();
+    void setState(const QString& state, const QString& line);
+    void applyStatus(int generation, const platform::LiveStreamStatus& status);
+    std::shared_ptr<LiveOutput> open(const platform::LiveStreamSettings& settings, int generation);
+    void closeLater(std::shared_ptr<LiveOutput> output);
+
+    Services services_;
+    feed::GoLiveSettings settings_;
+    QString key_;
+    QString state_ = QStringLiteral("idle");
+    QString statusLine_;
+    std::unique_ptr<feed::ProgramFeed> feed_;
+    std::shared_ptr<LiveOutput> stream_;
+    std::shared_ptr<LiveOutput> camera_;
+    int generation_ = 0;
+    QPointer<QObject> presenter_;
+    QSizeF viewportSize_;
+    std::vector<QMetaObject::Connection> presenterConnections_;
+    std::vector<std::future<void>> closing_;
+};
+
+}  // namespace vantry::app

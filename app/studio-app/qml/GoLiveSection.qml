@@ -1,0 +1,214 @@
+import QtQuick
+import QtQuick.Controls
+
+// GO LIVE: the program feed (studio with the presenter) sent to a streaming server, and the
+// Virtual Camera switch. `live` is the window's GoLiveController.
+Column {
+    id: section
+    required property var live
+    spacing: 8
+
+    SectionTitle { text: "GO LIVE" }
+
+    component FieldLabel: Text {
+        font.pixelSize: 10
+        color: Theme.white(0.55)
+    }
+
+    component Field: TextField {
+        width: section.width
+        font.pixelSize: 11
+        color: "white"
+        placeholderTextColor: Theme.white(0.3)
+        selectByMouse: true
+        leftPadding: 8
+        rightPadding: 8
+        topPadding: 6
+        bottomPadding: 6
+        enabled: !section.live.isLive
+        opacity: enabled ? 1 : 0.55
+        background: Rectangle {
+            radius: 6
+            color: Theme.white(0.06)
+            border.width: 1
+            border.color: parent.activeFocus ? Theme.pinkAt(0.6) : Theme.white(0.1)
+        }
+    }
+
+    // A row of choices in the look of the camera switcher.
+    component Choices: Rectangle {
+        id: choices
+        property var model: []
+        property var current
+        property var titleOf: function(v) { return String(v) }
+        signal picked(var value)
+        width: section.width
+        implicitHeight: choiceRow.implicitHeight + 6
+        radius: 8
+        color: Theme.white(0.05)
+        enabled: !section.live.isLive
+        opacity: enabled ? 1 : 0.55
+        Row {
+            id: choiceRow
+            x: 3
+            y: 3
+            spacing: 3
+            Repeater {
+                model: choices.model
+                delegate: PlainButton {
+                    id: choice
+                    required property var modelData
+                    readonly property bool selected: choices.current === modelData
+                    objectName: "choice_" + modelData
+                    width: (choices.width - 6 - 3 * (choices.model.length - 1)) / choices.model.length
+                    topPadding: 5
+                    bottomPadding: 5
+                    contentItem: Text {
+                        text: choices.titleOf(choice.modelData)
+                        horizontalAlignment: Text.AlignHCenter
+                        font.pixelSize: 10
+                        font.weight: choice.selected ? Font.DemiBold : Font.Medium
+                        color: "white"
+                    }
+                    background: Rectangle {
+                        radius: 6
+                        color: choice.selected ? Theme.pinkAt(0.28) : "transparent"
+                    }
+                    onClicked: choices.picked(modelData)
+                }
+            }
+        }
+    }
+
+    FieldLabel { text: "Server URL" }
+    Field {
+        objectName: "goLiveUrl"
+        text: section.live.url
+        placeholderText: "rtmp://live.example.com/app"
+        onEditingFinished: section.live.url = text
+    }
+
+    FieldLabel { text: "Stream Key" }
+    Field {
+        objectName: "goLiveKey"
+        text: section.live.streamKey
+        echoMode: TextInput.Password
+        placeholderText: "Stream key"
+        onEditingFinished: section.live.streamKey = text
+    }
+
+    FieldLabel { text: "Size" }
+    Choices {
+        objectName: "goLiveSize"
+        // The running feed keeps its size while the virtual camera takes it.
+        enabled: !section.live.isLive && !section.live.virtualCameraOn
+        model: section.live.sizeChoices
+        current: section.live.size
+        titleOf: function(v) { return v === "1920x1080" ? "1080p" : "720p" }
+        onPicked: (v) => { section.live.size = v }
+    }
+
+    FieldLabel { text: "Video bit rate, Mbit/s" }
+    Choices {
+        objectName: "goLiveBitRate"
+        model: section.live.bitRateChoices
+        current: section.live.bitRate
+        titleOf: function(v) { return (v / 1000000).toFixed(1) }
+        onPicked: (v) => { section.live.bitRate = v }
+    }
+
+    PlainButton {
+        id: liveButton
+        objectName: "goLiveButton"
+        width: section.width
+        topPadding: 10
+        bottomPadding: 10
+        contentItem: Item {
+            implicitHeight: liveRow.implicitHeight
+            Row {
+                id: liveRow
+                anchors.centerIn: parent
+                spacing: 5
+                SymbolText {
+                    anchors.verticalCenter: parent.verticalCenter
+                    symbol: section.live.isLive ? "record.circle" : "sparkles.tv.fill"
+                    pointSize: 12
+                    color: "white"
+                }
+                Text {
+                    objectName: "goLiveLabel"
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: section.live.isLive ? "End Stream" : "Go Live"
+                    font.pixelSize: 12
+                    font.bold: true
+                    color: "white"
+                }
+            }
+        }
+        background: Rectangle {
+            radius: 8
+            color: section.live.isLive ? Theme.white(0.12) : Theme.red
+        }
+        onClicked: section.live.toggleLive()
+    }
+
+    Text {
+        objectName: "goLiveStatus"
+        visible: text !== ""
+        width: section.width
+        text: section.live.statusLine
+        font.pixelSize: 11
+        font.bold: section.live.state === "live"
+        color: section.live.state === "live" ? Theme.red
+             : section.live.state === "failed" ? Theme.orange : Theme.white(0.65)
+        wrapMode: Text.WordWrap
+    }
+
+    PlainButton {
+        id: cameraSwitch
+        objectName: "virtualCameraSwitch"
+        readonly property bool on: section.live.virtualCameraOn
+        width: section.width
+        topPadding: 6
+        bottomPadding: 6
+        contentItem: Item {
+            implicitHeight: knobTrack.height
+            Text {
+                anchors.verticalCenter: parent.verticalCenter
+                text: "Virtual Camera"
+                font.pixelSize: 12
+                font.weight: Font.DemiBold
+                color: "white"
+            }
+            Rectangle {
+                id: knobTrack
+                anchors.right: parent.right
+                anchors.verticalCenter: parent.verticalCenter
+                width: 34
+                height: 20
+                radius: 10
+                color: cameraSwitch.on ? Theme.pink : Theme.white(0.15)
+                Rectangle {
+                    x: cameraSwitch.on ? parent.width - width - 2 : 2
+                    y: 2
+                    width: 16
+                    height: 16
+                    radius: 8
+                    color: "white"
+                }
+            }
+        }
+        background: Item {}
+        onClicked: section.live.virtualCameraOn = !section.live.virtualCameraOn
+    }
+
+    Text {
+        objectName: "virtualCameraHint"
+        visible: !section.live.virtualCameraAvailable
+        width: section.width
+        text: section.live.virtualCameraHint
+        font.pixelSize: 10
+        color: Theme.white(0.5)
+        wrapMode: Text.WordWrap
+    }
+}

@@ -1,0 +1,108 @@
+// The program feed at 1280x720, 30 frames per second, on this machine's GL (llvmpipe here):
+// pictures rendered per second, frame slots missed, and processor seconds per second, over a
+// few seconds of wall-clock time, without and with an H.264 encoder taking every picture.
+// Baseline in the same run: the export path's cost per frame (exportBroadcastMP4 at 1280x720).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QImage>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "app/program-feed/ProgramFeed.h"
+#include "studio/gpu/VantryMetalEngine.h"
+
+namespace {
+
+using vantry::VantryMetalEngine;
+namespace fs = std::filesystem;
+
+constexpr int kWidth = 1280;
+constexpr int kHeight = 720;
+constexpr double kSeconds = 4.0;
+
+VantryMetalEngine& engine() {
+    static std::unique_ptr<VantryMetalEngine> e = [] {
+        auto made = VantryMetalEngine::create();
+        if (!made) {
+            std::fprintf(stderr, "no OpenGL 3.3 core context\n");
+            std::exit(1);
+        }
+        std::fprintf(stderr, "GL renderer: %s\n", made->deviceName().c_str());
+        return made;
+    }();
+    return *e;
+}
+
+double cpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
+}
+
+// Baseline: one export frame (render, read back, encode H.264 at 16 Mbit/s), from a 2-second export.
+void BM_Baseline_ExportPerFrame(benchmark::State& state) {
+    const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_export.mp4";
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        engine().exportBroadcastMP4(kWidth, kHeight, 2.0, out);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds / 60.0);
+    }
+    fs::remove(out);
+}
+BENCHMARK(BM_Baseline_ExportPerFrame)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
+
+// The feed running in real time with the presenter on; argument 1 adds an H.264 encoder that
+// takes every picture, as a stream does.
+void BM_ProgramFeedRealTime(benchmark::State& state) {
+    const bool encode = state.range(0) != 0;
+    const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_stream.mp4";
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        vantry::feed::ProgramFeed feed(kWidth, kHeight, 30, [start](int w, int h) {
+            const float t = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
+            return engine().renderOffscreenBGRA(w, h, t);
+        });
+        vantry::feed::ProgramPresenter presenter;
+        presenter.visible = true;
+        presenter.look.viewportWidth = 1280;
+        presenter.look.viewportHeight = 720;
+        QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
+        person.fill(QColor(180, 120, 90));
+        presenter.picture = person;
+        feed.setPresenter(presenter);
+        std::unique_ptr<vantry::ExportVideoSink> sink;
+        std::int64_t index = 0;
+        if (encode) {
+            sink = vantry::openMP4VideoSink(out, {kWidth, kHeight, 30, 4'500'000});
+            feed.setOutput(vantry::feed::ProgramFeed::Slot::stream,
+                           [&sink, &index](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                               sink->appendBGRA(pixels, stride, index++);
+                           });
+        }
+        const double cpu0 = cpuSeconds();
+        feed.start();
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
+        feed.stop();
+        const double cpu = cpuSeconds() - cpu0;
+        if (sink) sink->finish();
+        const auto stats = feed.stats();
+        state.counters["rendered_per_s"] = double(stats.rendered) / kSeconds;
+        state.counters["slots_missed_per_s"] = double(stats.late) / kSeconds;
+        state.counters["cpu_s_per_s"] = cpu / kSeconds;
+        state.counters["ms_per_picture"] =
+            stats.rendered > 0 ? 1000.0 * kSeconds / double(stats.rendered) : 0;
+    }
+    fs::remove(out);
+}
+BENCHMARK(BM_ProgramFeedRealTime)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,132 @@
+// The program feed: presenter placement, the feed thread and the GO LIVE settings files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QImage>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "app/program-feed/GoLiveSettings.h"
+#include "app/program-feed/ProgramFeed.h"
+
+namespace {
+
+using namespace vantry::feed;
+namespace fs = std::filesystem;
+
+TEST(PresenterPlacement, MapsTheViewportLookToTheOutput) {
+    struct Case {
+        const char* what;
+        PresenterLook look;
+        int outW, outH;
+        PresenterRect expected;
+    };
+    PresenterLook circle;
+    circle.viewportWidth = 1280;
+    circle.viewportHeight = 720;
+    circle.shape = PresenterShape::circle;
+    circle.scale = 9;  // clamped to 2.2
+    circle.offsetX = 0;
+    circle.offsetY = 0;
+    PresenterLook framed;
+    framed.viewportWidth = 640;
+    framed.viewportHeight = 360;
+    framed.shape = PresenterShape::rounded;
+    framed.freeCutout = false;
+    framed.offsetX = 10000;  // clamped to 0.44 of the output width
+    framed.offsetY = 0;
+    PresenterLook noViewport;
+    const Case cases[] = {
+        {"default at 1080p", {1280, 720}, 1920, 1080, {936 - 132, 396 - 99, 264, 198, 24, 0, 1.5, false}},
+        {"circle, scale clamped",
+         circle,
+         1280,
+         720,
+         {640 - 162.8, 360 - 162.8, 325.6, 325.6, 162.8, 0, 1, true}},
+        {"framed, offset clamped",
+         framed,
+         1280,
+         720,
+         {640 + 563.2 - 176, 360 - 132, 352, 264, 40, 4, 2, false}},
+        {"no viewport: output units", noViewport, 1280, 720, {624 - 88, 264 - 66, 176, 132, 16, 0, 1, false}},
+    };
+    for (const Case& c : cases) {
+        const PresenterRect r = placePresenter(c.look, c.outW, c.outH);
+        EXPECT_NEAR(r.x, c.expected.x, 1e-6) << c.what;
+        EXPECT_NEAR(r.y, c.expected.y, 1e-6) << c.what;
+        EXPECT_NEAR(r.width, c.expected.width, 1e-6) << c.what;
+        EXPECT_NEAR(r.height, c.expected.height, 1e-6) << c.what;
+        EXPECT_NEAR(r.cornerRadius, c.expected.cornerRadius, 1e-6) << c.what;
+        EXPECT_NEAR(r.borderWidth, c.expected.borderWidth, 1e-6) << c.what;
+        EXPECT_EQ(r.circle, c.expected.circle) << c.what;
+    }
+}
+
+TEST(ProgramFeedThread, HandsPicturesToEachOutputUntilStopped) {
+    std::atomic<int> renders{0};
+    ProgramFeed feed(64, 36, 60, [&renders](int w, int h) {
+        ++renders;
+        return std::optional<std::vector<std::uint8_t>>(
+            std::vector<std::uint8_t>(std::size_t(w * h * 4), 200));
+    });
+    std::atomic<int> streamed{0}, camera{0};
+    feed.setOutput(ProgramFeed::Slot::stream, [&](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+        EXPECT_EQ(stride, 64 * 4);
+        EXPECT_EQ(pixels[0], 200);
+        ++streamed;
+    });
+    feed.setOutput(ProgramFeed::Slot::virtualCamera, [&](const std::uint8_t*, std::ptrdiff_t) { ++camera; });
+    feed.start();
+    while (camera < 3) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    feed.setOutput(ProgramFeed::Slot::virtualCamera, {});
+    const int cameraAtRemoval = camera;
+    const int streamedAtRemoval = streamed;
+    while (streamed < streamedAtRemoval + 3) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    feed.stop();
+    const int afterStop = streamed;
+    EXPECT_LE(camera, cameraAtRemoval + 1);  // at most the picture in flight
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(streamed, afterStop);
+    EXPECT_EQ(feed.stats().rendered, renders.load());
+}
+
+class GoLiveFiles : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("golive_" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    fs::path dir_;
+};
+
+TEST_F(GoLiveFiles, SettingsRoundTripAndBadLinesKeepDefaults) {
+    EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
+    saveGoLiveSettings(dir_, {"rtmp://127.0.0.1/live\nbitrate=1", 1920, 1080, 6'000'000});
+    const GoLiveSettings s = loadGoLiveSettings(dir_);
+    EXPECT_EQ(s.url, "rtmp://127.0.0.1/live");
+    EXPECT_EQ(s.height, 1080);
+    EXPECT_EQ(s.bitRate, 6'000'000);
+    std::ofstream(dir_ / "go-live.conf") << "size=77x3\nbitrate=abc\nnonsense\n";
+    EXPECT_EQ(loadGoLiveSettings(dir_).height, 720);
+    EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
+}
+
+TEST_F(GoLiveFiles, StreamKeyFileIsPrivateFromCreation) {
+    const mode_t previous = ::umask(0);  // nothing left for the umask to take away
+    saveStreamKey(dir_, "live_abc123");
+    ::umask(previous);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir_ / "stream-key").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(loadStreamKey(dir_), "live_abc123");
+    saveStreamKey(dir_, "");
+    EXPECT_FALSE(fs::exists(dir_ / "stream-key"));
+    EXPECT_EQ(loadStreamKey(dir_), "");
+}
+
+}  // namespace

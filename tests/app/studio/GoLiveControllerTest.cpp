@@ -1,0 +1,183 @@
+// The GO LIVE controller's states over a scripted output, on a main thread of the test's own.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QSizeF>
+#include <filesystem>
+#include <thread>
+
+#include "app/studio-app/GoLiveController.h"
+#include "platform/dispatch/MainThreadDispatcher.h"
+
+namespace {
+
+using vantry::app::GoLiveController;
+using vantry::platform::LiveStreamSettings;
+using vantry::platform::LiveStreamState;
+using vantry::platform::LiveStreamStatus;
+namespace fs = std::filesystem;
+
+struct ScriptedOutput : vantry::app::LiveOutput {
+    LiveStreamSettings settings;
+    vantry::platform::LiveStream::StatusCallback report;
+    std::atomic<int> pictures{0};
+    std::atomic<bool> stopped{false};
+    void offerBGRA(const std::uint8_t*, std::ptrdiff_t) override { ++pictures; }
+    void stop() override { stopped = true; }
+};
+
+class GoLive : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("golive_controller_" + std::to_string(::getpid()));
+        fs::remove_all(folder_);
+        GoLiveController::Services services;
+        services.folder = folder_;
+        services.render = [](int w, int h) {
+            return std::optional<std::vector<std::uint8_t>>(
+                std::vector<std::uint8_t>(std::size_t(w * h * 4)));
+        };
+        services.openOutput = [this](const LiveStreamSettings& s,
+                                     vantry::platform::LiveStream::StatusCallback cb) {
+            if (s.url.rfind("bad://", 0) == 0)
+                throw vantry::platform::LiveStreamError("'bad://x' is not an address");
+            auto out = std::make_unique<ScriptedOutput>();
+            out->settings = s;
+            out->report = std::move(cb);
+            outputs_.push_back(out.get());
+            return out;
+        };
+        services.virtualCameras = [this] { return devices_; };
+        live_ = std::make_unique<GoLiveController>(std::move(services));
+        live_->setUrl("rtmp://127.0.0.1:1935/live");
+        live_->setStreamKey("sk_live_7f3a");
+    }
+    void TearDown() override {
+        live_.reset();
+        fs::remove_all(folder_);
+    }
+    // A status report from the output's own thread, delivered on the main thread.
+    void report(ScriptedOutput* out, LiveStreamStatus status) {
+        out->report(status);
+        vantry::platform::drainMainQueue();
+    }
+
+    fs::path folder_;
+    std::vector<std::string> devices_;
+    std::vector<ScriptedOutput*> outputs_;
+    std::unique_ptr<GoLiveController> live_;
+};
+
+TEST_F(GoLive, GoesLiveReportsAndEnds) {
+    live_->goLive();
+    ASSERT_EQ(outputs_.size(), 1u);
+    ScriptedOutput* out = outputs_[0];
+    EXPECT_EQ(out->settings.streamKey, "sk_live_7f3a");
+    EXPECT_EQ(out->settings.width, 1280);
+    EXPECT_EQ(out->settings.videoBitRate, 4'500'000);
+    EXPECT_TRUE(live_->isLive());
+    EXPECT_EQ(live_->statusLine(), "Connecting…");
+
+    struct Step {
+        LiveStreamState state;
+        double elapsed, rate, retry;
+        const char* line;
+    };
+    const Step steps[] = {
+        {LiveStreamState::live, 65.4, 4'430'000, 0, "LIVE 01:05 · 4.4 Mbit/s"},
+        {LiveStreamState::reconnecting, 70, 0, 3.2, "Reconnecting in 4 s…"},
+        {LiveStreamState::live, 3725, 4'500'000, 0, "LIVE 1:02:05 · 4.5 Mbit/s"},
+    };
+    for (const Step& s : steps) {
+        LiveStreamStatus status;
+        status.state = s.state;
+        status.elapsedSeconds = s.elapsed;
+        status.measuredBitRate = s.rate;
+        status.retryInSeconds = s.retry;
+        report(out, status);
+        EXPECT_EQ(live_->statusLine().toStdString(), s.line);
+        EXPECT_TRUE(live_->isLive());
+    }
+    while (out->pictures < 2)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // the feed reaches the output
+
+    live_->endStream();
+    EXPECT_FALSE(live_->isLive());
+    EXPECT_EQ(live_->state(), "idle");
+    LiveStreamStatus late;
+    late.state = LiveStreamState::failed;
+    late.message = "late";
+    report(out, late);  // a report of the stream that ended changes nothing
+    EXPECT_EQ(live_->state(), "idle");
+    while (!out->stopped)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // closed off the main thread
+}
+
+TEST_F(GoLive, FailuresEndTheStreamWithTheMessageAndNeverTheKey) {
+    live_->goLive();
+    LiveStreamStatus failed;
+    failed.state = LiveStreamState::failed;
+    failed.message = "server refused rtmp://127.0.0.1:1935/live/sk_live_7f3a";
+    report(outputs_[0], failed);
+    EXPECT_FALSE(live_->isLive());
+    EXPECT_EQ(live_->state(), "failed");
+    EXPECT_EQ(live_->statusLine(), "server refused rtmp://127.0.0.1:1935/live/****");
+
+    live_->setUrl("bad://x");
+    live_->goLive();  // refused at once
+    EXPECT_FALSE(live_->isLive());
+    EXPECT_EQ(live_->statusLine(), "'bad://x' is not an address");
+}
+
+TEST_F(GoLive, VirtualCameraNeedsADevice) {
+    live_->setVirtualCameraOn(true);
+    EXPECT_FALSE(live_->virtualCameraOn());
+    EXPECT_FALSE(live_->virtualCameraAvailable());
+    EXPECT_TRUE(outputs_.empty());
+
+    devices_ = {"/dev/video10"};
+    live_->setVirtualCameraOn(true);
+    ASSERT_TRUE(live_->virtualCameraOn());
+    ASSERT_EQ(outputs_.size(), 1u);
+    EXPECT_EQ(outputs_[0]->settings.url, "/dev/video10");
+    EXPECT_FALSE(outputs_[0]->settings.captureMicrophone);
+    EXPECT_TRUE(outputs_[0]->settings.streamKey.empty());
+    // A stream started while the camera runs takes the running feed's size, whatever was picked.
+    live_->setSize("1920x1080");
+    live_->goLive();
+    ASSERT_EQ(outputs_.size(), 2u);
+    EXPECT_EQ(outputs_[1]->settings.height, 720);
+    live_->endStream();
+    live_->setVirtualCameraOn(false);
+    EXPECT_FALSE(live_->virtualCameraOn());
+}
+
+TEST_F(GoLive, PresenterFollowsTheOverlayController) {
+    QObject overlay;
+    live_->setViewportSize(QSizeF(800, 450));
+    live_->setPresenter(&overlay);
+    EXPECT_FALSE(live_->currentPresenter().visible);  // camera off: the studio alone
+
+    overlay.setProperty("isCameraEnabled", true);
+    overlay.setProperty("offset", QSizeF(-16, -96));
+    overlay.setProperty("scale", 1.2);
+    overlay.setProperty("frameShape", "Circle");
+    overlay.setProperty("backgroundMode", "BG Blur");
+    overlay.setProperty("latestCameraFrame", QImage(64, 48, QImage::Format_ARGB32_Premultiplied));
+    auto p = live_->currentPresenter();
+    EXPECT_TRUE(p.visible);
+    EXPECT_EQ(p.look.viewportHeight, 450);
+    EXPECT_EQ(p.look.offsetY, -96);
+    EXPECT_EQ(p.look.scale, 1.2);
+    EXPECT_EQ(p.look.shape, vantry::feed::PresenterShape::circle);
+    EXPECT_FALSE(p.look.freeCutout);
+    EXPECT_EQ(p.picture.size(), QSize(64, 48));
+
+    overlay.setProperty("frameShape", "Cutout");
+    overlay.setProperty("backgroundMode", "BG Occlusion");
+    EXPECT_TRUE(live_->currentPresenter().look.freeCutout);
+    live_->setPresenter(nullptr);  // "Vision Cutout" off
+    EXPECT_FALSE(live_->currentPresenter().visible);
+}
+
+}  // namespace
