@@ -16,8 +16,8 @@ namespace vantry::platform {
 namespace fs = std::filesystem;
 
 const char* const kVirtualCameraHint =
-    "No virtual camera device: install v4l2loopback-dkms and run "
-    "\"sudo modprobe v4l2loopback video_nr=10 card_label=\\\"Vantry Pro\\\" exclusive_caps=1\"";
+    "No virtual camera device: install v4l2loopback-dkms, then run: "
+    "sudo modprobe v4l2loopback video_nr=10 card_label=\"Vantry Pro\" exclusive_caps=1";
 
 namespace {
 
