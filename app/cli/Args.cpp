@@ -6,7 +6,7 @@
 #include <sstream>
 #include <system_error>
 
-namespace vantry::cli {
+namespace vantry::app::cli {
 
 Args::Args(const std::vector<std::string>& args, std::set<std::string> valueOptions,
            std::set<std::string> flags) {
@@ -137,4 +137,4 @@ void createParentFolder(const std::filesystem::path& file) {
     createFolder(file.parent_path());
 }
 
-}  // namespace vantry::cli
+}  // namespace vantry::app::cli

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace vantry::cli {
+namespace vantry::app::cli {
 
 // A bad command line; main prints "vantry-cli <command>: <message>; see 'vantry-cli <command> --help'"
 // and exits 2.
@@ -62,4 +62,4 @@ void createFolder(const std::filesystem::path& folder);
 // Creates the folder `file` goes into; nothing for a bare file name.
 void createParentFolder(const std::filesystem::path& file);
 
-}  // namespace vantry::cli
+}  // namespace vantry::app::cli

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vantry::cli {
+namespace vantry::app::cli {
 
 struct Command {
     std::string name;     // e.g. "export"
@@ -24,4 +24,4 @@ struct CommandRegistrar {
     explicit CommandRegistrar(Command command) { registerCommand(std::move(command)); }
 };
 
-}  // namespace vantry::cli
+}  // namespace vantry::app::cli

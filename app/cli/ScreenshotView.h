@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace vantry::cli {
+namespace vantry::app::cli {
 
 // True when the screenshot arguments ask for a gallery view (--view).
 bool wantsViewScreenshot(const std::vector<std::string>& args);
@@ -12,4 +12,4 @@ bool wantsViewScreenshot(const std::vector<std::string>& args);
 // Opens the gallery on the named view, lets it settle, saves the window as a PNG.
 int runViewScreenshot(const std::vector<std::string>& args);
 
-}  // namespace vantry::cli
+}  // namespace vantry::app::cli

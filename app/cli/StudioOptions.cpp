@@ -3,7 +3,7 @@
 #include <cmath>
 #include <string>
 
-namespace vantry::cli {
+namespace vantry::app::cli {
 namespace {
 
 std::optional<float> gain(const Args& args, const std::string& name) {
@@ -82,4 +82,4 @@ void commitDestination(platform::SafeOutput& output) {
     }
 }
 
-}  // namespace vantry::cli
+}  // namespace vantry::app::cli

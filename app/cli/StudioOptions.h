@@ -12,7 +12,7 @@
 #include "studio/StudioCatalogue.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
-namespace vantry::cli {
+namespace vantry::app::cli {
 
 struct StudioOptions {
     BroadcastStudioSet set = BroadcastStudioSet::manhattanLoft;
@@ -42,4 +42,4 @@ std::unique_ptr<platform::SafeOutput> openDestination(const std::filesystem::pat
 // Hands the finished file over under its name; CommandError when that fails.
 void commitDestination(platform::SafeOutput& output);
 
-}  // namespace vantry::cli
+}  // namespace vantry::app::cli

@@ -12,7 +12,7 @@
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
 
-namespace vantry::cli {
+namespace vantry::app::cli {
 
 namespace {
 std::vector<Command>& registry() {
@@ -28,7 +28,7 @@ const std::vector<Command>& commands() {
     return registry();
 }
 
-}  // namespace vantry::cli
+}  // namespace vantry::app::cli
 
 namespace {
 
@@ -40,7 +40,7 @@ void quietQtMessages(QtMsgType type, const QMessageLogContext&, const QString& m
 }
 
 void printOverview(std::FILE* out) {
-    auto cmds = vantry::cli::commands();
+    auto cmds = vantry::app::cli::commands();
     std::sort(cmds.begin(), cmds.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
     std::fprintf(out, "Usage: vantry-cli <command> [options]\n\nCommands:\n");
     for (const auto& c : cmds) std::fprintf(out, "  %-18s %s\n", c.name.c_str(), c.summary.c_str());
@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
         printOverview(stdout);
         return 0;
     }
-    const auto& cmds = vantry::cli::commands();
+    const auto& cmds = vantry::app::cli::commands();
     const auto it = std::find_if(cmds.begin(), cmds.end(), [&](const auto& c) { return c.name == name; });
     if (it == cmds.end()) {
         std::fprintf(stderr, "vantry-cli: unknown command '%s'; see 'vantry-cli --help'\n", name.c_str());
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     }
     try {
         return it->run(args);
-    } catch (const vantry::cli::UsageError& e) {
+    } catch (const vantry::app::cli::UsageError& e) {
         std::fprintf(stderr, "vantry-cli %s: %s; see 'vantry-cli %s --help'\n", name.c_str(), e.what(),
                      name.c_str());
         return 2;

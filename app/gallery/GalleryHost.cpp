@@ -2,7 +2,7 @@
 
 #include "app/gallery/GameUi.h"
 
-namespace vantry::gallery {
+namespace vantry::app::gallery {
 
 std::optional<GalleryView> galleryViewNamed(const QString& name) {
     if (name == QLatin1String("coop-sheet")) return GalleryView{GalleryPage::sheet, 0};
@@ -31,4 +31,4 @@ bool GalleryHost::open(GalleryView view) {
     return window_ != nullptr;
 }
 
-}  // namespace vantry::gallery
+}  // namespace vantry::app::gallery

@@ -7,7 +7,7 @@
 #include <memory>
 #include <optional>
 
-namespace vantry::gallery {
+namespace vantry::app::gallery {
 
 enum class GalleryPage { sheet = 0, voiceBar = 1, killToast = 2 };
 
@@ -33,4 +33,4 @@ class GalleryHost {
     QQuickWindow* window_ = nullptr;
 };
 
-}  // namespace vantry::gallery
+}  // namespace vantry::app::gallery

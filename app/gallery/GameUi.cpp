@@ -2,9 +2,9 @@
 
 #include <QQmlEngine>
 
-#include "creator/coop-voice/CoopSessionManager.h"
-#include "creator/lobby/FriendslopLobbyController.h"
-#include "creator/ugc/UGCBrowserStore.h"
+#include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
+#include "creator/lobby/OruFriendslopLobbyControllerV1020.h"
+#include "creator/ugc/OruCloudKitUGCBrowserStoreV1175.h"
 #include "platform/fonts/BrandFonts.h"
 #include "platform/symbols/SymbolGlyphs.h"
 
@@ -15,10 +15,10 @@ static void initGameResources() {
     Q_INIT_RESOURCE(game_qml_ugc);
 }
 
-namespace vantry::gallery {
+namespace vantry::app::gallery {
 namespace {
 
-QPointer<OruLiveMultipeerCoopManagerV1170> coopInPlace;
+QPointer<creator::OruLiveMultipeerCoopManagerV1170> coopInPlace;
 
 }  // namespace
 
@@ -32,15 +32,15 @@ QString GameUi::icon(const QString& symbol) {
 }
 
 QObject* GameUi::createLobby(const QString& prefix, const QString& localName) {
-    return new OruFriendslopLobbyControllerV1020(prefix, localName);
+    return new creator::OruFriendslopLobbyControllerV1020(prefix, localName);
 }
 
 QObject* GameUi::coop() {
     if (coopInPlace) return coopInPlace.data();
-    return &OruLiveMultipeerCoopManagerV1170::shared();
+    return &creator::OruLiveMultipeerCoopManagerV1170::shared();
 }
 
-void GameUi::useCoopManager(OruLiveMultipeerCoopManagerV1170* manager) {
+void GameUi::useCoopManager(creator::OruLiveMultipeerCoopManagerV1170* manager) {
     coopInPlace = manager;
 }
 
@@ -59,4 +59,4 @@ void registerGameQml(QQmlEngine& engine) {
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
 }
 
-}  // namespace vantry::gallery
+}  // namespace vantry::app::gallery

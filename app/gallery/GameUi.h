@@ -8,11 +8,11 @@
 
 class QQmlEngine;
 
-namespace vantry {
+namespace vantry::creator {
 class OruLiveMultipeerCoopManagerV1170;
 }
 
-namespace vantry::gallery {
+namespace vantry::app::gallery {
 
 class GameUi : public QObject {
     Q_OBJECT
@@ -38,10 +38,10 @@ class GameUi : public QObject {
 
     // Puts manager in place of the process-wide co-op manager for every view created
     // afterwards (a loopback session, or a test's); null goes back to the shared one.
-    static void useCoopManager(OruLiveMultipeerCoopManagerV1170* manager);
+    static void useCoopManager(creator::OruLiveMultipeerCoopManagerV1170* manager);
 };
 
 // Registers the views' module (Vantry.Game) and its native helpers with engine.
 void registerGameQml(QQmlEngine& engine);
 
-}  // namespace vantry::gallery
+}  // namespace vantry::app::gallery

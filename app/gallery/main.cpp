@@ -10,7 +10,7 @@
 
 #include "app/gallery/GalleryHost.h"
 #include "app/gallery/GameUi.h"
-#include "creator/coop-voice/CoopSessionManager.h"
+#include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "platform/p2p/PeerNode.h"
 
@@ -33,19 +33,20 @@ int main(int argc, char** argv) {
     parser.addOption(name);
     parser.process(app);
 
-    std::unique_ptr<vantry::OruLiveMultipeerCoopManagerV1170> ownCoop;
+    std::unique_ptr<vantry::creator::OruLiveMultipeerCoopManagerV1170> ownCoop;
     if (parser.isSet(loopback) || parser.isSet(name)) {
-        vantry::CoopManagerOptions options;
+        vantry::creator::CoopManagerOptions options;
         options.displayName = parser.value(name).toStdString();
         options.loopback = parser.isSet(loopback);
-        options.loopbackBasePort = vantry::p2p::loopbackBasePortFromEnvironment(options.loopbackBasePort);
-        ownCoop = std::make_unique<vantry::OruLiveMultipeerCoopManagerV1170>(options);
-        vantry::gallery::GameUi::useCoopManager(ownCoop.get());
+        options.loopbackBasePort =
+            vantry::platform::p2p::loopbackBasePortFromEnvironment(options.loopbackBasePort);
+        ownCoop = std::make_unique<vantry::creator::OruLiveMultipeerCoopManagerV1170>(options);
+        vantry::app::gallery::GameUi::useCoopManager(ownCoop.get());
     }
 
-    vantry::gallery::GalleryHost host;
+    vantry::app::gallery::GalleryHost host;
     if (!host.open()) return 1;
     const int code = app.exec();
-    vantry::gallery::GameUi::useCoopManager(nullptr);
+    vantry::app::gallery::GameUi::useCoopManager(nullptr);
     return code;
 }

@@ -7,7 +7,7 @@
 #include "platform/files/SafeOutput.h"
 #include "platform/files/UserFolders.h"
 
-namespace vantry::feed {
+namespace vantry::app::feed {
 namespace {
 
 namespace fs = std::filesystem;
@@ -92,4 +92,4 @@ void saveStreamKey(const fs::path& folder, const std::string& key) {
     platform::SafeOutput::write(folder / kKeyFile, key.substr(0, key.find_first_of("\r\n")) + "\n", 0600);
 }
 
-}  // namespace vantry::feed
+}  // namespace vantry::app::feed

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace vantry::feed {
+namespace vantry::app::feed {
 
 struct GoLiveSettings {
     std::string url;
@@ -34,4 +34,4 @@ std::string loadStreamKey(const std::filesystem::path& folder);
 // Writes the key into a file that is private from its creation; an empty key removes the file.
 void saveStreamKey(const std::filesystem::path& folder, const std::string& key);
 
-}  // namespace vantry::feed
+}  // namespace vantry::app::feed

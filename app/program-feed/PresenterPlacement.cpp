@@ -4,7 +4,7 @@
 
 #include "creator/studio-overlay/CreatorStudioMath.h"
 
-namespace vantry::feed {
+namespace vantry::app::feed {
 
 PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int outputHeight) {
     namespace studio = creator::studio;
@@ -32,4 +32,4 @@ PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int out
     return r;
 }
 
-}  // namespace vantry::feed
+}  // namespace vantry::app::feed

@@ -2,7 +2,7 @@
 // and shape, measured in the viewport, carried over to a picture of another size.
 #pragma once
 
-namespace vantry::feed {
+namespace vantry::app::feed {
 
 enum class PresenterShape { cutout, circle, rounded };
 
@@ -39,4 +39,4 @@ PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int out
 inline constexpr double kReferenceViewportWidth = 1280;
 inline constexpr double kReferenceViewportHeight = 720;
 
-}  // namespace vantry::feed
+}  // namespace vantry::app::feed

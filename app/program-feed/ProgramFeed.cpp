@@ -10,7 +10,7 @@
 
 #include "creator/studio-overlay/qml/FacecamPictureItem.h"
 
-namespace vantry::feed {
+namespace vantry::app::feed {
 namespace {
 
 using creator::qml::FacecamPictureItem;
@@ -179,4 +179,4 @@ void ProgramFeed::run() {
     }
 }
 
-}  // namespace vantry::feed
+}  // namespace vantry::app::feed

@@ -21,7 +21,7 @@
 
 #include "app/program-feed/PresenterPlacement.h"
 
-namespace vantry::feed {
+namespace vantry::app::feed {
 
 // What the overlay shows of the presenter; copied in from the main thread.
 struct ProgramPresenter {
@@ -87,4 +87,4 @@ class ProgramFeed {
     std::thread thread_;
 };
 
-}  // namespace vantry::feed
+}  // namespace vantry::app::feed

@@ -6,7 +6,7 @@
 #include "app/studio-app/StudioText.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 
-namespace vantry {
+namespace vantry::app {
 namespace {
 
 QString qs(std::string_view s) {
@@ -22,7 +22,7 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
       panels_(panels),
       engineHandle_(new StudioEngineHandle(engine_, this)) {
     slideName_ = QString::fromStdString(engine_->slideSourceName());
-    app::GoLiveController::Services live;
+    GoLiveController::Services live;
     live.render = [renderer = engine_](int width, int height) {
         return renderer->renderProgramFrame(width, height);
     };
@@ -232,4 +232,4 @@ void VantryViewModel::finishExport(std::int64_t bytes, const std::string& failur
                                                            : app::exportFailedBanner(failure)));
 }
 
-}  // namespace vantry
+}  // namespace vantry::app

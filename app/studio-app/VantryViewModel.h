@@ -19,7 +19,7 @@
 #include "app/studio-app/StudioRenderer.h"
 #include "studio/StudioCatalogue.h"
 
-namespace vantry {
+namespace vantry::app {
 
 // Hands the renderer to the live viewport from QML (`StageViewportView { engine: vm.engine }`).
 class StudioEngineHandle : public QObject {
@@ -152,4 +152,4 @@ class VantryViewModel : public QObject {
     std::vector<std::thread> exportThreads_;
 };
 
-}  // namespace vantry
+}  // namespace vantry::app

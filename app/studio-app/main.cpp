@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "app/studio-app/EngineStudioRenderer.h"
-#include "app/studio-app/StudioShell.h"
+#include "app/studio-app/StudioWindowHost.h"
 #include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
 

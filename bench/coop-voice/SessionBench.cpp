@@ -18,10 +18,11 @@
 #include <functional>
 #include <thread>
 
-#include "creator/coop-voice/CoopSessionManager.h"
+#include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
 #include "tests/creator/coop-voice/FakeAudio.h"
 
 using namespace vantry;
+using namespace vantry::creator;
 using Manager = OruLiveMultipeerCoopManagerV1170;
 using Engine = OruLive3DProximityVoiceEngineV1170;
 

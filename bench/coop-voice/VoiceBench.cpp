@@ -12,11 +12,11 @@ extern "C" {
 #include <stdexcept>
 #include <vector>
 
-#include "creator/coop-voice/IMAADPCMVoiceCodec.h"
-#include "creator/lobby/SpatialVoiceMix.h"
+#include "creator/coop-voice/OruIMAADPCMVoiceCodecV1170.h"
+#include "creator/lobby/OruSpatialProximityVoiceDSPV1020.h"
 
-using Codec = vantry::OruIMAADPCMVoiceCodecV1170;
-using Dsp = vantry::OruSpatialProximityVoiceDSPV1020;
+using Codec = vantry::creator::OruIMAADPCMVoiceCodecV1170;
+using Dsp = vantry::creator::OruSpatialProximityVoiceDSPV1020;
 
 namespace {
 

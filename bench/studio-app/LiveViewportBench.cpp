@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "app/studio-app/EngineStudioRenderer.h"
-#include "app/studio-app/StudioShell.h"
+#include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 
 namespace {

@@ -65,11 +65,11 @@ void BM_ProgramFeedRealTime(benchmark::State& state) {
     const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_stream.mp4";
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        vantry::feed::ProgramFeed feed(kWidth, kHeight, 30, [start](int w, int h) {
+        vantry::app::feed::ProgramFeed feed(kWidth, kHeight, 30, [start](int w, int h) {
             const float t = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
             return engine().renderOffscreenBGRA(w, h, t);
         });
-        vantry::feed::ProgramPresenter presenter;
+        vantry::app::feed::ProgramPresenter presenter;
         presenter.visible = true;
         presenter.look.viewportWidth = 1280;
         presenter.look.viewportHeight = 720;
@@ -81,7 +81,7 @@ void BM_ProgramFeedRealTime(benchmark::State& state) {
         std::int64_t index = 0;
         if (encode) {
             sink = vantry::openMP4VideoSink(out, {kWidth, kHeight, 30, 4'500'000});
-            feed.setOutput(vantry::feed::ProgramFeed::Slot::stream,
+            feed.setOutput(vantry::app::feed::ProgramFeed::Slot::stream,
                            [&sink, &index](const std::uint8_t* pixels, std::ptrdiff_t stride) {
                                sink->appendBGRA(pixels, stride, index++);
                            });

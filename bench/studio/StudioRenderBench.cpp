@@ -13,7 +13,7 @@
 
 #include "platform/gl/EglOffscreenContext.h"
 #include "platform/video/VideoWriter.h"
-#include "studio/gpu/StageRendererGL.h"
+#include "studio/gpu/StageRenderer.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
 namespace {
@@ -45,7 +45,7 @@ void BM_Baseline_ClearResolve(benchmark::State& state) {
         return;
     }
     {
-        vantry::studio_gl::MultisampleTarget target;
+        vantry::studio::gl::MultisampleTarget target;
         target.ensure(w, h);
         std::vector<std::uint8_t> pixels(std::size_t(w) * std::size_t(h) * 4);
         for (auto _ : state) {

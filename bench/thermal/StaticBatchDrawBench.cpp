@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "creator/thermal/CityBlockScene.h"
-#include "creator/thermal/StaticChunkBatcher.h"
+#include "creator/thermal/OruStaticChunkBatcherV1300.h"
 #include "platform/gl/EglOffscreenContext.h"
 
 namespace {

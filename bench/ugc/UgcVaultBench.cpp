@@ -10,8 +10,8 @@
 #include <iterator>
 #include <string>
 
-#include "creator/ugc/RaidMapRecord.h"
-#include "creator/ugc/VaultStorage.h"
+#include "creator/ugc/OruUGCRaidMapRecordV1175.h"
+#include "creator/ugc/OruUGCVaultStorageV1175.h"
 
 using namespace vantry::creator;
 namespace fs = std::filesystem;

@@ -5,7 +5,7 @@
 
 #include "common/Utf8.h"
 
-namespace vantry::coop {
+namespace vantry::creator::coop {
 
 std::string offlineStatus() {
     return "Offline · Ready for LAN / Wi-Fi 4P Convoy";
@@ -129,4 +129,4 @@ void applyAvatarUpdate(std::vector<OruRemoteCoopAvatarV1170>& avatars, AvatarUpd
         avatars.push_back(std::move(update.avatar));
 }
 
-}  // namespace vantry::coop
+}  // namespace vantry::creator::coop

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "creator/coop-voice/CoopPlayerState.h"
+#include "creator/coop-voice/OruCoopPlayerStatePacketV1170.h"
 
-namespace vantry::coop {
+namespace vantry::creator::coop {
 
 inline constexpr std::string_view kServiceType = "ov-grimfall-v9";
 inline constexpr std::string_view kInitialRoomCode = "NYC-6AVE";
@@ -85,4 +85,4 @@ DatagramRoute routeDatagram(std::span<const std::uint8_t> bytes, std::string_vie
 // Applies an avatar update to the list.
 void applyAvatarUpdate(std::vector<OruRemoteCoopAvatarV1170>& avatars, AvatarUpdate update);
 
-}  // namespace vantry::coop
+}  // namespace vantry::creator::coop

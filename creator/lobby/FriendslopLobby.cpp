@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <limits>
 
-namespace vantry::lobby {
+namespace vantry::creator::lobby {
 
 std::vector<OruProximityVoiceSpeakerV1020> initialSpeakers(std::string_view localName) {
     const Float3 still{0, 0, 0};
@@ -67,4 +67,4 @@ void pulseSimulatedChatter(std::vector<OruProximityVoiceSpeakerV1020>& speakers,
     }
 }
 
-}  // namespace vantry::lobby
+}  // namespace vantry::creator::lobby

@@ -11,7 +11,7 @@
 
 #include "studio/StageTypes.h"
 
-namespace vantry {
+namespace vantry::creator {
 
 struct OruProximityVoiceSpeakerV1020 {
     std::string id;           // stable speaker id
@@ -47,4 +47,4 @@ void pulseSimulatedChatter(std::vector<OruProximityVoiceSpeakerV1020>& speakers,
                            bool micLive, float t);
 
 }  // namespace lobby
-}  // namespace vantry
+}  // namespace vantry::creator

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
-#include "creator/studio-overlay/CreatorCameraFeed.h"
 #include "creator/studio-overlay/CreatorStudioMath.h"
+#include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/screen-recorder/FileViewer.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "creator/replay-raids/ReplayClip.h"
+#include "creator/replay-raids/OruDeterministicReplayClipV1250.h"
 
 namespace {
 

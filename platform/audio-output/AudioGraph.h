@@ -1,5 +1,5 @@
 // A small audio output graph: one looping player node into an engine's main mixer.
-// The interface is free of Qt so callers can be tested against a fake; QtAudioGraph.h plays it through
+// The interface is free of Qt so callers can be tested against a fake; QtAudioBackend.h plays it through
 // Qt Multimedia.
 #pragma once
 

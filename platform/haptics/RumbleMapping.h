@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "creator/replay-raids/WeaponHaptics.h"
+#include "creator/replay-raids/OruWeaponCoreHapticsV1250.h"
 
 namespace vantry::platform::haptics {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "creator/replay-raids/WeaponHaptics.h"
+#include "creator/replay-raids/OruWeaponCoreHapticsV1250.h"
 #include "platform/haptics/RumbleMapping.h"
 
 struct _SDL_GameController;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace vantry::p2p {
+namespace vantry::platform::p2p {
 
 namespace {
 
@@ -82,4 +82,4 @@ std::uint32_t roomHash(std::string_view room) {
     return h;
 }
 
-}  // namespace vantry::p2p
+}  // namespace vantry::platform::p2p

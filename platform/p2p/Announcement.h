@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-namespace vantry::p2p {
+namespace vantry::platform::p2p {
 
 enum class AnnouncementKind { beacon, hello };
 
@@ -48,4 +48,4 @@ std::optional<Announcement> parseAnnouncement(std::span<const std::uint8_t> byte
 // connect for another room before any hello.
 std::uint32_t roomHash(std::string_view room);
 
-}  // namespace vantry::p2p
+}  // namespace vantry::platform::p2p

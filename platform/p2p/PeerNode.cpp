@@ -20,7 +20,7 @@
 
 #include "platform/p2p/Announcement.h"
 
-namespace vantry::p2p {
+namespace vantry::platform::p2p {
 
 namespace {
 
@@ -469,4 +469,4 @@ std::unique_ptr<PeerNode> PeerNode::create(PeerNodeOptions options, PeerNodeDele
     return node;
 }
 
-}  // namespace vantry::p2p
+}  // namespace vantry::platform::p2p

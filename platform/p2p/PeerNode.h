@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-namespace vantry::p2p {
+namespace vantry::platform::p2p {
 
 struct PeerNodeOptions {
     std::string serviceType;
@@ -88,4 +88,4 @@ class PeerNode {
     virtual std::uint16_t beaconPort() const = 0;
 };
 
-}  // namespace vantry::p2p
+}  // namespace vantry::platform::p2p

@@ -12,8 +12,8 @@
 
 #include "platform/files/SafeOutput.h"
 #include "platform/video/VideoWriter.h"
-#include "studio/gpu/EngineImpl.h"
 #include "studio/gpu/VantryMetalEngine.h"
+#include "studio/gpu/VantryMetalEngineImpl.h"
 
 namespace vantry {
 namespace {

@@ -1,6 +1,6 @@
 #include "studio/gpu/GLWorker.h"
 
-namespace vantry::studio_gl {
+namespace vantry::studio::gl {
 
 GLWorker::GLWorker(std::unique_ptr<platform::gl::EglOffscreenContext> context)
     : context_(std::move(context)),
@@ -19,4 +19,4 @@ GLWorker::GLWorker(std::unique_ptr<platform::gl::EglOffscreenContext> context)
 // The queue's destructor runs the tasks still queued, then releases the context and joins.
 GLWorker::~GLWorker() = default;
 
-}  // namespace vantry::studio_gl
+}  // namespace vantry::studio::gl

@@ -10,7 +10,7 @@
 #include "common/WorkerQueue.h"
 #include "platform/gl/EglOffscreenContext.h"
 
-namespace vantry::studio_gl {
+namespace vantry::studio::gl {
 
 class GLWorker {
   public:
@@ -47,4 +47,4 @@ class GLWorker {
     WorkerQueue queue_;  // last: joined before the context goes
 };
 
-}  // namespace vantry::studio_gl
+}  // namespace vantry::studio::gl

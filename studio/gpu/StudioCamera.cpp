@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace vantry::studio_camera {
+namespace vantry::studio::camera {
 namespace {
 
 Float3 sub(Float3 a, Float3 b) {
@@ -118,4 +118,4 @@ std::vector<std::uint8_t> makeFallbackWallPixels() {
     return px;
 }
 
-}  // namespace vantry::studio_camera
+}  // namespace vantry::studio::camera

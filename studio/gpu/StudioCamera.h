@@ -9,7 +9,7 @@
 #include "studio/StageTypes.h"
 #include "studio/StudioCatalogue.h"
 
-namespace vantry::studio_camera {
+namespace vantry::studio::camera {
 
 struct CameraPose {
     Float3 eye;
@@ -47,4 +47,4 @@ inline constexpr int kFallbackWallWidth = 256;
 inline constexpr int kFallbackWallHeight = 144;
 std::vector<std::uint8_t> makeFallbackWallPixels();
 
-}  // namespace vantry::studio_camera
+}  // namespace vantry::studio::camera

@@ -1,6 +1,6 @@
 #include "studio/gpu/StudioShaders.h"
 
-namespace vantry::studio_gl {
+namespace vantry::studio::gl {
 
 #define VANTRY_GLSL_HEADER                                                                           \
     "#version 330 core\n"                                                                            \
@@ -105,4 +105,4 @@ void main() {
 
 #undef VANTRY_GLSL_HEADER
 
-}  // namespace vantry::studio_gl
+}  // namespace vantry::studio::gl

@@ -2,7 +2,7 @@
 // (vertex + fragment) and the stage (vertex + fragment).
 #pragma once
 
-namespace vantry::studio_gl {
+namespace vantry::studio::gl {
 
 // Shared by every stage: the 128-byte StageUniforms block (std140 matches the C++
 // layout byte for byte), the tone map and the output encoding.
@@ -19,4 +19,4 @@ inline constexpr unsigned kAttribColor = 3;
 inline constexpr unsigned kAttribMatTag = 4;
 inline constexpr unsigned kAttribRoughness = 5;
 
-}  // namespace vantry::studio_gl
+}  // namespace vantry::studio::gl

@@ -9,15 +9,15 @@
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/gl/EglOffscreenContext.h"
 #include "studio/SetGeometry.h"
-#include "studio/gpu/EngineImpl.h"
 #include "studio/gpu/StudioCamera.h"
+#include "studio/gpu/VantryMetalEngineImpl.h"
 #include "studio/gpu/WallImageLoader.h"
 
 namespace vantry {
 
-using studio_gl::FrameSnapshot;
-using studio_gl::MultisampleTarget;
-using studio_gl::StageRenderer;
+using studio::gl::FrameSnapshot;
+using studio::gl::MultisampleTarget;
+using studio::gl::StageRenderer;
 
 namespace {
 
@@ -51,8 +51,8 @@ FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverrid
     frame.wall = wall;
     frame.wallVersion = wallVersion;
     const float t = timeOverride.value_or(directorClock);
-    frame.uniforms = studio_camera::makeStageUniforms(studioSet, cameraAngle, t, keyLightGain, neonAccentGain,
-                                                      ledWallBrightness, aspect);
+    frame.uniforms = studio::camera::makeStageUniforms(studioSet, cameraAngle, t, keyLightGain,
+                                                       neonAccentGain, ledWallBrightness, aspect);
     return frame;
 }
 
@@ -61,7 +61,7 @@ std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker
     if (!offscreenRenderer) return std::nullopt;
     if (!offscreenTarget) offscreenTarget = std::make_unique<MultisampleTarget>();
     if (!offscreenTarget->ensure(width, height)) return std::nullopt;
-    const FrameSnapshot frame = snapshot(time, studio_camera::offscreenAspect(width, height));
+    const FrameSnapshot frame = snapshot(time, studio::camera::offscreenAspect(width, height));
     offscreenTarget->beginPass();
     // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
     offscreenRenderer->encodeStudioPass(frame, -1.0f);
@@ -80,7 +80,7 @@ std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices serv
         impl->lastFrameTime = impl->now();
         impl->fpsStart = impl->now();
         impl->deviceName = context->renderer();
-        impl->worker = std::make_unique<studio_gl::GLWorker>(std::move(context));
+        impl->worker = std::make_unique<studio::gl::GLWorker>(std::move(context));
         if (!impl->worker->ready()) return nullptr;
         Impl* raw = impl.get();
         const bool built = impl->worker->run([raw] {
@@ -88,10 +88,10 @@ std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices serv
             return raw->offscreenRenderer != nullptr;
         });
         if (!built) return nullptr;
-        auto fallback = std::make_shared<studio_gl::WallImage>();
-        fallback->width = studio_camera::kFallbackWallWidth;
-        fallback->height = studio_camera::kFallbackWallHeight;
-        fallback->rgba = studio_camera::makeFallbackWallPixels();
+        auto fallback = std::make_shared<studio::gl::WallImage>();
+        fallback->width = studio::camera::kFallbackWallWidth;
+        fallback->height = studio::camera::kFallbackWallHeight;
+        fallback->rgba = studio::camera::makeFallbackWallPixels();
         impl->wall = std::move(fallback);
         impl->wallVersion = 1;
         std::unique_ptr<VantryMetalEngine> engine(new VantryMetalEngine(std::move(impl)));
@@ -131,7 +131,7 @@ BroadcastStudioSet VantryMetalEngine::studioSet() const {
 }
 
 bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
-    std::shared_ptr<const studio_gl::WallImage> image = studio_gl::loadWallImage(file);
+    std::shared_ptr<const studio::gl::WallImage> image = studio::gl::loadWallImage(file);
     if (!image) return false;
     std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->wall = std::move(image);
@@ -184,7 +184,7 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
     {
         std::lock_guard<std::mutex> guard(d.lock);
         now = d.now();
-        const double dt = studio_camera::clampFrameStep(now - d.lastFrameTime);
+        const double dt = studio::camera::clampFrameStep(now - d.lastFrameTime);
         d.lastFrameTime = now;
         d.directorClock += static_cast<float>(dt);
     }
@@ -213,7 +213,7 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
     if (!live->target.ensure(surface.width, surface.height)) return;
 
     const FrameSnapshot frame =
-        d.snapshot(std::nullopt, studio_camera::liveAspect(surface.width, surface.height));
+        d.snapshot(std::nullopt, studio::camera::liveAspect(surface.width, surface.height));
     live->target.beginPass();
     live->renderer->encodeStudioPass(frame, 1.0f);
     live->target.resolveInto(surface.framebuffer);

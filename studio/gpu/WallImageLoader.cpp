@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-namespace vantry::studio_gl {
+namespace vantry::studio::gl {
 namespace {
 
 bool withinPixelLimit(std::int64_t w, std::int64_t h) {
@@ -122,4 +122,4 @@ std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes) {
     return toWallImage(source);
 }
 
-}  // namespace vantry::studio_gl
+}  // namespace vantry::studio::gl

@@ -11,9 +11,9 @@
 #include <memory>
 #include <span>
 
-#include "studio/gpu/StageRendererGL.h"
+#include "studio/gpu/StageRenderer.h"
 
-namespace vantry::studio_gl {
+namespace vantry::studio::gl {
 
 inline constexpr int kWallMinSide = 64;
 inline constexpr int kWallMaxSide = 2048;
@@ -26,4 +26,4 @@ std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file);
 // The same for an image held in memory (the format is recognised from the bytes).
 std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes);
 
-}  // namespace vantry::studio_gl
+}  // namespace vantry::studio::gl

@@ -14,9 +14,9 @@
 
 namespace {
 
-using vantry::cli::Args;
-using vantry::cli::CommandError;
-using vantry::cli::UsageError;
+using vantry::app::cli::Args;
+using vantry::app::cli::CommandError;
+using vantry::app::cli::UsageError;
 
 std::string usageErrorOf(const std::function<void()>& f) {
     try {
@@ -85,13 +85,13 @@ TEST(CliArgs, FoldersThatCannotBeMadeAreReportedWithPathAndReason) {
     fs::create_directories(dir);
     std::ofstream(dir / "file") << "x";
 
-    EXPECT_NO_THROW(vantry::cli::createParentFolder(dir / "a" / "b" / "out.png"));
+    EXPECT_NO_THROW(vantry::app::cli::createParentFolder(dir / "a" / "b" / "out.png"));
     EXPECT_TRUE(fs::is_directory(dir / "a" / "b"));
-    EXPECT_NO_THROW(vantry::cli::createParentFolder("bare-name.png"));
+    EXPECT_NO_THROW(vantry::app::cli::createParentFolder("bare-name.png"));
 
     for (const fs::path& folder : {dir / "file", dir / "file" / "below"}) {
         try {
-            vantry::cli::createFolder(folder);
+            vantry::app::cli::createFolder(folder);
             ADD_FAILURE() << folder;
         } catch (const CommandError& e) {
             const std::string prefix = "cannot create folder '" + folder.string() + "': ";

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "app/gallery/GameUi.h"
-#include "creator/coop-voice/CoopSessionManager.h"
+#include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/creator/coop-voice/FakeAudio.h"
 
@@ -33,33 +33,33 @@ class Setup : public QObject {
   public slots:
     void applicationAvailable() {
         vantry::platform::installQtMainPoster();
-        vantry::CoopManagerOptions options;
+        vantry::creator::CoopManagerOptions options;
         options.displayName = "gallery-test";
         options.loopback = true;
         // A port range of its own, so parallel test processes do not meet.
         options.loopbackBasePort = static_cast<std::uint16_t>(40000 + (::getpid() % 300) * 32);
         options.audio = std::make_shared<vantry::fakes::FakeAudioBackend>();
-        coop_ = std::make_unique<vantry::OruLiveMultipeerCoopManagerV1170>(options);
-        vantry::gallery::GameUi::useCoopManager(coop_.get());
+        coop_ = std::make_unique<vantry::creator::OruLiveMultipeerCoopManagerV1170>(options);
+        vantry::app::gallery::GameUi::useCoopManager(coop_.get());
         // A second player on the same loopback range (the context property `peerCoop`).
         options.displayName = "RAVEN-PEER";
         options.audio = std::make_shared<vantry::fakes::FakeAudioBackend>();
-        peer_ = std::make_unique<vantry::OruLiveMultipeerCoopManagerV1170>(options);
+        peer_ = std::make_unique<vantry::creator::OruLiveMultipeerCoopManagerV1170>(options);
     }
     void qmlEngineAvailable(QQmlEngine* engine) {
-        vantry::gallery::registerGameQml(*engine);
+        vantry::app::gallery::registerGameQml(*engine);
         engine->rootContext()->setContextProperty(QStringLiteral("peerCoop"), peer_.get());
     }
     void cleanupTestCase() {
-        vantry::gallery::GameUi::useCoopManager(nullptr);
+        vantry::app::gallery::GameUi::useCoopManager(nullptr);
         peer_.reset();
         coop_.reset();
     }
 
   private:
     QTemporaryDir home_;
-    std::unique_ptr<vantry::OruLiveMultipeerCoopManagerV1170> coop_;
-    std::unique_ptr<vantry::OruLiveMultipeerCoopManagerV1170> peer_;
+    std::unique_ptr<vantry::creator::OruLiveMultipeerCoopManagerV1170> coop_;
+    std::unique_ptr<vantry::creator::OruLiveMultipeerCoopManagerV1170> peer_;
 };
 
 }  // namespace

@@ -9,7 +9,7 @@
 
 namespace {
 
-using namespace vantry::feed;
+using namespace vantry::app::feed;
 
 double meanDifference(const QImage& a, const QImage& b, QRect area) {
     double sum = 0;

@@ -15,7 +15,7 @@
 
 namespace {
 
-using namespace vantry::feed;
+using namespace vantry::app::feed;
 namespace fs = std::filesystem;
 
 TEST(PresenterPlacement, MapsTheViewportLookToTheOutput) {

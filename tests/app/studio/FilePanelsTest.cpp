@@ -15,7 +15,7 @@
 #include <functional>
 
 #include "app/studio-app/PanelPaths.h"
-#include "app/studio-app/StudioShell.h"
+#include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
 

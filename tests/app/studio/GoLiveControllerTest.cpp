@@ -169,7 +169,7 @@ TEST_F(GoLive, PresenterFollowsTheOverlayController) {
     EXPECT_EQ(p.look.viewportHeight, 450);
     EXPECT_EQ(p.look.offsetY, -96);
     EXPECT_EQ(p.look.scale, 1.2);
-    EXPECT_EQ(p.look.shape, vantry::feed::PresenterShape::circle);
+    EXPECT_EQ(p.look.shape, vantry::app::feed::PresenterShape::circle);
     EXPECT_FALSE(p.look.freeCutout);
     EXPECT_EQ(p.picture.size(), QSize(64, 48));
 

@@ -16,7 +16,7 @@
 #include <mutex>
 
 #include "app/studio-app/EngineStudioRenderer.h"
-#include "app/studio-app/StudioShell.h"
+#include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 
 namespace vantry::app {

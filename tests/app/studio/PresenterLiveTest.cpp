@@ -19,8 +19,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include "app/studio-app/EngineStudioRenderer.h"
-#include "app/studio-app/StudioShell.h"
-#include "creator/studio-overlay/FacecamCompositor.h"
+#include "app/studio-app/StudioWindowHost.h"
+#include "creator/studio-overlay/FacecamFrameProcessor.h"
 #include "creator/studio-overlay/qml/FacecamPictureItem.h"
 #include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"

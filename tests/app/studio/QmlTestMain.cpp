@@ -11,7 +11,7 @@
 #include <QtQuickTest>
 #include <cstdlib>
 
-#include "app/studio-app/StudioShell.h"
+#include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
 
@@ -36,7 +36,7 @@ class TestRig : public QObject {
         reset();
         renderer_ = std::make_shared<vantry::testing::FakeStudioRenderer>();
         renderer_->exportBytes = 1572864;
-        vm_ = std::make_unique<vantry::VantryViewModel>(renderer_, &panels_);
+        vm_ = std::make_unique<vantry::app::VantryViewModel>(renderer_, &panels_);
         QQmlEngine::setObjectOwnership(vm_.get(), QQmlEngine::CppOwnership);
         return vm_.get();
     }
@@ -77,7 +77,7 @@ class TestRig : public QObject {
     QString stillPath_;
     std::shared_ptr<vantry::testing::FakeStudioRenderer> renderer_;
     vantry::testing::ScriptedPanels panels_;
-    std::unique_ptr<vantry::VantryViewModel> vm_;
+    std::unique_ptr<vantry::app::VantryViewModel> vm_;
 };
 
 class Setup : public QObject {

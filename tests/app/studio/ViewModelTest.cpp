@@ -8,7 +8,7 @@
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
 
-namespace vantry {
+namespace vantry::app {
 namespace {
 
 using testing::FakeStudioRenderer;
@@ -252,4 +252,4 @@ TEST_F(ViewModelTest, AnExportOutlivingTheViewModelIsWaitedForAndItsResultDroppe
 }
 
 }  // namespace
-}  // namespace vantry
+}  // namespace vantry::app

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <thread>
 
-#include "creator/cinema-music/AdaptiveMusicEngine.h"
-#include "platform/audio-output/QtAudioGraph.h"
+#include "creator/cinema-music/OruSoundOru4AdaptiveMusicEngineV950.h"
+#include "platform/audio-output/QtAudioBackend.h"
 
 using namespace vantry::creator;
 using namespace vantry::platform;

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "creator/cinema-music/AdaptiveMusicEngine.h"
+#include "creator/cinema-music/OruSoundOru4AdaptiveMusicEngineV950.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 
 using namespace vantry::creator;

@@ -7,7 +7,8 @@
 #include "creator/coop-voice/CoopSessionRules.h"
 
 using namespace vantry;
-using namespace vantry::coop;
+using namespace vantry::creator;
+using namespace vantry::creator::coop;
 
 namespace {
 

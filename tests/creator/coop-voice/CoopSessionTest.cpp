@@ -16,11 +16,12 @@
 #include <set>
 #include <thread>
 
-#include "creator/coop-voice/CoopSessionManager.h"
+#include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
 #include "platform/p2p/Announcement.h"
 #include "tests/creator/coop-voice/FakeAudio.h"
 
 using namespace vantry;
+using namespace vantry::creator;
 using Manager = OruLiveMultipeerCoopManagerV1170;
 
 namespace {
@@ -365,9 +366,9 @@ TEST_F(CoopSession, StateKeepsFlowingThroughALossyReorderingLink) {
     const std::uint16_t inviterBase =
         &inviter == &a ? processBasePort() : std::uint16_t(processBasePort() + 16);
     LossyRelay relay(target.sessionPort(), 0.2);
-    const auto beacon = p2p::encodeAnnouncement(
+    const auto beacon = platform::p2p::encodeAnnouncement(
         {relay.frontPort(), target.sessionInstanceId(), "ov-grimfall-v9", "AB-12", target.displayName()},
-        p2p::AnnouncementKind::beacon);
+        platform::p2p::AnnouncementKind::beacon);
     auto beaconAndCheck = [&] {
         for (int i = 0; i < 16; ++i) sendUdp(static_cast<std::uint16_t>(inviterBase + i), beacon);
         return connectedTo(a, 1) && connectedTo(b, 1);
@@ -460,9 +461,10 @@ TEST_F(CoopSession, HostileBeaconsAndDatagramsJoinNothing) {
         for (auto& x : b) x = static_cast<std::uint8_t>(rng());
         return b;
     };
-    const p2p::Announcement good{m.sessionPort(), UINT64_MAX - 1, "ov-grimfall-v9", "AB-12", "mallory"};
-    auto beacon = [](p2p::Announcement a) {
-        return p2p::encodeAnnouncement(a, p2p::AnnouncementKind::beacon);
+    const platform::p2p::Announcement good{m.sessionPort(), UINT64_MAX - 1, "ov-grimfall-v9", "AB-12",
+                                           "mallory"};
+    auto beacon = [](platform::p2p::Announcement a) {
+        return platform::p2p::encodeAnnouncement(a, platform::p2p::AnnouncementKind::beacon);
     };
     for (int i = 0; i < 200; ++i) sendUdp(m.beaconPort(), randomBytes(rng() % 1500));
     auto truncated = beacon(good);
@@ -481,18 +483,18 @@ TEST_F(CoopSession, HostileBeaconsAndDatagramsJoinNothing) {
     for (int i = 0; i < 200; ++i) sendUdp(m.sessionPort(), randomBytes(rng() % 1500));
 
     {
-        RawClient wrongHash(m.sessionPort(), p2p::roomHash("XY-99"));
+        RawClient wrongHash(m.sessionPort(), platform::p2p::roomHash("XY-99"));
         wrongHash.connect();
         wrongHash.service(0.5);
         EXPECT_EQ(wrongHash.peer, nullptr) << "a connect for another room is refused";
     }
     {
         // Right room hash, but the hello names another room: dropped.
-        RawClient liar(m.sessionPort(), p2p::roomHash("AB-12"));
+        RawClient liar(m.sessionPort(), platform::p2p::roomHash("AB-12"));
         ASSERT_TRUE(liar.connect());
         auto hello = good;
         hello.room = "XY-99";
-        liar.send(p2p::encodeAnnouncement(hello, p2p::AnnouncementKind::hello), 2, true);
+        liar.send(platform::p2p::encodeAnnouncement(hello, platform::p2p::AnnouncementKind::hello), 2, true);
         liar.service(0.5);
         EXPECT_EQ(liar.peer, nullptr);
     }
@@ -502,9 +504,9 @@ TEST_F(CoopSession, HostileBeaconsAndDatagramsJoinNothing) {
     EXPECT_EQ(m.statusText(), "Broadcasting Room AB-12 · Searching Mac & iPad Squadmates…");
 
     // A proper peer that then floods garbage: only its one valid state packet makes an avatar.
-    RawClient noisy(m.sessionPort(), p2p::roomHash("AB-12"));
+    RawClient noisy(m.sessionPort(), platform::p2p::roomHash("AB-12"));
     ASSERT_TRUE(noisy.connect());
-    noisy.send(p2p::encodeAnnouncement(good, p2p::AnnouncementKind::hello), 2, true);
+    noisy.send(platform::p2p::encodeAnnouncement(good, platform::p2p::AnnouncementKind::hello), 2, true);
     noisy.service(0.3);
     ASSERT_TRUE(waitUntil([&] { return connectedTo(m, 1); }, 5));
     for (int i = 0; i < 300; ++i) noisy.send(randomBytes(rng() % 3000), static_cast<std::uint8_t>(i % 2));

@@ -18,10 +18,10 @@ extern "C" {
 #include <random>
 #include <vector>
 
-#include "creator/coop-voice/IMAADPCMVoiceCodec.h"
-#include "creator/lobby/SpatialVoiceMix.h"
+#include "creator/coop-voice/OruIMAADPCMVoiceCodecV1170.h"
+#include "creator/lobby/OruSpatialProximityVoiceDSPV1020.h"
 
-using Codec = vantry::OruIMAADPCMVoiceCodecV1170;
+using Codec = vantry::creator::OruIMAADPCMVoiceCodecV1170;
 
 namespace {
 
@@ -134,7 +134,7 @@ void expectQuickTimeReproduces(const std::vector<std::uint8_t>& packet) {
 }
 
 std::vector<float> testTone() {
-    return vantry::OruSpatialProximityVoiceDSPV1020::generateTestVoiceWave(420.0f, 0.06f, 16000.0f);
+    return vantry::creator::OruSpatialProximityVoiceDSPV1020::generateTestVoiceWave(420.0f, 0.06f, 16000.0f);
 }
 
 }  // namespace

@@ -7,11 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "creator/coop-voice/CoopPlayerState.h"
+#include "creator/coop-voice/OruCoopPlayerStatePacketV1170.h"
 
 using vantry::Float3;
-using vantry::OruCoopPlayerStatePacketV1170;
-using vantry::OruRemoteCoopAvatarV1170;
+using vantry::creator::OruCoopPlayerStatePacketV1170;
+using vantry::creator::OruRemoteCoopAvatarV1170;
 using Packet = OruCoopPlayerStatePacketV1170;
 
 namespace {
@@ -208,7 +208,7 @@ TEST(RemoteCoopAvatar, RejectsWhatItCannotRepresent) {
     OruRemoteCoopAvatarV1170 a;
     a.id = "bot";
     a.yaw = std::numeric_limits<float>::infinity();
-    EXPECT_THROW(a.toJSON(), vantry::AvatarEncodingError);
+    EXPECT_THROW(a.toJSON(), vantry::creator::AvatarEncodingError);
 
     a.yaw = 0;
     const std::string good = a.toJSON();

@@ -5,10 +5,10 @@
 #include <limits>
 #include <vector>
 
-#include "creator/coop-voice/IMAADPCMVoiceCodec.h"
-#include "creator/lobby/SpatialVoiceMix.h"
+#include "creator/coop-voice/OruIMAADPCMVoiceCodecV1170.h"
+#include "creator/lobby/OruSpatialProximityVoiceDSPV1020.h"
 
-using vantry::OruIMAADPCMVoiceCodecV1170;
+using vantry::creator::OruIMAADPCMVoiceCodecV1170;
 using Codec = OruIMAADPCMVoiceCodecV1170;
 
 namespace {
@@ -18,7 +18,7 @@ std::uint16_t le16(const std::vector<std::uint8_t>& b, std::size_t at) {
 }
 
 std::vector<float> testTone() {
-    return vantry::OruSpatialProximityVoiceDSPV1020::generateTestVoiceWave(420.0f, 0.06f, 16000.0f);
+    return vantry::creator::OruSpatialProximityVoiceDSPV1020::generateTestVoiceWave(420.0f, 0.06f, 16000.0f);
 }
 
 }  // namespace

@@ -2,12 +2,13 @@
 
 #include <cmath>
 
-#include "creator/coop-voice/IMAADPCMVoiceCodec.h"
-#include "creator/coop-voice/ProximityVoiceEngine.h"
-#include "creator/lobby/SpatialVoiceMix.h"
+#include "creator/coop-voice/OruIMAADPCMVoiceCodecV1170.h"
+#include "creator/coop-voice/OruLive3DProximityVoiceEngineV1170.h"
+#include "creator/lobby/OruSpatialProximityVoiceDSPV1020.h"
 #include "tests/creator/coop-voice/FakeAudio.h"
 
 using namespace vantry;
+using namespace vantry::creator;
 using Engine = OruLive3DProximityVoiceEngineV1170;
 using Codec = OruIMAADPCMVoiceCodecV1170;
 

@@ -6,7 +6,7 @@
 #include <deque>
 #include <limits>
 
-namespace vantry {
+namespace vantry::creator {
 namespace {
 
 // A random source that hands out scripted words and counts the draws.
@@ -115,4 +115,4 @@ TEST(LobbyChatter, UnmuteLetsTheFormulaApplyAgainAndUnknownIdsChangeNothing) {
 }
 
 }  // namespace
-}  // namespace vantry
+}  // namespace vantry::creator

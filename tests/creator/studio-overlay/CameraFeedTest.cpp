@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "creator/studio-overlay/CreatorCameraFeed.h"
+#include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
 #include "tests/creator/studio-overlay/FakeDevices.h"
 
 using namespace vantry::creator;

@@ -2,7 +2,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "creator/studio-overlay/FacecamCompositor.h"
+#include "creator/studio-overlay/FacecamFrameProcessor.h"
 #include "tests/creator/studio-overlay/FakeDevices.h"
 
 using namespace vantry::creator;

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "creator/studio-overlay/CreatorCameraFeed.h"
+#include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
 #include "platform/camera/FileCameraBackend.h"
 #include "platform/video/VideoWriter.h"
 

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
-#include "creator/studio-overlay/qml/CreatorStudioQml.h"
+#include "creator/studio-overlay/qml/CreatorStudioUi.h"
 #include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
 

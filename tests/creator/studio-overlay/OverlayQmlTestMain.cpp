@@ -7,7 +7,7 @@
 #include <QtQuickTest>
 #include <cstdlib>
 
-#include "creator/studio-overlay/qml/CreatorStudioQml.h"
+#include "creator/studio-overlay/qml/CreatorStudioUi.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <QImage>
 #include <opencv2/imgproc.hpp>
 
-#include "creator/studio-overlay/FacecamCompositor.h"
+#include "creator/studio-overlay/FacecamFrameProcessor.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
 using namespace vantry;

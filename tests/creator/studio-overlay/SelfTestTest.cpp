@@ -7,7 +7,7 @@
 #include <QGuiApplication>
 #include <QImage>
 
-#include "creator/studio-overlay/FacecamSelfTest.h"
+#include "creator/studio-overlay/OruCreatorFacecamSelfTestV1045.h"
 
 using namespace vantry::creator;
 namespace fs = std::filesystem;

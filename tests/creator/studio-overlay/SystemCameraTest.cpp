@@ -9,7 +9,7 @@
 #include <QGuiApplication>
 #include <QMediaDevices>
 
-#include "creator/studio-overlay/CreatorCameraFeed.h"
+#include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
 #include "platform/camera/QtCameraBackend.h"
 
 using namespace vantry;

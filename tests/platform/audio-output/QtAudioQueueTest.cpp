@@ -5,7 +5,7 @@
 #include <QAudioFormat>
 #include <cstring>
 
-#include "platform/audio-output/QtAudioGraph.h"
+#include "platform/audio-output/QtAudioBackend.h"
 
 using namespace vantry::platform;
 

@@ -2,7 +2,7 @@
 
 #include "platform/p2p/Announcement.h"
 
-using namespace vantry::p2p;
+using namespace vantry::platform::p2p;
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "creator/thermal/ThermalTiers.h"
+#include "creator/thermal/OruThermalBudgetControllerV1300.h"
 #include "platform/thermal/LinuxThermalSignals.h"
 
 namespace fs = std::filesystem;

@@ -22,7 +22,7 @@
 namespace vantry {
 namespace {
 
-namespace cam = studio_camera;
+namespace cam = studio::camera;
 
 TEST(DirectorCamera, RigAtTimeZero) {
     const auto wide = cam::cameraRig(BroadcastCameraAngle::wideDesk, 0);
@@ -169,7 +169,7 @@ TEST_F(EngineTest, WallImagesAreClampedAndStretched) {
     wide.fill(QColor(10, 200, 30));
     const auto widePath = tempPath("wide.png");
     ASSERT_TRUE(wide.save(QString::fromStdString(widePath.string())));
-    const auto w = studio_gl::loadWallImage(widePath);
+    const auto w = studio::gl::loadWallImage(widePath);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(w->width, 2048);
     EXPECT_EQ(w->height, 1000);
@@ -182,7 +182,7 @@ TEST_F(EngineTest, WallImagesAreClampedAndStretched) {
     tiny.setPixel(9, 9, qRgba(255, 255, 255, 255));
     const auto tinyPath = tempPath("tiny.png");
     ASSERT_TRUE(tiny.save(QString::fromStdString(tinyPath.string())));
-    const auto t = studio_gl::loadWallImage(tinyPath);
+    const auto t = studio::gl::loadWallImage(tinyPath);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(t->width, 64);
     EXPECT_EQ(t->height, 64);

@@ -46,7 +46,7 @@ bool writeHeic(const std::filesystem::path& path, int w, int h, std::uint8_t r, 
 TEST(HeifWall, HeicImageLoadsOntoTheWall) {
     const auto path = std::filesystem::current_path() / "wall_slide.heic";
     if (!writeHeic(path, 128, 72, 200, 40, 90)) GTEST_SKIP() << "libheif has no HEVC encoder here";
-    const auto wall = studio_gl::loadWallImage(path);
+    const auto wall = studio::gl::loadWallImage(path);
     ASSERT_NE(wall, nullptr);
     EXPECT_EQ(wall->width, 128);
     EXPECT_EQ(wall->height, 72);

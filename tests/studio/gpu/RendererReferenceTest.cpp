@@ -113,7 +113,7 @@ TEST_F(RendererReference, LoadedImageShowsUprightOnTheWall) {
     const auto path = std::filesystem::current_path() / "reference_wall.png";
     ASSERT_TRUE(img.save(QString::fromStdString(path.string())));
     ASSERT_TRUE(engine_->loadLEDWallImage(path));
-    const auto loaded = studio_gl::loadWallImage(path);
+    const auto loaded = studio::gl::loadWallImage(path);
     ASSERT_NE(loaded, nullptr);
     reference::Texture wall{loaded->width, loaded->height, loaded->rgba};
     reference::Params p;

@@ -6,13 +6,13 @@
 #include <memory>
 
 #include "platform/gl/EglOffscreenContext.h"
-#include "studio/gpu/StageRendererGL.h"
+#include "studio/gpu/StageRenderer.h"
 #include "tests/studio/gpu/StudioReference.h"
 
 namespace vantry {
 namespace {
 
-using studio_gl::FrameSnapshot;
+using studio::gl::FrameSnapshot;
 
 constexpr int kSize = 16;
 
@@ -22,11 +22,11 @@ class ShaderEdgeCases : public ::testing::Test {
         context_ = platform::gl::EglOffscreenContext::create();
         ASSERT_NE(context_, nullptr);
         ASSERT_TRUE(context_->makeCurrent());
-        renderer_ = studio_gl::StageRenderer::create();
+        renderer_ = studio::gl::StageRenderer::create();
         ASSERT_NE(renderer_, nullptr);
-        target_ = std::make_unique<studio_gl::MultisampleTarget>();
+        target_ = std::make_unique<studio::gl::MultisampleTarget>();
         ASSERT_TRUE(target_->ensure(kSize, kSize));
-        wall_ = std::make_shared<studio_gl::WallImage>();
+        wall_ = std::make_shared<studio::gl::WallImage>();
         wall_->width = 2;
         wall_->height = 2;
         wall_->rgba.assign(16, 200);
@@ -83,9 +83,9 @@ class ShaderEdgeCases : public ::testing::Test {
     }
 
     std::unique_ptr<platform::gl::EglOffscreenContext> context_;
-    std::unique_ptr<studio_gl::StageRenderer> renderer_;
-    std::unique_ptr<studio_gl::MultisampleTarget> target_;
-    std::shared_ptr<studio_gl::WallImage> wall_;
+    std::unique_ptr<studio::gl::StageRenderer> renderer_;
+    std::unique_ptr<studio::gl::MultisampleTarget> target_;
+    std::shared_ptr<studio::gl::WallImage> wall_;
     std::uint64_t version_ = 0;
 };
 

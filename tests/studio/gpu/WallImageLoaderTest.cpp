@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vantry::studio_gl::loadWallImage;
+using vantry::studio::gl::loadWallImage;
 
 std::vector<std::uint8_t> pngOf(const QImage& image) {
     QByteArray bytes;
@@ -79,7 +79,7 @@ TEST_F(WallImageLoader, FileAndMemoryGiveTheSamePicture) {
     const auto fromFile = loadWallImage(write("p.png", png));
     ASSERT_TRUE(fromMemory && fromFile);
     EXPECT_EQ(fromMemory->width, 300);
-    EXPECT_EQ(fromMemory->height, vantry::studio_gl::kWallMinSide);  // 40 rows stretched to the minimum
+    EXPECT_EQ(fromMemory->height, vantry::studio::gl::kWallMinSide);  // 40 rows stretched to the minimum
     EXPECT_EQ(fromMemory->rgba, fromFile->rgba);
 }
 
@@ -110,7 +110,7 @@ TEST_F(WallImageLoader, EmptyOversizedAndForeignFilesAreRefused) {
     EXPECT_EQ(loadWallImage(dir_), nullptr);
     // A sparse file just over the size limit that starts like a real PNG.
     const fs::path big = write("big.png", pngPromising(8, 8));
-    fs::resize_file(big, std::uintmax_t(vantry::studio_gl::kWallMaxFileBytes) + 1);
+    fs::resize_file(big, std::uintmax_t(vantry::studio::gl::kWallMaxFileBytes) + 1);
     EXPECT_EQ(loadWallImage(big), nullptr);
 }
 

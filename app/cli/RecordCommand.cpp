@@ -1,0 +1,104 @@
+// "vantry-cli record": records the X screen (with game audio, optionally the microphone) to MP4.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <future>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/cli/Args.h"
+#include "app/cli/Command.h"
+#include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
+#include "creator/studio-overlay/CreatorStudioMath.h"
+#include "platform/screen-recorder/LinuxScreenRecorder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using vantry::app::cli::CommandError;
+using vantry::app::cli::UsageError;
+using vantry::platform::LinuxScreenRecorder;
+using vantry::platform::ScreenRecorderError;
+
+// Runs one recorder call and waits for its completion.
+template <typename Call>
+std::optional<ScreenRecorderError> await(Call call) {
+    std::promise<std::optional<ScreenRecorderError>> done;
+    auto result = done.get_future();
+    call([&done](std::optional<ScreenRecorderError> e) { done.set_value(std::move(e)); });
+    return result.get();
+}
+
+int runRecord(const std::vector<std::string>& args) {
+    vantry::app::cli::Args parsed(args, {"seconds", "out"}, {"mic"});
+    if (!parsed.positional().empty())
+        throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
+    if (!parsed.has("seconds")) throw UsageError("option --seconds is required");
+    const double seconds = parsed.number("seconds", 0, 0, 3600, true);
+
+    const double now =
+        std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+    fs::path out;
+    if (auto o = parsed.value("out")) {
+        if (o->empty()) throw UsageError("option --out needs a file name");
+        out = fs::absolute(*o);
+    } else {
+        out = vantry::creator::OruViralAutoClipper9x16V1030::defaultClipsDirectory() /
+              vantry::creator::studio::recordingFileName("Screen", now);
+    }
+
+    vantry::platform::LinuxScreenRecorderOptions options;
+    const std::string display = LinuxScreenRecorder::displayName(options);
+    if (display.empty())
+        throw CommandError("no X display to record: DISPLAY is not set (a Wayland session needs Xwayland)");
+    LinuxScreenRecorder recorder(options);
+    if (!recorder.isAvailable()) throw CommandError("cannot capture the screen of display " + display);
+
+    vantry::app::cli::createParentFolder(out);
+    recorder.setScratchFolder(out.parent_path());  // same file system: the final move is a rename
+    recorder.setMicrophoneEnabled(parsed.flag("mic"));
+    recorder.setCameraEnabled(false);
+    if (auto e = await([&](auto done) { recorder.startRecording(done); }))
+        throw CommandError(e->localizedDescription);
+
+    const auto running = recorder.lastStats();
+    std::fprintf(stderr, "record: %dx%d of display %s for %g s, writing %s\n", running.width, running.height,
+                 display.c_str(), seconds, running.scratchFile.c_str());
+    std::fflush(stderr);
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+
+    if (auto e = await([&](auto done) { recorder.stopRecording(out, done); }))
+        throw CommandError(e->localizedDescription);
+    const auto stats = recorder.lastStats();
+    std::fprintf(stderr, "record: %lld frames at %d fps (%lld repeated), %.1f Mbit/s H.264, sound: %s\n",
+                 static_cast<long long>(stats.framesWritten), options.fps,
+                 static_cast<long long>(stats.framesRepeated), double(stats.videoBitRate) / 1e6,
+                 !stats.hasAudio         ? "none"
+                 : stats.microphoneMixed ? "game audio + microphone"
+                                         : "game audio");
+    std::printf("%s\n", out.c_str());
+    std::fflush(stdout);
+    return 0;
+}
+
+const vantry::app::cli::CommandRegistrar kRecord(
+    {"record", "Record the X screen with its sound to an MP4 file",
+     "Usage: vantry-cli record --seconds N [--mic] [--out FILE.mp4]\n"
+     "\n"
+     "Records the whole screen of $DISPLAY at 30 frames per second (H.264, a key frame every\n"
+     "2 s) with the sound server's output (\"game audio\", AAC), and prints where the file went.\n"
+     "While recording the file is written under a .partial.mp4 name beside the destination;\n"
+     "it plays up to its last 2-second fragment even if the recording is cut off.\n"
+     "Without a sound server the recording has no sound (a line on standard error says so).\n"
+     "\n"
+     "Options:\n"
+     "  --seconds N      how long to record, above 0 and at most 3600 (required)\n"
+     "  --mic            mix the default microphone into the sound track\n"
+     "  --out FILE.mp4   destination; an existing file is replaced. Default: the CorvellaClips\n"
+     "                   folder in your videos folder, named Screen_CreatorRec_UNIXTIME.mp4\n"
+     "\n"
+     "Exits 1 when there is no X display to record.",
+     runRecord});
+
+}  // namespace

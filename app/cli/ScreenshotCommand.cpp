@@ -1,0 +1,147 @@
+// "vantry-cli screenshot": opens the studio window with the live engine, lets it
+// draw a few frames, saves a picture of the window and exits.
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QImage>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QThread>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/cli/Args.h"
+#include "app/cli/Command.h"
+#include "app/cli/ScreenshotView.h"
+#include "app/studio-app/EngineStudioRenderer.h"
+#include "app/studio-app/StudioWindowHost.h"
+#include "platform/camera/CameraBackend.h"
+#include "platform/dispatch/QtMainPoster.h"
+
+namespace {
+
+using vantry::app::cli::CommandError;
+using vantry::app::cli::UsageError;
+
+bool hasDisplay() {
+    const char* x = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (wayland && *wayland);
+}
+
+// Presses the overlay's camera button and waits for the first facecam picture (or the
+// preview, when the camera cannot start).
+void switchFacecamOn(QQuickWindow* window) {
+    QObject* overlay = window->findChild<QObject*>(QStringLiteral("creatorStudioOverlay"));
+    QObject* studio = overlay ? overlay->property("studio").value<QObject*>() : nullptr;
+    if (!studio) throw CommandError("the studio window has no presenter overlay");
+    QMetaObject::invokeMethod(studio, "toggleCamera");
+    QElapsedTimer clock;
+    clock.start();
+    while (!studio->property("hasCameraFrame").toBool()) {
+        const QString status = studio->property("statusMessage").toString();
+        if (status.contains(QStringLiteral("Studio Preview"))) {
+            std::fprintf(stderr, "vantry-cli: %s\n", status.toStdString().c_str());
+            return;
+        }
+        if (clock.elapsed() > 60000) throw CommandError("the facecam showed no picture within 60 s");
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+}
+
+int runScreenshot(const std::vector<std::string>& args) {
+    if (vantry::app::cli::wantsViewScreenshot(args)) return vantry::app::cli::runViewScreenshot(args);
+    vantry::app::cli::Args parsed(args, {"out", "set", "angle", "frames", "size", "camera", "slide"},
+                                  {"vision", "facecam"});
+    if (!parsed.positional().empty())
+        throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
+    const std::string out = parsed.required("out");
+    std::optional<vantry::BroadcastStudioSet> set;
+    if (auto id = parsed.value("set")) {
+        set = vantry::BroadcastStudioSet::fromRawValue(*id);
+        if (!set) throw UsageError("unknown set '" + *id + "' (see vantry-cli sets)");
+    }
+    std::optional<vantry::BroadcastCameraAngle> angle;
+    if (parsed.has("angle")) {
+        angle = vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
+    }
+    const int frames = parsed.integer("frames", 12, 1, 10000);
+    const auto [width, height] = parsed.size("size", {1440, 900});
+    if (width < 1180 || height < 740)
+        throw UsageError("option --size expects at least 1180x740, got '" + *parsed.value("size") + "'");
+    vantry::app::cli::createParentFolder(out);
+    if (!hasDisplay())
+        throw CommandError("needs a display (for example: xvfb-run -a vantry-cli screenshot ...)");
+    if (auto camera = parsed.value("camera")) {
+        if (camera->empty()) throw UsageError("--camera needs a picture or video file");
+        vantry::platform::setDefaultCameraFile(*camera);
+    }
+
+    vantry::app::prepareOpenGLQuick();
+    static int argc = 1;
+    static char name[] = "vantry-cli";
+    static char* argv[] = {name, nullptr};
+    QGuiApplication app(argc, argv);
+    vantry::platform::installQtMainPoster();
+
+    const vantry::app::OpenGLProbe probe = vantry::app::probeOpenGL33();
+    if (!probe.ok) throw CommandError(vantry::app::kGpuRequiredMessage);
+    auto renderer = vantry::app::EngineStudioRenderer::create();
+    if (!renderer) throw CommandError(vantry::app::kGpuRequiredMessage);
+
+    vantry::app::StudioWindowHost host(renderer);
+    if (!host.open()) throw CommandError("the studio window failed to load");
+    QQuickWindow* window = host.window();
+    window->resize(width, height);
+    vantry::app::VantryViewModel& vm = host.viewModel();
+    if (set) vm.selectSet(*set);
+    if (angle) {
+        vm.setCameraAngle(*angle);
+        vm.sync();
+    }
+    const bool facecam = parsed.flag("facecam");
+    if (parsed.flag("vision") || facecam) vm.setShowVisionPresenter(true);
+    if (facecam) switchFacecamOn(window);
+    if (auto slide = parsed.value("slide")) {
+        // As the open panel would: onto the LED wall, or a banner saying it could not.
+        if (!vm.mountSlide(*slide)) throw CommandError("cannot load " + *slide + " onto the LED wall");
+    }
+
+    auto* viewport = window->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
+    if (!viewport) throw CommandError("the studio window has no live viewport");
+    QElapsedTimer clock;
+    clock.start();
+    while (viewport->property("framesDrawn").toInt() < frames) {
+        if (clock.elapsed() > 60000) throw CommandError("the live viewport drew no frames within 60 s");
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+    if (!vantry::app::quickRunsOnOpenGL(window)) throw CommandError(vantry::app::kGpuRequiredMessage);
+    const QImage shot = window->grabWindow();
+    if (shot.isNull() || !shot.save(QString::fromStdString(out), "PNG")) {
+        throw CommandError("cannot write '" + out + "'");
+    }
+    const double seconds = clock.elapsed() / 1000.0;
+    std::printf("Wrote %s (%dx%d, %d live frames in %.1f s, %s)\n", out.c_str(), shot.width(), shot.height(),
+                viewport->property("framesDrawn").toInt(), seconds, probe.renderer.toStdString().c_str());
+    return 0;
+}
+
+const vantry::app::cli::CommandRegistrar kScreenshot(
+    {"screenshot", "Save a picture of the live studio window (needs a display)",
+     "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--facecam] [--camera "
+     "FILE]\n"
+     "                             [--slide PICTURE] [--frames N] [--size WxH]\n\n"
+     "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
+     "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
+     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts PICTURE on the LED\n"
+     "wall as the open panel would, --size sets the window (default 1440x900, at least 1180x740).\n"
+     "--facecam also switches the facecam on and waits for its first picture; --camera plays a picture\n"
+     "or video file as the camera. Needs a display; xvfb-run works.\n\n"
+     "       vantry-cli screenshot --view coop-sheet|maps-sheet|voice-bar|kill-toast --out FILE.png [--size "
+     "WxH]\n"
+     "saves a gallery view instead, as it first appears (default 900x700).",
+     runScreenshot});
+
+}  // namespace

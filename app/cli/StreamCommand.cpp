@@ -1,0 +1,242 @@
+// "vantry-cli stream": sends the program feed (studio, and a presenter from a file camera) live
+// to an RTMP, RTMPS or SRT server, without a window.
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/cli/Args.h"
+#include "app/cli/Command.h"
+#include "app/cli/StudioOptions.h"
+#include "app/program-feed/GoLiveSettings.h"
+#include "app/program-feed/ProgramFeed.h"
+#include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
+#include "platform/camera/FileCameraBackend.h"
+#include "platform/segmentation/PersonSegmenter.h"
+#include "platform/stream/LiveStream.h"
+
+namespace {
+
+using vantry::app::cli::CommandError;
+using vantry::app::cli::UsageError;
+using vantry::platform::LiveStreamState;
+using vantry::platform::LiveStreamStatus;
+
+constexpr const char* kKeyVariable = "VANTRY_STREAM_KEY";
+
+std::atomic<bool> interrupted{false};
+
+void onInterrupt(int) {
+    interrupted.store(true);
+}
+
+std::string stateName(LiveStreamState state) {
+    switch (state) {
+        case LiveStreamState::connecting:
+            return "connecting";
+        case LiveStreamState::live:
+            return "live";
+        case LiveStreamState::reconnecting:
+            return "reconnecting";
+        case LiveStreamState::ended:
+            return "ended";
+        case LiveStreamState::failed:
+            return "failed";
+    }
+    return "";
+}
+
+// The presenter from a picture or video file, cut out by the segmentation network.
+class FileCameraPresenter {
+  public:
+    FileCameraPresenter(const std::filesystem::path& file, vantry::app::feed::ProgramFeed& feed) {
+        try {
+            (void)vantry::platform::openCameraFileSource(file);
+        } catch (const std::exception& e) {
+            throw CommandError("cannot read camera file '" + file.string() + "': " + e.what());
+        }
+        auto segmenter = std::make_shared<std::unique_ptr<vantry::platform::PersonSegmenter>>();
+        try {
+            *segmenter = std::make_unique<vantry::platform::OnnxPersonSegmenter>();
+        } catch (const vantry::platform::SegmentationModelError& e) {
+            throw CommandError(std::string("cannot cut out the presenter: ") + e.what());
+        }
+        camera_ = std::make_unique<vantry::creator::OruCreatorCameraFeedV1045>(
+            std::make_shared<vantry::platform::FileCameraBackend>(file),
+            [segmenter] { return std::move(*segmenter); });
+        camera_->updateSettings(vantry::creator::OruFacecamBackgroundModeV1045::cutoutNoBackground, true);
+        vantry::app::feed::ProgramPresenter presenter;
+        presenter.visible = true;
+        presenter.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
+        presenter.look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
+        camera_->setOnFrameReady([&feed, presenter](const QImage& picture) mutable {
+            presenter.picture = picture;
+            feed.setPresenter(presenter);
+        });
+        camera_->start([](bool, const std::string&) {});
+    }
+    ~FileCameraPresenter() {
+        if (camera_) camera_->stop();
+    }
+
+  private:
+    std::unique_ptr<vantry::creator::OruCreatorCameraFeedV1045> camera_;
+};
+
+int runStream(const std::vector<std::string>& args) {
+    const vantry::app::cli::Args parsed(
+        args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera", "key"});
+    if (!parsed.positional().empty())
+        throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
+    vantry::app::cli::StudioOptions studio;
+    if (auto raw = parsed.value("set")) {
+        auto set = vantry::BroadcastStudioSet::fromRawValue(*raw);
+        if (!set) {
+            throw UsageError("unknown set '" + *raw +
+                             "' (one of manhattan-loft, timber-podcast, keynote-arena, neon-creator)");
+        }
+        studio.set = *set;
+    }
+    if (parsed.has("angle")) {
+        studio.angle = *vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
+    }
+    const double seconds = parsed.number("seconds", 0, 0, 86400);
+    const auto [width, height] = parsed.size("size", {1280, 720});
+    if (!((width == 1280 && height == 720) || (width == 1920 && height == 1080)))
+        throw UsageError("option --size expects 1280x720 or 1920x1080");
+    const double bitRate =
+        parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)), 100'000, 50'000'000);
+
+    vantry::platform::LiveStreamSettings settings;
+    settings.url = parsed.required("url");
+    if (auto key = parsed.value("key")) {
+        settings.streamKey = *key;
+    } else if (const char* fromEnvironment = std::getenv(kKeyVariable)) {
+        settings.streamKey = fromEnvironment;
+    } else {
+        settings.streamKey = vantry::app::feed::loadStreamKey(vantry::app::feed::goLiveFolder());
+    }
+    const std::string& key = settings.streamKey;
+    settings.width = width;
+    settings.height = height;
+    settings.fps = 30;
+    settings.videoBitRate = std::llround(bitRate);
+    try {
+        (void)vantry::platform::liveStreamKind(settings.url);
+    } catch (const std::exception& e) {
+        throw CommandError(vantry::platform::redactStreamKey(e.what(), key));
+    }
+
+    auto engine = vantry::app::cli::makeStudioEngine(studio);
+    const auto start = std::chrono::steady_clock::now();
+    const auto elapsed = [start] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
+    vantry::app::feed::ProgramFeed feed(width, height, settings.fps, [&engine, elapsed](int w, int h) {
+        return engine->renderOffscreenBGRA(w, h, float(elapsed()));
+    });
+    std::unique_ptr<FileCameraPresenter> presenter;
+    if (auto camera = parsed.value("camera"))
+        presenter = std::make_unique<FileCameraPresenter>(*camera, feed);
+
+    std::mutex statusMutex;
+    LiveStreamStatus latest;
+    std::unique_ptr<vantry::platform::LiveStream> stream;
+    try {
+        stream = std::make_unique<vantry::platform::LiveStream>(settings, [&](const LiveStreamStatus& s) {
+            std::lock_guard<std::mutex> guard(statusMutex);
+            latest = s;
+        });
+    } catch (const std::exception& e) {
+        throw CommandError(vantry::platform::redactStreamKey(e.what(), key));
+    }
+    vantry::platform::LiveStream* out = stream.get();
+    feed.setOutput(
+        vantry::app::feed::ProgramFeed::Slot::stream,
+        [out](const std::uint8_t* pixels, std::ptrdiff_t stride) { out->offerBGRA(pixels, stride); });
+
+    struct sigaction action {};
+    action.sa_handler = onInterrupt;
+    ::sigemptyset(&action.sa_mask);
+    struct sigaction oldInt {
+    }, oldTerm{};
+    ::sigaction(SIGINT, &action, &oldInt);
+    ::sigaction(SIGTERM, &action, &oldTerm);
+    interrupted.store(false);
+
+    std::fprintf(stderr, "Streaming %dx%d at 30 fps, %.1f Mbit/s (Ctrl-C ends the stream)\n", width, height,
+                 double(settings.videoBitRate) / 1e6);
+    feed.start();
+    std::string failure;
+    double nextReport = 1.0;
+    while (!interrupted.load() && (seconds <= 0 || elapsed() < seconds)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        LiveStreamStatus s;
+        {
+            std::lock_guard<std::mutex> guard(statusMutex);
+            s = latest;
+        }
+        if (s.state == LiveStreamState::failed) {
+            failure = s.message.empty() ? "the stream failed" : s.message;
+            break;
+        }
+        if (s.state == LiveStreamState::ended) break;
+        if (elapsed() >= nextReport) {
+            nextReport += 1.0;
+            std::string line = stateName(s.state) + " " + std::to_string(int(elapsed())) +
+                               " s: " + std::to_string(s.framesSent) + " frames sent, " +
+                               std::to_string(s.framesDropped) + " dropped, ";
+            char rate[32];
+            std::snprintf(rate, sizeof rate, "%.2f Mbit/s", s.measuredBitRate / 1e6);
+            line += rate;
+            if (s.state == LiveStreamState::reconnecting && !s.message.empty())
+                line += " (" + s.message + ")";
+            std::fprintf(stderr, "%s\n", vantry::platform::redactStreamKey(line, key).c_str());
+            std::fflush(stderr);
+        }
+    }
+    feed.stop();
+    presenter.reset();
+    stream->stop();
+    ::sigaction(SIGINT, &oldInt, nullptr);
+    ::sigaction(SIGTERM, &oldTerm, nullptr);
+    if (!failure.empty()) throw CommandError(vantry::platform::redactStreamKey(failure, key));
+    const LiveStreamStatus s = stream->status();
+    const auto stats = feed.stats();
+    std::printf("Streamed %.1f s: %lld frames sent (%lld repeated), %lld dropped, %lld rendered\n", elapsed(),
+                (long long)s.framesSent, (long long)s.framesRepeated, (long long)s.framesDropped,
+                (long long)stats.rendered);
+    return 0;
+}
+
+const vantry::app::cli::CommandRegistrar kStream(
+    {"stream", "Stream the studio live to an RTMP, RTMPS or SRT server",
+     "Usage: vantry-cli stream --url URL [options]\n\n"
+     "Renders the program feed offscreen (no display needed) and sends it live as H.264 + AAC\n"
+     "at 30 frames per second, with a key frame every 2 seconds. A lost connection is retried\n"
+     "while the studio keeps running. A progress line goes to standard error every second;\n"
+     "Ctrl-C ends the stream cleanly.\n\n"
+     "Options:\n"
+     "  --url URL        rtmp://, rtmps:// or srt:// address of the server (required)\n"
+     "  --key KEY        stream key (default: $VANTRY_STREAM_KEY, else the key saved in the\n"
+     "                   window's GO LIVE section); never printed\n"
+     "  --seconds S      stop after S seconds, 0 to 86400 (default 0: until Ctrl-C)\n"
+     "  --size WxH       1280x720 (default) or 1920x1080\n"
+     "  --bitrate BPS    video bit rate in bits per second (default 4500000 at 720p,\n"
+     "                   6000000 at 1080p)\n"
+     "  --set ID         studio set: manhattan-loft (default), timber-podcast, keynote-arena, "
+     "neon-creator\n"
+     "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n"
+     "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
+     "                   default place\n"
+     "  --help           show this help\n",
+     runStream});
+
+}  // namespace

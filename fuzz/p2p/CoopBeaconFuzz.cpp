@@ -1,0 +1,24 @@
+// Any bytes as a discovery beacon and as a session hello. Whatever is accepted must be exactly the
+// canonical encoding of what was read, with texts inside their limits; nothing may crash.
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "platform/p2p/Announcement.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace vantry::platform::p2p;
+    const std::span<const std::uint8_t> bytes(data, size);
+    for (auto kind : {AnnouncementKind::beacon, AnnouncementKind::hello}) {
+        const auto a = parseAnnouncement(bytes, kind);
+        if (!a) continue;
+        if (a->displayName.empty() || a->displayName.size() > Announcement::maxNameBytes ||
+            a->serviceType.size() > Announcement::maxServiceBytes ||
+            a->room.value_or("").size() > Announcement::maxRoomBytes)
+            std::abort();
+        const auto again = encodeAnnouncement(*a, kind);
+        if (!std::equal(again.begin(), again.end(), bytes.begin(), bytes.end())) std::abort();
+    }
+    return 0;
+}

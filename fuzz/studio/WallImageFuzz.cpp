@@ -1,0 +1,36 @@
+// Any bytes as a picture a user picked for the LED wall. Whatever decodes must come out
+// as a premultiplied RGBA image of 64..2048 pixels a side; nothing may crash, read out of
+// bounds or allocate without limit. Inputs over 1 MiB are skipped (the loader's own
+// limits are checked by the tests; here the decoders' handling of small hostile files is).
+#include <QGuiApplication>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+
+#include "studio/gpu/WallImageLoader.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    // Some readers (SVG text) need a GUI application; no display is used.
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    static int argc = 1;
+    static char name[] = "fuzz_wall_image";
+    static char* argv[] = {name, nullptr};
+    static QGuiApplication app(argc, argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace vantry::studio::gl;
+    if (size > (std::size_t(1) << 20)) return 0;
+    const auto wall = loadWallImage(std::span<const std::uint8_t>(data, size));
+    if (!wall) return 0;
+    if (wall->width < kWallMinSide || wall->width > kWallMaxSide || wall->height < kWallMinSide ||
+        wall->height > kWallMaxSide)
+        std::abort();
+    if (wall->rgba.size() != std::size_t(wall->width) * std::size_t(wall->height) * 4) std::abort();
+    for (std::size_t i = 0; i < wall->rgba.size(); i += 4) {
+        const auto a = wall->rgba[i + 3];
+        if (wall->rgba[i] > a || wall->rgba[i + 1] > a || wall->rgba[i + 2] > a) std::abort();
+    }
+    return 0;
+}

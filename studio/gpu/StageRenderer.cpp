@@ -1,0 +1,299 @@
+#include "studio/gpu/StageRenderer.h"
+
+#include <epoxy/gl.h>
+
+#include <cstddef>
+
+#include "studio/gpu/StudioShaders.h"
+
+namespace vantry::studio::gl {
+namespace {
+
+GLuint compile(GLenum kind, const char* source) {
+    const GLuint shader = glCreateShader(kind);
+    if (shader == 0) return 0;
+    glShaderSource(shader, 1, &source, nullptr);
+    glCompileShader(shader);
+    GLint ok = GL_FALSE;
+    glGetShaderiv(shader, GL_COMPILE_STATUS, &ok);
+    if (ok != GL_TRUE) {
+        glDeleteShader(shader);
+        return 0;
+    }
+    return shader;
+}
+
+// Links a program and binds its uniform block to binding 0 and its wall sampler to unit 0.
+GLuint link(const char* vertexSource, const char* fragmentSource) {
+    const GLuint vs = compile(GL_VERTEX_SHADER, vertexSource);
+    const GLuint fs = compile(GL_FRAGMENT_SHADER, fragmentSource);
+    GLuint program = 0;
+    if (vs != 0 && fs != 0) {
+        program = glCreateProgram();
+        glAttachShader(program, vs);
+        glAttachShader(program, fs);
+        glLinkProgram(program);
+        GLint ok = GL_FALSE;
+        glGetProgramiv(program, GL_LINK_STATUS, &ok);
+        if (ok != GL_TRUE) {
+            glDeleteProgram(program);
+            program = 0;
+        }
+    }
+    if (vs != 0) glDeleteShader(vs);
+    if (fs != 0) glDeleteShader(fs);
+    if (program == 0) return 0;
+    const GLuint block = glGetUniformBlockIndex(program, "StageUniforms");
+    if (block == GL_INVALID_INDEX) {
+        glDeleteProgram(program);
+        return 0;
+    }
+    glUniformBlockBinding(program, block, 0);
+    if (const GLint wall = glGetUniformLocation(program, "uWall"); wall >= 0) {
+        glUseProgram(program);
+        glUniform1i(wall, 0);
+        glUseProgram(0);
+    }
+    return program;
+}
+
+void clearErrors() {
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+}
+
+}  // namespace
+
+std::unique_ptr<StageRenderer> StageRenderer::create() {
+    clearErrors();
+    std::unique_ptr<StageRenderer> r(new StageRenderer());
+    r->skyProgram_ = link(kSkyVertexSource, kSkyFragmentSource);
+    r->stageProgram_ = link(kStageVertexSource, kStageFragmentSource);
+    if (r->skyProgram_ == 0 || r->stageProgram_ == 0) return nullptr;
+    r->skyFlipLoc_ = glGetUniformLocation(r->skyProgram_, "uFlipY");
+    r->stageFlipLoc_ = glGetUniformLocation(r->stageProgram_, "uFlipY");
+
+    glGenBuffers(1, &r->uniformBuffer_);
+    glBindBuffer(GL_UNIFORM_BUFFER, r->uniformBuffer_);
+    glBufferData(GL_UNIFORM_BUFFER, sizeof(StageUniforms), nullptr, GL_DYNAMIC_DRAW);
+    glBindBuffer(GL_UNIFORM_BUFFER, 0);
+
+    glGenVertexArrays(1, &r->emptyVAO_);
+    glGenVertexArrays(1, &r->stageVAO_);
+    glGenBuffers(1, &r->vertexBuffer_);
+    glGenBuffers(1, &r->indexBuffer_);
+    glBindVertexArray(r->stageVAO_);
+    glBindBuffer(GL_ARRAY_BUFFER, r->vertexBuffer_);
+    const auto attrib = [](GLuint loc, GLint n, std::size_t offset) {
+        glEnableVertexAttribArray(loc);
+        glVertexAttribPointer(loc, n, GL_FLOAT, GL_FALSE, sizeof(StageVertex),
+                              reinterpret_cast<const void*>(offset));
+    };
+    attrib(kAttribPosition, 3, offsetof(StageVertex, position));
+    attrib(kAttribNormal, 3, offsetof(StageVertex, normal));
+    attrib(kAttribUV, 2, offsetof(StageVertex, uv));
+    attrib(kAttribColor, 3, offsetof(StageVertex, color));
+    attrib(kAttribMatTag, 1, offsetof(StageVertex, matTag));
+    attrib(kAttribRoughness, 1, offsetof(StageVertex, roughness));
+    glBindBuffer(GL_ELEMENT_ARRAY_BUFFER, r->indexBuffer_);
+    glBindVertexArray(0);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    // Linear filtering without mipmaps, clamped to the edge.
+    glGenTextures(1, &r->wallTexture_);
+    glBindTexture(GL_TEXTURE_2D, r->wallTexture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+
+    if (glGetError() != GL_NO_ERROR) return nullptr;
+    return r;
+}
+
+void StageRenderer::abandon() {
+    skyProgram_ = stageProgram_ = 0;
+    uniformBuffer_ = vertexBuffer_ = indexBuffer_ = emptyVAO_ = stageVAO_ = wallTexture_ = 0;
+}
+
+StageRenderer::~StageRenderer() {
+    if (skyProgram_ == 0 && stageProgram_ == 0 && uniformBuffer_ == 0) return;
+    if (skyProgram_ != 0) glDeleteProgram(skyProgram_);
+    if (stageProgram_ != 0) glDeleteProgram(stageProgram_);
+    const GLuint buffers[] = {uniformBuffer_, vertexBuffer_, indexBuffer_};
+    glDeleteBuffers(3, buffers);
+    const GLuint vaos[] = {emptyVAO_, stageVAO_};
+    glDeleteVertexArrays(2, vaos);
+    if (wallTexture_ != 0) glDeleteTextures(1, &wallTexture_);
+}
+
+void StageRenderer::sync(const FrameSnapshot& frame) {
+    if (frame.setVersion != setVersion_) {
+        setVersion_ = frame.setVersion;
+        stageBuffersOk_ = false;
+        indexCount_ = 0;
+        if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
+            clearErrors();
+            const auto& g = *frame.geometry;
+            glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
+            glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(g.vertices.size() * sizeof(StageVertex)),
+                         g.vertices.data(), GL_STATIC_DRAW);
+            glBindBuffer(GL_ARRAY_BUFFER, 0);
+            glBindVertexArray(stageVAO_);
+            glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(g.indices.size() * sizeof(std::uint32_t)),
+                         g.indices.data(), GL_STATIC_DRAW);
+            glBindVertexArray(0);
+            // A buffer that could not be created leaves the stage undrawn (sky only).
+            if (glGetError() == GL_NO_ERROR) {
+                stageBuffersOk_ = true;
+                indexCount_ = static_cast<int>(g.indices.size());
+            }
+        }
+    }
+    if (frame.wallVersion != wallVersion_ && frame.wall) {
+        wallVersion_ = frame.wallVersion;
+        clearErrors();
+        glBindTexture(GL_TEXTURE_2D, wallTexture_);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, frame.wall->width, frame.wall->height, 0, GL_RGBA,
+                     GL_UNSIGNED_BYTE, frame.wall->rgba.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+        wallOk_ = glGetError() == GL_NO_ERROR;
+    }
+}
+
+void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
+    sync(frame);
+    glBindBuffer(GL_UNIFORM_BUFFER, uniformBuffer_);
+    glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof(StageUniforms), &frame.uniforms);
+    glBindBuffer(GL_UNIFORM_BUFFER, 0);
+    glBindBufferBase(GL_UNIFORM_BUFFER, 0, uniformBuffer_);
+
+    glDisable(GL_CULL_FACE);
+    glDisable(GL_BLEND);
+    glDisable(GL_SCISSOR_TEST);
+    glDisable(GL_STENCIL_TEST);
+    glEnable(GL_MULTISAMPLE);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glEnable(GL_DEPTH_TEST);
+    glDepthFunc(GL_LEQUAL);
+
+    // Sky: behind everything, no depth writes.
+    glDepthMask(GL_FALSE);
+    glUseProgram(skyProgram_);
+    glUniform1f(skyFlipLoc_, flipY);
+    glBindVertexArray(emptyVAO_);
+    glDrawArrays(GL_TRIANGLES, 0, 3);
+
+    // Stage: one indexed draw of the whole set.
+    if (stageBuffersOk_ && indexCount_ >= 1) {
+        glDepthMask(GL_TRUE);
+        glUseProgram(stageProgram_);
+        glUniform1f(stageFlipLoc_, flipY);
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
+        glBindVertexArray(stageVAO_);
+        glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    glBindVertexArray(0);
+    glUseProgram(0);
+    glDepthMask(GL_TRUE);
+}
+
+MultisampleTarget::~MultisampleTarget() {
+    release();
+}
+
+void MultisampleTarget::abandon() {
+    msFBO_ = resolveFBO_ = msColor_ = msDepth_ = resolveColor_ = 0;
+    width_ = height_ = 0;
+}
+
+void MultisampleTarget::release() {
+    if (msFBO_ != 0) glDeleteFramebuffers(1, &msFBO_);
+    if (resolveFBO_ != 0) glDeleteFramebuffers(1, &resolveFBO_);
+    const GLuint rbs[] = {msColor_, msDepth_, resolveColor_};
+    for (GLuint rb : rbs) {
+        if (rb != 0) glDeleteRenderbuffers(1, &rb);
+    }
+    msFBO_ = resolveFBO_ = msColor_ = msDepth_ = resolveColor_ = 0;
+    width_ = height_ = 0;
+}
+
+bool MultisampleTarget::ensure(int width, int height) {
+    if (width == width_ && height == height_ && msFBO_ != 0) return true;
+    release();
+    if (width < 1 || height < 1) return false;
+    clearErrors();
+    GLint previousDraw = 0;
+    GLint previousRead = 0;
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &previousDraw);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previousRead);
+    const auto makeRenderbuffer = [&](GLsizei samples, GLenum format) {
+        GLuint rb = 0;
+        glGenRenderbuffers(1, &rb);
+        glBindRenderbuffer(GL_RENDERBUFFER, rb);
+        if (samples > 0) {
+            glRenderbufferStorageMultisample(GL_RENDERBUFFER, samples, format, width, height);
+        } else {
+            glRenderbufferStorage(GL_RENDERBUFFER, format, width, height);
+        }
+        return rb;
+    };
+    msColor_ = makeRenderbuffer(4, GL_RGBA8);
+    msDepth_ = makeRenderbuffer(4, GL_DEPTH_COMPONENT32F);
+    resolveColor_ = makeRenderbuffer(0, GL_RGBA8);
+    glBindRenderbuffer(GL_RENDERBUFFER, 0);
+    glGenFramebuffers(1, &msFBO_);
+    glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, msColor_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, msDepth_);
+    bool ok = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    glGenFramebuffers(1, &resolveFBO_);
+    glBindFramebuffer(GL_FRAMEBUFFER, resolveFBO_);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, resolveColor_);
+    ok = ok && glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, GLuint(previousDraw));
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previousRead));
+    if (!ok || glGetError() != GL_NO_ERROR) {
+        release();
+        return false;
+    }
+    width_ = width;
+    height_ = height;
+    return true;
+}
+
+void MultisampleTarget::beginPass() {
+    glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
+    glViewport(0, 0, width_, height_);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthMask(GL_TRUE);
+    glClearColor(0, 0, 0, 1);
+    glClearDepth(1.0);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+}
+
+void MultisampleTarget::resolveInto(unsigned target) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, msFBO_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target);
+    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+}
+
+bool MultisampleTarget::readBGRA(std::uint8_t* out) {
+    clearErrors();
+    resolveInto(resolveFBO_);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glReadPixels(0, 0, width_, height_, GL_BGRA, GL_UNSIGNED_BYTE, out);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return glGetError() == GL_NO_ERROR;
+}
+
+}  // namespace vantry::studio::gl

@@ -1,0 +1,106 @@
+// GL objects of the studio in one GL context: the two programs, the set's vertex and
+// index buffers, the LED wall texture and the 4-sample render targets. Every call
+// needs that context current on the calling thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "studio/SetGeometry.h"
+#include "studio/StageTypes.h"
+
+namespace vantry::studio::gl {
+
+// RGBA pixels of the LED wall, row 0 at the top.
+struct WallImage {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint8_t> rgba;
+};
+
+// What one frame draws, copied under the engine lock. The versions tell each context
+// whether its GPU copies are current.
+struct FrameSnapshot {
+    std::shared_ptr<const SetGeometry> geometry;  // null: only the sky is drawn
+    std::uint64_t setVersion = 0;
+    std::shared_ptr<const WallImage> wall;
+    std::uint64_t wallVersion = 0;
+    StageUniforms uniforms;
+};
+
+class StageRenderer {
+  public:
+    // Compiles and links both programs and creates the fixed objects. Null on failure.
+    static std::unique_ptr<StageRenderer> create();
+    ~StageRenderer();
+    StageRenderer(const StageRenderer&) = delete;
+    StageRenderer& operator=(const StageRenderer&) = delete;
+
+    // Brings the GPU copies up to the snapshot's versions, then draws the sky and the
+    // stage into the bound draw framebuffer (viewport already set). flipY = -1 puts
+    // picture row 0 at framebuffer row 0 (for read-back); +1 is GL's usual orientation.
+    void encodeStudioPass(const FrameSnapshot& frame, float flipY);
+
+    // True when the set buffers of the last synchronised set were created.
+    bool hasStageBuffers() const { return stageBuffersOk_; }
+    // Forgets the GL names without deleting them (their context is gone or not current).
+    void abandon();
+
+  private:
+    StageRenderer() = default;
+    void sync(const FrameSnapshot& frame);
+
+    unsigned skyProgram_ = 0;
+    unsigned stageProgram_ = 0;
+    int skyFlipLoc_ = -1;
+    int stageFlipLoc_ = -1;
+    unsigned uniformBuffer_ = 0;
+    unsigned emptyVAO_ = 0;
+    unsigned stageVAO_ = 0;
+    unsigned vertexBuffer_ = 0;
+    unsigned indexBuffer_ = 0;
+    unsigned wallTexture_ = 0;
+    int indexCount_ = 0;
+    bool stageBuffersOk_ = false;
+    bool wallOk_ = false;
+    std::uint64_t setVersion_ = 0;
+    std::uint64_t wallVersion_ = 0;
+};
+
+// 4-sample colour (RGBA8) and 32-bit float depth targets with a single-sample resolve
+// target of the same size.
+class MultisampleTarget {
+  public:
+    MultisampleTarget() = default;
+    ~MultisampleTarget();
+    MultisampleTarget(const MultisampleTarget&) = delete;
+    MultisampleTarget& operator=(const MultisampleTarget&) = delete;
+
+    // (Re)allocates for the size when it changed. False when a target is incomplete.
+    bool ensure(int width, int height);
+    // Binds the multisampled framebuffer, sets the viewport, clears to opaque black and depth 1.
+    void beginPass();
+    // Resolves the samples into framebuffer `target` (same size, single-sampled).
+    void resolveInto(unsigned target);
+    // Resolves into the own single-sample target and reads it back as B G R A,
+    // framebuffer row 0 first. False on a GL error.
+    bool readBGRA(std::uint8_t* out);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    // Forgets the GL names without deleting them (their context is gone or not current).
+    void abandon();
+
+  private:
+    void release();
+    int width_ = 0;
+    int height_ = 0;
+    unsigned msFBO_ = 0;
+    unsigned msColor_ = 0;
+    unsigned msDepth_ = 0;
+    unsigned resolveFBO_ = 0;
+    unsigned resolveColor_ = 0;
+};
+
+}  // namespace vantry::studio::gl
