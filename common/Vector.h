@@ -3,6 +3,8 @@
 // can hold them directly.
 #pragma once
 
+#include <cmath>
+
 namespace vantry {
 
 // Two floats, 8-byte aligned (a shader's float2).
@@ -24,10 +26,74 @@ struct alignas(16) Float4 {
     friend bool operator==(const Float4&, const Float4&) = default;
 };
 
-// Column-major 4x4 matrix: columns[c] is column c.
+// Column-major 4x4 matrix: columns[c] is column c. Points are column vectors, so a * b applies
+// b first. A default-constructed matrix is all zeros; identity() is the neutral transform.
 struct alignas(16) Float4x4 {
     Float4 columns[4];
+
+    static constexpr Float4x4 identity() {
+        return {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}}};
+    }
+    static constexpr Float4x4 translation(float x, float y, float z) {
+        return {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {x, y, z, 1}}};
+    }
+    static constexpr Float4x4 scale(float x, float y, float z) {
+        return {{{x, 0, 0, 0}, {0, y, 0, 0}, {0, 0, z, 0}, {0, 0, 0, 1}}};
+    }
+    // Right-handed rotation by radians about axis (normalised here; a zero axis scales by cos).
+    static Float4x4 rotation(float radians, Float3 axis) {
+        const float length = std::sqrt(axis.x * axis.x + axis.y * axis.y + axis.z * axis.z);
+        const float inv = length > 0 ? 1.0f / length : 0.0f;
+        const float x = axis.x * inv, y = axis.y * inv, z = axis.z * inv;
+        const float c = std::cos(radians), s = std::sin(radians), k = 1 - c;
+        return {{{c + x * x * k, y * x * k + z * s, z * x * k - y * s, 0},
+                 {x * y * k - z * s, c + y * y * k, z * y * k + x * s, 0},
+                 {x * z * k + y * s, y * z * k - x * s, c + z * z * k, 0},
+                 {0, 0, 0, 1}}};
+    }
+
+    constexpr float at(int row, int column) const { return lane(columns[column], row); }
+    // Determinant of the upper 3x3 part; negative for a mirroring transform.
+    constexpr float linearDeterminant() const {
+        return at(0, 0) * (at(1, 1) * at(2, 2) - at(1, 2) * at(2, 1)) -
+               at(0, 1) * (at(1, 0) * at(2, 2) - at(1, 2) * at(2, 0)) +
+               at(0, 2) * (at(1, 0) * at(2, 1) - at(1, 1) * at(2, 0));
+    }
+    // A point (w = 1) or a direction (w = 0, no translation) of any {x, y, z} type.
+    template <class V = Float3>
+    constexpr V transformPoint(V p) const {
+        return {at(0, 0) * p.x + at(0, 1) * p.y + at(0, 2) * p.z + at(0, 3),
+                at(1, 0) * p.x + at(1, 1) * p.y + at(1, 2) * p.z + at(1, 3),
+                at(2, 0) * p.x + at(2, 1) * p.y + at(2, 2) * p.z + at(2, 3)};
+    }
+    template <class V = Float3>
+    constexpr V transformDirection(V d) const {
+        return {at(0, 0) * d.x + at(0, 1) * d.y + at(0, 2) * d.z,
+                at(1, 0) * d.x + at(1, 1) * d.y + at(1, 2) * d.z,
+                at(2, 0) * d.x + at(2, 1) * d.y + at(2, 2) * d.z};
+    }
+    // The 16 floats in column order (for glUniformMatrix4fv and friends).
+    const float* data() const { return &columns[0].x; }
+
+    friend constexpr Float4x4 operator*(const Float4x4& a, const Float4x4& b) {
+        Float4x4 r;
+        for (int c = 0; c < 4; ++c) {
+            float out[4];
+            for (int row = 0; row < 4; ++row) {
+                float sum = 0;
+                for (int k = 0; k < 4; ++k) sum += a.at(row, k) * b.at(k, c);
+                out[row] = sum;
+            }
+            r.columns[c] = {out[0], out[1], out[2], out[3]};
+        }
+        return r;
+    }
     friend bool operator==(const Float4x4&, const Float4x4&) = default;
+
+  private:
+    static constexpr float lane(const Float4& v, int i) {
+        return i == 0 ? v.x : i == 1 ? v.y : i == 2 ? v.z : v.w;
+    }
 };
 
 static_assert(sizeof(Float2) == 8);

@@ -18,6 +18,7 @@
 namespace {
 
 using namespace vantry::creator;
+using vantry::Float4x4;
 
 constexpr std::int64_t kNodes = 10000;
 constexpr std::uint64_t kSeed = 1300;
@@ -45,14 +46,14 @@ void main() {
 })";
 
 struct Draw {
-    SceneMat4 model;
+    Float4x4 model;
     std::array<float, 4> colour;
     GLsizei count;
     std::size_t firstIndex;
 };
 
 // Appends a custom geometry's vertices and elements to the shared buffers; one draw per element.
-void appendGeometry(const SceneGeometry& g, const SceneMat4& model, std::vector<float>& vertices,
+void appendGeometry(const SceneGeometry& g, const Float4x4& model, std::vector<float>& vertices,
                     std::vector<std::uint32_t>& indices, std::vector<Draw>& draws) {
     const auto& custom = std::get<SceneCustomGeometry>(g.shape);
     const auto& pos = custom.firstSource(SceneSourceSemantic::vertex)->data;
@@ -70,13 +71,15 @@ void appendGeometry(const SceneGeometry& g, const SceneMat4& model, std::vector<
     }
 }
 
-SceneMat4 viewProjection() {
+Float4x4 viewProjection() {
     // Perspective (60 degrees, 16:9) from above the block looking at its centre.
     const float f = 1.0f / std::tan(0.5f * 60.0f * 3.14159265f / 180.0f), aspect = 16.0f / 9.0f, n = 1,
                 fa = 2000;
-    SceneMat4 p;
-    p.m = {f / aspect, 0, 0, 0, 0, f, 0, 0, 0, 0, (fa + n) / (n - fa), -1, 0, 0, 2 * fa * n / (n - fa), 0};
-    const SceneMat4 view = SceneMat4::translation(0, 0, -420) * SceneMat4::rotation(0.75f, {1, 0, 0});
+    const Float4x4 p{{{f / aspect, 0, 0, 0},
+                      {0, f, 0, 0},
+                      {0, 0, (fa + n) / (n - fa), -1},
+                      {0, 0, 2 * fa * n / (n - fa), 0}}};
+    const Float4x4 view = Float4x4::translation(0, 0, -420) * Float4x4::rotation(0.75f, {1, 0, 0});
     return p * view;
 }
 
@@ -138,11 +141,11 @@ class DrawScene {
         glUseProgram(program_);
         glBindVertexArray(vao_);
         glUniformMatrix4fv(glGetUniformLocation(program_, "uViewProjection"), 1, GL_FALSE,
-                           viewProjection().m.data());
+                           viewProjection().data());
         const GLint model = glGetUniformLocation(program_, "uModel");
         const GLint colour = glGetUniformLocation(program_, "uColour");
         for (const Draw& d : draws_) {
-            glUniformMatrix4fv(model, 1, GL_FALSE, d.model.m.data());
+            glUniformMatrix4fv(model, 1, GL_FALSE, d.model.data());
             glUniform4fv(colour, 1, d.colour.data());
             glDrawElements(GL_TRIANGLES, d.count, GL_UNSIGNED_INT,
                            reinterpret_cast<void*>(d.firstIndex * sizeof(std::uint32_t)));

@@ -111,10 +111,10 @@ CityBlockScene buildSeededCityBlock(std::int64_t nodeCount, std::uint64_t seed) 
         }
         geometry.materials = {material};
         auto node = SceneNode::withGeometry(std::make_shared<SceneGeometry>(std::move(geometry)));
-        SceneMat4 place =
-            SceneMat4::translation(x, lift, z) * SceneMat4::rotation(rng.range(0, 6.2831853f), {0, 1, 0});
+        Float4x4 place =
+            Float4x4::translation(x, lift, z) * Float4x4::rotation(rng.range(0, 6.2831853f), {0, 1, 0});
         if (std::holds_alternative<ScenePlane>(node->geometry()->shape)) {
-            place = SceneMat4::translation(x, 0.01f, z) * SceneMat4::rotation(-1.5707963f, {1, 0, 0});
+            place = Float4x4::translation(x, 0.01f, z) * Float4x4::rotation(-1.5707963f, {1, 0, 0});
         }
         node->setTransform(place);
         if (rng.below(4) == 0 && lift > 0) {  // a rooftop detail in the parent's space
@@ -122,7 +122,7 @@ CityBlockScene buildSeededCityBlock(std::int64_t nodeCount, std::uint64_t seed) 
             detail.shape = SceneBox{0.5f, 0.5f, 0.5f, 0, 5};
             detail.materials = {scene.palette[rng.below(static_cast<std::uint32_t>(scene.palette.size()))]};
             auto child = SceneNode::withGeometry(std::make_shared<SceneGeometry>(std::move(detail)));
-            child->setTransform(SceneMat4::translation(0, 0.25f + lift, 0));
+            child->setTransform(Float4x4::translation(0, 0.25f + lift, 0));
             node->addChildNode(std::move(child));
         }
         scene.nodes.push_back(std::move(node));

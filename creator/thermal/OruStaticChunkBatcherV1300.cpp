@@ -13,9 +13,8 @@ std::int64_t segmentsPlusOne(std::int32_t segments) {
     return std::max<std::int64_t>(static_cast<std::int64_t>(segments) + 1, 4);
 }
 
-void gatherInto(const SceneNode& node, const SceneMat4& parentWorld,
-                std::vector<OruGatheredPieceV1300>& out) {
-    const SceneMat4 world = parentWorld * node.transform();
+void gatherInto(const SceneNode& node, const Float4x4& parentWorld, std::vector<OruGatheredPieceV1300>& out) {
+    const Float4x4 world = parentWorld * node.transform();
     if (node.geometry()) {
         const std::int64_t estimate = OruStaticChunkBatcherV1300::estimateGeometryVertices(*node.geometry());
         out.push_back(
@@ -75,7 +74,7 @@ std::int64_t estimateVertexCount(const SceneNode& node) {
 
 std::vector<OruGatheredPieceV1300> gatherPieces(const SceneNode& node) {
     std::vector<OruGatheredPieceV1300> pieces;
-    gatherInto(node, SceneMat4::identity(), pieces);
+    gatherInto(node, Float4x4::identity(), pieces);
     return pieces;
 }
 

@@ -27,7 +27,7 @@ struct OruDrawCallAuditReceiptV1300 {
 // One gathered geometry with its transform relative to the input node's parent and its estimate.
 struct OruGatheredPieceV1300 {
     SceneGeometryRef geometry;
-    SceneMat4 worldTransform;
+    Float4x4 worldTransform = Float4x4::identity();
     std::int64_t estimatedVertices = 0;  // at least 4
 };
 

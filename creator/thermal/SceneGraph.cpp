@@ -284,76 +284,10 @@ SceneMesh tessellateCustom(const SceneCustomGeometry& custom) {
 
 }  // namespace
 
-SceneMat4 SceneMat4::translation(float x, float y, float z) {
-    SceneMat4 t;
-    t.m[12] = x;
-    t.m[13] = y;
-    t.m[14] = z;
-    return t;
-}
-
-SceneMat4 SceneMat4::scale(float x, float y, float z) {
-    SceneMat4 s;
-    s.m[0] = x;
-    s.m[5] = y;
-    s.m[10] = z;
-    return s;
-}
-
-SceneMat4 SceneMat4::rotation(float radians, SceneVec3 axis) {
-    const SceneVec3 a = normalized(axis);
-    const float c = std::cos(radians), s = std::sin(radians), k = 1 - c;
-    SceneMat4 r;
-    r.m = {c + a.x * a.x * k,
-           a.y * a.x * k + a.z * s,
-           a.z * a.x * k - a.y * s,
-           0,
-           a.x * a.y * k - a.z * s,
-           c + a.y * a.y * k,
-           a.z * a.y * k + a.x * s,
-           0,
-           a.x * a.z * k + a.y * s,
-           a.y * a.z * k - a.x * s,
-           c + a.z * a.z * k,
-           0,
-           0,
-           0,
-           0,
-           1};
-    return r;
-}
-
-SceneVec3 SceneMat4::transformPoint(SceneVec3 p) const {
-    return {m[0] * p.x + m[4] * p.y + m[8] * p.z + m[12], m[1] * p.x + m[5] * p.y + m[9] * p.z + m[13],
-            m[2] * p.x + m[6] * p.y + m[10] * p.z + m[14]};
-}
-
-SceneVec3 SceneMat4::transformDirection(SceneVec3 d) const {
-    return {m[0] * d.x + m[4] * d.y + m[8] * d.z, m[1] * d.x + m[5] * d.y + m[9] * d.z,
-            m[2] * d.x + m[6] * d.y + m[10] * d.z};
-}
-
-float SceneMat4::linearDeterminant() const {
-    return m[0] * (m[5] * m[10] - m[9] * m[6]) - m[4] * (m[1] * m[10] - m[9] * m[2]) +
-           m[8] * (m[1] * m[6] - m[5] * m[2]);
-}
-
-SceneMat4 operator*(const SceneMat4& a, const SceneMat4& b) {
-    SceneMat4 r;
-    for (int c = 0; c < 4; ++c) {
-        for (int row = 0; row < 4; ++row) {
-            float sum = 0;
-            for (int k = 0; k < 4; ++k)
-                sum += a.m[static_cast<std::size_t>(k * 4 + row)] * b.m[static_cast<std::size_t>(c * 4 + k)];
-            r.m[static_cast<std::size_t>(c * 4 + row)] = sum;
-        }
-    }
-    return r;
-}
-
-SceneNormalMatrix SceneNormalMatrix::of(const SceneMat4& t) {
+SceneNormalMatrix SceneNormalMatrix::of(const Float4x4& t) {
     // Columns of the linear part; the inverse transpose has columns (c1 x c2, c2 x c0, c0 x c1) / det.
-    const SceneVec3 c0{t.m[0], t.m[1], t.m[2]}, c1{t.m[4], t.m[5], t.m[6]}, c2{t.m[8], t.m[9], t.m[10]};
+    const auto column = [&t](int c) { return SceneVec3{t.columns[c].x, t.columns[c].y, t.columns[c].z}; };
+    const SceneVec3 c0 = column(0), c1 = column(1), c2 = column(2);
     const SceneVec3 k0 = cross(c1, c2), k1 = cross(c2, c0), k2 = cross(c0, c1);
     const float det = dot(c0, k0);
     const float inv = det != 0 ? 1.0f / det : 1.0f;
@@ -408,17 +342,17 @@ SceneMesh tessellate(const SceneGeometry& geometry) {
 SceneNodeRef SceneNode::flattenedClone() const {
     struct Piece {
         const SceneGeometry* geometry;
-        SceneMat4 transform;
+        Float4x4 transform;
     };
     std::vector<Piece> pieces;
     const auto gather = [&pieces](const auto& self, const SceneNode& node,
-                                  const SceneMat4& transform) -> void {
+                                  const Float4x4& transform) -> void {
         if (node.geometry_) pieces.push_back({node.geometry_.get(), transform});
         for (const auto& child : node.children_) {
             if (child) self(self, *child, transform * child->transform_);
         }
     };
-    gather(gather, *this, SceneMat4::identity());
+    gather(gather, *this, Float4x4::identity());
 
     auto clone = std::make_shared<SceneNode>();
     clone->transform_ = transform_;

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "common/Vector.h"
+
 namespace vantry::creator {
 
 struct SceneVec2 {
@@ -22,32 +24,11 @@ struct SceneVec3 {
     friend bool operator==(const SceneVec3&, const SceneVec3&) = default;
 };
 
-// Column-major 4 x 4 matrix (m[column * 4 + row]); points are column vectors, so a * b applies b first.
-struct SceneMat4 {
-    std::array<float, 16> m{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-
-    static SceneMat4 identity() { return {}; }
-    static SceneMat4 translation(float x, float y, float z);
-    static SceneMat4 scale(float x, float y, float z);
-    // Right-handed rotation by radians about a unit axis.
-    static SceneMat4 rotation(float radians, SceneVec3 axis);
-
-    float at(int row, int column) const { return m[static_cast<std::size_t>(column * 4 + row)]; }
-    SceneVec3 transformPoint(SceneVec3 p) const;
-    // Direction through the upper 3 x 3 part (no translation).
-    SceneVec3 transformDirection(SceneVec3 d) const;
-    // Determinant of the upper 3 x 3 part; negative for a mirroring transform.
-    float linearDeterminant() const;
-
-    friend SceneMat4 operator*(const SceneMat4& a, const SceneMat4& b);
-    friend bool operator==(const SceneMat4&, const SceneMat4&) = default;
-};
-
 // The 3 x 3 matrix that carries normals: the inverse transpose of the transform's linear part
 // (a degenerate part yields its cofactor matrix, which still points the surviving normals right).
 struct SceneNormalMatrix {
     std::array<float, 9> m{};  // column-major
-    static SceneNormalMatrix of(const SceneMat4& transform);
+    static SceneNormalMatrix of(const Float4x4& transform);
     // Transformed and normalised; a zero result stays zero.
     SceneVec3 apply(SceneVec3 n) const;
 };
@@ -152,8 +133,8 @@ class SceneNode {
         return std::make_shared<SceneNode>(std::move(geometry));
     }
 
-    const SceneMat4& transform() const { return transform_; }
-    void setTransform(const SceneMat4& transform) { transform_ = transform; }
+    const Float4x4& transform() const { return transform_; }
+    void setTransform(const Float4x4& transform) { transform_ = transform; }
     const SceneGeometryRef& geometry() const { return geometry_; }
     void setGeometry(SceneGeometryRef geometry) { geometry_ = std::move(geometry); }
     const std::vector<SceneNodeRef>& childNodes() const { return children_; }
@@ -173,7 +154,7 @@ class SceneNode {
     SceneNodeRef flattenedClone() const;
 
   private:
-    SceneMat4 transform_;
+    Float4x4 transform_ = Float4x4::identity();
     SceneGeometryRef geometry_;
     std::vector<SceneNodeRef> children_;
     bool castsShadow_ = true;

@@ -20,9 +20,6 @@ Float3 normalize(Float3 v) {
     const float inv = 1.0f / std::sqrt(dot(v, v));
     return {v.x * inv, v.y * inv, v.z * inv};
 }
-float at(const Float4& v, int i) {
-    return i == 0 ? v.x : i == 1 ? v.y : i == 2 ? v.z : v.w;
-}
 
 }  // namespace
 
@@ -64,20 +61,6 @@ Float4x4 studioProjection(float aspect) {
     return m;
 }
 
-Float4x4 multiply(const Float4x4& a, const Float4x4& b) {
-    Float4x4 r;
-    for (int c = 0; c < 4; ++c) {
-        float out[4];
-        for (int row = 0; row < 4; ++row) {
-            float sum = 0;
-            for (int k = 0; k < 4; ++k) sum += at(a.columns[k], row) * at(b.columns[c], k);
-            out[row] = sum;
-        }
-        r.columns[c] = {out[0], out[1], out[2], out[3]};
-    }
-    return r;
-}
-
 float liveAspect(int width, int height) {
     const double a = static_cast<double>(width) / static_cast<double>(std::max(height, 1));
     return static_cast<float>(std::max(1.0, a));
@@ -91,7 +74,7 @@ StageUniforms makeStageUniforms(BroadcastStudioSet set, BroadcastCameraAngle ang
                                 float neonGain, float wallBrightness, float aspect) {
     const CameraPose pose = cameraRig(angle, t);
     StageUniforms u;
-    u.viewProj = multiply(studioProjection(aspect), lookAt(pose.eye, pose.target, {0, 1, 0}));
+    u.viewProj = studioProjection(aspect) * lookAt(pose.eye, pose.target, {0, 1, 0});
     u.cameraPos = {pose.eye.x, pose.eye.y, pose.eye.z, 1.0f};
     const Float3 accent = set.accentColor();
     u.accentAndNeon = {accent.x, accent.y, accent.z, neonGain};

@@ -26,8 +26,6 @@ Float4x4 lookAt(Float3 eye, Float3 target, Float3 up);
 // clip depth 0..1.
 Float4x4 studioProjection(float aspect);
 
-Float4x4 multiply(const Float4x4& a, const Float4x4& b);
-
 // The live view never goes below 1 (portrait surfaces draw square):
 // max(1, width / max(height, 1)) in double precision.
 float liveAspect(int width, int height);

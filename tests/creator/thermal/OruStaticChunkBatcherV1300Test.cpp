@@ -64,11 +64,11 @@ TEST(VertexEstimate, NodeSumsItsSubtreeAndSkipsGeometryLessNodes) {
 
 TEST(Gathering, VisitsParentsBeforeChildrenInOrderWithWorldTransforms) {
     auto root = nodeOf(ScenePlane{});
-    root->setTransform(SceneMat4::translation(10, 0, 0));
+    root->setTransform(Float4x4::translation(10, 0, 0));
     auto a = nodeOf(SceneBox{});
-    a->setTransform(SceneMat4::translation(0, 1, 0));
+    a->setTransform(Float4x4::translation(0, 1, 0));
     auto a1 = nodeOf(customWithVertices(3));
-    a1->setTransform(SceneMat4::scale(2, 2, 2));
+    a1->setTransform(Float4x4::scale(2, 2, 2));
     a->addChildNode(a1);
     root->addChildNode(a);
     root->addChildNode(nodeOf(ScenePyramid{}));
@@ -80,8 +80,8 @@ TEST(Gathering, VisitsParentsBeforeChildrenInOrderWithWorldTransforms) {
     EXPECT_EQ(pieces[2].estimatedVertices, 4);  // three vertices count as four
     EXPECT_EQ(pieces[3].estimatedVertices, 16);
     EXPECT_EQ(pieces[2].worldTransform,
-              SceneMat4::translation(10, 0, 0) * SceneMat4::translation(0, 1, 0) * SceneMat4::scale(2, 2, 2));
-    EXPECT_EQ(pieces[3].worldTransform, SceneMat4::translation(10, 0, 0));
+              Float4x4::translation(10, 0, 0) * Float4x4::translation(0, 1, 0) * Float4x4::scale(2, 2, 2));
+    EXPECT_EQ(pieces[3].worldTransform, Float4x4::translation(10, 0, 0));
 }
 
 struct BatchCase {

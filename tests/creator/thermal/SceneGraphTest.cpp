@@ -112,18 +112,18 @@ TEST(Tessellation, CustomGeometryKeepsValidDataAndDropsBrokenTriangles) {
 }
 
 TEST(SceneMatrices, NormalMatrixIsTheInverseTransposeForNonUniformScale) {
-    const SceneMat4 t = SceneMat4::rotation(0.7f, {0, 0, 1}) * SceneMat4::scale(4, 1, 1);
+    const Float4x4 t = Float4x4::rotation(0.7f, {0, 0, 1}) * Float4x4::scale(4, 1, 1);
     const SceneNormalMatrix n = SceneNormalMatrix::of(t);
     // A surface through the origin with normal (1, 1, 0) holds the tangent (1, -1, 0); after the
     // transform the normal stays perpendicular to the transformed tangent.
-    const SceneVec3 tangent = t.transformDirection({1, -1, 0});
+    const SceneVec3 tangent = t.transformDirection(SceneVec3{1, -1, 0});
     const SceneVec3 normal = n.apply({1, 1, 0});
     EXPECT_NEAR(dot(tangent, normal), 0.0f, kTol);
     EXPECT_NEAR(std::sqrt(dot(normal, normal)), 1.0f, kTol);
-    EXPECT_LT(SceneMat4::scale(-1, 1, 1).linearDeterminant(), 0.0f);
+    EXPECT_LT(Float4x4::scale(-1, 1, 1).linearDeterminant(), 0.0f);
 }
 
-SceneNodeRef nodeWith(SceneGeometryShape shape, const SceneMat4& transform,
+SceneNodeRef nodeWith(SceneGeometryShape shape, const Float4x4& transform,
                       std::vector<SceneMaterialRef> m = {}) {
     auto node = SceneNode::withGeometry(geometryOf(std::move(shape), std::move(m)));
     node->setTransform(transform);
@@ -138,10 +138,10 @@ SceneVec3 mergedPosition(const SceneGeometry& g, std::size_t i,
 }
 
 TEST(FlattenedClone, MergedVerticesAreTheSourceVerticesInWorldSpaceForNestedTransforms) {
-    const SceneMat4 rootT = SceneMat4::translation(0, 0, 0);
-    const SceneMat4 aT = SceneMat4::translation(3, 0, -2) * SceneMat4::rotation(0.5f, {0, 1, 0});
-    const SceneMat4 bT = SceneMat4::scale(2, 0.5f, 1) * SceneMat4::rotation(1.1f, {1, 0, 0});
-    const SceneMat4 cT = SceneMat4::translation(-1, 4, 0.25f);
+    const Float4x4 rootT = Float4x4::translation(0, 0, 0);
+    const Float4x4 aT = Float4x4::translation(3, 0, -2) * Float4x4::rotation(0.5f, {0, 1, 0});
+    const Float4x4 bT = Float4x4::scale(2, 0.5f, 1) * Float4x4::rotation(1.1f, {1, 0, 0});
+    const Float4x4 cT = Float4x4::translation(-1, 4, 0.25f);
     auto root = SceneNode::make();
     root->setTransform(rootT);
     auto a = nodeWith(SceneBox{1, 2, 3, 0, 5}, aT);
@@ -154,7 +154,7 @@ TEST(FlattenedClone, MergedVerticesAreTheSourceVerticesInWorldSpaceForNestedTran
     const SceneNodeRef flat = root->flattenedClone();
     ASSERT_TRUE(flat->geometry());
     EXPECT_TRUE(flat->childNodes().empty());
-    const SceneMat4 worlds[3] = {aT, aT * bT, aT * bT * cT};
+    const Float4x4 worlds[3] = {aT, aT * bT, aT * bT * cT};
     const SceneNode* sources[3] = {a.get(), b.get(), c.get()};
     std::size_t offset = 0;
     for (int s = 0; s < 3; ++s) {
@@ -182,10 +182,10 @@ TEST(FlattenedClone, KeepsOneElementPerSourceMaterialAsFreshCopies) {
     glass->name = "glass";
     glass->transparency = 0.4f;
     auto root = SceneNode::make();
-    root->addChildNode(nodeWith(ScenePlane{}, SceneMat4::translation(1, 0, 0), {red}));
-    root->addChildNode(nodeWith(ScenePlane{}, SceneMat4::translation(2, 0, 0), {glass}));
-    root->addChildNode(nodeWith(ScenePlane{}, SceneMat4::translation(3, 0, 0), {red}));
-    root->addChildNode(nodeWith(ScenePlane{}, SceneMat4::translation(4, 0, 0)));  // default material
+    root->addChildNode(nodeWith(ScenePlane{}, Float4x4::translation(1, 0, 0), {red}));
+    root->addChildNode(nodeWith(ScenePlane{}, Float4x4::translation(2, 0, 0), {glass}));
+    root->addChildNode(nodeWith(ScenePlane{}, Float4x4::translation(3, 0, 0), {red}));
+    root->addChildNode(nodeWith(ScenePlane{}, Float4x4::translation(4, 0, 0)));  // default material
 
     const SceneNodeRef flat = root->flattenedClone();
     const auto& g = *flat->geometry();
@@ -204,7 +204,7 @@ TEST(FlattenedClone, KeepsOneElementPerSourceMaterialAsFreshCopies) {
 
 TEST(FlattenedClone, MirroringTransformKeepsTrianglesFacingTheirNormals) {
     auto root = SceneNode::make();
-    root->addChildNode(nodeWith(ScenePlane{}, SceneMat4::scale(-1, 1, 1)));
+    root->addChildNode(nodeWith(ScenePlane{}, Float4x4::scale(-1, 1, 1)));
     const SceneNodeRef flat = root->flattenedClone();
     const auto& g = *flat->geometry();
     const auto& custom = std::get<SceneCustomGeometry>(g.shape);
