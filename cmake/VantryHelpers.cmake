@@ -1,12 +1,18 @@
-# Adds every direct child folder of the current source folder that has a CMakeLists.txt.
-function(vantry_add_child_dirs)
-  file(GLOB children LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
-       CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
-  list(SORT children)
-  foreach(child IN LISTS children)
-    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child}
-       AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
-      add_subdirectory(${child})
+# vantry_add_subdirectories(<child> ...)
+# Adds the named child folders of the current source folder, in the order given. A child
+# folder with a CMakeLists.txt that the list leaves out stops the configuration, so a new
+# folder cannot be skipped without notice.
+function(vantry_add_subdirectories)
+  foreach(child IN LISTS ARGN)
+    add_subdirectory(${child})
+  endforeach()
+  file(GLOB present LIST_DIRECTORIES true RELATIVE ${CMAKE_CURRENT_SOURCE_DIR}
+       CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*/CMakeLists.txt)
+  foreach(file IN LISTS present)
+    cmake_path(GET file PARENT_PATH child)
+    if(NOT child IN_LIST ARGN)
+      message(FATAL_ERROR "${CMAKE_CURRENT_SOURCE_DIR}/${child} has a CMakeLists.txt but is not listed "
+                          "in vantry_add_subdirectories()")
     endif()
   endforeach()
 endfunction()
