@@ -432,6 +432,12 @@ void Writer::boolean(bool value) {
     addValue(std::move(n));
 }
 
+void Writer::null() {
+    auto n = std::make_unique<Node>();
+    n->text = "null";
+    addValue(std::move(n));
+}
+
 void Writer::render(const Node& node, bool pretty, int indent, std::string& out) {
     const auto newline = [&](int level) {
         if (!pretty) return;

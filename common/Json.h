@@ -95,6 +95,7 @@ class Writer {
     void string(std::string_view text);
     void rawNumber(std::string text);
     void boolean(bool value);
+    void null();
 
     std::string finish();
 

@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "common/Json.h"
-#include "common/JsonText.h"
 #include "common/Utf8.h"
 
 namespace vantry::creator {
@@ -111,26 +110,19 @@ OruRemoteCoopAvatarV1170::OruRemoteCoopAvatarV1170(std::string id_, std::string 
 
 namespace {
 
-void writeString(std::string& out, std::string_view s) {
-    // Broken UTF-8 is written as U+FFFD so the document stays valid.
-    json::appendQuoted(out, utf8::replaceInvalid(s));
-}
-
-void writeFloat(std::string& out, float v, const char* field) {
+void writeFloat(json::Writer& w, float v, const char* field) {
     if (!std::isfinite(v)) throw AvatarEncodingError(std::string("non-finite value in ") + field);
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);  // shortest text that reads back exactly
-    out.append(buf, r.ptr);
+    w.rawNumber(std::string(buf, r.ptr));
 }
 
-void writeVector(std::string& out, Float3 v, const char* field) {
-    out.push_back('[');
-    writeFloat(out, v.x, field);
-    out.push_back(',');
-    writeFloat(out, v.y, field);
-    out.push_back(',');
-    writeFloat(out, v.z, field);
-    out.push_back(']');
+void writeVector(json::Writer& w, Float3 v, const char* field) {
+    w.beginArray();
+    writeFloat(w, v.x, field);
+    writeFloat(w, v.y, field);
+    writeFloat(w, v.z, field);
+    w.endArray();
 }
 
 std::optional<float> toFloat(const json::Value& v) {
@@ -159,26 +151,29 @@ std::optional<Float3> readVector(const json::Value& v) {
 }  // namespace
 
 std::string OruRemoteCoopAvatarV1170::toJSON() const {
-    std::string out = "{\"id\":";
-    writeString(out, id);
-    out += ",\"callsign\":";
-    writeString(out, callsign);
-    out += ",\"worldPos\":";
-    writeVector(out, worldPos, "worldPos");
-    out += ",\"yaw\":";
-    writeFloat(out, yaw, "yaw");
-    out += ",\"carryingConEdCore\":";
-    out += carryingConEdCore ? "true" : "false";
-    out += ",\"inWarthogSeat\":";
-    out += std::to_string(inWarthogSeat);
-    out += ",\"isIndoorsMercy\":";
-    out += isIndoorsMercy ? "true" : "false";
-    out += ",\"voiceRMS\":";
-    writeFloat(out, voiceRMS, "voiceRMS");
-    out += ",\"accentRGB\":";
-    writeVector(out, accentRGB, "accentRGB");
-    out += '}';
-    return out;
+    json::Writer w(false);
+    w.beginObject();
+    // Broken UTF-8 is written as U+FFFD so the document stays valid.
+    w.key("id");
+    w.string(utf8::replaceInvalid(id));
+    w.key("callsign");
+    w.string(utf8::replaceInvalid(callsign));
+    w.key("worldPos");
+    writeVector(w, worldPos, "worldPos");
+    w.key("yaw");
+    writeFloat(w, yaw, "yaw");
+    w.key("carryingConEdCore");
+    w.boolean(carryingConEdCore);
+    w.key("inWarthogSeat");
+    w.rawNumber(std::to_string(inWarthogSeat));
+    w.key("isIndoorsMercy");
+    w.boolean(isIndoorsMercy);
+    w.key("voiceRMS");
+    writeFloat(w, voiceRMS, "voiceRMS");
+    w.key("accentRGB");
+    writeVector(w, accentRGB, "accentRGB");
+    w.endObject();
+    return w.finish();
 }
 
 std::optional<OruRemoteCoopAvatarV1170> OruRemoteCoopAvatarV1170::fromJSON(std::string_view text) {

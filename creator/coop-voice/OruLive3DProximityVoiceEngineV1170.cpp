@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "common/Json.h"
 #include "creator/coop-voice/OruCoopPlayerStatePacketV1170.h"
 #include "creator/coop-voice/OruIMAADPCMVoiceCodecV1170.h"
 #include "creator/lobby/OruSpatialProximityVoiceDSPV1020.h"
@@ -20,37 +21,37 @@ double roundTo(double value, double scale) {
 
 // Shortest text that reads back as the same value; null for what JSON cannot hold.
 template <typename T>
-void appendNumber(std::string& out, T value) {
+void writeNumber(json::Writer& w, const char* key, T value) {
+    w.key(key);
     if (!std::isfinite(value)) {
-        out += "null";
+        w.null();
         return;
     }
     char text[64];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    out.append(text, result.ptr);
+    w.rawNumber(std::string(text, result.ptr));
 }
 
 }  // namespace
 
 std::string OruLiveVoiceLoopbackAuditV1170::toJSON() const {
-    std::string out = "{\"rawPCMBytes\":" + std::to_string(rawPCMBytes);
-    out += ",\"adpcmPacketBytes\":" + std::to_string(adpcmPacketBytes);
-    out += ",\"compressionRatio\":";
-    appendNumber(out, compressionRatio);
-    out += ",\"decodedSNRDB\":";
-    appendNumber(out, decodedSNRDB);
-    out += ",\"spatialLeftRMS\":";
-    appendNumber(out, spatialLeftRMS);
-    out += ",\"spatialRightRMS\":";
-    appendNumber(out, spatialRightRMS);
-    out += ",\"wallOccludedCutoffHz\":";
-    appendNumber(out, wallOccludedCutoffHz);
-    out += ",\"packetRoundTripOK\":";
-    out += packetRoundTripOK ? "true" : "false";
-    out += ",\"passed\":";
-    out += passed ? "true" : "false";
-    out += "}";
-    return out;
+    json::Writer w(false);
+    w.beginObject();
+    w.key("rawPCMBytes");
+    w.rawNumber(std::to_string(rawPCMBytes));
+    w.key("adpcmPacketBytes");
+    w.rawNumber(std::to_string(adpcmPacketBytes));
+    writeNumber(w, "compressionRatio", compressionRatio);
+    writeNumber(w, "decodedSNRDB", decodedSNRDB);
+    writeNumber(w, "spatialLeftRMS", spatialLeftRMS);
+    writeNumber(w, "spatialRightRMS", spatialRightRMS);
+    writeNumber(w, "wallOccludedCutoffHz", wallOccludedCutoffHz);
+    w.key("packetRoundTripOK");
+    w.boolean(packetRoundTripOK);
+    w.key("passed");
+    w.boolean(passed);
+    w.endObject();
+    return w.finish();
 }
 
 void VoiceCaptureScratch::reserve(std::uint32_t maxFrames) {

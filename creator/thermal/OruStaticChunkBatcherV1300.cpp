@@ -5,6 +5,8 @@
 #include <cmath>
 #include <type_traits>
 
+#include "common/Json.h"
+
 namespace vantry::creator {
 
 namespace {
@@ -28,14 +30,27 @@ void gatherInto(const SceneNode& node, const Float4x4& parentWorld, std::vector<
 }  // namespace
 
 std::string OruDrawCallAuditReceiptV1300::encodeJson() const {
-    char buf[64];
-    const auto res = std::to_chars(buf, buf + sizeof buf, reductionFactor);
-    std::string factor(buf, res.ptr);
-    if (std::isfinite(reductionFactor) && factor.find_first_of(".e") == std::string::npos) factor += ".0";
-    if (!std::isfinite(reductionFactor)) factor = "null";
-    return "{\"rawNodeCount\":" + std::to_string(rawNodeCount) +
-           ",\"batchedChunkCount\":" + std::to_string(batchedChunkCount) + ",\"reductionFactor\":" + factor +
-           ",\"totalTrianglesApprox\":" + std::to_string(totalTrianglesApprox) + "}";
+    json::Writer w(false);
+    w.beginObject();
+    w.key("rawNodeCount");
+    w.rawNumber(std::to_string(rawNodeCount));
+    w.key("batchedChunkCount");
+    w.rawNumber(std::to_string(batchedChunkCount));
+    w.key("reductionFactor");
+    if (std::isfinite(reductionFactor)) {
+        // Shortest text that reads back; a whole number keeps its ".0".
+        char buf[64];
+        const auto res = std::to_chars(buf, buf + sizeof buf, reductionFactor);
+        std::string factor(buf, res.ptr);
+        if (factor.find_first_of(".e") == std::string::npos) factor += ".0";
+        w.rawNumber(std::move(factor));
+    } else {
+        w.null();
+    }
+    w.key("totalTrianglesApprox");
+    w.rawNumber(std::to_string(totalTrianglesApprox));
+    w.endObject();
+    return w.finish();
 }
 
 namespace OruStaticChunkBatcherV1300 {

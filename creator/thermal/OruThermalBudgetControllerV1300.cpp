@@ -80,21 +80,34 @@ const OruThermalRenderProfileV1300& OruThermalRenderProfileV1300::forTier(OruThe
 }
 
 std::string OruThermalRenderProfileV1300::encodeJson() const {
-    auto b = [](bool v) { return v ? std::string("true") : std::string("false"); };
-    std::string s = "{";
-    s += "\"tier\":\"" + tier.encode() + "\"";
-    s += ",\"preferredFPS\":" + std::to_string(preferredFPS);
-    s += ",\"enable2XMSAA\":" + b(enable2XMSAA);
-    s += ",\"contentScaleCap\":" + formatDouble(contentScaleCap);
-    s += ",\"shadowMapPixels\":" + std::to_string(shadowMapPixels);
-    s += ",\"allowDirectionalShadows\":" + b(allowDirectionalShadows);
-    s += ",\"floorReflectivity\":" + formatDouble(floorReflectivity);
-    s += ",\"maxVisibleActors\":" + std::to_string(maxVisibleActors);
-    s += ",\"actorCullDistanceMeters\":" + formatDouble(static_cast<double>(actorCullDistanceMeters));
-    s += ",\"clothSimBudget\":" + std::to_string(clothSimBudget);
-    s += ",\"hairSimBudget\":" + std::to_string(hairSimBudget);
-    s += "}";
-    return s;
+    json::Writer w(false);
+    const auto integer = [&w](const char* key, std::int64_t v) {
+        w.key(key);
+        w.rawNumber(std::to_string(v));
+    };
+    const auto real = [&w](const char* key, double v) {
+        w.key(key);
+        w.rawNumber(formatDouble(v));
+    };
+    const auto boolean = [&w](const char* key, bool v) {
+        w.key(key);
+        w.boolean(v);
+    };
+    w.beginObject();
+    w.key("tier");
+    w.string(tier.encode());
+    integer("preferredFPS", preferredFPS);
+    boolean("enable2XMSAA", enable2XMSAA);
+    real("contentScaleCap", contentScaleCap);
+    integer("shadowMapPixels", shadowMapPixels);
+    boolean("allowDirectionalShadows", allowDirectionalShadows);
+    real("floorReflectivity", floorReflectivity);
+    integer("maxVisibleActors", maxVisibleActors);
+    real("actorCullDistanceMeters", static_cast<double>(actorCullDistanceMeters));
+    integer("clothSimBudget", clothSimBudget);
+    integer("hairSimBudget", hairSimBudget);
+    w.endObject();
+    return w.finish();
 }
 
 OruThermalRenderProfileV1300 OruThermalRenderProfileV1300::decodeJson(std::string_view text) {

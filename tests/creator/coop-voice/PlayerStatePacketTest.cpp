@@ -182,6 +182,16 @@ TEST(PlayerStatePacket, FloatsTravelBitExact) {
     EXPECT_FALSE(*back == p);  // a NaN member compares unequal, as floats do
 }
 
+// Peers read these bytes: broken UTF-8 becomes U+FFFD, controls are escaped, floats are shortest.
+TEST(RemoteCoopAvatar, JsonBytesForOddValues) {
+    const OruRemoteCoopAvatarV1170 a("bad\xff\xfe", "\x01\x1f\x7f", Float3{-0.0f, 1e-45f, 3.4028235e38f},
+                                     -1.5f, false, -1, true, 0.0f, Float3{});
+    EXPECT_EQ(a.toJSON(),
+              "{\"id\":\"bad\xef\xbf\xbd\xef\xbf\xbd\",\"callsign\":\"\\u0001\\u001f\x7f\","
+              "\"worldPos\":[-0,1e-45,3.4028235e+38],\"yaw\":-1.5,\"carryingConEdCore\":false,"
+              "\"inWarthogSeat\":-1,\"isIndoorsMercy\":true,\"voiceRMS\":0,\"accentRGB\":[0,0,0]}");
+}
+
 TEST(RemoteCoopAvatar, KeyedJsonRoundTrip) {
     const OruRemoteCoopAvatarV1170 a("Ayla's \"Mac\"\n", "TARIN-M6", Float3{-17.5f, 5.5f, -71.2f}, 1.42f,
                                      true, 1, false, 0.64f, Float3{0.18f, 0.92f, 1.0f});

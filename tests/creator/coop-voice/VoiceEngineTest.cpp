@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "creator/coop-voice/OruIMAADPCMVoiceCodecV1170.h"
 #include "creator/coop-voice/OruLive3DProximityVoiceEngineV1170.h"
@@ -154,6 +155,16 @@ TEST(VoiceSelfTest, ReportsTheReferenceValues) {
         << json;
     EXPECT_NE(json.find("\"wallOccludedCutoffHz\":1126.4,"), std::string::npos) << json;
     EXPECT_NE(json.find("\"packetRoundTripOK\":true,\"passed\":true}"), std::string::npos);
+}
+
+// The audit's JSON is read by scripts: fixed key order, shortest numbers, null for non-finite ones.
+TEST(VoiceLoopbackAudit, JsonIsByteStable) {
+    const OruLiveVoiceLoopbackAuditV1170 audit{
+        1920, 492, 3.9, std::nan(""), 0.001f, -std::numeric_limits<float>::infinity(), 1126.4f, true, false};
+    EXPECT_EQ(audit.toJSON(),
+              R"({"rawPCMBytes":1920,"adpcmPacketBytes":492,"compressionRatio":3.9,"decodedSNRDB":null,)"
+              R"("spatialLeftRMS":0.001,"spatialRightRMS":null,"wallOccludedCutoffHz":1126.4,)"
+              R"("packetRoundTripOK":true,"passed":false})");
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "creator/thermal/CityBlockScene.h"
 #include "creator/thermal/OruStaticChunkBatcherV1300.h"
 
@@ -187,6 +189,11 @@ TEST(Receipt, EncodesFieldsInOrderAsJson) {
         R"({"rawNodeCount":10,"batchedChunkCount":3,"reductionFactor":3.3,"totalTrianglesApprox":120})");
     EXPECT_EQ((OruDrawCallAuditReceiptV1300{0, 0, 1.0, 0}.encodeJson()),
               R"({"rawNodeCount":0,"batchedChunkCount":0,"reductionFactor":1.0,"totalTrianglesApprox":0})");
+    EXPECT_EQ((OruDrawCallAuditReceiptV1300{1, 2, std::numeric_limits<double>::infinity(), 3}.encodeJson()),
+              R"({"rawNodeCount":1,"batchedChunkCount":2,"reductionFactor":null,"totalTrianglesApprox":3})");
+    EXPECT_EQ(
+        (OruDrawCallAuditReceiptV1300{-1, 0, 1e21, -7}.encodeJson()),
+        R"({"rawNodeCount":-1,"batchedChunkCount":0,"reductionFactor":1e+21,"totalTrianglesApprox":-7})");
     EXPECT_DOUBLE_EQ(batcher::reductionFactor(1, 4), 0.3);  // 0.25 rounds away from zero
     EXPECT_DOUBLE_EQ(batcher::reductionFactor(3, 8), 0.4);  // 0.375
     EXPECT_DOUBLE_EQ(batcher::reductionFactor(10000, 7), 1428.6);

@@ -59,6 +59,25 @@ TEST(ThermalTiers, FixedRows) {
     }
 }
 
+// Stored and sent profiles depend on these exact bytes: field order, no spaces, ".0" on whole doubles.
+TEST(ThermalTiers, SerialisedFormIsByteStable) {
+    EXPECT_EQ(
+        OruThermalRenderProfileV1300::forTier(OruThermalTierV1300::hotConservation).encodeJson(),
+        R"({"tier":"hotConservation","preferredFPS":45,"enable2XMSAA":false,"contentScaleCap":1.25,)"
+        R"("shadowMapPixels":512,"allowDirectionalShadows":true,"floorReflectivity":0.0,"maxVisibleActors":6,)"
+        R"("actorCullDistanceMeters":16.0,"clothSimBudget":1,"hairSimBudget":1})");
+    OruThermalRenderProfileV1300 edge;
+    edge.preferredFPS = -5;
+    edge.contentScaleCap = 1e21;
+    edge.floorReflectivity = -0.0;
+    edge.actorCullDistanceMeters = std::numeric_limits<float>::max();
+    EXPECT_EQ(
+        edge.encodeJson(),
+        R"({"tier":"coolNominal","preferredFPS":-5,"enable2XMSAA":false,"contentScaleCap":1e+21,)"
+        R"("shadowMapPixels":0,"allowDirectionalShadows":false,"floorReflectivity":-0.0,"maxVisibleActors":0,)"
+        R"("actorCullDistanceMeters":3.4028234663852886e+38,"clothSimBudget":0,"hairSimBudget":0})");
+}
+
 TEST(ThermalTiers, SerialisedFormRoundTripsAndRejectsUnknownTier) {
     for (auto tier : OruThermalTierV1300::allCases()) {
         const auto& p = OruThermalRenderProfileV1300::forTier(tier);
