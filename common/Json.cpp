@@ -360,6 +360,20 @@ std::string formatFloat(float value) {
     return std::string(buf, ptr);
 }
 
+std::string formatDouble(double value) {
+    if (!std::isfinite(value)) throw EncodingError("a number is not finite and cannot be written as JSON");
+    char buf[64];
+    auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    if (ec != std::errc()) throw EncodingError("a number could not be written as JSON");
+    return std::string(buf, ptr);
+}
+
+std::string formatDecimal(double value) {
+    std::string text = formatDouble(value);
+    if (text.find_first_of(".e") == std::string::npos) text += ".0";
+    return text;
+}
+
 std::string quote(std::string_view text) {
     if (!utf8::isValid(text)) throw EncodingError("a text is not valid UTF-8 and cannot be written as JSON");
     return quotedText(text);

@@ -75,6 +75,10 @@ class EncodingError : public std::runtime_error {
 
 // Shortest decimal text that reads back as the same float ("0.4", "-56", "1.25").
 std::string formatFloat(float value);
+// The same for a double.
+std::string formatDouble(double value);
+// A double's shortest text with ".0" on whole numbers ("16.0", "1.25", "1e+21").
+std::string formatDecimal(double value);
 // A quoted, escaped JSON string; throws EncodingError when text is not valid UTF-8.
 std::string quote(std::string_view text);
 

@@ -1,7 +1,6 @@
 #include "creator/coop-voice/OruCoopPlayerStatePacketV1170.h"
 
 #include <bit>
-#include <charconv>
 #include <cmath>
 
 #include "common/Json.h"
@@ -112,9 +111,7 @@ namespace {
 
 void writeFloat(json::Writer& w, float v, const char* field) {
     if (!std::isfinite(v)) throw AvatarEncodingError(std::string("non-finite value in ") + field);
-    char buf[32];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);  // shortest text that reads back exactly
-    w.rawNumber(std::string(buf, r.ptr));
+    w.rawNumber(json::formatFloat(v));  // shortest text that reads back exactly
 }
 
 void writeVector(json::Writer& w, Float3 v, const char* field) {

@@ -1,6 +1,5 @@
 #include "creator/coop-voice/OruLive3DProximityVoiceEngineV1170.h"
 
-#include <charconv>
 #include <cmath>
 
 #include "common/Json.h"
@@ -20,16 +19,21 @@ double roundTo(double value, double scale) {
 }
 
 // Shortest text that reads back as the same value; null for what JSON cannot hold.
-template <typename T>
-void writeNumber(json::Writer& w, const char* key, T value) {
+void writeNumber(json::Writer& w, const char* key, double value) {
     w.key(key);
-    if (!std::isfinite(value)) {
+    if (std::isfinite(value)) {
+        w.rawNumber(json::formatDouble(value));
+    } else {
         w.null();
-        return;
     }
-    char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value);
-    w.rawNumber(std::string(text, result.ptr));
+}
+void writeNumber(json::Writer& w, const char* key, float value) {
+    w.key(key);
+    if (std::isfinite(value)) {
+        w.rawNumber(json::formatFloat(value));
+    } else {
+        w.null();
+    }
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include "creator/thermal/OruStaticChunkBatcherV1300.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <type_traits>
 
@@ -38,12 +37,7 @@ std::string OruDrawCallAuditReceiptV1300::encodeJson() const {
     w.rawNumber(std::to_string(batchedChunkCount));
     w.key("reductionFactor");
     if (std::isfinite(reductionFactor)) {
-        // Shortest text that reads back; a whole number keeps its ".0".
-        char buf[64];
-        const auto res = std::to_chars(buf, buf + sizeof buf, reductionFactor);
-        std::string factor(buf, res.ptr);
-        if (factor.find_first_of(".e") == std::string::npos) factor += ".0";
-        w.rawNumber(std::move(factor));
+        w.rawNumber(json::formatDecimal(reductionFactor));
     } else {
         w.null();
     }

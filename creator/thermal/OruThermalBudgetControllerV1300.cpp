@@ -1,6 +1,5 @@
 #include "creator/thermal/OruThermalBudgetControllerV1300.h"
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -20,15 +19,6 @@ const std::array<OruThermalRenderProfileV1300, 4> kProfiles{{
     {OruThermalTierV1300::hotConservation, 45, false, 1.25, 512, true, 0.0, 6, 16.0f, 1, 1},
     {OruThermalTierV1300::criticalCoolDown, 30, false, 1.0, 512, false, 0.0, 4, 12.0f, 0, 0},
 }};
-
-std::string formatDouble(double v) {
-    char buf[64];
-    // Shortest text that reads back to the same double.
-    const auto res = std::to_chars(buf, buf + sizeof buf, v);
-    std::string s(buf, res.ptr);
-    if (s.find_first_of(".e") == std::string::npos) s += ".0";
-    return s;
-}
 
 const json::Value& field(const json::Object& obj, const char* key) {
     const json::Value* v = json::member(obj, key);
@@ -87,7 +77,7 @@ std::string OruThermalRenderProfileV1300::encodeJson() const {
     };
     const auto real = [&w](const char* key, double v) {
         w.key(key);
-        w.rawNumber(formatDouble(v));
+        w.rawNumber(json::formatDecimal(v));
     };
     const auto boolean = [&w](const char* key, bool v) {
         w.key(key);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "common/Json.h"
 #include "creator/thermal/OruThermalBudgetControllerV1300.h"
 
 using namespace vantry::creator;
@@ -76,6 +77,8 @@ TEST(ThermalTiers, SerialisedFormIsByteStable) {
         R"({"tier":"coolNominal","preferredFPS":-5,"enable2XMSAA":false,"contentScaleCap":1e+21,)"
         R"("shadowMapPixels":0,"allowDirectionalShadows":false,"floorReflectivity":-0.0,"maxVisibleActors":0,)"
         R"("actorCullDistanceMeters":3.4028234663852886e+38,"clothSimBudget":0,"hairSimBudget":0})");
+    edge.floorReflectivity = std::numeric_limits<double>::quiet_NaN();  // JSON has no NaN: refused
+    EXPECT_THROW(edge.encodeJson(), vantry::json::EncodingError);
 }
 
 TEST(ThermalTiers, SerialisedFormRoundTripsAndRejectsUnknownTier) {
