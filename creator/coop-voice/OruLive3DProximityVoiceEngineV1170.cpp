@@ -1,6 +1,7 @@
 #include "creator/coop-voice/OruLive3DProximityVoiceEngineV1170.h"
 
 #include <cmath>
+#include <type_traits>
 
 #include "common/Json.h"
 #include "creator/coop-voice/OruCoopPlayerStatePacketV1170.h"
@@ -19,20 +20,15 @@ double roundTo(double value, double scale) {
 }
 
 // Shortest text that reads back as the same value; null for what JSON cannot hold.
-void writeNumber(json::Writer& w, const char* key, double value) {
+template <typename T>
+void writeNumber(json::Writer& w, const char* key, T value) {
     w.key(key);
-    if (std::isfinite(value)) {
-        w.rawNumber(json::formatDouble(value));
-    } else {
+    if (!std::isfinite(value)) {
         w.null();
-    }
-}
-void writeNumber(json::Writer& w, const char* key, float value) {
-    w.key(key);
-    if (std::isfinite(value)) {
+    } else if constexpr (std::is_same_v<T, float>) {
         w.rawNumber(json::formatFloat(value));
     } else {
-        w.null();
+        w.rawNumber(json::formatDouble(value));
     }
 }
 
