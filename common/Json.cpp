@@ -352,7 +352,10 @@ std::optional<std::int64_t> toInt64(const Number& n) {
     return std::nullopt;
 }
 
-std::string formatFloat(float value) {
+namespace {
+
+template <typename T>
+std::string shortestText(T value) {
     if (!std::isfinite(value)) throw EncodingError("a number is not finite and cannot be written as JSON");
     char buf[64];
     auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value);
@@ -360,12 +363,14 @@ std::string formatFloat(float value) {
     return std::string(buf, ptr);
 }
 
+}  // namespace
+
+std::string formatFloat(float value) {
+    return shortestText(value);
+}
+
 std::string formatDouble(double value) {
-    if (!std::isfinite(value)) throw EncodingError("a number is not finite and cannot be written as JSON");
-    char buf[64];
-    auto [ptr, ec] = std::to_chars(buf, buf + sizeof buf, value);
-    if (ec != std::errc()) throw EncodingError("a number could not be written as JSON");
-    return std::string(buf, ptr);
+    return shortestText(value);
 }
 
 std::string formatDecimal(double value) {
