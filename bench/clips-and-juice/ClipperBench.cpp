@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/clips-and-juice/ViralClipLayout.h"
 #include "platform/video/VideoWriter.h"
@@ -22,20 +23,11 @@ namespace clipper = vantry::creator::OruViralAutoClipper9x16V1030;
 namespace layout = vantry::creator::viralclip;
 constexpr int kFrames = 90;
 
-// CPU seconds of the whole process (all encoder threads included): on a shared
-// machine wall time follows the load, this follows the work.
-double processCpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
 struct CpuCounter {
     benchmark::State& state;
-    double start = processCpuSeconds();
+    double start = vantry::bench::cpuSeconds();
     ~CpuCounter() {
-        state.counters["proc_cpu_s"] = (processCpuSeconds() - start) / double(state.iterations());
+        state.counters["proc_cpu_s"] = (vantry::bench::cpuSeconds() - start) / double(state.iterations());
     }
 };
 

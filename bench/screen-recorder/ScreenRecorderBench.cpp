@@ -26,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "platform/screen-recorder/LinuxScreenRecorder.h"
 
 extern char** environ;
@@ -36,13 +37,6 @@ namespace fs = std::filesystem;
 using vantry::platform::LinuxScreenRecorder;
 using Clock = std::chrono::steady_clock;
 constexpr double kSeconds = 4.0;
-
-double cpuSeconds(int who) {
-    rusage u{};
-    ::getrusage(who, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
 
 class MovingWindow : public QRasterWindow {
   protected:
@@ -132,8 +126,8 @@ void BM_FfmpegCommandLine(benchmark::State& state) {
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
         posix_spawn_file_actions_addopen(&files, 2, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const double selfBefore = cpuSeconds(RUSAGE_SELF);
-        const double childBefore = cpuSeconds(RUSAGE_CHILDREN);
+        const double selfBefore = vantry::bench::cpuSeconds(vantry::bench::CpuOf::self);
+        const double childBefore = vantry::bench::cpuSeconds(vantry::bench::CpuOf::children);
         const auto started = Clock::now();
         pid_t pid = -1;
         if (posix_spawnp(&pid, "ffmpeg", &files, nullptr, argv.data(), environ) != 0) {
@@ -144,8 +138,9 @@ void BM_FfmpegCommandLine(benchmark::State& state) {
         animateUntil(window(), [&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
         const double wall = std::chrono::duration<double>(Clock::now() - started).count();
         posix_spawn_file_actions_destroy(&files);
-        gAnimationCpuPerSecond = (cpuSeconds(RUSAGE_SELF) - selfBefore) / wall;
-        state.counters["cpu_s_per_s"] = (cpuSeconds(RUSAGE_CHILDREN) - childBefore) / kSeconds;
+        gAnimationCpuPerSecond = (vantry::bench::cpuSeconds(vantry::bench::CpuOf::self) - selfBefore) / wall;
+        state.counters["cpu_s_per_s"] =
+            (vantry::bench::cpuSeconds(vantry::bench::CpuOf::children) - childBefore) / kSeconds;
         std::ifstream in(log);
         const std::string text{std::istreambuf_iterator<char>(in), {}};
         // ffmpeg's own progress line: frames it duplicated to keep the rate, and frames it dropped.
@@ -174,7 +169,7 @@ void BM_LinuxScreenRecorder(benchmark::State& state) {
     const fs::path out = dir / ("bench-recorder-" + std::to_string(::getpid()) + ".mp4");
     recorder.setScratchFolder(dir);
     for (auto _ : state) {
-        const double before = cpuSeconds(RUSAGE_SELF);
+        const double before = vantry::bench::cpuSeconds(vantry::bench::CpuOf::self);
         std::promise<bool> started;
         recorder.startRecording([&](auto e) { started.set_value(!e); });
         if (!started.get_future().get()) {
@@ -189,7 +184,8 @@ void BM_LinuxScreenRecorder(benchmark::State& state) {
         stopped.get_future().get();
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         const double animation = gAnimationCpuPerSecond > 0 ? gAnimationCpuPerSecond * wall : 0;
-        state.counters["cpu_s_per_s"] = (cpuSeconds(RUSAGE_SELF) - before - animation) / kSeconds;
+        state.counters["cpu_s_per_s"] =
+            (vantry::bench::cpuSeconds(vantry::bench::CpuOf::self) - before - animation) / kSeconds;
         state.counters["frames_repeated"] = double(recorder.lastStats().framesRepeated);
         state.counters["frames"] = double(recorder.lastStats().framesWritten);
     }

@@ -26,6 +26,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "platform/stream/LiveStream.h"
 #include "platform/video/VideoWriter.h"
 
@@ -39,41 +40,9 @@ constexpr int kFps = 30;
 constexpr int kPictures = 30;
 constexpr double kStreamSeconds = 6;
 
-double processCpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
-// A second of studio-like pictures: soft gradients, a sliding bright block and a
-// panel of fine detail.
+// A second of studio-like pictures.
 const std::vector<std::vector<std::uint8_t>>& pictures() {
-    static const auto all = [] {
-        std::vector<std::vector<std::uint8_t>> out(kPictures);
-        for (int n = 0; n < kPictures; ++n) {
-            auto& f = out[std::size_t(n)];
-            f.resize(std::size_t(kWidth) * kHeight * 4);
-            const int bx = 100 + n * 20;
-            for (int y = 0; y < kHeight; ++y)
-                for (int x = 0; x < kWidth; ++x) {
-                    std::uint8_t* p = &f[(std::size_t(y) * kWidth + x) * 4];
-                    const double wave = 30 * std::sin(x * 0.013 + n * 0.11) * std::cos(y * 0.011 - n * 0.07);
-                    int b = int(60 + (x * 120) / kWidth + wave), g = int(40 + (y * 90) / kHeight + wave / 2),
-                        r = int(30 + ((x + y + n * 8) % 512) / 4);
-                    if (x >= bx && x < bx + 260 && y >= 200 && y < 400) b = 240, g = 200, r = 60;
-                    if (x >= 760 && x < 1200 && y >= 420 && y < 660) {
-                        const int u = x + n * 3, v = y + n;
-                        b = g = r = (((u / 3 + v / 7) % 2) ^ ((u * u / 97 + v) % 3 == 0)) ? 230 : 25;
-                    }
-                    p[0] = std::uint8_t(std::clamp(b, 0, 255));
-                    p[1] = std::uint8_t(std::clamp(g, 0, 255));
-                    p[2] = std::uint8_t(std::clamp(r, 0, 255));
-                    p[3] = 255;
-                }
-        }
-        return out;
-    }();
+    static const auto all = vantry::bench::studioLikePictures(kWidth, kHeight, kPictures);
     return all;
 }
 
@@ -114,14 +83,14 @@ double writerCpuPerFrame() {
     s.fps = kFps;
     s.averageBitRate = 4'500'000;
     const int frames = 3 * kFps;
-    const double start = processCpuSeconds();
+    const double start = vantry::bench::cpuSeconds();
     {
         vantry::platform::VideoWriter writer(file, s);
         for (int n = 0; n < frames; ++n)
             writer.appendBGRA(pictures()[std::size_t(n % kPictures)].data(), kWidth * 4, n);
         writer.finish();
     }
-    const double perFrame = (processCpuSeconds() - start) / frames;
+    const double perFrame = (vantry::bench::cpuSeconds() - start) / frames;
     std::filesystem::remove(file);
     return perFrame;
 }
@@ -149,7 +118,7 @@ void streamToLoopback(benchmark::State& state) {
         s.url = base;
         s.streamKey = "bench";
         s.captureMicrophone = false;
-        const double cpuStart = processCpuSeconds();
+        const double cpuStart = vantry::bench::cpuSeconds();
         vantry::platform::LiveStream stream(s, nullptr);
         const auto start = std::chrono::steady_clock::now();
         for (int n = 0;
@@ -160,7 +129,7 @@ void streamToLoopback(benchmark::State& state) {
         }
         end = stream.status();
         stream.stop();
-        cpu = processCpuSeconds() - cpuStart;
+        cpu = vantry::bench::cpuSeconds() - cpuStart;
         ::kill(receiver, SIGTERM);
         ::waitpid(receiver, nullptr, 0);
     }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "app/program-feed/ProgramFeed.h"
+#include "bench/support/BenchSupport.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
 namespace {
@@ -24,32 +25,12 @@ constexpr int kWidth = 1280;
 constexpr int kHeight = 720;
 constexpr double kSeconds = 4.0;
 
-VantryMetalEngine& engine() {
-    static std::unique_ptr<VantryMetalEngine> e = [] {
-        auto made = VantryMetalEngine::create();
-        if (!made) {
-            std::fprintf(stderr, "no OpenGL 3.3 core context\n");
-            std::exit(1);
-        }
-        std::fprintf(stderr, "GL renderer: %s\n", made->deviceName().c_str());
-        return made;
-    }();
-    return *e;
-}
-
-double cpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
 // Baseline: one export frame (render, read back, encode H.264 at 16 Mbit/s), from a 2-second export.
 void BM_Baseline_ExportPerFrame(benchmark::State& state) {
     const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_export.mp4";
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        engine().exportBroadcastMP4(kWidth, kHeight, 2.0, out);
+        vantry::bench::sharedEngine().exportBroadcastMP4(kWidth, kHeight, 2.0, out);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.SetIterationTime(seconds / 60.0);
@@ -67,7 +48,7 @@ void BM_ProgramFeedRealTime(benchmark::State& state) {
         const auto start = std::chrono::steady_clock::now();
         vantry::app::feed::ProgramFeed feed(kWidth, kHeight, 30, [start](int w, int h) {
             const float t = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
-            return engine().renderOffscreenBGRA(w, h, t);
+            return vantry::bench::sharedEngine().renderOffscreenBGRA(w, h, t);
         });
         vantry::app::feed::ProgramPresenter presenter;
         presenter.visible = true;
@@ -86,11 +67,11 @@ void BM_ProgramFeedRealTime(benchmark::State& state) {
                                sink->appendBGRA(pixels, stride, index++);
                            });
         }
-        const double cpu0 = cpuSeconds();
+        const double cpu0 = vantry::bench::cpuSeconds();
         feed.start();
         std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
         feed.stop();
-        const double cpu = cpuSeconds() - cpu0;
+        const double cpu = vantry::bench::cpuSeconds() - cpu0;
         if (sink) sink->finish();
         const auto stats = feed.stats();
         state.counters["rendered_per_s"] = double(stats.rendered) / kSeconds;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "platform/gl/EglOffscreenContext.h"
 #include "platform/video/VideoWriter.h"
 #include "studio/gpu/StageRenderer.h"
@@ -19,19 +20,6 @@
 namespace {
 
 using vantry::VantryMetalEngine;
-
-VantryMetalEngine& engine() {
-    static std::unique_ptr<VantryMetalEngine> e = [] {
-        auto made = VantryMetalEngine::create();
-        if (!made) {
-            std::fprintf(stderr, "no OpenGL 3.3 core context\n");
-            std::exit(1);
-        }
-        std::fprintf(stderr, "GL renderer: %s\n", made->deviceName().c_str());
-        return made;
-    }();
-    return *e;
-}
 
 // Baseline: the same targets cleared and resolved, without drawing; read back when
 // the third argument is 1 (offscreen), waited for with glFinish otherwise (live).
@@ -71,7 +59,7 @@ BENCHMARK(BM_Baseline_ClearResolve)
     ->MinTime(2.0);
 
 void BM_OffscreenFrame1080p(benchmark::State& state) {
-    auto& e = engine();
+    auto& e = vantry::bench::sharedEngine();
     float t = 0;
     for (auto _ : state) {
         auto px = e.renderOffscreenBGRA(1920, 1080, t);
@@ -84,7 +72,7 @@ BENCHMARK(BM_OffscreenFrame1080p)->Unit(benchmark::kMillisecond)->UseRealTime()-
 
 // One live frame at 1180x740 into a caller's framebuffer, waited for with glFinish.
 void BM_LiveFrame1180x740(benchmark::State& state) {
-    auto& e = engine();
+    auto& e = vantry::bench::sharedEngine();
     auto context = vantry::platform::gl::EglOffscreenContext::create();
     if (!context || !context->makeCurrent()) {
         state.SkipWithError("no GL context");
@@ -117,7 +105,7 @@ BENCHMARK(BM_LiveFrame1180x740)->Unit(benchmark::kMillisecond)->UseRealTime()->M
 
 // 90 frames of 1920x1080 into MP4, the way the studio's export button does it.
 void BM_Export90Frames1080p(benchmark::State& state) {
-    auto& e = engine();
+    auto& e = vantry::bench::sharedEngine();
     const auto out = std::filesystem::temp_directory_path() / "vantry_bench_export.mp4";
     for (auto _ : state) {
         const auto size = e.exportBroadcastMP4(1920, 1080, 3.0, out);
@@ -130,7 +118,7 @@ BENCHMARK(BM_Export90Frames1080p)->Unit(benchmark::kMillisecond)->UseRealTime()-
 // Baseline of the export: the same 90 frames, rendered beforehand, encoded with the
 // same writer settings.
 void BM_Baseline_Encode90RenderedFrames1080p(benchmark::State& state) {
-    auto& e = engine();
+    auto& e = vantry::bench::sharedEngine();
     std::vector<std::vector<std::uint8_t>> frames;
     for (int n = 0; n < 90; ++n) frames.push_back(*e.renderOffscreenBGRA(1920, 1080, float(n) / 30.0f));
     const auto out = std::filesystem::temp_directory_path() / "vantry_bench_encode.mp4";

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "bench/support/BenchSupport.h"
 #include "platform/video/VideoFileReader.h"
 #include "platform/video/VideoWriter.h"
 
@@ -19,53 +20,8 @@ constexpr int kWidth = 1920;
 constexpr int kHeight = 1080;
 constexpr int kFrames = 90;
 
-// CPU seconds of the whole process, encoder threads included: on a shared
-// machine wall time follows the load, this follows the work.
-double processCpuSeconds() {
-    rusage u{};
-    ::getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           1e-6 * double(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
-}
-
-// Studio-like content: soft moving gradients, a bright block sliding across,
-// and a panel of fine moving detail (like text or a textured wall). No random
-// grain, which no preset can compress and which would hide their differences.
-const std::vector<std::vector<std::uint8_t>>& frames() {
-    static const auto all = [] {
-        std::vector<std::vector<std::uint8_t>> out(kFrames);
-        for (int n = 0; n < kFrames; ++n) {
-            auto& f = out[n];
-            f.resize(std::size_t(kWidth) * kHeight * 4);
-            const int bx = 200 + n * 12, by = 300 + int(80 * std::sin(n * 0.2));
-            for (int y = 0; y < kHeight; ++y) {
-                for (int x = 0; x < kWidth; ++x) {
-                    std::uint8_t* p = &f[(std::size_t(y) * kWidth + x) * 4];
-                    const bool block = x >= bx && x < bx + 400 && y >= by && y < by + 300;
-                    const bool detail = x >= 1100 && x < 1800 && y >= 600 && y < 1000;
-                    const double wave = 30 * std::sin(x * 0.013 + n * 0.11) * std::cos(y * 0.011 - n * 0.07);
-                    int b = int(60 + (x * 120) / kWidth + wave), g = int(40 + (y * 90) / kHeight + wave / 2),
-                        r = int(30 + ((x + y + n * 8) % 512) / 4);
-                    if (block) b = 240, g = 200, r = 60;
-                    if (detail) {
-                        const int u = x + n * 3, v = y + n;
-                        const int on = ((u / 3 + v / 7) % 2) ^ ((u * u / 97 + v) % 3 == 0);
-                        b = g = r = on ? 230 : 25;
-                    }
-                    p[0] = std::uint8_t(std::clamp(b, 0, 255));
-                    p[1] = std::uint8_t(std::clamp(g, 0, 255));
-                    p[2] = std::uint8_t(std::clamp(r, 0, 255));
-                    p[3] = 255;
-                }
-            }
-        }
-        return out;
-    }();
-    return all;
-}
-
 void encode(benchmark::State& state, const char* preset) {
-    const auto& input = frames();
+    static const auto input = vantry::bench::studioLikePictures(kWidth, kHeight, kFrames);
     const auto file = std::filesystem::temp_directory_path() / "vantry-bench-writer.mp4";
     vantry::platform::VideoWriterSettings s;
     s.width = kWidth;
@@ -73,13 +29,13 @@ void encode(benchmark::State& state, const char* preset) {
     s.fps = 30;
     s.averageBitRate = 16'000'000;
     s.preset = preset;
-    const double cpuStart = processCpuSeconds();
+    const double cpuStart = vantry::bench::cpuSeconds();
     for (auto _ : state) {
         vantry::platform::VideoWriter writer(file, s);
         for (int n = 0; n < kFrames; ++n) writer.appendBGRA(input[n].data(), kWidth * 4, n);
         writer.finish();
     }
-    state.counters["proc_cpu_s"] = (processCpuSeconds() - cpuStart) / double(state.iterations());
+    state.counters["proc_cpu_s"] = (vantry::bench::cpuSeconds() - cpuStart) / double(state.iterations());
     const auto info = vantry::platform::probeVideoFile(file);
     state.counters["rate_vs_target"] = info.fileBitRate() / s.averageBitRate;
     // Picture quality at that rate: PSNR of every tenth decoded frame against its source (B, G, R).
