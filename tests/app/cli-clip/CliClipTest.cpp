@@ -12,6 +12,7 @@
 
 #include "creator/clips-and-juice/OruViralClipReceiptV1030.h"
 #include "platform/video/VideoFileReader.h"
+#include "tests/support/ShellCommand.h"
 
 namespace fs = std::filesystem;
 using vantry::creator::OruViralClipReceiptV1030;
@@ -24,11 +25,7 @@ struct Result {
     std::string err;
 };
 
-std::string quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
+using vantry::testing::shellQuote;
 
 class CliClip : public ::testing::Test {
   protected:
@@ -42,16 +39,11 @@ class CliClip : public ::testing::Test {
 
     Result run(const std::string& args) {
         const fs::path errFile = dir_ / "stderr.txt";
-        const std::string cmd = "HOME=" + quote(dir_.string()) +
-                                " XDG_CONFIG_HOME=" + quote((dir_ / "cfg").string()) + " " +
-                                quote(VANTRY_CLI_PATH) + " clip " + args + " 2>" + quote(errFile.string());
-        Result r;
-        FILE* pipe = ::popen(cmd.c_str(), "r");
-        if (!pipe) return r;
-        std::array<char, 4096> buf{};
-        while (std::size_t n = std::fread(buf.data(), 1, buf.size(), pipe)) r.out.append(buf.data(), n);
-        const int status = ::pclose(pipe);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const std::string cmd =
+            "HOME=" + shellQuote(dir_.string()) + " XDG_CONFIG_HOME=" + shellQuote((dir_ / "cfg").string()) +
+            " " + shellQuote(VANTRY_CLI_PATH) + " clip " + args + " 2>" + shellQuote(errFile.string());
+        const vantry::testing::ShellResult shell = vantry::testing::runShell(cmd);
+        Result r{shell.exitCode, shell.out, {}};
         std::ifstream err(errFile);
         std::stringstream ss;
         ss << err.rdbuf();
@@ -66,7 +58,7 @@ class CliClip : public ::testing::Test {
 TEST_F(CliClip, WritesTheClipAndPrintsItsReceipt) {
     const fs::path out = dir_ / "my clip.mp4";
     const auto r = run("--title 'Neon Raid' --headline 'TRIPLE KILL' --badge '+250 XP' --seconds 0.5 --out " +
-                       quote(out.string()));
+                       shellQuote(out.string()));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto receipt = OruViralClipReceiptV1030::decode(r.out);
     ASSERT_TRUE(receipt.has_value()) << r.out;
@@ -84,8 +76,8 @@ TEST_F(CliClip, WithoutOutGoesToTheClipsFolderAndTakesAnImage) {
     QImage img(64, 36, QImage::Format_RGB32);
     img.fill(Qt::red);
     ASSERT_TRUE(img.save(QString::fromStdString(image.string())));
-    const auto r =
-        run("--title 'A B' --headline h --badge b --seconds 1 --fps 24 --image " + quote(image.string()));
+    const auto r = run("--title 'A B' --headline h --badge b --seconds 1 --fps 24 --image " +
+                       shellQuote(image.string()));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const auto receipt = OruViralClipReceiptV1030::decode(r.out);
     ASSERT_TRUE(receipt.has_value()) << r.out;
@@ -99,20 +91,20 @@ TEST_F(CliClip, WithoutOutGoesToTheClipsFolderAndTakesAnImage) {
 
 TEST_F(CliClip, BadArgumentsAndUnreadableInputsFailWithoutOutput) {
     const fs::path out = dir_ / "x.mp4";
-    auto r = run("--title t --headline h --out " + quote(out.string()));
+    auto r = run("--title t --headline h --out " + shellQuote(out.string()));
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("--badge"), std::string::npos) << r.err;
-    r = run("--title t --headline h --badge b --fps 0 --out " + quote(out.string()));
+    r = run("--title t --headline h --badge b --fps 0 --out " + shellQuote(out.string()));
     EXPECT_EQ(r.exitCode, 2);
-    r = run("--title t --headline h --badge b --seconds abc --out " + quote(out.string()));
+    r = run("--title t --headline h --badge b --seconds abc --out " + shellQuote(out.string()));
     EXPECT_EQ(r.exitCode, 2);
-    r = run("--title t --headline h --badge b --image " + quote((dir_ / "none.png").string()) + " --out " +
-            quote(out.string()));
+    r = run("--title t --headline h --badge b --image " + shellQuote((dir_ / "none.png").string()) +
+            " --out " + shellQuote(out.string()));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("cannot read image"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(out));
     std::ofstream(dir_ / "file") << "x";
-    r = run("--title t --headline h --badge b --out " + quote((dir_ / "file" / "x.mp4").string()));
+    r = run("--title t --headline h --badge b --out " + shellQuote((dir_ / "file" / "x.mp4").string()));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("vantry-cli clip: "), std::string::npos) << r.err;
     EXPECT_TRUE(r.out.empty());

@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/ShellCommand.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -37,13 +39,8 @@ class CommandLineStyle : public ::testing::Test {
         const fs::path errFile = dir_ / "stderr.txt";
         const std::string command =
             "env " + environment + " '" VANTRY_CLI_PATH "' " + arguments + " 2>'" + errFile.string() + "'";
-        Result r;
-        FILE* pipe = ::popen(command.c_str(), "r");
-        if (pipe == nullptr) return r;
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) r.out += buffer;
-        const int status = ::pclose(pipe);
-        r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const vantry::testing::ShellResult shell = vantry::testing::runShell(command);
+        Result r{shell.exitCode, shell.out, {}};
         std::ifstream in(errFile);
         r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
         return r;

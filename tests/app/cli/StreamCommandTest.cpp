@@ -12,6 +12,8 @@
 #include <string>
 
 #include "studio/gpu/VantryMetalEngine.h"
+#include "tests/support/ImageDifference.h"
+#include "tests/support/ShellCommand.h"
 
 namespace {
 
@@ -20,36 +22,15 @@ namespace fs = std::filesystem;
 constexpr const char* kKey = "sk_test_5e1d9c";
 constexpr const char* kPortrait = "/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
 
-struct Result {
-    int exitCode = -1;
-    std::string out;
-};
+using Result = vantry::testing::ShellResult;
+using vantry::testing::meanDifference;
 
 Result run(const std::string& command) {
-    Result r;
-    FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr) return r;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) r.out += buffer;
-    const int status = ::pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return vantry::testing::runShell(command + " 2>&1");
 }
 
 Result stream(const std::string& arguments) {
     return run("'" VANTRY_CLI_PATH "' stream " + arguments);
-}
-
-double meanDifference(const QImage& a, const QImage& b, QRect area) {
-    double sum = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum +=
-                std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    }
-    return sum / (3.0 * area.width() * area.height());
 }
 
 TEST(StreamCommand, RefusalsAreClearAndNeverShowTheKey) {

@@ -10,26 +10,17 @@
 #include <string>
 
 #include "platform/video/VideoFileReader.h"
+#include "tests/support/ShellCommand.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int exitCode = -1;
-    std::string out;  // standard output and standard error together
-};
+using Result = vantry::testing::ShellResult;
 
+// Standard output and standard error together.
 Result runCli(const std::string& arguments, const std::string& environment = "") {
-    const std::string command = environment + " '" VANTRY_CLI_PATH "' " + arguments + " 2>&1";
-    Result r;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return r;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) r.out += buffer;
-    const int status = ::pclose(pipe);
-    r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return vantry::testing::runShell(environment + " '" VANTRY_CLI_PATH "' " + arguments + " 2>&1");
 }
 
 int lineCount(const std::string& s) {

@@ -6,22 +6,13 @@
 
 #include "app/program-feed/ProgramFeed.h"
 #include "studio/gpu/VantryMetalEngine.h"
+#include "tests/support/ImageDifference.h"
 
 namespace {
 
 using namespace vantry::app::feed;
 
-double meanDifference(const QImage& a, const QImage& b, QRect area) {
-    double sum = 0;
-    for (int y = area.top(); y <= area.bottom(); ++y) {
-        for (int x = area.left(); x <= area.right(); ++x) {
-            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
-            sum +=
-                std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q));
-        }
-    }
-    return sum / (3.0 * area.width() * area.height());
-}
+using vantry::testing::meanDifference;
 
 class StudioFeed : public ::testing::Test {
   protected:
