@@ -92,7 +92,7 @@ class FileCameraPresenter {
 
 int runStream(const std::vector<std::string>& args) {
     const vantry::app::cli::Args parsed(
-        args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera", "key"});
+        args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera", "stream-key"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
@@ -116,7 +116,7 @@ int runStream(const std::vector<std::string>& args) {
 
     vantry::platform::LiveStreamSettings settings;
     settings.url = parsed.required("url");
-    if (auto key = parsed.value("key")) {
+    if (auto key = parsed.value("stream-key")) {
         settings.streamKey = *key;
     } else if (const char* fromEnvironment = std::getenv(kKeyVariable)) {
         settings.streamKey = fromEnvironment;
@@ -225,8 +225,9 @@ const vantry::app::cli::CommandRegistrar kStream(
      "Ctrl-C ends the stream cleanly.\n\n"
      "Options:\n"
      "  --url URL        rtmp://, rtmps:// or srt:// address of the server (required)\n"
-     "  --key KEY        stream key (default: $VANTRY_STREAM_KEY, else the key saved in the\n"
-     "                   window's GO LIVE section); never printed\n"
+     "  --stream-key KEY stream key (default: $VANTRY_STREAM_KEY, else the key saved in the\n"
+     "                   window's GO LIVE section); never printed. The variable or the saved\n"
+     "                   key keep it out of the process list\n"
      "  --seconds S      stop after S seconds, 0 to 86400 (default 0: until Ctrl-C)\n"
      "  --size WxH       1280x720 (default) or 1920x1080\n"
      "  --bitrate BPS    video bit rate in bits per second (default 4500000 at 720p,\n"

@@ -43,7 +43,7 @@ TEST(StreamCommand, RefusalsAreClearAndNeverShowTheKey) {
         {"rtmp://127.0.0.1:1/live", "refused"},  // nothing listens on port 1
     };
     for (const auto& c : cases) {
-        const Result r = stream("--url '" + c.url + "' --seconds 5 --key " + kKey);
+        const Result r = stream("--url '" + c.url + "' --seconds 5 --stream-key " + kKey);
         EXPECT_EQ(r.exitCode, 1) << c.url << "\n" << r.out;
         EXPECT_NE(r.out.find(c.mentions), std::string::npos) << c.url << "\n" << r.out;
         EXPECT_EQ(r.out.find(kKey), std::string::npos) << r.out;
@@ -65,9 +65,9 @@ TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
     ::usleep(700'000);  // the receiver listens
 
     const bool withCamera = fs::exists(kPortrait);
-    const Result r =
-        stream("--url " + url + " --seconds 3 --set neon-creator" +
-               (withCamera ? std::string(" --camera ") + kPortrait : std::string()) + " --key " + kKey);
+    const Result r = stream("--url " + url + " --seconds 3 --set neon-creator" +
+                            (withCamera ? std::string(" --camera ") + kPortrait : std::string()) +
+                            " --stream-key " + kKey);
     receiver.waitForFinished(10'000);
     if (r.out.find("not available in this build") != std::string::npos) GTEST_SKIP() << r.out;
     ASSERT_EQ(r.exitCode, 0) << r.out;
@@ -123,7 +123,7 @@ TEST(StreamCommand, KeepsRunningAndReconnectsWhenTheReceiverComesBack) {
     ::usleep(700'000);
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(VANTRY_CLI_PATH, {"stream", "--url", QString::fromStdString(url), "--size", "1280x720",
-                                "--seconds", "10", "--key", kKey});
+                                "--seconds", "10", "--stream-key", kKey});
     ASSERT_TRUE(cli.waitForStarted());
     ::sleep(3);
     first.kill();  // the server goes away part-way
