@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "app/cli/Args.h"
@@ -146,14 +145,10 @@ int runStream(const std::vector<std::string>& args) {
     if (auto camera = parsed.value("camera"))
         presenter = std::make_unique<FileCameraPresenter>(*camera, feed);
 
-    std::mutex statusMutex;
-    LiveStreamStatus latest;
     std::unique_ptr<vantry::platform::LiveStream> stream;
     try {
-        stream = std::make_unique<vantry::platform::LiveStream>(settings, [&](const LiveStreamStatus& s) {
-            std::lock_guard<std::mutex> guard(statusMutex);
-            latest = s;
-        });
+        // The loop below reads the stream's counters as they are, so no status callback.
+        stream = std::make_unique<vantry::platform::LiveStream>(settings, nullptr);
     } catch (const std::exception& e) {
         throw CommandError(vantry::platform::redactStreamKey(e.what(), key));
     }
@@ -178,11 +173,7 @@ int runStream(const std::vector<std::string>& args) {
     double nextReport = 1.0;
     while (!interrupted.load() && (seconds <= 0 || elapsed() < seconds)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        LiveStreamStatus s;
-        {
-            std::lock_guard<std::mutex> guard(statusMutex);
-            s = latest;
-        }
+        const LiveStreamStatus s = stream->status();
         if (s.state == LiveStreamState::failed) {
             failure = s.message.empty() ? "the stream failed" : s.message;
             break;
