@@ -13,55 +13,14 @@
 
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
-#include "platform/dispatch/QtMainPoster.h"
+#include "bench/support/BenchStudioWindow.h"
 
 namespace {
 
-struct Studio {
-    std::shared_ptr<vantry::app::EngineStudioRenderer> renderer;
-    std::unique_ptr<vantry::app::StudioWindowHost> host;
-    QQuickItem* viewport = nullptr;
-    QString glRenderer;
-
-    int frames() const { return viewport->property("framesDrawn").toInt(); }
-    bool waitFrames(int n) {
-        const int target = frames() + n;
-        QElapsedTimer clock;
-        clock.start();
-        while (frames() < target) {
-            if (clock.elapsed() > 60000) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return true;
-    }
-};
-
-QGuiApplication* gApp = nullptr;
+using Studio = vantry::bench::BenchStudioWindow;
 
 Studio* studio() {
-    static Studio* s = [] {
-        auto* st = new Studio;
-        const char* display = std::getenv("DISPLAY");
-        if (!display || !*display) return st;
-        vantry::app::prepareOpenGLQuick();
-        static int argc = 1;
-        static char name[] = "bench_live_viewport";
-        static char* argv[] = {name, nullptr};
-        gApp = new QGuiApplication(argc, argv);
-        vantry::platform::installQtMainPoster();
-        const auto probe = vantry::app::probeOpenGL33();
-        if (!probe.ok) return st;
-        st->glRenderer = probe.renderer;
-        st->renderer = vantry::app::EngineStudioRenderer::create();
-        if (!st->renderer) return st;
-        st->host = std::make_unique<vantry::app::StudioWindowHost>(st->renderer);
-        if (!st->host->open()) return st;
-        st->host->window()->resize(1180, 740);
-        st->viewport = st->host->window()->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
-        if (st->viewport && !st->waitFrames(3)) st->viewport = nullptr;
-        return st;
-    }();
-    return s;
+    return &vantry::bench::benchStudioWindow("bench_live_viewport");
 }
 
 // One live frame of the viewport at the window's minimum size.
@@ -137,9 +96,6 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     // Window, then engine, then the application object, before static teardown.
-    Studio* s = studio();
-    s->host.reset();
-    s->renderer.reset();
-    delete gApp;
+    studio()->close();
     return 0;
 }

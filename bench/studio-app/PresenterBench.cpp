@@ -24,64 +24,27 @@
 
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
+#include "bench/support/BenchStudioWindow.h"
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
 #include "creator/studio-overlay/qml/FacecamPictureItem.h"
 #include "platform/camera/CameraBackend.h"
-#include "platform/dispatch/QtMainPoster.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
 namespace {
 
 const char* kPortrait = "/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
 
-struct Studio {
-    std::shared_ptr<vantry::app::EngineStudioRenderer> renderer;
-    std::unique_ptr<vantry::app::StudioWindowHost> host;
-    QQuickItem* viewport = nullptr;
-    QString glRenderer;
+using Studio = vantry::bench::BenchStudioWindow;
 
-    int frames() const { return viewport->property("framesDrawn").toInt(); }
-    bool waitFrames(int n) {
-        const int target = frames() + n;
-        QElapsedTimer clock;
-        clock.start();
-        while (frames() < target) {
-            if (clock.elapsed() > 60000) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        }
-        return true;
-    }
-    QObject* presenterController() const {
-        QObject* overlay = host->window()->findChild<QObject*>(QStringLiteral("creatorStudioOverlay"));
-        return overlay ? overlay->property("studio").value<QObject*>() : nullptr;
-    }
-};
-
+// The window plays the photograph as its camera.
 Studio* studio() {
-    static Studio* s = [] {
-        auto* st = new Studio;
-        const char* display = std::getenv("DISPLAY");
-        if (!display || !*display) return st;
-        vantry::app::prepareOpenGLQuick();
-        static int argc = 1;
-        static char name[] = "bench_presenter";
-        static char* argv[] = {name, nullptr};
-        new QGuiApplication(argc, argv);
-        vantry::platform::installQtMainPoster();
-        vantry::platform::setDefaultCameraFile(kPortrait);
-        const auto probe = vantry::app::probeOpenGL33();
-        if (!probe.ok) return st;
-        st->glRenderer = probe.renderer;
-        st->renderer = vantry::app::EngineStudioRenderer::create();
-        if (!st->renderer) return st;
-        st->host = std::make_unique<vantry::app::StudioWindowHost>(st->renderer);
-        if (!st->host->open()) return st;
-        st->host->window()->resize(1180, 740);
-        st->viewport = st->host->window()->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
-        if (st->viewport && !st->waitFrames(3)) st->viewport = nullptr;
-        return st;
-    }();
-    return s;
+    return &vantry::bench::benchStudioWindow("bench_presenter",
+                                             [] { vantry::platform::setDefaultCameraFile(kPortrait); });
+}
+
+QObject* presenterController(const Studio& s) {
+    QObject* overlay = s.host->window()->findChild<QObject*>(QStringLiteral("creatorStudioOverlay"));
+    return overlay ? overlay->property("studio").value<QObject*>() : nullptr;
 }
 
 cv::Mat portraitFrame() {
@@ -180,7 +143,7 @@ void BM_LiveWindowFrame(benchmark::State& state) {
     const bool presenter = state.range(0) != 0;
     s->host->viewModel().setShowVisionPresenter(presenter);
     if (presenter) {
-        QObject* controller = s->presenterController();
+        QObject* controller = presenterController(*s);
         if (!controller) {
             state.SkipWithError("no presenter overlay");
             return;
@@ -216,9 +179,7 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     // The window, the presenter and its camera thread go before the process ends.
-    Studio* s = studio();
-    s->host.reset();
-    s->renderer.reset();
+    studio()->close();
     vantry::platform::setDefaultCameraFile({});
     return 0;
 }
