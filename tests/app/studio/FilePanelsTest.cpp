@@ -18,6 +18,7 @@
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
+#include "tests/support/EventPump.h"
 
 namespace vantry::app {
 namespace {
@@ -59,13 +60,7 @@ TEST(PanelPaths, SaveNamesGetTheMovieExtensionWhenTheyLackIt) {
 
 // Runs the event loop until done() holds (bounded); true when it did.
 bool waitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    return vantry::testing::pumpUntil(done, ms);
 }
 
 // Items made by a Repeater have no QObject parent: search the visual tree.

@@ -18,6 +18,7 @@
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
+#include "tests/support/EventPump.h"
 
 namespace vantry::app {
 namespace {
@@ -88,14 +89,8 @@ class LiveViewport : public ::testing::Test {
     // Runs the event loop until the viewport has drawn `frames` more frames (bounded).
     bool waitForFrames(int frames) {
         const int target = viewport_->property("framesDrawn").toInt() + frames;
-        QElapsedTimer clock;
-        clock.start();
-        while (viewport_->property("framesDrawn").toInt() < target) {
-            if (clock.elapsed() > 90000) return false;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            QThread::msleep(2);
-        }
-        return true;
+        return vantry::testing::pumpUntil(
+            [&] { return viewport_->property("framesDrawn").toInt() >= target; }, 90000);
     }
 
     // Frames the studio thread drew before the scene graph passed it the viewport's
@@ -121,11 +116,7 @@ TEST_F(LiveViewport, WindowIsTitledAndHasItsMinimumSize) {
 
     // Asked to shrink below the minimum, the window comes back to it.
     window_->resize(800, 600);
-    QElapsedTimer clock;
-    clock.start();
-    while ((window_->width() < 1180 || window_->height() < 740) && clock.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    vantry::testing::pumpUntil([&] { return window_->width() >= 1180 && window_->height() >= 740; }, 5000);
     EXPECT_GE(window_->width(), 1180);
     EXPECT_GE(window_->height(), 740);
 }
@@ -137,11 +128,7 @@ TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
     host_->viewModel().setCameraAngle(BroadcastCameraAngle::screenShoulder);
     host_->viewModel().sync();
     window_->resize(1400, 740);
-    QElapsedTimer resized;
-    resized.start();
-    while (viewport_->width() <= viewport_->height() && resized.elapsed() < 5000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    vantry::testing::pumpUntil([&] { return viewport_->width() > viewport_->height(); }, 5000);
     ASSERT_GT(viewport_->width(), viewport_->height());
     settleAtCurrentSize();
     ASSERT_TRUE(quickRunsOnOpenGL(window_)) << "Qt Quick fell back from OpenGL";
@@ -205,11 +192,7 @@ TEST_F(LiveViewport, KeepsDrawingAndReportsItsFrameRate) {
     const double seconds = clock.elapsed() / 1000.0;
     const int frames = viewport_->property("framesDrawn").toInt() - before;
     // The engine's report reaches the view model through the main thread.
-    QElapsedTimer wait;
-    wait.start();
-    while (host_->viewModel().liveFPS() == 120.0 && wait.elapsed() < 10000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
+    vantry::testing::pumpUntil([&] { return host_->viewModel().liveFPS() != 120.0; }, 10000);
     EXPECT_NE(host_->viewModel().liveFPS(), 120.0) << "no frame-rate report arrived";
     std::printf("live viewport %dx%d: %d frames in %.2f s (%.1f ms per frame), reported %.1f FPS, %s\n",
                 viewport_->property("width").toInt(), viewport_->property("height").toInt(), frames, seconds,

@@ -25,6 +25,7 @@
 #include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "platform/segmentation/PersonSegmenter.h"
+#include "tests/support/EventPump.h"
 
 namespace vantry::app {
 namespace {
@@ -36,17 +37,7 @@ bool hasDisplay() {
     return x && *x;
 }
 
-template <typename Done>
-bool pumpUntil(Done done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(2);
-    }
-    return true;
-}
+using vantry::testing::pumpUntil;
 
 class PresenterLive : public ::testing::Test {
   protected:

@@ -18,20 +18,11 @@
 #include "creator/studio-overlay/qml/CreatorStudioUi.h"
 #include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
+#include "tests/support/EventPump.h"
 
 namespace {
 
-template <typename Done>
-bool pumpUntil(Done done, int limitMs) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using vantry::testing::pumpUntil;
 
 TEST(OverlayLifetime, FramesArrivingWhileOverlaysAreDestroyed) {
     const char* display = std::getenv("DISPLAY");
