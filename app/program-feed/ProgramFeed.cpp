@@ -1,8 +1,6 @@
 #include "app/program-feed/ProgramFeed.h"
 
-#include <QLinearGradient>
 #include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -33,55 +31,18 @@ void composePresenter(QImage& frame, const ProgramPresenter& presenter) {
     if (presenter.picture.isNull() && presenter.look.freeCutout) return;
 
     const double margin = FacecamPictureItem::kShadowMargin * r.factor;
-    const QSize size(int(std::ceil(r.width + 2 * margin)), int(std::ceil(r.height + 2 * margin)));
-    const QRectF window(margin, margin, r.width, r.height);
-    QPainterPath outline;
-    if (r.circle) {
-        outline.addEllipse(window);
-    } else {
-        outline.addRoundedRect(window, r.cornerRadius, r.cornerRadius);
-    }
-
-    // 1. The window's content: picture or preview fill, clipped, with its border.
-    QImage layer(size, QImage::Format_ARGB32_Premultiplied);
-    layer.fill(Qt::transparent);
-    {
-        QPainter p(&layer);
-        p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-        if (!presenter.picture.isNull()) {
-            p.setClipPath(outline);
-            p.drawImage(window, presenter.picture,
-                        creator::qml::aspectFillSourceRect(presenter.picture.size(), window.size()));
-            p.setClipping(false);
-        } else {
-            QLinearGradient g(window.topLeft(), window.bottomLeft());
-            g.setColorAt(0, QColor::fromRgbF(0.08f, 0.14f, 0.24f));
-            g.setColorAt(1, QColor::fromRgbF(0.04f, 0.07f, 0.13f));
-            p.fillPath(outline, g);
-        }
-        if (r.borderWidth > 0 && presenter.borderColor.alpha() > 0) {
-            p.strokePath(outline, QPen(presenter.borderColor, r.borderWidth));
-        }
-    }
-
-    // 2. The shadow of whatever the content covers, shrunk and grown again as a cheap blur.
-    const QSize small(std::max(1, size.width() / 5), std::max(1, size.height() / 5));
-    QImage shadow = layer.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    shadow = shadow.scaled(std::max(1, small.width() / 2), std::max(1, small.height() / 2),
-                           Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    {
-        QPainter s(&shadow);
-        s.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        s.fillRect(shadow.rect(), Qt::black);
-    }
+    creator::qml::FacecamWindowLook look;
+    look.size = QSize(int(std::ceil(r.width + 2 * margin)), int(std::ceil(r.height + 2 * margin)));
+    look.window = QRectF(margin, margin, r.width, r.height);
+    look.circle = r.circle;
+    look.cornerRadius = r.cornerRadius;
+    look.borderColor = presenter.borderColor;
+    look.borderWidth = r.borderWidth;
+    look.shadowOffsetY = FacecamPictureItem::kShadowOffsetY * r.factor;
+    QImage layer, shadow;
     QPainter painter(&frame);
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QPointF origin(r.x - margin, r.y - margin);
-    painter.setOpacity(FacecamPictureItem::kShadowOpacity);
-    painter.drawImage(
-        QRectF(origin + QPointF(0, FacecamPictureItem::kShadowOffsetY * r.factor), QSizeF(size)), shadow);
-    painter.setOpacity(1);
-    painter.drawImage(origin, layer);
+    creator::qml::paintFacecamWindow(painter, QPointF(r.x - margin, r.y - margin), presenter.picture, look,
+                                     layer, shadow);
 }
 
 ProgramFeed::ProgramFeed(int width, int height, int fps, RenderStudio render)

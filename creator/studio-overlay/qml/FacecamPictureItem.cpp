@@ -86,33 +86,49 @@ QRectF FacecamPictureItem::imageSourceRect() const {
 void FacecamPictureItem::paint(QPainter* painter) {
     const QSize size(int(std::ceil(width())), int(std::ceil(height())));
     if (size.isEmpty() || windowWidth_ <= 0 || windowHeight_ <= 0) return;
-    const QRectF window(kShadowMargin, kShadowMargin, windowWidth_, windowHeight_);
+    FacecamWindowLook look;
+    look.size = size;
+    look.window = QRectF(kShadowMargin, kShadowMargin, windowWidth_, windowHeight_);
+    look.circle = isCircle();
+    look.cornerRadius = cornerRadius();
+    look.previewBackground = previewBackground_;
+    look.borderColor = borderColor_;
+    look.borderWidth = borderWidth_;
+    paintFacecamWindow(*painter, QPointF(0, 0), image_, look, layer_, shadow_);
+}
+
+void paintFacecamWindow(QPainter& painter, QPointF origin, const QImage& image, const FacecamWindowLook& look,
+                        QImage& layer, QImage& shadow) {
+    const QSize size = look.size;
+    const QRectF window = look.window;
+    if (size.isEmpty() || window.isEmpty()) return;
     QPainterPath outline;
-    if (isCircle()) {
+    if (look.circle) {
         outline.addEllipse(window);
     } else {
-        outline.addRoundedRect(window, cornerRadius(), cornerRadius());
+        outline.addRoundedRect(window, look.cornerRadius, look.cornerRadius);
     }
 
     // 1. The window's own content (picture or preview gradient, clipped, with its outline).
-    if (layer_.size() != size) layer_ = QImage(size, QImage::Format_ARGB32_Premultiplied);
-    layer_.fill(Qt::transparent);
+    if (layer.size() != size || layer.format() != QImage::Format_ARGB32_Premultiplied)
+        layer = QImage(size, QImage::Format_ARGB32_Premultiplied);
+    layer.fill(Qt::transparent);
     {
-        QPainter p(&layer_);
+        QPainter p(&layer);
         p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
-        if (!image_.isNull()) {
+        if (!image.isNull()) {
             p.setClipPath(outline);
-            p.drawImage(window, image_, imageSourceRect());
+            p.drawImage(window, image, aspectFillSourceRect(image.size(), window.size()));
             p.setClipping(false);
-        } else if (previewBackground_) {
+        } else if (look.previewBackground) {
             QLinearGradient g(window.topLeft(), window.bottomLeft());
             g.setColorAt(0, QColor::fromRgbF(0.08f, 0.14f, 0.24f));
             g.setColorAt(1, QColor::fromRgbF(0.04f, 0.07f, 0.13f));
             p.fillPath(outline, g);
         }
-        if (borderWidth_ > 0 && borderColor_.alpha() > 0) {
+        if (look.borderWidth > 0 && look.borderColor.alpha() > 0) {
             // The stroke straddles the outline, as an outline stroke does.
-            p.strokePath(outline, QPen(borderColor_, borderWidth_));
+            p.strokePath(outline, QPen(look.borderColor, look.borderWidth));
         }
     }
 
@@ -120,20 +136,20 @@ void FacecamPictureItem::paint(QPainter* painter) {
     //    shadow): its coverage, shrunk and grown again as a cheap blur, in black.
     const int factor = 5;
     const QSize small(std::max(1, size.width() / factor), std::max(1, size.height() / factor));
-    shadow_ = layer_.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-    shadow_ = shadow_.scaled(std::max(1, small.width() / 2), std::max(1, small.height() / 2),
-                             Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    shadow = layer.scaled(small, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    shadow = shadow.scaled(std::max(1, small.width() / 2), std::max(1, small.height() / 2),
+                           Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     {
-        QPainter s(&shadow_);
+        QPainter s(&shadow);
         s.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        s.fillRect(shadow_.rect(), Qt::black);
+        s.fillRect(shadow.rect(), Qt::black);
     }
-    painter->save();
-    painter->setRenderHint(QPainter::SmoothPixmapTransform);
-    painter->setOpacity(kShadowOpacity);
-    painter->drawImage(QRectF(0, kShadowOffsetY, size.width(), size.height()), shadow_);
-    painter->restore();
-    painter->drawImage(QPointF(0, 0), layer_);
+    painter.save();
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.setOpacity(FacecamPictureItem::kShadowOpacity);
+    painter.drawImage(QRectF(origin + QPointF(0, look.shadowOffsetY), QSizeF(size)), shadow);
+    painter.restore();
+    painter.drawImage(origin, layer);
 }
 
 }  // namespace vantry::creator::qml

@@ -85,4 +85,24 @@ class FacecamPictureItem : public QQuickPaintedItem {
 // Centred crop of an image of `imageSize` with the aspect of `target` (the "fill" rule).
 QRectF aspectFillSourceRect(QSizeF imageSize, QSizeF target);
 
+// How one facecam window is painted: `window` lies in an area of `size` that leaves room for the
+// shadow; the outline is an ellipse or a rectangle rounded by `cornerRadius`.
+struct FacecamWindowLook {
+    QSize size;
+    QRectF window;
+    bool circle = false;
+    qreal cornerRadius = 16;
+    bool previewBackground = true;
+    QColor borderColor = Qt::transparent;
+    qreal borderWidth = 0;
+    qreal shadowOffsetY = FacecamPictureItem::kShadowOffsetY;
+};
+
+// Paints the window with its top-left area corner at `origin`: `image` filling it (aspect kept,
+// overflow cropped) or the preview gradient, clipped to the outline, the border on the outline,
+// and under it the shadow of whatever the content covers. `layer` and `shadow` are scratch
+// images that a caller painting often keeps between calls.
+void paintFacecamWindow(QPainter& painter, QPointF origin, const QImage& image, const FacecamWindowLook& look,
+                        QImage& layer, QImage& shadow);
+
 }  // namespace vantry::creator::qml
