@@ -16,6 +16,7 @@
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/camera/CameraBackend.h"
+#include "platform/camera/FileCameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
 
 namespace {
@@ -29,9 +30,10 @@ bool hasDisplay() {
     return (x && *x) || (wayland && *wayland);
 }
 
-// Presses the overlay's camera button and waits for the first facecam picture (or the
-// preview, when the camera cannot start).
-void switchFacecamOn(QQuickWindow* window) {
+// Presses the overlay's camera button and waits for the first facecam picture. Without a
+// camera the facecam shows the studio preview instead, which is fine for a webcam that is not
+// there; a camera file that was asked for and does not play is an error.
+void switchFacecamOn(QQuickWindow* window, bool cameraFileChosen) {
     QObject* overlay = window->findChild<QObject*>(QStringLiteral("creatorStudioOverlay"));
     QObject* studio = overlay ? overlay->property("studio").value<QObject*>() : nullptr;
     if (!studio) throw CommandError("the studio window has no presenter overlay");
@@ -41,6 +43,8 @@ void switchFacecamOn(QQuickWindow* window) {
     while (!studio->property("hasCameraFrame").toBool()) {
         const QString status = studio->property("statusMessage").toString();
         if (status.contains(QStringLiteral("Studio Preview"))) {
+            if (cameraFileChosen)
+                throw CommandError("the camera file gave no picture: " + status.toStdString());
             std::fprintf(stderr, "vantry-cli: %s\n", status.toStdString().c_str());
             return;
         }
@@ -71,12 +75,17 @@ int runScreenshot(const std::vector<std::string>& args) {
     if (width < 1180 || height < 740)
         throw UsageError("option --size expects at least 1180x740, got '" + *parsed.value("size") + "'");
     vantry::app::cli::createParentFolder(out);
-    if (!hasDisplay())
-        throw CommandError("needs a display (for example: xvfb-run -a vantry-cli screenshot ...)");
     if (auto camera = parsed.value("camera")) {
         if (camera->empty()) throw UsageError("--camera needs a picture or video file");
+        try {
+            (void)vantry::platform::openCameraFileSource(*camera);
+        } catch (const std::exception& e) {
+            throw CommandError("cannot read camera file '" + *camera + "': " + e.what());
+        }
         vantry::platform::setDefaultCameraFile(*camera);
     }
+    if (!hasDisplay())
+        throw CommandError("needs a display (for example: xvfb-run -a vantry-cli screenshot ...)");
 
     vantry::app::prepareOpenGLQuick();
     static int argc = 1;
@@ -102,7 +111,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     }
     const bool facecam = parsed.flag("facecam");
     if (parsed.flag("vision") || facecam) vm.setShowVisionPresenter(true);
-    if (facecam) switchFacecamOn(window);
+    if (facecam) switchFacecamOn(window, parsed.has("camera"));
     if (auto slide = parsed.value("slide")) {
         // As the open panel would: onto the LED wall, or a banner saying it could not.
         if (!vm.mountSlide(*slide)) throw CommandError("cannot load " + *slide + " onto the LED wall");

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -181,8 +182,21 @@ std::unique_ptr<CameraFileSource> openCameraFileSource(const std::filesystem::pa
     QImageReader reader(QString::fromStdString(file.string()));
     reader.setAutoTransform(true);
     if (reader.canRead() && !reader.supportsAnimation()) {
+        // A picture larger than any camera is read at a camera's size: decoding it whole could
+        // need more memory than the image reader allows, and the facecam would shrink it anyway.
+        const QSize size = reader.size();
+        const int side = FileCameraBackend::kMaxPictureSide;
+        const bool tooLarge = size.width() > side || size.height() > side;
+        if (tooLarge) reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio));
         QImage image = reader.read();
-        if (image.isNull()) throw std::runtime_error(reader.errorString().toStdString());
+        if (image.isNull()) {
+            if (tooLarge)
+                throw std::runtime_error("the picture is too large to read (" + std::to_string(size.width()) +
+                                         "x" + std::to_string(size.height()) +
+                                         "; a camera picture may have at most " + std::to_string(side) +
+                                         " pixels a side)");
+            throw std::runtime_error(reader.errorString().toStdString());
+        }
         return std::make_unique<StillPictureSource>(image.convertToFormat(QImage::Format_ARGB32));
     }
     return std::make_unique<VideoSource>(file);

@@ -1,6 +1,7 @@
 // A camera that plays a file: a still picture (repeated at 30 frames per second) or a video
 // (looping, at its own frame rate). Frames keep the file's own size and aspect; nothing is
-// stretched. Used where there is no webcam, and to try the cutout on a recorded clip.
+// stretched (a still picture over kMaxPictureSide pixels a side is scaled down to fit). Used
+// where there is no webcam, and to try the cutout on a recorded clip.
 #pragma once
 
 #include <filesystem>
@@ -29,6 +30,8 @@ std::unique_ptr<CameraFileSource> openCameraFileSource(const std::filesystem::pa
 class FileCameraBackend final : public CameraBackend {
   public:
     static constexpr double kStillFrameRate = 30.0;
+    // A still picture with a longer side is scaled down to it, keeping its aspect, when read.
+    static constexpr int kMaxPictureSide = 4096;
 
     explicit FileCameraBackend(std::filesystem::path file);
     ~FileCameraBackend() override;

@@ -1,4 +1,4 @@
-// vantry-cli still and export, run as a separate process the way scripts use them.
+// vantry-cli still, export and screenshot, run as a separate process the way scripts use them.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -111,6 +111,17 @@ TEST_F(StudioCommands, UnreadableSlideFailsWithoutOutput) {
         EXPECT_NE(r.out.find("slide"), std::string::npos) << r.out;
         EXPECT_FALSE(fs::exists(out));
     }
+}
+
+TEST_F(StudioCommands, UnreadableCameraFileFailsWithoutOutput) {
+    const fs::path camera = dir_ / "camera.mp4";
+    std::ofstream(camera) << "not a video";
+    const fs::path out = dir_ / "shot.png";
+    const Result r =
+        runCli("screenshot --facecam --camera '" + camera.string() + "' --out '" + out.string() + "'");
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("camera file"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(StudioCommands, UnwritableDestinationFailsWithoutOutput) {

@@ -43,9 +43,11 @@ class PresenterLive : public ::testing::Test {
   protected:
     void SetUp() override {
         if (!hasDisplay()) GTEST_SKIP() << "needs a display (CI runs the tests under xvfb-run)";
-        if (!std::filesystem::exists(kPortrait)) GTEST_SKIP() << "needs python3-skimage's astronaut picture";
-        if (!std::filesystem::exists(platform::segmentationModelPath(platform::SegmentationModel::general)))
-            GTEST_SKIP() << "needs the segmentation model (scripts/fetch-segmentation-model)";
+        // scripts/install-deps brings both: python3-skimage's astronaut and the segmentation model.
+        ASSERT_TRUE(std::filesystem::exists(kPortrait)) << "needs python3-skimage's astronaut picture";
+        ASSERT_TRUE(
+            std::filesystem::exists(platform::segmentationModelPath(platform::SegmentationModel::general)))
+            << "needs the segmentation model (scripts/fetch-segmentation-model)";
         static QGuiApplication* app = [] {
             prepareOpenGLQuick();
             static int argc = 1;

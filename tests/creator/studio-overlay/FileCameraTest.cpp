@@ -110,6 +110,21 @@ TEST_F(FileCameraTest, StillPictureRepeatsAtThirtyFramesPerSecondAtItsOwnSize) {
     }
 }
 
+// 8000 x 6000 is more than the image reader may allocate whole; it plays scaled to the limit.
+TEST_F(FileCameraTest, PictureLargerThanACameraIsScaledDownKeepingItsAspect) {
+    QImage image(8000, 6000, QImage::Format_RGB888);
+    image.fill(QColor(0, 200, 0));
+    const fs::path path = dir_ / "huge.png";
+    ASSERT_TRUE(image.save(QString::fromStdString(path.string()), "PNG", 90));
+    image = QImage();
+    auto source = vantry::platform::openCameraFileSource(path);
+    CameraFrameView v;
+    ASSERT_TRUE(source->nextFrame(v));
+    EXPECT_EQ(v.width, FileCameraBackend::kMaxPictureSide);
+    EXPECT_EQ(v.height, FileCameraBackend::kMaxPictureSide * 3 / 4);
+    EXPECT_EQ(centreGrey(v), 200);
+}
+
 TEST_F(FileCameraTest, VideoLoopsAtItsOwnFrameRate) {
     auto source = vantry::platform::openCameraFileSource(writeVideo(4));
     EXPECT_NEAR(source->frameInterval(), 0.1, 1e-9);

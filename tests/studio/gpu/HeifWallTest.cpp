@@ -45,7 +45,8 @@ bool writeHeic(const std::filesystem::path& path, int w, int h, std::uint8_t r, 
 
 TEST(HeifWall, HeicImageLoadsOntoTheWall) {
     const auto path = std::filesystem::current_path() / "wall_slide.heic";
-    if (!writeHeic(path, 128, 72, 200, 40, 90)) GTEST_SKIP() << "libheif has no HEVC encoder here";
+    // Debian's libheif carries the x265 encoder.
+    ASSERT_TRUE(writeHeic(path, 128, 72, 200, 40, 90)) << "libheif could not encode a HEIC picture";
     const auto wall = studio::gl::loadWallImage(path);
     ASSERT_NE(wall, nullptr);
     EXPECT_EQ(wall->width, 128);
