@@ -305,8 +305,8 @@ void OruLiveMultipeerCoopManagerV1170::onPeersChanged(std::vector<std::string> n
 
 void OruLiveMultipeerCoopManagerV1170::onPeerFound(const platform::p2p::FoundPeer& peer) {
     if (!session_) return;
-    const std::string room = peer.room.value_or(roomCode_);
-    if (room != roomCode_) return;
+    // A beacon must name our room; one without a room belongs to no lobby of ours.
+    if (!peer.room || *peer.room != roomCode_) return;
     if (session_->connectedPeerNames().size() > 2) return;  // at most 3 remote peers: 4 players
     session_->invite(peer.instanceId, coop::kInviteTimeoutSec);
 }

@@ -300,6 +300,38 @@ TEST_F(CoopSession, ALobbyNobodyCanFindSaysSoAndStaysOffline) {
     EXPECT_EQ(m.statusText(), "Broadcasting Room AB-12 · Searching Mac & iPad Squadmates…");
 }
 
+TEST_F(CoopSession, ABeaconWithoutARoomIsNotInvited) {
+    Manager& m = make("ash");
+    m.startCoopLobby(std::string("AB-12"));
+    // An ENet host that only listens and counts the connects it gets.
+    enet_initialize();
+    ENetAddress local{};
+    local.host = htonl(INADDR_LOOPBACK);
+    ENetHost* listener = enet_host_create(&local, 4, 3, 0, 0);
+    ASSERT_NE(listener, nullptr);
+    ENetAddress bound{};
+    enet_socket_get_address(listener->socket, &bound);
+    int connects = 0;
+    // The highest instance id, so that m is always the side that invites.
+    platform::p2p::Announcement stranger{bound.port, UINT64_MAX - 1, "ov-grimfall-v9", std::nullopt,
+                                         "mallory"};
+    auto beaconAndCount = [&] {
+        sendUdp(m.beaconPort(),
+                platform::p2p::encodeAnnouncement(stranger, platform::p2p::AnnouncementKind::beacon));
+        pump(0.1);
+        ENetEvent e;
+        while (enet_host_service(listener, &e, 0) > 0) {
+            if (e.type == ENET_EVENT_TYPE_CONNECT) ++connects;
+            if (e.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(e.packet);
+        }
+        return connects > 0;
+    };
+    EXPECT_FALSE(waitUntil(beaconAndCount, 2.0)) << "a beacon without a room is refused";
+    stranger.room = "AB-12";  // the same stranger naming our room is invited
+    EXPECT_TRUE(waitUntil(beaconAndCount, 10.0));
+    enet_host_destroy(listener);
+}
+
 // Forwards datagrams between an inviter and a target, dropping, duplicating and reordering some.
 class LossyRelay {
   public:
