@@ -110,6 +110,13 @@ int runCoop(const std::vector<std::string>& args) {
 
     print();
     manager.startCoopLobby(room);
+    if (const auto& error = manager.discoveryError()) {
+        // Nobody could find this peer: show the state once and fail rather than wait for no one.
+        print();
+        std::fprintf(stderr, "vantry-cli coop: cannot start discovery for room %s: %s\n",
+                     manager.roomCode().c_str(), error->c_str());
+        return 1;
+    }
     if (parsed.flag("bots")) manager.toggleSoloConvoyBotPreview();
     if (parsed.flag("mic")) manager.setVoiceMicEnabled(true);
 
@@ -147,7 +154,8 @@ const vantry::app::cli::CommandRegistrar kCoop(
      "slow circle around the spawn point and broadcasts it at up to 20 Hz, and prints one JSON line\n"
      "per change of the session state (keys: isSessionActive, isVoiceMicEnabled, roomCode,\n"
      "connectedPeerNames, remoteAvatars, gameCenterPlayerName, statusText). Leaves after N seconds\n"
-     "(default 30) or on Ctrl-C.\n"
+     "(default 30) or on Ctrl-C. Exits 1, saying why on standard error, when discovery cannot start\n"
+     "(for instance when every beacon port is taken).\n"
      "  --mic       talk through the default microphone when there is one\n"
      "  --bots      add the two simulated convoy bots\n"
      "  --loopback  discover and talk on 127.0.0.1 only (beacon ports from VANTRY_COOP_LOOPBACK_PORT,\n"

@@ -15,6 +15,10 @@ std::string broadcastingStatus(std::string_view room) {
     return "Broadcasting Room " + std::string(room) + " · Searching Mac & iPad Squadmates…";
 }
 
+std::string discoveryFailedStatus(std::string_view room, std::string_view reason) {
+    return "Room " + std::string(room) + " Not Started · Discovery failed: " + std::string(reason);
+}
+
 std::string peersChangedStatus(std::string_view room, const std::vector<std::string>& names) {
     if (names.empty()) return "Broadcasting Room " + std::string(room) + " · Waiting for Squadmates…";
     std::string joined;

@@ -26,6 +26,8 @@ inline constexpr float kMicVoiceRMS = 0.35f;
 // Status lines.
 std::string offlineStatus();
 std::string broadcastingStatus(std::string_view room);
+// The lobby could not start discovery, so nobody can find it; reason says what failed.
+std::string discoveryFailedStatus(std::string_view room, std::string_view reason);
 std::string peersChangedStatus(std::string_view room, const std::vector<std::string>& names);
 std::string micLiveStatus(std::string_view room, std::size_t peerCount);
 std::string micMutedStatus(std::string_view room, bool sessionActive);

@@ -162,12 +162,16 @@ void OruLiveMultipeerCoopManagerV1170::startCoopLobby(std::optional<std::string>
     node.loopback = options_.loopback;
     node.loopbackBasePort = options_.loopbackBasePort;
     node.maxRemotePeers = coop::kMaxRemotePeers;
-    session_ = platform::p2p::PeerNode::create(std::move(node), this);
-    if (session_) {
-        session_->startAdvertising(roomCode_);
-        session_->startBrowsing();
+    std::string error;
+    session_ = platform::p2p::PeerNode::create(std::move(node), this, &error);
+    if (!session_) {
+        // Nobody could ever find this lobby: say so instead of pretending to search.
+        discoveryError_ = error.empty() ? std::string("the network is unavailable") : error;
+        setStatus(coop::discoveryFailedStatus(roomCode_, *discoveryError_));
+        return;
     }
-    // Without a network the lobby still reads active; nobody will be found.
+    session_->startAdvertising(roomCode_);
+    session_->startBrowsing();
     setSessionActive(true);
     setStatus(coop::broadcastingStatus(roomCode_));
 
@@ -205,6 +209,7 @@ void OruLiveMultipeerCoopManagerV1170::stopCoopLobby() {
         session_.reset();
     }
     ++generation_;
+    discoveryError_.reset();
     voiceEngine_->stop();
     setMicEnabled(false);
     setSessionActive(false);
@@ -216,6 +221,7 @@ void OruLiveMultipeerCoopManagerV1170::stopCoopLobby() {
 void OruLiveMultipeerCoopManagerV1170::setVoiceMicEnabled(bool enabled) {
     if (enabled) {
         if (!isSessionActive_) startCoopLobby(std::nullopt);
+        if (!isSessionActive_) return;  // no session to talk in; the status says why
         voiceEngine_->startLiveCaptureAndPlayback();
         setMicEnabled(true);
         setStatus(coop::micLiveStatus(roomCode_, connectedPeerNames_.size()));
@@ -299,8 +305,8 @@ void OruLiveMultipeerCoopManagerV1170::onPeersChanged(std::vector<std::string> n
 
 void OruLiveMultipeerCoopManagerV1170::onPeerFound(const platform::p2p::FoundPeer& peer) {
     if (!session_) return;
-    const std::string room = peer.room.value_or(roomCode_);
-    if (room != roomCode_) return;
+    // A beacon must name our room; one without a room belongs to no lobby of ours.
+    if (!peer.room || *peer.room != roomCode_) return;
     if (session_->connectedPeerNames().size() > 2) return;  // at most 3 remote peers: 4 players
     session_->invite(peer.instanceId, coop::kInviteTimeoutSec);
 }

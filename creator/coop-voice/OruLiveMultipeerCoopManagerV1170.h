@@ -92,6 +92,8 @@ class OruLiveMultipeerCoopManagerV1170 : public QObject, private platform::p2p::
     std::uint16_t sessionPort() const { return session_ ? session_->sessionPort() : 0; }
     std::uint16_t beaconPort() const { return session_ ? session_->beaconPort() : 0; }
     std::uint64_t sessionInstanceId() const { return session_ ? session_->instanceId() : 0; }
+    // Why the last start could not open discovery (the lobby then stays offline); absent otherwise.
+    const std::optional<std::string>& discoveryError() const { return discoveryError_; }
     // Handles one received datagram as if a connected peer had sent it.
     void receiveDatagram(const std::string& sender, std::span<const std::uint8_t> bytes);
 
@@ -144,6 +146,7 @@ class OruLiveMultipeerCoopManagerV1170 : public QObject, private platform::p2p::
     std::vector<OruRemoteCoopAvatarV1170> remoteAvatars_;
     std::optional<std::string> gameCenterPlayerName_;
     std::string statusText_ = coop::offlineStatus();
+    std::optional<std::string> discoveryError_;
 
     std::unique_ptr<platform::p2p::PeerNode> session_;  // the session, advertiser and browser in one node
     std::unique_ptr<OruLive3DProximityVoiceEngineV1170> voiceEngine_;

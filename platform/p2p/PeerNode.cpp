@@ -9,8 +9,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -30,7 +32,6 @@ constexpr std::size_t kHostPeerSlots = 8;  // connected peers plus a few links b
 constexpr std::size_t kMaxFoundPeers = 64;
 constexpr double kFoundExpirySec = 10.0;
 constexpr double kFoundRepeatSec = 3.0;
-constexpr double kHelloDeadlineSec = 5.0;
 constexpr int kMaxBeaconsPerTurn = 256;
 constexpr int kMaxEventsPerTurn = 512;
 constexpr int kPollMillis = 50;
@@ -88,23 +89,25 @@ class ENetPeerNode final : public PeerNode {
         if (wakeFd_ >= 0) ::close(wakeFd_);
     }
 
-    bool open() {
+    // Empty on success, otherwise what could not be set up.
+    std::string open() {
         initialiseENetOnce();
         ENetAddress address{};
         address.host = options_.loopback ? htonl(INADDR_LOOPBACK) : ENET_HOST_ANY;
         address.port = 0;
         host_ = enet_host_create(&address, kHostPeerSlots, kChannelCount, 0, 0);
-        if (!host_) return false;
+        if (!host_) return "cannot open the session socket";
         host_->maximumPacketSize = maxPacketBytes;
         host_->maximumWaitingData = 4 * maxPacketBytes;
         ENetAddress bound{};
-        if (enet_socket_get_address(host_->socket, &bound) != 0) return false;
+        if (enet_socket_get_address(host_->socket, &bound) != 0) return "cannot read the session port";
         sessionPort_ = bound.port;
         wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (wakeFd_ < 0 || !openBeaconSocket()) return false;
+        if (wakeFd_ < 0) return std::string("cannot create the wake-up event: ") + std::strerror(errno);
+        if (std::string error = openBeaconSocket(); !error.empty()) return error;
         running_ = true;
         thread_ = std::thread([this] { run(); });
-        return true;
+        return {};
     }
 
     void startAdvertising(std::optional<std::string> room) override {
@@ -141,7 +144,7 @@ class ENetPeerNode final : public PeerNode {
         if (!peer) return false;
         const auto timeoutMs = static_cast<enet_uint32>(std::clamp(timeoutSec, 1.0, 60.0) * 1000);
         enet_peer_timeout(peer, 32, std::min<enet_uint32>(3000, timeoutMs), timeoutMs);
-        links_[peer] = LinkInfo{instanceId, found->second.peer.displayName, true, false, false, nowSeconds()};
+        links_[peer] = LinkInfo{instanceId, found->second.peer.displayName, true, false, false, linkNow()};
         enet_host_flush(host_);
         return true;
     }
@@ -190,37 +193,56 @@ class ENetPeerNode final : public PeerNode {
   private:
     static bool isConnected(const LinkInfo& link) { return link.established && link.helloReceived; }
 
+    double linkNow() const { return options_.linkClock ? options_.linkClock() : nowSeconds(); }
+
+    static bool sameAddress(const ENetAddress& a, const ENetAddress& b) {
+        return a.host == b.host && a.port == b.port;
+    }
+
+    // Links to or from this address that have not finished the hello.
+    std::size_t unfinishedLinksFrom(const ENetAddress& address) const {
+        return static_cast<std::size_t>(std::count_if(links_.begin(), links_.end(), [&](const auto& l) {
+            return !isConnected(l.second) && sameAddress(l.first->address, address);
+        }));
+    }
+
     void wake() {
         const std::uint64_t one = 1;
         [[maybe_unused]] const auto n = ::write(wakeFd_, &one, sizeof one);
     }
 
-    bool openBeaconSocket() {
+    // Empty on success, otherwise why discovery cannot start.
+    std::string openBeaconSocket() {
         beaconFd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        if (beaconFd_ < 0) return false;
+        if (beaconFd_ < 0) return std::string("cannot open the beacon socket: ") + std::strerror(errno);
         sockaddr_in addr{};
         addr.sin_family = AF_INET;
         if (options_.loopback) {
             addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            int last = options_.loopbackBasePort;
             for (int i = 0; i < std::max(options_.loopbackPortCount, 1); ++i) {
                 const int port = options_.loopbackBasePort + i;
                 if (port > 65535) break;
+                last = port;
                 addr.sin_port = htons(static_cast<std::uint16_t>(port));
                 if (::bind(beaconFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
                     beaconPort_ = static_cast<std::uint16_t>(port);
-                    return true;
+                    return {};
                 }
             }
-            return false;  // every port of the range is taken
+            return "every loopback beacon port " + std::to_string(options_.loopbackBasePort) + "-" +
+                   std::to_string(last) + " on 127.0.0.1 is taken";
         }
         const int on = 1;
         ::setsockopt(beaconFd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         ::setsockopt(beaconFd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
         addr.sin_addr.s_addr = htonl(INADDR_ANY);
         addr.sin_port = htons(options_.lanBeaconPort);
-        if (::bind(beaconFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+        if (::bind(beaconFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+            return "cannot listen for beacons on UDP port " + std::to_string(options_.lanBeaconPort) + ": " +
+                   std::strerror(errno);
         beaconPort_ = options_.lanBeaconPort;
-        return true;
+        return {};
     }
 
     // Work handed to the delegate once the lock is released.
@@ -242,9 +264,10 @@ class ENetPeerNode final : public PeerNode {
                     break;
                 }
                 const double now = nowSeconds();
-                serviceSession(now, notices);
+                const double linkTime = linkNow();
+                serviceSession(linkTime, notices);
                 receiveBeacons(now, notices);
-                housekeeping(now, notices);
+                housekeeping(now, linkTime, notices);
                 enet_host_flush(host_);
             }
             for (auto& notice : notices) notice();
@@ -291,10 +314,12 @@ class ENetPeerNode final : public PeerNode {
                 case ENET_EVENT_TYPE_CONNECT: {
                     auto it = links_.find(peer);
                     if (it == links_.end()) {
-                        // An invitation: accept it for our room only, from loopback only in loopback mode.
+                        // An invitation: accept it for our room only, from loopback only in loopback mode,
+                        // and only while its sender is not already holding unfinished links.
                         if (event.data != roomHash(options_.room) ||
                             connectedCount() >= options_.maxRemotePeers ||
-                            (options_.loopback && !isLoopbackHost(peer->address.host))) {
+                            (options_.loopback && !isLoopbackHost(peer->address.host)) ||
+                            unfinishedLinksFrom(peer->address) >= maxUnfinishedLinksPerAddress) {
                             enet_peer_disconnect_now(peer, 0);
                             break;
                         }
@@ -418,16 +443,16 @@ class ENetPeerNode final : public PeerNode {
                  sizeof to);
     }
 
-    void housekeeping(double now, std::vector<Notice>& notices) {
+    void housekeeping(double now, double linkTime, std::vector<Notice>& notices) {
         if (now >= nextBeacon_) {
             sendBeacon();
             nextBeacon_ = now + options_.beaconIntervalSec;
         }
         std::erase_if(found_, [&](const auto& f) { return now - f.second.lastSeen > kFoundExpirySec; });
-        // Links that connected but never said hello are dropped.
+        // Links that connected but did not say hello in time are dropped.
         std::vector<ENetPeer*> stale;
         for (const auto& [peer, link] : links_)
-            if (link.established && !link.helloReceived && now - link.since > kHelloDeadlineSec)
+            if (link.established && !link.helloReceived && linkTime - link.since > helloDeadlineSec)
                 stale.push_back(peer);
         for (ENetPeer* peer : stale) drop(peer, notices);
     }
@@ -462,10 +487,17 @@ std::uint16_t loopbackBasePortFromEnvironment(std::uint16_t fallback) {
     return static_cast<std::uint16_t>(value);
 }
 
-std::unique_ptr<PeerNode> PeerNode::create(PeerNodeOptions options, PeerNodeDelegate* delegate) {
-    if (!delegate) return nullptr;
+std::unique_ptr<PeerNode> PeerNode::create(PeerNodeOptions options, PeerNodeDelegate* delegate,
+                                           std::string* error) {
+    if (!delegate) {
+        if (error) *error = "no delegate";
+        return nullptr;
+    }
     auto node = std::make_unique<ENetPeerNode>(std::move(options), delegate);
-    if (!node->open()) return nullptr;
+    if (std::string why = node->open(); !why.empty()) {
+        if (error) *error = std::move(why);
+        return nullptr;
+    }
     return node;
 }
 

@@ -4,7 +4,9 @@
 // on their own channels (a late datagram is dropped rather than delivered out of order, and the two
 // streams never drop each other's packets); the hello that names a peer travels reliably. An invite is
 // an ENet connect carrying the room's hash; the receiver accepts it only for its own room and while it
-// has room for another peer, and a link counts as connected once both hellos have crossed.
+// has room for another peer, and a link counts as connected once both hellos have crossed. A link that
+// has not finished its hello within 2 s is dropped, and one source address (IP and port, i.e. one
+// remote ENet host) may hold at most 2 unfinished links, so nobody can sit on the host's slots.
 //
 // Discovery: a beacon (service type, version, room, display name, ENet port) every half second. On a
 // LAN it goes to the IPv4 limited broadcast address, which stays on the local segment, needs no group
@@ -19,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -37,6 +40,8 @@ struct PeerNodeOptions {
     std::uint16_t lanBeaconPort = 47809;
     double beaconIntervalSec = 0.5;
     std::size_t maxRemotePeers = 3;
+    // Monotonic seconds for the hello deadline; none: the steady clock. Read on the network thread.
+    std::function<double()> linkClock;
 };
 
 // Base port for loopback discovery: VANTRY_COOP_LOOPBACK_PORT when set to a usable number, else fallback.
@@ -64,8 +69,13 @@ class PeerNode {
   public:
     static constexpr std::size_t maxPacketBytes = 64 * 1024;
 
-    // Absent when the host or the beacon socket cannot be set up. The delegate must outlive the node.
-    static std::unique_ptr<PeerNode> create(PeerNodeOptions options, PeerNodeDelegate* delegate);
+    static constexpr double helloDeadlineSec = 2.0;
+    static constexpr std::size_t maxUnfinishedLinksPerAddress = 2;
+
+    // Absent when the host or the beacon socket cannot be set up; error (when given) then says why,
+    // e.g. that every loopback beacon port is taken. The delegate must outlive the node.
+    static std::unique_ptr<PeerNode> create(PeerNodeOptions options, PeerNodeDelegate* delegate,
+                                            std::string* error = nullptr);
     virtual ~PeerNode() = default;
 
     // The advertiser: beacons with the given room entry (none: no room in the beacon).

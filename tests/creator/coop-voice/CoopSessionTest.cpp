@@ -267,6 +267,71 @@ TEST_F(CoopSession, VoiceComesOutOnTheSpeakersSideAndMuffledThroughWalls) {
     EXPECT_LT(channelRMS(*muffled, 1), 0.6f * channelRMS(*open, 1)) << "two walls cut the 2.5 kHz tone";
 }
 
+TEST_F(CoopSession, ALobbyNobodyCanFindSaysSoAndStaysOffline) {
+    // Another program holds every beacon port of the range.
+    const std::uint16_t base = processBasePort();
+    std::vector<int> held;
+    for (int i = 0; i < 16; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        at.sin_port = htons(static_cast<std::uint16_t>(base + i));
+        ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+        held.push_back(fd);
+    }
+    Manager& m = make("ash", base);
+    m.startCoopLobby(std::string("ab-12"));
+    const std::string failed = "Room AB-12 Not Started · Discovery failed: every loopback beacon port " +
+                               std::to_string(base) + "-" + std::to_string(base + 15) +
+                               " on 127.0.0.1 is taken";
+    EXPECT_FALSE(m.isSessionActive());
+    EXPECT_EQ(m.statusText(), failed);
+    ASSERT_TRUE(m.discoveryError());
+    m.setVoiceMicEnabled(true);  // would start a session first: there is none to talk in
+    EXPECT_FALSE(m.isVoiceMicEnabled());
+    EXPECT_FALSE(m.voiceEngine().isRunning());
+    EXPECT_EQ(m.statusText(), failed);
+
+    for (int fd : held) ::close(fd);
+    m.startCoopLobby(std::string("AB-12"));
+    EXPECT_TRUE(m.isSessionActive());
+    EXPECT_FALSE(m.discoveryError());
+    EXPECT_EQ(m.statusText(), "Broadcasting Room AB-12 · Searching Mac & iPad Squadmates…");
+}
+
+TEST_F(CoopSession, ABeaconWithoutARoomIsNotInvited) {
+    Manager& m = make("ash");
+    m.startCoopLobby(std::string("AB-12"));
+    // An ENet host that only listens and counts the connects it gets.
+    enet_initialize();
+    ENetAddress local{};
+    local.host = htonl(INADDR_LOOPBACK);
+    ENetHost* listener = enet_host_create(&local, 4, 3, 0, 0);
+    ASSERT_NE(listener, nullptr);
+    ENetAddress bound{};
+    enet_socket_get_address(listener->socket, &bound);
+    int connects = 0;
+    // The highest instance id, so that m is always the side that invites.
+    platform::p2p::Announcement stranger{bound.port, UINT64_MAX - 1, "ov-grimfall-v9", std::nullopt,
+                                         "mallory"};
+    auto beaconAndCount = [&] {
+        sendUdp(m.beaconPort(),
+                platform::p2p::encodeAnnouncement(stranger, platform::p2p::AnnouncementKind::beacon));
+        pump(0.1);
+        ENetEvent e;
+        while (enet_host_service(listener, &e, 0) > 0) {
+            if (e.type == ENET_EVENT_TYPE_CONNECT) ++connects;
+            if (e.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(e.packet);
+        }
+        return connects > 0;
+    };
+    EXPECT_FALSE(waitUntil(beaconAndCount, 2.0)) << "a beacon without a room is refused";
+    stranger.room = "AB-12";  // the same stranger naming our room is invited
+    EXPECT_TRUE(waitUntil(beaconAndCount, 10.0));
+    enet_host_destroy(listener);
+}
+
 // Forwards datagrams between an inviter and a target, dropping, duplicating and reordering some.
 class LossyRelay {
   public:
