@@ -42,6 +42,8 @@ std::string stateName(LiveStreamState state) {
             return "connecting";
         case LiveStreamState::live:
             return "live";
+        case LiveStreamState::stalled:
+            return "stalled";
         case LiveStreamState::reconnecting:
             return "reconnecting";
         case LiveStreamState::ended:
@@ -122,15 +124,21 @@ int runStream(const std::vector<std::string>& args) {
     } else {
         settings.streamKey = vantry::app::feed::loadStreamKey(vantry::app::feed::goLiveFolder());
     }
-    const std::string& key = settings.streamKey;
+    const auto secrets = vantry::platform::liveStreamSecrets(settings.url, settings.streamKey);
+    const auto redact = [&secrets](const std::string& text) {
+        return vantry::platform::redactStreamSecrets(text, secrets);
+    };
     settings.width = width;
     settings.height = height;
     settings.fps = 30;
     settings.videoBitRate = std::llround(bitRate);
+    // A malformed address is the command line's fault; one that names no usable device is not.
     try {
         (void)vantry::platform::liveStreamKind(settings.url);
+    } catch (const vantry::platform::LiveStreamAddressError& e) {
+        throw UsageError(redact(e.what()));
     } catch (const std::exception& e) {
-        throw CommandError(vantry::platform::redactStreamKey(e.what(), key));
+        throw CommandError(redact(e.what()));
     }
 
     auto engine = vantry::app::cli::makeStudioEngine(studio);
@@ -150,7 +158,7 @@ int runStream(const std::vector<std::string>& args) {
         // The loop below reads the stream's counters as they are, so no status callback.
         stream = std::make_unique<vantry::platform::LiveStream>(settings, nullptr);
     } catch (const std::exception& e) {
-        throw CommandError(vantry::platform::redactStreamKey(e.what(), key));
+        throw CommandError(redact(e.what()));
     }
     vantry::platform::LiveStream* out = stream.get();
     feed.setOutput(
@@ -171,9 +179,10 @@ int runStream(const std::vector<std::string>& args) {
     feed.start();
     std::string failure;
     double nextReport = 1.0;
+    LiveStreamStatus last = stream->status();  // as the stream was before it was stopped
     while (!interrupted.load() && (seconds <= 0 || elapsed() < seconds)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const LiveStreamStatus s = stream->status();
+        const LiveStreamStatus s = last = stream->status();
         if (s.state == LiveStreamState::failed) {
             failure = s.message.empty() ? "the stream failed" : s.message;
             break;
@@ -189,7 +198,10 @@ int runStream(const std::vector<std::string>& args) {
             line += rate;
             if (s.state == LiveStreamState::reconnecting && !s.message.empty())
                 line += " (" + s.message + ")";
-            std::fprintf(stderr, "%s\n", vantry::platform::redactStreamKey(line, key).c_str());
+            if (s.state == LiveStreamState::stalled)
+                line += " (the server has taken nothing for " +
+                        std::to_string(int(s.secondsWithoutDelivery)) + " s)";
+            std::fprintf(stderr, "%s\n", redact(line).c_str());
             std::fflush(stderr);
         }
     }
@@ -198,12 +210,25 @@ int runStream(const std::vector<std::string>& args) {
     stream->stop();
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
-    if (!failure.empty()) throw CommandError(vantry::platform::redactStreamKey(failure, key));
+    if (!failure.empty()) throw CommandError(redact(failure));
     const LiveStreamStatus s = stream->status();
     const auto stats = feed.stats();
-    std::printf("Streamed %.1f s: %lld frames sent (%lld repeated), %lld dropped, %lld rendered\n", elapsed(),
-                (long long)s.framesSent, (long long)s.framesRepeated, (long long)s.framesDropped,
-                (long long)stats.rendered);
+    std::printf(
+        "Streamed %.1f s: %lld frames sent (%lld repeated, %lld skipped), %lld dropped, %lld rendered; "
+        "%.2f MB delivered\n",
+        elapsed(), (long long)s.framesSent, (long long)s.framesRepeated, (long long)s.framesSkipped,
+        (long long)s.framesDropped, (long long)stats.rendered, double(s.bytesDelivered) / 1e6);
+    std::fflush(stdout);
+    // Success means the server was taking the stream when it ended.
+    if (s.bytesDelivered == 0) throw CommandError("nothing reached the server");
+    if (last.state != LiveStreamState::live) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the stream ended while %s: nothing reached the server for its last %.1f s",
+                      stateName(last.state).c_str(), last.secondsWithoutDelivery);
+        throw CommandError(
+            redact(last.message.empty() ? text : std::string(text) + " (" + last.message + ")"));
+    }
     return 0;
 }
 
@@ -213,7 +238,9 @@ const vantry::app::cli::CommandRegistrar kStream(
      "Renders the program feed offscreen (no display needed) and sends it live as H.264 + AAC\n"
      "at 30 frames per second, with a key frame every 2 seconds. A lost connection is retried\n"
      "while the studio keeps running. A progress line goes to standard error every second;\n"
-     "Ctrl-C ends the stream cleanly.\n\n"
+     "Ctrl-C ends the stream cleanly. The summary says how much the server took; the exit\n"
+     "status is 1 when the server was not taking the stream (stalled, or the connection\n"
+     "lost) as it ended.\n\n"
      "Options:\n"
      "  --url URL        rtmp://, rtmps:// or srt:// address of the server (required)\n"
      "  --stream-key KEY stream key (default: $VANTRY_STREAM_KEY, else the key saved in the\n"

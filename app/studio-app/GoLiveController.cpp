@@ -177,7 +177,8 @@ void GoLiveController::goLive() {
     } catch (const std::exception& e) {
         releaseFeedIfIdle();
         setState(QStringLiteral("failed"),
-                 QString::fromStdString(platform::redactStreamKey(e.what(), key_.toStdString())));
+                 QString::fromStdString(platform::redactStreamSecrets(
+                     e.what(), platform::liveStreamSecrets(settings_.url, key_.toStdString()))));
         return;
     }
     std::weak_ptr<LiveOutput> weak = stream_;
@@ -209,8 +210,8 @@ void GoLiveController::closeLater(std::shared_ptr<LiveOutput> output) {
 void GoLiveController::applyStatus(int generation, const platform::LiveStreamStatus& status) {
     if (generation != generation_ || !stream_) return;
     using platform::LiveStreamState;
-    const QString message =
-        QString::fromStdString(platform::redactStreamKey(status.message, key_.toStdString()));
+    const QString message = QString::fromStdString(platform::redactStreamSecrets(
+        status.message, platform::liveStreamSecrets(settings_.url, key_.toStdString())));
     switch (status.state) {
         case LiveStreamState::connecting:
             setState(QStringLiteral("connecting"), QStringLiteral("Connecting…"));
@@ -218,6 +219,12 @@ void GoLiveController::applyStatus(int generation, const platform::LiveStreamSta
         case LiveStreamState::live:
             setState(QStringLiteral("live"), QStringLiteral("LIVE ") + clockText(status.elapsedSeconds) +
                                                  QStringLiteral(" · ") + mbit(status.measuredBitRate));
+            break;
+        case LiveStreamState::stalled:
+            setState(QStringLiteral("stalled"), QStringLiteral("STALLED ") +
+                                                    clockText(status.elapsedSeconds) +
+                                                    QStringLiteral(" · the server has taken nothing for %1 s")
+                                                        .arg(int(status.secondsWithoutDelivery)));
             break;
         case LiveStreamState::reconnecting:
             setState(QStringLiteral("reconnecting"),

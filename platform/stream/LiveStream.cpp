@@ -35,6 +35,10 @@ constexpr int kSampleRate = 48000;
 // this means the peer is gone.
 constexpr std::int64_t kConnectLimitUs = 8'000'000;
 constexpr std::int64_t kWriteLimitUs = 5'000'000;
+// A write that has waited this long while the server has taken nothing for kStallUs means a
+// stalled server (a write alone, not a late one: a busy machine is no stalled server).
+constexpr std::int64_t kStallUs = 1'500'000;
+constexpr std::int64_t kStallWaitUs = 1'000'000;
 // After stop(), the last packets and the trailer get this long.
 constexpr std::int64_t kStopGraceUs = 2'000'000;
 constexpr double kRetryPauses[] = {1, 2, 4, 8, 16, 30};
@@ -47,7 +51,7 @@ std::string avError(int rc) {
 }
 
 // FFmpeg prints addresses in some of its messages; every line goes through this
-// callback, which blanks the keys of the streams alive in this process.
+// callback, which blanks the secrets of the addresses of the streams alive in this process.
 std::mutex gLogMutex;
 std::vector<std::string> gSecrets;
 int gLogPrintPrefix = 1;
@@ -58,7 +62,7 @@ void redactingLog(void* avcl, int level, const char* fmt, va_list args) {
     std::lock_guard lock(gLogMutex);
     av_log_format_line2(avcl, level, fmt, args, line, sizeof line, &gLogPrintPrefix);
     std::string text = line;
-    for (const auto& secret : gSecrets) text = redactStreamKey(text, secret);
+    text = redactStreamSecrets(std::move(text), gSecrets);
     std::fputs(text.c_str(), stderr);
 }
 
@@ -72,23 +76,24 @@ void setUpFfmpeg() {
     });
 }
 
+// Entered into the log's list for the life of one stream (a secret shared by two streams
+// stays listed until both have gone).
 class SecretRegistration {
   public:
-    explicit SecretRegistration(std::string secret) : secret_(std::move(secret)) {
-        if (secret_.empty()) return;
+    explicit SecretRegistration(std::vector<std::string> secrets) : secrets_(std::move(secrets)) {
         std::lock_guard lock(gLogMutex);
-        gSecrets.push_back(secret_);
+        gSecrets.insert(gSecrets.end(), secrets_.begin(), secrets_.end());
     }
     ~SecretRegistration() {
-        if (secret_.empty()) return;
         std::lock_guard lock(gLogMutex);
-        gSecrets.erase(std::find(gSecrets.begin(), gSecrets.end(), secret_));
+        for (const auto& secret : secrets_)
+            gSecrets.erase(std::find(gSecrets.begin(), gSecrets.end(), secret));
     }
     SecretRegistration(const SecretRegistration&) = delete;
     SecretRegistration& operator=(const SecretRegistration&) = delete;
 
   private:
-    std::string secret_;
+    std::vector<std::string> secrets_;
 };
 
 // The default PulseAudio source, read on its own thread into a short FIFO that the
@@ -215,7 +220,8 @@ struct LiveStream::Impl {
     LiveStreamSettings settings;
     LiveStreamTarget target;
     StatusCallback onStatus;
-    SecretRegistration secret;
+    std::vector<std::string> secrets;  // of the address, for messages
+    SecretRegistration registration;   // the same, for FFmpeg's log
 
     mutable std::mutex mutex;
     std::condition_variable wake;
@@ -229,6 +235,7 @@ struct LiveStream::Impl {
     std::atomic<std::int64_t> ioStartedUs{0};
     std::atomic<std::int64_t> ioLimitUs{kWriteLimitUs};
     std::atomic<bool> ioTimedOut{false};
+    std::atomic<bool> ioIsWrite{false};
     std::mutex stopMutex;
     std::thread thread;
 
@@ -239,19 +246,26 @@ struct LiveStream::Impl {
     AVFrame* yuv = nullptr;
     SwsContext* scaler = nullptr;
     std::int64_t liveSinceUs = 0;
-    std::int64_t bytesBefore = 0;                                   // sent over earlier connections
+    std::int64_t bytesBefore = 0;     // delivered over earlier connections
+    std::int64_t bytesDelivered = 0;  // in all: written out by a completed write
+    std::int64_t lastDeliveryUs = 0;  // when bytesDelivered last grew (or the start)
+    bool stalled = false;             // the server stopped taking data mid-write
     std::deque<std::pair<std::int64_t, std::int64_t>> rateSamples;  // (time, total bytes)
     std::int64_t lastPublishUs = 0;
 
     Impl(LiveStreamSettings s, StatusCallback cb)
-        : settings(std::move(s)), onStatus(std::move(cb)), secret(settings.streamKey) {}
+        : settings(std::move(s)),
+          onStatus(std::move(cb)),
+          secrets(liveStreamSecrets(settings.url, settings.streamKey)),
+          registration(secrets),
+          lastDeliveryUs(av_gettime_relative()) {}
 
     ~Impl() {
         av_frame_free(&yuv);
         sws_freeContext(scaler);
     }
 
-    std::string redact(const std::string& text) const { return redactStreamKey(text, settings.streamKey); }
+    std::string redact(const std::string& text) const { return redactStreamSecrets(text, secrets); }
 
     static int interrupt(void* opaque) {
         auto* self = static_cast<Impl*>(opaque);
@@ -264,17 +278,37 @@ struct LiveStream::Impl {
             self->ioTimedOut = true;
             return 1;
         }
+        // Only the sending thread waits in a write, and it calls this while it waits.
+        if (started != 0 && self->ioIsWrite && now - started >= kStallWaitUs) self->whileWriteWaits(now);
         return 0;
+    }
+
+    // A write waits on the server: once it has taken nothing for a while the stream is
+    // stalled, and the status says so (each second) until the write ends either way.
+    void whileWriteWaits(std::int64_t now) {
+        if (!connection || now - lastDeliveryUs < kStallUs) return;
+        const bool entering = !stalled;
+        if (!entering && now - lastPublishUs < 1'000'000) return;
+        stalled = true;
+        noteBytes(now);
+        update([&](LiveStreamStatus& s) {
+            if (s.state == LiveStreamState::live) s.state = LiveStreamState::stalled;
+            s.measuredBitRate = measuredRate();
+            s.secondsWithoutDelivery = seconds(now - lastDeliveryUs);
+            s.elapsedSeconds = seconds(now - liveSinceUs);
+        });
     }
 
     // Runs one blocking FFmpeg operation under the watchdog.
     template <class F>
-    int guarded(std::int64_t limitUs, F&& operation) {
+    int guarded(std::int64_t limitUs, F&& operation, bool write = false) {
         ioLimitUs = limitUs;
         ioTimedOut = false;
+        ioIsWrite = write;
         ioStartedUs = av_gettime_relative();
         const int rc = operation();
         ioStartedUs = 0;
+        ioIsWrite = false;
         return rc;
     }
 
@@ -391,8 +425,14 @@ struct LiveStream::Impl {
                 if (!target.srtStreamId.empty())
                     av_dict_set(&opts, "streamid", target.srtStreamId.c_str(), 0);
                 av_dict_set(&opts, "connect_timeout", "4000", 0);
+                // Closing waits (briefly) for the server to take what is still queued.
+                av_dict_set(&opts, "linger", "1", 0);
             } else {
                 av_dict_set(&opts, "tcp_nodelay", "1", 0);
+                // What the system queues unsent is what the server has not taken: keep it to
+                // about half a second, so that the rate and a stall show the server's side.
+                const std::int64_t halfSecond = (settings.videoBitRate + settings.audioBitRate) / 16;
+                av_dict_set_int(&opts, "send_buffer_size", std::max<std::int64_t>(halfSecond, 64 * 1024), 0);
             }
             rc = guarded(kConnectLimitUs, [&] {
                 return avio_open2(&c->muxer->pb, target.address.c_str(), AVIO_FLAG_WRITE,
@@ -404,6 +444,8 @@ struct LiveStream::Impl {
                 return ioError(rc);
             }
         }
+        // Each packet goes out whole as it is written: a completed write is a delivered one.
+        c->muxer->flush_packets = 1;
         AVDictionary* muxOpts = nullptr;
         if (target.kind != "srt" && target.kind != "v4l2")
             av_dict_set(&muxOpts, "flvflags", "no_duration_filesize", 0);
@@ -437,9 +479,11 @@ struct LiveStream::Impl {
                 avcodec_send_frame(c.audio, nullptr);
                 drain(c.audio, c.audioStream);
             }
-            guarded(kWriteLimitUs, [&] { return av_write_trailer(c.muxer); });
+            if (guarded(
+                    kWriteLimitUs, [&] { return av_write_trailer(c.muxer); }, true) >= 0)
+                bytesDelivered = bytesBefore + c.bytesOut();
         }
-        bytesBefore += c.bytesOut();
+        bytesBefore = bytesDelivered;
         // Closing flushes the output buffer, which may wait on a dead peer too.
         guarded(kWriteLimitUs, [&] {
             connection.reset();
@@ -453,8 +497,8 @@ struct LiveStream::Impl {
         while (avcodec_receive_packet(encoder, c.packet) == 0) {
             av_packet_rescale_ts(c.packet, encoder->time_base, stream->time_base);
             c.packet->stream_index = stream->index;
-            const int rc =
-                guarded(kWriteLimitUs, [&] { return av_interleaved_write_frame(c.muxer, c.packet); });
+            const int rc = guarded(
+                kWriteLimitUs, [&] { return av_interleaved_write_frame(c.muxer, c.packet); }, true);
             if (rc < 0) return ioError(rc);
         }
         if (c.muxer->pb && c.muxer->pb->error < 0) return ioError(c.muxer->pb->error);
@@ -476,7 +520,8 @@ struct LiveStream::Impl {
             c.packet->duration = 1;
             c.packet->stream_index = c.videoStream->index;
             av_packet_rescale_ts(c.packet, AVRational{1, settings.fps}, c.videoStream->time_base);
-            const int rc = guarded(kWriteLimitUs, [&] { return av_write_frame(c.muxer, c.packet); });
+            const int rc = guarded(
+                kWriteLimitUs, [&] { return av_write_frame(c.muxer, c.packet); }, true);
             if (rc < 0) return ioError(rc);
             c.rawBytes += std::int64_t(c.raw.size());
             return {};
@@ -521,9 +566,16 @@ struct LiveStream::Impl {
         return true;
     }
 
+    // Takes in what the completed writes delivered (all of it, when no write waits).
     void noteBytes(std::int64_t now) {
-        const std::int64_t total = bytesBefore + (connection ? connection->bytesOut() : 0);
-        rateSamples.emplace_back(now, total);
+        if (connection && ioStartedUs == 0) {
+            const std::int64_t total = bytesBefore + connection->bytesOut();
+            if (total > bytesDelivered) {
+                bytesDelivered = total;
+                lastDeliveryUs = now;
+            }
+        }
+        rateSamples.emplace_back(now, bytesDelivered);
         while (rateSamples.size() > 2 && seconds(now - rateSamples.front().first) > kRateWindowSeconds)
             rateSamples.pop_front();
     }
@@ -566,6 +618,8 @@ struct LiveStream::Impl {
             ++slot;
             const std::int64_t after = av_gettime_relative();
             noteBytes(after);
+            const bool resumed = stalled && after == lastDeliveryUs;
+            if (resumed) stalled = false;
             {
                 std::lock_guard lock(mutex);
                 ++status.framesSent;
@@ -573,8 +627,11 @@ struct LiveStream::Impl {
                 status.framesSkipped += skipped;
                 status.elapsedSeconds = seconds(after - liveSinceUs);
                 status.measuredBitRate = measuredRate();
+                status.bytesDelivered = bytesDelivered;
+                status.secondsWithoutDelivery = seconds(after - lastDeliveryUs);
+                if (resumed) status.state = LiveStreamState::live;
             }
-            if (after - lastPublishUs >= 1'000'000) publish();
+            if (resumed || after - lastPublishUs >= 1'000'000) publish();
         }
     }
 
@@ -588,6 +645,7 @@ struct LiveStream::Impl {
                 std::lock_guard lock(mutex);
                 status.retryInSeconds = std::ceil(seconds(left));
                 if (liveSinceUs) status.elapsedSeconds = seconds(av_gettime_relative() - liveSinceUs);
+                status.secondsWithoutDelivery = seconds(av_gettime_relative() - lastDeliveryUs);
             }
             publish();
             std::unique_lock lock(mutex);
@@ -598,6 +656,7 @@ struct LiveStream::Impl {
     }
 
     void setLive() {
+        stalled = false;
         update([&](LiveStreamStatus& s) {
             s.state = LiveStreamState::live;
             s.reconnectAttempt = 0;
@@ -649,6 +708,8 @@ struct LiveStream::Impl {
                     s.reconnectAttempt = attempt;
                     s.retryInSeconds = pause;
                     s.measuredBitRate = 0;
+                    s.bytesDelivered = bytesDelivered;
+                    s.secondsWithoutDelivery = seconds(av_gettime_relative() - lastDeliveryUs);
                     s.message = message;
                 });
                 if (!waitToRetry(pause)) break;
@@ -665,14 +726,15 @@ struct LiveStream::Impl {
         update([&](LiveStreamStatus& s) {
             s.state = LiveStreamState::ended;
             s.retryInSeconds = 0;
+            s.bytesDelivered = bytesDelivered;
+            s.secondsWithoutDelivery = seconds(av_gettime_relative() - lastDeliveryUs);
             s.message.clear();
         });
     }
 };
 
 LiveStream::LiveStream(LiveStreamSettings settings, StatusCallback onStatus) {
-    const std::string key = settings.streamKey;
-    try {
+    {
         if (settings.width <= 0 || settings.height <= 0 || settings.width % 2 || settings.height % 2 ||
             settings.width > 7680 || settings.height > 4320)
             throw LiveStreamError("The stream size must be even and at most 7680x4320");
@@ -687,8 +749,6 @@ LiveStream::LiveStream(LiveStreamSettings settings, StatusCallback onStatus) {
         setUpFfmpeg();
         impl_ = std::make_unique<Impl>(std::move(settings), std::move(onStatus));
         impl_->target = target;
-    } catch (const LiveStreamError& e) {
-        throw LiveStreamError(redactStreamKey(e.what(), key));
     }
     Impl& s = *impl_;
     s.status.state = LiveStreamState::connecting;

@@ -8,9 +8,11 @@
 // repeats the last one, and pictures handed in faster than the slots are
 // dropped. Time stamps therefore follow the wall clock and never drift.
 //
-// A lost connection is retried with growing pauses (1, 2, 4 ... 30 s) while
-// pictures keep being accepted; the stream key is never written to any log,
-// message or status.
+// A server that stops taking data shows as stalled within a few seconds; a write
+// it leaves unanswered for 5 s ends the connection. A lost connection is retried
+// with growing pauses (1, 2, 4 ... 30 s) while pictures keep being accepted. No
+// secret of the address (key, password, passphrase, tokens) is ever written to
+// any log, message or status.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +28,13 @@ namespace vantry::platform {
 class LiveStreamError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// An address that cannot be right whatever the server does: an unknown scheme, no server
+// name, a bad port, no application path, spaces. The user's typing is what needs mending.
+class LiveStreamAddressError : public LiveStreamError {
+  public:
+    using LiveStreamError::LiveStreamError;
 };
 
 struct LiveStreamSettings {
@@ -49,7 +58,8 @@ struct LiveStreamSettings {
 
 enum class LiveStreamState {
     connecting,    // opening the first connection
-    live,          // frames are going out
+    live,          // frames are going out and the server takes them
+    stalled,       // connected, but the server has taken nothing for a while
     reconnecting,  // the connection was lost; waiting to try again
     ended,         // stop() was called (or the device went away)
     failed,        // a fault that retrying cannot mend (bad URL, unknown scheme)
@@ -58,7 +68,7 @@ enum class LiveStreamState {
 struct LiveStreamStatus {
     LiveStreamState state = LiveStreamState::connecting;
     double elapsedSeconds = 0;        // wall-clock time since the stream went live first
-    double measuredBitRate = 0;       // bits per second sent over the last few seconds
+    double measuredBitRate = 0;       // bits per second the server took over the last few seconds
     std::int64_t framesSent = 0;      // output frames encoded and sent (distinct + repeated)
     std::int64_t framesRepeated = 0;  // slots that reused the previous picture
     std::int64_t framesDropped = 0;   // pictures handed in while live that no slot used
@@ -68,11 +78,17 @@ struct LiveStreamStatus {
     // camera went away), e.g. "Could not connect to rtmp://host/live: Connection refused".
     std::string message;
     std::int64_t framesSkipped = 0;  // slots left out because encoding fell behind the clock
+    // Bytes the server took, over all connections: written out, not merely queued.
+    std::int64_t bytesDelivered = 0;
+    // Time since the server last took any bytes (0 while it takes them, from the start while
+    // it never did).
+    double secondsWithoutDelivery = 0;
 };
 
 // "rtmp", "rtmps", "srt" or "v4l2" for a URL the stream can take; throws
-// LiveStreamError with a readable message otherwise (unknown scheme, missing
-// host, not a v4l2loopback device).
+// LiveStreamError with a readable message otherwise (LiveStreamAddressError for an
+// unknown scheme, a missing host and the like; LiveStreamError for a device that is
+// not a v4l2loopback one).
 std::string liveStreamKind(const std::string& url);
 
 // The v4l2loopback devices of this machine ("/dev/videoN" whose driver is
@@ -89,11 +105,20 @@ struct LiveStreamTarget {
     std::string shownAddress;  // safe for messages, logs and the window
     std::string srtStreamId;   // srt: the key, passed as the "streamid" option
 };
-// Throws LiveStreamError as liveStreamKind().
+// Throws LiveStreamError as liveStreamKind() (LiveStreamAddressError for a malformed
+// address), its message free of the address's secrets.
 LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& streamKey);
 
 // `text` with every occurrence of `streamKey` replaced by "****".
 std::string redactStreamKey(std::string text, const std::string& streamKey);
+
+// Every secret part of a stream address: the key (given, or for an RTMP URL without one its
+// last path part after the application), user name and password, the values of an RTMP
+// URL's query, an SRT URL's "passphrase" and "streamid"; each also percent-decoded. Takes
+// any text, checked or not.
+std::vector<std::string> liveStreamSecrets(const std::string& url, const std::string& streamKey);
+// `text` with every occurrence of each secret replaced by "****".
+std::string redactStreamSecrets(std::string text, std::vector<std::string> secrets);
 
 // Text for the window and the command line when no virtual camera exists.
 extern const char* const kVirtualCameraHint;

@@ -62,10 +62,12 @@ ParsedUrl parseNetworkUrl(const std::string& url, std::size_t schemeEnd) {
     std::string host = authority, port;
     if (!authority.empty() && authority[0] == '[') {
         const std::size_t close = authority.find(']');
-        if (close == std::string::npos) throw LiveStreamError("'" + url + "' has an unclosed IPv6 address");
+        if (close == std::string::npos)
+            throw LiveStreamAddressError("'" + url + "' has an unclosed IPv6 address");
         host = authority.substr(0, close + 1);
         if (close + 1 < authority.size()) {
-            if (authority[close + 1] != ':') throw LiveStreamError("'" + url + "' is not a valid address");
+            if (authority[close + 1] != ':')
+                throw LiveStreamAddressError("'" + url + "' is not a valid address");
             port = authority.substr(close + 2);
             p.hasPort = true;
         }
@@ -74,9 +76,9 @@ ParsedUrl parseNetworkUrl(const std::string& url, std::size_t schemeEnd) {
         port = authority.substr(colon + 1);
         p.hasPort = true;
     }
-    if (host.empty() || host == "[]") throw LiveStreamError("'" + url + "' has no server name");
+    if (host.empty() || host == "[]") throw LiveStreamAddressError("'" + url + "' has no server name");
     if (p.hasPort && (!allDigits(port) || port.size() > 5 || std::stoi(port) < 1 || std::stoi(port) > 65535))
-        throw LiveStreamError("'" + url + "' has an invalid port");
+        throw LiveStreamAddressError("'" + url + "' has an invalid port");
     p.hostPort = host + (p.hasPort ? ":" + port : "");
     return p;
 }
@@ -94,7 +96,91 @@ std::string queryDriver(const std::string& node) {
     return driver;
 }
 
+// "%41" -> "A"; text that is not a valid escape stays as it is.
+std::string percentDecoded(const std::string& s) {
+    std::string out;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && std::isxdigit((unsigned char)s[i + 1]) &&
+            std::isxdigit((unsigned char)s[i + 2])) {
+            out += char(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+
+// The path parts of "/a/b/" -> {"a", "b"}.
+std::vector<std::string> pathParts(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    while (from <= path.size()) {
+        const std::size_t slash = std::min(path.find('/', from), path.size());
+        if (slash > from) parts.push_back(path.substr(from, slash - from));
+        from = slash + 1;
+    }
+    return parts;
+}
+
+// An RTMP URL without a separate key carries it as its last path part, after the application
+// ("rtmp://host/live/KEY"); a single path part is the application alone.
+bool keyInPath(const std::string& scheme, const std::string& path, const std::string& streamKey) {
+    return streamKey.empty() && scheme != "srt" && pathParts(path).size() >= 2;
+}
+
+// The targetOf() of liveStreamTarget(), whose messages may still show secrets.
+LiveStreamTarget targetOf(const std::string& url, const std::string& streamKey);
+
 }  // namespace
+
+std::vector<std::string> liveStreamSecrets(const std::string& url, const std::string& streamKey) {
+    std::vector<std::string> found;
+    const auto add = [&found](const std::string& secret) {
+        for (const std::string& s : {secret, percentDecoded(secret)})
+            if (!s.empty() && std::find(found.begin(), found.end(), s) == found.end()) found.push_back(s);
+    };
+    add(streamKey);
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) return found;
+    const std::string scheme = lower(url.substr(0, schemeEnd));
+    const std::string rest = url.substr(schemeEnd + 3);
+    const std::size_t authorityEnd = std::min(rest.find_first_of("/?#"), rest.size());
+    const std::string authority = rest.substr(0, authorityEnd);
+    if (const std::size_t at = authority.rfind('@'); at != std::string::npos) {
+        const std::string user = authority.substr(0, at);
+        const std::size_t colon = user.find(':');
+        add(user.substr(0, colon));
+        if (colon != std::string::npos) add(user.substr(colon + 1));
+    }
+    const std::string tail = rest.substr(authorityEnd);
+    const std::size_t q = std::min(tail.find('?'), tail.size());
+    const std::string path = tail.substr(0, q);
+    if (keyInPath(scheme, path, streamKey)) add(pathParts(path).back());
+    // Query values: every one of an RTMP address (tokens); an SRT address's are FFmpeg's
+    // options, of which the passphrase and the stream id are secret.
+    std::string query = q < tail.size() ? tail.substr(q + 1) : "";
+    query = query.substr(0, std::min(query.find('#'), query.size()));
+    std::size_t from = 0;
+    while (from < query.size()) {
+        const std::size_t amp = std::min(query.find('&', from), query.size());
+        const std::string pair = query.substr(from, amp - from);
+        from = amp + 1;
+        const std::size_t eq = pair.find('=');
+        if (eq == std::string::npos) continue;
+        const std::string name = lower(pair.substr(0, eq));
+        if (scheme != "srt" || name == "passphrase" || name == "streamid") add(pair.substr(eq + 1));
+    }
+    return found;
+}
+
+std::string redactStreamSecrets(std::string text, std::vector<std::string> secrets) {
+    // Longest first, so that a secret holding another is blanked whole.
+    std::sort(secrets.begin(), secrets.end(),
+              [](const auto& a, const auto& b) { return a.size() > b.size(); });
+    for (const std::string& secret : secrets) text = redactStreamKey(std::move(text), secret);
+    return text;
+}
 
 std::string redactStreamKey(std::string text, const std::string& streamKey) {
     if (streamKey.empty()) return text;
@@ -103,19 +189,22 @@ std::string redactStreamKey(std::string text, const std::string& streamKey) {
     return text;
 }
 
-LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& streamKey) {
-    if (url.empty()) throw LiveStreamError("No stream address: enter an rtmp://, rtmps:// or srt:// address");
+namespace {
+
+LiveStreamTarget targetOf(const std::string& url, const std::string& streamKey) {
+    if (url.empty())
+        throw LiveStreamAddressError("No stream address: enter an rtmp://, rtmps:// or srt:// address");
     if (std::any_of(url.begin(), url.end(), [](unsigned char c) { return c <= ' ' || c == 0x7f; }))
-        throw LiveStreamError("The stream address contains spaces or control characters");
+        throw LiveStreamAddressError("The stream address contains spaces or control characters");
     if (std::any_of(streamKey.begin(), streamKey.end(),
                     [](unsigned char c) { return c <= ' ' || c == 0x7f; }))
-        throw LiveStreamError("The stream key contains spaces or control characters");
+        throw LiveStreamAddressError("The stream key contains spaces or control characters");
 
     LiveStreamTarget t;
     const std::size_t schemeEnd = url.find("://");
     if (schemeEnd == std::string::npos) {
         if (videoNumber(url, "/dev/video") < 0)
-            throw LiveStreamError("'" + url + "' is not an rtmp://, rtmps:// or srt:// address");
+            throw LiveStreamAddressError("'" + url + "' is not an rtmp://, rtmps:// or srt:// address");
         const auto devices = virtualCameraDevices();
         if (std::find(devices.begin(), devices.end(), url) == devices.end())
             throw LiveStreamError(url + " is not a v4l2loopback device");
@@ -125,12 +214,12 @@ LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& str
     }
     const std::string scheme = lower(url.substr(0, schemeEnd));
     if (scheme != "rtmp" && scheme != "rtmps" && scheme != "srt")
-        throw LiveStreamError("Unknown stream address scheme '" + scheme +
-                              "://': use an rtmp://, rtmps:// or srt:// address");
+        throw LiveStreamAddressError("Unknown stream address scheme '" + scheme +
+                                     "://': use an rtmp://, rtmps:// or srt:// address");
     const ParsedUrl p = parseNetworkUrl(url, schemeEnd);
     t.kind = scheme;
     if (scheme == "srt") {
-        if (!p.hasPort) throw LiveStreamError("An srt:// address needs a port, as in srt://host:9000");
+        if (!p.hasPort) throw LiveStreamAddressError("An srt:// address needs a port, as in srt://host:9000");
         t.address = url;
         t.shownAddress = scheme + "://" + p.hostPort + p.path;
         t.srtStreamId = streamKey;
@@ -139,8 +228,14 @@ LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& str
     std::string path = p.path;
     while (!path.empty() && path.back() == '/') path.pop_back();
     if (path.empty())
-        throw LiveStreamError("An " + scheme + ":// address needs an application path, as in " + scheme +
-                              "://host/live");
+        throw LiveStreamAddressError("An " + scheme + ":// address needs an application path, as in " +
+                                     scheme + "://host/live");
+    // A key in the URL itself is shown no more than a separate one.
+    if (keyInPath(scheme, path, streamKey)) {
+        const std::string key = pathParts(path).back();
+        path.erase(path.size() - key.size());
+        while (!path.empty() && path.back() == '/') path.pop_back();
+    }
     t.shownAddress = scheme + "://" + p.hostPort + path;
     t.address =
         url.substr(0, schemeEnd + 3) + url.substr(schemeEnd + 3, url.size() - schemeEnd - 3 - p.query.size());
@@ -148,6 +243,22 @@ LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& str
     if (!streamKey.empty()) t.address += "/" + streamKey;
     t.address += p.query;
     return t;
+}
+
+}  // namespace
+
+LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& streamKey) {
+    // Messages that quote the address name none of its secrets.
+    const auto redacted = [&](const std::exception& e) {
+        return redactStreamSecrets(e.what(), liveStreamSecrets(url, streamKey));
+    };
+    try {
+        return targetOf(url, streamKey);
+    } catch (const LiveStreamAddressError& e) {
+        throw LiveStreamAddressError(redacted(e));
+    } catch (const LiveStreamError& e) {
+        throw LiveStreamError(redacted(e));
+    }
 }
 
 std::string liveStreamKind(const std::string& url) {

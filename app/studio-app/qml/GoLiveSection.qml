@@ -160,7 +160,8 @@ Column {
         font.pixelSize: 11
         font.bold: section.live.state === "live"
         color: section.live.state === "live" ? Theme.red
-             : section.live.state === "failed" ? Theme.orange : Theme.white(0.65)
+             : section.live.state === "failed" || section.live.state === "stalled" ? Theme.orange
+             : Theme.white(0.65)
         wrapMode: Text.WordWrap
     }
 

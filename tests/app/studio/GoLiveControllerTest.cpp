@@ -82,9 +82,12 @@ TEST_F(GoLive, GoesLiveReportsAndEnds) {
         LiveStreamState state;
         double elapsed, rate, retry;
         const char* line;
+        double withoutDelivery = 0;
     };
     const Step steps[] = {
         {LiveStreamState::live, 65.4, 4'430'000, 0, "LIVE 01:05 · 4.4 Mbit/s"},
+        {LiveStreamState::stalled, 68.2, 1'200'000, 0, "STALLED 01:08 · the server has taken nothing for 3 s",
+         3.4},
         {LiveStreamState::reconnecting, 70, 0, 3.2, "Reconnecting in 4 s…"},
         {LiveStreamState::live, 3725, 4'500'000, 0, "LIVE 1:02:05 · 4.5 Mbit/s"},
     };
@@ -94,6 +97,7 @@ TEST_F(GoLive, GoesLiveReportsAndEnds) {
         status.elapsedSeconds = s.elapsed;
         status.measuredBitRate = s.rate;
         status.retryInSeconds = s.retry;
+        status.secondsWithoutDelivery = s.withoutDelivery;
         report(out, status);
         EXPECT_EQ(live_->statusLine().toStdString(), s.line);
         EXPECT_TRUE(live_->isLive());
