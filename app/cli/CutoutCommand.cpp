@@ -4,10 +4,12 @@
 #include <memory>
 
 #include <QImage>
+#include <QImageWriter>
 #include <opencv2/core.hpp>
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/StudioOptions.h"
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
@@ -30,6 +32,7 @@ int runCutout(const std::vector<std::string>& args) {
     const std::string out = parsed.required("out");
     const auto mode = parseMode(parsed.value("mode").value_or("cutout"));
     const bool mirror = parsed.flag("mirror");
+    const auto output = vantry::app::cli::openDestination(out);
 
     QImage picture(QString::fromStdString(in));
     if (picture.isNull()) throw vantry::app::cli::CommandError("cannot read the picture '" + in + "'");
@@ -51,11 +54,11 @@ int runCutout(const std::vector<std::string>& args) {
     if (mode != OruFacecamBackgroundModeV1045::fullCamera && !processor.lastFrameSegmented()) {
         throw vantry::app::cli::CommandError("person segmentation failed on '" + in + "'");
     }
-    const std::filesystem::path outPath(out);
-    vantry::app::cli::createParentFolder(outPath);
-    if (!result.save(QString::fromStdString(out), "PNG")) {
-        throw vantry::app::cli::CommandError("cannot write '" + out + "'");
-    }
+    QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
+    if (!writer.write(result))
+        throw vantry::app::cli::CommandError("cannot write '" + out +
+                                             "': " + writer.errorString().toStdString());
+    vantry::app::cli::commitDestination(*output);
     const auto raw = mode.rawValue();
     std::printf("%s: %dx%d, %.*s%s\n", out.c_str(), result.width(), result.height(), int(raw.size()),
                 raw.data(), mirror ? ", mirrored" : "");

@@ -1,10 +1,11 @@
 // "vantry-cli music": writes an intensity state's synthesised loop as a float stereo WAV.
 #include <cstdio>
-#include <fstream>
 #include <string>
+#include <string_view>
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/StudioOptions.h"
 #include "creator/cinema-music/MusicSynthesis.h"
 #include "creator/cinema-music/WavFile.h"
 
@@ -25,16 +26,12 @@ int runMusic(const std::vector<std::string>& args) {
     const double seconds = parsed.number("seconds", 4.0, 0, 600, /*minExclusive=*/true);
     const int rate = parsed.integer("rate", 44100, 8000, 192000);
     const std::string outPath = parsed.required("out");
-    vantry::app::cli::createParentFolder(outPath);
 
     const auto synth = vantry::creator::synthesizeStemBuffer(*state, seconds, rate);
     const auto wav = vantry::creator::encodeFloatStereoWav(synth.samplesL, synth.samplesR,
                                                            static_cast<std::uint32_t>(rate));
-    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    if (!out) throw vantry::app::cli::CommandError("cannot write '" + outPath + "'");
-    out.write(reinterpret_cast<const char*>(wav.data()), static_cast<std::streamsize>(wav.size()));
-    out.close();
-    if (!out) throw vantry::app::cli::CommandError("cannot write '" + outPath + "'");
+    vantry::app::cli::writeDestination(
+        outPath, std::string_view(reinterpret_cast<const char*>(wav.data()), wav.size()));
     std::printf("%s: %s, %.0f BPM, %zu samples per channel at %d Hz, RMS %.4f\n", outPath.c_str(),
                 name.c_str(), synth.snapshot.bpm, synth.samplesL.size(), rate,
                 static_cast<double>(synth.snapshot.synthesizedPeakRMS));

@@ -1,16 +1,18 @@
 // "vantry-cli record": records the X screen (with game audio, optionally the microphone) to MP4.
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <future>
+#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/studio-overlay/CreatorStudioMath.h"
+#include "platform/files/SafeOutput.h"
 #include "platform/screen-recorder/LinuxScreenRecorder.h"
 
 namespace {
@@ -47,12 +49,24 @@ int runRecord(const std::vector<std::string>& args) {
         out = vantry::creator::OruViralAutoClipper9x16V1030::defaultClipsDirectory() /
               vantry::creator::studio::recordingFileName("Screen", now);
     }
+    // Refused now rather than after the whole recording: a folder, device or pipe is never replaced.
+    if (auto why = vantry::platform::whyNotReplaceable(out))
+        throw CommandError("cannot write '" + out.string() + "': " + *why);
 
     vantry::platform::LinuxScreenRecorderOptions options;
     const std::string display = LinuxScreenRecorder::displayName(options);
     if (display.empty())
         throw CommandError("no X display to record: DISPLAY is not set (a Wayland session needs Xwayland)");
+    // A recording that fails on its own (the disk is full) ends the wait at once.
+    std::mutex failureMutex;
+    std::condition_variable failed;
+    bool failure = false;
     LinuxScreenRecorder recorder(options);
+    recorder.setFailureHandler([&](ScreenRecorderError) {
+        std::lock_guard lock(failureMutex);
+        failure = true;
+        failed.notify_all();
+    });
     if (!recorder.isAvailable()) throw CommandError("cannot capture the screen of display " + display);
 
     vantry::app::cli::createParentFolder(out);
@@ -66,7 +80,10 @@ int runRecord(const std::vector<std::string>& args) {
     std::fprintf(stderr, "record: %dx%d of display %s for %g s, writing %s\n", running.width, running.height,
                  display.c_str(), seconds, running.scratchFile.c_str());
     std::fflush(stderr);
-    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    {
+        std::unique_lock lock(failureMutex);
+        failed.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return failure; });
+    }
 
     if (auto e = await([&](auto done) { recorder.stopRecording(out, done); }))
         throw CommandError(e->localizedDescription);
@@ -95,10 +112,13 @@ const vantry::app::cli::CommandRegistrar kRecord(
      "Options:\n"
      "  --seconds N      how long to record, above 0 and at most 3600 (required)\n"
      "  --mic            mix the default microphone into the sound track\n"
-     "  --out FILE.mp4   destination; an existing file is replaced. Default: the CorvellaClips\n"
+     "  --out FILE.mp4   destination; an existing file (or a link, not what it points to) is\n"
+     "                   replaced; a folder, device or pipe is refused. Default: the CorvellaClips\n"
      "                   folder in your videos folder, named Screen_CreatorRec_UNIXTIME.mp4\n"
      "\n"
-     "Exits 1 when there is no X display to record.",
+     "When the file cannot be written (a full disk) the recording stops at once and keeps its\n"
+     "complete fragments under the .partial.mp4 name.\n"
+     "Exits 1 when there is no X display to record, or the recording could not be saved.",
      runRecord});
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageWriter>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QThread>
@@ -13,6 +14,7 @@
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
 #include "app/cli/ScreenshotView.h"
+#include "app/cli/StudioOptions.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/camera/CameraBackend.h"
@@ -74,7 +76,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     const auto [width, height] = parsed.size("size", {1440, 900});
     if (width < 1180 || height < 740)
         throw UsageError("option --size expects at least 1180x740, got '" + *parsed.value("size") + "'");
-    vantry::app::cli::createParentFolder(out);
+    const auto output = vantry::app::cli::openDestination(out);
     if (auto camera = parsed.value("camera")) {
         if (camera->empty()) throw UsageError("--camera needs a picture or video file");
         try {
@@ -128,9 +130,11 @@ int runScreenshot(const std::vector<std::string>& args) {
     }
     if (!vantry::app::quickRunsOnOpenGL(window)) throw CommandError(vantry::app::kGpuRequiredMessage);
     const QImage shot = window->grabWindow();
-    if (shot.isNull() || !shot.save(QString::fromStdString(out), "PNG")) {
-        throw CommandError("cannot write '" + out + "'");
-    }
+    if (shot.isNull()) throw CommandError("the studio window could not be captured");
+    QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
+    if (!writer.write(shot))
+        throw CommandError("cannot write '" + out + "': " + writer.errorString().toStdString());
+    vantry::app::cli::commitDestination(*output);
     const double seconds = clock.elapsed() / 1000.0;
     std::printf("Wrote %s (%dx%d, %d live frames in %.1f s, %s)\n", out.c_str(), shot.width(), shot.height(),
                 viewport->property("framesDrawn").toInt(), seconds, probe.renderer.toStdString().c_str());

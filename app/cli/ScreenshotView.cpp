@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QImageWriter>
 #include <QQuickWindow>
 #include <QThread>
 #include <algorithm>
@@ -13,6 +14,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/ScreenshotView.h"
+#include "app/cli/StudioOptions.h"
 #include "app/gallery/GalleryHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 
@@ -51,6 +53,7 @@ int runViewScreenshot(const std::vector<std::string>& args) {
     if (!view) throw UsageError("--view must be coop-sheet, maps-sheet, voice-bar or kill-toast");
     const auto [width, height] = parsed.size("size", {900, 700});
     if (width < 720 || height < 560) throw UsageError("--size must be at least 720x560");
+    const auto output = openDestination(out);
     if (!hasDisplay())
         throw CommandError("needs a display (for example: xvfb-run -a vantry-cli screenshot ...)");
 
@@ -66,8 +69,11 @@ int runViewScreenshot(const std::vector<std::string>& args) {
     window->resize(width, height);
     settle(600);
     const QImage shot = window->grabWindow();
-    if (shot.isNull() || !shot.save(QString::fromStdString(out), "PNG"))
-        throw CommandError("cannot write " + out);
+    if (shot.isNull()) throw CommandError("the gallery window could not be captured");
+    QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
+    if (!writer.write(shot))
+        throw CommandError("cannot write '" + out + "': " + writer.errorString().toStdString());
+    commitDestination(*output);
     std::printf("Wrote %s (%dx%d, view %s)\n", out.c_str(), shot.width(), shot.height(), name.c_str());
     return 0;
 }

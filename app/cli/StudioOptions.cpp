@@ -60,17 +60,29 @@ std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& o) {
     return engine;
 }
 
-std::unique_ptr<platform::SafeOutput> openDestination(const std::filesystem::path& out) {
+namespace {
+
+// Usage or command errors for an --out that names no file or something a file must not replace.
+void checkDestination(const std::filesystem::path& out) {
     if (out.filename().empty())
         throw UsageError("option --out needs a file name, got '" + out.string() + "'");
-    std::error_code ec;
-    if (std::filesystem::is_directory(out, ec))
-        throw CommandError("cannot write '" + out.string() + "': it is a folder");
+    if (auto why = platform::whyNotReplaceable(out))
+        throw CommandError("cannot write '" + out.string() + "': " + *why);
     createParentFolder(out);
+}
+
+[[noreturn]] void cannotWrite(const std::filesystem::path& out, const std::filesystem::filesystem_error& e) {
+    throw CommandError("cannot write '" + out.string() + "': " + platform::describeOutputError(e));
+}
+
+}  // namespace
+
+std::unique_ptr<platform::SafeOutput> openDestination(const std::filesystem::path& out) {
+    checkDestination(out);
     try {
         return std::make_unique<platform::SafeOutput>(out);
     } catch (const std::filesystem::filesystem_error& e) {
-        throw CommandError("cannot write '" + out.string() + "': " + e.code().message());
+        cannotWrite(out, e);
     }
 }
 
@@ -78,7 +90,16 @@ void commitDestination(platform::SafeOutput& output) {
     try {
         output.commit();
     } catch (const std::filesystem::filesystem_error& e) {
-        throw CommandError("cannot write '" + output.target().string() + "': " + e.code().message());
+        cannotWrite(output.target(), e);
+    }
+}
+
+void writeDestination(const std::filesystem::path& out, std::string_view bytes) {
+    checkDestination(out);
+    try {
+        platform::SafeOutput::write(out, bytes);
+    } catch (const std::filesystem::filesystem_error& e) {
+        cannotWrite(out, e);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/cli/Args.h"
 #include "platform/files/SafeOutput.h"
@@ -35,11 +36,15 @@ std::string studioOptionsHelp();
 std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& options);
 
 // The output file `out`, written beside it and renamed over it once complete, so a failed
-// run never leaves a partial file under the requested name. Creates the parent folder;
-// CommandError when `out` cannot be written, UsageError when it names no file.
+// run never leaves a partial file under the requested name. A symbolic link at `out` is
+// replaced, never followed; a folder, device, pipe or socket there is refused. Creates the
+// parent folder; CommandError when `out` cannot be written, UsageError when it names no file.
 std::unique_ptr<platform::SafeOutput> openDestination(const std::filesystem::path& out);
 
 // Hands the finished file over under its name; CommandError when that fails.
 void commitDestination(platform::SafeOutput& output);
+
+// openDestination, the whole content, commitDestination.
+void writeDestination(const std::filesystem::path& out, std::string_view bytes);
 
 }  // namespace vantry::app::cli

@@ -11,6 +11,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "platform/files/SafeOutput.h"
 
 namespace vantry::app::cli {
 
@@ -81,7 +82,7 @@ int main(int argc, char** argv) {
     } catch (const std::filesystem::filesystem_error& e) {
         // A library's raw text ("filesystem error: ...") is not for the user: name the path and why.
         std::fprintf(stderr, "vantry-cli %s: cannot write '%s': %s\n", name.c_str(), e.path1().c_str(),
-                     e.code().message().c_str());
+                     vantry::platform::describeOutputError(e).c_str());
         return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vantry-cli %s: %s\n", name.c_str(), e.what());

@@ -2,8 +2,8 @@
 
 #include <charconv>
 #include <cstdint>
+#include <memory>
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QImage>
 #include <QImageWriter>
@@ -15,6 +15,7 @@
 #include "common/Json.h"
 #include "common/JsonText.h"
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
+#include "platform/files/SafeOutput.h"
 #include "platform/fonts/BrandFonts.h"
 
 namespace vantry::creator {
@@ -184,12 +185,22 @@ OruCreatorFacecamSelfTestReceiptV1045 runSelfTestAndRenderProof(const std::files
 
     // The PNG, in a folder created on the way.
     if (to.has_parent_path()) std::filesystem::create_directories(to.parent_path());
-    QFile file(QString::fromStdString(to.string()));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw CreatorCamError(3);
-    QImageWriter writer(&file, "png");
+    // Written beside `to` and renamed over it: a link there is replaced, a folder or pipe refused.
+    std::unique_ptr<platform::SafeOutput> output;
+    try {
+        output = std::make_unique<platform::SafeOutput>(to);
+    } catch (const std::filesystem::filesystem_error&) {
+        throw CreatorCamError(3);
+    }
+    QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
     if (!writer.write(canvas)) throw CreatorCamError(4);
-    if (!file.flush()) throw CreatorCamError(4);
-    file.close();
+    try {
+        output->commit();
+    } catch (const platform::OutputRefused&) {
+        throw CreatorCamError(3);
+    } catch (const std::filesystem::filesystem_error&) {
+        throw CreatorCamError(4);
+    }
 
     OruCreatorFacecamSelfTestReceiptV1045 receipt;
     receipt.proofPNGPath = to.string();

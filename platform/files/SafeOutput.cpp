@@ -37,18 +37,6 @@ std::string temporaryName(const fs::path& target) {
     return "." + name.substr(0, kMaxStemBytes) + "." + random + ".partial";
 }
 
-// Anything but a regular file or a link under the target's name is an error.
-void checkReplaceable(const fs::path& target) {
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) != 0) {
-        if (errno == ENOENT) return;
-        fail("cannot inspect the output file", target, errno);
-    }
-    if (S_ISDIR(st.st_mode)) fail("the output path is a folder", target, EISDIR);
-    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
-        fail("the output path is not a regular file", target, EEXIST);
-}
-
 int syncFile(int fd) {
     while (::fsync(fd) != 0) {
         if (errno != EINTR) return errno;
@@ -57,6 +45,37 @@ int syncFile(int fd) {
 }
 
 }  // namespace
+
+std::optional<std::string> whyNotReplaceable(const fs::path& target) {
+    struct stat st {};
+    if (::lstat(target.c_str(), &st) != 0) {
+        if (errno == ENOENT) return std::nullopt;
+        return "it cannot be inspected (" + std::error_code(errno, std::generic_category()).message() + ")";
+    }
+    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return std::nullopt;
+    if (S_ISDIR(st.st_mode)) return "it is a folder";
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device";
+    if (S_ISFIFO(st.st_mode)) return "it is a named pipe";
+    if (S_ISSOCK(st.st_mode)) return "it is a socket";
+    return "it is not a regular file";
+}
+
+OutputRefused::OutputRefused(const fs::path& target, std::string reason, std::error_code code)
+    : fs::filesystem_error("refusing to replace the output path: " + reason, target, code),
+      reason_(std::move(reason)) {}
+
+std::string describeOutputError(const fs::filesystem_error& error) {
+    if (const auto* refused = dynamic_cast<const OutputRefused*>(&error)) return refused->reason();
+    return error.code().message();
+}
+
+void checkReplaceable(const fs::path& target) {
+    const auto reason = whyNotReplaceable(target);
+    if (!reason) return;
+    std::error_code ec;
+    const bool folder = fs::is_directory(fs::symlink_status(target, ec));
+    throw OutputRefused(target, *reason, std::error_code(folder ? EISDIR : EEXIST, std::generic_category()));
+}
 
 SafeOutput::SafeOutput(fs::path target, unsigned mode) : target_(std::move(target)) {
     if (!target_.has_filename()) fail("the output path has no file name", target_, EISDIR);

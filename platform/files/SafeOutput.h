@@ -3,9 +3,33 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 
 namespace vantry::platform {
+
+// Why a new file must not be put at `target`: "it is a folder", "it is a device", "it is a
+// named pipe", "it is a socket" (or why it cannot be inspected). Nothing when the target is
+// absent, a regular file or a symbolic link (a link is replaced, never followed).
+std::optional<std::string> whyNotReplaceable(const std::filesystem::path& target);
+
+// Thrown when the target exists as something a file must not replace.
+class OutputRefused : public std::filesystem::filesystem_error {
+  public:
+    OutputRefused(const std::filesystem::path& target, std::string reason, std::error_code code);
+    // For example "it is a named pipe".
+    const std::string& reason() const { return reason_; }
+
+  private:
+    std::string reason_;
+};
+
+// A short readable cause of a failed output: the refusal's reason, or the system error.
+std::string describeOutputError(const std::filesystem::filesystem_error& error);
+
+// Throws OutputRefused when whyNotReplaceable(target) has a reason.
+void checkReplaceable(const std::filesystem::path& target);
 
 // Failures are std::filesystem::filesystem_error naming the target and the system error.
 class SafeOutput {

@@ -27,6 +27,8 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "platform/files/SafeOutput.h"
+#include "platform/screen-recorder/FragmentTrim.h"
 #include "platform/screen-recorder/SafeMove.h"
 
 namespace vantry::platform {
@@ -106,7 +108,9 @@ struct Session {
 
     AVFormatContext* output = nullptr;
     std::mutex muxMutex;
-    std::string writeError;  // first failure to write, under muxMutex
+    std::string writeError;  // first failure to write, under muxMutex; nothing is written after it
+    // Told of the first write failure, from the capture thread that met it.
+    std::function<void(const std::string&)> onWriteFailure;
 
     // video
     AVFormatContext* screen = nullptr;
@@ -154,9 +158,24 @@ struct Session {
         while (avcodec_receive_packet(encoder, packet) == 0) {
             av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
             packet->stream_index = stream->index;
-            std::lock_guard lock(muxMutex);
-            const int rc = av_interleaved_write_frame(output, packet);
-            if (rc < 0) noteWriteError("cannot write the recording: " + avError(rc));
+            std::string failure;
+            {
+                std::lock_guard lock(muxMutex);
+                if (!writeError.empty()) {
+                    av_packet_unref(packet);
+                    continue;
+                }
+                const int rc = av_interleaved_write_frame(output, packet);
+                if (rc < 0) {
+                    noteWriteError("cannot write the recording: " + avError(rc));
+                    failure = writeError;
+                }
+            }
+            if (!failure.empty()) {
+                // The file cannot grow any more: the capture ends now, not at the requested time.
+                stopping = true;
+                if (onWriteFailure) onWriteFailure(failure);
+            }
         }
         av_packet_free(&packet);
     }
@@ -336,6 +355,7 @@ struct LinuxScreenRecorder::Impl {
     std::thread worker;
 
     std::unique_ptr<Session> session;  // worker thread only
+    FailureHandler failureHandler;     // under mutex
     std::atomic<std::int64_t> stopRequestedAt{INT64_MAX};
 
     void log(const std::string& line) const {
@@ -427,6 +447,17 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     auto s = std::make_unique<Session>();
     s->options = options;
     s->log = [this](const std::string& line) { log(line); };
+    s->onWriteFailure = [this](const std::string& what) {
+        log(what + "; the recording stops now");
+        post([this, what] {
+            FailureHandler handler;
+            {
+                std::lock_guard lock(mutex);
+                handler = failureHandler;
+            }
+            if (handler) handler(ScreenRecorderError{what});
+        });
+    };
     stopRequestedAt = INT64_MAX;
     s->stopAt = &stopRequestedAt;
 
@@ -572,10 +603,15 @@ std::string LinuxScreenRecorder::Impl::finish(std::int64_t endMicros) {
     for (auto& src : s.audio)
         if (src->thread.joinable()) src->thread.join();
 
+    bool failed;
+    {
+        std::lock_guard lock(s.muxMutex);
+        failed = !s.writeError.empty();
+    }
     // The file's video lasts until the stop, even when the last grabs came late.
-    s.repeatLastFrameUntil(s.indexAt(endMicros));
+    if (!failed) s.repeatLastFrameUntil(s.indexAt(endMicros));
     s.encodeVideo(nullptr);
-    if (s.audioEncoder) {
+    if (s.audioEncoder && !failed) {
         std::lock_guard lock(s.audioMutex);
         while (av_audio_fifo_size(s.audio[0]->fifo) > 0) s.encodeAudioFrame(true);
         // Sound the server had not handed over by the stop becomes silence, so both tracks end together.
@@ -587,8 +623,10 @@ std::string LinuxScreenRecorder::Impl::finish(std::int64_t endMicros) {
     std::string error;
     {
         std::lock_guard lock(s.muxMutex);
-        const int rc = av_write_trailer(s.output);
-        if (rc < 0) s.noteWriteError("cannot finish the recording: " + avError(rc));
+        if (s.writeError.empty()) {
+            const int rc = av_write_trailer(s.output);
+            if (rc < 0) s.noteWriteError("cannot finish the recording: " + avError(rc));
+        }
         const int closeRc = avio_closep(&s.output->pb);
         if (closeRc < 0) s.noteWriteError("cannot close the recording: " + avError(closeRc));
         error = s.writeError;
@@ -627,7 +665,12 @@ LinuxScreenRecorder::~LinuxScreenRecorder() {
     impl->post([impl] {
         if (!impl->session) return;
         const fs::path scratch = impl->session->stats.scratchFile;
-        impl->finish(av_gettime());
+        if (!impl->finish(av_gettime()).empty()) {
+            try {
+                trimToCompleteFragments(scratch);  // a failed write may have cut a fragment
+            } catch (const fs::filesystem_error&) {
+            }
+        }
         impl->log("the recording was not stopped; it is kept at " + scratch.string());
     });
     {
@@ -678,6 +721,11 @@ void LinuxScreenRecorder::setScratchFolder(const fs::path& folder) {
     impl_->scratchFolder = folder;
 }
 
+void LinuxScreenRecorder::setFailureHandler(FailureHandler handler) {
+    std::lock_guard lock(impl_->mutex);
+    impl_->failureHandler = std::move(handler);
+}
+
 void LinuxScreenRecorder::startRecording(Completion handler) {
     Impl* impl = impl_.get();
     impl->post([impl, handler = std::move(handler)] { complete(handler, impl->start()); });
@@ -689,18 +737,30 @@ std::optional<std::string> LinuxScreenRecorder::Impl::stopAndSave(const fs::path
     const fs::path scratch = session->stats.scratchFile;
     const std::string writeError = finish(requestedAt);
     if (!writeError.empty()) {
-        log(writeError + "; the partial recording is kept at " + scratch.string());
-        return "The recording could not be written completely (" + writeError + "); the partial file is " +
-               scratch.filename().string() + ".";
+        // What reached the disk may end inside a fragment: only whole fragments play.
+        std::string kept;
+        try {
+            const FragmentedMp4Extent extent = trimToCompleteFragments(scratch);
+            kept =
+                extent.fragments > 0
+                    ? "what was recorded up to its last complete fragment is kept in " + scratch.string()
+                    : "no complete fragment was written; the unplayable start is kept in " + scratch.string();
+        } catch (const fs::filesystem_error& e) {
+            kept = "the partial recording " + scratch.string() + " could not be cut back to its last " +
+                   "complete fragment (" + e.code().message() + ")";
+        }
+        log(writeError + "; " + kept);
+        return "The recording stopped early (" + writeError + "); " + kept + ".";
     }
     try {
         if (outputFile.has_parent_path()) fs::create_directories(outputFile.parent_path());
         moveFileIntoPlace(scratch, outputFile);
     } catch (const fs::filesystem_error& e) {
-        log(std::string("cannot move the recording into place: ") + e.code().message() + "; it is kept at " +
+        const std::string why = describeOutputError(e);
+        log("cannot move the recording to " + outputFile.string() + ": " + why + "; it is kept at " +
             scratch.string());
-        return "The recording could not be saved as " + outputFile.filename().string() + " (" +
-               e.code().message() + ").";
+        return "The recording could not be saved as " + outputFile.filename().string() + " (" + why +
+               "); it is kept at " + scratch.string() + ".";
     }
     std::lock_guard lock(mutex);
     last.scratchFile = outputFile;

@@ -4,7 +4,9 @@
 //
 // While recording the file grows under a scratch name (fragments at every key frame, so a
 // crash leaves a playable file up to the last one); stop finishes it and moves it to the
-// requested name. The recorder runs on its own threads; no call waits for the capture.
+// requested name. A failed write (a full disk) ends the capture at once, tells the failure
+// handler, and stop then cuts the file back to its last complete fragment and keeps it under
+// the scratch name. The recorder runs on its own threads; no call waits for the capture.
 #pragma once
 
 #include <cstdint>
@@ -51,6 +53,7 @@ class LinuxScreenRecorder : public ScreenRecorder {
     void setMicrophoneEnabled(bool enabled) override;
     void setCameraEnabled(bool enabled) override;
     void setScratchFolder(const std::filesystem::path& folder) override;
+    void setFailureHandler(FailureHandler handler) override;
     void startRecording(Completion handler) override;
     void stopRecording(const std::filesystem::path& outputFile, Completion handler) override;
 

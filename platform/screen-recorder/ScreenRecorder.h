@@ -21,6 +21,7 @@ struct ScreenRecorderError {
 class ScreenRecorder {
   public:
     using Completion = std::function<void(std::optional<ScreenRecorderError> error)>;
+    using FailureHandler = std::function<void(ScreenRecorderError error)>;
 
     virtual ~ScreenRecorder() = default;
 
@@ -32,6 +33,11 @@ class ScreenRecorder {
     // Where the recording is written while it runs (the default is the system's temporary
     // folder); takes effect from the next start.
     virtual void setScratchFolder(const std::filesystem::path& folder) = 0;
+
+    // Called when a running recording fails on its own (its file can no longer be written):
+    // the capture has then already stopped, and stopRecording finishes what was kept and says
+    // where it is. Runs on the recorder's thread, at most once per recording.
+    virtual void setFailureHandler(FailureHandler handler) { (void)handler; }
 
     virtual void startRecording(Completion handler) = 0;
     // Finishes the running recording and moves it to outputFile (replacing a file there).

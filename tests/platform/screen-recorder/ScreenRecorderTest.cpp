@@ -1,4 +1,7 @@
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <QGuiApplication>
 #include <QPainter>
@@ -15,6 +18,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/files/SafeOutput.h"
+#include "platform/screen-recorder/FragmentTrim.h"
 #include "platform/screen-recorder/LinuxScreenRecorder.h"
 #include "platform/screen-recorder/SafeMove.h"
 #include "platform/video/VideoFileReader.h"
@@ -86,6 +91,80 @@ TEST(SafeMove, ReplacesTheDestinationAndKeepsTheSourceOnFailure) {
         EXPECT_FALSE(fs::exists(shm));
         EXPECT_FALSE(fs::exists(dir / ".e.moving"));
     }
+    fs::remove_all(dir);
+}
+
+TEST(SafeMove, RefusesWhatIsNotAFileAndReplacesALinkItself) {
+    const fs::path dir = freshFolder("refuse");
+    fs::create_directories(dir / "folder" / "inner");
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    struct stat null {};
+    ASSERT_EQ(::stat("/dev/null", &null), 0);
+    for (const fs::path& to : {dir / "folder", dir / "pipe", fs::path("/dev/null")}) {
+        std::ofstream(dir / "rec") << "recording";
+        EXPECT_THROW(moveFileIntoPlace(dir / "rec", to), OutputRefused) << to;
+        EXPECT_EQ(slurp(dir / "rec"), "recording") << "the recording stays where it was";
+    }
+    EXPECT_TRUE(fs::is_directory(dir / "folder" / "inner"));
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+    struct stat now {};
+    ASSERT_EQ(::stat("/dev/null", &now), 0);
+    EXPECT_TRUE(S_ISCHR(now.st_mode));
+    EXPECT_EQ(now.st_rdev, null.st_rdev);
+
+    std::ofstream(dir / "victim") << "untouched";
+    fs::create_symlink(dir / "victim", dir / "link");
+    moveFileIntoPlace(dir / "rec", dir / "link");
+    EXPECT_FALSE(fs::is_symlink(dir / "link"));
+    EXPECT_EQ(slurp(dir / "link"), "recording");
+    EXPECT_EQ(slurp(dir / "victim"), "untouched");
+    fs::remove_all(dir);
+}
+
+// Top-level boxes: 32-bit size, type, then filler.
+std::string box(const char* type, std::uint32_t size) {
+    std::string b{char(size >> 24), char(size >> 16), char(size >> 8), char(size)};
+    b += type;
+    b.resize(size, '\0');
+    return b;
+}
+
+TEST(FragmentTrim, KeepsTheHeaderAndEveryWholeFragment) {
+    const std::string header = box("ftyp", 24) + box("moov", 700);
+    const std::string fragment = box("moof", 100) + box("mdat", 3000);
+    std::string big{0, 0, 0, 1};  // the 64-bit size form
+    big += "mdat";
+    big += std::string{0, 0, 0, 0, 0, 0, 0x10, 0};
+    big.resize(0x1000, '\0');
+    const std::string two = header + fragment + fragment;
+    const struct {
+        const char* what;
+        std::string bytes;
+        std::uint64_t keptBytes;
+        std::uint64_t fragments;
+    } cases[] = {
+        {"finished, with its index", two + box("mfra", 40), two.size() + 40, 2},
+        {"cut inside an mdat", two + fragment.substr(0, 900), two.size(), 2},
+        {"cut right after a moof", two + box("moof", 100), two.size(), 2},
+        {"cut inside a box header", two + std::string("\0\0\x01", 3), two.size(), 2},
+        {"cut inside the header", header.substr(0, 500), 24, 0},
+        {"a box of 64-bit size", header + box("moof", 100) + big, header.size() + 100 + 0x1000, 1},
+        {"garbage after a fragment", header + fragment + box("junk", 16) + fragment,
+         header.size() + fragment.size(), 1},
+        {"a size smaller than its header", header + box("moof", 100) + box("mdat", 8).replace(3, 1, "\x04"),
+         header.size(), 0},
+    };
+    for (const auto& c : cases) {
+        const FragmentedMp4Extent extent = completeFragments(c.bytes);
+        EXPECT_EQ(extent.bytes, c.keptBytes) << c.what;
+        EXPECT_EQ(extent.fragments, c.fragments) << c.what;
+    }
+
+    const fs::path dir = freshFolder("trim");
+    std::ofstream(dir / "cut.mp4", std::ios::binary) << two << fragment.substr(0, 900);
+    const FragmentedMp4Extent trimmed = trimToCompleteFragments(dir / "cut.mp4");
+    EXPECT_EQ(trimmed.fragments, 2u);
+    EXPECT_EQ(slurp(dir / "cut.mp4"), two);
     fs::remove_all(dir);
 }
 
@@ -241,23 +320,108 @@ TEST_F(ScreenRecorderOnDisplay, ARecordingCutOffPartWayStillPlays) {
 
 TEST_F(ScreenRecorderOnDisplay, AFailedSaveKeepsTheRecordingAndSaysWhere) {
     const fs::path dir = freshFolder("unsaved");
-    std::vector<std::string> lines;
-    auto options = quietOptions();
-    options.captureAudio = false;
-    options.log = [&lines](const std::string& l) { lines.push_back(l); };
-    LinuxScreenRecorder recorder(options);
-    recorder.setScratchFolder(dir);
-    ASSERT_FALSE(await([&](auto done) { recorder.startRecording(done); }).error);
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    const Outcome stop = await([&](auto done) { recorder.stopRecording("/proc/vantry/none.mp4", done); });
-    ASSERT_TRUE(stop.error);
-    EXPECT_NE(stop.error->localizedDescription.find("could not be saved as none.mp4"), std::string::npos);
-    const fs::path kept = recorder.lastStats().scratchFile;
-    ASSERT_TRUE(fs::exists(kept));
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
-        return l.find(kept.string()) != std::string::npos;
-    })) << "the log names the kept file";
-    EXPECT_EQ(probeVideoFile(kept).codecName, "h264");
+    fs::create_directories(dir / "folder.mp4");
+    ASSERT_EQ(::mkfifo((dir / "pipe.mp4").c_str(), 0600), 0);
+    const struct {
+        fs::path out;
+        std::string says;
+    } cases[] = {
+        {"/proc/vantry/none.mp4", "could not be saved as none.mp4"},
+        {dir / "folder.mp4", "could not be saved as folder.mp4 (it is a folder)"},
+        {dir / "pipe.mp4", "could not be saved as pipe.mp4 (it is a named pipe)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.out);
+        std::vector<std::string> lines;
+        auto options = quietOptions();
+        options.captureAudio = false;
+        options.log = [&lines](const std::string& l) { lines.push_back(l); };
+        LinuxScreenRecorder recorder(options);
+        recorder.setScratchFolder(dir);
+        ASSERT_FALSE(await([&](auto done) { recorder.startRecording(done); }).error);
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+        const Outcome stop = await([&](auto done) { recorder.stopRecording(c.out, done); });
+        ASSERT_TRUE(stop.error);
+        EXPECT_NE(stop.error->localizedDescription.find(c.says), std::string::npos)
+            << stop.error->localizedDescription;
+        const fs::path kept = recorder.lastStats().scratchFile;
+        ASSERT_TRUE(fs::is_regular_file(kept));
+        EXPECT_NE(stop.error->localizedDescription.find(kept.string()), std::string::npos);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
+            return l.find(kept.string()) != std::string::npos;
+        })) << "the log names the kept file";
+        EXPECT_EQ(probeVideoFile(kept).codecName, "h264");
+        fs::remove(kept);
+    }
+    EXPECT_TRUE(fs::is_directory(dir / "folder.mp4"));
+    EXPECT_TRUE(fs::is_fifo(dir / "pipe.mp4"));
+    fs::remove_all(dir);
+}
+
+// The disk fills up while `record` runs: the file size limit of the running process is lowered
+// to just above what it has written (its writes then fail with EFBIG, SIGXFSZ being ignored).
+TEST_F(ScreenRecorderOnDisplay, AWriteFailureEndsTheRecordingAtOnceAndKeepsWholeFragments) {
+    MovingWindow window;
+    window.setGeometry(0, 0, 640, 480);
+    window.show();
+    QTimer animate;
+    QObject::connect(&animate, &QTimer::timeout, &window, [&] { window.update(); });
+    animate.start(33);
+
+    const fs::path dir = freshFolder("full");
+    const fs::path out = dir / "never.mp4";
+    const fs::path messages = dir / "stderr.txt";
+    const sighandler_t before = ::signal(SIGXFSZ, SIG_IGN);  // inherited through exec
+    const pid_t child = vantry::testing::spawn({"/bin/sh", "-c",
+                                                "exec '" VANTRY_CLI_PATH "' record --seconds 600 --out '" +
+                                                    out.string() + "' 2>'" + messages.string() + "'"},
+                                               {"PULSE_SERVER=unix:/nonexistent"});
+    ::signal(SIGXFSZ, before);
+    ASSERT_GT(child, 0);
+
+    // Once the first fragment is on disk, the disk is "full" a little further on.
+    fs::path partial;
+    bool limited = false;
+    auto deadline = Clock::now() + std::chrono::seconds(40);
+    while (!limited && Clock::now() < deadline) {
+        spinEventsFor(std::chrono::milliseconds(200));
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().string().ends_with(".partial.mp4")) partial = e.path();
+        if (partial.empty()) continue;
+        const std::string bytes = slurp(partial);
+        if (completeFragments(bytes).fragments == 0) continue;
+        const rlimit limit{bytes.size() + 4096, bytes.size() + 4096};
+        ASSERT_EQ(::prlimit(child, RLIMIT_FSIZE, &limit, nullptr), 0);
+        limited = true;
+    }
+    // It ends on its own, long before the 600 s asked for; a hang is killed and fails.
+    int status = 0;
+    pid_t ended = 0;
+    deadline = Clock::now() + std::chrono::seconds(60);
+    while (ended == 0 && Clock::now() < deadline) {
+        spinEventsFor(std::chrono::milliseconds(100));
+        ended = ::waitpid(child, &status, WNOHANG);
+    }
+    if (ended == 0) vantry::testing::stopChild(child, SIGKILL);
+    ASSERT_TRUE(limited) << "no fragment was written";
+    ASSERT_EQ(ended, child) << "record went on after its writes failed";
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    const std::string said = slurp(messages);
+    EXPECT_NE(said.find("stopped early"), std::string::npos) << said;
+    EXPECT_NE(said.find(partial.string()), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(out));
+
+    // The kept file ends with a whole fragment and plays to its end.
+    const std::string kept = slurp(partial);
+    const FragmentedMp4Extent extent = completeFragments(kept);
+    EXPECT_EQ(extent.bytes, kept.size());
+    EXPECT_GE(extent.fragments, 1u);
+    const VideoFileInfo info = probeVideoFile(partial);
+    EXPECT_EQ(info.codecName, "h264");
+    ASSERT_GE(info.packets.size(), 60u) << "at least the first 2-second fragment";
+    const std::int64_t last = std::int64_t(info.packets.size()) - 1;
+    const auto frames = decodeVideoFrames(partial, [last](std::int64_t i) { return i == last; });
+    EXPECT_EQ(frames.size(), 1u);
     fs::remove_all(dir);
 }
 
