@@ -196,6 +196,13 @@ void OruCreatorStudioControllerV1045::startScreenRecording() {
     recorder.setCameraEnabled(false);
     recorder.setScratchFolder(services_.clipsDirectory());
     const auto post = mainTaskPoster();
+    // A recording whose file can no longer be written (a full disk) ends at once: the stop
+    // keeps what was written and its error says where, as a save note.
+    recorder.setFailureHandler([post](platform::ScreenRecorderError) {
+        post([](OruCreatorStudioControllerV1045& self) {
+            if (self.isRecording_) self.stopScreenRecordingAndSave(QString());
+        });
+    });
     recorder.startRecording([post](std::optional<platform::ScreenRecorderError> error) {
         post([error = std::move(error)](OruCreatorStudioControllerV1045& self) {
             if (error) {

@@ -72,6 +72,8 @@ class FakeRecorder : public platform::ScreenRecorder {
     void setMicrophoneEnabled(bool enabled) override { microphone = enabled; }
     void setCameraEnabled(bool enabled) override { camera = enabled; }
     void setScratchFolder(const std::filesystem::path& folder) override { scratchFolder = folder; }
+    FailureHandler failure;
+    void setFailureHandler(FailureHandler handler) override { failure = std::move(handler); }
     void startRecording(Completion handler) override { starts.push_back(std::move(handler)); }
     void stopRecording(const std::filesystem::path& outputFile, Completion handler) override {
         stops.emplace_back(outputFile, std::move(handler));

@@ -320,6 +320,21 @@ TEST_F(StudioControllerTest, FailedSaveGivesASaveNoteAndRevealsNothing) {
     EXPECT_TRUE(revealed.empty());
 }
 
+TEST_F(StudioControllerTest, AFailingRecordingStopsAtOnceWithASaveNote) {
+    startRecording();
+    ASSERT_TRUE(recorder->failure);
+    auto failure = recorder->failure;
+    fromOtherThread([&] { failure(ScreenRecorderError{"cannot write the recording"}); });
+    drain();
+    ASSERT_EQ(recorder->stops.size(), 1u) << "the controller stops without waiting for the user";
+    auto handler = recorder->stops[0].second;
+    fromOtherThread([&] { handler(ScreenRecorderError{"kept at /clips/x.partial.mp4"}); });
+    drain();
+    EXPECT_FALSE(controller->isRecording());
+    EXPECT_EQ(controller->statusMessage(), "Save note: kept at /clips/x.partial.mp4");
+    EXPECT_TRUE(revealed.empty());
+}
+
 TEST_F(StudioControllerTest, CameraOffDuringARecordingKeepsTheTimerAndTheCount) {
     controller->toggleCamera();
     startRecording();
