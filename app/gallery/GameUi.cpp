@@ -1,5 +1,6 @@
 #include "app/gallery/GameUi.h"
 
+#include <QGuiApplication>
 #include <QQmlEngine>
 
 #include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
@@ -51,6 +52,9 @@ QObject* GameUi::ugc() {
 void registerGameQml(QQmlEngine& engine) {
     static const bool registered = [] {
         initGameResources();
+        // The studio window's UI font (Inter) for every text that names no other, so the two
+        // applications read alike.
+        QGuiApplication::setFont(platform::studioUiFont());
         qmlRegisterSingletonType<GameUi>("Vantry.GameNative", 1, 0, "GameUi",
                                          [](QQmlEngine*, QJSEngine*) -> QObject* { return new GameUi; });
         return true;

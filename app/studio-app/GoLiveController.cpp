@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "platform/stream/LiveStream.h"
 
 namespace vantry::app {
 namespace {
@@ -68,10 +69,25 @@ GoLiveController::~GoLiveController() {
 
 void GoLiveController::setUrl(const QString& url) {
     const std::string value = url.trimmed().toStdString();
+    clearFailure();
     if (value == settings_.url) return;
     settings_.url = value;
-    saveSettings();
+    // An address that cannot be right is used for this run (Go Live names what is wrong with
+    // it) but never written over the last good one.
+    bool valid = !value.empty();
+    try {
+        if (valid) platform::liveStreamTarget(value, {});
+    } catch (const platform::LiveStreamAddressError&) {
+        valid = false;
+    } catch (const std::exception&) {
+        // A device that cannot be opened now may be there at the next start.
+    }
+    if (valid) saveSettings();
     emit settingsChanged();
+}
+
+void GoLiveController::clearFailure() {
+    if (state_ == QLatin1String("failed")) setState(QStringLiteral("idle"), QString());
 }
 
 void GoLiveController::setStreamKey(const QString& key) {

@@ -89,6 +89,8 @@ class GoLiveController : public QObject {
     QSizeF viewportSize() const { return viewportSize_; }
     void setViewportSize(const QSizeF& size);
 
+    // The user is mending the address or key: a failure line from the last attempt goes away.
+    Q_INVOKABLE void clearFailure();
     Q_INVOKABLE void goLive();
     Q_INVOKABLE void endStream();
     Q_INVOKABLE void toggleLive() { isLive() ? endStream() : goLive(); }

@@ -1,11 +1,15 @@
-// vantry [PICTURE]: the studio window, with PICTURE (when given) on the LED wall.
+// vantry [--camera FILE] [PICTURE]: the studio window, with PICTURE (when given) on the LED wall
+// and the facecam playing FILE instead of the system camera.
 #include <QApplication>
 #include <QDir>
 #include <QQuickWindow>
 #include <QUrl>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/studio-app/EngineStudioRenderer.h"
+#include "app/studio-app/LaunchOptions.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/camera/CameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
@@ -17,35 +21,35 @@ int gpuRequired() {
     return 1;
 }
 
-// "--camera FILE" (or "--camera=FILE"): the facecam plays that picture or video instead of
-// the system camera. False after printing a message when the option has no value.
-bool applyCameraOption(const QStringList& args) {
-    for (qsizetype i = 1; i < args.size(); ++i) {
-        QString file;
-        if (args[i] == QLatin1String("--camera")) {
-            if (i + 1 >= args.size() || args[i + 1].isEmpty()) {
-                std::fprintf(stderr, "vantry: --camera needs a picture or video file\n");
-                return false;
-            }
-            file = args[++i];
-        } else if (args[i].startsWith(QLatin1String("--camera="))) {
-            file = args[i].mid(9);
-            if (file.isEmpty()) {
-                std::fprintf(stderr, "vantry: --camera needs a picture or video file\n");
-                return false;
-            }
-        } else {
-            continue;
-        }
-        vantry::platform::setDefaultCameraFile(file.toStdString());
+std::vector<std::string> argumentsAfterProgram(const QStringList& args) {
+    std::vector<std::string> out;
+    for (qsizetype i = 1; i < args.size(); ++i) out.push_back(args[i].toStdString());
+    return out;
+}
+
+// --help and --version answer without a window; true when one of them was given.
+bool answeredAndDone(const vantry::app::LaunchOptions& options) {
+    if (options.help) {
+        std::fputs(vantry::app::launchUsage().c_str(), stdout);
+        return true;
     }
-    return true;
+    if (options.version) {
+        std::printf("vantry %s\n", VANTRY_VERSION);
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     using namespace vantry::app;
+    // --help and --version work without a display; Qt's own options are known only once the
+    // application has taken them out, so the full check comes after.
+    {
+        std::vector<std::string> raw(argv + 1, argv + argc);
+        if (answeredAndDone(parseLaunchOptions(raw))) return 0;
+    }
     prepareOpenGLQuick();
     // A widget application, so that the file panels can be the desktop-styled dialogs.
     QApplication app(argc, argv);
@@ -53,7 +57,13 @@ int main(int argc, char** argv) {
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Vantry Pro"));
     QGuiApplication::setDesktopFileName(QStringLiteral("vantry"));
     vantry::platform::installQtMainPoster();
-    if (!applyCameraOption(QCoreApplication::arguments())) return 2;
+    const LaunchOptions options = parseLaunchOptions(argumentsAfterProgram(QCoreApplication::arguments()));
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "%s\n", options.error.c_str());
+        return 2;
+    }
+    if (answeredAndDone(options)) return 0;
+    if (options.cameraFile) vantry::platform::setDefaultCameraFile(*options.cameraFile);
 
     // No OpenGL 3.3 context or no engine: stop before the view model exists.
     if (!probeOpenGL33().ok) return gpuRequired();
@@ -65,10 +75,10 @@ int main(int argc, char** argv) {
     QQuickWindow* window = host.window();
     // A picture named on the command line (or by "Open With") goes onto the LED wall
     // as if the open panel had returned it.
-    const QStringList args = QCoreApplication::arguments();
-    if (args.size() > 1) {
-        const QUrl url = QUrl::fromUserInput(args.at(1), QDir::currentPath(), QUrl::AssumeLocalFile);
-        const QString file = url.isLocalFile() ? url.toLocalFile() : args.at(1);
+    if (options.picture) {
+        const QString given = QString::fromStdString(*options.picture);
+        const QUrl url = QUrl::fromUserInput(given, QDir::currentPath(), QUrl::AssumeLocalFile);
+        const QString file = url.isLocalFile() ? url.toLocalFile() : given;
         host.viewModel().mountSlide(file.toStdString());
     }
 

@@ -27,6 +27,13 @@ void OruFriendslopLobbyControllerV1020::setProximityVoiceEnabled(bool enabled) {
     if (proximityVoiceEnabled_ == enabled) return;
     proximityVoiceEnabled_ = enabled;
     emit isProximityVoiceEnabledChanged();
+    // The ready line names the voice switch; it follows it (a room banner stays as it is).
+    static const QString on = QStringLiteral("4P Drop-In Ready · Spatial Voice ON");
+    static const QString off = QStringLiteral("4P Drop-In Ready · Spatial Voice OFF");
+    if (connectionBanner_ == on || connectionBanner_ == off) {
+        connectionBanner_ = enabled ? on : off;
+        emit connectionBannerChanged();
+    }
 }
 
 void OruFriendslopLobbyControllerV1020::setMicLive(bool live) {

@@ -1,6 +1,7 @@
 #include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
 
 #include <chrono>
+#include <cmath>
 #include <utility>
 
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
@@ -53,7 +54,12 @@ OruCreatorStudioControllerV1045::OruCreatorStudioControllerV1045(CreatorStudioSe
     if (!services_.now) services_.now = systemNow;
     if (!services_.clipsDirectory)
         services_.clipsDirectory = OruViralAutoClipper9x16V1030::defaultClipsDirectory;
-    if (!services_.revealFile) services_.revealFile = platform::revealInFileViewer;
+    if (!services_.revealFile) {
+        services_.revealFile = [](const std::filesystem::path& file,
+                                  std::function<void(const std::string&)> done) {
+            platform::revealInFileViewer(file, std::move(done));
+        };
+    }
 
     const auto post = mainTaskPoster();
     services_.feed->setOnFrameReady([post](const QImage& image) {
@@ -186,6 +192,7 @@ void OruCreatorStudioControllerV1045::toggleRecording(const QString& gameTitle) 
 }
 
 void OruCreatorStudioControllerV1045::startScreenRecording() {
+    if (isSaving_) return;  // the last recording is still being finished
     if (!services_.recorder) services_.recorder = platform::ScreenRecorder::shared();
     auto& recorder = *services_.recorder;
     if (!recorder.isAvailable()) {
@@ -196,11 +203,13 @@ void OruCreatorStudioControllerV1045::startScreenRecording() {
     recorder.setCameraEnabled(false);
     recorder.setScratchFolder(services_.clipsDirectory());
     const auto post = mainTaskPoster();
-    // A recording whose file can no longer be written (a full disk) ends at once: the stop
-    // keeps what was written and its error says where, as a save note.
-    recorder.setFailureHandler([post](platform::ScreenRecorderError) {
-        post([](OruCreatorStudioControllerV1045& self) {
-            if (self.isRecording_) self.stopScreenRecordingAndSave(QString());
+    // A recording that fails on its own (its file can no longer be written, a full disk) says
+    // so and ends at once: the stop keeps what was written and its note says where.
+    recorder.setFailureHandler([post](platform::ScreenRecorderError error) {
+        post([text = fromStd(error.localizedDescription)](OruCreatorStudioControllerV1045& self) {
+            if (!self.isRecording_) return;
+            self.setStatusMessage(QString::fromUtf8(kRecErrorPrefix) + text);
+            self.stopScreenRecordingAndSave(QString());
         });
     });
     recorder.startRecording([post](std::optional<platform::ScreenRecorderError> error) {
@@ -210,10 +219,14 @@ void OruCreatorStudioControllerV1045::startScreenRecording() {
                                       fromStd(error->localizedDescription));
                 return;
             }
+            self.recordingStartedAt_ = self.services_.now();
             self.setRecording(true);
             self.setElapsed(0);
-            self.setStatusMessage(QString::fromUtf8(self.isMicIncluded_ ? kRecordingWithMicMessage
-                                                                        : kRecordingGameAudioMessage));
+            QString message = QString::fromUtf8(self.isMicIncluded_ ? kRecordingWithMicMessage
+                                                                    : kRecordingGameAudioMessage);
+            if (self.services_.recorder && !self.services_.recorder->lastRecordingHasSound())
+                message += QString::fromUtf8(kNoSoundNote);
+            self.setStatusMessage(message);
             self.startMeterTimerIfNeeded();
         });
     });
@@ -224,21 +237,42 @@ void OruCreatorStudioControllerV1045::stopScreenRecordingAndSave(const QString& 
     const std::filesystem::path folder = services_.clipsDirectory();
     const std::string name = studio::recordingFileName(gameTitle.toStdString(), services_.now());
     const std::filesystem::path file = folder / name;
+    if (isSaving_) return;  // a second STOP while the file is being finished
+    setSaving(true);
     const auto post = mainTaskPoster();
     services_.recorder->stopRecording(
         file, [post, file, name](std::optional<platform::ScreenRecorderError> error) {
             post([error = std::move(error), file, name](OruCreatorStudioControllerV1045& self) {
                 self.setRecording(false);
+                self.setSaving(false);
                 if (!self.isCameraEnabled_) self.stopMeterTimer();
                 if (error) {
                     self.setStatusMessage(QString::fromUtf8(kSaveNotePrefix) +
                                           fromStd(error->localizedDescription));
                     return;
                 }
+                const QString path = QString::fromStdString(file.string());
+                if (self.savedFilePath_ != path) {
+                    self.savedFilePath_ = path;
+                    emit self.savedFilePathChanged();
+                }
                 self.setStatusMessage(QString::fromUtf8(kSavedPrefix) + fromStd(name));
-                self.services_.revealFile(file);
+                self.revealInFileViewer(path);
             });
         });
+}
+
+void OruCreatorStudioControllerV1045::revealInFileViewer(const QString& path) {
+    if (path.isEmpty()) return;
+    const std::filesystem::path file = path.toStdString();
+    const auto post = mainTaskPoster();
+    services_.revealFile(file, [post, folder = QString::fromStdString(file.parent_path().string())](
+                                   const std::string& failure) {
+        if (failure.empty()) return;
+        post([folder](OruCreatorStudioControllerV1045& self) {
+            self.setStatusMessage(QString::fromUtf8(kNoFileManagerPrefix) + folder + QStringLiteral(")"));
+        });
+    });
 }
 
 void OruCreatorStudioControllerV1045::startMeterTimerIfNeeded() {
@@ -258,7 +292,11 @@ void OruCreatorStudioControllerV1045::stopMeterTimer() {
 }
 
 void OruCreatorStudioControllerV1045::meterTick() {
-    if (isRecording_) setElapsed(recordingElapsedSeconds_ + 1);
+    if (isRecording_) {
+        const double ticks = std::floor((services_.now() - recordingStartedAt_) * 4.0 + 1e-3);
+        // The clock never runs backwards, even when the system time is set back.
+        if (ticks > double(recordingElapsedSeconds_)) setElapsed(qint64(ticks));
+    }
     const double level = studio::meterLevel(services_.now(), isMicIncluded_);
     if (level != micActivityLevel_) {
         micActivityLevel_ = level;
@@ -276,6 +314,12 @@ void OruCreatorStudioControllerV1045::setRecording(bool recording) {
     if (isRecording_ == recording) return;
     isRecording_ = recording;
     emit isRecordingChanged();
+}
+
+void OruCreatorStudioControllerV1045::setSaving(bool saving) {
+    if (isSaving_ == saving) return;
+    isSaving_ = saving;
+    emit isSavingChanged();
 }
 
 void OruCreatorStudioControllerV1045::setElapsed(qint64 ticks) {

@@ -42,7 +42,10 @@ struct CreatorStudioServices {
     std::shared_ptr<platform::ScreenRecorder> recorder;  // default: ScreenRecorder::shared()
     std::function<double()> now;                         // wall-clock seconds since 1970
     std::function<std::filesystem::path()> clipsDirectory;
-    std::function<void(const std::filesystem::path&)> revealFile;
+    // Shows the file in the file manager; `done` gets an empty string when a file manager (or
+    // the folder's opener) took the request, else why none did. `done` runs on the main thread.
+    std::function<void(const std::filesystem::path&, std::function<void(const std::string& failure)> done)>
+        revealFile;
 };
 
 class OruCreatorStudioControllerV1045 : public QObject {
@@ -57,6 +60,10 @@ class OruCreatorStudioControllerV1045 : public QObject {
     Q_PROPERTY(bool isMirrored READ isMirrored WRITE setMirrored NOTIFY isMirroredChanged)
     Q_PROPERTY(bool isMicIncluded READ isMicIncluded WRITE setMicIncluded NOTIFY isMicIncludedChanged)
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+    // True from a stop request until the recorder has finished the file (or failed).
+    Q_PROPERTY(bool isSaving READ isSaving NOTIFY isSavingChanged)
+    // The last recording this controller saved; empty until one is.
+    Q_PROPERTY(QString savedFilePath READ savedFilePath NOTIFY savedFilePathChanged)
     Q_PROPERTY(
         qint64 recordingElapsedSeconds READ recordingElapsedSeconds NOTIFY recordingElapsedSecondsChanged)
     Q_PROPERTY(
@@ -79,6 +86,8 @@ class OruCreatorStudioControllerV1045 : public QObject {
     static constexpr const char* kRecErrorPrefix = "Rec error: ";
     static constexpr const char* kSaveNotePrefix = "Save note: ";
     static constexpr const char* kSavedPrefix = "Saved ";
+    static constexpr const char* kNoSoundNote = " · video only: no sound server reachable";
+    static constexpr const char* kNoFileManagerPrefix = "Show in Folder: no file manager answered (";
     static constexpr int kMeterIntervalMs = 250;
 
     // The real camera feed, the shared screen recorder, the system clock and file viewer.
@@ -97,6 +106,8 @@ class OruCreatorStudioControllerV1045 : public QObject {
     bool isMirrored() const { return isMirrored_; }
     bool isMicIncluded() const { return isMicIncluded_; }
     bool isRecording() const { return isRecording_; }
+    bool isSaving() const { return isSaving_; }
+    QString savedFilePath() const { return savedFilePath_; }
     qint64 recordingElapsedSeconds() const { return recordingElapsedSeconds_; }
     QString formattedRecordingTime() const;
     double micActivityLevel() const { return micActivityLevel_; }
@@ -122,10 +133,15 @@ class OruCreatorStudioControllerV1045 : public QObject {
 
     Q_INVOKABLE void toggleCamera();
     Q_INVOKABLE void toggleRecording(const QString& gameTitle);
+    // Shows `path` in the file manager; when none answers, the status message says so and
+    // names the folder.
+    Q_INVOKABLE void revealInFileViewer(const QString& path);
     Q_INVOKABLE static double clampScale(double s);
     Q_INVOKABLE static QSizeF clampOffset(const QSizeF& offset, const QSizeF& area);
 
-    // One meter timer firing (the timer calls it every 250 ms).
+    // One meter timer firing (the timer calls it every 250 ms). While recording, the tick count
+    // follows the clock since the recorder confirmed the start (four per second), so a late
+    // timer never makes the clock fall behind the recording.
     void meterTick();
 
   signals:
@@ -136,6 +152,8 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void isMirroredChanged();
     void isMicIncludedChanged();
     void isRecordingChanged();
+    void isSavingChanged();
+    void savedFilePathChanged();
     void recordingElapsedSecondsChanged();
     void micActivityLevelChanged();
     void statusMessageChanged();
@@ -154,6 +172,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void pushFeedSettings();
     void setStatusMessage(const QString& message);
     void setRecording(bool recording);
+    void setSaving(bool saving);
     void setElapsed(qint64 ticks);
     void setUsingLiveHardwareCamera(bool live);
     void setLatestCameraFrame(const QImage& image);
@@ -167,6 +186,9 @@ class OruCreatorStudioControllerV1045 : public QObject {
     bool isMirrored_ = true;
     bool isMicIncluded_ = true;
     bool isRecording_ = false;
+    bool isSaving_ = false;
+    QString savedFilePath_;
+    double recordingStartedAt_ = 0;  // services_.now() when the recorder confirmed the start
     qint64 recordingElapsedSeconds_ = 0;
     double micActivityLevel_ = 0.25;
     QString statusMessage_ = QString::fromUtf8(kReadyMessage);

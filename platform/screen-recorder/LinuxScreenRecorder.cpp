@@ -28,6 +28,7 @@ extern "C" {
 #include <vector>
 
 #include "platform/files/SafeOutput.h"
+#include "platform/screen-recorder/CapturePlan.h"
 #include "platform/screen-recorder/FragmentTrim.h"
 #include "platform/screen-recorder/SafeMove.h"
 
@@ -471,9 +472,16 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     s->screenFormat = static_cast<AVPixelFormat>(screenPar->format);
     s->screenWidth = screenPar->width;
     s->screenHeight = screenPar->height;
-    const int width = s->screenWidth & ~1;
-    const int height = s->screenHeight & ~1;
-    if (width <= 0 || height <= 0) return "The screen of display " + display + " has no size.";
+    if ((s->screenWidth & ~1) <= 0 || (s->screenHeight & ~1) <= 0)
+        return "The screen of display " + display + " has no size.";
+    // A screen too big for this machine's encoder is scaled down (or encoded faster) up front,
+    // rather than losing most of its frames as repeats.
+    const unsigned cores = options.encoderCores > 0 ? unsigned(options.encoderCores)
+                                                    : std::max(1u, std::thread::hardware_concurrency());
+    const CapturePlan plan = planCapture(s->screenWidth, s->screenHeight, options.fps, cores, options.preset);
+    if (!plan.note.empty()) log(plan.note);
+    const int width = plan.width;
+    const int height = plan.height;
 
     openAudio(*s, mic);
 
@@ -514,7 +522,7 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     v->color_trc = AVCOL_TRC_BT709;
     if (s->output->oformat->flags & AVFMT_GLOBALHEADER) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     AVDictionary* x264 = nullptr;
-    av_dict_set(&x264, "preset", options.preset.c_str(), 0);
+    av_dict_set(&x264, "preset", plan.preset.c_str(), 0);
     av_dict_set(&x264, "x264-params", "open-gop=0:scenecut=0", 0);
     rc = avcodec_open2(v, h264, &x264);
     av_dict_free(&x264);
@@ -774,6 +782,10 @@ void LinuxScreenRecorder::stopRecording(const fs::path& outputFile, Completion h
     impl->post([impl, outputFile, requestedAt, handler = std::move(handler)] {
         complete(handler, impl->stopAndSave(outputFile, requestedAt));
     });
+}
+
+bool LinuxScreenRecorder::lastRecordingHasSound() const {
+    return lastStats().hasAudio;
 }
 
 ScreenRecordingStats LinuxScreenRecorder::lastStats() const {

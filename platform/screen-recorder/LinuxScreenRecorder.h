@@ -26,6 +26,9 @@ struct LinuxScreenRecorderOptions {
     bool captureAudio = true;  // false: never contact the sound server
     int fps = 30;
     std::string preset = "veryfast";  // x264 preset, as the project's video writer uses
+    // Cores the encoder may count on (0: the machine's); a screen too big for them is scaled
+    // down or encoded with a faster preset (CapturePlan.h), and the log says which.
+    int encoderCores = 0;
     // Receives one line per event worth a user's notice (sound missing, frames repeated,
     // where a partial file was kept). Default: standard error, prefixed "screen recorder: ".
     std::function<void(const std::string&)> log;
@@ -54,6 +57,7 @@ class LinuxScreenRecorder : public ScreenRecorder {
     void setCameraEnabled(bool enabled) override;
     void setScratchFolder(const std::filesystem::path& folder) override;
     void setFailureHandler(FailureHandler handler) override;
+    bool lastRecordingHasSound() const override;
     void startRecording(Completion handler) override;
     void stopRecording(const std::filesystem::path& outputFile, Completion handler) override;
 

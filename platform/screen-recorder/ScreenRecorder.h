@@ -39,6 +39,10 @@ class ScreenRecorder {
     // where it is. Runs on the recorder's thread, at most once per recording.
     virtual void setFailureHandler(FailureHandler handler) { (void)handler; }
 
+    // Whether the running (or last) recording carries sound; false when no sound source could
+    // be opened and the file has video only. Meaningful once the start has completed.
+    virtual bool lastRecordingHasSound() const { return true; }
+
     virtual void startRecording(Completion handler) = 0;
     // Finishes the running recording and moves it to outputFile (replacing a file there).
     virtual void stopRecording(const std::filesystem::path& outputFile, Completion handler) = 0;

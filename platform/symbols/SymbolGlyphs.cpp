@@ -22,8 +22,9 @@ constexpr std::array kGlyphs{
     SymbolGlyph{"person.fill", "person", 0xE7FD},
     SymbolGlyph{"person.fill.checkmark", "how_to_reg", 0xE174},
     SymbolGlyph{"plus.circle.fill", "add_circle", 0xE147},
-    SymbolGlyph{"record.circle", "radio_button_unchecked", 0xE836},
-    SymbolGlyph{"record.circle.fill", "radio_button_checked", 0xE837},
+    // A ring with a dot inside: the record symbol, not an empty ring.
+    SymbolGlyph{"record.circle", "radio_button_checked", 0xE837},
+    SymbolGlyph{"record.circle.fill", "fiber_manual_record", 0xE061},
     SymbolGlyph{"scope", "gps_fixed", 0xE1B3},
     SymbolGlyph{"sparkles.tv.fill", "live_tv", 0xE639},
     SymbolGlyph{"speaker.slash.fill", "volume_off", 0xE04F},

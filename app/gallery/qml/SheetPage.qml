@@ -32,11 +32,17 @@ Rectangle {
             color: page.deployedMap ? GamePalette.green : GamePalette.secondary
         }
         TintButton {
+            id: openSheetButton
             objectName: "openSheetButton"
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Squad & Raids…"
             prominent: true
             onClicked: page.sheetOpen = true
+            // Back on the page after the sheet closes.
+            Connections {
+                target: page
+                function onSheetOpenChanged() { if (!page.sheetOpen) openSheetButton.forceActiveFocus() }
+            }
         }
     }
 
@@ -50,6 +56,8 @@ Rectangle {
             id: sheetLoader
             anchors.centerIn: parent
             active: page.sheetOpen
+            // The opened sheet takes the keyboard: Tab walks its controls, Escape closes it.
+            onLoaded: item.forceActiveFocus()
             sourceComponent: OruGrimfallCoopAndUGCSheetV1175 {
                 height: Math.max(460, Math.min(implicitHeight, page.height - 40))
                 selectedTab: page.initialTab

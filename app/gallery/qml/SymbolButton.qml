@@ -12,6 +12,24 @@ AbstractButton {
     implicitWidth: content.implicitWidth
     implicitHeight: content.implicitHeight
     opacity: pressed ? 0.6 : 1
+
+    // Keyboard: Tab shows a ring around the focused button; Enter presses it like Space.
+    focusPolicy: Qt.StrongFocus
+    Keys.onReturnPressed: function(event) { event.accepted = true; button.clicked() }
+    Keys.onEnterPressed: function(event) { event.accepted = true; button.clicked() }
+    Accessible.name: button.label !== "" ? button.label : button.symbol
+    Rectangle {
+        objectName: "focusRing"
+        parent: button
+        visible: button.visualFocus
+        anchors.fill: parent
+        anchors.margins: -3
+        radius: 6
+        color: "transparent"
+        border.width: 2
+        border.color: GamePalette.cyan
+        z: 10
+    }
     contentItem: Row {
         id: content
         spacing: 4

@@ -12,6 +12,24 @@ AbstractButton {
     implicitWidth: label.implicitWidth + 24
     implicitHeight: label.implicitHeight + 10
     opacity: pressed ? 0.7 : 1
+
+    // Keyboard: Tab shows a ring around the focused button; Enter presses it like Space.
+    focusPolicy: Qt.StrongFocus
+    Keys.onReturnPressed: function(event) { event.accepted = true; button.clicked() }
+    Keys.onEnterPressed: function(event) { event.accepted = true; button.clicked() }
+    Accessible.name: button.text
+    Rectangle {
+        objectName: "focusRing"
+        parent: button
+        visible: button.visualFocus
+        anchors.fill: parent
+        anchors.margins: -3
+        radius: 9
+        color: "transparent"
+        border.width: 2
+        border.color: GamePalette.cyan
+        z: 10
+    }
     contentItem: Text {
         id: label
         objectName: "label"

@@ -19,7 +19,8 @@ Column {
         width: section.width
         font.pixelSize: 11
         color: "white"
-        placeholderTextColor: Theme.white(0.3)
+        // 5.1:1 against the field, over the sidebar.
+        placeholderTextColor: Theme.white(0.5)
         selectByMouse: true
         leftPadding: 8
         rightPadding: 8
@@ -86,6 +87,7 @@ Column {
         text: section.live.url
         placeholderText: "rtmp://live.example.com/app"
         onEditingFinished: section.live.url = text
+        onTextEdited: section.live.clearFailure()
     }
 
     FieldLabel { text: "Stream Key" }
@@ -95,6 +97,7 @@ Column {
         echoMode: TextInput.Password
         placeholderText: "Stream key"
         onEditingFinished: section.live.streamKey = text
+        onTextEdited: section.live.clearFailure()
     }
 
     FieldLabel { text: "Size" }
@@ -120,6 +123,10 @@ Column {
     PlainButton {
         id: liveButton
         objectName: "goLiveButton"
+        text: section.live.isLive ? "End Stream" : "Go Live"
+        ToolTip.visible: hovered || visualFocus
+        ToolTip.delay: 600
+        ToolTip.text: section.live.isLive ? "End the stream" : "Send the studio to the server above"
         width: section.width
         topPadding: 10
         bottomPadding: 10
@@ -147,7 +154,8 @@ Column {
         }
         background: Rectangle {
             radius: 8
-            color: section.live.isLive ? Theme.white(0.12) : Theme.red
+            // The deep red keeps the white label at 5.4:1.
+            color: section.live.isLive ? Theme.white(0.12) : Theme.liveRed
         }
         onClicked: section.live.toggleLive()
     }
@@ -169,6 +177,10 @@ Column {
         id: cameraSwitch
         objectName: "virtualCameraSwitch"
         readonly property bool on: section.live.virtualCameraOn
+        text: "Virtual Camera"
+        // Without a loopback device there is nothing to switch on: drawn and kept disabled.
+        enabled: section.live.virtualCameraAvailable
+        opacity: enabled ? 1 : 0.45
         width: section.width
         topPadding: 6
         bottomPadding: 6
@@ -203,13 +215,54 @@ Column {
         onClicked: section.live.virtualCameraOn = !section.live.virtualCameraOn
     }
 
-    Text {
-        objectName: "virtualCameraHint"
+    // The set-up command, selectable (and copied whole with the button) so it can be pasted
+    // into a terminal.
+    Column {
         visible: !section.live.virtualCameraAvailable
         width: section.width
-        text: section.live.virtualCameraHint
-        font.pixelSize: 10
-        color: Theme.white(0.5)
-        wrapMode: Text.WordWrap
+        spacing: 4
+        TextEdit {
+            id: hint
+            objectName: "virtualCameraHint"
+            width: parent.width
+            text: section.live.virtualCameraHint
+            readOnly: true
+            selectByMouse: true
+            selectByKeyboard: true
+            activeFocusOnTab: true
+            textFormat: TextEdit.PlainText
+            font.pixelSize: 10
+            color: Theme.white(0.6)
+            selectionColor: Theme.pinkAt(0.5)
+            wrapMode: Text.Wrap
+        }
+        PlainButton {
+            objectName: "copyHintButton"
+            text: "Copy"
+            topPadding: 3
+            bottomPadding: 3
+            leftPadding: 8
+            rightPadding: 8
+            contentItem: Text {
+                text: copied.running ? "Copied" : "Copy"
+                font.pixelSize: 10
+                font.weight: Font.DemiBold
+                color: "white"
+            }
+            background: Rectangle {
+                radius: 6
+                color: Theme.white(0.1)
+            }
+            onClicked: {
+                hint.selectAll()
+                hint.copy()
+                hint.deselect()
+                copied.restart()
+            }
+            Timer {
+                id: copied
+                interval: 1500
+            }
+        }
     }
 }

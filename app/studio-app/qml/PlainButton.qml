@@ -6,6 +6,24 @@ import QtQuick.Controls
 AbstractButton {
     id: control
     readonly property real labelOpacity: control.pressed ? 0.55 : 1.0
+
+    // Keyboard: Tab shows a ring around the focused button; Enter presses it like Space.
+    focusPolicy: Qt.StrongFocus
+    Keys.onReturnPressed: function(event) { event.accepted = true; control.clicked() }
+    Keys.onEnterPressed: function(event) { event.accepted = true; control.clicked() }
+    Accessible.name: control.text
+    Rectangle {
+        objectName: "focusRing"
+        parent: control
+        visible: control.visualFocus
+        anchors.fill: parent
+        anchors.margins: -3
+        radius: 9
+        color: "transparent"
+        border.width: 2
+        border.color: Theme.cyan
+        z: 10
+    }
     Binding {
         target: control.contentItem
         property: "opacity"

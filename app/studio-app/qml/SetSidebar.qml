@@ -10,12 +10,17 @@ Rectangle {
     implicitWidth: 248
 
     Flickable {
+        id: sidebarFlick
         anchors.fill: parent
         clip: true
         contentWidth: width
         contentHeight: content.implicitHeight + 24
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+        // Always drawn while the content overflows, so a control below the fold is never hidden.
+        ScrollBar.vertical: ScrollBar {
+            objectName: "sidebarScrollBar"
+            policy: sidebarFlick.contentHeight > sidebarFlick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+        }
 
         Column {
             id: content

@@ -8,6 +8,8 @@ QtObject {
     readonly property color cyan: "#64d2ff"
     readonly property color orange: "#ff9f0a"
     readonly property color red: "#ff453a"
+    // A deeper red behind white text (5.4:1).
+    readonly property color liveRed: "#d70015"
     readonly property color windowFill: Qt.rgba(0.045, 0.05, 0.072, 1)
     readonly property color headerFill: Qt.rgba(0.06, 0.065, 0.095, 1)
     readonly property color sidebarFill: Qt.rgba(0.055, 0.06, 0.085, 1)

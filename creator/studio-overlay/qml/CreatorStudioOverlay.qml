@@ -3,8 +3,9 @@ import VantryCreatorNative
 
 // The creator-studio overlay: whatever is placed inside (the host) stays as it is, with the
 // facecam window floating over it while the camera is on, the toolbar at the left edge and the
-// clip toast. Every piece of state lives in one controller, made when the overlay is created
-// and kept while it lives; every control acts on it.
+// clip toast, with the controller's status line under it. Every piece of state lives in one
+// controller, made when the overlay is created and kept while it lives; every control acts on it
+// and is reached with Tab and pressed with Space or Enter.
 Item {
     id: overlay
 
@@ -24,6 +25,11 @@ Item {
     property real pinchScale: 1.0
     // The clip result shown in the toast; empty when there is none.
     property string clipToast: ""
+    // Where that clip went, for people ("~/Movies/..."); empty when it was not saved.
+    property string clipToastDetail: ""
+    // The last file this overlay saved (a recording or a clip), for "Show in Folder".
+    property string lastSavedPath: ""
+    readonly property bool clipBusy: clipExporter !== null && clipExporter.running > 0
 
     readonly property bool ready: studio !== null
     readonly property real areaWidth: width
@@ -79,8 +85,10 @@ Item {
     function exportClip() {
         clipExporter.start(gameTitle, highlightHeadline, statBadge)
     }
-    function showClipResult(saved) {
+    function showClipResult(saved, outputPath) {
         clipToast = saved ? "Saved 9:16 Viral Clip!" : "Clip export failed"
+        clipToastDetail = saved && outputPath ? CreatorStudioUi.displayPath(outputPath) : ""
+        if (saved && outputPath) lastSavedPath = outputPath
         // Each export clears whatever toast shows when its own time is up.
         toastTimer.createObject(overlay, { interval: overlay.toastMillis })
     }
@@ -96,6 +104,7 @@ Item {
             running: true
             onTriggered: {
                 overlay.clipToast = ""
+                overlay.clipToastDetail = ""
                 destroy()
             }
         }
@@ -104,7 +113,13 @@ Item {
     Connections {
         target: overlay.clipExporter
         ignoreUnknownSignals: true
-        function onFinished(saved) { overlay.showClipResult(saved) }
+        function onFinished(saved, outputPath) { overlay.showClipResult(saved, outputPath) }
+    }
+
+    Connections {
+        target: overlay.studio
+        ignoreUnknownSignals: true
+        function onSavedFilePathChanged() { overlay.lastSavedPath = overlay.studio.savedFilePath }
     }
 
     // 1. The host.
@@ -180,11 +195,14 @@ Item {
         }
 
         // The control row, straddling the window's bottom edge.
+        // Never wider than the window: a small window shrinks the row with it (about its own
+        // centre, which stays on the window's bottom edge).
         Rectangle {
             id: controlRow
             objectName: "facecamControls"
             anchors.horizontalCenter: parent.horizontalCenter
             y: parent.height - height + 12
+            scale: Math.min(1, overlay.windowWidth / width)
             width: controls.implicitWidth + 16
             height: controls.implicitHeight + 8
             radius: height / 2
@@ -197,6 +215,7 @@ Item {
 
                 OverlayButton {
                     objectName: "modeButton"
+                    tip: "Next background mode"
                     label: overlay.ready ? overlay.studio.backgroundMode : ""
                     pointSize: 9
                     weight: Font.Black
@@ -205,6 +224,7 @@ Item {
                 }
                 OverlayButton {
                     objectName: "smallerButton"
+                    tip: "Smaller facecam"
                     symbol: "minus.circle.fill"
                     pointSize: 12
                     color: "white"
@@ -212,6 +232,7 @@ Item {
                 }
                 OverlayButton {
                     objectName: "largerButton"
+                    tip: "Larger facecam"
                     symbol: "plus.circle.fill"
                     pointSize: 12
                     color: "white"
@@ -219,6 +240,7 @@ Item {
                 }
                 OverlayButton {
                     objectName: "shapeButton"
+                    tip: "Next frame shape (" + (overlay.ready ? overlay.studio.frameShape : "") + ")"
                     symbol: "square.on.circle"
                     pointSize: 11
                     color: "white"
@@ -280,17 +302,18 @@ Item {
         }
     }
 
-    // 3. The toolbar column at the left edge, vertically centred.
-    Column {
+    // 3. The toolbar at the left edge, vertically centred; the toast and the status line hang
+    // under it, so the toolbar stays where it is while they come and go.
+    Item {
         id: toolbarColumn
         objectName: "toolbarColumn"
-        x: 14
-        anchors.verticalCenter: parent.verticalCenter
-        spacing: 6
+        anchors.fill: parent
         visible: overlay.ready
 
         Rectangle {
             id: pill
+            x: 14
+            y: Math.round((parent.height - height) / 2)
             objectName: "toolbarPill"
             readonly property bool showAll: overlay.ready
                 && (overlay.studio.isToolbarExpanded || overlay.studio.isCameraEnabled || overlay.studio.isRecording)
@@ -340,23 +363,33 @@ Item {
                     objectName: "micButton"
                     visible: pill.showAll
                     readonly property bool included: overlay.ready && overlay.studio.isMicIncluded
+                    tip: included ? "Microphone in recordings: on" : "Microphone in recordings: off"
                     symbol: included ? "mic.fill" : "mic.slash.fill"
                     pointSize: 11
                     weight: Font.Bold
                     color: included ? overlay.green : overlay.red
                     onClicked: overlay.studio.isMicIncluded = !overlay.studio.isMicIncluded
                 }
-                Rectangle {
+                OverlayButton {
                     id: recordButton
                     objectName: "recordButton"
                     visible: pill.showAll
                     readonly property bool recording: overlay.ready && overlay.studio.isRecording
-                    anchors.verticalCenter: parent.verticalCenter
-                    width: recordRow.implicitWidth + 16
-                    height: recordRow.implicitHeight + 6
-                    radius: height / 2
-                    color: recording ? Qt.rgba(overlay.red.r, overlay.red.g, overlay.red.b, 0.85)
-                                     : Qt.rgba(1, 1, 1, 0.14)
+                    // From STOP until the recorder has finished the file.
+                    readonly property bool saving: overlay.ready && overlay.studio.isSaving === true
+                    enabled: !saving
+                    implicitWidth: recordRow.implicitWidth + 16
+                    implicitHeight: recordRow.implicitHeight + 6
+                    tip: saving ? "Saving the recording" : recording ? "Stop and save the recording"
+                                                                     : "Record the screen"
+                    Accessible.name: recordText.text
+                    onClicked: overlay.studio.toggleRecording(overlay.gameTitle)
+                    Rectangle {
+                        anchors.fill: parent
+                        radius: height / 2
+                        color: recordButton.recording ? Qt.rgba(overlay.red.r, overlay.red.g, overlay.red.b, 0.85)
+                                                      : Qt.rgba(1, 1, 1, 0.14)
+                    }
                     Row {
                         id: recordRow
                         anchors.centerIn: parent
@@ -371,21 +404,24 @@ Item {
                                                           : Qt.rgba(overlay.red.r, overlay.red.g, overlay.red.b, 0.75)
                         }
                         Text {
+                            id: recordText
                             objectName: "recordText"
-                            text: recordButton.recording ? "STOP " + overlay.studio.formattedRecordingTime : "REC"
+                            text: recordButton.saving ? "Saving…"
+                                : recordButton.recording ? "STOP " + overlay.studio.formattedRecordingTime : "REC"
                             font.family: CreatorStudioUi.monoFamily
                             font.pixelSize: 11
                             font.weight: Font.Black
                             color: "white"
                         }
                     }
-                    TapHandler { onTapped: overlay.studio.toggleRecording(overlay.gameTitle) }
                 }
                 OverlayButton {
                     objectName: "clipButton"
                     visible: pill.showAll
                     symbol: "sparkles.tv.fill"
-                    label: "Clip 9:16"
+                    // Busy while any clip is being written (several may run at once).
+                    label: overlay.clipBusy ? "Exporting 9:16…" : "Clip 9:16"
+                    tip: "Export a 3-second 9:16 highlight clip"
                     pointSize: 11
                     weight: Font.Bold
                     color: overlay.yellow
@@ -393,6 +429,8 @@ Item {
                 }
                 OverlayButton {
                     objectName: "expandButton"
+                    tip: overlay.ready && overlay.studio.isToolbarExpanded ? "Hide the creator tools"
+                                                                           : "Show the creator tools (record, clip)"
                     symbol: overlay.ready && overlay.studio.isToolbarExpanded ? "chevron.right.circle.fill"
                                                                               : "record.circle"
                     pointSize: 14
@@ -403,21 +441,74 @@ Item {
             }
         }
 
-        Rectangle {
-            objectName: "clipToast"
-            visible: overlay.clipToast !== ""
-            width: toastText.implicitWidth + 20
-            height: toastText.implicitHeight + 10
-            radius: height / 2
-            color: Qt.rgba(0, 0, 0, 0.75)
-            Text {
-                id: toastText
-                objectName: "clipToastText"
-                anchors.centerIn: parent
-                text: overlay.clipToast
-                font.pixelSize: 11
-                font.bold: true
-                color: "white"
+        Column {
+            objectName: "toolbarNotes"
+            x: 14
+            anchors.top: pill.bottom
+            anchors.topMargin: 6
+            spacing: 6
+
+            Rectangle {
+                objectName: "clipToast"
+                visible: overlay.clipToast !== ""
+                width: toastColumn.implicitWidth + 20
+                height: toastColumn.implicitHeight + 10
+                radius: Math.min(height / 2, 12)
+                color: Qt.rgba(0, 0, 0, 0.75)
+                Column {
+                    id: toastColumn
+                    anchors.centerIn: parent
+                    Text {
+                        objectName: "clipToastText"
+                        text: overlay.clipToast
+                        font.pixelSize: 11
+                        font.bold: true
+                        color: "white"
+                    }
+                    Text {
+                        objectName: "clipToastDetail"
+                        visible: text !== ""
+                        text: overlay.clipToastDetail
+                        font.pixelSize: 10
+                        color: Qt.rgba(1, 1, 1, 0.85)
+                    }
+                }
+            }
+
+            // The controller's status line: what the camera, the recorder and the file manager
+            // last said, with "Show in Folder" once something has been saved.
+            Rectangle {
+                objectName: "statusCaption"
+                visible: overlay.ready && statusText.text !== ""
+                width: statusRow.implicitWidth + 16
+                height: statusRow.implicitHeight + 8
+                radius: height / 2
+                color: Qt.rgba(0, 0, 0, 0.62)
+                Row {
+                    id: statusRow
+                    anchors.centerIn: parent
+                    spacing: 8
+                    Text {
+                        id: statusText
+                        objectName: "statusText"
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: overlay.ready ? overlay.studio.statusMessage : ""
+                        font.pixelSize: 10
+                        font.weight: Font.DemiBold
+                        color: Qt.rgba(1, 1, 1, 0.9)
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: text
+                    }
+                    OverlayButton {
+                        objectName: "showInFolderButton"
+                        visible: overlay.lastSavedPath !== ""
+                        label: "Show in Folder"
+                        tip: CreatorStudioUi.displayPath(overlay.lastSavedPath)
+                        pointSize: 10
+                        color: overlay.cyan
+                        onClicked: overlay.studio.revealInFileViewer(overlay.lastSavedPath)
+                    }
+                }
             }
         }
     }

@@ -1,6 +1,7 @@
 #include "creator/studio-overlay/qml/CreatorStudioUi.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFontDatabase>
 #include <QQmlEngine>
 #include <QThreadPool>
@@ -34,14 +35,14 @@ ControllerFactory& customFactory() {
 
 QObject* makeDefaultController(QObject* parent);
 
-bool exportClip(const QString& gameTitle, const QString& highlightHeadline, const QString& statBadge) {
+QString exportClip(const QString& gameTitle, const QString& highlightHeadline, const QString& statBadge) {
     try {
-        OruViralAutoClipper9x16V1030::exportVerticalViralClip(
+        const auto receipt = OruViralAutoClipper9x16V1030::exportVerticalViralClip(
             gameTitle.toStdString(), highlightHeadline.toStdString(), statBadge.toStdString(), std::nullopt,
             std::nullopt, 3.0, 30);
-        return true;
+        return QString::fromStdString(receipt.outputPath);
     } catch (const std::exception&) {
-        return false;  // any thrown error counts as no result
+        return {};  // any thrown error counts as no result
     }
 }
 
@@ -80,16 +81,16 @@ void OverlayClipExporter::start(const QString& gameTitle, const QString& highlig
     QPointer<OverlayClipExporter> self(this);
     QThreadPool::globalInstance()->start(
         [self, fn = exportFunction_, gameTitle, highlightHeadline, statBadge] {
-            const bool saved = fn && fn(gameTitle, highlightHeadline, statBadge);
+            const QString path = fn ? fn(gameTitle, highlightHeadline, statBadge) : QString();
             QCoreApplication* app = QCoreApplication::instance();
             if (app == nullptr) return;
             QMetaObject::invokeMethod(
                 app,
-                [self, saved] {
+                [self, path] {
                     if (!self) return;
                     --self->running_;
                     emit self->runningChanged();
-                    emit self->finished(saved);
+                    emit self->finished(!path.isEmpty(), path);
                 },
                 Qt::QueuedConnection);
         });
@@ -102,6 +103,14 @@ QString CreatorStudioUi::iconFamily() {
 QString CreatorStudioUi::monoFamily() {
     static const QString family = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
     return family;
+}
+
+QString CreatorStudioUi::displayPath(const QString& path) {
+    const QString home = QDir::homePath();
+    if (!home.isEmpty() && home != QLatin1String("/") &&
+        (path == home || path.startsWith(home + QLatin1Char('/'))))
+        return QLatin1Char('~') + path.mid(home.size());
+    return path;
 }
 
 double CreatorStudioUi::shadowMargin() {

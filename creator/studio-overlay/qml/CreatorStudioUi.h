@@ -22,13 +22,15 @@ void setControllerFactory(ControllerFactory factory);
 
 // Runs the overlay's 9:16 clip exports, each on its own background task; `finished` arrives on
 // the main thread for every export, in the order they end, and never after this object is gone.
+// `outputPath` is where the clip was saved (empty when it was not).
 class OverlayClipExporter : public QObject {
     Q_OBJECT
     Q_PROPERTY(int running READ running NOTIFY runningChanged)
   public:
-    // Exports one clip; true when a receipt came back. Called on a background thread.
-    using ExportFunction = std::function<bool(const QString& gameTitle, const QString& highlightHeadline,
-                                              const QString& statBadge)>;
+    // Exports one clip; the saved file's path when a receipt came back, else empty. Called on a
+    // background thread.
+    using ExportFunction = std::function<QString(const QString& gameTitle, const QString& highlightHeadline,
+                                                 const QString& statBadge)>;
 
     explicit OverlayClipExporter(QObject* parent = nullptr);
     OverlayClipExporter(ExportFunction exportFunction, QObject* parent);
@@ -39,7 +41,7 @@ class OverlayClipExporter : public QObject {
                            const QString& statBadge);
 
   signals:
-    void finished(bool saved);
+    void finished(bool saved, const QString& outputPath);
     void runningChanged();
 
   private:
@@ -67,6 +69,8 @@ class CreatorStudioUi : public QObject {
     Q_INVOKABLE static QSizeF clampOffset(const QSizeF& offset, const QSizeF& area);
     // The glyph drawing a symbol name ("video.fill"), as a one-character string.
     Q_INVOKABLE static QString icon(const QString& symbol);
+    // A path for people: the home folder written as "~".
+    Q_INVOKABLE static QString displayPath(const QString& path);
     // A new controller owned by parent, or null when none can be made.
     Q_INVOKABLE QObject* newController(QObject* parent);
     // A clip exporter owned by parent.

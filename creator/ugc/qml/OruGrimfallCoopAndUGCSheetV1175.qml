@@ -36,6 +36,12 @@ Rectangle {
         sheet.deployMap(map)
     }
 
+    // Escape closes the sheet like "Done", from anywhere inside it.
+    Keys.onEscapePressed: function(event) {
+        event.accepted = true
+        sheet.dismiss()
+    }
+
     implicitWidth: 560
     implicitHeight: 620
     width: Math.max(520, implicitWidth)

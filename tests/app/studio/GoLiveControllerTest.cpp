@@ -133,6 +133,22 @@ TEST_F(GoLive, FailuresEndTheStreamWithTheMessageAndNeverTheKey) {
     EXPECT_EQ(live_->statusLine(), "'bad://x' is not an address");
 }
 
+TEST_F(GoLive, OnlyAGoodAddressIsKeptAndMendingItClearsTheFailure) {
+    live_->setUrl("bad://x");
+    live_->goLive();
+    EXPECT_EQ(live_->state(), "failed");
+    live_->clearFailure();  // the user types in the field
+    EXPECT_EQ(live_->state(), "idle");
+    EXPECT_EQ(live_->statusLine(), "");
+    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).url, "rtmp://127.0.0.1:1935/live")
+        << "the refused address is not saved";
+    live_->setUrl("rtmp://127.0.0.1:1935/show");
+    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).url, "rtmp://127.0.0.1:1935/show");
+    live_->setUrl("rtmp:///show");
+    EXPECT_EQ(live_->url(), "rtmp:///show") << "used for this run";
+    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).url, "rtmp://127.0.0.1:1935/show");
+}
+
 TEST_F(GoLive, VirtualCameraNeedsADevice) {
     live_->setVirtualCameraOn(true);
     EXPECT_FALSE(live_->virtualCameraOn());

@@ -67,13 +67,15 @@ class FakeRecorder : public platform::ScreenRecorder {
     std::filesystem::path scratchFolder;
     std::vector<Completion> starts;
     std::vector<std::pair<std::filesystem::path, Completion>> stops;
+    bool sound = true;
+    FailureHandler failure;
 
     bool isAvailable() override { return available; }
     void setMicrophoneEnabled(bool enabled) override { microphone = enabled; }
     void setCameraEnabled(bool enabled) override { camera = enabled; }
     void setScratchFolder(const std::filesystem::path& folder) override { scratchFolder = folder; }
-    FailureHandler failure;
     void setFailureHandler(FailureHandler handler) override { failure = std::move(handler); }
+    bool lastRecordingHasSound() const override { return sound; }
     void startRecording(Completion handler) override { starts.push_back(std::move(handler)); }
     void stopRecording(const std::filesystem::path& outputFile, Completion handler) override {
         stops.emplace_back(outputFile, std::move(handler));

@@ -100,7 +100,11 @@ class StudioControllerTest : public ::testing::Test {
         services.recorder = recorder;
         services.now = [this] { return now; };
         services.clipsDirectory = [] { return std::filesystem::path("/clips"); };
-        services.revealFile = [this](const std::filesystem::path& p) { revealed.push_back(p); };
+        services.revealFile = [this](const std::filesystem::path& p,
+                                     std::function<void(const std::string&)> done) {
+            revealed.push_back(p);
+            done(revealFailure);
+        };
         controller = std::make_unique<Controller>(std::move(services));
     }
 
@@ -110,6 +114,12 @@ class StudioControllerTest : public ::testing::Test {
     }
 
     static std::size_t drain() { return vantry::platform::drainMainQueue(); }
+
+    // One timer firing a quarter of a second later.
+    void tick() {
+        now += 0.25;
+        controller->meterTick();
+    }
 
     void startRecording(bool ok = true) {
         controller->toggleRecording("Demo Game");
@@ -122,6 +132,7 @@ class StudioControllerTest : public ::testing::Test {
     std::shared_ptr<FeedRecord> feed = std::make_shared<FeedRecord>();
     std::shared_ptr<FakeRecorder> recorder = std::make_shared<FakeRecorder>();
     std::vector<std::filesystem::path> revealed;
+    std::string revealFailure;  // what the file manager answers; empty: it showed the file
     double now = 1765000000.7;
     std::unique_ptr<Controller> controller;
 };
@@ -277,8 +288,8 @@ TEST_F(StudioControllerTest, SuccessfulStartSetsSwitchesStateAndMessage) {
         EXPECT_TRUE(controller->isRecording());
         EXPECT_EQ(controller->statusMessage(), QString::fromUtf8(c.message));
         EXPECT_TRUE(controller->isMeterTimerRunning());
-        controller->meterTick();
-        controller->meterTick();
+        tick();
+        tick();
         EXPECT_EQ(controller->recordingElapsedSeconds(), 2);
         recorder = std::make_shared<FakeRecorder>();
     }
@@ -293,20 +304,55 @@ TEST_F(StudioControllerTest, FailedStartOnlyReportsTheError) {
 
 TEST_F(StudioControllerTest, StopSavesUnderTheTitleAndTimeAndRevealsTheFile) {
     startRecording();
-    for (int i = 0; i < 9; ++i) controller->meterTick();
+    for (int i = 0; i < 9; ++i) tick();
     controller->toggleRecording("Demo Game");
     ASSERT_EQ(recorder->stops.size(), 1u);
-    EXPECT_EQ(recorder->stops[0].first, "/clips/Demo_Game_CreatorRec_1765000000.mp4");
+    EXPECT_EQ(recorder->stops[0].first, "/clips/Demo_Game_CreatorRec_1765000002.mp4");
     EXPECT_TRUE(controller->isRecording()) << "until the recorder has written the file";
+    EXPECT_TRUE(controller->isSaving());
+    controller->toggleRecording("Demo Game");
+    controller->toggleRecording("Demo Game");
+    EXPECT_EQ(recorder->stops.size(), 1u) << "presses while saving neither stop again nor start";
+    EXPECT_TRUE(recorder->starts.size() == 1u);
     auto handler = recorder->stops[0].second;
     fromOtherThread([&] { handler(std::nullopt); });
     drain();
     EXPECT_FALSE(controller->isRecording());
+    EXPECT_FALSE(controller->isSaving());
     EXPECT_EQ(controller->recordingElapsedSeconds(), 9) << "the count stays until the next start";
     EXPECT_EQ(controller->formattedRecordingTime(), "00:02");
-    EXPECT_EQ(controller->statusMessage(), "Saved Demo_Game_CreatorRec_1765000000.mp4");
-    EXPECT_EQ(revealed, std::vector<std::filesystem::path>{"/clips/Demo_Game_CreatorRec_1765000000.mp4"});
+    EXPECT_EQ(controller->statusMessage(), "Saved Demo_Game_CreatorRec_1765000002.mp4");
+    EXPECT_EQ(controller->savedFilePath(), "/clips/Demo_Game_CreatorRec_1765000002.mp4");
+    EXPECT_EQ(revealed, std::vector<std::filesystem::path>{"/clips/Demo_Game_CreatorRec_1765000002.mp4"});
     EXPECT_FALSE(controller->isMeterTimerRunning());
+}
+
+TEST_F(StudioControllerTest, TheClockFollowsTheRecordingsRealDurationWhenTicksComeLate) {
+    startRecording();
+    now += 47.9;  // a starved timer: one firing after almost 48 s
+    controller->meterTick();
+    EXPECT_EQ(controller->formattedRecordingTime(), "00:47");
+    now -= 30;  // the system clock set back
+    controller->meterTick();
+    EXPECT_EQ(controller->formattedRecordingTime(), "00:47");
+}
+
+TEST_F(StudioControllerTest, TheStatusSaysWhatTheUserCannotOtherwiseSee) {
+    recorder->sound = false;
+    startRecording();
+    EXPECT_EQ(controller->statusMessage(), "REC (Game + Mic + Cam) · video only: no sound server reachable");
+    auto failure = recorder->failure;
+    ASSERT_TRUE(failure);
+    fromOtherThread([&] { failure(ScreenRecorderError{"No space left on device"}); });
+    drain();
+    EXPECT_EQ(controller->statusMessage(), "Rec error: No space left on device");
+    revealFailure = "no program opens folders";
+    controller->toggleRecording("T");
+    auto saved = recorder->stops[0].second;
+    fromOtherThread([&] { saved(std::nullopt); });
+    drain();
+    drain();  // the file manager's answer
+    EXPECT_EQ(controller->statusMessage(), "Show in Folder: no file manager answered (/clips)");
 }
 
 TEST_F(StudioControllerTest, FailedSaveGivesASaveNoteAndRevealsNothing) {
@@ -338,10 +384,10 @@ TEST_F(StudioControllerTest, AFailingRecordingStopsAtOnceWithASaveNote) {
 TEST_F(StudioControllerTest, CameraOffDuringARecordingKeepsTheTimerAndTheCount) {
     controller->toggleCamera();
     startRecording();
-    controller->meterTick();
+    tick();
     controller->toggleCamera();
     EXPECT_TRUE(controller->isMeterTimerRunning());
-    controller->meterTick();
+    tick();
     EXPECT_EQ(controller->recordingElapsedSeconds(), 2);
     // Camera back on before the save: the save leaves the timer running.
     controller->toggleCamera();

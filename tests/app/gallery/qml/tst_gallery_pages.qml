@@ -34,6 +34,23 @@ Item {
             compare(page.sheetLoader.item.roomInput, "NYC-6AVE")
         }
 
+        function test_keyboardOpensWalksAndEscapeClosesTheSheet() {
+            const page = createTemporaryObject(sheetPage, top)
+            const done = findChild(page.sheetLoader.item, "doneButton")
+            done.forceActiveFocus(Qt.TabFocusReason)
+            verify(findChild(done, "focusRing").visible, "the focused button shows its ring")
+            keyClick(Qt.Key_Escape)
+            verify(!page.sheetOpen)
+            const open = findChild(page, "openSheetButton")
+            verify(open.activeFocus)
+            keyClick(Qt.Key_Return)
+            verify(page.sheetOpen, "Enter presses the focused button")
+            keyClick(Qt.Key_Escape)
+            verify(!page.sheetOpen)
+            keyClick(Qt.Key_Space)
+            verify(page.sheetOpen, "and so does Space")
+        }
+
         function test_toastButtons() {
             const page = createTemporaryObject(toastPage, top)
             const toast = findChild(page, "killToast")

@@ -60,6 +60,10 @@ Item {
         function test_initialSpeakersAtTimeZero() {
             const lobby = GameUi.createLobby("GRIM", "Me")
             compare(lobby.connectionBanner, "4P Drop-In Ready · Spatial Voice ON")
+            lobby.isProximityVoiceEnabled = false
+            compare(lobby.connectionBanner, "4P Drop-In Ready · Spatial Voice OFF")
+            lobby.isProximityVoiceEnabled = true
+            compare(lobby.connectionBanner, "4P Drop-In Ready · Spatial Voice ON")
             compare(lobby.speakers.map(s => s.id), ["p1", "p2", "p3", "p4"])
             compare(lobby.speakers[0].displayName, "Me")
             const bar = makeBar(lobby)

@@ -1,4 +1,5 @@
 import QtQuick
+import QtQuick.Controls
 import QtTest
 import Vantry.Studio
 import VantryNative
@@ -201,12 +202,40 @@ Item {
             mouseClick(item("goLiveButton"))
             compare(live.isLive, false)
             compare(item("goLiveStatus").text, "Enter the server URL")
+            // Mending the address clears the failure at the first key.
+            item("goLiveUrl").forceActiveFocus()
+            keyClick(Qt.Key_R)
+            compare(live.state, "idle")
+            verify(!item("goLiveStatus").visible)
 
             // No v4l2loopback device here: the switch stays off and the hint shows.
             verify(item("virtualCameraHint").visible)
             verify(item("virtualCameraHint").text.indexOf("modprobe v4l2loopback") >= 0)
+            verify(!item("virtualCameraSwitch").enabled, "drawn disabled without a device")
             mouseClick(item("virtualCameraSwitch"))
             compare(live.virtualCameraOn, false)
+        }
+
+        function test_keyboardFocusIsVisibleAndEnterOrSpacePresses() {
+            const cam = item("camera_2")
+            cam.forceActiveFocus(Qt.TabFocusReason)
+            verify(findChild(cam, "focusRing").visible)
+            keyClick(Qt.Key_Return)
+            compare(vm.cameraAngle, 2)
+            keyClick(Qt.Key_Tab)
+            verify(item("camera_3").activeFocus, "Tab moves to the next camera")
+            verify(findChild(item("camera_3"), "focusRing").visible)
+            verify(!findChild(cam, "focusRing").visible)
+            keyClick(Qt.Key_Space)
+            compare(vm.cameraAngle, 3)
+        }
+
+        function test_sidebarsShowTheirScrollBarWhenTheyOverflow() {
+            // At the smallest window the lighting column runs below the fold.
+            const bar = findChild(item("lightingScroll"), "sidebarScrollBar")
+            verify(bar !== null)
+            compare(bar.policy, ScrollBar.AlwaysOn)
+            verify(bar.visible && bar.opacity > 0.5)
         }
 
         function test_longSlideNameWrapsToTwoLines() {

@@ -1,10 +1,16 @@
 import QtQuick
 
-// A clip exporter whose exports end when the test says so.
+// A clip exporter whose exports end when the test says so (finish).
 QtObject {
     property var requests: []
-    signal finished(bool saved)
+    property int running: 0
+    signal finished(bool saved, string outputPath)
     function start(gameTitle, highlightHeadline, statBadge) {
         requests = requests.concat([[gameTitle, highlightHeadline, statBadge]])
+        running += 1
+    }
+    function finish(saved, outputPath) {
+        running -= 1
+        finished(saved, outputPath)
     }
 }

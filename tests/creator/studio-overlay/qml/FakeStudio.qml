@@ -9,6 +9,9 @@ QtObject {
     property bool isMirrored: true
     property bool isMicIncluded: true
     property bool isRecording: false
+    property bool isSaving: false
+    property string statusMessage: "Creator Cam Ready"
+    property string savedFilePath: ""
     property int recordingElapsedSeconds: 0
     property string formattedRecordingTime: "00:00"
     property real micActivityLevel: 0.25
@@ -19,10 +22,14 @@ QtObject {
 
     property int cameraToggles: 0
     property var recordingTitles: []
+    property var revealed: []
 
     function toggleCamera() {
         cameraToggles += 1
         isCameraEnabled = !isCameraEnabled
+    }
+    function revealInFileViewer(path) {
+        revealed = revealed.concat([path])
     }
     function toggleRecording(gameTitle) {
         recordingTitles = recordingTitles.concat([gameTitle])

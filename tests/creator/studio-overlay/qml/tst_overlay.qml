@@ -306,15 +306,87 @@ Item {
             compare(exporter.requests.length, 2)
             compare(exporter.requests[0], ["Demo Game", "LIVE VIRTUAL STUDIO", "ZERO GREEN SCREEN"])
             verify(!item("clipToast").visible)
-            exporter.finished(true)
+            compare(findChild(item("clipButton"), "label").text, "Exporting 9:16…")
+            const pillY = item("toolbarPill").y
+            exporter.finish(true, "/clips/Demo_Game_9x16.mp4")
             compare(item("clipToastText").text, "Saved 9:16 Viral Clip!")
+            compare(item("clipToastDetail").text, "/clips/Demo_Game_9x16.mp4")
             verify(item("clipToast").visible)
+            compare(item("toolbarPill").y, pillY, "the toolbar stays still while the toast shows")
+            compare(findChild(item("clipButton"), "label").text, "Exporting 9:16…", "one still runs")
             wait(400)
-            exporter.finished(false)
+            exporter.finish(false, "")
+            compare(findChild(item("clipButton"), "label").text, "Clip 9:16")
+            compare(item("clipToastDetail").text, "")
             compare(item("clipToastText").text, "Clip export failed")
             // The first export's timer clears the second one's toast.
             tryCompare(overlay, "clipToast", "", 800)
             verify(!item("clipToast").visible)
+        }
+    
+        function test_status_line_and_show_in_folder() {
+            compare(item("statusText").text, "Creator Cam Ready")
+            verify(!item("showInFolderButton").visible)
+            studio.statusMessage = "No front camera detected — using Studio Preview"
+            verify(item("statusCaption").visible)
+            compare(item("statusText").text, "No front camera detected — using Studio Preview")
+            studio.statusMessage = "Save note: disk full"
+            compare(item("statusText").text, "Save note: disk full")
+            studio.savedFilePath = "/clips/Demo_Game_CreatorRec_1765000000.mp4"
+            studio.statusMessage = "Saved Demo_Game_CreatorRec_1765000000.mp4"
+            verify(item("showInFolderButton").visible)
+            mouseClick(findChild(item("showInFolderButton"), "label"))
+            compare(studio.revealed, ["/clips/Demo_Game_CreatorRec_1765000000.mp4"])
+        }
+
+        function test_stop_shows_saving_until_the_file_is_final() {
+            studio.isToolbarExpanded = true
+            studio.isRecording = true
+            settleToolbar()
+            studio.isSaving = true
+            compare(item("recordText").text, "Saving…")
+            verify(!item("recordButton").enabled)
+            mouseClick(item("recordText"))
+            compare(studio.recordingTitles, [], "no second stop while saving")
+            studio.isRecording = false
+            studio.isSaving = false
+            compare(item("recordText").text, "REC")
+        }
+
+        function test_keyboard_reaches_and_presses_every_control() {
+            studio.isToolbarExpanded = true
+            studio.toggleCamera()
+            settleToolbar()
+            item("modeButton").forceActiveFocus()
+            const reached = []
+            for (let i = 0; i < 10; ++i) {
+                const focused = overlay.Window.activeFocusItem
+                reached.push(focused.objectName)
+                verify(findChild(focused, "focusRing").visible, focused.objectName + " shows its focus ring")
+                keyClick(Qt.Key_Tab)
+            }
+            compare(reached, ["modeButton", "smallerButton", "largerButton", "shapeButton", "cameraButton",
+                              "cutoutButton", "micButton", "recordButton", "clipButton", "expandButton"])
+            item("micButton").forceActiveFocus()
+            keyClick(Qt.Key_Space)
+            compare(studio.isMicIncluded, false)
+            keyClick(Qt.Key_Return)
+            compare(studio.isMicIncluded, true)
+            item("recordButton").forceActiveFocus()
+            keyClick(Qt.Key_Enter)
+            compare(studio.recordingTitles, ["Demo Game"])
+            for (const name of ["expandButton", "micButton", "smallerButton", "largerButton", "shapeButton"])
+                verify(item(name).Accessible.name !== "", name + " has an accessible name")
+        }
+
+        function test_control_row_never_wider_than_a_small_window() {
+            studio.toggleCamera()
+            studio.scale = 0.55
+            const row = item("facecamControls")
+            verify(row.width * row.scale <= overlay.windowWidth + 0.01,
+                   row.width * row.scale + " > " + overlay.windowWidth)
+            studio.scale = 1.0
+            compare(row.scale, 1)
         }
     }
 }

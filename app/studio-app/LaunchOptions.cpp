@@ -1,0 +1,54 @@
+#include "app/studio-app/LaunchOptions.h"
+
+#include <string_view>
+
+namespace vantry::app {
+
+LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
+    LaunchOptions options;
+    const auto fail = [&options](std::string message) {
+        options.error = "vantry: " + std::move(message) + " (see vantry --help)";
+        return options;
+    };
+    bool optionsEnded = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (!optionsEnded && arg.size() > 1 && arg.front() == '-') {
+            if (arg == "--") {
+                optionsEnded = true;
+            } else if (arg == "--help" || arg == "-h") {
+                options.help = true;
+            } else if (arg == "--version") {
+                options.version = true;
+            } else if (arg == "--camera" || arg.starts_with("--camera=")) {
+                std::string file;
+                if (arg == "--camera") {
+                    if (i + 1 < args.size()) file = args[++i];
+                } else {
+                    file = std::string(arg.substr(9));
+                }
+                if (file.empty()) return fail("--camera needs a picture or video file");
+                options.cameraFile = file;
+            } else {
+                return fail("unknown option '" + std::string(arg) + "'");
+            }
+            continue;
+        }
+        if (options.picture)
+            return fail("only one picture goes on the LED wall, '" + std::string(arg) + "' is one too many");
+        options.picture = std::string(arg);
+    }
+    return options;
+}
+
+std::string launchUsage() {
+    return "Usage: vantry [--camera FILE] [PICTURE]\n"
+           "The Vantry Pro studio window.\n"
+           "\n"
+           "  PICTURE        a picture shown on the studio's LED wall\n"
+           "  --camera FILE  the facecam plays this picture or video instead of the camera\n"
+           "  --help         show this text and exit\n"
+           "  --version      show the version and exit\n";
+}
+
+}  // namespace vantry::app

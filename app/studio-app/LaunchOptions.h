@@ -1,0 +1,26 @@
+// The studio window's command line: vantry [--camera FILE] [PICTURE], --help, --version.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantry::app {
+
+struct LaunchOptions {
+    std::optional<std::string> cameraFile;  // --camera FILE or --camera=FILE
+    std::optional<std::string> picture;     // the one positional argument: a picture for the LED wall
+    bool help = false;
+    bool version = false;
+    // Why the command line cannot be used ("vantry: ..."); empty when it can.
+    std::string error;
+};
+
+// `args` are the arguments after the program name. "--" ends the options, so a picture whose
+// name starts with "-" can still be given. The first problem found ends the parse.
+LaunchOptions parseLaunchOptions(const std::vector<std::string>& args);
+
+// The text --help prints.
+std::string launchUsage();
+
+}  // namespace vantry::app

@@ -1,0 +1,36 @@
+// The studio window's command line.
+#include <gtest/gtest.h>
+
+#include "app/studio-app/LaunchOptions.h"
+
+using vantry::app::parseLaunchOptions;
+
+TEST(LaunchOptions, CameraFileIsNotTakenForAPicture) {
+    for (const auto& args :
+         {std::vector<std::string>{"--camera", "me.mp4"}, std::vector<std::string>{"--camera=me.mp4"}}) {
+        const auto o = parseLaunchOptions(args);
+        EXPECT_EQ(o.error, "");
+        EXPECT_EQ(o.cameraFile, "me.mp4");
+        EXPECT_FALSE(o.picture) << "no picture: the LED wall keeps its own and no banner shows";
+    }
+    const auto both = parseLaunchOptions({"slide.png", "--camera", "me.mp4"});
+    EXPECT_EQ(both.picture, "slide.png");
+    EXPECT_EQ(both.cameraFile, "me.mp4");
+    EXPECT_EQ(parseLaunchOptions({"--", "-odd.png"}).picture, "-odd.png");
+    EXPECT_TRUE(parseLaunchOptions({"--help"}).help);
+    EXPECT_TRUE(parseLaunchOptions({"--version"}).version);
+}
+
+TEST(LaunchOptions, UnusableCommandLinesAreRefusedWithAReason) {
+    const struct {
+        std::vector<std::string> args;
+        const char* error;
+    } cases[] = {
+        {{"--camra", "me.mp4"}, "vantry: unknown option '--camra' (see vantry --help)"},
+        {{"--camera"}, "vantry: --camera needs a picture or video file (see vantry --help)"},
+        {{"--camera="}, "vantry: --camera needs a picture or video file (see vantry --help)"},
+        {{"a.png", "b.png"},
+         "vantry: only one picture goes on the LED wall, 'b.png' is one too many (see vantry --help)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(parseLaunchOptions(c.args).error, c.error) << c.args[0];
+}
