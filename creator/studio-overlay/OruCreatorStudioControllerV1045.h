@@ -30,6 +30,7 @@ class CreatorStudioFeed {
     using FrameCallback = std::function<void(const QImage& image)>;
     virtual ~CreatorStudioFeed() = default;
     virtual void updateSettings(OruFacecamBackgroundModeV1045 bgMode, bool mirrored) = 0;
+    virtual void setRefineEdges(bool refine) = 0;
     virtual void start(Completion completion) = 0;
     virtual void stop() = 0;
     virtual void setOnFrameReady(FrameCallback callback) = 0;
@@ -55,6 +56,8 @@ class OruCreatorStudioControllerV1045 : public QObject {
     Q_PROPERTY(
         QString frameShape READ frameShapeRawValue WRITE setFrameShapeRawValue NOTIFY frameShapeChanged)
     Q_PROPERTY(bool isMirrored READ isMirrored WRITE setMirrored NOTIFY isMirroredChanged)
+    // Steady, picture-fitted presenter edges; off shows the raw segmentation mask.
+    Q_PROPERTY(bool refineEdges READ refineEdges WRITE setRefineEdges NOTIFY refineEdgesChanged)
     Q_PROPERTY(bool isMicIncluded READ isMicIncluded WRITE setMicIncluded NOTIFY isMicIncludedChanged)
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     Q_PROPERTY(
@@ -95,6 +98,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     QString backgroundModeRawValue() const;
     QString frameShapeRawValue() const;
     bool isMirrored() const { return isMirrored_; }
+    bool refineEdges() const { return refineEdges_; }
     bool isMicIncluded() const { return isMicIncluded_; }
     bool isRecording() const { return isRecording_; }
     qint64 recordingElapsedSeconds() const { return recordingElapsedSeconds_; }
@@ -116,6 +120,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void setBackgroundModeRawValue(const QString& raw);
     void setFrameShapeRawValue(const QString& raw);
     void setMirrored(bool mirrored);
+    void setRefineEdges(bool refine);
     void setMicIncluded(bool included);
     void setOffset(const QSizeF& offset);
     void setScale(double scale);
@@ -134,6 +139,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void backgroundModeChanged();
     void frameShapeChanged();
     void isMirroredChanged();
+    void refineEdgesChanged();
     void isMicIncludedChanged();
     void isRecordingChanged();
     void recordingElapsedSecondsChanged();
@@ -165,6 +171,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     OruFacecamBackgroundModeV1045 backgroundMode_ = OruFacecamBackgroundModeV1045::cutoutNoBackground;
     OruFacecamShapeV1045 frameShape_ = OruFacecamShapeV1045::freeCutout;
     bool isMirrored_ = true;
+    bool refineEdges_ = true;
     bool isMicIncluded_ = true;
     bool isRecording_ = false;
     qint64 recordingElapsedSeconds_ = 0;
