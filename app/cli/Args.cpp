@@ -109,6 +109,14 @@ int Args::integer(const std::string& name, int fallback, int min, int max) const
     return n;
 }
 
+std::optional<bool> Args::onOff(const std::string& name) const {
+    auto v = value(name);
+    if (!v) return std::nullopt;
+    if (*v == "on") return true;
+    if (*v == "off") return false;
+    throw UsageError("option --" + name + " expects on or off, got '" + *v + "'");
+}
+
 std::pair<int, int> Args::size(const std::string& name, std::pair<int, int> fallback) const {
     auto v = value(name);
     if (!v) return fallback;

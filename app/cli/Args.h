@@ -48,6 +48,8 @@ class Args {
     int integer(const std::string& name, int fallback, int min, int max) const;
     // "WxH", both positive.
     std::pair<int, int> size(const std::string& name, std::pair<int, int> fallback) const;
+    // "on" or "off".
+    std::optional<bool> onOff(const std::string& name) const;
 
   private:
     std::vector<std::pair<std::string, std::string>> values_;

@@ -49,7 +49,8 @@ int runCutout(const std::vector<std::string>& args) {
         }
     }
     vantry::creator::FacecamFrameProcessor processor(segmenter.get());
-    const QImage result = processor.process(frame, {mode, mirror});
+    // One picture has no history to steady, and the cutout shows the network's own mask.
+    const QImage result = processor.process(frame, {mode, mirror, /*refineEdges=*/false});
     if (result.isNull()) throw vantry::app::cli::CommandError("the picture could not be processed");
     if (mode != OruFacecamBackgroundModeV1045::fullCamera && !processor.lastFrameSegmented()) {
         throw vantry::app::cli::CommandError("person segmentation failed on '" + in + "'");

@@ -56,10 +56,17 @@ void switchFacecamOn(QQuickWindow* window, bool cameraFileChosen) {
     }
 }
 
+// Sets "Refine Edges" on the presenter overlay's controller, when the overlay is shown.
+void setOverlayRefineEdges(QQuickWindow* window, bool refine) {
+    QObject* overlay = window->findChild<QObject*>(QStringLiteral("creatorStudioOverlay"));
+    QObject* studio = overlay ? overlay->property("studio").value<QObject*>() : nullptr;
+    if (studio) studio->setProperty("refineEdges", refine);
+}
+
 int runScreenshot(const std::vector<std::string>& args) {
     if (vantry::app::cli::wantsViewScreenshot(args)) return vantry::app::cli::runViewScreenshot(args);
-    vantry::app::cli::Args parsed(args, {"out", "set", "angle", "frames", "size", "camera", "slide"},
-                                  {"vision", "facecam"});
+    vantry::app::cli::Args parsed(
+        args, {"out", "set", "angle", "frames", "size", "camera", "slide", "refine"}, {"vision", "facecam"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const std::string out = parsed.required("out");
@@ -72,6 +79,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     if (parsed.has("angle")) {
         angle = vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
     }
+    const std::optional<bool> refineEdges = parsed.onOff("refine");
     const int frames = parsed.integer("frames", 12, 1, 10000);
     const auto [width, height] = parsed.size("size", {1440, 900});
     if (width < 1180 || height < 740)
@@ -113,6 +121,8 @@ int runScreenshot(const std::vector<std::string>& args) {
     }
     const bool facecam = parsed.flag("facecam");
     if (parsed.flag("vision") || facecam) vm.setShowVisionPresenter(true);
+    // For this picture only: the window's saved choice stays as it is.
+    if (refineEdges) setOverlayRefineEdges(window, *refineEdges);
     if (facecam) switchFacecamOn(window, parsed.has("camera"));
     if (auto slide = parsed.value("slide")) {
         // As the open panel would: onto the LED wall, or a banner saying it could not.
@@ -145,13 +155,15 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
     {"screenshot", "Save a picture of the live studio window (needs a display)",
      "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--facecam] [--camera "
      "FILE]\n"
-     "                             [--slide PICTURE] [--frames N] [--size WxH]\n\n"
+     "                             [--refine on|off] [--slide PICTURE] [--frames N] [--size WxH]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
      "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts PICTURE on the LED\n"
      "wall as the open panel would, --size sets the window (default 1440x900, at least 1180x740).\n"
      "--facecam also switches the facecam on and waits for its first picture; --camera plays a picture\n"
-     "or video file as the camera. Needs a display; xvfb-run works.\n\n"
+     "or video file as the camera. --refine turns the presenter's steady, picture-fitted edges on or off\n"
+     "for this picture (default: as the window keeps it; off shows the raw segmentation mask).\n"
+     "Needs a display; xvfb-run works.\n\n"
      "       vantry-cli screenshot --view coop-sheet|maps-sheet|voice-bar|kill-toast --out FILE.png [--size "
      "WxH]\n"
      "saves a gallery view instead, as it first appears (default 900x700).",

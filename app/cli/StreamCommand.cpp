@@ -57,7 +57,8 @@ std::string stateName(LiveStreamState state) {
 // The presenter from a picture or video file, cut out by the segmentation network.
 class FileCameraPresenter {
   public:
-    FileCameraPresenter(const std::filesystem::path& file, vantry::app::feed::ProgramFeed& feed) {
+    FileCameraPresenter(const std::filesystem::path& file, bool refineEdges,
+                        vantry::app::feed::ProgramFeed& feed) {
         try {
             (void)vantry::platform::openCameraFileSource(file);
         } catch (const std::exception& e) {
@@ -73,6 +74,7 @@ class FileCameraPresenter {
             std::make_shared<vantry::platform::FileCameraBackend>(file),
             [segmenter] { return std::move(*segmenter); });
         camera_->updateSettings(vantry::creator::OruFacecamBackgroundModeV1045::cutoutNoBackground, true);
+        camera_->setRefineEdges(refineEdges);
         vantry::app::feed::ProgramPresenter presenter;
         presenter.visible = true;
         presenter.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
@@ -93,7 +95,7 @@ class FileCameraPresenter {
 
 int runStream(const std::vector<std::string>& args) {
     const vantry::app::cli::Args parsed(
-        args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera", "stream-key"});
+        args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera", "stream-key", "refine"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
@@ -112,6 +114,7 @@ int runStream(const std::vector<std::string>& args) {
     const auto [width, height] = parsed.size("size", {1280, 720});
     if (!((width == 1280 && height == 720) || (width == 1920 && height == 1080)))
         throw UsageError("option --size expects 1280x720 or 1920x1080");
+    const bool refineEdges = parsed.onOff("refine").value_or(true);
     const double bitRate =
         parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)), 100'000, 50'000'000);
 
@@ -151,7 +154,7 @@ int runStream(const std::vector<std::string>& args) {
     });
     std::unique_ptr<FileCameraPresenter> presenter;
     if (auto camera = parsed.value("camera"))
-        presenter = std::make_unique<FileCameraPresenter>(*camera, feed);
+        presenter = std::make_unique<FileCameraPresenter>(*camera, refineEdges, feed);
 
     std::unique_ptr<vantry::platform::LiveStream> stream;
     try {
@@ -255,6 +258,8 @@ const vantry::app::cli::CommandRegistrar kStream(
      "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n"
      "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
      "                   default place\n"
+     "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
+     "                   raw segmentation mask\n"
      "  --help           show this help\n",
      runStream});
 

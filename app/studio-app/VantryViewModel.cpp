@@ -1,13 +1,24 @@
 #include "app/studio-app/VantryViewModel.h"
 
 #include <QPointer>
+#include <QSettings>
 #include <QVariantMap>
 
 #include "app/studio-app/StudioText.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "platform/files/UserFolders.h"
 
 namespace vantry::app {
 namespace {
+
+constexpr const char* kRefineEdgesKey = "presenter/refineEdges";
+
+// The window's settings file, shared with the file panels' remembered folders. Named by path,
+// so the config home is read each time it is opened.
+std::unique_ptr<QSettings> windowSettings() {
+    const auto file = platform::UserFolders::configHome() / "vantry" / "studio.ini";
+    return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
+}
 
 QString qs(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -22,6 +33,7 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
       panels_(panels),
       engineHandle_(new StudioEngineHandle(engine_, this)) {
     slideName_ = QString::fromStdString(engine_->slideSourceName());
+    refineEdges_ = windowSettings()->value(QString::fromLatin1(kRefineEdgesKey), true).toBool();
     GoLiveController::Services live;
     live.render = [renderer = engine_](int width, int height) {
         return renderer->renderProgramFrame(width, height);
@@ -93,6 +105,15 @@ void VantryViewModel::setShowVisionPresenter(bool show) {
     if (show == showVisionPresenter_) return;
     showVisionPresenter_ = show;
     emit showVisionPresenterChanged();
+}
+
+void VantryViewModel::setRefineEdges(bool refine) {
+    if (refine == refineEdges_) return;
+    refineEdges_ = refine;
+    auto settings = windowSettings();
+    settings->setValue(QString::fromLatin1(kRefineEdgesKey), refine);
+    settings->sync();  // a setting that cannot be written still applies to this run
+    emit refineEdgesChanged();
 }
 
 void VantryViewModel::setSlideName(const QString& name) {

@@ -45,6 +45,8 @@ class VantryViewModel : public QObject {
     Q_PROPERTY(float ledBrightness READ ledBrightness WRITE setLedBrightness NOTIFY ledBrightnessChanged)
     Q_PROPERTY(bool showVisionPresenter READ showVisionPresenter WRITE setShowVisionPresenter NOTIFY
                    showVisionPresenterChanged)
+    // "Refine Edges": steady, picture-fitted presenter edges; kept between runs, on by default.
+    Q_PROPERTY(bool refineEdges READ refineEdges WRITE setRefineEdges NOTIFY refineEdgesChanged)
     Q_PROPERTY(QString slideName READ slideName NOTIFY slideNameChanged)
     Q_PROPERTY(double liveFPS READ liveFPS NOTIFY liveFPSChanged)
     Q_PROPERTY(bool isExporting READ isExporting NOTIFY isExportingChanged)
@@ -88,6 +90,10 @@ class VantryViewModel : public QObject {
     bool showVisionPresenter() const { return showVisionPresenter_; }
     void setShowVisionPresenter(bool show);
 
+    bool refineEdges() const { return refineEdges_; }
+    // Saved at once in the window's settings (<config home>/vantry/studio.ini).
+    void setRefineEdges(bool refine);
+
     QString slideName() const { return slideName_; }
     double liveFPS() const { return liveFPS_; }
     bool isExporting() const { return isExporting_; }
@@ -118,6 +124,7 @@ class VantryViewModel : public QObject {
     void neonGainChanged();
     void ledBrightnessChanged();
     void showVisionPresenterChanged();
+    void refineEdgesChanged();
     void slideNameChanged();
     void liveFPSChanged();
     void isExportingChanged();
@@ -144,6 +151,7 @@ class VantryViewModel : public QObject {
     float neonGain_ = 1.25f;
     float ledBrightness_ = 1.15f;
     bool showVisionPresenter_ = false;
+    bool refineEdges_ = true;
     QString slideName_;
     double liveFPS_ = 120.0;
     bool isExporting_ = false;

@@ -1,7 +1,9 @@
 // Facecam cost per 640 x 480 camera frame: segmentation alone (both models, 1 and 2 OpenCV
-// threads) and the whole frame processing in each background mode. Each benchmark records every
-// iteration and reports the median and 95th percentile as counters (p50_ms, p95_ms); the
-// full-camera mode (mirror and copy, no segmentation) is the baseline for ratios.
+// threads), the edge refinement alone, and the whole frame processing in each background mode
+// with refined or raw edges. Each benchmark records every iteration and reports the median and
+// 95th percentile as counters (p50_ms, p95_ms); the full-camera mode (mirror and copy, no
+// segmentation) is the baseline for ratios of the whole processing, segmentation alone
+// (general model, one thread) the baseline for the refinement.
 #include <algorithm>
 #include <chrono>
 #include <memory>
@@ -90,23 +92,55 @@ BENCHMARK(BM_Segmentation)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
 
-// Arguments: mode (0 cutout, 1 blur, 2 full camera), OpenCV threads. Mirroring on, as by default.
+// Arguments: mode (0 cutout, 1 blur, 2 full camera), OpenCV threads, refined edges. Mirroring
+// on, as by default.
 void BM_ProcessFrame(benchmark::State& state) {
     const Mode mode = creator::OruFacecamBackgroundModeV1045::allCases()[std::size_t(state.range(0))];
     auto segmenter = loadOrSkip(state, platform::SegmentationModel::general, int(state.range(1)));
     if (!segmenter) return;
     creator::FacecamFrameProcessor processor(segmenter.get());
     const cv::Mat& frame = cameraFrame();
-    processor.process(frame, {mode, true});
-    timeEach(state, [&] { benchmark::DoNotOptimize(processor.process(frame, {mode, true})); });
+    const creator::FacecamFrameSettings settings{mode, true, state.range(2) != 0};
+    processor.process(frame, settings);
+    timeEach(state, [&] { benchmark::DoNotOptimize(processor.process(frame, settings)); });
 }
 BENCHMARK(BM_ProcessFrame)
-    ->ArgNames({"mode", "threads"})
-    ->Args({2, 1})
-    ->Args({0, 1})
-    ->Args({1, 1})
-    ->Args({0, 2})
-    ->Args({1, 2})
+    ->ArgNames({"mode", "threads", "refine"})
+    ->Args({2, 1, 1})
+    ->Args({0, 1, 0})
+    ->Args({0, 1, 1})
+    ->Args({1, 1, 0})
+    ->Args({1, 1, 1})
+    ->Args({0, 2, 1})
+    ->Args({1, 2, 1})
+    ->Iterations(200)
+    ->Unit(benchmark::kMillisecond);
+
+// Smoothing and refinement of one frame's mask, on one OpenCV thread: 0 = the facecam's
+// refiner (guided filter fitted at the working size, temporal average and feather at the
+// frame's size), 1 = the guided filter alone computed in float at the frame's full size.
+void BM_EdgeRefinement(benchmark::State& state) {
+    auto segmenter = loadOrSkip(state, platform::SegmentationModel::general, 1);
+    if (!segmenter) return;
+    const cv::Mat& frame = cameraFrame();
+    const cv::Mat mask = segmenter->segment(frame)->clone();
+    creator::FacecamEdgeRefiner refiner;
+    cv::Mat refined;
+    const bool fullSizeFloat = state.range(0) == 1;
+    refiner.refine(mask, frame, refined);  // history in place, as in a running feed
+    timeEach(state, [&] {
+        if (fullSizeFloat) {
+            creator::FacecamEdgeRefiner::guidedFilterFullSize(mask, frame, refined);
+        } else {
+            refiner.refine(mask, frame, refined);
+        }
+        benchmark::DoNotOptimize(refined.data);
+    });
+}
+BENCHMARK(BM_EdgeRefinement)
+    ->ArgName("fullSizeFloat")
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
 

@@ -69,7 +69,13 @@ cv::Mat wrapImage(QImage& image) {
 }
 
 QImage FacecamFrameProcessor::process(const cv::Mat& frame, FacecamFrameSettings settings) {
+    // The refiner's history belongs to one unbroken run of refined frames of one size, mode and
+    // mirroring; any other frame in between starts it again.
+    const bool continuesRun = refinedLast_ && frame.size() == historySize_ &&
+                              settings.mode == historySettings_.mode &&
+                              settings.mirrored == historySettings_.mirrored;
     lastSegmented_ = false;
+    refinedLast_ = false;
     if (frame.empty() || frame.type() != CV_8UC4) return {};
     const int width = frame.cols;
     const int height = frame.rows;
@@ -105,16 +111,27 @@ QImage FacecamFrameProcessor::process(const cv::Mat& frame, FacecamFrameSettings
         // A mask of no extent covers nothing: everything shows the background.
         maskScaled_.create(height, width, CV_8UC1);
         maskScaled_.setTo(0);
-    } else {
+        aligned = &maskScaled_;
+    }
+    const cv::Mat* blendMask = &maskScaled_;
+    if (settings.refineEdges) {
+        if (!continuesRun) refiner_.reset();
+        historySize_ = frame.size();
+        historySettings_ = settings;
+        refinedLast_ = true;
+        // The refiner brings the mask up to the picture's size itself.
+        refiner_.refine(*aligned, *cam, maskRefined_);
+        blendMask = &maskRefined_;
+    } else if (aligned != &maskScaled_) {
         const FacecamMaskScale scale = facecamMaskScale(width, height, aligned->cols, aligned->rows);
         cv::resize(*aligned, maskScaled_, cv::Size(width, height), scale.x, scale.y, cv::INTER_LINEAR);
     }
 
     if (settings.mode == OruFacecamBackgroundModeV1045::studioBlur) {
         facecamBlurBackground(*cam, blurred_, small_, smallBlurred_);
-        blendWithMask(*cam, blurred_, maskScaled_, outMat);
+        blendWithMask(*cam, blurred_, *blendMask, outMat);
     } else {
-        blendWithMask(*cam, cv::Mat(), maskScaled_, outMat);
+        blendWithMask(*cam, cv::Mat(), *blendMask, outMat);
     }
     lastSegmented_ = true;
     return out;

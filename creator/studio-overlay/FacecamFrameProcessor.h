@@ -9,6 +9,7 @@
 
 #include <QImage>
 
+#include "creator/studio-overlay/FacecamEdgeRefiner.h"
 #include "creator/studio-overlay/FacecamTypes.h"
 
 namespace vantry::platform {
@@ -23,6 +24,8 @@ inline constexpr double kFacecamBlurSigma = 14.0;
 struct FacecamFrameSettings {
     OruFacecamBackgroundModeV1045 mode = OruFacecamBackgroundModeV1045::cutoutNoBackground;
     bool mirrored = true;
+    // Steady, picture-fitted mask edges (FacecamEdgeRefiner); off: the raw mask, scaled.
+    bool refineEdges = true;
 };
 
 // Factors that stretch a mask over the camera picture; a mask side of 0 divides by 1.
@@ -60,10 +63,18 @@ class FacecamFrameProcessor {
     // Whether the last processed frame was composited with a segmentation mask.
     bool lastFrameSegmented() const { return lastSegmented_; }
 
+    // The mask the last segmented frame was composited with (CV_8UC1, the frame's size).
+    const cv::Mat& lastMask() const { return refinedLast_ ? maskRefined_ : maskScaled_; }
+
   private:
     platform::PersonSegmenter* segmenter_;
     bool lastSegmented_ = false;
-    cv::Mat mirrored_, maskMirrored_, maskScaled_, blurred_, small_, smallBlurred_;
+    bool refinedLast_ = false;  // the last frame was composited with a refined mask
+    // The refiner's history runs while frames keep this size, mode and mirroring.
+    FacecamEdgeRefiner refiner_;
+    cv::Size historySize_;
+    FacecamFrameSettings historySettings_;
+    cv::Mat mirrored_, maskMirrored_, maskScaled_, maskRefined_, blurred_, small_, smallBlurred_;
 };
 
 }  // namespace vantry::creator

@@ -22,6 +22,7 @@ struct OruCreatorCameraFeedV1045::Core {
     std::mutex lock;
     OruFacecamBackgroundModeV1045 bgMode = OruFacecamBackgroundModeV1045::cutoutNoBackground;
     bool mirrored = true;
+    bool refineEdges = true;
 
     // Camera queue only.
     bool isConfigured = false;
@@ -54,6 +55,7 @@ void processFrame(Core& core, const cv::Mat& frame) {
         std::lock_guard lock(core.lock);
         settings.mode = core.bgMode;
         settings.mirrored = core.mirrored;
+        settings.refineEdges = core.refineEdges;
     }
     if (settings.mode != OruFacecamBackgroundModeV1045::fullCamera && !core.segmenterTried) {
         core.segmenterTried = true;
@@ -151,6 +153,11 @@ void OruCreatorCameraFeedV1045::updateSettings(OruFacecamBackgroundModeV1045 bgM
     std::lock_guard lock(core_->lock);
     core_->bgMode = bgMode;
     core_->mirrored = mirrored;
+}
+
+void OruCreatorCameraFeedV1045::setRefineEdges(bool refine) {
+    std::lock_guard lock(core_->lock);
+    core_->refineEdges = refine;
 }
 
 void OruCreatorCameraFeedV1045::start(Completion completion) {

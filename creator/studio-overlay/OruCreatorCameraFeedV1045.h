@@ -40,6 +40,8 @@ class OruCreatorCameraFeedV1045 {
 
     // Takes effect from the next frame processed.
     void updateSettings(OruFacecamBackgroundModeV1045 bgMode, bool mirrored);
+    // Steady, picture-fitted mask edges (on at construction); takes effect from the next frame.
+    void setRefineEdges(bool refine);
     // Asks for permission when needed, configures the session once and starts it; the completion
     // gets the outcome and one of the k...Message texts (on the camera queue or the caller's thread).
     void start(Completion completion);

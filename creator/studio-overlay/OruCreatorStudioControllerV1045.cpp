@@ -18,6 +18,7 @@ class CameraFeedAdapter : public CreatorStudioFeed {
     void updateSettings(OruFacecamBackgroundModeV1045 bgMode, bool mirrored) override {
         feed_.updateSettings(bgMode, mirrored);
     }
+    void setRefineEdges(bool refine) override { feed_.setRefineEdges(refine); }
     void start(Completion completion) override { feed_.start(std::move(completion)); }
     void stop() override { feed_.stop(); }
     void setOnFrameReady(FrameCallback callback) override { feed_.setOnFrameReady(std::move(callback)); }
@@ -130,6 +131,13 @@ void OruCreatorStudioControllerV1045::setMirrored(bool mirrored) {
     isMirrored_ = mirrored;
     pushFeedSettings();
     if (changed) emit isMirroredChanged();
+}
+
+void OruCreatorStudioControllerV1045::setRefineEdges(bool refine) {
+    if (refineEdges_ == refine) return;
+    refineEdges_ = refine;
+    services_.feed->setRefineEdges(refine);
+    emit refineEdgesChanged();
 }
 
 void OruCreatorStudioControllerV1045::setMicIncluded(bool included) {

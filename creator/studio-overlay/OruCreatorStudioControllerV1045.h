@@ -30,6 +30,7 @@ class CreatorStudioFeed {
     using FrameCallback = std::function<void(const QImage& image)>;
     virtual ~CreatorStudioFeed() = default;
     virtual void updateSettings(OruFacecamBackgroundModeV1045 bgMode, bool mirrored) = 0;
+    virtual void setRefineEdges(bool refine) = 0;
     virtual void start(Completion completion) = 0;
     virtual void stop() = 0;
     virtual void setOnFrameReady(FrameCallback callback) = 0;
@@ -58,6 +59,8 @@ class OruCreatorStudioControllerV1045 : public QObject {
     Q_PROPERTY(
         QString frameShape READ frameShapeRawValue WRITE setFrameShapeRawValue NOTIFY frameShapeChanged)
     Q_PROPERTY(bool isMirrored READ isMirrored WRITE setMirrored NOTIFY isMirroredChanged)
+    // Steady, picture-fitted presenter edges; off shows the raw segmentation mask.
+    Q_PROPERTY(bool refineEdges READ refineEdges WRITE setRefineEdges NOTIFY refineEdgesChanged)
     Q_PROPERTY(bool isMicIncluded READ isMicIncluded WRITE setMicIncluded NOTIFY isMicIncludedChanged)
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     // True from a stop request until the recorder has finished the file (or failed).
@@ -104,6 +107,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     QString backgroundModeRawValue() const;
     QString frameShapeRawValue() const;
     bool isMirrored() const { return isMirrored_; }
+    bool refineEdges() const { return refineEdges_; }
     bool isMicIncluded() const { return isMicIncluded_; }
     bool isRecording() const { return isRecording_; }
     bool isSaving() const { return isSaving_; }
@@ -127,6 +131,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void setBackgroundModeRawValue(const QString& raw);
     void setFrameShapeRawValue(const QString& raw);
     void setMirrored(bool mirrored);
+    void setRefineEdges(bool refine);
     void setMicIncluded(bool included);
     void setOffset(const QSizeF& offset);
     void setScale(double scale);
@@ -150,6 +155,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void backgroundModeChanged();
     void frameShapeChanged();
     void isMirroredChanged();
+    void refineEdgesChanged();
     void isMicIncludedChanged();
     void isRecordingChanged();
     void isSavingChanged();
@@ -184,6 +190,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     OruFacecamBackgroundModeV1045 backgroundMode_ = OruFacecamBackgroundModeV1045::cutoutNoBackground;
     OruFacecamShapeV1045 frameShape_ = OruFacecamShapeV1045::freeCutout;
     bool isMirrored_ = true;
+    bool refineEdges_ = true;
     bool isMicIncluded_ = true;
     bool isRecording_ = false;
     bool isSaving_ = false;

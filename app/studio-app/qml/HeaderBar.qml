@@ -3,7 +3,8 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import VantryNative
 
-// Brand, camera switcher and the "Vision Cutout" toggle.
+// Brand, camera switcher, the "Vision Cutout" toggle and, beside it, "Refine Edges" (steady,
+// picture-fitted presenter edges).
 Rectangle {
     id: header
     required property var vm
@@ -146,6 +147,43 @@ Rectangle {
                     color: visionButton.on ? Theme.pinkAt(0.32) : Theme.white(0.07)
                 }
                 onClicked: header.vm.showVisionPresenter = !header.vm.showVisionPresenter
+            }
+            PlainButton {
+                id: refineButton
+                objectName: "refineEdgesButton"
+                readonly property bool on: header.vm.refineEdges
+                leftPadding: 10
+                rightPadding: 10
+                topPadding: 6
+                bottomPadding: 6
+                Accessible.role: Accessible.CheckBox
+                Accessible.checked: on
+                Accessible.name: "Refine Edges"
+                contentItem: Row {
+                    spacing: 5
+                    SymbolText {
+                        objectName: "refineEdgesSymbol"
+                        anchors.verticalCenter: parent.verticalCenter
+                        symbol: "person.and.background.dotted"
+                        pointSize: 11
+                        color: "white"
+                        opacity: refineButton.on ? 1.0 : 0.55
+                    }
+                    Text {
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: "Refine Edges"
+                        font.pixelSize: 11
+                        font.weight: Font.DemiBold
+                        color: "white"
+                        opacity: refineButton.on ? 1.0 : 0.55
+                    }
+                }
+                background: Rectangle {
+                    objectName: "refineEdgesFill"
+                    radius: height / 2
+                    color: refineButton.on ? Theme.pinkAt(0.32) : Theme.white(0.07)
+                }
+                onClicked: header.vm.refineEdges = !header.vm.refineEdges
             }
         }
     }

@@ -134,6 +134,14 @@ Item {
         active: area.vm.showVisionPresenter
     }
 
+    // "Refine Edges" reaches each overlay's controller (and so its camera feed) as it is made.
+    Binding {
+        target: presenterModifier.item ? presenterModifier.item.studio : null
+        property: "refineEdges"
+        value: area.vm.refineEdges
+        when: presenterModifier.item !== null && presenterModifier.item.studio !== null
+    }
+
     // The program feed composites the presenter where the overlay shows it in this area.
     Binding {
         target: area.vm.goLive

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QTemporaryDir>
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 
 #include "app/studio-app/VantryViewModel.h"
@@ -61,6 +66,32 @@ TEST_F(ViewModelTest, ConstructionStartsWithDefaultsAndPushesAngleAndGains) {
     EXPECT_FLOAT_EQ(renderer->ledWallBrightness, 1.15f);
     EXPECT_TRUE(renderer->loadedSets.empty());  // the renderer built its first set itself
     EXPECT_TRUE(static_cast<bool>(renderer->onFPSUpdate));
+}
+
+TEST_F(ViewModelTest, RefineEdgesIsOnByDefaultAndKeptForTheNextRun) {
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    const char* before = std::getenv("XDG_CONFIG_HOME");
+    const std::optional<std::string> saved = before ? std::optional<std::string>(before) : std::nullopt;
+    ::setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
+
+    make();
+    EXPECT_TRUE(vm->refineEdges());
+    int changes = 0;
+    QObject::connect(vm.get(), &VantryViewModel::refineEdgesChanged, [&] { ++changes; });
+    vm->setProperty("refineEdges", false);
+    vm->setRefineEdges(false);
+    EXPECT_EQ(changes, 1);
+    EXPECT_TRUE(std::filesystem::is_regular_file(config.path().toStdString() + "/vantry/studio.ini"));
+    vm.reset();
+    make();
+    EXPECT_FALSE(vm->refineEdges());
+
+    if (saved) {
+        ::setenv("XDG_CONFIG_HOME", saved->c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
 }
 
 TEST_F(ViewModelTest, SelectSetLoadsAndAnnouncesEvenWhenAlreadySelected) {

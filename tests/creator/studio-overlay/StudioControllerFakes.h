@@ -25,6 +25,7 @@ void fromOtherThread(F&& f) {
 struct FeedRecord {
     std::mutex mutex;
     std::vector<std::pair<creator::OruFacecamBackgroundModeV1045, bool>> settings;
+    std::vector<bool> refineEdges;
     std::vector<creator::CreatorStudioFeed::Completion> starts;
     creator::CreatorStudioFeed::FrameCallback onFrame;
     int stops = 0;
@@ -41,6 +42,10 @@ class FakeFeed : public creator::CreatorStudioFeed {
     void updateSettings(creator::OruFacecamBackgroundModeV1045 bgMode, bool mirrored) override {
         std::lock_guard lock(record_->mutex);
         record_->settings.emplace_back(bgMode, mirrored);
+    }
+    void setRefineEdges(bool refine) override {
+        std::lock_guard lock(record_->mutex);
+        record_->refineEdges.push_back(refine);
     }
     void start(Completion completion) override {
         std::lock_guard lock(record_->mutex);

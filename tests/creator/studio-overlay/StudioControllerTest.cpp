@@ -163,6 +163,7 @@ TEST_F(StudioControllerTest, StartsWithTheDocumentedValues) {
     EXPECT_EQ(c.backgroundMode(), Mode::cutoutNoBackground);
     EXPECT_EQ(c.frameShape(), Shape::freeCutout);
     EXPECT_TRUE(c.isMirrored());
+    EXPECT_TRUE(c.refineEdges());
     EXPECT_TRUE(c.isMicIncluded());
     EXPECT_FALSE(c.isRecording());
     EXPECT_EQ(c.recordingElapsedSeconds(), 0);
@@ -188,6 +189,16 @@ TEST_F(StudioControllerTest, BackgroundModeAndMirroringReachTheFeedButTheShapeDo
         {Mode::studioBlur, true}, {Mode::studioBlur, false}, {Mode::fullCamera, false}};
     EXPECT_EQ(feed->settings, expected);
     EXPECT_EQ(controller->frameShapeRawValue(), "Circle");
+}
+
+TEST_F(StudioControllerTest, RefineEdgesReachesTheFeedOncePerChange) {
+    QSignalSpy changed(controller.get(), &Controller::refineEdgesChanged);
+    controller->setProperty("refineEdges", false);
+    controller->setRefineEdges(false);  // unchanged: nothing sent
+    controller->setRefineEdges(true);
+    EXPECT_EQ(feed->refineEdges, (std::vector<bool>{false, true}));
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_TRUE(feed->settings.empty());  // mode and mirroring are left alone
 }
 
 TEST_F(StudioControllerTest, CameraOnPassesSettingsStartsTheFeedAndTheMeter) {

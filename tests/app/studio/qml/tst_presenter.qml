@@ -70,5 +70,24 @@ Item {
             compare(fresh.frameShape, "Cutout")
             compare(fresh.statusMessage, "Creator Cam Ready")
         }
+
+        function test_refine_edges_toggle_sits_beside_vision_cutout_and_drives_each_overlay() {
+            const button = findChild(view, "refineEdgesButton")
+            verify(button !== null)
+            compare(button.parent, findChild(view, "visionCutoutButton").parent)
+            compare(vm.refineEdges, true)
+            vm.showVisionPresenter = true
+            compare(overlay().studio.refineEdges, true)
+            mouseClick(button)
+            compare(vm.refineEdges, false)
+            compare(overlay().studio.refineEdges, false)
+            // A fresh overlay takes the window's choice.
+            vm.showVisionPresenter = false
+            tryVerify(function() { return overlay() === null })
+            vm.showVisionPresenter = true
+            compare(overlay().studio.refineEdges, false)
+            mouseClick(button)
+            compare(overlay().studio.refineEdges, true)
+        }
     }
 }
