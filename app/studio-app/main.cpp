@@ -5,6 +5,7 @@
 #include <QQuickWindow>
 #include <QUrl>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,15 @@ bool answeredAndDone(const vantry::app::LaunchOptions& options) {
     return false;
 }
 
+// Whether Qt can open a window at all: an X or Wayland display, or a platform chosen by name.
+bool displayReachable() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,7 +58,14 @@ int main(int argc, char** argv) {
     // application has taken them out, so the full check comes after.
     {
         std::vector<std::string> raw(argv + 1, argv + argc);
-        if (answeredAndDone(parseLaunchOptions(raw))) return 0;
+        const LaunchOptions early = parseLaunchOptions(raw);
+        if (answeredAndDone(early)) return 0;
+        // Without a display Qt would stop the program before the command line could be
+        // checked: a bad one is reported now (it cannot hold Qt's options then anyway).
+        if (!early.error.empty() && !displayReachable()) {
+            std::fprintf(stderr, "%s\n", early.error.c_str());
+            return 2;
+        }
     }
     prepareOpenGLQuick();
     // A widget application, so that the file panels can be the desktop-styled dialogs.
