@@ -23,6 +23,7 @@ inline constexpr double kFacecamBlurSigma = 14.0;
 struct FacecamFrameSettings {
     OruFacecamBackgroundModeV1045 mode = OruFacecamBackgroundModeV1045::cutoutNoBackground;
     bool mirrored = true;
+    bool refineEdges = true;  // steady, refined mask edges (temporal smoothing + guided filter)
 };
 
 // Factors that stretch a mask over the camera picture; a mask side of 0 divides by 1.
