@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVariantList>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/program-feed/PresenterSettings.h"
 #include "app/studio-app/FilePanels.h"
 #include "app/studio-app/GoLiveController.h"
 #include "app/studio-app/StudioRenderer.h"
@@ -45,6 +47,11 @@ class VantryViewModel : public QObject {
     Q_PROPERTY(float ledBrightness READ ledBrightness WRITE setLedBrightness NOTIFY ledBrightnessChanged)
     Q_PROPERTY(bool showVisionPresenter READ showVisionPresenter WRITE setShowVisionPresenter NOTIFY
                    showVisionPresenterChanged)
+    // "Stand in Set" (true) or "Float" (false): how the presenter shows; kept between runs.
+    Q_PROPERTY(bool presenterInSet READ presenterInSet WRITE setPresenterInSet NOTIFY presenterInSetChanged)
+    // The overlay's controller while "Vision Cutout" is on (null otherwise): its camera pictures
+    // go into the set while the presenter stands there.
+    Q_PROPERTY(QObject* presenter READ presenter WRITE setPresenter NOTIFY presenterChanged)
     Q_PROPERTY(QString slideName READ slideName NOTIFY slideNameChanged)
     Q_PROPERTY(double liveFPS READ liveFPS NOTIFY liveFPSChanged)
     Q_PROPERTY(bool isExporting READ isExporting NOTIFY isExportingChanged)
@@ -88,6 +95,19 @@ class VantryViewModel : public QObject {
     bool showVisionPresenter() const { return showVisionPresenter_; }
     void setShowVisionPresenter(bool show);
 
+    bool presenterInSet() const { return presenterSettings_.inSet; }
+    void setPresenterInSet(bool inSet) { choosePresenterInSet(inSet, true); }
+    // remember false: for this run only (the command line), the saved choice stays.
+    void choosePresenterInSet(bool inSet, bool remember);
+    QObject* presenter() const { return presenter_; }
+    void setPresenter(QObject* presenter);
+    studio::PresenterPlace presenterPlace() const { return presenterSettings_.place; }
+    // The facecam window's drag while the presenter stands in the set: (dx, dy) viewport units
+    // since the drag began move it across the floor; the end keeps the place.
+    Q_INVOKABLE void movePresenterInSet(double dx, double dy, bool finished);
+    // The facecam's size steps (+-0.18) scale its height.
+    Q_INVOKABLE void scalePresenterInSet(double step);
+
     QString slideName() const { return slideName_; }
     double liveFPS() const { return liveFPS_; }
     bool isExporting() const { return isExporting_; }
@@ -118,13 +138,19 @@ class VantryViewModel : public QObject {
     void neonGainChanged();
     void ledBrightnessChanged();
     void showVisionPresenterChanged();
+    void presenterInSetChanged();
+    void presenterChanged();
     void slideNameChanged();
     void liveFPSChanged();
     void isExportingChanged();
     void exportProgressChanged();
     void statusBannerChanged();
 
+  private slots:
+    void pushInSetPresenter();
+
   private:
+    void savePresenterSettings();
     void setSlideName(const QString& name);
     void setLiveFPS(double fps);
     void setIsExporting(bool exporting);
@@ -144,6 +170,12 @@ class VantryViewModel : public QObject {
     float neonGain_ = 1.25f;
     float ledBrightness_ = 1.15f;
     bool showVisionPresenter_ = false;
+    feed::PresenterSettings presenterSettings_;
+    std::filesystem::path settingsFolder_;
+    QPointer<QObject> presenter_;
+    std::vector<QMetaObject::Connection> presenterConnections_;
+    std::optional<studio::PresenterPlace> dragStart_;
+    bool presenterPushed_ = false;  // the renderer holds a picture
     QString slideName_;
     double liveFPS_ = 120.0;
     bool isExporting_ = false;
