@@ -13,6 +13,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/PresenterOptions.h"
 #include "app/cli/StudioOptions.h"
 #include "app/program-feed/GoLiveSettings.h"
 #include "app/program-feed/ProgramFeed.h"
@@ -57,8 +58,9 @@ std::string stateName(LiveStreamState state) {
 // The presenter from a picture or video file, cut out by the segmentation network.
 class FileCameraPresenter {
   public:
+    // inSet: each picture goes into the studio engine (standing in the set) instead of over the feed.
     FileCameraPresenter(const std::filesystem::path& file, bool refineEdges,
-                        vantry::app::feed::ProgramFeed& feed) {
+                        vantry::app::feed::ProgramFeed& feed, vantry::VantryMetalEngine* inSet) {
         try {
             (void)vantry::platform::openCameraFileSource(file);
         } catch (const std::exception& e) {
@@ -77,9 +79,11 @@ class FileCameraPresenter {
         camera_->setRefineEdges(refineEdges);
         vantry::app::feed::ProgramPresenter presenter;
         presenter.visible = true;
+        presenter.inSet = inSet != nullptr;
         presenter.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
         presenter.look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
-        camera_->setOnFrameReady([&feed, presenter](const QImage& picture) mutable {
+        camera_->setOnFrameReady([&feed, presenter, inSet](const QImage& picture) mutable {
+            if (inSet) inSet->setInSetPresenter(picture);
             presenter.picture = picture;
             feed.setPresenter(presenter);
         });
@@ -94,8 +98,8 @@ class FileCameraPresenter {
 };
 
 int runStream(const std::vector<std::string>& args) {
-    const vantry::app::cli::Args parsed(
-        args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera", "stream-key", "refine"});
+    const vantry::app::cli::Args parsed(args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera",
+                                               "stream-key", "refine", "presenter"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
@@ -110,6 +114,7 @@ int runStream(const std::vector<std::string>& args) {
     if (parsed.has("angle")) {
         studio.angle = *vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
     }
+    const bool inSet = vantry::app::cli::parsePresenterMode(parsed) == vantry::app::cli::PresenterMode::inSet;
     const double seconds = parsed.number("seconds", 0, 0, 86400);
     const auto [width, height] = parsed.size("size", {1280, 720});
     if (!((width == 1280 && height == 720) || (width == 1920 && height == 1080)))
@@ -154,7 +159,8 @@ int runStream(const std::vector<std::string>& args) {
     });
     std::unique_ptr<FileCameraPresenter> presenter;
     if (auto camera = parsed.value("camera"))
-        presenter = std::make_unique<FileCameraPresenter>(*camera, refineEdges, feed);
+        presenter =
+            std::make_unique<FileCameraPresenter>(*camera, refineEdges, feed, inSet ? engine.get() : nullptr);
 
     std::unique_ptr<vantry::platform::LiveStream> stream;
     try {
@@ -257,10 +263,11 @@ const vantry::app::cli::CommandRegistrar kStream(
      "neon-creator\n"
      "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n"
      "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
-     "                   default place\n"
-     "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
-     "                   raw segmentation mask\n"
-     "  --help           show this help\n",
+     "                   default place\n" +
+         vantry::app::cli::presenterOptionHelp() +
+         "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
+         "                   raw segmentation mask\n"
+         "  --help           show this help\n",
      runStream});
 
 }  // namespace
