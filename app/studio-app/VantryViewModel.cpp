@@ -3,11 +3,13 @@
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QPointer>
-#include <QSettings>
 #include <QVariantMap>
+#include <cstdio>
+#include <filesystem>
 
 #include "app/studio-app/StudioText.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "platform/files/IniFile.h"
 #include "platform/files/UserFolders.h"
 
 namespace vantry::app {
@@ -15,11 +17,10 @@ namespace {
 
 constexpr const char* kRefineEdgesKey = "presenter/refineEdges";
 
-// The window's settings file, shared with the file panels' remembered folders. Named by path,
-// so the config home is read each time it is opened.
-std::unique_ptr<QSettings> windowSettings() {
-    const auto file = platform::UserFolders::configHome() / "vantry" / "studio.ini";
-    return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
+// The window's settings file, shared with the file panels' remembered folders; the config
+// home is read each time.
+std::filesystem::path windowSettingsFile() {
+    return platform::UserFolders::configHome() / "vantry" / "studio.ini";
 }
 
 QString qs(std::string_view s) {
@@ -35,7 +36,8 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
       panels_(panels),
       engineHandle_(new StudioEngineHandle(engine_, this)) {
     slideName_ = QString::fromStdString(engine_->slideSourceName());
-    refineEdges_ = windowSettings()->value(QString::fromLatin1(kRefineEdgesKey), true).toBool();
+    refineEdges_ =
+        platform::IniFile::load(windowSettingsFile()).value(kRefineEdgesKey).value_or("true") != "false";
     GoLiveController::Services live;
     live.render = [renderer = engine_](int width, int height) {
         return renderer->renderProgramFrame(width, height);
@@ -182,9 +184,14 @@ void VantryViewModel::savePresenterSettings() {
 void VantryViewModel::setRefineEdges(bool refine) {
     if (refine == refineEdges_) return;
     refineEdges_ = refine;
-    auto settings = windowSettings();
-    settings->setValue(QString::fromLatin1(kRefineEdgesKey), refine);
-    settings->sync();  // a setting that cannot be written still applies to this run
+    try {
+        auto settings = platform::IniFile::load(windowSettingsFile());
+        settings.setValue(kRefineEdgesKey, refine ? "true" : "false");
+        settings.save(windowSettingsFile());
+    } catch (const std::filesystem::filesystem_error& e) {
+        // A setting that cannot be written still applies to this run.
+        std::fprintf(stderr, "vantry: cannot keep the Refine Edges choice: %s\n", e.what());
+    }
     emit refineEdgesChanged();
 }
 
