@@ -280,6 +280,15 @@ Item {
             verify(bar !== null)
             compare(bar.policy, ScrollBar.AlwaysOn)
             verify(bar.visible && bar.opacity > 0.5)
+            // A control below the fold reached with the keyboard scrolls into sight, and back.
+            const scroll = item("lightingScroll")
+            compare(scroll.contentY, 0)
+            item("goLiveUrl").forceActiveFocus(Qt.TabFocusReason)
+            const url = item("goLiveUrl").mapToItem(scroll, 0, 0)
+            verify(scroll.contentY > 0 && url.y >= 0 && url.y + item("goLiveUrl").height <= scroll.height,
+                   "the URL field is in view")
+            findChild(item("keyLightRow"), "slider").forceActiveFocus(Qt.TabFocusReason)
+            verify(findChild(item("keyLightRow"), "slider").mapToItem(scroll, 0, 0).y >= 0)
         }
 
         function test_longSlideNameWrapsToTwoLines() {
