@@ -66,9 +66,10 @@ namespace {
 void checkDestination(const std::filesystem::path& out) {
     if (out.filename().empty())
         throw UsageError("option --out needs a file name, got '" + out.string() + "'");
+    // The folder first: a path under a file then names the folder that cannot be made.
+    createParentFolder(out);
     if (auto why = platform::whyNotReplaceable(out))
         throw CommandError("cannot write '" + out.string() + "': " + *why);
-    createParentFolder(out);
 }
 
 [[noreturn]] void cannotWrite(const std::filesystem::path& out, const std::filesystem::filesystem_error& e) {

@@ -32,6 +32,9 @@ cv::Vec4b pixel(const QImage& image, int x, int y) {
 
 }  // namespace
 
+// These cases check where the network's mask lands; the refined edges have their own tests.
+constexpr bool kRawMask = false;
+
 TEST(FacecamCompositor, MaskScaleDividesByAtLeastOne) {
     const auto s = facecamMaskScale(640, 480, 256, 256);
     EXPECT_DOUBLE_EQ(s.x, 2.5);
@@ -86,7 +89,7 @@ TEST(FacecamCompositor, MirroringMovesTheSubjectAndTheMaskFollowsIt) {
     };
     FacecamFrameProcessor processor(&seg);
     const cv::Mat frame = personAtLeftEdge();
-    const QImage out = processor.process(frame, {Mode::cutoutNoBackground, true});
+    const QImage out = processor.process(frame, {Mode::cutoutNoBackground, true, kRawMask});
     ASSERT_FALSE(out.isNull());
     EXPECT_TRUE(processor.lastFrameSegmented());
     // The segmenter saw the frame as delivered, not the mirrored picture.
@@ -94,7 +97,7 @@ TEST(FacecamCompositor, MirroringMovesTheSubjectAndTheMaskFollowsIt) {
     for (int x = 56; x < 64; ++x) EXPECT_EQ(pixel(out, x, 20), cv::Vec4b(0, 0, 255, 255)) << x;
     for (int x = 0; x < 40; ++x) EXPECT_EQ(pixel(out, x, 20)[3], 0) << x;
 
-    const QImage unmirrored = processor.process(frame, {Mode::cutoutNoBackground, false});
+    const QImage unmirrored = processor.process(frame, {Mode::cutoutNoBackground, false, kRawMask});
     for (int x = 0; x < 8; ++x) EXPECT_EQ(pixel(unmirrored, x, 20), cv::Vec4b(0, 0, 255, 255)) << x;
     for (int x = 24; x < 64; ++x) EXPECT_EQ(pixel(unmirrored, x, 20)[3], 0) << x;
 }
@@ -106,7 +109,7 @@ TEST(FacecamCompositor, BlurKeepsThePersonSharpOverTheBlurredPicture) {
     cv::Mat frame(48, 64, CV_8UC4);
     cv::randu(frame, cv::Scalar::all(0), cv::Scalar::all(256));
     frame.forEach<cv::Vec4b>([](cv::Vec4b& p, const int*) { p[3] = 255; });
-    const QImage out = processor.process(frame, {Mode::studioBlur, false});
+    const QImage out = processor.process(frame, {Mode::studioBlur, false, kRawMask});
     ASSERT_FALSE(out.isNull());
     cv::Mat blurred;
     cv::GaussianBlur(frame, blurred, cv::Size(0, 0), 14, 14, cv::BORDER_REPLICATE);
