@@ -168,4 +168,49 @@ BENCHMARK(BM_BlurBackground)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
 
+// Agreement of the landscape model's mask with the general model's on the test photograph as a
+// 640 x 480 camera frame (stretched, mirrored, and the figure moved to either side): the
+// intersection over union of the two masks, thresholded at one half, at the frame's size.
+// Counters: iou_min and iou_mean over the variants.
+void BM_LandscapeMaskAgreement(benchmark::State& state) {
+    auto general = loadOrSkip(state, platform::SegmentationModel::general, 1);
+    auto landscape = loadOrSkip(state, platform::SegmentationModel::landscape, 1);
+    if (!general || !landscape) return;
+    const cv::Mat& base = cameraFrame();
+    std::vector<cv::Mat> variants;
+    variants.push_back(base);
+    cv::Mat flipped;
+    cv::flip(base, flipped, 1);
+    variants.push_back(flipped);
+    for (const int shift : {-120, 120}) {
+        cv::Mat moved(base.size(), base.type(), cv::Scalar(40, 40, 40, 255));
+        const cv::Mat m = (cv::Mat_<double>(2, 3) << 1, 0, shift, 0, 1, 0);
+        cv::warpAffine(base, moved, m, base.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        variants.push_back(moved);
+    }
+    const auto binary = [](const cv::Mat& mask, cv::Size size) {
+        cv::Mat scaled, out;
+        cv::resize(mask, scaled, size, 0, 0, cv::INTER_LINEAR);
+        cv::compare(scaled, 128, out, cv::CMP_GE);
+        return out;
+    };
+    double minIoU = 1, sumIoU = 0;
+    for (auto _ : state) {
+        minIoU = 1;
+        sumIoU = 0;
+        for (const cv::Mat& frame : variants) {
+            const cv::Mat a = binary(general->segment(frame)->clone(), frame.size());
+            const cv::Mat b = binary(landscape->segment(frame)->clone(), frame.size());
+            const double both = cv::countNonZero(a & b);
+            const double either = cv::countNonZero(a | b);
+            const double iou = either > 0 ? both / either : 1.0;
+            minIoU = std::min(minIoU, iou);
+            sumIoU += iou;
+        }
+    }
+    state.counters["iou_min"] = minIoU;
+    state.counters["iou_mean"] = sumIoU / double(variants.size());
+}
+BENCHMARK(BM_LandscapeMaskAgreement)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -107,21 +107,35 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
     return frames.finished;
 }
 
-std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker(int width, int height,
-                                                                                 std::optional<float> time) {
-    if (!offscreen || !offscreen->renderer) return std::nullopt;
+std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderSharedOnWorker(
+    int width, int height, std::optional<float> time) {
+    if (!offscreen || !offscreen->renderer) return nullptr;
     studio::FrameKey key;
     const FrameSnapshot frame =
         snapshot(time, width, height, studio::camera::offscreenAspect(width, height), key);
-    if (offscreenPixelsKey == key) return offscreenPixels;
+    if (offscreenPixels && offscreenPixelsKey == key) return offscreenPixels;
     offscreenPixelsKey.reset();
     // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
     MultisampleTarget* target = produce(*offscreen, frame, key, -1.0f);
-    if (!target) return std::nullopt;
-    offscreenPixels.resize(std::size_t(width) * std::size_t(height) * 4);
-    if (!target->readBGRA(offscreenPixels.data())) return std::nullopt;
+    if (!target) return nullptr;
+    // The buffer is written again only when nobody else holds it.
+    if (!offscreenPixels || offscreenPixels.use_count() > 1) {
+        offscreenPixels = std::make_shared<std::vector<std::uint8_t>>();
+    }
+    offscreenPixels->resize(std::size_t(width) * std::size_t(height) * 4);
+    if (!target->readBGRA(offscreenPixels->data())) {
+        offscreenPixels.reset();
+        return nullptr;
+    }
     offscreenPixelsKey = key;
     return offscreenPixels;
+}
+
+std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker(int width, int height,
+                                                                                 std::optional<float> time) {
+    auto pixels = renderSharedOnWorker(width, height, time);
+    if (!pixels) return std::nullopt;
+    return *pixels;
 }
 
 std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices services) {

@@ -47,6 +47,10 @@ struct VantryMetalEngine::Impl {
                                            const studio::FrameKey& key, float flipY);
     // Runs on the worker: one offscreen frame, rows top to bottom, B G R A.
     std::optional<std::vector<std::uint8_t>> renderOnWorker(int width, int height, std::optional<float> time);
+    // The same frame without a copy: the pixels kept for the last key (the same object again
+    // while the key does not change); null on failure.
+    std::shared_ptr<const std::vector<std::uint8_t>> renderSharedOnWorker(int width, int height,
+                                                                          std::optional<float> time);
     // Counts a change of anything the picture depends on and wakes waitForChange; lock held.
     void changedLocked();
 
@@ -94,7 +98,7 @@ struct VantryMetalEngine::Impl {
     std::unique_ptr<ContextFrames> offscreen;
     // The last offscreen frame read back, and its key.
     std::optional<studio::FrameKey> offscreenPixelsKey;
-    std::vector<std::uint8_t> offscreenPixels;
+    std::shared_ptr<std::vector<std::uint8_t>> offscreenPixels;
 };
 
 }  // namespace vantry
