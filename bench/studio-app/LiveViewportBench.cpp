@@ -98,6 +98,7 @@ void BM_WindowCpuWhileNothingHappens(benchmark::State& state) {
     const bool moving = state.range(0) != 0;
     s->host->viewModel().setCameraAngle(moving ? vantry::BroadcastCameraAngle::sweepingCrane
                                                : vantry::BroadcastCameraAngle::tightHost);
+    s->host->viewModel().sync();
     s->waitFrames(2);
     constexpr int kMilliseconds = 10000;
     for (auto _ : state) {
