@@ -99,7 +99,7 @@ void BM_WindowCpuWhileNothingHappens(benchmark::State& state) {
     s->host->viewModel().setCameraAngle(moving ? vantry::BroadcastCameraAngle::sweepingCrane
                                                : vantry::BroadcastCameraAngle::tightHost);
     s->host->viewModel().sync();
-    s->waitFrames(2);
+    s->waitFrames(1);
     constexpr int kMilliseconds = 10000;
     for (auto _ : state) {
         const int framesBefore = s->frames();
