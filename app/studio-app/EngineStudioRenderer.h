@@ -44,6 +44,17 @@ class EngineStudioRenderer : public StudioRenderer {
     void releaseLiveResources(const void* contextKey) override {
         engine_->releaseContextResources(contextKey);
     }
+    std::uint64_t liveChangeCount() const override { return engine_->changeCount(); }
+    bool liveFrameUpToDate(const LiveSurface& surface) const override {
+        return engine_->liveFrameUpToDate(surface.contextKey, surface.width, surface.height);
+    }
+    bool waitForLiveChange(std::uint64_t seen, double timeoutSeconds) override {
+        return engine_->waitForChange(seen, timeoutSeconds);
+    }
+    void noteLiveChange() override { engine_->noteChange(); }
+    void liveFrameHeld(double displayFramesPerSecond) override {
+        engine_->reportHeldFrameRate(displayFramesPerSecond);
+    }
 
   private:
     std::unique_ptr<VantryMetalEngine> engine_;

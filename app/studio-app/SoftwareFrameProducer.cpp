@@ -2,6 +2,7 @@
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/gl/EglOffscreenContext.h"
@@ -27,13 +28,24 @@ bool SoftwareFrameProducer::start() {
 
 void SoftwareFrameProducer::stop() {
     stopping_ = true;
+    renderer_->noteLiveChange();
     if (thread_.joinable()) thread_.join();
 }
 
 void SoftwareFrameProducer::setPixelSize(int width, int height) {
+    {
+        std::lock_guard<std::mutex> lock(sizeMutex_);
+        if (width == width_ && height == height_) return;
+        width_ = width;
+        height_ = height;
+    }
+    holding_ = false;
+    renderer_->noteLiveChange();
+}
+
+void SoftwareFrameProducer::setDisplayRate(double framesPerSecond) {
     std::lock_guard<std::mutex> lock(sizeMutex_);
-    width_ = width;
-    height_ = height;
+    displayRate_ = std::clamp(framesPerSecond, 1.0, kMaxFramesPerSecond);
 }
 
 void SoftwareFrameProducer::run(std::promise<bool>* started) {
@@ -54,12 +66,23 @@ void SoftwareFrameProducer::run(std::promise<bool>* started) {
         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / kMaxFramesPerSecond));
     auto lastStart = Clock::now() - minInterval;
     while (!stopping_) {
+        // Read before the check, so a change made meanwhile ends the wait below at once.
+        const std::uint64_t seen = renderer_->liveChangeCount();
         int width = 0;
         int height = 0;
+        double displayRate = 0;
         {
             std::lock_guard<std::mutex> lock(sizeMutex_);
             width = width_;
             height = height_;
+            displayRate = displayRate_;
+        }
+        if (width == targetWidth && height == targetHeight && ring_.publishedFrames() > 0 &&
+            renderer_->liveFrameUpToDate({width, height, framebuffer, key})) {
+            holding_ = true;
+            if (!renderer_->waitForLiveChange(seen, kHeldReportSeconds))
+                renderer_->liveFrameHeld(displayRate);
+            continue;
         }
         const auto due = lastStart + minInterval;
         if (Clock::now() < due) std::this_thread::sleep_until(due);
@@ -85,6 +108,7 @@ void SoftwareFrameProducer::run(std::promise<bool>* started) {
             renderer_->liveSurfaceResized({width, height, framebuffer, key});
         }
 
+        holding_ = false;
         renderer_->drawLiveFrame({width, height, framebuffer, key});
 
         const FrameRing::Writable writable = ring_.beginWrite();

@@ -37,14 +37,21 @@ class SoftwareFrameProducer {
     bool start();
     void stop();
     void setPixelSize(int width, int height);
+    // The display's refresh rate: the frame rate reported while a still frame is held.
+    void setDisplayRate(double framesPerSecond);
 
     FrameRing& ring() { return ring_; }
     // Valid for a slot from FrameRing::takeNewest until that slot is let go.
     const Pixels& pixels(int slot) const { return pixels_[static_cast<std::size_t>(slot)]; }
     int framesDrawn() const { return int(ring_.publishedFrames()); }
+    // True while the thread sleeps with its newest frame up to date.
+    bool holding() const { return holding_.load(); }
 
-    // At most this many frames a second.
+    // At most this many frames a second. While the studio is still (the renderer's last frame
+    // is up to date) nothing is drawn: the thread sleeps until something changes.
     static constexpr double kMaxFramesPerSecond = 120.0;
+    // How often a held frame's rate is reported.
+    static constexpr double kHeldReportSeconds = 0.5;
 
   private:
     void run(std::promise<bool>* started);
@@ -53,9 +60,11 @@ class SoftwareFrameProducer {
     std::function<void()> frameReady_;
     std::thread thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> holding_{false};
     std::mutex sizeMutex_;
     int width_ = 0;
     int height_ = 0;
+    double displayRate_ = 60.0;
     FrameRing ring_;
     std::array<Pixels, FrameRing::kSlots> pixels_{};
 };

@@ -7,7 +7,9 @@
 #include <QQuickWindow>
 #include <QSGSimpleTextureNode>
 #include <QSGTexture>
+#include <QScreen>
 #include <QThread>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -57,6 +59,7 @@ class LiveFrameThread {
 
     void stop() {
         stopping_ = true;
+        renderer_->noteLiveChange();
         if (thread_) {
             thread_->wait();
             thread_.reset();
@@ -64,14 +67,29 @@ class LiveFrameThread {
     }
 
     void setPixelSize(QSize size) {
+        {
+            std::lock_guard<std::mutex> lock(sizeMutex_);
+            if (size == size_) return;
+            size_ = size;
+        }
+        holding_ = false;
+        renderer_->noteLiveChange();
+    }
+
+    void setDisplayRate(double framesPerSecond) {
         std::lock_guard<std::mutex> lock(sizeMutex_);
-        size_ = size;
+        displayRate_ = std::clamp(framesPerSecond, 1.0, StageViewportView::kMaxFramesPerSecond);
     }
 
     FrameRing& ring() { return ring_; }
     // Valid for a slot from FrameRing::takeNewest until that slot is let go.
     const Target& target(int slot) const { return targets_[static_cast<std::size_t>(slot)]; }
     int framesDrawn() const { return int(ring_.publishedFrames()); }
+    // True while the thread sleeps with its newest frame up to date.
+    bool holding() const { return holding_.load(); }
+
+    // How often a held frame's rate is reported.
+    static constexpr double kHeldReportSeconds = 0.5;
 
   private:
     void run() {
@@ -86,10 +104,22 @@ class LiveFrameThread {
         auto lastStart = Clock::now() - minInterval;
         QSize drawnSize;
         while (!stopping_) {
+            // Read before the check, so a change made meanwhile ends the wait below at once.
+            const std::uint64_t seen = renderer_->liveChangeCount();
             QSize size;
+            double displayRate = 0;
             {
                 std::lock_guard<std::mutex> lock(sizeMutex_);
                 size = size_;
+                displayRate = displayRate_;
+            }
+            // Nothing changed at a still angle: the frame shown is current; sleep until a change.
+            if (size == drawnSize && ring_.publishedFrames() > 0 &&
+                renderer_->liveFrameUpToDate({size.width(), size.height(), 0, context_})) {
+                holding_ = true;
+                if (!renderer_->waitForLiveChange(seen, kHeldReportSeconds))
+                    renderer_->liveFrameHeld(displayRate);
+                continue;
             }
             // Never more than 120 frames a second; no size yet: wait for one.
             const auto due = lastStart + minInterval;
@@ -113,6 +143,7 @@ class LiveFrameThread {
                                                       context_};
             if (size != drawnSize) renderer_->liveSurfaceResized(surface);
             drawnSize = size;
+            holding_ = false;
             renderer_->drawLiveFrame(surface);
             GLsync ready = gl->glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
             gl->glFlush();
@@ -164,8 +195,10 @@ class LiveFrameThread {
     QOpenGLContext* context_ = nullptr;  // lives on the studio thread
     std::unique_ptr<QThread> thread_;
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> holding_{false};
     std::mutex sizeMutex_;
     QSize size_;
+    double displayRate_ = 60.0;
     FrameRing ring_;
     std::array<Target, FrameRing::kSlots> targets_{};
 };
@@ -238,6 +271,11 @@ int StageViewportView::framesDrawn() const {
     return thread_ ? thread_->framesDrawn() : 0;
 }
 
+bool StageViewportView::studioHolding() const {
+    if (software_) return software_->holding();
+    return thread_ ? thread_->holding() : false;
+}
+
 int StageViewportView::framesShown() const {
     return framesShown_.load();
 }
@@ -276,8 +314,15 @@ QSGNode* StageViewportView::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) 
         }
     }
     const QSize pixels = (size() * win->effectiveDevicePixelRatio()).toSize();
-    if (thread_) thread_->setPixelSize(pixels);
-    if (software_) software_->setPixelSize(pixels.width(), pixels.height());
+    const double displayRate = win->screen() ? win->screen()->refreshRate() : 60.0;
+    if (thread_) {
+        thread_->setPixelSize(pixels);
+        thread_->setDisplayRate(displayRate);
+    }
+    if (software_) {
+        software_->setPixelSize(pixels.width(), pixels.height());
+        software_->setDisplayRate(displayRate);
+    }
 
     if (software_ && software_->ring().hasNewer()) {
         if (auto taken = software_->ring().takeNewest(nullptr)) {

@@ -2,7 +2,10 @@
 // own OpenGL context shared with Qt Quick's, into a ring of three textures
 // (FrameRing); the item shows the newest finished frame. Qt Quick therefore
 // draws the window at its own pace, whatever the studio frame costs, and the
-// studio draws as fast as it can, at most 120 frames per second. With a software
+// studio draws as fast as it can, at most 120 frames per second. At a still angle with
+// nothing changed the studio thread draws nothing and sleeps until a change (a parameter,
+// set, wall image or presenter, a resize); the frame-rate badge then shows the display's
+// refresh rate, the rate at which the window shows the (current) held picture. With a software
 // OpenGL renderer the studio draws in a context of its own instead, and its frames
 // are read back and uploaded (SoftwareFrameProducer).
 #pragma once
@@ -29,6 +32,8 @@ class StageViewportView : public QQuickItem {
     Q_PROPERTY(int framesDrawn READ framesDrawn)
     // Studio frames the item has put on screen so far (read it by polling).
     Q_PROPERTY(int framesShown READ framesShown)
+    // True while the studio thread sleeps, its newest frame up to date (read it by polling).
+    Q_PROPERTY(bool studioHolding READ studioHolding)
   public:
     explicit StageViewportView(QQuickItem* parent = nullptr);
     ~StageViewportView() override;
@@ -37,6 +42,7 @@ class StageViewportView : public QQuickItem {
     void setEngine(QObject* engine);
     int framesDrawn() const;
     int framesShown() const;
+    bool studioHolding() const;
 
     // The most studio frames per second the thread draws.
     static constexpr double kMaxFramesPerSecond = 120.0;

@@ -75,6 +75,26 @@ class StudioRenderer {
     virtual void drawLiveFrame(const LiveSurface& surface) { (void)surface; }
     // The context is about to go: drop what was made for it (it is current).
     virtual void releaseLiveResources(const void* contextKey) { (void)contextKey; }
+
+    // Idling of the live view. liveChangeCount counts changes of anything the picture depends
+    // on; liveFrameUpToDate says the frame last drawn for the surface's context is what a frame
+    // drawn now would show (a still angle, nothing changed); waitForLiveChange blocks until the
+    // count differs from `seen` or the timeout passes (true: it changed); noteLiveChange counts
+    // a change from outside (a resize, a stop) and wakes the waiter. liveFrameHeld reports the
+    // rate the display shows a held frame at as the live frame rate. Any thread. A renderer that
+    // keeps nothing always draws.
+    virtual std::uint64_t liveChangeCount() const { return 0; }
+    virtual bool liveFrameUpToDate(const LiveSurface& surface) const {
+        (void)surface;
+        return false;
+    }
+    virtual bool waitForLiveChange(std::uint64_t seen, double timeoutSeconds) {
+        (void)seen;
+        (void)timeoutSeconds;
+        return true;
+    }
+    virtual void noteLiveChange() {}
+    virtual void liveFrameHeld(double displayFramesPerSecond) { (void)displayFramesPerSecond; }
 };
 
 }  // namespace vantry::app

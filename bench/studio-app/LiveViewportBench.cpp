@@ -7,6 +7,7 @@
 #include <QGuiApplication>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTimer>
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "bench/support/BenchStudioWindow.h"
+#include "bench/support/BenchSupport.h"
 
 namespace {
 
@@ -84,6 +86,42 @@ void BM_WindowFrameWhileStudioDraws(benchmark::State& state) {
     state.SetLabel(s->glRenderer.toStdString());
 }
 
+// The window left alone for 10 s: processor seconds per second of the whole process (Qt Quick,
+// the studio thread, the GL rasterizer's threads) at a still angle (the studio holds its
+// frame and sleeps) against a moving one (the baseline: the studio draws continuously).
+void BM_WindowCpuWhileNothingHappens(benchmark::State& state) {
+    Studio* s = studio();
+    if (!s->viewport) {
+        state.SkipWithError("needs a display with OpenGL 3.3 (run under xvfb-run)");
+        return;
+    }
+    const bool moving = state.range(0) != 0;
+    s->host->viewModel().setCameraAngle(moving ? vantry::BroadcastCameraAngle::sweepingCrane
+                                               : vantry::BroadcastCameraAngle::tightHost);
+    s->host->viewModel().sync();
+    s->waitFrames(1);
+    constexpr int kMilliseconds = 10000;
+    for (auto _ : state) {
+        const int framesBefore = s->frames();
+        const double cpu0 = vantry::bench::cpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(kMilliseconds, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double cpu = vantry::bench::cpuSeconds() - cpu0;
+        state.counters["cpu_s_per_s"] = cpu / (kMilliseconds / 1000.0);
+        state.counters["studio_frames"] = s->frames() - framesBefore;
+        state.counters["badge_fps"] = s->host->viewModel().liveFPS();
+    }
+    state.SetLabel(s->glRenderer.toStdString());
+}
+
+BENCHMARK(BM_WindowCpuWhileNothingHappens)
+    ->ArgName("moving")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_OffscreenFrameSameSize)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_LiveViewportFrame)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_WindowFrameWhileStudioDraws)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();

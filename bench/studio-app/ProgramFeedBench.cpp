@@ -1,4 +1,5 @@
-// The program feed at 1280x720, 30 frames per second, on this machine's GL (llvmpipe here):
+// The program feed at 1280x720, 30 frames per second, on this machine's GL (llvmpipe here),
+// at a still and a moving angle, with the presenter floating or standing in the set:
 // pictures rendered per second, frame slots missed, and processor seconds per second, over a
 // few seconds of wall-clock time, without and with an H.264 encoder taking every picture.
 // Baseline in the same run: the export path's cost per frame (exportBroadcastMP4 at 1280x720).
@@ -6,6 +7,8 @@
 #include <sys/resource.h>
 
 #include <QImage>
+#include <QPainter>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -39,19 +42,27 @@ void BM_Baseline_ExportPerFrame(benchmark::State& state) {
 }
 BENCHMARK(BM_Baseline_ExportPerFrame)->UseManualTime()->Iterations(2)->Unit(benchmark::kMillisecond);
 
-// The feed running in real time with the presenter on; argument 1 adds an H.264 encoder that
-// takes every picture, as a stream does.
+// The feed running in real time with the presenter on. Arguments: encode (an H.264 encoder takes
+// every picture, as a stream does), moving (0: a still angle, screen shoulder; 1: the wide
+// desk's moving camera), inSet (0: the presenter floats over the picture; 1: it stands in the
+// set, a new camera picture 30 times a second as from a webcam).
 void BM_ProgramFeedRealTime(benchmark::State& state) {
     const bool encode = state.range(0) != 0;
+    const bool moving = state.range(1) != 0;
+    const bool inSet = state.range(2) != 0;
+    auto& engine = vantry::bench::sharedEngine();
+    engine.setCameraAngle(moving ? vantry::BroadcastCameraAngle::wideDesk
+                                 : vantry::BroadcastCameraAngle::screenShoulder);
     const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_stream.mp4";
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        vantry::app::feed::ProgramFeed feed(kWidth, kHeight, 30, [start](int w, int h) {
+        vantry::app::feed::ProgramFeed feed(kWidth, kHeight, 30, [start, &engine](int w, int h) {
             const float t = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
-            return vantry::bench::sharedEngine().renderOffscreenBGRA(w, h, t);
+            return engine.renderOffscreenBGRA(w, h, t);
         });
         vantry::app::feed::ProgramPresenter presenter;
         presenter.visible = true;
+        presenter.inSet = inSet;
         presenter.look.viewportWidth = 1280;
         presenter.look.viewportHeight = 720;
         QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
@@ -67,11 +78,32 @@ void BM_ProgramFeedRealTime(benchmark::State& state) {
                                sink->appendBGRA(pixels, stride, index++);
                            });
         }
+        // The camera: a new cut-out 30 times a second while the presenter stands in the set.
+        std::atomic<bool> cameraOn{inSet};
+        std::thread camera;
+        if (inSet) {
+            camera = std::thread([&] {
+                QImage cutout(640, 480, QImage::Format_ARGB32_Premultiplied);
+                for (int n = 0; cameraOn; ++n) {
+                    cutout.fill(Qt::transparent);
+                    QPainter painter(&cutout);
+                    painter.setBrush(QColor(180, 120 + n % 60, 90));
+                    painter.setPen(Qt::NoPen);
+                    painter.drawEllipse(QRect(220 + n % 20, 40, 200, 420));
+                    painter.end();
+                    engine.setInSetPresenter(cutout.copy());
+                    std::this_thread::sleep_for(std::chrono::milliseconds(33));
+                }
+            });
+        }
         const double cpu0 = vantry::bench::cpuSeconds();
         feed.start();
         std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
         feed.stop();
         const double cpu = vantry::bench::cpuSeconds() - cpu0;
+        cameraOn = false;
+        if (camera.joinable()) camera.join();
+        engine.setInSetPresenter(QImage());
         if (sink) sink->finish();
         const auto stats = feed.stats();
         state.counters["rendered_per_s"] = double(stats.rendered) / kSeconds;
@@ -82,7 +114,15 @@ void BM_ProgramFeedRealTime(benchmark::State& state) {
     }
     fs::remove(out);
 }
-BENCHMARK(BM_ProgramFeedRealTime)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ProgramFeedRealTime)
+    ->ArgNames({"encode", "moving", "inSet"})
+    ->Args({0, 1, 0})
+    ->Args({1, 0, 0})
+    ->Args({1, 0, 1})
+    ->Args({1, 1, 0})
+    ->Args({1, 1, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

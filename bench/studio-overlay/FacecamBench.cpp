@@ -168,4 +168,67 @@ BENCHMARK(BM_BlurBackground)
     ->Iterations(200)
     ->Unit(benchmark::kMillisecond);
 
+// Agreement of the landscape model's mask with the general model's on the test photograph as a
+// 640 x 480 camera frame (stretched, mirrored, and the figure moved to either side): the
+// intersection over union of the two masks, thresholded at one half, at the frame's size.
+// Counters: iou_min and iou_mean over the variants (the frame stretched to the model's 16:9
+// input), letterboxed_iou_* with the frame between black bars instead.
+void BM_LandscapeMaskAgreement(benchmark::State& state) {
+    auto general = loadOrSkip(state, platform::SegmentationModel::general, 1);
+    auto landscape = loadOrSkip(state, platform::SegmentationModel::landscape, 1);
+    if (!general || !landscape) return;
+    const cv::Mat& base = cameraFrame();
+    std::vector<cv::Mat> variants;
+    variants.push_back(base);
+    cv::Mat flipped;
+    cv::flip(base, flipped, 1);
+    variants.push_back(flipped);
+    for (const int shift : {-120, 120}) {
+        cv::Mat moved(base.size(), base.type(), cv::Scalar(40, 40, 40, 255));
+        const cv::Mat m = (cv::Mat_<double>(2, 3) << 1, 0, shift, 0, 1, 0);
+        cv::warpAffine(base, moved, m, base.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+        variants.push_back(moved);
+    }
+    const auto binary = [](const cv::Mat& mask, cv::Size size) {
+        cv::Mat scaled, out;
+        cv::resize(mask, scaled, size, 0, 0, cv::INTER_LINEAR);
+        cv::compare(scaled, 128, out, cv::CMP_GE);
+        return out;
+    };
+    // The landscape model given the 4:3 frame centred between black bars (16:9, undistorted);
+    // the mask's middle part is the frame's.
+    const auto letterboxed = [&](const cv::Mat& frame) {
+        const int padded = frame.rows * 16 / 9;
+        const int left = (padded - frame.cols) / 2;
+        cv::Mat boxed;
+        cv::copyMakeBorder(frame, boxed, 0, 0, left, padded - frame.cols - left, cv::BORDER_CONSTANT,
+                           cv::Scalar(0, 0, 0, 255));
+        const cv::Mat whole = binary(landscape->segment(boxed)->clone(), boxed.size());
+        return whole(cv::Rect(left, 0, frame.cols, frame.rows)).clone();
+    };
+    const auto iouOf = [](const cv::Mat& a, const cv::Mat& b) {
+        const double either = cv::countNonZero(a | b);
+        return either > 0 ? cv::countNonZero(a & b) / either : 1.0;
+    };
+    double minIoU = 1, sumIoU = 0, minBoxed = 1, sumBoxed = 0;
+    for (auto _ : state) {
+        minIoU = minBoxed = 1;
+        sumIoU = sumBoxed = 0;
+        for (const cv::Mat& frame : variants) {
+            const cv::Mat a = binary(general->segment(frame)->clone(), frame.size());
+            const double iou = iouOf(a, binary(landscape->segment(frame)->clone(), frame.size()));
+            const double boxed = iouOf(a, letterboxed(frame));
+            minIoU = std::min(minIoU, iou);
+            sumIoU += iou;
+            minBoxed = std::min(minBoxed, boxed);
+            sumBoxed += boxed;
+        }
+    }
+    state.counters["iou_min"] = minIoU;
+    state.counters["iou_mean"] = sumIoU / double(variants.size());
+    state.counters["letterboxed_iou_min"] = minBoxed;
+    state.counters["letterboxed_iou_mean"] = sumBoxed / double(variants.size());
+}
+BENCHMARK(BM_LandscapeMaskAgreement)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace

@@ -1,6 +1,8 @@
 // Studio renderer speed: offscreen 1920x1080 frames (render + resolve + read-back),
 // one live frame at 1180x740, and a 90-frame 1920x1080 export against encoding the
-// same 90 frames, already rendered, with the same writer settings.
+// same 90 frames, already rendered, with the same writer settings. The argument `moving`
+// picks the angle: 0 a still one (screen shoulder: its frames are drawn once and reused),
+// 1 a moving one (wide desk: every frame is drawn).
 // Baselines in the same run: a frame that only clears, resolves and reads back (for
 // the offscreen and live frames), and the encode-only run (for the export).
 #include <benchmark/benchmark.h>
@@ -20,6 +22,13 @@
 namespace {
 
 using vantry::VantryMetalEngine;
+
+VantryMetalEngine& engineAt(bool moving) {
+    auto& e = vantry::bench::sharedEngine();
+    e.setCameraAngle(moving ? vantry::BroadcastCameraAngle::wideDesk
+                            : vantry::BroadcastCameraAngle::screenShoulder);
+    return e;
+}
 
 // Baseline: the same targets cleared and resolved, without drawing; read back when
 // the third argument is 1 (offscreen), waited for with glFinish otherwise (live).
@@ -59,7 +68,7 @@ BENCHMARK(BM_Baseline_ClearResolve)
     ->MinTime(2.0);
 
 void BM_OffscreenFrame1080p(benchmark::State& state) {
-    auto& e = vantry::bench::sharedEngine();
+    auto& e = engineAt(state.range(0) != 0);
     float t = 0;
     for (auto _ : state) {
         auto px = e.renderOffscreenBGRA(1920, 1080, t);
@@ -68,11 +77,17 @@ void BM_OffscreenFrame1080p(benchmark::State& state) {
     }
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
-BENCHMARK(BM_OffscreenFrame1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_OffscreenFrame1080p)
+    ->ArgName("moving")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 // One live frame at 1180x740 into a caller's framebuffer, waited for with glFinish.
 void BM_LiveFrame1180x740(benchmark::State& state) {
-    auto& e = vantry::bench::sharedEngine();
+    auto& e = engineAt(true);
     auto context = vantry::platform::gl::EglOffscreenContext::create();
     if (!context || !context->makeCurrent()) {
         state.SkipWithError("no GL context");
@@ -105,7 +120,7 @@ BENCHMARK(BM_LiveFrame1180x740)->Unit(benchmark::kMillisecond)->UseRealTime()->M
 
 // 90 frames of 1920x1080 into MP4, the way the studio's export button does it.
 void BM_Export90Frames1080p(benchmark::State& state) {
-    auto& e = vantry::bench::sharedEngine();
+    auto& e = engineAt(state.range(0) != 0);
     const auto out = std::filesystem::temp_directory_path() / "vantry_bench_export.mp4";
     for (auto _ : state) {
         const auto size = e.exportBroadcastMP4(1920, 1080, 3.0, out);
@@ -113,12 +128,18 @@ void BM_Export90Frames1080p(benchmark::State& state) {
     }
     std::filesystem::remove(out);
 }
-BENCHMARK(BM_Export90Frames1080p)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+BENCHMARK(BM_Export90Frames1080p)
+    ->ArgName("moving")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(1);
 
 // Baseline of the export: the same 90 frames, rendered beforehand, encoded with the
 // same writer settings.
 void BM_Baseline_Encode90RenderedFrames1080p(benchmark::State& state) {
-    auto& e = vantry::bench::sharedEngine();
+    auto& e = engineAt(state.range(0) != 0);
     std::vector<std::vector<std::uint8_t>> frames;
     for (int n = 0; n < 90; ++n) frames.push_back(*e.renderOffscreenBGRA(1920, 1080, float(n) / 30.0f));
     const auto out = std::filesystem::temp_directory_path() / "vantry_bench_encode.mp4";
@@ -135,6 +156,9 @@ void BM_Baseline_Encode90RenderedFrames1080p(benchmark::State& state) {
     std::filesystem::remove(out);
 }
 BENCHMARK(BM_Baseline_Encode90RenderedFrames1080p)
+    ->ArgName("moving")
+    ->Arg(0)
+    ->Arg(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(1);

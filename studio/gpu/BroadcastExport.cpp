@@ -76,17 +76,28 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
                                                   : openMP4VideoSink(output.temporaryPath(), format);
     if (!writer) throw std::runtime_error("no video sink for the export");
 
-    using Frame = ExportFrame;
+    // A frame's pixels: shared with the engine's kept frame, so a frame whose key equals the
+    // previous one (a still angle) is neither drawn nor copied again.
+    using Frame = std::shared_ptr<const std::vector<std::uint8_t>>;
     const auto renderFrame = [d, width, height](std::int64_t n) {
         return d->worker->submit([d, width, height, n]() -> Frame {
-            const auto render = [&]() -> Frame {
+            const float time = static_cast<float>(n) / 30.0f;
+            if (!d->services.exportFrame) {
                 try {
-                    return d->renderOnWorker(width, height, static_cast<float>(n) / 30.0f);
+                    return d->renderSharedOnWorker(width, height, time);
+                } catch (const std::exception&) {
+                    return nullptr;
+                }
+            }
+            const auto render = [&]() -> ExportFrame {
+                try {
+                    return d->renderOnWorker(width, height, time);
                 } catch (const std::exception&) {
                     return std::nullopt;
                 }
             };
-            return d->services.exportFrame ? d->services.exportFrame(n, render) : render();
+            ExportFrame made = d->services.exportFrame(n, render);
+            return made ? std::make_shared<const std::vector<std::uint8_t>>(std::move(*made)) : nullptr;
         });
     };
 

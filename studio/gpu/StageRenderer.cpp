@@ -229,7 +229,7 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     glDisable(GL_BLEND);
 }
 
-void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
+void StageRenderer::beginPassState(const FrameSnapshot& frame) {
     sync(frame);
     glBindBuffer(GL_UNIFORM_BUFFER, uniformBuffer_);
     glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof(StageUniforms), &frame.uniforms);
@@ -244,7 +244,9 @@ void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glEnable(GL_DEPTH_TEST);
     glDepthFunc(GL_LEQUAL);
+}
 
+void StageRenderer::drawStage(float flipY) {
     // Sky: behind everything, no depth writes.
     glDepthMask(GL_FALSE);
     glUseProgram(skyProgram_);
@@ -263,10 +265,31 @@ void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
         glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
         glBindTexture(GL_TEXTURE_2D, 0);
     }
-    drawPresenter(frame, flipY);
+}
+
+void StageRenderer::endPassState() {
     glBindVertexArray(0);
     glUseProgram(0);
     glDepthMask(GL_TRUE);
+}
+
+void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
+    beginPassState(frame);
+    drawStage(flipY);
+    drawPresenter(frame, flipY);
+    endPassState();
+}
+
+void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY) {
+    beginPassState(frame);
+    drawStage(flipY);
+    endPassState();
+}
+
+void StageRenderer::encodePresenterPass(const FrameSnapshot& frame, float flipY) {
+    beginPassState(frame);
+    drawPresenter(frame, flipY);
+    endPassState();
 }
 
 MultisampleTarget::~MultisampleTarget() {
@@ -348,6 +371,18 @@ void MultisampleTarget::resolveInto(unsigned target) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, msFBO_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target);
     glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+}
+
+void MultisampleTarget::copyFrom(const MultisampleTarget& source) {
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, source.msFBO_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, msFBO_);
+    glDisable(GL_SCISSOR_TEST);
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    glDepthMask(GL_TRUE);
+    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT,
+                      GL_NEAREST);
+    glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
+    glViewport(0, 0, width_, height_);
 }
 
 bool MultisampleTarget::readBGRA(std::uint8_t* out) {

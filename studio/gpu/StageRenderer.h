@@ -57,6 +57,11 @@ class StageRenderer {
     // the in-set presenter into the bound draw framebuffer (viewport already set). flipY = -1 puts
     // picture row 0 at framebuffer row 0 (for read-back); +1 is GL's usual orientation.
     void encodeStudioPass(const FrameSnapshot& frame, float flipY);
+    // The same pass in two halves: the stage alone (sky and set, writing depth) and then the
+    // presenter over whatever colour and depth the bound framebuffer holds (a copy of a stage
+    // drawn earlier for the same camera gives the same picture as encodeStudioPass).
+    void encodeStagePass(const FrameSnapshot& frame, float flipY);
+    void encodePresenterPass(const FrameSnapshot& frame, float flipY);
 
     // True when the set buffers of the last synchronised set were created.
     bool hasStageBuffers() const { return stageBuffersOk_; }
@@ -66,6 +71,9 @@ class StageRenderer {
   private:
     StageRenderer() = default;
     void sync(const FrameSnapshot& frame);
+    void beginPassState(const FrameSnapshot& frame);
+    void drawStage(float flipY);
+    void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
 
     unsigned skyProgram_ = 0;
@@ -113,6 +121,9 @@ class MultisampleTarget {
     // Resolves into the own single-sample target and reads it back as B G R A,
     // framebuffer row 0 first. False on a GL error.
     bool readBGRA(std::uint8_t* out);
+    // Copies every sample of colour and depth from `source` (same size) into this target, which
+    // is left bound for drawing with the viewport set.
+    void copyFrom(const MultisampleTarget& source);
 
     int width() const { return width_; }
     int height() const { return height_; }

@@ -30,20 +30,34 @@ double wallClockSeconds() {
 
 VantryMetalEngine::Impl::~Impl() {
     if (worker) {
-        worker->run([this] {
-            offscreenRenderer.reset();
-            offscreenTarget.reset();
-        });
+        worker->run([this] { offscreen.reset(); });
         worker.reset();
     }
     // GPU copies of live contexts that were not released go with their contexts.
     for (auto& [key, live] : liveContexts) {
         if (live.renderer) live.renderer->abandon();
-        live.target.abandon();
+        live.stage.abandon();
+        live.composed.abandon();
     }
 }
 
-FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverride, float aspect) const {
+void VantryMetalEngine::Impl::changedLocked() {
+    ++changeCount;
+    changed.notify_all();
+}
+
+studio::FrameKey VantryMetalEngine::Impl::keyLocked(float t, int width, int height) const {
+    studio::FrameKey key;
+    key.stage = studio::makeStageKey(studioSet, setVersion, cameraAngle, t, keyLightGain, neonAccentGain,
+                                     ledWallBrightness, wallVersion, width, height);
+    if (presenter)
+        key.presenter =
+            studio::PresenterKey{presenterVersion, presenter->width, presenter->height, presenterPlace};
+    return key;
+}
+
+FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverride, int width, int height,
+                                                float aspect, studio::FrameKey& key) const {
     std::lock_guard<std::mutex> guard(lock);
     FrameSnapshot frame;
     frame.geometry = stageBuffersOk ? geometry : nullptr;
@@ -60,21 +74,68 @@ FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverrid
         frame.presenterQuad = studio::presenterQuad(
             presenterPlace, float(presenter->width) / float(presenter->height), {eye.x, eye.y, eye.z});
     }
+    key = keyLocked(t, width, height);
     return frame;
+}
+
+MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const FrameSnapshot& frame,
+                                                    const studio::FrameKey& key, float flipY) {
+    if (frames.finished && frames.frameKey == key) return frames.finished;
+    frames.finished = nullptr;
+    frames.frameKey.reset();
+    if (!frames.stage.ensure(key.stage.width, key.stage.height)) {
+        frames.stageKey.reset();
+        return nullptr;
+    }
+    if (frames.stageKey != key.stage) {
+        frames.stage.beginPass();
+        frames.renderer->encodeStagePass(frame, flipY);
+        frames.stageKey = key.stage;
+        stagePasses.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (!key.presenter) {
+        frames.finished = &frames.stage;
+    } else {
+        // The presenter over a copy of the stage's colour and depth.
+        if (!frames.composed.ensure(key.stage.width, key.stage.height)) return nullptr;
+        frames.composed.copyFrom(frames.stage);
+        frames.renderer->encodePresenterPass(frame, flipY);
+        presenterPasses.fetch_add(1, std::memory_order_relaxed);
+        frames.finished = &frames.composed;
+    }
+    frames.frameKey = key;
+    return frames.finished;
+}
+
+std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderSharedOnWorker(
+    int width, int height, std::optional<float> time) {
+    if (!offscreen || !offscreen->renderer) return nullptr;
+    studio::FrameKey key;
+    const FrameSnapshot frame =
+        snapshot(time, width, height, studio::camera::offscreenAspect(width, height), key);
+    if (offscreenPixels && offscreenPixelsKey == key) return offscreenPixels;
+    offscreenPixelsKey.reset();
+    // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
+    MultisampleTarget* target = produce(*offscreen, frame, key, -1.0f);
+    if (!target) return nullptr;
+    // The buffer is written again only when nobody else holds it.
+    if (!offscreenPixels || offscreenPixels.use_count() > 1) {
+        offscreenPixels = std::make_shared<std::vector<std::uint8_t>>();
+    }
+    offscreenPixels->resize(std::size_t(width) * std::size_t(height) * 4);
+    if (!target->readBGRA(offscreenPixels->data())) {
+        offscreenPixels.reset();
+        return nullptr;
+    }
+    offscreenPixelsKey = key;
+    return offscreenPixels;
 }
 
 std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker(int width, int height,
                                                                                  std::optional<float> time) {
-    if (!offscreenRenderer) return std::nullopt;
-    if (!offscreenTarget) offscreenTarget = std::make_unique<MultisampleTarget>();
-    if (!offscreenTarget->ensure(width, height)) return std::nullopt;
-    const FrameSnapshot frame = snapshot(time, studio::camera::offscreenAspect(width, height));
-    offscreenTarget->beginPass();
-    // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
-    offscreenRenderer->encodeStudioPass(frame, -1.0f);
-    std::vector<std::uint8_t> pixels(std::size_t(width) * std::size_t(height) * 4);
-    if (!offscreenTarget->readBGRA(pixels.data())) return std::nullopt;
-    return pixels;
+    auto pixels = renderSharedOnWorker(width, height, time);
+    if (!pixels) return std::nullopt;
+    return *pixels;
 }
 
 std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices services) {
@@ -91,8 +152,9 @@ std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices serv
         if (!impl->worker->ready()) return nullptr;
         Impl* raw = impl.get();
         const bool built = impl->worker->run([raw] {
-            raw->offscreenRenderer = StageRenderer::create();
-            return raw->offscreenRenderer != nullptr;
+            raw->offscreen = std::make_unique<Impl::ContextFrames>();
+            raw->offscreen->renderer = StageRenderer::create();
+            return raw->offscreen->renderer != nullptr;
         });
         if (!built) return nullptr;
         auto fallback = std::make_shared<studio::gl::WallImage>();
@@ -130,6 +192,7 @@ void VantryMetalEngine::loadSet(BroadcastStudioSet set) {
     impl_->geometry = std::move(built);
     impl_->stageBuffersOk = ok;
     ++impl_->setVersion;
+    impl_->changedLocked();
 }
 
 BroadcastStudioSet VantryMetalEngine::studioSet() const {
@@ -144,6 +207,7 @@ bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
     impl_->wall = std::move(image);
     ++impl_->wallVersion;
     impl_->slideSourceName = file.filename().string();
+    impl_->changedLocked();
     return true;
 }
 
@@ -160,6 +224,7 @@ std::string VantryMetalEngine::slideSourceName() const {
     void VantryMetalEngine::setter(Type value) {            \
         std::lock_guard<std::mutex> guard(impl_->lock);     \
         impl_->field = value;                               \
+        impl_->changedLocked();                             \
     }
 
 VANTRY_LOCKED_PROPERTY(BroadcastCameraAngle, cameraAngle, setCameraAngle, cameraAngle)
@@ -188,6 +253,7 @@ void VantryMetalEngine::setInSetPresenter(const QImage& picture) {
     std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->presenter = std::move(made);
     ++impl_->presenterVersion;
+    impl_->changedLocked();
 }
 
 bool VantryMetalEngine::hasInSetPresenter() const {
@@ -199,6 +265,7 @@ void VantryMetalEngine::setInSetPresenterPlace(studio::PresenterPlace place) {
     place = studio::clampPresenterPlace(place);
     std::lock_guard<std::mutex> guard(impl_->lock);
     impl_->presenterPlace = place;
+    impl_->changedLocked();
 }
 
 studio::PresenterPlace VantryMetalEngine::inSetPresenterPlace() const {
@@ -238,7 +305,7 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
     const void* key =
         surface.contextKey != nullptr ? surface.contextKey : platform::gl::currentNativeContext();
     if (key == nullptr || surface.width < 1 || surface.height < 1) return;
-    Impl::LiveContext* live = nullptr;
+    Impl::ContextFrames* live = nullptr;
     {
         std::lock_guard<std::mutex> guard(d.liveMutex);
         live = &d.liveContexts[key];
@@ -255,17 +322,18 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
     glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &previousDraw);
     glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previousRead);
     glGetIntegerv(GL_VIEWPORT, viewport);
-    if (!live->target.ensure(surface.width, surface.height)) return;
 
+    studio::FrameKey frameKey;
     const FrameSnapshot frame =
-        d.snapshot(std::nullopt, studio::camera::liveAspect(surface.width, surface.height));
-    live->target.beginPass();
-    live->renderer->encodeStudioPass(frame, 1.0f);
-    live->target.resolveInto(surface.framebuffer);
+        d.snapshot(std::nullopt, surface.width, surface.height,
+                   studio::camera::liveAspect(surface.width, surface.height), frameKey);
+    MultisampleTarget* finished = d.produce(*live, frame, frameKey, 1.0f);
+    if (finished) finished->resolveInto(surface.framebuffer);
 
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, GLuint(previousDraw));
     glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previousRead));
     glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+    if (!finished) return;
     glFlush();
     if (surface.present) surface.present();
 
@@ -281,6 +349,54 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
             if (callback) callback(fps);
         });
     }
+}
+
+bool VantryMetalEngine::liveFrameUpToDate(const void* contextKey, int width, int height) const {
+    const Impl& d = *impl_;
+    std::optional<studio::FrameKey> held;
+    {
+        std::lock_guard<std::mutex> guard(d.liveMutex);
+        const auto it = d.liveContexts.find(contextKey);
+        if (it == d.liveContexts.end() || !it->second.finished) return false;
+        held = it->second.frameKey;
+    }
+    std::lock_guard<std::mutex> guard(d.lock);
+    // A moving camera's next frame is at a later time.
+    if (studio::angleMoves(d.cameraAngle)) return false;
+    return held == d.keyLocked(d.directorClock, width, height);
+}
+
+std::uint64_t VantryMetalEngine::changeCount() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->changeCount;
+}
+
+bool VantryMetalEngine::waitForChange(std::uint64_t seen, double timeoutSeconds) const {
+    std::unique_lock<std::mutex> guard(impl_->lock);
+    return impl_->changed.wait_for(guard, std::chrono::duration<double>(timeoutSeconds),
+                                   [&] { return impl_->changeCount != seen; });
+}
+
+void VantryMetalEngine::noteChange() {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->changedLocked();
+}
+
+void VantryMetalEngine::reportHeldFrameRate(double fps) {
+    Impl& d = *impl_;
+    const double now = d.now();
+    std::lock_guard<std::mutex> guard(d.fpsMutex);
+    // The drawn-frame count starts again when drawing resumes.
+    d.fpsCount = 0;
+    d.fpsStart = now;
+    FPSCallback callback = d.onFPSUpdate;
+    platform::postToMain([callback = std::move(callback), fps] {
+        if (callback) callback(fps);
+    });
+}
+
+VantryMetalEngine::DrawCounts VantryMetalEngine::drawCounts() const {
+    return {impl_->stagePasses.load(), impl_->presenterPasses.load()};
 }
 
 void VantryMetalEngine::releaseContextResources(const void* contextKey) {

@@ -138,12 +138,36 @@ class VantryMetalEngine {
     // Live surface notifications, called on the thread whose GL context is current.
     // The size change does nothing: the aspect ratio is taken from every frame.
     void drawableSizeWillChange(const StageRenderSurface& surface, int width, int height);
-    // Advances the clock by the clamped frame time and draws one live frame, in GL's
-    // orientation (picture row 0 at the framebuffer's bottom row). The framebuffer
+    // Advances the clock by the clamped frame time and delivers one live frame, in GL's
+    // orientation (picture row 0 at the framebuffer's bottom row); a frame whose key equals
+    // the context's last one is resolved from the kept samples without drawing. The framebuffer
     // bindings and viewport are restored afterwards; other GL state (depth test,
     // program, vertex array, texture unit 0, uniform buffer binding 0) is left as the
     // frame set it, so a toolkit sharing the context resets its own state after.
     void drawInSurface(const StageRenderSurface& surface);
+    // True when a live frame drawn now for contextKey at width x height would be the one that
+    // context drew last (a still angle and nothing changed): the caller may keep showing it.
+    // Any thread.
+    bool liveFrameUpToDate(const void* contextKey, int width, int height) const;
+    // Counts every change of what the picture depends on (each parameter write, set, wall
+    // image, presenter picture or place, and noteChange). waitForChange blocks until the count
+    // differs from `seen` or the timeout passes; true when it changed. Any thread.
+    std::uint64_t changeCount() const;
+    bool waitForChange(std::uint64_t seen, double timeoutSeconds) const;
+    // Counts a change that happened outside the engine (a resize) and wakes the waiters.
+    void noteChange();
+    // While the live view holds a still frame, reports `fps` (the rate the display shows it at)
+    // to the frame-rate callback; drawn frames are counted afresh from now.
+    void reportHeldFrameRate(double fps);
+
+    // Passes drawn so far, all contexts together: stage passes (sky and set) and presenter
+    // passes over a kept stage. A frame whose key equals the last one of its context draws none.
+    struct DrawCounts {
+        std::int64_t stagePasses = 0;
+        std::int64_t presenterPasses = 0;
+    };
+    DrawCounts drawCounts() const;
+
     // Deletes the GPU copies kept for contextKey (null: the current native context).
     // Call with that context current, before it is destroyed.
     void releaseContextResources(const void* contextKey);

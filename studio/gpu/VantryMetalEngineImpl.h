@@ -1,6 +1,8 @@
 // Private state of VantryMetalEngine, shared by the engine's source files.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -9,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "studio/FrameKey.h"
 #include "studio/SetGeometry.h"
 #include "studio/gpu/GLWorker.h"
 #include "studio/gpu/StageRenderer.h"
@@ -19,10 +22,37 @@ namespace vantry {
 struct VantryMetalEngine::Impl {
     ~Impl();
 
-    // Copies what one frame needs under the lock (time: the override or directorClock).
-    studio::gl::FrameSnapshot snapshot(std::optional<float> timeOverride, float aspect) const;
+    // The frames of one GL context: the stage (sky and set) of the last stage key and, when a
+    // presenter stands in the set, that stage with the presenter over a copy of it. A frame
+    // whose key equals the last one is not drawn again.
+    struct ContextFrames {
+        std::unique_ptr<studio::gl::StageRenderer> renderer;
+        studio::gl::MultisampleTarget stage;
+        studio::gl::MultisampleTarget composed;
+        std::optional<studio::StageKey> stageKey;
+        std::optional<studio::FrameKey> frameKey;  // the frame `finished` holds
+        studio::gl::MultisampleTarget* finished = nullptr;
+        bool failed = false;
+    };
+
+    // Copies what one frame needs under the lock (time: the override or directorClock), with
+    // the frame's key for a width x height target.
+    studio::gl::FrameSnapshot snapshot(std::optional<float> timeOverride, int width, int height, float aspect,
+                                       studio::FrameKey& key) const;
+    // The key of a frame at time t; the caller holds the lock.
+    studio::FrameKey keyLocked(float t, int width, int height) const;
+    // Brings frames to the frame of key (drawing only what changed); the target holding it, or
+    // null when a target cannot be made. The context must be current.
+    studio::gl::MultisampleTarget* produce(ContextFrames& frames, const studio::gl::FrameSnapshot& frame,
+                                           const studio::FrameKey& key, float flipY);
     // Runs on the worker: one offscreen frame, rows top to bottom, B G R A.
     std::optional<std::vector<std::uint8_t>> renderOnWorker(int width, int height, std::optional<float> time);
+    // The same frame without a copy: the pixels kept for the last key (the same object again
+    // while the key does not change); null on failure.
+    std::shared_ptr<const std::vector<std::uint8_t>> renderSharedOnWorker(int width, int height,
+                                                                          std::optional<float> time);
+    // Counts a change of anything the picture depends on and wakes waitForChange; lock held.
+    void changedLocked();
 
     std::string deviceName;
     std::function<double()> now;  // absolute time in seconds
@@ -46,6 +76,12 @@ struct VantryMetalEngine::Impl {
     studio::PresenterPlace presenterPlace;
     float directorClock = 0;
     double lastFrameTime = 0;
+    std::uint64_t changeCount = 0;
+    mutable std::condition_variable changed;
+
+    // Passes drawn, over every context.
+    std::atomic<std::int64_t> stagePasses{0};
+    std::atomic<std::int64_t> presenterPasses{0};
 
     // Frame-rate accounting of the live view.
     mutable std::mutex fpsMutex;
@@ -53,19 +89,16 @@ struct VantryMetalEngine::Impl {
     std::int64_t fpsCount = 0;
     double fpsStart = 0;
 
-    // GPU copies per live GL context.
-    struct LiveContext {
-        std::unique_ptr<studio::gl::StageRenderer> renderer;
-        studio::gl::MultisampleTarget target;
-        bool failed = false;
-    };
-    std::mutex liveMutex;
-    std::map<const void*, LiveContext> liveContexts;
+    // GPU copies and frames per live GL context.
+    mutable std::mutex liveMutex;
+    std::map<const void*, ContextFrames> liveContexts;
 
     // Offscreen work: the worker thread owns the EGL context and these objects.
     std::unique_ptr<studio::gl::GLWorker> worker;
-    std::unique_ptr<studio::gl::StageRenderer> offscreenRenderer;
-    std::unique_ptr<studio::gl::MultisampleTarget> offscreenTarget;
+    std::unique_ptr<ContextFrames> offscreen;
+    // The last offscreen frame read back, and its key.
+    std::optional<studio::FrameKey> offscreenPixelsKey;
+    std::shared_ptr<std::vector<std::uint8_t>> offscreenPixels;
 };
 
 }  // namespace vantry

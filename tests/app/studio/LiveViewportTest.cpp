@@ -7,12 +7,14 @@
 #include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QThread>
 #include <array>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
 
 #include "app/studio-app/EngineStudioRenderer.h"
@@ -95,10 +97,25 @@ class LiveViewport : public ::testing::Test {
 
     // Frames the studio thread drew before the scene graph passed it the viewport's
     // new size are shown stretched. A grab runs one scene-graph sync, which hands
-    // the size over; the frames after it are drawn at that size.
+    // the size over; the frames after it are drawn at that size (at a still angle the
+    // thread draws one and then holds it).
     void settleAtCurrentSize() {
         (void)window_->grabWindow();
-        ASSERT_TRUE(waitForFrames(3)) << "the live viewport drew no frames";
+        const int target = viewport_->property("framesDrawn").toInt() + 3;
+        ASSERT_TRUE(vantry::testing::pumpUntil(
+            [&] {
+                return viewport_->property("studioHolding").toBool() ||
+                       viewport_->property("framesDrawn").toInt() >= target;
+            },
+            90000))
+            << "the live viewport drew no frames";
+        // One more window frame puts the newest studio frame on screen.
+        int swaps = 0;
+        const auto connection = QObject::connect(
+            window_, &QQuickWindow::frameSwapped, window_, [&swaps] { ++swaps; }, Qt::QueuedConnection);
+        window_->update();
+        vantry::testing::pumpUntil([&] { return swaps >= 2; }, 30000);
+        QObject::disconnect(connection);
     }
 
     OpenGLProbe probe_;
@@ -181,6 +198,47 @@ TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
     EXPECT_EQ(window_->findChild<QQuickItem*>(QStringLiteral("stageViewport")), viewport_);
     std::printf("GL renderer: %s; largest cell difference live vs offscreen: %.1f levels\n",
                 qPrintable(probe_.renderer), worst);
+}
+
+// At a still angle with nothing changing the studio thread draws nothing (the badge shows the
+// display's rate); each change shows in the next frame, and a moving angle draws again.
+TEST_F(LiveViewport, AStillStudioIsNotDrawnAgainUntilSomethingChanges) {
+    host_->viewModel().setCameraAngle(BroadcastCameraAngle::tightHost);
+    host_->viewModel().sync();
+    settleAtCurrentSize();
+    ASSERT_TRUE(viewport_->property("studioHolding").toBool());
+    const auto counts = renderer_->engine().drawCounts();
+    const int drawn = viewport_->property("framesDrawn").toInt();
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 2000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(viewport_->property("framesDrawn").toInt(), drawn);
+    EXPECT_EQ(renderer_->engine().drawCounts().stagePasses, counts.stagePasses);
+    const double displayRate = window_->screen()->refreshRate();
+    vantry::testing::pumpUntil([&] { return host_->viewModel().liveFPS() == displayRate; }, 5000);
+    EXPECT_DOUBLE_EQ(host_->viewModel().liveFPS(), displayRate);
+
+    const auto shows = [&](const char* what, const std::function<void()>& change) {
+        SCOPED_TRACE(what);
+        const int before = viewport_->property("framesDrawn").toInt();
+        change();
+        EXPECT_TRUE(vantry::testing::pumpUntil(
+            [&] { return viewport_->property("framesDrawn").toInt() > before; }, 30000));
+        EXPECT_TRUE(
+            vantry::testing::pumpUntil([&] { return viewport_->property("studioHolding").toBool(); }, 30000));
+    };
+    shows("key light", [&] {
+        host_->viewModel().setKeyGain(1.8f);
+        host_->viewModel().sync();
+    });
+    shows("set", [&] { host_->viewModel().selectSet(BroadcastStudioSet::timberPodcast); });
+    shows("resize", [&] { window_->resize(1300, 760); });
+    const int held = viewport_->property("framesDrawn").toInt();
+    host_->viewModel().setCameraAngle(BroadcastCameraAngle::sweepingCrane);
+    host_->viewModel().sync();
+    EXPECT_TRUE(waitForFrames(5));
+    EXPECT_FALSE(viewport_->property("studioHolding").toBool());
+    EXPECT_GE(viewport_->property("framesDrawn").toInt(), held + 5);
 }
 
 TEST_F(LiveViewport, KeepsDrawingAndReportsItsFrameRate) {

@@ -83,9 +83,23 @@ class PresenterLive : public ::testing::Test {
         platform::setDefaultCameraFile({});
     }
 
+    // Runs the event loop until the studio thread has drawn `frames` more frames or, at this
+    // still angle, holds its current frame; then one more window frame puts it on screen.
     bool waitForFrames(int frames) {
         const int target = viewport_->property("framesDrawn").toInt() + frames;
-        return pumpUntil([&] { return viewport_->property("framesDrawn").toInt() >= target; }, 90000);
+        const bool settled = pumpUntil(
+            [&] {
+                return viewport_->property("studioHolding").toBool() ||
+                       viewport_->property("framesDrawn").toInt() >= target;
+            },
+            90000);
+        int swaps = 0;
+        const auto connection = QObject::connect(
+            window_, &QQuickWindow::frameSwapped, window_, [&swaps] { ++swaps; }, Qt::QueuedConnection);
+        window_->update();
+        pumpUntil([&] { return swaps >= 2; }, 30000);
+        QObject::disconnect(connection);
+        return settled;
     }
 
     QObject* overlay() const { return window_->findChild<QObject*>(QStringLiteral("creatorStudioOverlay")); }

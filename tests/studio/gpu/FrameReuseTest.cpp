@@ -1,0 +1,240 @@
+// Frames whose key did not change are not drawn again, and a change always shows in the next
+// frame: every kind of change against a fresh engine rendering the new state, the moving
+// angles, and an export at a still angle against one whose every frame was drawn in full.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QPainter>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/video/VideoFileReader.h"
+#include "studio/gpu/VantryMetalEngine.h"
+
+namespace vantry {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Everything a test sets on an engine.
+struct StudioState {
+    BroadcastStudioSet set = BroadcastStudioSet::manhattanLoft;
+    BroadcastCameraAngle angle = BroadcastCameraAngle::screenShoulder;
+    float keyGain = 1.35f;
+    float neonGain = 1.25f;
+    float wallBrightness = 1.15f;
+    fs::path wall;  // empty: the built-in wall
+    QImage presenter;
+    studio::PresenterPlace place;
+    int width = 160;
+    int height = 90;
+};
+
+void applyAll(VantryMetalEngine& engine, const StudioState& s) {
+    engine.loadSet(s.set);
+    engine.setCameraAngle(s.angle);
+    engine.setKeyLightGain(s.keyGain);
+    engine.setNeonAccentGain(s.neonGain);
+    engine.setLedWallBrightness(s.wallBrightness);
+    if (!s.wall.empty()) {
+        ASSERT_TRUE(engine.loadLEDWallImage(s.wall));
+    }
+    engine.setInSetPresenter(s.presenter);
+    engine.setInSetPresenterPlace(s.place);
+}
+
+// A presenter-like cut-out: an opaque figure on a transparent picture.
+QImage figure(QColor colour) {
+    QImage picture(96, 144, QImage::Format_ARGB32_Premultiplied);
+    picture.fill(Qt::transparent);
+    QPainter painter(&picture);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setBrush(colour);
+    painter.setPen(Qt::NoPen);
+    painter.drawEllipse(QRectF(28, 6, 40, 44));
+    painter.drawRoundedRect(QRectF(12, 46, 72, 98), 20, 20);
+    return picture;
+}
+
+fs::path writeWall(const std::string& name, QColor colour) {
+    QImage image(128, 72, QImage::Format_RGB32);
+    image.fill(colour);
+    const fs::path path = fs::current_path() / ("frame_reuse_" + name + ".png");
+    image.save(QString::fromStdString(path.string()));
+    return path;
+}
+
+std::vector<std::uint8_t> render(VantryMetalEngine& engine, const StudioState& s, float time) {
+    auto pixels = engine.renderOffscreenBGRA(s.width, s.height, time);
+    return pixels ? std::move(*pixels) : std::vector<std::uint8_t>{};
+}
+
+class FrameReuse : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        engine_ = VantryMetalEngine::create();
+        ASSERT_NE(engine_, nullptr);
+        state_.presenter = figure(QColor(200, 140, 110));
+    }
+    // A new engine that never drew anything, given the whole state.
+    std::vector<std::uint8_t> freshRender(float time) {
+        auto fresh = VantryMetalEngine::create();
+        EXPECT_NE(fresh, nullptr);
+        if (!fresh) return {};
+        applyAll(*fresh, state_);
+        auto pixels = render(*fresh, state_, time);
+        EXPECT_EQ(fresh->drawCounts().stagePasses, 1);
+        return pixels;
+    }
+    std::unique_ptr<VantryMetalEngine> engine_;
+    StudioState state_;
+};
+
+TEST_F(FrameReuse, EveryChangeShowsInTheNextFrameAsAFreshRenderWouldDrawIt) {
+    const fs::path redWall = writeWall("red", QColor(230, 30, 30));
+    const fs::path greenWall = writeWall("green", QColor(30, 230, 60));
+    using Change = std::function<void(StudioState&, VantryMetalEngine&)>;
+    const struct {
+        const char* what;
+        Change change;
+    } changes[] = {
+        {"set", [](StudioState& s,
+                   VantryMetalEngine& e) { e.loadSet(s.set = BroadcastStudioSet::neonCreatorDesk); }},
+        {"angle", [](StudioState& s,
+                     VantryMetalEngine& e) { e.setCameraAngle(s.angle = BroadcastCameraAngle::tightHost); }},
+        {"key light", [](StudioState& s, VantryMetalEngine& e) { e.setKeyLightGain(s.keyGain = 1.9f); }},
+        {"neon accent", [](StudioState& s, VantryMetalEngine& e) { e.setNeonAccentGain(s.neonGain = 0.3f); }},
+        {"wall brightness",
+         [](StudioState& s, VantryMetalEngine& e) { e.setLedWallBrightness(s.wallBrightness = 1.8f); }},
+        {"wall image",
+         [&](StudioState& s, VantryMetalEngine& e) { ASSERT_TRUE(e.loadLEDWallImage(s.wall = redWall)); }},
+        {"another wall image",
+         [&](StudioState& s, VantryMetalEngine& e) { ASSERT_TRUE(e.loadLEDWallImage(s.wall = greenWall)); }},
+        {"size", [](StudioState& s, VantryMetalEngine&) { s.width = 192, s.height = 108; }},
+        {"presenter place",
+         [](StudioState& s, VantryMetalEngine& e) {
+             s.place.x += 0.6f;
+             e.setInSetPresenterPlace(s.place);
+         }},
+        {"presenter height",
+         [](StudioState& s, VantryMetalEngine& e) {
+             s.place.height = 2.2f;
+             e.setInSetPresenterPlace(s.place);
+         }},
+        {"presenter picture",
+         [](StudioState& s, VantryMetalEngine& e) {
+             e.setInSetPresenter(s.presenter = figure(QColor(60, 90, 220)));
+         }},
+        {"presenter out",
+         [](StudioState& s, VantryMetalEngine& e) { e.setInSetPresenter(s.presenter = QImage()); }},
+    };
+    applyAll(*engine_, state_);
+    std::vector<std::uint8_t> previous = render(*engine_, state_, 1.0f);
+    ASSERT_FALSE(previous.empty());
+    for (const auto& c : changes) {
+        SCOPED_TRACE(c.what);
+        c.change(state_, *engine_);
+        // A still angle: the time differs, the picture only by the change.
+        const std::vector<std::uint8_t> next = render(*engine_, state_, 2.0f);
+        ASSERT_FALSE(next.empty());
+        EXPECT_NE(next, previous) << "the change does not show";
+        EXPECT_TRUE(next == freshRender(2.0f)) << "the frame differs from a fresh render";
+        previous = next;
+    }
+}
+
+TEST_F(FrameReuse, StillAnglesDrawOnceAndMovingAnglesDrawEveryFrame) {
+    applyAll(*engine_, state_);
+    const struct {
+        BroadcastCameraAngle angle;
+        bool moves;
+    } cases[] = {{BroadcastCameraAngle::screenShoulder, false},
+                 {BroadcastCameraAngle::tightHost, false},
+                 {BroadcastCameraAngle::wideDesk, true},
+                 {BroadcastCameraAngle::sweepingCrane, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.angle.rawValue());
+        engine_->setCameraAngle(c.angle);
+        const auto before = engine_->drawCounts();
+        std::vector<std::uint8_t> previous = render(*engine_, state_, 0.0f);
+        bool consecutiveDiffer = true;
+        // Two seconds of frames at 30 per second.
+        for (int n = 1; n <= 60; ++n) {
+            const std::vector<std::uint8_t> next = render(*engine_, state_, float(n) / 30.0f);
+            ASSERT_FALSE(next.empty());
+            consecutiveDiffer = consecutiveDiffer && next != previous;
+            if (!c.moves) {
+                ASSERT_EQ(next, previous) << "frame " << n;
+            }
+            previous = next;
+        }
+        const auto after = engine_->drawCounts();
+        if (c.moves) {
+            EXPECT_TRUE(consecutiveDiffer);
+            EXPECT_EQ(after.stagePasses - before.stagePasses, 61);
+            EXPECT_EQ(after.presenterPasses - before.presenterPasses, 61);
+        } else {
+            EXPECT_EQ(after.stagePasses - before.stagePasses, 1);
+            EXPECT_EQ(after.presenterPasses - before.presenterPasses, 1);
+        }
+    }
+}
+
+TEST_F(FrameReuse, ANewCameraPictureDrawsOnlyThePresenterOverTheKeptStage) {
+    applyAll(*engine_, state_);
+    render(*engine_, state_, 0.0f);
+    const auto before = engine_->drawCounts();
+    for (int n = 1; n <= 10; ++n) {
+        engine_->setInSetPresenter(state_.presenter = figure(QColor(100 + 10 * n, 120, 90)));
+        const std::vector<std::uint8_t> frame = render(*engine_, state_, float(n) / 30.0f);
+        if (n == 10) {
+            EXPECT_TRUE(frame == freshRender(float(n) / 30.0f));
+        }
+    }
+    const auto after = engine_->drawCounts();
+    EXPECT_EQ(after.stagePasses, before.stagePasses);
+    EXPECT_EQ(after.presenterPasses - before.presenterPasses, 10);
+}
+
+// The frames of an export at a still angle, drawn once, against an export whose every frame
+// was drawn in full (the set reloaded before each): the same decoded pictures.
+TEST_F(FrameReuse, ExportAtAStillAngleEncodesTheFramesOfAFullRender) {
+    constexpr int kW = 192, kH = 108;
+    applyAll(*engine_, state_);
+    const fs::path reused = fs::current_path() / "frame_reuse_export.mp4";
+    const auto before = engine_->drawCounts();
+    engine_->exportBroadcastMP4(kW, kH, 1.0, reused);
+    EXPECT_EQ(engine_->drawCounts().stagePasses - before.stagePasses, 1);
+
+    auto full = VantryMetalEngine::create();
+    ASSERT_NE(full, nullptr);
+    applyAll(*full, state_);
+    const fs::path drawn = fs::current_path() / "frame_reuse_export_full.mp4";
+    {
+        auto sink = openMP4VideoSink(drawn, {kW, kH, 30, 16'000'000});
+        for (int n = 0; n < 30; ++n) {
+            full->loadSet(state_.set);  // the stage is drawn again
+            const auto pixels = full->renderOffscreenBGRA(kW, kH, float(n) / 30.0f);
+            ASSERT_TRUE(pixels.has_value());
+            sink->appendBGRA(pixels->data(), kW * 4, n);
+        }
+        sink->finish();
+    }
+    EXPECT_EQ(full->drawCounts().stagePasses, 30);
+    const auto all = [](std::int64_t) { return true; };
+    const auto reusedFrames = platform::decodeVideoFrames(reused, all);
+    const auto drawnFrames = platform::decodeVideoFrames(drawn, all);
+    ASSERT_EQ(reusedFrames.size(), 30u);
+    ASSERT_EQ(drawnFrames.size(), 30u);
+    for (std::size_t n = 0; n < 30; ++n) {
+        EXPECT_TRUE(reusedFrames[n].bgra == drawnFrames[n].bgra) << "frame " << n;
+    }
+    fs::remove(reused);
+    fs::remove(drawn);
+}
+
+}  // namespace
+}  // namespace vantry
