@@ -23,6 +23,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/EncoderChoice.h"
+
 namespace vantry::platform {
 
 class LiveStreamError : public std::runtime_error {
@@ -54,6 +56,8 @@ struct LiveStreamSettings {
     // Microphone: the default input through PulseAudio when one exists,
     // silence otherwise. Off: always silence.
     bool captureMicrophone = true;
+    // H.264 encoder (not used for a virtual camera, which takes raw pictures).
+    media::H264Choice encoder = media::H264Choice::automatic;
 };
 
 enum class LiveStreamState {
