@@ -73,4 +73,8 @@ int AacEncoder::flush() {
     return avcodec_send_frame(codec_, nullptr);
 }
 
+int AacEncoder::receive(AVPacket* packet) {
+    return avcodec_receive_packet(codec_, packet);
+}
+
 }  // namespace vantry::platform::media

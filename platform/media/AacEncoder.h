@@ -6,6 +6,7 @@
 
 struct AVCodecContext;
 struct AVFrame;
+struct AVPacket;
 
 namespace vantry::platform::media {
 
@@ -34,6 +35,8 @@ class AacEncoder {
     // `samples` of silence at `pts`.
     int sendSilence(int samples, std::int64_t pts);
     int flush();
+    // The next packet, as avcodec_receive_packet.
+    int receive(AVPacket* packet);
 
   private:
     AVCodecContext* codec_ = nullptr;
