@@ -85,4 +85,11 @@ function(vantry_add_pure_include_test)
     COMMAND ${CMAKE_COMMAND} "-DFILES=${CMAKE_SOURCE_DIR}/tests/cmake/ImpureFixture.h"
             -P ${CMAKE_SOURCE_DIR}/cmake/CheckPureIncludes.cmake)
   set_tests_properties(pure_includes_catches_a_qt_include PROPERTIES WILL_FAIL TRUE)
+  # The layers: creator/ never includes the renderer, platform/ never includes creator/.
+  add_test(NAME layering
+    COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/CheckLayering.cmake)
+  add_test(NAME layering_catches_a_renderer_include
+    COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR}/tests/cmake/layering
+            -DFILES=creator/x/RendererLeak.h -P ${CMAKE_SOURCE_DIR}/cmake/CheckLayering.cmake)
+  set_tests_properties(layering_catches_a_renderer_include PROPERTIES WILL_FAIL TRUE)
 endfunction()

@@ -13,6 +13,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/EncoderOption.h"
 #include "app/cli/StudioOptions.h"
 #include "app/program-feed/GoLiveSettings.h"
 #include "app/program-feed/ProgramFeed.h"
@@ -94,22 +95,13 @@ class FileCameraPresenter {
 };
 
 int runStream(const std::vector<std::string>& args) {
-    const vantry::app::cli::Args parsed(
-        args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera", "stream-key", "refine"});
+    const vantry::app::cli::Args parsed(args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera",
+                                               "stream-key", "refine", "encoder"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
-    if (auto raw = parsed.value("set")) {
-        auto set = vantry::BroadcastStudioSet::fromRawValue(*raw);
-        if (!set) {
-            throw UsageError("unknown set '" + *raw +
-                             "' (one of manhattan-loft, timber-podcast, keynote-arena, neon-creator)");
-        }
-        studio.set = *set;
-    }
-    if (parsed.has("angle")) {
-        studio.angle = *vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
-    }
+    vantry::app::cli::parseSetAndAngle(parsed, studio);
+    const auto encoder = vantry::app::cli::parseEncoderOption(parsed);
     const double seconds = parsed.number("seconds", 0, 0, 86400);
     const auto [width, height] = parsed.size("size", {1280, 720});
     if (!((width == 1280 && height == 720) || (width == 1920 && height == 1080)))
@@ -135,6 +127,7 @@ int runStream(const std::vector<std::string>& args) {
     settings.height = height;
     settings.fps = 30;
     settings.videoBitRate = std::llround(bitRate);
+    settings.encoder = encoder;
     // A malformed address is the command line's fault; one that names no usable device is not.
     try {
         (void)vantry::platform::liveStreamKind(settings.url);
@@ -252,15 +245,13 @@ const vantry::app::cli::CommandRegistrar kStream(
      "  --seconds S      stop after S seconds, 0 to 86400 (default 0: until Ctrl-C)\n"
      "  --size WxH       1280x720 (default) or 1920x1080\n"
      "  --bitrate BPS    video bit rate in bits per second (default 4500000 at 720p,\n"
-     "                   6000000 at 1080p)\n"
-     "  --set ID         studio set: manhattan-loft (default), timber-podcast, keynote-arena, "
-     "neon-creator\n"
-     "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n"
-     "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
-     "                   default place\n"
-     "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
-     "                   raw segmentation mask\n"
-     "  --help           show this help\n",
+     "                   6000000 at 1080p)\n" +
+         vantry::app::cli::setAndAngleHelp() + vantry::platform::media::kEncoderOptionHelp +
+         "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
+         "                   default place\n"
+         "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
+         "                   raw segmentation mask\n"
+         "  --help           show this help\n",
      runStream});
 
 }  // namespace

@@ -16,57 +16,46 @@ const char* const kEncoderOptionHelp =
     "  --encoder E      H.264 encoder: auto (NVENC or VA-API where they work, else x264),\n"
     "                   x264, vaapi or nvenc (default auto)\n";
 
+namespace {
+
+struct Names {
+    const char* choice;   // --encoder
+    const char* encoder;  // FFmpeg's
+    const char* title;
+};
+// Indexed by H264Backend; the choices x264, vaapi, nvenc follow `automatic` in the same order.
+constexpr Names kNames[] = {
+    {"x264", "libx264", "x264 (software)"},
+    {"vaapi", "h264_vaapi", "VA-API (h264_vaapi)"},
+    {"nvenc", "h264_nvenc", "NVENC (h264_nvenc)"},
+};
+
+}  // namespace
+
 std::optional<H264Choice> parseH264Choice(std::string_view text) {
     if (text == "auto") return H264Choice::automatic;
-    if (text == "x264") return H264Choice::x264;
-    if (text == "vaapi") return H264Choice::vaapi;
-    if (text == "nvenc") return H264Choice::nvenc;
+    for (int i = 0; i < 3; ++i)
+        if (text == kNames[i].choice) return H264Choice(i + 1);
     return std::nullopt;
 }
 
 const char* h264ChoiceName(H264Choice choice) {
-    switch (choice) {
-        case H264Choice::automatic:
-            return "auto";
-        case H264Choice::x264:
-            return "x264";
-        case H264Choice::vaapi:
-            return "vaapi";
-        case H264Choice::nvenc:
-            return "nvenc";
-    }
-    return "auto";
+    return choice == H264Choice::automatic ? "auto" : kNames[int(choice) - 1].choice;
 }
 
 const char* h264EncoderName(H264Backend backend) {
-    switch (backend) {
-        case H264Backend::x264:
-            return "libx264";
-        case H264Backend::vaapi:
-            return "h264_vaapi";
-        case H264Backend::nvenc:
-            return "h264_nvenc";
-    }
-    return "libx264";
+    return kNames[int(backend)].encoder;
 }
 
 const char* h264BackendTitle(H264Backend backend) {
-    switch (backend) {
-        case H264Backend::x264:
-            return "x264 (software)";
-        case H264Backend::vaapi:
-            return "VA-API (h264_vaapi)";
-        case H264Backend::nvenc:
-            return "NVENC (h264_nvenc)";
-    }
-    return "x264 (software)";
+    return kNames[int(backend)].title;
 }
 
 H264Decision decideH264(H264Choice choice, const H264Probe& probe) {
     H264Decision decision;
     if (choice == H264Choice::x264) return decision;
     if (choice != H264Choice::automatic) {
-        const H264Backend wanted = choice == H264Choice::vaapi ? H264Backend::vaapi : H264Backend::nvenc;
+        const H264Backend wanted = H264Backend(int(choice) - 1);
         decision.findings.push_back(ask(wanted, probe));
         const std::string& problem = decision.findings.back().problem;
         if (problem.empty()) {

@@ -13,6 +13,7 @@ namespace vantry::platform::media {
 
 enum class H264Backend { x264, vaapi, nvenc };
 // What the user asks for: `automatic` takes the first hardware encoder that works, else x264.
+// The others name one H264Backend each, in the same order.
 enum class H264Choice { automatic, x264, vaapi, nvenc };
 
 // "auto", "x264", "vaapi", "nvenc"; nullopt for anything else.
