@@ -13,6 +13,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/PresenterOptions.h"
 #include "app/cli/ScreenshotView.h"
 #include "app/cli/StudioOptions.h"
 #include "app/studio-app/EngineStudioRenderer.h"
@@ -66,7 +67,8 @@ void setOverlayRefineEdges(QQuickWindow* window, bool refine) {
 int runScreenshot(const std::vector<std::string>& args) {
     if (vantry::app::cli::wantsViewScreenshot(args)) return vantry::app::cli::runViewScreenshot(args);
     vantry::app::cli::Args parsed(
-        args, {"out", "set", "angle", "frames", "size", "camera", "slide", "refine"}, {"vision", "facecam"});
+        args, {"out", "set", "angle", "frames", "size", "camera", "slide", "refine", "presenter"},
+        {"vision", "facecam"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const std::string out = parsed.required("out");
@@ -80,6 +82,8 @@ int runScreenshot(const std::vector<std::string>& args) {
         angle = vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
     }
     const std::optional<bool> refineEdges = parsed.onOff("refine");
+    std::optional<vantry::app::cli::PresenterMode> presenterMode;
+    if (parsed.has("presenter")) presenterMode = vantry::app::cli::parsePresenterMode(parsed);
     const int frames = parsed.integer("frames", 12, 1, 10000);
     const auto [width, height] = parsed.size("size", {1440, 900});
     if (width < 1180 || height < 740)
@@ -119,6 +123,8 @@ int runScreenshot(const std::vector<std::string>& args) {
         vm.setCameraAngle(*angle);
         vm.sync();
     }
+    if (presenterMode)
+        vm.choosePresenterInSet(*presenterMode == vantry::app::cli::PresenterMode::inSet, false);
     const bool facecam = parsed.flag("facecam");
     if (parsed.flag("vision") || facecam) vm.setShowVisionPresenter(true);
     // For this picture only: the window's saved choice stays as it is.
@@ -155,15 +161,17 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
     {"screenshot", "Save a picture of the live studio window (needs a display)",
      "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--facecam] [--camera "
      "FILE]\n"
-     "                             [--refine on|off] [--slide PICTURE] [--frames N] [--size WxH]\n\n"
+     "                             [--presenter in-set|float] [--refine on|off]\n"
+     "                             [--slide PICTURE] [--frames N] [--size WxH]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
      "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts PICTURE on the LED\n"
      "wall as the open panel would, --size sets the window (default 1440x900, at least 1180x740).\n"
      "--facecam also switches the facecam on and waits for its first picture; --camera plays a picture\n"
-     "or video file as the camera. --refine turns the presenter's steady, picture-fitted edges on or off\n"
-     "for this picture (default: as the window keeps it; off shows the raw segmentation mask).\n"
-     "Needs a display; xvfb-run works.\n\n"
+     "or video file as the camera. --presenter in-set|float shows the presenter standing in the set\n"
+     "or floating over it (default: the choice saved in the window). --refine turns the presenter's\n"
+     "steady, picture-fitted edges on or off for this picture (default: as the window keeps it; off\n"
+     "shows the raw segmentation mask). Needs a display; xvfb-run works.\n\n"
      "       vantry-cli screenshot --view coop-sheet|maps-sheet|voice-bar|kill-toast --out FILE.png [--size "
      "WxH]\n"
      "saves a gallery view instead, as it first appears (default 900x700).",

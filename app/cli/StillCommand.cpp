@@ -7,7 +7,9 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/PresenterOptions.h"
 #include "app/cli/StudioOptions.h"
+#include "app/program-feed/ProgramFeed.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ using vantry::app::cli::CommandError;
 using vantry::app::cli::UsageError;
 
 int runStill(const std::vector<std::string>& args) {
-    std::set<std::string> valueOptions{"time", "size", "out"};
+    std::set<std::string> valueOptions{"time", "size", "out", "camera", "presenter", "refine"};
     for (const char* o : vantry::app::cli::kStudioValueOptions) valueOptions.insert(o);
     const vantry::app::cli::Args parsed(args, valueOptions);
     if (!parsed.positional().empty())
@@ -24,13 +26,33 @@ int runStill(const std::vector<std::string>& args) {
     const double time = parsed.number("time", 0.0, -1e6, 1e6);
     const auto [width, height] = parsed.size("size", {1920, 1080});
     const std::filesystem::path out = parsed.required("out");
+    const auto mode = vantry::app::cli::parsePresenterMode(parsed);
+    const bool refine = vantry::app::cli::parseRefine(parsed);
+    const auto camera = parsed.value("camera");
+    if (camera && camera->empty()) throw UsageError("option --camera needs a picture file");
+    if (!camera && (parsed.has("presenter") || parsed.has("refine")))
+        throw UsageError("--presenter and --refine need --camera FILE");
     const auto output = vantry::app::cli::openDestination(out);
 
     auto engine = vantry::app::cli::makeStudioEngine(options);
-    const QImage frame = engine->renderOffscreenCGImage(width, height, static_cast<float>(time));
+    QImage presenter;
+    if (camera) {
+        presenter = vantry::app::cli::cutOutPresenter(*camera, refine);
+        if (mode == vantry::app::cli::PresenterMode::inSet) engine->setInSetPresenter(presenter);
+    }
+    QImage frame = engine->renderOffscreenCGImage(width, height, static_cast<float>(time));
     if (frame.isNull())
         throw CommandError("rendering a " + std::to_string(width) + "x" + std::to_string(height) +
                            " frame failed");
+    if (camera && mode == vantry::app::cli::PresenterMode::floating) {
+        // Where and how the facecam window shows it by default over a 1280 x 720 viewport.
+        vantry::app::feed::ProgramPresenter floating;
+        floating.visible = true;
+        floating.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
+        floating.look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
+        floating.picture = presenter;
+        vantry::app::feed::composePresenter(frame, floating);
+    }
 
     QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
     if (!writer.write(frame))
@@ -42,12 +64,16 @@ int runStill(const std::vector<std::string>& args) {
 
 const vantry::app::cli::CommandRegistrar kStill(
     {"still", "Render one studio frame to a PNG file",
-     "Usage: vantry-cli still [options] --out FILE.png\n\n"
+     "Usage: vantry-cli still [options] [--camera FILE [--presenter in-set|float]] --out FILE.png\n\n"
      "Renders one frame of the studio offscreen (no display needed) and writes it as PNG.\n\n"
      "Options:\n" +
          vantry::app::cli::studioOptionsHelp() +
          "  --time SECONDS   animation time of the frame (default 0); moves the Desk and Crane cameras\n"
          "  --size WxH       picture size in pixels (default 1920x1080)\n"
+         "  --camera FILE    a picture of the presenter, cut out as the facecam does (segmentation model\n"
+         "                   from scripts/fetch-segmentation-model)\n" +
+         vantry::app::cli::presenterOptionHelp() +
+         "  --refine on|off  refined, steady mask edges (default on)\n"
          "  --out FILE.png   where to write the picture (required; folders are created)\n"
          "  --help           show this help\n",
      runStill});

@@ -14,6 +14,7 @@
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
 #include "app/cli/EncoderOption.h"
+#include "app/cli/PresenterOptions.h"
 #include "app/cli/StudioOptions.h"
 #include "app/program-feed/GoLiveSettings.h"
 #include "app/program-feed/ProgramFeed.h"
@@ -58,8 +59,9 @@ std::string stateName(LiveStreamState state) {
 // The presenter from a picture or video file, cut out by the segmentation network.
 class FileCameraPresenter {
   public:
+    // inSet: each picture goes into the studio engine (standing in the set) instead of over the feed.
     FileCameraPresenter(const std::filesystem::path& file, bool refineEdges,
-                        vantry::app::feed::ProgramFeed& feed) {
+                        vantry::app::feed::ProgramFeed& feed, vantry::VantryMetalEngine* inSet) {
         try {
             (void)vantry::platform::openCameraFileSource(file);
         } catch (const std::exception& e) {
@@ -78,9 +80,11 @@ class FileCameraPresenter {
         camera_->setRefineEdges(refineEdges);
         vantry::app::feed::ProgramPresenter presenter;
         presenter.visible = true;
+        presenter.inSet = inSet != nullptr;
         presenter.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
         presenter.look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
-        camera_->setOnFrameReady([&feed, presenter](const QImage& picture) mutable {
+        camera_->setOnFrameReady([&feed, presenter, inSet](const QImage& picture) mutable {
+            if (inSet) inSet->setInSetPresenter(picture);
             presenter.picture = picture;
             feed.setPresenter(presenter);
         });
@@ -96,12 +100,13 @@ class FileCameraPresenter {
 
 int runStream(const std::vector<std::string>& args) {
     const vantry::app::cli::Args parsed(args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera",
-                                               "stream-key", "refine", "encoder"});
+                                               "stream-key", "refine", "encoder", "presenter"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
     vantry::app::cli::parseSetAndAngle(parsed, studio);
     const auto encoder = vantry::app::cli::parseEncoderOption(parsed);
+    const bool inSet = vantry::app::cli::parsePresenterMode(parsed) == vantry::app::cli::PresenterMode::inSet;
     const double seconds = parsed.number("seconds", 0, 0, 86400);
     const auto [width, height] = parsed.size("size", {1280, 720});
     if (!((width == 1280 && height == 720) || (width == 1920 && height == 1080)))
@@ -147,7 +152,8 @@ int runStream(const std::vector<std::string>& args) {
     });
     std::unique_ptr<FileCameraPresenter> presenter;
     if (auto camera = parsed.value("camera"))
-        presenter = std::make_unique<FileCameraPresenter>(*camera, refineEdges, feed);
+        presenter =
+            std::make_unique<FileCameraPresenter>(*camera, refineEdges, feed, inSet ? engine.get() : nullptr);
 
     std::unique_ptr<vantry::platform::LiveStream> stream;
     try {
@@ -248,7 +254,8 @@ const vantry::app::cli::CommandRegistrar kStream(
      "                   6000000 at 1080p)\n" +
          vantry::app::cli::setAndAngleHelp() + vantry::platform::media::kEncoderOptionHelp +
          "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
-         "                   default place\n"
+         "                   default place\n" +
+         vantry::app::cli::presenterOptionHelp() +
          "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
          "                   raw segmentation mask\n"
          "  --help           show this help\n",

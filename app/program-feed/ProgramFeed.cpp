@@ -25,7 +25,7 @@ QImage adoptStudio(std::vector<std::uint8_t>&& pixels, int width, int height) {
 }  // namespace
 
 void composePresenter(QImage& frame, const ProgramPresenter& presenter) {
-    if (!presenter.visible || frame.isNull()) return;
+    if (!presenter.visible || presenter.inSet || frame.isNull()) return;
     const PresenterRect r = placePresenter(presenter.look, frame.width(), frame.height());
     if (!(r.width > 0) || !(r.height > 0)) return;
     if (presenter.picture.isNull() && presenter.look.freeCutout) return;

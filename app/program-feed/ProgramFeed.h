@@ -26,6 +26,8 @@ namespace vantry::app::feed {
 // What the overlay shows of the presenter; copied in from the main thread.
 struct ProgramPresenter {
     bool visible = false;  // the facecam window is on screen
+    // The presenter stands in the set: the studio frame already shows it, nothing is laid over.
+    bool inSet = false;
     PresenterLook look;
     QImage picture;  // the facecam picture (premultiplied ARGB32); null: the preview fill
     QColor borderColor = QColor::fromRgbF(1, 1, 1, 0.45f);
@@ -33,6 +35,7 @@ struct ProgramPresenter {
 
 // Draws the presenter into frame (premultiplied ARGB32) exactly as the facecam window paints
 // itself: picture filling the window, clipped to its shape, optional border, soft shadow.
+// A presenter standing in the set (inSet) is drawn by the studio renderer instead: no change.
 void composePresenter(QImage& frame, const ProgramPresenter& presenter);
 
 class ProgramFeed {

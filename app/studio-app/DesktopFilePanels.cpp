@@ -11,14 +11,16 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QPalette>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QUrl>
 #include <QWindow>
+#include <filesystem>
 #include <utility>
 
 #include "app/studio-app/PanelPaths.h"
 #include "app/studio-app/QuickFilePanels.h"
+#include "platform/files/IniFile.h"
+#include "platform/files/UserFolders.h"
 
 namespace {
 
@@ -78,10 +80,11 @@ QString defaultFolder(bool save) {
     return QDir(path).exists() ? path : QDir::homePath();
 }
 
-// ~/.config/vantry/studio.ini (under XDG_CONFIG_HOME when it is set).
-#define VANTRY_SETTINGS(name)                                                            \
-    QSettings name(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("vantry"), \
-                   QStringLiteral("studio"))
+// ~/.config/vantry/studio.ini (under XDG_CONFIG_HOME when it is set), shared with the window's
+// other settings.
+std::filesystem::path settingsFile() {
+    return vantry::platform::UserFolders::configHome() / "vantry" / "studio.ini";
+}
 
 QString folderKey(const QString& panel) {
     return QStringLiteral("panels/") + panel + QStringLiteral("/lastFolder");
@@ -112,15 +115,19 @@ DesktopFilePanels::Backend DesktopFilePanels::backend() const {
 }
 
 QString DesktopFilePanels::lastFolder(const QString& panel, const QString& otherwise) {
-    VANTRY_SETTINGS(s);
-    const QString folder = s.value(folderKey(panel)).toString();
+    const auto kept = platform::IniFile::load(settingsFile()).value(folderKey(panel).toStdString());
+    const QString folder = kept ? QString::fromStdString(*kept) : QString();
     return !folder.isEmpty() && QDir(folder).exists() ? folder : otherwise;
 }
 
 void DesktopFilePanels::rememberFolder(const QString& panel, const QString& folder) {
-    VANTRY_SETTINGS(s);
-    s.setValue(folderKey(panel), folder);
-    s.sync();
+    try {
+        auto settings = platform::IniFile::load(settingsFile());
+        settings.setValue(folderKey(panel).toStdString(), folder.toStdString());
+        settings.save(settingsFile());
+    } catch (const std::filesystem::filesystem_error&) {
+        // Only a convenience: the next panel opens in the default folder.
+    }
 }
 
 QPalette DesktopFilePanels::darkPalette() {

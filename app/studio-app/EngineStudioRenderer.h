@@ -22,6 +22,10 @@ class EngineStudioRenderer : public StudioRenderer {
     void setKeyLightGain(float gain) override { engine_->setKeyLightGain(gain); }
     void setNeonAccentGain(float gain) override { engine_->setNeonAccentGain(gain); }
     void setLedWallBrightness(float brightness) override { engine_->setLedWallBrightness(brightness); }
+    void setInSetPresenter(const QImage& picture) override { engine_->setInSetPresenter(picture); }
+    void setInSetPresenterPlace(studio::PresenterPlace place) override {
+        engine_->setInSetPresenterPlace(place);
+    }
     void loadSet(BroadcastStudioSet set) override { engine_->loadSet(set); }
     bool loadLEDWallImage(const std::filesystem::path& file) override {
         return engine_->loadLEDWallImage(file);

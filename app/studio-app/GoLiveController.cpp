@@ -343,11 +343,18 @@ void GoLiveController::setViewportSize(const QSizeF& size) {
     emit presenterChanged();
 }
 
+void GoLiveController::setPresenterInSet(bool inSet) {
+    if (inSet == presenterInSet_) return;
+    presenterInSet_ = inSet;
+    pushPresenter();
+}
+
 feed::ProgramPresenter GoLiveController::currentPresenter() const {
     feed::ProgramPresenter p;
     QObject* source = presenter_.data();
     if (!source || !source->property("isCameraEnabled").toBool()) return p;
     p.visible = true;
+    p.inSet = presenterInSet_;
     p.look.viewportWidth = viewportSize_.width();
     p.look.viewportHeight = viewportSize_.height();
     const QSizeF offset = source->property("offset").toSizeF();

@@ -87,6 +87,8 @@ class GoLiveController : public QObject {
     QObject* presenter() const { return presenter_; }
     void setPresenter(QObject* presenter);
     QSizeF viewportSize() const { return viewportSize_; }
+    // The presenter stands in the set: the studio frames show it, nothing is laid over them.
+    void setPresenterInSet(bool inSet);
     void setViewportSize(const QSizeF& size);
 
     // The user is mending the address or key: a failure line from the last attempt goes away.
@@ -129,6 +131,7 @@ class GoLiveController : public QObject {
     int generation_ = 0;
     QPointer<QObject> presenter_;
     QSizeF viewportSize_;
+    bool presenterInSet_ = false;
     std::vector<QMetaObject::Connection> presenterConnections_;
     std::vector<std::future<void>> closing_;
 };

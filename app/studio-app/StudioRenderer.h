@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <QImage>
+
+#include "studio/PresenterPlace.h"
 #include "studio/StudioCatalogue.h"
 
 namespace vantry::app {
@@ -30,6 +33,10 @@ class StudioRenderer {
     virtual void setKeyLightGain(float gain) = 0;
     virtual void setNeonAccentGain(float gain) = 0;
     virtual void setLedWallBrightness(float brightness) = 0;
+
+    // The presenter standing in the set: its cut-out picture (null: none) and its place.
+    virtual void setInSetPresenter(const QImage& picture) { (void)picture; }
+    virtual void setInSetPresenterPlace(studio::PresenterPlace place) { (void)place; }
 
     // Builds the set and swaps it in.
     virtual void loadSet(BroadcastStudioSet set) = 0;

@@ -1,11 +1,15 @@
 #include "app/studio-app/VantryViewModel.h"
 
+#include <QMetaMethod>
+#include <QMetaProperty>
 #include <QPointer>
-#include <QSettings>
 #include <QVariantMap>
+#include <cstdio>
+#include <filesystem>
 
 #include "app/studio-app/StudioText.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "platform/files/IniFile.h"
 #include "platform/files/UserFolders.h"
 
 namespace vantry::app {
@@ -13,11 +17,10 @@ namespace {
 
 constexpr const char* kRefineEdgesKey = "presenter/refineEdges";
 
-// The window's settings file, shared with the file panels' remembered folders. Named by path,
-// so the config home is read each time it is opened.
-std::unique_ptr<QSettings> windowSettings() {
-    const auto file = platform::UserFolders::configHome() / "vantry" / "studio.ini";
-    return std::make_unique<QSettings>(QString::fromStdString(file.string()), QSettings::IniFormat);
+// The window's settings file, shared with the file panels' remembered folders; the config
+// home is read each time.
+std::filesystem::path windowSettingsFile() {
+    return platform::UserFolders::configHome() / "vantry" / "studio.ini";
 }
 
 QString qs(std::string_view s) {
@@ -33,12 +36,17 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
       panels_(panels),
       engineHandle_(new StudioEngineHandle(engine_, this)) {
     slideName_ = QString::fromStdString(engine_->slideSourceName());
-    refineEdges_ = windowSettings()->value(QString::fromLatin1(kRefineEdgesKey), true).toBool();
+    refineEdges_ =
+        platform::IniFile::load(windowSettingsFile()).value(kRefineEdgesKey).value_or("true") != "false";
     GoLiveController::Services live;
     live.render = [renderer = engine_](int width, int height) {
         return renderer->renderProgramFrame(width, height);
     };
     goLive_ = new app::GoLiveController(std::move(live), this);
+    settingsFolder_ = feed::goLiveFolder();
+    presenterSettings_ = feed::loadPresenterSettings(settingsFolder_);
+    engine_->setInSetPresenterPlace(presenterSettings_.place);
+    goLive_->setPresenterInSet(presenterSettings_.inSet);
 
     // The renderer reports on the main thread; the value is stored by a task of its
     // own, and only while this view model still exists.
@@ -105,14 +113,85 @@ void VantryViewModel::setShowVisionPresenter(bool show) {
     if (show == showVisionPresenter_) return;
     showVisionPresenter_ = show;
     emit showVisionPresenterChanged();
+    pushInSetPresenter();
+}
+
+void VantryViewModel::choosePresenterInSet(bool inSet, bool remember) {
+    if (inSet == presenterSettings_.inSet) return;
+    presenterSettings_.inSet = inSet;
+    goLive_->setPresenterInSet(inSet);
+    if (remember) savePresenterSettings();
+    emit presenterInSetChanged();
+    pushInSetPresenter();
+}
+
+void VantryViewModel::setPresenter(QObject* presenter) {
+    if (presenter == presenter_) return;
+    for (auto& c : presenterConnections_) disconnect(c);
+    presenterConnections_.clear();
+    presenter_ = presenter;
+    if (presenter) {
+        const QMetaObject* meta = presenter->metaObject();
+        const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("pushInSetPresenter()"));
+        for (const char* name : {"latestCameraFrame", "isCameraEnabled"}) {
+            const int index = meta->indexOfProperty(name);
+            if (index < 0 || !meta->property(index).hasNotifySignal()) continue;
+            presenterConnections_.push_back(
+                connect(presenter, meta->property(index).notifySignal(), this, slot));
+        }
+    }
+    emit presenterChanged();
+    pushInSetPresenter();
+}
+
+void VantryViewModel::pushInSetPresenter() {
+    // In the set only while the presenter stands there, Vision Cutout is on and the camera
+    // shows a picture; otherwise the studio is exactly as without a presenter.
+    QObject* source = presenter_.data();
+    const bool show = presenterSettings_.inSet && showVisionPresenter_ && source &&
+                      source->property("isCameraEnabled").toBool();
+    const QImage picture = show ? source->property("latestCameraFrame").value<QImage>() : QImage();
+    if (picture.isNull() && !presenterPushed_) return;
+    engine_->setInSetPresenter(picture);
+    presenterPushed_ = !picture.isNull();
+}
+
+void VantryViewModel::movePresenterInSet(double dx, double dy, bool finished) {
+    if (!dragStart_) dragStart_ = presenterSettings_.place;
+    presenterSettings_.place = studio::dragPresenter(*dragStart_, float(dx), float(dy));
+    engine_->setInSetPresenterPlace(presenterSettings_.place);
+    if (finished) {
+        dragStart_.reset();
+        savePresenterSettings();
+    }
+}
+
+void VantryViewModel::scalePresenterInSet(double step) {
+    presenterSettings_.place = studio::scalePresenter(presenterSettings_.place, float(step));
+    engine_->setInSetPresenterPlace(presenterSettings_.place);
+    savePresenterSettings();
+}
+
+void VantryViewModel::savePresenterSettings() {
+    try {
+        feed::savePresenterSettings(settingsFolder_, presenterSettings_);
+    } catch (const std::exception& e) {
+        setStatusBanner(QStringLiteral("Could not save the presenter setting: ") +
+                        QString::fromUtf8(e.what()));
+    }
 }
 
 void VantryViewModel::setRefineEdges(bool refine) {
     if (refine == refineEdges_) return;
     refineEdges_ = refine;
-    auto settings = windowSettings();
-    settings->setValue(QString::fromLatin1(kRefineEdgesKey), refine);
-    settings->sync();  // a setting that cannot be written still applies to this run
+    try {
+        auto settings = platform::IniFile::load(windowSettingsFile());
+        settings.setValue(kRefineEdgesKey, refine ? "true" : "false");
+        settings.save(windowSettingsFile());
+    } catch (const std::filesystem::filesystem_error& e) {
+        // A setting that cannot be written still applies to this run.
+        std::fprintf(stderr, "vantry: cannot keep the Refine Edges choice: %s\n", e.what());
+    }
     emit refineEdgesChanged();
 }
 

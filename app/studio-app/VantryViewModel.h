@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QVariantList>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/program-feed/PresenterSettings.h"
 #include "app/studio-app/FilePanels.h"
 #include "app/studio-app/GoLiveController.h"
 #include "app/studio-app/StudioRenderer.h"
@@ -47,6 +49,11 @@ class VantryViewModel : public QObject {
                    showVisionPresenterChanged)
     // "Refine Edges": steady, picture-fitted presenter edges; kept between runs, on by default.
     Q_PROPERTY(bool refineEdges READ refineEdges WRITE setRefineEdges NOTIFY refineEdgesChanged)
+    // "Stand in Set" (true) or "Float" (false): how the presenter shows; kept between runs.
+    Q_PROPERTY(bool presenterInSet READ presenterInSet WRITE setPresenterInSet NOTIFY presenterInSetChanged)
+    // The overlay's controller while "Vision Cutout" is on (null otherwise): its camera pictures
+    // go into the set while the presenter stands there.
+    Q_PROPERTY(QObject* presenter READ presenter WRITE setPresenter NOTIFY presenterChanged)
     Q_PROPERTY(QString slideName READ slideName NOTIFY slideNameChanged)
     Q_PROPERTY(double liveFPS READ liveFPS NOTIFY liveFPSChanged)
     Q_PROPERTY(bool isExporting READ isExporting NOTIFY isExportingChanged)
@@ -93,6 +100,18 @@ class VantryViewModel : public QObject {
     bool refineEdges() const { return refineEdges_; }
     // Saved at once in the window's settings (<config home>/vantry/studio.ini).
     void setRefineEdges(bool refine);
+    bool presenterInSet() const { return presenterSettings_.inSet; }
+    void setPresenterInSet(bool inSet) { choosePresenterInSet(inSet, true); }
+    // remember false: for this run only (the command line), the saved choice stays.
+    void choosePresenterInSet(bool inSet, bool remember);
+    QObject* presenter() const { return presenter_; }
+    void setPresenter(QObject* presenter);
+    studio::PresenterPlace presenterPlace() const { return presenterSettings_.place; }
+    // The facecam window's drag while the presenter stands in the set: (dx, dy) viewport units
+    // since the drag began move it across the floor; the end keeps the place.
+    Q_INVOKABLE void movePresenterInSet(double dx, double dy, bool finished);
+    // The facecam's size steps (+-0.18) scale its height.
+    Q_INVOKABLE void scalePresenterInSet(double step);
 
     QString slideName() const { return slideName_; }
     double liveFPS() const { return liveFPS_; }
@@ -125,13 +144,19 @@ class VantryViewModel : public QObject {
     void ledBrightnessChanged();
     void showVisionPresenterChanged();
     void refineEdgesChanged();
+    void presenterInSetChanged();
+    void presenterChanged();
     void slideNameChanged();
     void liveFPSChanged();
     void isExportingChanged();
     void exportProgressChanged();
     void statusBannerChanged();
 
+  private slots:
+    void pushInSetPresenter();
+
   private:
+    void savePresenterSettings();
     void setSlideName(const QString& name);
     void setLiveFPS(double fps);
     void setIsExporting(bool exporting);
@@ -152,6 +177,12 @@ class VantryViewModel : public QObject {
     float ledBrightness_ = 1.15f;
     bool showVisionPresenter_ = false;
     bool refineEdges_ = true;
+    feed::PresenterSettings presenterSettings_;
+    std::filesystem::path settingsFolder_;
+    QPointer<QObject> presenter_;
+    std::vector<QMetaObject::Connection> presenterConnections_;
+    std::optional<studio::PresenterPlace> dragStart_;
+    bool presenterPushed_ = false;  // the renderer holds a picture
     QString slideName_;
     double liveFPS_ = 120.0;
     bool isExporting_ = false;

@@ -2,7 +2,8 @@
 //  - the per-frame presenter path: segmentation and compositing of a 512 x 512 camera frame,
 //    painting the facecam window (crop, shape clip, outline, shadow) and uploading it as a
 //    texture, against copying the camera frame once (the baseline);
-//  - the live frame rate of the studio window with the presenter on and off, in the same run.
+//  - the live frame rate of the studio window with the presenter off (0), floating over the
+//    picture (1) and standing in the set (2), in the same run.
 // Needs a display: xvfb-run -a build/bench/studio-app/bench_presenter
 #include <benchmark/benchmark.h>
 
@@ -133,7 +134,7 @@ void BM_UploadFacecamWindow(benchmark::State& state) {
     context.doneCurrent();
 }
 
-// One live frame of the studio window (1180 x 740), with or without the presenter.
+// One live frame of the studio window (1180 x 740): no presenter, floating, standing in the set.
 void BM_LiveWindowFrame(benchmark::State& state) {
     Studio* s = studio();
     if (!s->viewport) {
@@ -141,6 +142,7 @@ void BM_LiveWindowFrame(benchmark::State& state) {
         return;
     }
     const bool presenter = state.range(0) != 0;
+    s->host->viewModel().choosePresenterInSet(state.range(0) == 2, false);
     s->host->viewModel().setShowVisionPresenter(presenter);
     if (presenter) {
         QObject* controller = presenterController(*s);
@@ -163,13 +165,20 @@ void BM_LiveWindowFrame(benchmark::State& state) {
     state.counters["fps"] = (s->frames() - first) / seconds;
     state.SetLabel(s->glRenderer.toStdString());
     s->host->viewModel().setShowVisionPresenter(false);
+    s->host->viewModel().choosePresenterInSet(false, false);
 }
 
 BENCHMARK(BM_CopyCameraFrame);
 BENCHMARK(BM_SegmentAndComposite)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PaintFacecamWindow)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_UploadFacecamWindow)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_LiveWindowFrame)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(BM_LiveWindowFrame)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0);
 
 }  // namespace
 

@@ -2,6 +2,7 @@
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <cstddef>
 
 #include "studio/gpu/StudioShaders.h"
@@ -70,6 +71,16 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
     r->skyProgram_ = link(kSkyVertexSource, kSkyFragmentSource);
     r->stageProgram_ = link(kStageVertexSource, kStageFragmentSource);
     if (r->skyProgram_ == 0 || r->stageProgram_ == 0) return nullptr;
+    r->presenterProgram_ = link(kPresenterVertexSource, kPresenterFragmentSource);
+    if (r->presenterProgram_ == 0) return nullptr;
+    r->presenterFlipLoc_ = glGetUniformLocation(r->presenterProgram_, "uFlipY");
+    r->presenterCornersLoc_ = glGetUniformLocation(r->presenterProgram_, "uCorners");
+    r->presenterTexelLoc_ = glGetUniformLocation(r->presenterProgram_, "uRimTexel");
+    if (const GLint unit = glGetUniformLocation(r->presenterProgram_, "uPresenter"); unit >= 0) {
+        glUseProgram(r->presenterProgram_);
+        glUniform1i(unit, 0);
+        glUseProgram(0);
+    }
     r->skyFlipLoc_ = glGetUniformLocation(r->skyProgram_, "uFlipY");
     r->stageFlipLoc_ = glGetUniformLocation(r->stageProgram_, "uFlipY");
 
@@ -100,13 +111,15 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 
     // Linear filtering without mipmaps, clamped to the edge.
-    glGenTextures(1, &r->wallTexture_);
-    glBindTexture(GL_TEXTURE_2D, r->wallTexture_);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    for (GLuint* texture : {&r->wallTexture_, &r->presenterTexture_}) {
+        glGenTextures(1, texture);
+        glBindTexture(GL_TEXTURE_2D, *texture);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    }
     glBindTexture(GL_TEXTURE_2D, 0);
 
     if (glGetError() != GL_NO_ERROR) return nullptr;
@@ -114,19 +127,22 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
 }
 
 void StageRenderer::abandon() {
-    skyProgram_ = stageProgram_ = 0;
-    uniformBuffer_ = vertexBuffer_ = indexBuffer_ = emptyVAO_ = stageVAO_ = wallTexture_ = 0;
+    skyProgram_ = stageProgram_ = presenterProgram_ = 0;
+    uniformBuffer_ = vertexBuffer_ = indexBuffer_ = emptyVAO_ = stageVAO_ = wallTexture_ = presenterTexture_ =
+        0;
 }
 
 StageRenderer::~StageRenderer() {
     if (skyProgram_ == 0 && stageProgram_ == 0 && uniformBuffer_ == 0) return;
     if (skyProgram_ != 0) glDeleteProgram(skyProgram_);
     if (stageProgram_ != 0) glDeleteProgram(stageProgram_);
+    if (presenterProgram_ != 0) glDeleteProgram(presenterProgram_);
     const GLuint buffers[] = {uniformBuffer_, vertexBuffer_, indexBuffer_};
     glDeleteBuffers(3, buffers);
     const GLuint vaos[] = {emptyVAO_, stageVAO_};
     glDeleteVertexArrays(2, vaos);
     if (wallTexture_ != 0) glDeleteTextures(1, &wallTexture_);
+    if (presenterTexture_ != 0) glDeleteTextures(1, &presenterTexture_);
 }
 
 void StageRenderer::sync(const FrameSnapshot& frame) {
@@ -163,6 +179,54 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         glBindTexture(GL_TEXTURE_2D, 0);
         wallOk_ = glGetError() == GL_NO_ERROR;
     }
+    // A new camera picture is uploaded once, into the texture it fits (same size: no realloc).
+    if (frame.presenter && frame.presenterVersion != presenterVersion_) {
+        presenterVersion_ = frame.presenterVersion;
+        const PresenterPicture& p = *frame.presenter;
+        clearErrors();
+        glBindTexture(GL_TEXTURE_2D, presenterTexture_);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, p.stride / 4);
+        if (p.width == presenterWidth_ && p.height == presenterHeight_ && presenterOk_) {
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, p.width, p.height, GL_BGRA, GL_UNSIGNED_BYTE, p.bgra);
+        } else {
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, p.width, p.height, 0, GL_BGRA, GL_UNSIGNED_BYTE, p.bgra);
+        }
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        glBindTexture(GL_TEXTURE_2D, 0);
+        presenterOk_ = glGetError() == GL_NO_ERROR;
+        presenterWidth_ = presenterOk_ ? p.width : 0;
+        presenterHeight_ = presenterOk_ ? p.height : 0;
+    }
+}
+
+void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
+    if (!frame.presenter || !presenterOk_ || presenterWidth_ < 1 || presenterHeight_ < 1) return;
+    // After the stage, depth-tested against it (the desk hides the lower body) but not writing
+    // depth; premultiplied colour over what is there.
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    glDepthMask(GL_FALSE);
+    glUseProgram(presenterProgram_);
+    glUniform1f(presenterFlipLoc_, flipY);
+    float corners[16];
+    for (int i = 0; i < 4; ++i) {
+        const Float3& c = frame.presenterQuad[std::size_t(i)];
+        corners[i * 4 + 0] = c.x;
+        corners[i * 4 + 1] = c.y;
+        corners[i * 4 + 2] = c.z;
+        corners[i * 4 + 3] = 1.0f;
+    }
+    glUniform4fv(presenterCornersLoc_, 4, corners);
+    // The rim is about 1/160 of the picture's width wide, at least 2 texels.
+    const float rim = std::max(2.0f, float(presenterWidth_) / 160.0f);
+    glUniform2f(presenterTexelLoc_, rim / float(presenterWidth_), rim / float(presenterHeight_));
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, presenterTexture_);
+    glBindVertexArray(emptyVAO_);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glDisable(GL_BLEND);
 }
 
 void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
@@ -199,6 +263,7 @@ void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
         glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
         glBindTexture(GL_TEXTURE_2D, 0);
     }
+    drawPresenter(frame, flipY);
     glBindVertexArray(0);
     glUseProgram(0);
     glDepthMask(GL_TRUE);

@@ -3,6 +3,7 @@
 // needs that context current on the calling thread.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -19,6 +20,16 @@ struct WallImage {
     std::vector<std::uint8_t> rgba;
 };
 
+// The presenter's picture for the in-set quad: premultiplied B G R A rows, row 0 at the top.
+// owner keeps the bytes alive (the picture it came from).
+struct PresenterPicture {
+    int width = 0;
+    int height = 0;
+    int stride = 0;  // bytes per row, a multiple of 4
+    const std::uint8_t* bgra = nullptr;
+    std::shared_ptr<const void> owner;
+};
+
 // What one frame draws, copied under the engine lock. The versions tell each context
 // whether its GPU copies are current.
 struct FrameSnapshot {
@@ -27,6 +38,11 @@ struct FrameSnapshot {
     std::shared_ptr<const WallImage> wall;
     std::uint64_t wallVersion = 0;
     StageUniforms uniforms;
+    // The presenter standing in the set: null draws none. quad: world corners bottom-left,
+    // bottom-right, top-left, top-right (studio::presenterQuad).
+    std::shared_ptr<const PresenterPicture> presenter;
+    std::uint64_t presenterVersion = 0;
+    std::array<Float3, 4> presenterQuad{};
 };
 
 class StageRenderer {
@@ -37,8 +53,8 @@ class StageRenderer {
     StageRenderer(const StageRenderer&) = delete;
     StageRenderer& operator=(const StageRenderer&) = delete;
 
-    // Brings the GPU copies up to the snapshot's versions, then draws the sky and the
-    // stage into the bound draw framebuffer (viewport already set). flipY = -1 puts
+    // Brings the GPU copies up to the snapshot's versions, then draws the sky, the stage and
+    // the in-set presenter into the bound draw framebuffer (viewport already set). flipY = -1 puts
     // picture row 0 at framebuffer row 0 (for read-back); +1 is GL's usual orientation.
     void encodeStudioPass(const FrameSnapshot& frame, float flipY);
 
@@ -50,6 +66,7 @@ class StageRenderer {
   private:
     StageRenderer() = default;
     void sync(const FrameSnapshot& frame);
+    void drawPresenter(const FrameSnapshot& frame, float flipY);
 
     unsigned skyProgram_ = 0;
     unsigned stageProgram_ = 0;
@@ -66,6 +83,16 @@ class StageRenderer {
     bool wallOk_ = false;
     std::uint64_t setVersion_ = 0;
     std::uint64_t wallVersion_ = 0;
+    // The in-set presenter: its program, texture (re-uploaded only for a new picture).
+    unsigned presenterProgram_ = 0;
+    int presenterFlipLoc_ = -1;
+    int presenterCornersLoc_ = -1;
+    int presenterTexelLoc_ = -1;
+    unsigned presenterTexture_ = 0;
+    int presenterWidth_ = 0;
+    int presenterHeight_ = 0;
+    bool presenterOk_ = false;
+    std::uint64_t presenterVersion_ = 0;
 };
 
 // 4-sample colour (RGBA8) and 32-bit float depth targets with a single-sample resolve

@@ -103,6 +103,43 @@ void main() {
 }
 )";
 
+// The presenter standing in the set: one upright quad (a 4-vertex strip) with the cut-out
+// picture, relit by the rig and written premultiplied for blending over the stage.
+const char* const kPresenterVertexSource = VANTRY_GLSL_HEADER R"(
+uniform vec4 uCorners[4];  // bottom-left, bottom-right, top-left, top-right (world)
+out vec2 vUV;
+void main() {
+    vec4 corner = uCorners[gl_VertexID];
+    // Picture row 0 (the top) is texture row 0.
+    vUV = vec2(float(gl_VertexID & 1), 1.0 - float(gl_VertexID >> 1));
+    gl_Position = toGLClip(viewProj * vec4(corner.xyz, 1.0));
+}
+)";
+
+const char* const kPresenterFragmentSource = VANTRY_GLSL_HEADER R"(
+in vec2 vUV;
+uniform sampler2D uPresenter;
+uniform vec2 uRimTexel;  // the rim's width as a texture offset
+layout(location = 0) out vec4 fragColor;
+void main() {
+    vec4 p = texture(uPresenter, vUV);  // premultiplied
+    float a = p.a;
+    if (a < 1.0 / 255.0) discard;
+    // Camera pixels are gamma-encoded: straight colour, then linear light under the key light
+    // relative to its default gain.
+    vec3 lin = pow(clamp(p.rgb / a, 0.0, 1.0), vec3(2.2)) * (keyGainAndWallBright.x / 1.35);
+    // Rim: where the neighbourhood is less covered than the pixel, the silhouette edge.
+    float around = 0.0;
+    for (int i = 0; i < 8; ++i) {
+        float t = float(i) * 0.78539816;
+        around += texture(uPresenter, vUV + vec2(cos(t), sin(t)) * uRimTexel).a;
+    }
+    float edge = clamp(2.0 * (a - around / 8.0), 0.0, 1.0);
+    lin += accentAndNeon.xyz * accentAndNeon.w * edge * 0.8;
+    fragColor = vec4(pow(aces(lin), vec3(1.0 / 2.2)) * a, a);
+}
+)";
+
 #undef VANTRY_GLSL_HEADER
 
 }  // namespace vantry::studio::gl

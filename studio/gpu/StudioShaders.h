@@ -1,5 +1,5 @@
-// GLSL 330 sources of the studio's four shader functions: the full-screen sky
-// (vertex + fragment) and the stage (vertex + fragment).
+// GLSL 330 sources of the studio's shader functions: the full-screen sky, the stage and
+// the presenter standing in the set (each vertex + fragment).
 #pragma once
 
 namespace vantry::studio::gl {
@@ -10,6 +10,8 @@ extern const char* const kSkyVertexSource;
 extern const char* const kSkyFragmentSource;
 extern const char* const kStageVertexSource;
 extern const char* const kStageFragmentSource;
+extern const char* const kPresenterVertexSource;
+extern const char* const kPresenterFragmentSource;
 
 // Attribute locations of the stage vertex function (StageVertex fields).
 inline constexpr unsigned kAttribPosition = 0;

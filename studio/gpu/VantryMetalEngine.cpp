@@ -53,6 +53,13 @@ FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverrid
     const float t = timeOverride.value_or(directorClock);
     frame.uniforms = studio::camera::makeStageUniforms(studioSet, cameraAngle, t, keyLightGain,
                                                        neonAccentGain, ledWallBrightness, aspect);
+    if (presenter) {
+        frame.presenter = presenter;
+        frame.presenterVersion = presenterVersion;
+        const Float4& eye = frame.uniforms.cameraPos;
+        frame.presenterQuad = studio::presenterQuad(
+            presenterPlace, float(presenter->width) / float(presenter->height), {eye.x, eye.y, eye.z});
+    }
     return frame;
 }
 
@@ -160,6 +167,44 @@ VANTRY_LOCKED_PROPERTY(float, keyLightGain, setKeyLightGain, keyLightGain)
 VANTRY_LOCKED_PROPERTY(float, neonAccentGain, setNeonAccentGain, neonAccentGain)
 VANTRY_LOCKED_PROPERTY(float, ledWallBrightness, setLedWallBrightness, ledWallBrightness)
 #undef VANTRY_LOCKED_PROPERTY
+
+void VantryMetalEngine::setInSetPresenter(const QImage& picture) {
+    std::shared_ptr<studio::gl::PresenterPicture> made;
+    if (!picture.isNull() && picture.width() > 0 && picture.height() > 0) {
+        // Shares the picture's pixels (a converted copy when it is in another format).
+        auto image = std::make_shared<const QImage>(
+            picture.format() == QImage::Format_ARGB32_Premultiplied
+                ? picture
+                : picture.convertToFormat(QImage::Format_ARGB32_Premultiplied));
+        if (!image->isNull()) {
+            made = std::make_shared<studio::gl::PresenterPicture>();
+            made->width = image->width();
+            made->height = image->height();
+            made->stride = int(image->bytesPerLine());
+            made->bgra = image->constBits();
+            made->owner = image;
+        }
+    }
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->presenter = std::move(made);
+    ++impl_->presenterVersion;
+}
+
+bool VantryMetalEngine::hasInSetPresenter() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->presenter != nullptr;
+}
+
+void VantryMetalEngine::setInSetPresenterPlace(studio::PresenterPlace place) {
+    place = studio::clampPresenterPlace(place);
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->presenterPlace = place;
+}
+
+studio::PresenterPlace VantryMetalEngine::inSetPresenterPlace() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->presenterPlace;
+}
 
 float VantryMetalEngine::directorClock() const {
     std::lock_guard<std::mutex> guard(impl_->lock);

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/media/EncoderChoice.h"
+#include "studio/PresenterPlace.h"
 #include "studio/StageTypes.h"
 #include "studio/StudioCatalogue.h"
 
@@ -116,6 +117,17 @@ class VantryMetalEngine {
     void setNeonAccentGain(float gain);
     float ledWallBrightness() const;
     void setLedWallBrightness(float brightness);
+
+    // The presenter standing in the set ("Stand in Set"), drawn by every frame (live and
+    // offscreen) after the stage, hidden where the set is in front of it. picture: the cut-out
+    // facecam picture, premultiplied ARGB32 (other formats are converted); a null image takes
+    // the presenter out. Each call with a picture counts as a new camera frame: the GL
+    // contexts upload it once. Any thread.
+    void setInSetPresenter(const QImage& picture);
+    bool hasInSetPresenter() const;
+    // Where it stands; clamped to the set. Any thread.
+    void setInSetPresenterPlace(studio::PresenterPlace place);
+    studio::PresenterPlace inSetPresenterPlace() const;
 
     // Animation time of the live view, in seconds.
     float directorClock() const;

@@ -41,6 +41,9 @@ struct VantryMetalEngine::Impl {
     float keyLightGain = 1.35f;
     float neonAccentGain = 1.25f;
     float ledWallBrightness = 1.15f;
+    std::shared_ptr<const studio::gl::PresenterPicture> presenter;
+    std::uint64_t presenterVersion = 0;
+    studio::PresenterPlace presenterPlace;
     float directorClock = 0;
     double lastFrameTime = 0;
 

@@ -18,17 +18,9 @@ AbstractButton {
     Keys.onReturnPressed: function(event) { event.accepted = true; button.clicked() }
     Keys.onEnterPressed: function(event) { event.accepted = true; button.clicked() }
     Accessible.name: button.label !== "" ? button.label : button.symbol
-    Rectangle {
-        objectName: "focusRing"
-        parent: button
+    FocusRing {
         visible: button.visualFocus
-        anchors.fill: parent
-        anchors.margins: -3
         radius: 6
-        color: "transparent"
-        border.width: 2
-        border.color: GamePalette.cyan
-        z: 10
     }
     contentItem: Row {
         id: content

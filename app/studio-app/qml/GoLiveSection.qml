@@ -15,7 +15,9 @@ Column {
         color: Theme.white(0.55)
     }
 
+    // A text field rings itself whenever it holds the caret, however it was entered.
     component Field: TextField {
+        id: field
         width: section.width
         font.pixelSize: 11
         color: "white"
@@ -32,7 +34,11 @@ Column {
             radius: 6
             color: Theme.white(0.06)
             border.width: 1
-            border.color: parent.activeFocus ? Theme.pinkAt(0.6) : Theme.white(0.1)
+            border.color: Theme.white(0.1)
+        }
+        FocusRing {
+            visible: field.activeFocus
+            radius: 9
         }
     }
 
@@ -84,6 +90,7 @@ Column {
     FieldLabel { text: "Server URL" }
     Field {
         objectName: "goLiveUrl"
+        Accessible.name: "Server URL"
         text: section.live.url
         placeholderText: "rtmp://live.example.com/app"
         onEditingFinished: section.live.url = text
@@ -93,6 +100,7 @@ Column {
     FieldLabel { text: "Stream Key" }
     Field {
         objectName: "goLiveKey"
+        Accessible.name: "Stream Key"
         text: section.live.streamKey
         echoMode: TextInput.Password
         placeholderText: "Stream key"
@@ -235,6 +243,11 @@ Column {
             color: Theme.white(0.6)
             selectionColor: Theme.pinkAt(0.5)
             wrapMode: Text.Wrap
+            Accessible.name: "Virtual camera set-up command"
+            FocusRing {
+                visible: hint.activeFocus
+                radius: 4
+            }
         }
         PlainButton {
             objectName: "copyHintButton"

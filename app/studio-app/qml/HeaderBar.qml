@@ -185,6 +185,44 @@ Rectangle {
                 }
                 onClicked: header.vm.refineEdges = !header.vm.refineEdges
             }
+            // How the presenter shows: over the picture, or standing in the set.
+            Rectangle {
+                objectName: "presenterModeChooser"
+                anchors.verticalCenter: parent.verticalCenter
+                implicitWidth: modeRow.implicitWidth + 4
+                implicitHeight: modeRow.implicitHeight + 4
+                width: implicitWidth
+                height: implicitHeight
+                radius: height / 2
+                color: Theme.white(0.07)
+                Row {
+                    id: modeRow
+                    anchors.centerIn: parent
+                    Repeater {
+                        model: [{ label: "Float", inSet: false }, { label: "Stand in Set", inSet: true }]
+                        PlainButton {
+                            id: modeButton
+                            objectName: modelData.inSet ? "standInSetButton" : "floatButton"
+                            readonly property bool selected: header.vm.presenterInSet === modelData.inSet
+                            leftPadding: 10
+                            rightPadding: 10
+                            topPadding: 4
+                            bottomPadding: 4
+                            contentItem: Text {
+                                text: modelData.label
+                                font.pixelSize: 11
+                                font.weight: Font.DemiBold
+                                color: "white"
+                            }
+                            background: Rectangle {
+                                radius: height / 2
+                                color: modeButton.selected ? Theme.pinkAt(0.32) : "transparent"
+                            }
+                            onClicked: header.vm.presenterInSet = modelData.inSet
+                        }
+                    }
+                }
+            }
         }
     }
 }

@@ -22,6 +22,9 @@ Rectangle {
             objectName: "sidebarScrollBar"
             policy: sidebarFlick.contentHeight > sidebarFlick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
+        ScrollToFocus {
+            flickable: sidebarFlick
+        }
 
         Column {
             id: content

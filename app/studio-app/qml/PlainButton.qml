@@ -12,17 +12,9 @@ AbstractButton {
     Keys.onReturnPressed: function(event) { event.accepted = true; control.clicked() }
     Keys.onEnterPressed: function(event) { event.accepted = true; control.clicked() }
     Accessible.name: control.text
-    Rectangle {
-        objectName: "focusRing"
-        parent: control
+    FocusRing {
         visible: control.visualFocus
-        anchors.fill: parent
-        anchors.margins: -3
         radius: 9
-        color: "transparent"
-        border.width: 2
-        border.color: Theme.cyan
-        z: 10
     }
     Binding {
         target: control.contentItem

@@ -4,6 +4,8 @@ import VantryNative
 
 // Label, "%.2f" value and a continuous pink slider. `moved(value)` fires on every
 // change the user makes; the owner writes it into the view model.
+// Keyboard: Tab rings the handle; the arrow keys step a twentieth of the range (Right and Up
+// raise the value), Page Up/Down a fifth, Home and End go to the ends.
 Column {
     id: row
     property string label
@@ -40,11 +42,32 @@ Column {
         from: row.from
         to: row.to
         value: row.value
-        stepSize: 0
+        // The arrow keys' step; a drag stays continuous (no snapping).
+        stepSize: (row.to - row.from) / 20
         live: true
         padding: 0
         implicitHeight: 20
+        focusPolicy: Qt.StrongFocus
+        Accessible.name: row.label
         onMoved: row.moved(value)
+        // The slider itself steps on Left and Right; Up, Down and the larger moves are added here.
+        Keys.onPressed: function(event) {
+            const page = (slider.to - slider.from) / 5
+            let wanted
+            switch (event.key) {
+            case Qt.Key_Up: wanted = slider.value + slider.stepSize; break
+            case Qt.Key_Down: wanted = slider.value - slider.stepSize; break
+            case Qt.Key_PageUp: wanted = slider.value + page; break
+            case Qt.Key_PageDown: wanted = slider.value - page; break
+            case Qt.Key_Home: wanted = slider.from; break
+            case Qt.Key_End: wanted = slider.to; break
+            default: return
+            }
+            event.accepted = true
+            wanted = Math.max(slider.from, Math.min(slider.to, wanted))
+            if (wanted !== slider.value)
+                row.moved(wanted)
+        }
         background: Rectangle {
             x: slider.leftPadding
             y: slider.topPadding + slider.availableHeight / 2 - height / 2
@@ -67,6 +90,10 @@ Column {
             radius: 8
             color: slider.pressed ? "#e8e8ec" : "white"
             border.color: Qt.rgba(0, 0, 0, 0.25)
+            FocusRing {
+                visible: slider.visualFocus
+                radius: width / 2
+            }
         }
     }
 }

@@ -7,6 +7,14 @@ import Vantry.CreatorStudio
 Loader {
     id: modifier
     objectName: "presenterOverlay"
+    // "Stand in Set": the studio draws the presenter; the overlay's window moves it in the set.
+    property bool standInSet: false
+    Binding {
+        target: modifier.item
+        property: "standInSet"
+        value: modifier.standInSet
+        when: modifier.item !== null
+    }
     sourceComponent: CreatorStudioOverlay {
         objectName: "creatorStudioOverlay"
         gameTitle: "Vantry Pro"

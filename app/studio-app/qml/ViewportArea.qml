@@ -132,6 +132,22 @@ Item {
         id: presenterModifier
         anchors.fill: parent
         active: area.vm.showVisionPresenter
+        standInSet: area.vm.presenterInSet
+    }
+
+    // "Stand in Set": the overlay's camera pictures go into the studio, its drag and size
+    // steps move the presenter in the set.
+    Binding {
+        target: area.vm
+        property: "presenter"
+        value: presenterModifier.item ? presenterModifier.item.studio : null
+        when: area.vm.presenterInSet !== undefined
+    }
+    Connections {
+        target: presenterModifier.item
+        ignoreUnknownSignals: true
+        function onStandInSetMoved(dx, dy, finished) { area.vm.movePresenterInSet(dx, dy, finished) }
+        function onStandInSetScaled(step) { area.vm.scalePresenterInSet(step) }
     }
 
     // "Refine Edges" reaches each overlay's controller (and so its camera feed) as it is made.

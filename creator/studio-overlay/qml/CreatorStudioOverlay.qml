@@ -19,6 +19,12 @@ Item {
     property QtObject clipExporter: null
     // How long a clip toast stays, in milliseconds.
     property int toastMillis: 3000
+    // The host draws the presenter itself (standing in its scene): the window then shows only
+    // an outline and its controls, and its drag and size steps are reported to the host
+    // instead of moving and sizing the window.
+    property bool standInSet: false
+    signal standInSetMoved(real dx, real dy, bool finished)
+    signal standInSetScaled(real step)
 
     // Gesture state: only during a gesture.
     property size dragDelta: Qt.size(0, 0)
@@ -62,7 +68,10 @@ Item {
     function nextOf(list, value) { return list[(list.indexOf(value) + 1) % list.length] }
 
     // Window size steps shared by the minus and plus buttons and Ctrl + wheel.
-    function scaleBy(step) { studio.scale = clampScale(studio.scale + step) }
+    function scaleBy(step) {
+        if (standInSet) standInSetScaled(step)
+        else studio.scale = clampScale(studio.scale + step)
+    }
     function cycleBackgroundMode() { studio.backgroundMode = nextOf(backgroundModes, studio.backgroundMode) }
     function cycleFrameShape() { studio.frameShape = nextOf(frameShapes, studio.frameShape) }
     function toggleCutout() {
@@ -70,15 +79,23 @@ Item {
     }
 
     // Drag: the window follows the pointer within the clamp box; the end stores the clamped offset.
-    function dragMoved(dx, dy) { dragDelta = Qt.size(dx, dy) }
+    function dragMoved(dx, dy) {
+        if (standInSet) standInSetMoved(dx, dy, false)
+        else dragDelta = Qt.size(dx, dy)
+    }
     function dragEnded(dx, dy) {
+        if (standInSet) {
+            standInSetMoved(dx, dy, true)
+            return
+        }
         studio.offset = clampOffset(Qt.size(studio.offset.width + dx, studio.offset.height + dy))
         dragDelta = Qt.size(0, 0)
     }
     // Pinch: the window shows the clamped magnification; the end stores it.
-    function pinchMoved(magnification) { pinchScale = magnification }
+    function pinchMoved(magnification) { if (!standInSet) pinchScale = magnification }
     function pinchEnded(magnification) {
-        studio.scale = clampScale(studio.scale * magnification)
+        if (standInSet) standInSetScaled(magnification - 1)
+        else studio.scale = clampScale(studio.scale * magnification)
         pinchScale = 1.0
     }
 
@@ -141,6 +158,7 @@ Item {
         FacecamPicture {
             id: picture
             objectName: "facecamPicture"
+            visible: !overlay.standInSet
             x: -CreatorStudioUi.shadowMargin
             y: -CreatorStudioUi.shadowMargin
             width: overlay.windowWidth + 2 * CreatorStudioUi.shadowMargin
@@ -161,7 +179,7 @@ Item {
         Column {
             id: placeholder
             objectName: "facecamPlaceholder"
-            visible: overlay.ready && !overlay.studio.hasCameraFrame
+            visible: overlay.ready && !overlay.studio.hasCameraFrame && !overlay.standInSet
             anchors.centerIn: parent
             spacing: 4
             readonly property real iconSide: Math.min(overlay.windowWidth * 0.52, overlay.windowHeight * 0.56)
@@ -192,6 +210,17 @@ Item {
                 font.weight: Font.Black
                 color: Qt.rgba(1, 1, 1, 0.9)
             }
+        }
+
+        // While the host shows the presenter: a handle to drag, the window's outline.
+        Rectangle {
+            objectName: "standInSetHandle"
+            visible: overlay.standInSet
+            anchors.fill: parent
+            radius: 16
+            color: Qt.rgba(1, 1, 1, 0.04)
+            border.width: 1
+            border.color: Qt.rgba(1, 1, 1, 0.35)
         }
 
         // The control row, straddling the window's bottom edge.

@@ -60,16 +60,9 @@ Item {
     }
 
     // The keyboard focus ring, in the overlay's cyan, just outside the button.
-    Rectangle {
-        objectName: "focusRing"
+    FocusRing {
         visible: button.activeFocus
-        anchors.fill: parent
-        anchors.margins: -3
         radius: Math.min(height / 2, 8)
-        color: "transparent"
-        border.width: 2
-        border.color: "#64d2ff"
-        z: 10
     }
 
     HoverHandler {

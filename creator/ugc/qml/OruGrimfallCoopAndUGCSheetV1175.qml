@@ -184,11 +184,17 @@ Rectangle {
                     color: GamePalette.primary
                     placeholderTextColor: GamePalette.secondary
                     font.pixelSize: 12
+                    Accessible.name: "Room Code"
                     background: Rectangle {
                         radius: 5
                         color: GamePalette.fieldFill
                         border.width: 1
-                        border.color: roomField.activeFocus ? GamePalette.cyan : Qt.rgba(1, 1, 1, 0.2)
+                        border.color: Qt.rgba(1, 1, 1, 0.2)
+                    }
+                    // Ringed whenever it holds the caret, however it was entered.
+                    FocusRing {
+                        visible: roomField.activeFocus
+                        radius: 8
                     }
                 }
                 TintButton {
@@ -221,6 +227,7 @@ Rectangle {
                 GameSwitch {
                     id: voiceSwitch
                     objectName: "voiceSwitch"
+                    text: "3D Spatial Proximity Voice"
                     tint: GamePalette.green
                     checked: parent.micOn
                     onToggled: {

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "app/program-feed/GoLiveSettings.h"
+#include "app/program-feed/PresenterSettings.h"
 #include "app/program-feed/ProgramFeed.h"
 
 namespace {
@@ -94,6 +95,22 @@ TEST(ProgramFeedThread, HandsPicturesToEachOutputUntilStopped) {
     EXPECT_EQ(feed.stats().rendered, renders.load());
 }
 
+TEST(ComposePresenter, LeavesAFrameAloneWhenThePresenterStandsInTheSet) {
+    QImage person(320, 240, QImage::Format_ARGB32_Premultiplied);
+    person.fill(QColor(255, 0, 255));
+    ProgramPresenter presenter;
+    presenter.visible = true;
+    presenter.picture = person;
+    for (const bool inSet : {false, true}) {
+        presenter.inSet = inSet;
+        QImage frame(640, 360, QImage::Format_ARGB32_Premultiplied);
+        frame.fill(QColor(40, 40, 40));
+        const QImage before = frame.copy();
+        composePresenter(frame, presenter);
+        EXPECT_EQ(frame == before, inSet);
+    }
+}
+
 class GoLiveFiles : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -114,6 +131,16 @@ TEST_F(GoLiveFiles, SettingsRoundTripAndBadLinesKeepDefaults) {
     std::ofstream(dir_ / "go-live.conf") << "size=77x3\nbitrate=abc\nnonsense\n";
     EXPECT_EQ(loadGoLiveSettings(dir_).height, 720);
     EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
+}
+
+TEST_F(GoLiveFiles, PresenterChoiceAndPlaceRoundTripClampedAndBadLinesKeepDefaults) {
+    EXPECT_EQ(loadPresenterSettings(dir_), PresenterSettings{});
+    savePresenterSettings(dir_, {true, {1.5f, -2.0f, 2.0f}});
+    EXPECT_EQ(loadPresenterSettings(dir_), (PresenterSettings{true, {1.5f, -2.0f, 2.0f}}));
+    std::ofstream(dir_ / "presenter.conf") << "presenter=sideways\nplace=99,1,1.5\n";
+    EXPECT_EQ(loadPresenterSettings(dir_), (PresenterSettings{false, {4.0f, 1.0f, 1.5f}}));
+    std::ofstream(dir_ / "presenter.conf") << "presenter=in-set\nplace=1,2\nnonsense\n";
+    EXPECT_EQ(loadPresenterSettings(dir_), (PresenterSettings{true, {}}));
 }
 
 TEST_F(GoLiveFiles, StreamKeyFileIsPrivateFromCreation) {

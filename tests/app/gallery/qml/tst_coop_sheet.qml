@@ -148,6 +148,30 @@ Item {
             compare(symbol.symbol, "mic.slash.fill")
         }
 
+        function test_voiceSwitchIsRingedAndSpaceOrEnterToggles() {
+            const toggle = findChild(makeSheet(), "voiceSwitch")
+            const ring = findChild(toggle, "focusRing")
+            verify(!ring.visible)
+            toggle.forceActiveFocus(Qt.TabFocusReason)
+            verify(ring.visible, "the focused switch rings its track")
+            compare(toggle.Accessible.name, "3D Spatial Proximity Voice")
+            keyClick(Qt.Key_Space)
+            compare(coop.isVoiceMicEnabled, true)
+            compare(toggle.checked, true)
+            keyClick(Qt.Key_Return)
+            compare(coop.isVoiceMicEnabled, false)
+            compare(toggle.checked, false)
+            keyClick(Qt.Key_Enter)
+            compare(coop.isVoiceMicEnabled, true)
+        }
+
+        function test_roomFieldIsRingedWhileItHoldsTheCaret() {
+            const field = findChild(makeSheet(), "roomField")
+            verify(!findChild(field, "focusRing").visible)
+            field.forceActiveFocus(Qt.MouseFocusReason)
+            verify(findChild(field, "focusRing").visible)
+        }
+
         function test_squadmateFromTheLoopbackPeer() {
             const sheet = makeSheet()
             coop.startCoopLobby("LOOP-7")

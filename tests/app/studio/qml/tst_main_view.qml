@@ -230,12 +230,65 @@ Item {
             compare(vm.cameraAngle, 3)
         }
 
+        function test_sliderKeysMoveTheGainAndTheHandleIsRinged() {
+            const slider = findChild(item("keyLightRow"), "slider")
+            const ring = findChild(slider, "focusRing")
+            verify(!ring.visible)
+            slider.forceActiveFocus(Qt.TabFocusReason)
+            verify(ring.visible, "the focused slider rings its handle")
+            compare(slider.Accessible.name, "Key Light")
+            const start = vm.keyGain  // range 0.4 to 2.4: a step is 0.1, a page 0.4
+            keyClick(Qt.Key_Right)
+            fuzzyCompare(vm.keyGain, start + 0.1, 1e-5)
+            keyClick(Qt.Key_Up)
+            fuzzyCompare(vm.keyGain, start + 0.2, 1e-5)
+            keyClick(Qt.Key_Down)
+            keyClick(Qt.Key_Left)
+            fuzzyCompare(vm.keyGain, start, 1e-5)
+            keyClick(Qt.Key_PageUp)
+            fuzzyCompare(vm.keyGain, start + 0.4, 1e-5)
+            keyClick(Qt.Key_PageDown)
+            fuzzyCompare(vm.keyGain, start, 1e-5)
+            keyClick(Qt.Key_End)
+            fuzzyCompare(vm.keyGain, 2.4, 1e-5)
+            keyClick(Qt.Key_PageUp)
+            fuzzyCompare(vm.keyGain, 2.4, 1e-5)
+            keyClick(Qt.Key_Home)
+            fuzzyCompare(vm.keyGain, 0.4, 1e-5)
+            fuzzyCompare(rig.rendererKeyGain(), 0.4, 1e-5)
+            keyClick(Qt.Key_Tab)
+            verify(findChild(item("neonRow"), "slider").activeFocus, "Tab moves to the next slider")
+            verify(!ring.visible)
+        }
+
+        function test_textFieldsAreRingedWhileTheyHoldTheCaret() {
+            const url = item("goLiveUrl")
+            const key = item("goLiveKey")
+            verify(!findChild(url, "focusRing").visible)
+            url.forceActiveFocus(Qt.MouseFocusReason)
+            verify(findChild(url, "focusRing").visible, "entered by a click, too")
+            keyClick(Qt.Key_Tab)
+            verify(key.activeFocus, "Tab moves to the stream key")
+            verify(findChild(key, "focusRing").visible)
+            verify(!findChild(url, "focusRing").visible)
+            compare(key.Accessible.name, "Stream Key")
+        }
+
         function test_sidebarsShowTheirScrollBarWhenTheyOverflow() {
             // At the smallest window the lighting column runs below the fold.
             const bar = findChild(item("lightingScroll"), "sidebarScrollBar")
             verify(bar !== null)
             compare(bar.policy, ScrollBar.AlwaysOn)
             verify(bar.visible && bar.opacity > 0.5)
+            // A control below the fold reached with the keyboard scrolls into sight, and back.
+            const scroll = item("lightingScroll")
+            compare(scroll.contentY, 0)
+            item("goLiveUrl").forceActiveFocus(Qt.TabFocusReason)
+            const url = item("goLiveUrl").mapToItem(scroll, 0, 0)
+            verify(scroll.contentY > 0 && url.y >= 0 && url.y + item("goLiveUrl").height <= scroll.height,
+                   "the URL field is in view")
+            findChild(item("keyLightRow"), "slider").forceActiveFocus(Qt.TabFocusReason)
+            verify(findChild(item("keyLightRow"), "slider").mapToItem(scroll, 0, 0).y >= 0)
         }
 
         function test_longSlideNameWrapsToTwoLines() {
