@@ -109,11 +109,12 @@ int runStream(const std::vector<std::string>& args) {
     const bool inSet = vantry::app::cli::parsePresenterMode(parsed) == vantry::app::cli::PresenterMode::inSet;
     const double seconds = parsed.number("seconds", 0, 0, 86400);
     const auto [width, height] = parsed.size("size", {1280, 720});
-    if (!((width == 1280 && height == 720) || (width == 1920 && height == 1080)))
+    if (!vantry::app::feed::isGoLiveSize(width, height))
         throw UsageError("option --size expects 1280x720 or 1920x1080");
     const bool refineEdges = parsed.onOff("refine").value_or(true);
     const double bitRate =
-        parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)), 100'000, 50'000'000);
+        parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)),
+                      double(vantry::platform::kMinVideoBitRate), double(vantry::platform::kMaxVideoBitRate));
 
     vantry::platform::LiveStreamSettings settings;
     settings.url = parsed.required("url");
@@ -124,22 +125,20 @@ int runStream(const std::vector<std::string>& args) {
     } else {
         settings.streamKey = vantry::app::feed::loadStreamKey(vantry::app::feed::goLiveFolder());
     }
-    const auto secrets = vantry::platform::liveStreamSecrets(settings.url, settings.streamKey);
-    const auto redact = [&secrets](const std::string& text) {
-        return vantry::platform::redactStreamSecrets(text, secrets);
-    };
     settings.width = width;
     settings.height = height;
     settings.fps = 30;
     settings.videoBitRate = std::llround(bitRate);
     settings.encoder = encoder;
+    // The stream's errors, status messages and logs name none of the address's secrets (key,
+    // password, tokens), so they are printed as they come.
     // A malformed address is the command line's fault; one that names no usable device is not.
     try {
         (void)vantry::platform::liveStreamKind(settings.url);
     } catch (const vantry::platform::LiveStreamAddressError& e) {
-        throw UsageError(redact(e.what()));
+        throw UsageError(e.what());
     } catch (const std::exception& e) {
-        throw CommandError(redact(e.what()));
+        throw CommandError(e.what());
     }
 
     auto engine = vantry::app::cli::makeStudioEngine(studio);
@@ -160,7 +159,7 @@ int runStream(const std::vector<std::string>& args) {
         // The loop below reads the stream's counters as they are, so no status callback.
         stream = std::make_unique<vantry::platform::LiveStream>(settings, nullptr);
     } catch (const std::exception& e) {
-        throw CommandError(redact(e.what()));
+        throw CommandError(e.what());
     }
     vantry::platform::LiveStream* out = stream.get();
     feed.setOutput(
@@ -203,7 +202,7 @@ int runStream(const std::vector<std::string>& args) {
             if (s.state == LiveStreamState::stalled)
                 line += " (the server has taken nothing for " +
                         std::to_string(int(s.secondsWithoutDelivery)) + " s)";
-            std::fprintf(stderr, "%s\n", redact(line).c_str());
+            std::fprintf(stderr, "%s\n", line.c_str());
             std::fflush(stderr);
         }
     }
@@ -212,7 +211,7 @@ int runStream(const std::vector<std::string>& args) {
     stream->stop();
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
-    if (!failure.empty()) throw CommandError(redact(failure));
+    if (!failure.empty()) throw CommandError(failure);
     const LiveStreamStatus s = stream->status();
     const auto stats = feed.stats();
     std::printf(
@@ -228,8 +227,7 @@ int runStream(const std::vector<std::string>& args) {
         std::snprintf(text, sizeof text,
                       "the stream ended while %s: nothing reached the server for its last %.1f s",
                       stateName(last.state).c_str(), last.secondsWithoutDelivery);
-        throw CommandError(
-            redact(last.message.empty() ? text : std::string(text) + " (" + last.message + ")"));
+        throw CommandError(last.message.empty() ? text : std::string(text) + " (" + last.message + ")");
     }
     return 0;
 }

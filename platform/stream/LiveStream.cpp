@@ -344,8 +344,8 @@ LiveStream::LiveStream(LiveStreamSettings settings, StatusCallback onStatus) {
             settings.width > 7680 || settings.height > 4320)
             throw LiveStreamError("The stream size must be even and at most 7680x4320");
         if (settings.fps < 1 || settings.fps > 120) throw LiveStreamError("The frame rate must be 1 to 120");
-        if (settings.videoBitRate < 100'000 || settings.videoBitRate > 100'000'000)
-            throw LiveStreamError("The video bit rate must be 0.1 to 100 Mbit/s");
+        if (!isStreamVideoBitRate(settings.videoBitRate))
+            throw LiveStreamError("The video bit rate must be 0.1 to 50 Mbit/s");
         if (settings.audioBitRate < 32'000 || settings.audioBitRate > 512'000)
             throw LiveStreamError("The audio bit rate must be 32 to 512 kbit/s");
         if (!(settings.keyFrameSeconds > 0 && settings.keyFrameSeconds <= 60))

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "platform/media/EncoderChoice.h"
+#include "platform/stream/StreamLimits.h"
 
 namespace vantry::platform {
 
@@ -49,6 +50,7 @@ struct LiveStreamSettings {
     int width = 1280;
     int height = 720;
     int fps = 30;
+    // kMinVideoBitRate to kMaxVideoBitRate.
     std::int64_t videoBitRate = 4'500'000;
     std::int64_t audioBitRate = 128'000;
     // Seconds between key frames.
