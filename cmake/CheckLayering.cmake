@@ -3,16 +3,11 @@
 # (studio/gpu, the GPU records of studio/) is used by the app alone. Fails when
 #   - a file of creator/ includes a renderer header, or
 #   - a file of platform/ (an adapter) includes a creator/ header.
-# An interface an adapter implements lives in platform/ beside the adapter. The adapters listed
-# in kAllowed still implement creator/ interfaces and are the known exceptions.
+# An interface an adapter implements lives in platform/ beside the adapter.
 cmake_minimum_required(VERSION 3.20)
 if(NOT DEFINED ROOT)
   message(FATAL_ERROR "ROOT is not set")
 endif()
-set(kAllowed
-  "platform/haptics/RumbleMapping.h"
-  "platform/haptics/SdlControllerRumble.h"
-  "platform/gameservice/LinuxGameService.h")
 set(renderer "#[ \t]*include[ \t]*\"studio/(gpu/|StageTypes\\.h|SetGeometry\\.h)")
 set(feature "#[ \t]*include[ \t]*\"creator/")
 if(DEFINED FILES)
@@ -26,7 +21,7 @@ foreach(file IN LISTS files)
   if(file MATCHES "^creator/")
     set(pattern "${renderer}")
     set(why "feature code may not include the renderer")
-  elseif(file MATCHES "^platform/" AND NOT file IN_LIST kAllowed)
+  elseif(file MATCHES "^platform/")
     set(pattern "${feature}")
     set(why "an adapter may not include creator/")
   else()
