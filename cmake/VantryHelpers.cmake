@@ -79,10 +79,22 @@ function(vantry_add_pure_include_test)
   endforeach()
   list(REMOVE_DUPLICATES files)
   add_test(NAME pure_includes
-    COMMAND ${CMAKE_COMMAND} "-DFILES=${files}" -P ${CMAKE_SOURCE_DIR}/cmake/CheckPureIncludes.cmake)
+    COMMAND ${CMAKE_COMMAND} "-DFILES=${files}" -DROOT=${CMAKE_SOURCE_DIR}
+            -P ${CMAKE_SOURCE_DIR}/cmake/CheckPureIncludes.cmake)
   # The check itself must catch a forbidden include.
   add_test(NAME pure_includes_catches_a_qt_include
     COMMAND ${CMAKE_COMMAND} "-DFILES=${CMAKE_SOURCE_DIR}/tests/cmake/ImpureFixture.h"
             -P ${CMAKE_SOURCE_DIR}/cmake/CheckPureIncludes.cmake)
   set_tests_properties(pure_includes_catches_a_qt_include PROPERTIES WILL_FAIL TRUE)
+  add_test(NAME pure_includes_catches_a_platform_include
+    COMMAND ${CMAKE_COMMAND} "-DFILES=${CMAKE_SOURCE_DIR}/tests/cmake/ImpurePlatformFixture.h"
+            -DROOT=${CMAKE_SOURCE_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/CheckPureIncludes.cmake)
+  set_tests_properties(pure_includes_catches_a_platform_include PROPERTIES WILL_FAIL TRUE)
+  # The layers: creator/ never includes the renderer, platform/ never includes creator/.
+  add_test(NAME layering
+    COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR} -P ${CMAKE_SOURCE_DIR}/cmake/CheckLayering.cmake)
+  add_test(NAME layering_catches_a_renderer_include
+    COMMAND ${CMAKE_COMMAND} -DROOT=${CMAKE_SOURCE_DIR}/tests/cmake/layering
+            -DFILES=creator/x/RendererLeak.h -P ${CMAKE_SOURCE_DIR}/cmake/CheckLayering.cmake)
+  set_tests_properties(layering_catches_a_renderer_include PROPERTIES WILL_FAIL TRUE)
 endfunction()

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cmath>
+#include <concepts>
 
 namespace vantry {
 
@@ -16,7 +17,7 @@ struct alignas(8) Float2 {
 // Three floats stored in 16 bytes (a shader's float3); the fourth lane is padding.
 struct alignas(16) Float3 {
     float x = 0, y = 0, z = 0;
-    friend bool operator==(const Float3& a, const Float3& b) {
+    friend constexpr bool operator==(const Float3& a, const Float3& b) {
         return a.x == b.x && a.y == b.y && a.z == b.z;
     }
 };
@@ -100,5 +101,48 @@ static_assert(sizeof(Float2) == 8);
 static_assert(sizeof(Float3) == 16);
 static_assert(sizeof(Float4) == 16);
 static_assert(sizeof(Float4x4) == 64);
+
+// Operations on any three-component vector: Float3 and the packed x, y, z records of meshes and
+// scene descriptions alike (a type with a `w` is not one).
+template <class V>
+concept Vector3 = requires(V v) {
+    { v.x } -> std::convertible_to<float>;
+    { v.y } -> std::convertible_to<float>;
+    { v.z } -> std::convertible_to<float>;
+}
+&&!requires(V v) {
+    v.w;
+};
+
+template <Vector3 V>
+constexpr float dot(V a, V b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+template <Vector3 V>
+constexpr V cross(V a, V b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+template <Vector3 V>
+float length(V v) {
+    return std::sqrt(dot(v, v));
+}
+// v scaled to length 1; a zero (or NaN-length) vector gives the zero vector.
+template <Vector3 V>
+V normalize(V v) {
+    const float len = length(v);
+    if (!(len > 0)) return V{};
+    const float inv = 1.0f / len;
+    return {v.x * inv, v.y * inv, v.z * inv};
+}
+
+constexpr Float3 operator+(Float3 a, Float3 b) {
+    return {a.x + b.x, a.y + b.y, a.z + b.z};
+}
+constexpr Float3 operator-(Float3 a, Float3 b) {
+    return {a.x - b.x, a.y - b.y, a.z - b.z};
+}
+constexpr Float3 operator*(Float3 v, float s) {
+    return {v.x * s, v.y * s, v.z * s};
+}
 
 }  // namespace vantry

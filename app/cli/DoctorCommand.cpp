@@ -1,6 +1,6 @@
 // "vantry-cli doctor": prints, as JSON, what a problem report needs: the GL renderer,
 // the display and sound servers, cameras, audio devices, v4l2loopback devices, the
-// model files, and the studio window's measured UI and studio frame rates.
+// model files, the studio window's measured UI and studio frame rates, and the H.264 encoders.
 #include <QAudioDevice>
 #include <QCameraDevice>
 #include <QDir>
@@ -22,6 +22,7 @@
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
+#include "platform/media/H264Encoder.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
 namespace {
@@ -127,6 +128,11 @@ int runDoctor(const std::vector<std::string>& args) {
         report.audioOutputs.push_back({output.description().toStdString(), output.id().toStdString()});
     report.soundServer = soundServer();
     report.v4l2loopbackDevices = loopbackDevices();
+    const vantry::platform::media::H264Decision h264 = vantry::platform::media::surveyH264();
+    report.h264Encoder = vantry::platform::media::h264EncoderName(h264.backend);
+    for (const auto& finding : h264.findings)
+        report.hardwareEncoders.push_back(
+            {vantry::platform::media::h264EncoderName(finding.backend), finding.problem});
     for (auto model :
          {vantry::platform::SegmentationModel::general, vantry::platform::SegmentationModel::landscape}) {
         const auto path = vantry::platform::segmentationModelPath(model);

@@ -8,6 +8,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/EncoderOption.h"
 #include "app/cli/StudioOptions.h"
 #include "platform/video/VideoFileReader.h"
 #include "platform/video/VideoWriter.h"
@@ -44,19 +45,25 @@ class ProgressPrinter {
 };
 
 int runExport(const std::vector<std::string>& args) {
-    std::set<std::string> valueOptions{"seconds", "size", "out"};
+    std::set<std::string> valueOptions{"seconds", "size", "out", "encoder"};
     for (const char* o : vantry::app::cli::kStudioValueOptions) valueOptions.insert(o);
     const vantry::app::cli::Args parsed(args, valueOptions);
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const auto options = vantry::app::cli::parseStudioOptions(parsed);
+    const auto encoder = vantry::app::cli::parseEncoderOption(parsed);
     const double seconds = parsed.number("seconds", 3.0, 0, 3600);
     const auto [width, height] = parsed.size("size", {1920, 1080});
     if (width % 2 != 0 || height % 2 != 0) throw UsageError("option --size needs even numbers for H.264");
     const std::filesystem::path out = parsed.required("out");
     const auto output = vantry::app::cli::openDestination(out);
 
-    auto engine = vantry::app::cli::makeStudioEngine(options);
+    vantry::EngineServices services;
+    services.openVideoSink = [encoder](const std::filesystem::path& path,
+                                       const vantry::ExportVideoFormat& format) {
+        return vantry::openMP4VideoSink(path, format, encoder);
+    };
+    auto engine = vantry::app::cli::makeStudioEngine(options, std::move(services));
     const auto partial = output->temporaryPath();
     const auto discard = [&] { output->discard(); };
     ProgressPrinter printer;
@@ -99,7 +106,8 @@ const vantry::app::cli::CommandRegistrar kExport(
      "Options:\n" +
          vantry::app::cli::studioOptionsHelp() +
          "  --seconds S      clip length in seconds, 0 to 3600 (default 3)\n"
-         "  --size WxH       picture size in pixels, even numbers (default 1920x1080)\n"
+         "  --size WxH       picture size in pixels, even numbers (default 1920x1080)\n" +
+         vantry::platform::media::kEncoderOptionHelp +
          "  --out FILE.mp4   where to write the clip (required; folders are created, an existing\n"
          "                   file is replaced only when the new clip is complete)\n"
          "  --help           show this help\n",

@@ -27,7 +27,11 @@ int runHaptics(const std::vector<std::string>& args) {
     if (!signature)
         throw vantry::app::cli::UsageError("unknown signature '" + name + "'; one of: " + signatureList());
 
-    vantry::platform::haptics::installControllerHaptics();
+    // The shared player plays on the first rumble controller.
+    vantry::creator::OruWeaponCoreHapticsV1250::installEngineFactory(
+        []() -> std::unique_ptr<vantry::platform::OruHapticEngine> {
+            return vantry::platform::haptics::SdlControllerRumble::openFirst();
+        });
     auto& haptics = vantry::creator::OruWeaponCoreHapticsV1250::shared();
     haptics.play(*signature);
     auto* rumble = dynamic_cast<vantry::platform::haptics::SdlControllerRumble*>(haptics.engine());

@@ -10,6 +10,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/EncoderOption.h"
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/studio-overlay/CreatorStudioMath.h"
 #include "platform/files/SafeOutput.h"
@@ -33,7 +34,7 @@ std::optional<ScreenRecorderError> await(Call call) {
 }
 
 int runRecord(const std::vector<std::string>& args) {
-    vantry::app::cli::Args parsed(args, {"seconds", "out"}, {"mic"});
+    vantry::app::cli::Args parsed(args, {"seconds", "out", "encoder"}, {"mic"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     if (!parsed.has("seconds")) throw UsageError("option --seconds is required");
@@ -54,6 +55,7 @@ int runRecord(const std::vector<std::string>& args) {
         throw CommandError("cannot write '" + out.string() + "': " + *why);
 
     vantry::platform::LinuxScreenRecorderOptions options;
+    options.encoder = vantry::app::cli::parseEncoderOption(parsed);
     const std::string display = LinuxScreenRecorder::displayName(options);
     if (display.empty())
         throw CommandError("no X display to record: DISPLAY is not set (a Wayland session needs Xwayland)");
@@ -111,14 +113,15 @@ const vantry::app::cli::CommandRegistrar kRecord(
      "\n"
      "Options:\n"
      "  --seconds N      how long to record, above 0 and at most 3600 (required)\n"
-     "  --mic            mix the default microphone into the sound track\n"
-     "  --out FILE.mp4   destination; an existing file (or a link, not what it points to) is\n"
-     "                   replaced; a folder, device or pipe is refused. Default: the CorvellaClips\n"
-     "                   folder in your videos folder, named Screen_CreatorRec_UNIXTIME.mp4\n"
-     "\n"
-     "When the file cannot be written (a full disk) the recording stops at once and keeps its\n"
-     "complete fragments under the .partial.mp4 name.\n"
-     "Exits 1 when there is no X display to record, or the recording could not be saved.",
+     "  --mic            mix the default microphone into the sound track\n" +
+         std::string(vantry::platform::media::kEncoderOptionHelp) +
+         "  --out FILE.mp4   destination; an existing file (or a link, not what it points to) is\n"
+         "                   replaced; a folder, device or pipe is refused. Default: the CorvellaClips\n"
+         "                   folder in your videos folder, named Screen_CreatorRec_UNIXTIME.mp4\n"
+         "\n"
+         "When the file cannot be written (a full disk) the recording stops at once and keeps its\n"
+         "complete fragments under the .partial.mp4 name.\n"
+         "Exits 1 when there is no X display to record, or the recording could not be saved.",
      runRecord});
 
 }  // namespace

@@ -13,6 +13,7 @@
 
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
+#include "app/cli/EncoderOption.h"
 #include "app/cli/PresenterOptions.h"
 #include "app/cli/StudioOptions.h"
 #include "app/program-feed/GoLiveSettings.h"
@@ -99,29 +100,21 @@ class FileCameraPresenter {
 
 int runStream(const std::vector<std::string>& args) {
     const vantry::app::cli::Args parsed(args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera",
-                                               "stream-key", "refine", "presenter"});
+                                               "stream-key", "refine", "encoder", "presenter"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
-    if (auto raw = parsed.value("set")) {
-        auto set = vantry::BroadcastStudioSet::fromRawValue(*raw);
-        if (!set) {
-            throw UsageError("unknown set '" + *raw +
-                             "' (one of manhattan-loft, timber-podcast, keynote-arena, neon-creator)");
-        }
-        studio.set = *set;
-    }
-    if (parsed.has("angle")) {
-        studio.angle = *vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
-    }
+    vantry::app::cli::parseSetAndAngle(parsed, studio);
+    const auto encoder = vantry::app::cli::parseEncoderOption(parsed);
     const bool inSet = vantry::app::cli::parsePresenterMode(parsed) == vantry::app::cli::PresenterMode::inSet;
     const double seconds = parsed.number("seconds", 0, 0, 86400);
     const auto [width, height] = parsed.size("size", {1280, 720});
-    if (!((width == 1280 && height == 720) || (width == 1920 && height == 1080)))
+    if (!vantry::app::feed::isGoLiveSize(width, height))
         throw UsageError("option --size expects 1280x720 or 1920x1080");
     const bool refineEdges = parsed.onOff("refine").value_or(true);
     const double bitRate =
-        parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)), 100'000, 50'000'000);
+        parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)),
+                      double(vantry::platform::kMinVideoBitRate), double(vantry::platform::kMaxVideoBitRate));
 
     vantry::platform::LiveStreamSettings settings;
     settings.url = parsed.required("url");
@@ -132,21 +125,20 @@ int runStream(const std::vector<std::string>& args) {
     } else {
         settings.streamKey = vantry::app::feed::loadStreamKey(vantry::app::feed::goLiveFolder());
     }
-    const auto secrets = vantry::platform::liveStreamSecrets(settings.url, settings.streamKey);
-    const auto redact = [&secrets](const std::string& text) {
-        return vantry::platform::redactStreamSecrets(text, secrets);
-    };
     settings.width = width;
     settings.height = height;
     settings.fps = 30;
     settings.videoBitRate = std::llround(bitRate);
+    settings.encoder = encoder;
+    // The stream's errors, status messages and logs name none of the address's secrets (key,
+    // password, tokens), so they are printed as they come.
     // A malformed address is the command line's fault; one that names no usable device is not.
     try {
         (void)vantry::platform::liveStreamKind(settings.url);
     } catch (const vantry::platform::LiveStreamAddressError& e) {
-        throw UsageError(redact(e.what()));
+        throw UsageError(e.what());
     } catch (const std::exception& e) {
-        throw CommandError(redact(e.what()));
+        throw CommandError(e.what());
     }
 
     auto engine = vantry::app::cli::makeStudioEngine(studio);
@@ -167,7 +159,7 @@ int runStream(const std::vector<std::string>& args) {
         // The loop below reads the stream's counters as they are, so no status callback.
         stream = std::make_unique<vantry::platform::LiveStream>(settings, nullptr);
     } catch (const std::exception& e) {
-        throw CommandError(redact(e.what()));
+        throw CommandError(e.what());
     }
     vantry::platform::LiveStream* out = stream.get();
     feed.setOutput(
@@ -210,7 +202,7 @@ int runStream(const std::vector<std::string>& args) {
             if (s.state == LiveStreamState::stalled)
                 line += " (the server has taken nothing for " +
                         std::to_string(int(s.secondsWithoutDelivery)) + " s)";
-            std::fprintf(stderr, "%s\n", redact(line).c_str());
+            std::fprintf(stderr, "%s\n", line.c_str());
             std::fflush(stderr);
         }
     }
@@ -219,7 +211,7 @@ int runStream(const std::vector<std::string>& args) {
     stream->stop();
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
-    if (!failure.empty()) throw CommandError(redact(failure));
+    if (!failure.empty()) throw CommandError(failure);
     const LiveStreamStatus s = stream->status();
     const auto stats = feed.stats();
     std::printf(
@@ -235,8 +227,7 @@ int runStream(const std::vector<std::string>& args) {
         std::snprintf(text, sizeof text,
                       "the stream ended while %s: nothing reached the server for its last %.1f s",
                       stateName(last.state).c_str(), last.secondsWithoutDelivery);
-        throw CommandError(
-            redact(last.message.empty() ? text : std::string(text) + " (" + last.message + ")"));
+        throw CommandError(last.message.empty() ? text : std::string(text) + " (" + last.message + ")");
     }
     return 0;
 }
@@ -258,12 +249,10 @@ const vantry::app::cli::CommandRegistrar kStream(
      "  --seconds S      stop after S seconds, 0 to 86400 (default 0: until Ctrl-C)\n"
      "  --size WxH       1280x720 (default) or 1920x1080\n"
      "  --bitrate BPS    video bit rate in bits per second (default 4500000 at 720p,\n"
-     "                   6000000 at 1080p)\n"
-     "  --set ID         studio set: manhattan-loft (default), timber-podcast, keynote-arena, "
-     "neon-creator\n"
-     "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n"
-     "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
-     "                   default place\n" +
+     "                   6000000 at 1080p)\n" +
+         vantry::app::cli::setAndAngleHelp() + vantry::platform::media::kEncoderOptionHelp +
+         "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
+         "                   default place\n" +
          vantry::app::cli::presenterOptionHelp() +
          "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
          "                   raw segmentation mask\n"

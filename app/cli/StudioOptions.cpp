@@ -11,21 +11,38 @@ std::optional<float> gain(const Args& args, const std::string& name) {
     return static_cast<float>(args.number(name, 0, 0, 100));
 }
 
+// "a, b, c": the set ids of the catalogue, the default first.
+std::string setIds() {
+    std::string ids;
+    for (const BroadcastStudioSet& set : BroadcastStudioSet::allCases())
+        ids += (ids.empty() ? "" : ", ") + std::string(set.rawValue());
+    return ids;
+}
+
 }  // namespace
 
-StudioOptions parseStudioOptions(const Args& args) {
-    StudioOptions o;
+void parseSetAndAngle(const Args& args, StudioOptions& o) {
     if (auto raw = args.value("set")) {
         auto set = BroadcastStudioSet::fromRawValue(*raw);
-        if (!set) {
-            throw UsageError("unknown set '" + *raw +
-                             "' (one of manhattan-loft, timber-podcast, keynote-arena, neon-creator)");
-        }
+        if (!set) throw UsageError("unknown set '" + *raw + "' (one of " + setIds() + ")");
         o.set = *set;
     }
     if (args.has("angle")) {
         o.angle = *BroadcastCameraAngle::fromRawValue(args.integer("angle", 0, 0, 3));
     }
+}
+
+std::string setAndAngleHelp() {
+    std::string ids = setIds();
+    const auto comma = ids.find(',');
+    if (comma != std::string::npos) ids.insert(comma, " (default)");
+    return "  --set ID         studio set: " + ids + "\n" +
+           "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n";
+}
+
+StudioOptions parseStudioOptions(const Args& args) {
+    StudioOptions o;
+    parseSetAndAngle(args, o);
     o.key = gain(args, "key");
     o.neon = gain(args, "neon");
     o.led = gain(args, "led");
@@ -37,17 +54,15 @@ StudioOptions parseStudioOptions(const Args& args) {
 }
 
 std::string studioOptionsHelp() {
-    return "  --set ID         studio set: manhattan-loft (default), timber-podcast, keynote-arena, "
-           "neon-creator\n"
-           "  --angle N        camera angle 0..3: 0 Desk (default), 1 Screen, 2 Host, 3 Crane\n"
+    return setAndAngleHelp() +
            "  --key G          key light gain (default 1.35)\n"
            "  --neon G         neon rim glow gain (default 1.25)\n"
            "  --led G          LED wall brightness (default 1.15)\n"
            "  --slide IMAGE    image to show on the LED wall (PNG, JPEG, HEIC, ...)\n";
 }
 
-std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& o) {
-    auto engine = VantryMetalEngine::create();
+std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& o, EngineServices services) {
+    auto engine = VantryMetalEngine::create(std::move(services));
     if (!engine) throw CommandError("no GPU: could not create an OpenGL 3.3 core context through EGL");
     engine->loadSet(o.set);
     engine->setCameraAngle(o.angle);

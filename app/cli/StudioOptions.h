@@ -27,13 +27,17 @@ inline const char* const kStudioValueOptions[] = {"set", "angle", "key", "neon",
 
 // Reads --set, --angle, --key, --neon, --led and --slide; bad values are usage errors.
 StudioOptions parseStudioOptions(const Args& args);
+// Reads --set and --angle alone into `options` (commands without lighting options).
+void parseSetAndAngle(const Args& args, StudioOptions& options);
+std::string setAndAngleHelp();
 
 // The help lines of those options.
 std::string studioOptionsHelp();
 
 // Creates the engine and applies the options. No GPU or an unreadable slide throws
 // CommandError naming the problem.
-std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& options);
+std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& options,
+                                                    EngineServices services = {});
 
 // The output file `out`, written beside it and renamed over it once complete, so a failed
 // run never leaves a partial file under the requested name. A symbolic link at `out` is

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "platform/files/SafeOutput.h"
 #include "platform/files/UserFolders.h"
@@ -16,7 +17,7 @@ constexpr const char* kSettingsFile = "go-live.conf";
 constexpr const char* kKeyFile = "stream-key";
 
 template <class T>
-bool parseNumber(const std::string& text, T& out) {
+bool parseNumber(std::string_view text, T& out) {
     T value{};
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size()) return false;
@@ -39,6 +40,15 @@ fs::path goLiveFolder() {
     return platform::UserFolders::configHome() / "vantry-pro";
 }
 
+std::optional<std::pair<int, int>> parseGoLiveSize(std::string_view text) {
+    int w = 0, h = 0;
+    const auto x = text.find('x');
+    if (x == std::string_view::npos || !parseNumber(text.substr(0, x), w) ||
+        !parseNumber(text.substr(x + 1), h) || !isGoLiveSize(w, h))
+        return std::nullopt;
+    return std::pair{w, h};
+}
+
 GoLiveSettings loadGoLiveSettings(const fs::path& folder) {
     GoLiveSettings s;
     std::ifstream in(folder / kSettingsFile);
@@ -51,17 +61,10 @@ GoLiveSettings loadGoLiveSettings(const fs::path& folder) {
         if (name == "url") {
             s.url = value;
         } else if (name == "size") {
-            int w = 0, h = 0;
-            const auto x = value.find('x');
-            if (x != std::string::npos && parseNumber(value.substr(0, x), w) &&
-                parseNumber(value.substr(x + 1), h) &&
-                ((w == 1280 && h == 720) || (w == 1920 && h == 1080))) {
-                s.width = w;
-                s.height = h;
-            }
+            if (const auto size = parseGoLiveSize(value)) std::tie(s.width, s.height) = *size;
         } else if (name == "bitrate") {
             std::int64_t rate = 0;
-            if (parseNumber(value, rate) && rate >= 100'000 && rate <= 50'000'000) s.bitRate = rate;
+            if (parseNumber(value, rate) && platform::isStreamVideoBitRate(rate)) s.bitRate = rate;
         }
     }
     return s;

@@ -4,8 +4,13 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
+
+#include "platform/stream/StreamLimits.h"
 
 namespace vantry::app::feed {
 
@@ -16,7 +21,14 @@ struct GoLiveSettings {
     std::int64_t bitRate = 4'500'000;
 };
 
-// The bit rates offered, lowest first.
+// The picture sizes offered: 1280 x 720 and 1920 x 1080.
+constexpr bool isGoLiveSize(int width, int height) {
+    return (width == 1280 && height == 720) || (width == 1920 && height == 1080);
+}
+// "1280x720" or "1920x1080" as {width, height}; nothing for any other text.
+std::optional<std::pair<int, int>> parseGoLiveSize(std::string_view text);
+
+// The bit rates offered, lowest first (all within the stream's limits).
 const std::vector<std::int64_t>& goLiveBitRates();
 // 4.5 Mbit/s at 1280 x 720, 6 Mbit/s at 1920 x 1080.
 std::int64_t defaultBitRate(int height);

@@ -6,12 +6,12 @@
 #include <cmath>
 #include <cstring>
 
-#include "creator/studio-overlay/qml/FacecamPictureItem.h"
+#include "creator/studio-overlay/FacecamPainter.h"
 
 namespace vantry::app::feed {
 namespace {
 
-using creator::qml::FacecamPictureItem;
+using creator::FacecamShadow;
 
 // The image takes the studio's pixels over without a copy. The studio's alpha is 255 everywhere,
 // so premultiplied and straight are the same bytes.
@@ -30,19 +30,17 @@ void composePresenter(QImage& frame, const ProgramPresenter& presenter) {
     if (!(r.width > 0) || !(r.height > 0)) return;
     if (presenter.picture.isNull() && presenter.look.freeCutout) return;
 
-    const double margin = FacecamPictureItem::kShadowMargin * r.factor;
-    creator::qml::FacecamWindowLook look;
+    const double margin = FacecamShadow::kMargin * r.factor;
+    creator::FacecamWindowLook look;
     look.size = QSize(int(std::ceil(r.width + 2 * margin)), int(std::ceil(r.height + 2 * margin)));
     look.window = QRectF(margin, margin, r.width, r.height);
     look.circle = r.circle;
     look.cornerRadius = r.cornerRadius;
     look.borderColor = presenter.borderColor;
     look.borderWidth = r.borderWidth;
-    look.shadowOffsetY = FacecamPictureItem::kShadowOffsetY * r.factor;
-    QImage layer, shadow;
+    look.shadowOffsetY = FacecamShadow::kOffsetY * r.factor;
     QPainter painter(&frame);
-    creator::qml::paintFacecamWindow(painter, QPointF(r.x - margin, r.y - margin), presenter.picture, look,
-                                     layer, shadow);
+    creator::FacecamPainter().paint(painter, QPointF(r.x - margin, r.y - margin), presenter.picture, look);
 }
 
 ProgramFeed::ProgramFeed(int width, int height, int fps, RenderStudio render)

@@ -74,6 +74,20 @@ std::string doctorReportJson(const DoctorReport& r) {
     appendRate(out, r.uiFramesPerSecond);
     out += ",\n  \"studioFramesPerSecond\": ";
     appendRate(out, r.studioFramesPerSecond);
+    if (r.h264Encoder) {
+        out += ",\n  \"h264Encoder\": ";
+        json::appendQuoted(out, *r.h264Encoder);
+        out += ",\n  \"hardwareEncoders\": [";
+        for (std::size_t i = 0; i < r.hardwareEncoders.size(); ++i) {
+            out += i == 0 ? "\n    {\"name\": " : ",\n    {\"name\": ";
+            json::appendQuoted(out, r.hardwareEncoders[i].name);
+            out += r.hardwareEncoders[i].problem.empty() ? ", \"usable\": true, \"problem\": "
+                                                         : ", \"usable\": false, \"problem\": ";
+            json::appendQuoted(out, r.hardwareEncoders[i].problem);
+            out += "}";
+        }
+        out += r.hardwareEncoders.empty() ? "]" : "\n  ]";
+    }
     out += "\n}\n";
     return out;
 }

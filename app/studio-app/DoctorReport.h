@@ -28,6 +28,16 @@ struct DoctorReport {
     std::vector<ModelFile> modelFiles;
     std::optional<double> uiFramesPerSecond;      // absent without a display
     std::optional<double> studioFramesPerSecond;  //
+
+    // The H.264 encoder export, recording and streaming use by default ("libx264", "h264_nvenc",
+    // "h264_vaapi"), and every hardware encoder with the reason it is not used (empty: usable).
+    // Absent: not surveyed, and neither key is written.
+    struct Encoder {
+        std::string name;
+        std::string problem;
+    };
+    std::optional<std::string> h264Encoder;
+    std::vector<Encoder> hardwareEncoders;
 };
 
 // One JSON object, two-space indented, keys in the order of the fields above;

@@ -107,14 +107,14 @@ QString GoLiveController::size() const {
 }
 
 void GoLiveController::setSize(const QString& size) {
-    const bool full = size == QLatin1String("1920x1080");
-    if (!full && size != QLatin1String("1280x720")) return;
-    const int height = full ? 1080 : 720;
+    const auto parsed = feed::parseGoLiveSize(size.toStdString());
+    if (!parsed) return;
+    const auto [width, height] = *parsed;
     if (height == settings_.height) return;
     // A bit rate left at the old size's default follows the size.
     if (settings_.bitRate == feed::defaultBitRate(settings_.height))
         settings_.bitRate = feed::defaultBitRate(height);
-    settings_.width = full ? 1920 : 1280;
+    settings_.width = width;
     settings_.height = height;
     saveSettings();
     emit settingsChanged();
@@ -122,7 +122,7 @@ void GoLiveController::setSize(const QString& size) {
 
 void GoLiveController::setBitRate(double bitRate) {
     const auto value = static_cast<std::int64_t>(std::llround(bitRate));
-    if (value == settings_.bitRate || value < 100'000 || value > 50'000'000) return;
+    if (value == settings_.bitRate || !platform::isStreamVideoBitRate(value)) return;
     settings_.bitRate = value;
     saveSettings();
     emit settingsChanged();

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "platform/audio-output/AudioGraph.h"
-#include "studio/StageTypes.h"
+#include "common/Vector.h"
 
 namespace vantry::creator {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "studio/StageTypes.h"
+#include "common/Vector.h"
 
 namespace vantry::creator {
 

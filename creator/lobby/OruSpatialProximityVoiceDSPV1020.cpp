@@ -9,10 +9,6 @@ namespace {
 
 using Dsp = OruSpatialProximityVoiceDSPV1020;
 
-inline float dot(Float3 a, Float3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-
 // Clamp to -1..1 where a NaN becomes silence instead of travelling on.
 inline float clampUnit(float v) {
     if (!(v == v)) return 0.0f;
@@ -35,8 +31,8 @@ OruSpatialVoiceMixResultV1020 OruSpatialProximityVoiceDSPV1020::spatializeMonoVo
 
     // Distance, direction and the overall gain. A speaker whose position is not
     // finite is treated as out of hearing range.
-    const Float3 d{speakerPos.x - listenerPos.x, speakerPos.y - listenerPos.y, speakerPos.z - listenerPos.z};
-    const float length = std::sqrt(dot(d, d));
+    const Float3 d = speakerPos - listenerPos;
+    const float length = vantry::length(d);
     float g = 0.0f;
     Float3 dir{0.0f, 0.0f, 0.0f};
     if (std::isfinite(length)) {
@@ -52,7 +48,7 @@ OruSpatialVoiceMixResultV1020 OruSpatialProximityVoiceDSPV1020::spatializeMonoVo
     // Equal-power pan by the side the speaker is on; a zero or non-finite right
     // vector has no side and leaves the voice centred.
     float p = 0.0f;
-    const float rightLength = std::sqrt(dot(listenerRight, listenerRight));
+    const float rightLength = vantry::length(listenerRight);
     if (rightLength > 0.0f && std::isfinite(rightLength)) {
         const Float3 r{listenerRight.x / rightLength, listenerRight.y / rightLength,
                        listenerRight.z / rightLength};

@@ -8,33 +8,6 @@
 
 namespace vantry::creator {
 
-namespace {
-
-class NoPlayerService final : public GameLeaderboardService {
-  public:
-    bool isLocalPlayerAuthenticated() const override { return false; }
-    void submitScore(std::int64_t, std::uint64_t, const std::vector<std::string>&,
-                     std::function<void(const std::string&)>) override {}
-};
-
-NoPlayerService& noPlayerService() {
-    static NoPlayerService service;
-    return service;
-}
-
-std::atomic<GameLeaderboardService*> installedService{nullptr};
-
-}  // namespace
-
-GameLeaderboardService& GameLeaderboardService::current() {
-    GameLeaderboardService* s = installedService.load();
-    return s ? *s : static_cast<GameLeaderboardService&>(noPlayerService());
-}
-
-void GameLeaderboardService::install(GameLeaderboardService* service) {
-    installedService.store(service);
-}
-
 std::uint64_t OruDailySeededManhattanRaidV1250::fnv1a64(std::string_view bytes) {
     std::uint64_t h = 0xcbf29ce484222325ull;
     for (const char c : bytes) {

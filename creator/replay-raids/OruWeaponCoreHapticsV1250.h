@@ -10,6 +10,8 @@
 #include <optional>
 #include <string_view>
 
+#include "platform/haptics/HapticEngine.h"
+
 namespace vantry::creator {
 
 enum class OruWeaponHapticSignatureV1250 : std::uint8_t {
@@ -35,33 +37,14 @@ std::string_view rawValue(OruWeaponHapticSignatureV1250 signature);
 // Exactly the six case names (case-sensitive) give a case; anything else gives none.
 std::optional<OruWeaponHapticSignatureV1250> weaponHapticSignatureFromRawValue(std::string_view raw);
 
-enum class OruHapticEventType : std::uint8_t { transient, continuous };
-
-struct OruHapticEvent {
-    OruHapticEventType type = OruHapticEventType::transient;
-    float intensity = 0;  // 0..1
-    float sharpness = 0;  // 0..1
-    double duration = 0;  // seconds
-
-    friend bool operator==(const OruHapticEvent&, const OruHapticEvent&) = default;
-};
+// The event and engine types are the device adapter's (platform/haptics).
+using platform::OruHapticEngine;
+using platform::OruHapticEngineFactory;
+using platform::OruHapticEvent;
+using platform::OruHapticEventType;
 
 // The one event a signature plays.
 OruHapticEvent hapticEvent(OruWeaponHapticSignatureV1250 signature);
-
-// A started device that plays single haptic events, relative time 0.
-class OruHapticEngine {
-  public:
-    virtual ~OruHapticEngine() = default;
-    // False when the engine could not start; the caller keeps the engine anyway.
-    virtual bool start() = 0;
-    // Plays one event now; false when the device refused it.
-    virtual bool playEvent(const OruHapticEvent& event) = 0;
-};
-
-// Returns an engine for the hardware, or null when the hardware has no haptics or creating the engine
-// failed.
-using OruHapticEngineFactory = std::function<std::unique_ptr<OruHapticEngine>()>;
 
 class OruWeaponCoreHapticsV1250 {
   public:

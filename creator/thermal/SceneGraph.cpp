@@ -20,16 +20,6 @@ SceneVec3 sub(SceneVec3 a, SceneVec3 b) {
 SceneVec3 mul(SceneVec3 a, float s) {
     return {a.x * s, a.y * s, a.z * s};
 }
-SceneVec3 cross(SceneVec3 a, SceneVec3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-float dot(SceneVec3 a, SceneVec3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-SceneVec3 normalized(SceneVec3 v) {
-    const float len = std::sqrt(dot(v, v));
-    return len > 0 ? mul(v, 1.0f / len) : SceneVec3{};
-}
 
 std::int32_t clampSegments(std::int32_t count, std::int32_t least) {
     return std::clamp(count, least, kMaxTessellationSegments);
@@ -96,7 +86,7 @@ SceneMesh tessellateBox(const SceneBox& box) {
                     const SceneVec3 inner{std::clamp(p.x, -limit.x, limit.x),
                                           std::clamp(p.y, -limit.y, limit.y),
                                           std::clamp(p.z, -limit.z, limit.z)};
-                    normal = normalized(sub(p, inner));
+                    normal = normalize(sub(p, inner));
                     pos = add(inner, mul(normal, radius));
                 }
                 const SceneVec2 uv{hu > 0 ? (su + hu) / (2 * hu) : 0.5f,
@@ -129,7 +119,7 @@ void lathe(SceneMesh& mesh, std::vector<std::uint32_t>& tris, std::int32_t rows,
         for (std::int32_t j = 0; j <= slices; ++j) {
             const float theta = 2 * kPi * static_cast<float>(j) / static_cast<float>(slices);
             const float s = std::sin(theta), c = std::cos(theta);
-            pushVertex(mesh, {r * s, y, r * c}, normalized({nr * s, ny, nr * c}),
+            pushVertex(mesh, {r * s, y, r * c}, normalize(SceneVec3{nr * s, ny, nr * c}),
                        {static_cast<float>(j) / static_cast<float>(slices),
                         static_cast<float>(i) / static_cast<float>(rows)});
         }
@@ -203,7 +193,7 @@ SceneMesh tessellatePyramid(const ScenePyramid& pyramid) {
     addQuad(tris, 0, 1, 2, 3);
     for (int k = 0; k < 4; ++k) {
         const SceneVec3 a = corners[k], b = corners[(k + 1) % 4];
-        const SceneVec3 n = normalized(cross(sub(b, a), sub(apex, a)));
+        const SceneVec3 n = normalize(cross(sub(b, a), sub(apex, a)));
         const std::uint32_t base = vertexCount(mesh);
         pushVertex(mesh, a, n, {0, 1});
         pushVertex(mesh, b, n, {1, 1});
@@ -270,7 +260,7 @@ SceneMesh tessellateCustom(const SceneCustomGeometry& custom) {
                 for (int k = 0; k < 3; ++k) mesh.normals[tris[i + k]] = add(mesh.normals[tris[i + k]], face);
             }
         }
-        for (SceneVec3& n : mesh.normals) n = normalized(n);
+        for (SceneVec3& n : mesh.normals) n = normalize(n);
     }
     mesh.texcoords.assign(count, SceneVec2{});
     const SceneGeometrySource* uvs = custom.firstSource(SceneSourceSemantic::texcoord);
@@ -299,8 +289,8 @@ SceneNormalMatrix SceneNormalMatrix::of(const Float4x4& t) {
 
 SceneVec3 SceneNormalMatrix::apply(SceneVec3 v) const {
     // Row i of the inverse transpose is column i of the inverse: n' = x * col0 + y * col1 + z * col2.
-    return normalized({m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
-                       m[2] * v.x + m[5] * v.y + m[8] * v.z});
+    return normalize(SceneVec3{m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
+                               m[2] * v.x + m[5] * v.y + m[8] * v.z});
 }
 
 std::int64_t SceneGeometrySource::vectorCount() const {

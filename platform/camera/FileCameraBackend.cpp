@@ -21,15 +21,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include "platform/media/MediaRuntime.h"
+
 namespace vantry::platform {
 
 namespace {
 
-std::string averror(int code) {
-    char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, buf, sizeof buf);
-    return buf;
-}
+using media::errorText;
 
 class StillPictureSource final : public CameraFileSource {
   public:
@@ -48,11 +46,11 @@ class StillPictureSource final : public CameraFileSource {
 class VideoSource final : public CameraFileSource {
   public:
     explicit VideoSource(const std::filesystem::path& file) {
-        av_log_set_level(AV_LOG_ERROR);
+        media::initMedia();
         int rc = avformat_open_input(&format_, file.c_str(), nullptr, nullptr);
-        if (rc < 0) throw std::runtime_error(averror(rc));
+        if (rc < 0) throw std::runtime_error(errorText(rc));
         rc = avformat_find_stream_info(format_, nullptr);
-        if (rc < 0) throw std::runtime_error(averror(rc));
+        if (rc < 0) throw std::runtime_error(errorText(rc));
         const AVCodec* codec = nullptr;
         stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
         if (stream_ < 0 || codec == nullptr) throw std::runtime_error("no video or picture in the file");
@@ -61,7 +59,7 @@ class VideoSource final : public CameraFileSource {
         if (decoder_ == nullptr) throw std::runtime_error("out of memory");
         rc = avcodec_parameters_to_context(decoder_, st->codecpar);
         if (rc >= 0) rc = avcodec_open2(decoder_, codec, nullptr);
-        if (rc < 0) throw std::runtime_error(averror(rc));
+        if (rc < 0) throw std::runtime_error(errorText(rc));
         if (st->codecpar->width <= 0 || st->codecpar->height <= 0)
             throw std::runtime_error("the video has no picture size");
 

@@ -2,11 +2,11 @@
 // signed in and nothing is submitted.
 #pragma once
 
-#include "creator/replay-raids/GameLeaderboardService.h"
+#include "platform/gameservice/GameLeaderboardService.h"
 
 namespace vantry::platform {
 
-class LinuxGameService final : public creator::GameLeaderboardService {
+class LinuxGameService final : public GameLeaderboardService {
   public:
     static LinuxGameService& shared();
 

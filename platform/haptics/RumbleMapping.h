@@ -8,7 +8,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "creator/replay-raids/OruWeaponCoreHapticsV1250.h"
+#include "platform/haptics/HapticEngine.h"
 
 namespace vantry::platform::haptics {
 
@@ -23,7 +23,7 @@ struct RumblePulse {
 // Longest rumble SDL keeps running.
 inline constexpr std::uint32_t kMaxRumbleMs = 0xFFFF;
 
-inline RumblePulse rumblePulseFor(const creator::OruHapticEvent& event) {
+inline RumblePulse rumblePulseFor(const OruHapticEvent& event) {
     const auto unit = [](float v) {
         return std::isfinite(v) ? std::clamp(static_cast<double>(v), 0.0, 1.0) : 0.0;
     };

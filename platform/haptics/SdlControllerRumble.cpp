@@ -32,7 +32,7 @@ SdlControllerRumble::~SdlControllerRumble() {
     SDL_QuitSubSystem(SDL_INIT_GAMECONTROLLER);
 }
 
-bool SdlControllerRumble::playEvent(const creator::OruHapticEvent& event) {
+bool SdlControllerRumble::playEvent(const OruHapticEvent& event) {
     if (controller_ == nullptr) return false;
     lastPulse_ = rumblePulseFor(event);
     return SDL_GameControllerRumble(controller_, lastPulse_.lowFrequency, lastPulse_.highFrequency,
@@ -45,11 +45,6 @@ void SdlControllerRumble::pumpFor(double seconds) {
         SDL_GameControllerUpdate();
         SDL_Delay(5);
     } while (SDL_GetTicks64() < end);
-}
-
-void installControllerHaptics() {
-    creator::OruWeaponCoreHapticsV1250::installEngineFactory(
-        []() -> std::unique_ptr<creator::OruHapticEngine> { return SdlControllerRumble::openFirst(); });
 }
 
 }  // namespace vantry::platform::haptics

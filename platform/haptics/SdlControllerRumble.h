@@ -5,14 +5,13 @@
 #include <memory>
 #include <string>
 
-#include "creator/replay-raids/OruWeaponCoreHapticsV1250.h"
 #include "platform/haptics/RumbleMapping.h"
 
 struct _SDL_GameController;
 
 namespace vantry::platform::haptics {
 
-class SdlControllerRumble final : public creator::OruHapticEngine {
+class SdlControllerRumble final : public OruHapticEngine {
   public:
     // The first attached game controller that has rumble, or null when SDL's game-controller subsystem
     // cannot start or no controller with rumble is attached.
@@ -22,7 +21,7 @@ class SdlControllerRumble final : public creator::OruHapticEngine {
     SdlControllerRumble& operator=(const SdlControllerRumble&) = delete;
 
     bool start() override { return true; }
-    bool playEvent(const creator::OruHapticEvent& event) override;
+    bool playEvent(const OruHapticEvent& event) override;
 
     // The controller's name as SDL reports it.
     const std::string& name() const { return name_; }
@@ -37,8 +36,5 @@ class SdlControllerRumble final : public creator::OruHapticEngine {
     std::string name_;
     RumblePulse lastPulse_;
 };
-
-// Makes the shared weapon haptics player use the first rumble controller (installs its factory).
-void installControllerHaptics();
 
 }  // namespace vantry::platform::haptics

@@ -2,14 +2,10 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
-#include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
-#include <libavutil/opt.h>
 #include <libavutil/time.h>
-#include <libswresample/swresample.h>
 #include <libswscale/swscale.h>
 }
 
@@ -28,6 +24,11 @@ extern "C" {
 #include <vector>
 
 #include "platform/files/SafeOutput.h"
+#include "platform/media/AacEncoder.h"
+#include "platform/media/H264Encoder.h"
+#include "platform/media/MediaRuntime.h"
+#include "platform/media/Muxer.h"
+#include "platform/media/PulseCapture.h"
 #include "platform/screen-recorder/CapturePlan.h"
 #include "platform/screen-recorder/FragmentTrim.h"
 #include "platform/screen-recorder/SafeMove.h"
@@ -37,64 +38,54 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSampleRate = 48000;
+using media::errorText;
+constexpr int kSampleRate = media::kSampleRate;
 constexpr std::int64_t kAudioBitRate = 160'000;
 // A mixed-in source (the microphone) may run ahead of the game audio by this much at most.
 constexpr int kMaxMixBacklog = kSampleRate / 2;
-
-std::string avError(int rc) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(rc, text, sizeof text);
-    return text;
-}
-
-void registerDevices() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        avdevice_register_all();
-        av_log_set_level(AV_LOG_ERROR);
-    });
-}
+// 50 ms per read: the server's default would hand over seconds at a time.
+constexpr int kSoundPieceMs = 50;
 
 int interruptWhenStopping(void* flag) {
     return static_cast<std::atomic<bool>*>(flag)->load() ? 1 : 0;
 }
 
-// Opens a capture device; returns nullptr with `error` set on failure.
-AVFormatContext* openDevice(const char* formatName, const std::string& url, AVDictionary* options,
-                            std::atomic<bool>* stopFlag, std::string& error) {
-    registerDevices();
-    const AVInputFormat* format = av_find_input_format(formatName);
+// Opens the X screen of `display`; returns nullptr with `error` set on failure.
+AVFormatContext* openScreen(const std::string& display, int fps, std::atomic<bool>* stopFlag,
+                            std::string& error) {
+    media::initMedia();
+    const AVInputFormat* format = av_find_input_format("x11grab");
     if (!format) {
-        av_dict_free(&options);
-        error = std::string("FFmpeg has no '") + formatName + "' input";
+        error = "FFmpeg has no 'x11grab' input";
         return nullptr;
+    }
+    AVDictionary* options = nullptr;
+    if (fps > 0) {
+        av_dict_set_int(&options, "framerate", fps, 0);
+        av_dict_set(&options, "draw_mouse", "1", 0);
     }
     AVFormatContext* context = avformat_alloc_context();
     if (stopFlag) context->interrupt_callback = AVIOInterruptCB{interruptWhenStopping, stopFlag};
-    const int rc = avformat_open_input(&context, url.c_str(), format, &options);
+    const int rc = avformat_open_input(&context, display.c_str(), format, &options);
     av_dict_free(&options);
     if (rc < 0) {
-        error = avError(rc);
+        error = errorText(rc);
         return nullptr;
     }
     return context;
 }
 
+// One sound source: its capture, and what it has captured and the encoder has not yet taken.
 struct AudioSource {
     std::string name;
-    AVFormatContext* input = nullptr;
-    SwrContext* resampler = nullptr;
+    std::unique_ptr<media::PulseCapture> capture;
     AVAudioFifo* fifo = nullptr;
-    int channels = 0;
     bool placed = false;
     std::int64_t samplesRead = 0;  // at the output rate
     std::thread thread;
 
     ~AudioSource() {
         if (fifo) av_audio_fifo_free(fifo);
-        swr_free(&resampler);
-        avformat_close_input(&input);
     }
 };
 
@@ -107,7 +98,7 @@ struct Session {
     const std::atomic<std::int64_t>* stopAt = nullptr;
     ScreenRecordingStats stats;  // the video thread's until it is joined
 
-    AVFormatContext* output = nullptr;
+    std::unique_ptr<media::Muxer> output;
     std::mutex muxMutex;
     std::string writeError;  // first failure to write, under muxMutex; nothing is written after it
     // Told of the first write failure, from the capture thread that met it.
@@ -115,7 +106,7 @@ struct Session {
 
     // video
     AVFormatContext* screen = nullptr;
-    AVCodecContext* videoEncoder = nullptr;
+    std::unique_ptr<media::H264Encoder> videoEncoder;
     AVStream* videoStream = nullptr;
     SwsContext* scaler = nullptr;
     AVFrame* picture = nullptr;
@@ -130,60 +121,53 @@ struct Session {
     // audio
     std::vector<std::unique_ptr<AudioSource>> audio;  // [0] drives the encoder; the rest mix in
     std::mutex audioMutex;
-    AVCodecContext* audioEncoder = nullptr;
+    std::unique_ptr<media::AacEncoder> audioEncoder;
     AVStream* audioStream = nullptr;
-    AVFrame* audioFrame = nullptr;
     std::vector<float> mixScratch;
     std::int64_t audioPts = 0;
 
     ~Session() {
-        av_frame_free(&audioFrame);
-        avcodec_free_context(&audioEncoder);
+        audioEncoder.reset();
         audio.clear();
         av_frame_free(&picture);
         sws_freeContext(scaler);
-        avcodec_free_context(&videoEncoder);
+        videoEncoder.reset();
         avformat_close_input(&screen);
-        if (output) {
-            avio_closep(&output->pb);
-            avformat_free_context(output);
-        }
+        output.reset();
     }
 
     void noteWriteError(const std::string& what) {
         if (writeError.empty()) writeError = what;
     }
 
-    void writePackets(AVCodecContext* encoder, AVStream* stream) {
+    template <class Encoder>
+    void writePackets(Encoder& encoder, AVStream* stream) {
         AVPacket* packet = av_packet_alloc();
-        while (avcodec_receive_packet(encoder, packet) == 0) {
-            av_packet_rescale_ts(packet, encoder->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            std::string failure;
-            {
-                std::lock_guard lock(muxMutex);
-                if (!writeError.empty()) {
-                    av_packet_unref(packet);
-                    continue;
-                }
-                const int rc = av_interleaved_write_frame(output, packet);
-                if (rc < 0) {
-                    noteWriteError("cannot write the recording: " + avError(rc));
-                    failure = writeError;
-                }
+        std::string failure;
+        media::drainPackets(encoder, packet, [&](AVPacket* p) {
+            std::lock_guard lock(muxMutex);
+            if (!writeError.empty()) {
+                av_packet_unref(p);
+                return 0;
             }
-            if (!failure.empty()) {
-                // The file cannot grow any more: the capture ends now, not at the requested time.
-                stopping = true;
-                if (onWriteFailure) onWriteFailure(failure);
+            const int rc = output->write(p, encoder.context(), stream);
+            if (rc < 0) {
+                noteWriteError("cannot write the recording: " + errorText(rc));
+                failure = writeError;
             }
-        }
+            return 0;
+        });
         av_packet_free(&packet);
+        if (!failure.empty()) {
+            // The file cannot grow any more: the capture ends now, not at the requested time.
+            stopping = true;
+            if (onWriteFailure) onWriteFailure(failure);
+        }
     }
 
     void encodeVideo(AVFrame* frame) {
-        if (avcodec_send_frame(videoEncoder, frame) < 0) return;
-        writePackets(videoEncoder, videoStream);
+        if (videoEncoder->send(frame) < 0) return;
+        writePackets(*videoEncoder, videoStream);
     }
 
     // Repeats the last picture up to (not including) index `until`.
@@ -211,7 +195,7 @@ struct Session {
             const int rc = av_read_frame(screen, packet);
             if (rc == AVERROR(EAGAIN)) continue;
             if (rc < 0) {
-                if (!stopping) log("screen capture ended early: " + avError(rc));
+                if (!stopping) log("screen capture ended early: " + errorText(rc));
                 break;
             }
             std::int64_t pts =
@@ -244,38 +228,22 @@ struct Session {
         av_packet_free(&packet);
     }
 
-    // Resamples one packet of a source into its FIFO; the first source then encodes what it can.
+    // Takes one piece of a source into its FIFO; the first source then encodes what it can.
     void audioLoop(AudioSource& source, bool drives) {
-        AVPacket* packet = av_packet_alloc();
-        while (!stopping) {
-            const int rc = av_read_frame(source.input, packet);
-            if (rc == AVERROR(EAGAIN)) continue;
-            if (rc < 0) {
-                if (!stopping) log("sound from '" + source.name + "' ended early: " + avError(rc));
-                break;
-            }
-            const int inSamples = packet->size / (2 * source.channels);
-            const int outCapacity = swr_get_out_samples(source.resampler, inSamples);
-            std::vector<float> left(std::size_t(std::max(outCapacity, 1))), right(left.size());
-            std::uint8_t* out[2] = {reinterpret_cast<std::uint8_t*>(left.data()),
-                                    reinterpret_cast<std::uint8_t*>(right.data())};
-            const std::uint8_t* in[1] = {packet->data};
-            const int got = swr_convert(source.resampler, out, outCapacity, in, inSamples);
-            const std::int64_t capturedAt =
-                packet->pts == AV_NOPTS_VALUE ? av_gettime()
-                                              : av_rescale_q(packet->pts, source.input->streams[0]->time_base,
-                                                             AVRational{1, 1'000'000});
-            av_packet_unref(packet);
-            if (got <= 0) continue;
+        media::PulseCapture::Piece piece;
+        while (source.capture->read(piece)) {
             std::lock_guard lock(audioMutex);
-            source.samplesRead += got;
-            av_audio_fifo_write(source.fifo, reinterpret_cast<void**>(out), got);
+            source.samplesRead += piece.samples;
+            const float* planes[2] = {piece.left, piece.right};
+            av_audio_fifo_write(source.fifo, reinterpret_cast<void**>(const_cast<float**>(planes)),
+                                piece.samples);
             if (drives && !source.placed) {
                 // The sound starts where it was captured on the file's clock: silence before
                 // it, or the part captured before time 0 dropped.
                 source.placed = true;
-                const std::int64_t offset = (capturedAt - origin) * kSampleRate / 1'000'000;
-                if (offset < 0) av_audio_fifo_drain(source.fifo, int(std::min<std::int64_t>(-offset, got)));
+                const std::int64_t offset = (piece.capturedAtUs - origin) * kSampleRate / 1'000'000;
+                if (offset < 0)
+                    av_audio_fifo_drain(source.fifo, int(std::min<std::int64_t>(-offset, piece.samples)));
                 if (offset > 0) encodeSilence(std::min<std::int64_t>(offset, std::int64_t(kSampleRate) * 10));
             }
             if (!drives) {
@@ -283,34 +251,31 @@ struct Session {
                 if (excess > 0) av_audio_fifo_drain(source.fifo, excess);
                 continue;
             }
-            while (av_audio_fifo_size(source.fifo) >= audioEncoder->frame_size) encodeAudioFrame(false);
+            while (av_audio_fifo_size(source.fifo) >= audioEncoder->frameSize()) encodeAudioFrame(false);
         }
-        av_packet_free(&packet);
+        if (!source.capture->error().empty())
+            log("sound from '" + source.name + "' ended early: " + source.capture->error());
     }
 
     // Encodes `count` samples of silence; under audioMutex.
     void encodeSilence(std::int64_t count) {
         while (count > 0) {
-            if (av_frame_make_writable(audioFrame) < 0) return;
-            const int n = int(std::min<std::int64_t>(count, audioEncoder->frame_size));
-            audioFrame->nb_samples = n;
-            av_samples_set_silence(audioFrame->data, 0, n, 2, AV_SAMPLE_FMT_FLTP);
-            audioFrame->pts = audioPts;
+            const int n = int(std::min<std::int64_t>(count, audioEncoder->frameSize()));
+            if (audioEncoder->sendSilence(n, audioPts) < 0) return;
             audioPts += n;
             count -= n;
-            if (avcodec_send_frame(audioEncoder, audioFrame) < 0) return;
-            writePackets(audioEncoder, audioStream);
+            writePackets(*audioEncoder, audioStream);
         }
     }
 
     // Takes one encoder frame from the first source, adds the others; under audioMutex.
     void encodeAudioFrame(bool partial) {
-        const int n = partial ? std::min(av_audio_fifo_size(audio[0]->fifo), audioEncoder->frame_size)
-                              : audioEncoder->frame_size;
+        const int size = audioEncoder->frameSize();
+        const int n = partial ? std::min(av_audio_fifo_size(audio[0]->fifo), size) : size;
         if (n <= 0) return;
-        if (av_frame_make_writable(audioFrame) < 0) return;
-        audioFrame->nb_samples = n;
-        av_audio_fifo_read(audio[0]->fifo, reinterpret_cast<void**>(audioFrame->data), n);
+        AVFrame* frame = audioEncoder->frame();
+        if (!frame) return;
+        av_audio_fifo_read(audio[0]->fifo, reinterpret_cast<void**>(frame->data), n);
         for (std::size_t s = 1; s < audio.size(); ++s) {
             const int m = std::min(av_audio_fifo_size(audio[s]->fifo), n);
             if (m <= 0) continue;
@@ -318,15 +283,14 @@ struct Session {
             void* planes[2] = {mixScratch.data(), mixScratch.data() + m};
             av_audio_fifo_read(audio[s]->fifo, planes, m);
             for (int c = 0; c < 2; ++c) {
-                float* dst = reinterpret_cast<float*>(audioFrame->data[c]);
+                float* dst = reinterpret_cast<float*>(frame->data[c]);
                 const float* add = static_cast<const float*>(planes[c]);
                 for (int i = 0; i < m; ++i) dst[i] = std::clamp(dst[i] + add[i], -1.0f, 1.0f);
             }
         }
-        audioFrame->pts = audioPts;
+        if (audioEncoder->sendFrame(n, audioPts) < 0) return;
         audioPts += n;
-        if (avcodec_send_frame(audioEncoder, audioFrame) < 0) return;
-        writePackets(audioEncoder, audioStream);
+        writePackets(*audioEncoder, audioStream);
     }
 };
 
@@ -393,7 +357,12 @@ struct LinuxScreenRecorder::Impl {
     // Stops and finishes the file under its scratch name, its video lasting until endMicros
     // (wall clock); returns the first write error.
     std::string finish(std::int64_t endMicros);
+    // The steps of start(): each the error text on failure.
+    std::optional<std::string> openScreen(Session& s, const std::string& display);
     void openAudio(Session& s, bool mic);
+    std::optional<std::string> openOutput(Session& s, const CapturePlan& plan, bool mic);
+    // What size and preset the screen is encoded at on this machine.
+    CapturePlan plan(const Session& s, media::H264Backend backend) const;
 };
 
 void LinuxScreenRecorder::Impl::openAudio(Session& s, bool mic) {
@@ -401,36 +370,107 @@ void LinuxScreenRecorder::Impl::openAudio(Session& s, bool mic) {
     std::vector<std::string> names{options.monitorSource};
     if (mic) names.push_back(options.microphoneSource);
     for (const auto& name : names) {
-        AVDictionary* opts = nullptr;
-        av_dict_set(&opts, "sample_rate", std::to_string(kSampleRate).c_str(), 0);
-        av_dict_set(&opts, "channels", "2", 0);
-        // 50 ms per read: the server's default would hand over seconds at a time.
-        av_dict_set(&opts, "fragment_size", std::to_string(kSampleRate / 20 * 4).c_str(), 0);
-        std::string error;
-        AVFormatContext* input = openDevice("pulse", name, opts, &s.stopping, error);
-        if (!input) {
-            log("no sound from '" + name + "': " + error);
-            continue;
-        }
         auto source = std::make_unique<AudioSource>();
         source->name = name;
-        source->input = input;
-        const AVCodecParameters* par = input->streams[0]->codecpar;
-        source->channels = std::max(par->ch_layout.nb_channels, 1);
-        AVChannelLayout inLayout{};
-        av_channel_layout_default(&inLayout, source->channels);
-        AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
-        if (par->codec_id != AV_CODEC_ID_PCM_S16LE ||
-            swr_alloc_set_opts2(&source->resampler, &stereo, AV_SAMPLE_FMT_FLTP, kSampleRate, &inLayout,
-                                AV_SAMPLE_FMT_S16, par->sample_rate, 0, nullptr) < 0 ||
-            swr_init(source->resampler) < 0) {
-            log("sound from '" + name + "' has a format this recorder cannot read");
+        try {
+            source->capture = std::make_unique<media::PulseCapture>(name, kSoundPieceMs, s.stopping);
+        } catch (const media::MediaError& e) {
+            log(e.what());
             continue;
         }
         source->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, kSampleRate);
-        s.audio.push_back(std::move(source));
+        if (source->fifo) s.audio.push_back(std::move(source));
     }
     if (s.audio.empty()) log("no sound server reachable: this recording has video only (no sound)");
+}
+
+std::optional<std::string> LinuxScreenRecorder::Impl::openScreen(Session& s, const std::string& display) {
+    std::string error;
+    s.screen = vantry::platform::openScreen(display, options.fps, &s.stopping, error);
+    if (!s.screen) return "Cannot capture the screen of display " + display + ": " + error + ".";
+    const AVCodecParameters* screenPar = s.screen->streams[0]->codecpar;
+    s.screenFormat = static_cast<AVPixelFormat>(screenPar->format);
+    s.screenWidth = screenPar->width;
+    s.screenHeight = screenPar->height;
+    if ((s.screenWidth & ~1) <= 0 || (s.screenHeight & ~1) <= 0)
+        return "The screen of display " + display + " has no size.";
+    return std::nullopt;
+}
+
+CapturePlan LinuxScreenRecorder::Impl::plan(const Session& s, media::H264Backend backend) const {
+    // A hardware encoder keeps up with any screen; x264 on a screen too big for this machine
+    // is scaled down (or encoded faster) up front, rather than losing most of its frames as
+    // repeats.
+    if (backend != media::H264Backend::x264)
+        return CapturePlan{s.screenWidth & ~1, s.screenHeight & ~1, options.preset, {}};
+    const unsigned cores = options.encoderCores > 0 ? unsigned(options.encoderCores)
+                                                    : std::max(1u, std::thread::hardware_concurrency());
+    return planCapture(s.screenWidth, s.screenHeight, options.fps, cores, options.preset);
+}
+
+std::optional<std::string> LinuxScreenRecorder::Impl::openOutput(Session& s, const CapturePlan& plan,
+                                                                 bool mic) {
+    const std::string file = s.stats.scratchFile.string();
+    try {
+        s.output = std::make_unique<media::Muxer>("mp4", file);
+        media::H264Settings h264;
+        h264.width = plan.width;
+        h264.height = plan.height;
+        h264.fps = options.fps;
+        h264.bitRate = s.stats.videoBitRate;
+        h264.keyFrameInterval = 2 * options.fps;  // a key frame, and so a fragment, every 2 s
+        h264.fixedKeyFrames = true;
+        h264.closedGop = true;
+        h264.tagBt709 = true;
+        h264.allThreads = true;
+        h264.preset = plan.preset;
+        h264.globalHeader = s.output->wantsGlobalHeader();
+        h264.backend = s.stats.encoder;
+        s.videoEncoder = std::make_unique<media::H264Encoder>(h264);
+        s.videoStream = s.output->addStream(s.videoEncoder->context());
+    } catch (const media::MediaError& e) {
+        return "Cannot start the recording: " + std::string(e.what()) + ".";
+    }
+
+    s.scaler = sws_getContext(s.screenWidth, s.screenHeight, s.screenFormat, plan.width, plan.height,
+                              AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+    s.picture = av_frame_alloc();
+    if (!s.scaler || !s.picture) return "Cannot convert the screen's pixel format for the encoder.";
+    s.picture->format = AV_PIX_FMT_YUV420P;
+    s.picture->width = plan.width;
+    s.picture->height = plan.height;
+    if (av_frame_get_buffer(s.picture, 0) < 0)
+        return "Cannot convert the screen's pixel format for the encoder.";
+
+    if (!s.audio.empty()) {
+        try {
+            s.audioEncoder = std::make_unique<media::AacEncoder>(
+                media::AacSettings{kAudioBitRate, s.output->wantsGlobalHeader()});
+            s.audioStream = s.output->addStream(s.audioEncoder->context());
+            s.stats.hasAudio = true;
+            s.stats.microphoneMixed =
+                mic && std::any_of(s.audio.begin(), s.audio.end(),
+                                   [this](const auto& src) { return src->name == options.microphoneSource; });
+        } catch (const media::MediaError&) {
+            log("the AAC encoder is not available: this recording has video only (no sound)");
+            s.audioEncoder.reset();
+            s.audio.clear();
+        }
+    }
+
+    int rc = s.output->openOutput();
+    if (rc < 0) return "Cannot create the recording '" + file + "': " + errorText(rc) + ".";
+    // Each finished fragment goes to the file at once, not when the write buffer fills.
+    s.output->context()->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    // An empty index up front and a self-contained fragment at every key frame.
+    rc = s.output->writeHeader({{"movflags", "+frag_keyframe+empty_moov+default_base_moof"}});
+    if (rc < 0) {
+        s.output.reset();
+        std::error_code ignored;
+        fs::remove(file, ignored);
+        return "Cannot write the recording: " + errorText(rc) + ".";
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> LinuxScreenRecorder::Impl::start() {
@@ -462,27 +502,14 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     stopRequestedAt = INT64_MAX;
     s->stopAt = &stopRequestedAt;
 
-    AVDictionary* screenOptions = nullptr;
-    av_dict_set(&screenOptions, "framerate", std::to_string(options.fps).c_str(), 0);
-    av_dict_set(&screenOptions, "draw_mouse", "1", 0);
-    std::string error;
-    s->screen = openDevice("x11grab", display, screenOptions, &s->stopping, error);
-    if (!s->screen) return "Cannot capture the screen of display " + display + ": " + error + ".";
-    const AVCodecParameters* screenPar = s->screen->streams[0]->codecpar;
-    s->screenFormat = static_cast<AVPixelFormat>(screenPar->format);
-    s->screenWidth = screenPar->width;
-    s->screenHeight = screenPar->height;
-    if ((s->screenWidth & ~1) <= 0 || (s->screenHeight & ~1) <= 0)
-        return "The screen of display " + display + " has no size.";
-    // A screen too big for this machine's encoder is scaled down (or encoded faster) up front,
-    // rather than losing most of its frames as repeats.
-    const unsigned cores = options.encoderCores > 0 ? unsigned(options.encoderCores)
-                                                    : std::max(1u, std::thread::hardware_concurrency());
-    const CapturePlan plan = planCapture(s->screenWidth, s->screenHeight, options.fps, cores, options.preset);
-    if (!plan.note.empty()) log(plan.note);
-    const int width = plan.width;
-    const int height = plan.height;
-
+    try {
+        s->stats.encoder = media::pickH264(options.encoder);
+    } catch (const media::MediaError& e) {
+        return std::string(e.what()) + ".";
+    }
+    if (auto error = openScreen(*s, display)) return error;
+    const CapturePlan capture = plan(*s, s->stats.encoder);
+    if (!capture.note.empty()) log(capture.note);
     openAudio(*s, mic);
 
     std::error_code ec;
@@ -492,102 +519,10 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
         folder /
         ("CreatorRec_" + std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now).count()) + "_" +
          std::to_string(::getpid()) + ".partial.mp4");
-    s->stats.width = width;
-    s->stats.height = height;
-    s->stats.videoBitRate = bitRateFor(width, height, options.fps);
-    const std::string file = s->stats.scratchFile.string();
-
-    int rc = avformat_alloc_output_context2(&s->output, nullptr, "mp4", file.c_str());
-    if (rc < 0 || !s->output) return "Cannot create the recording: " + avError(rc) + ".";
-
-    const AVCodec* h264 = avcodec_find_encoder_by_name("libx264");
-    if (!h264) return std::string("The libx264 H.264 encoder is not available.");
-    s->videoStream = avformat_new_stream(s->output, nullptr);
-    s->videoEncoder = avcodec_alloc_context3(h264);
-    AVCodecContext* v = s->videoEncoder;
-    v->width = width;
-    v->height = height;
-    v->pix_fmt = AV_PIX_FMT_YUV420P;
-    v->time_base = AVRational{1, options.fps};
-    v->framerate = AVRational{options.fps, 1};
-    v->sample_aspect_ratio = AVRational{1, 1};
-    v->bit_rate = s->stats.videoBitRate;
-    v->rc_max_rate = s->stats.videoBitRate;
-    v->rc_buffer_size = static_cast<int>(s->stats.videoBitRate);
-    v->gop_size = 2 * options.fps;  // a key frame, and so a fragment, every 2 s
-    v->thread_count = 0;            // as many encoder threads as the machine has cores
-    v->color_range = AVCOL_RANGE_MPEG;
-    v->colorspace = AVCOL_SPC_BT709;
-    v->color_primaries = AVCOL_PRI_BT709;
-    v->color_trc = AVCOL_TRC_BT709;
-    if (s->output->oformat->flags & AVFMT_GLOBALHEADER) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    AVDictionary* x264 = nullptr;
-    av_dict_set(&x264, "preset", plan.preset.c_str(), 0);
-    av_dict_set(&x264, "x264-params", "open-gop=0:scenecut=0", 0);
-    rc = avcodec_open2(v, h264, &x264);
-    av_dict_free(&x264);
-    if (rc < 0) return "Cannot open the H.264 encoder: " + avError(rc) + ".";
-    avcodec_parameters_from_context(s->videoStream->codecpar, v);
-    s->videoStream->time_base = v->time_base;
-    s->videoStream->avg_frame_rate = v->framerate;
-
-    s->scaler = sws_getContext(s->screenWidth, s->screenHeight, s->screenFormat, width, height,
-                               AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    s->picture = av_frame_alloc();
-    s->picture->format = AV_PIX_FMT_YUV420P;
-    s->picture->width = width;
-    s->picture->height = height;
-    if (!s->scaler || av_frame_get_buffer(s->picture, 0) < 0)
-        return "Cannot convert the screen's pixel format for the encoder.";
-
-    if (!s->audio.empty()) {
-        const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
-        s->audioEncoder = aac ? avcodec_alloc_context3(aac) : nullptr;
-        AVCodecContext* a = s->audioEncoder;
-        if (a) {
-            a->sample_fmt = AV_SAMPLE_FMT_FLTP;
-            a->sample_rate = kSampleRate;
-            a->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-            a->bit_rate = kAudioBitRate;
-            a->time_base = AVRational{1, kSampleRate};
-            if (s->output->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        }
-        if (!a || avcodec_open2(a, aac, nullptr) < 0) {
-            log("the AAC encoder is not available: this recording has video only (no sound)");
-            avcodec_free_context(&s->audioEncoder);
-            s->audio.clear();
-        } else {
-            s->audioStream = avformat_new_stream(s->output, nullptr);
-            avcodec_parameters_from_context(s->audioStream->codecpar, a);
-            s->audioStream->time_base = a->time_base;
-            s->audioFrame = av_frame_alloc();
-            s->audioFrame->format = AV_SAMPLE_FMT_FLTP;
-            s->audioFrame->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-            s->audioFrame->sample_rate = kSampleRate;
-            s->audioFrame->nb_samples = a->frame_size;
-            av_frame_get_buffer(s->audioFrame, 0);
-            s->stats.hasAudio = true;
-            s->stats.microphoneMixed =
-                mic && std::any_of(s->audio.begin(), s->audio.end(),
-                                   [this](const auto& src) { return src->name == options.microphoneSource; });
-        }
-    }
-
-    rc = avio_open(&s->output->pb, file.c_str(), AVIO_FLAG_WRITE);
-    if (rc < 0) return "Cannot create the recording '" + file + "': " + avError(rc) + ".";
-    AVDictionary* mux = nullptr;
-    // An empty index up front and a self-contained fragment at every key frame.
-    av_dict_set(&mux, "movflags", "+frag_keyframe+empty_moov+default_base_moof", 0);
-    // Each finished fragment goes to the file at once, not when the write buffer fills.
-    s->output->flags |= AVFMT_FLAG_FLUSH_PACKETS;
-    rc = avformat_write_header(s->output, &mux);
-    av_dict_free(&mux);
-    if (rc < 0) {
-        s.reset();
-        std::error_code ignored;
-        fs::remove(file, ignored);
-        return "Cannot write the recording: " + avError(rc) + ".";
-    }
+    s->stats.width = capture.width;
+    s->stats.height = capture.height;
+    s->stats.videoBitRate = bitRateFor(capture.width, capture.height, options.fps);
+    if (auto error = openOutput(*s, capture, mic)) return error;
 
     {
         std::lock_guard lock(mutex);
@@ -625,18 +560,18 @@ std::string LinuxScreenRecorder::Impl::finish(std::int64_t endMicros) {
         // Sound the server had not handed over by the stop becomes silence, so both tracks end together.
         const std::int64_t videoSamples = (s.lastIndex + 1) * kSampleRate / s.options.fps;
         if (s.audioPts < videoSamples) s.encodeSilence(videoSamples - s.audioPts);
-        avcodec_send_frame(s.audioEncoder, nullptr);
-        s.writePackets(s.audioEncoder, s.audioStream);
+        s.audioEncoder->flush();
+        s.writePackets(*s.audioEncoder, s.audioStream);
     }
     std::string error;
     {
         std::lock_guard lock(s.muxMutex);
         if (s.writeError.empty()) {
-            const int rc = av_write_trailer(s.output);
-            if (rc < 0) s.noteWriteError("cannot finish the recording: " + avError(rc));
+            const int rc = s.output->writeTrailer();
+            if (rc < 0) s.noteWriteError("cannot finish the recording: " + errorText(rc));
         }
-        const int closeRc = avio_closep(&s.output->pb);
-        if (closeRc < 0) s.noteWriteError("cannot close the recording: " + avError(closeRc));
+        const int closeRc = s.output->closeOutput();
+        if (closeRc < 0) s.noteWriteError("cannot close the recording: " + errorText(closeRc));
         error = s.writeError;
     }
     const double seconds = double(s.lastIndex + 1) / s.options.fps;
@@ -708,7 +643,7 @@ bool LinuxScreenRecorder::isAvailable() {
     const std::string display = displayName(impl_->options);
     if (display.empty()) return false;
     std::string error;
-    AVFormatContext* probe = openDevice("x11grab", display, nullptr, nullptr, error);
+    AVFormatContext* probe = openScreen(display, 0, nullptr, error);
     if (!probe) return false;
     avformat_close_input(&probe);
     std::lock_guard lock(impl_->mutex);

@@ -1,6 +1,7 @@
 // Screen recording on Linux: the whole X screen of a display through FFmpeg's x11grab, game
 // audio (the monitor of the sound server's default output) and optionally the microphone (its
-// default input) through FFmpeg's pulse input, H.264 + AAC in a fragmented MP4.
+// default input) through the media layer's PulseAudio capture, H.264 (x264 or a hardware
+// encoder) + AAC in a fragmented MP4.
 //
 // While recording the file grows under a scratch name (fragments at every key frame, so a
 // crash leaves a playable file up to the last one); stop finishes it and moves it to the
@@ -15,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/media/EncoderChoice.h"
 #include "platform/screen-recorder/ScreenRecorder.h"
 
 namespace vantry::platform {
@@ -26,6 +28,8 @@ struct LinuxScreenRecorderOptions {
     bool captureAudio = true;  // false: never contact the sound server
     int fps = 30;
     std::string preset = "veryfast";  // x264 preset, as the project's video writer uses
+    // H.264 encoder; a hardware one records the screen at its full size.
+    media::H264Choice encoder = media::H264Choice::automatic;
     // Cores the encoder may count on (0: the machine's); a screen too big for them is scaled
     // down or encoded with a faster preset (CapturePlan.h), and the log says which.
     int encoderCores = 0;
@@ -43,6 +47,7 @@ struct ScreenRecordingStats {
     std::int64_t videoBitRate = 0;
     bool hasAudio = false;
     bool microphoneMixed = false;
+    media::H264Backend encoder = media::H264Backend::x264;
     std::filesystem::path scratchFile;
 };
 

@@ -23,6 +23,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/EncoderChoice.h"
+#include "platform/stream/StreamLimits.h"
+
 namespace vantry::platform {
 
 class LiveStreamError : public std::runtime_error {
@@ -47,6 +50,7 @@ struct LiveStreamSettings {
     int width = 1280;
     int height = 720;
     int fps = 30;
+    // kMinVideoBitRate to kMaxVideoBitRate.
     std::int64_t videoBitRate = 4'500'000;
     std::int64_t audioBitRate = 128'000;
     // Seconds between key frames.
@@ -54,6 +58,8 @@ struct LiveStreamSettings {
     // Microphone: the default input through PulseAudio when one exists,
     // silence otherwise. Off: always silence.
     bool captureMicrophone = true;
+    // H.264 encoder (not used for a virtual camera, which takes raw pictures).
+    media::H264Choice encoder = media::H264Choice::automatic;
 };
 
 enum class LiveStreamState {

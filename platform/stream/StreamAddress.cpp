@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/media/MediaRuntime.h"
 #include "platform/stream/LiveStream.h"
 
 namespace vantry::platform {
@@ -175,18 +176,11 @@ std::vector<std::string> liveStreamSecrets(const std::string& url, const std::st
 }
 
 std::string redactStreamSecrets(std::string text, std::vector<std::string> secrets) {
-    // Longest first, so that a secret holding another is blanked whole.
-    std::sort(secrets.begin(), secrets.end(),
-              [](const auto& a, const auto& b) { return a.size() > b.size(); });
-    for (const std::string& secret : secrets) text = redactStreamKey(std::move(text), secret);
-    return text;
+    return media::blankSecrets(std::move(text), std::move(secrets));
 }
 
 std::string redactStreamKey(std::string text, const std::string& streamKey) {
-    if (streamKey.empty()) return text;
-    for (std::size_t at = text.find(streamKey); at != std::string::npos; at = text.find(streamKey, at + 4))
-        text.replace(at, streamKey.size(), "****");
-    return text;
+    return media::blankSecrets(std::move(text), {streamKey});
 }
 
 namespace {

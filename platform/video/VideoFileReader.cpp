@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/media/MediaRuntime.h"
 #include "platform/video/VideoWriter.h"
 
 extern "C" {
@@ -18,11 +19,7 @@ namespace {
 
 [[noreturn]] void fail(const std::string& what, int code = 0) {
     std::string text = "Video reader: " + what;
-    if (code < 0) {
-        char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-        av_strerror(code, buf, sizeof buf);
-        text += std::string(": ") + buf;
-    }
+    if (code < 0) text += ": " + media::errorText(code);
     throw VideoWriterError(text, VideoWriterError::Kind::File);
 }
 
@@ -32,7 +29,7 @@ struct FormatCloser {
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 
 FormatPtr openInput(const std::filesystem::path& path, int& videoIndex) {
-    av_log_set_level(AV_LOG_ERROR);
+    media::initMedia();
     AVFormatContext* raw = nullptr;
     int rc = avformat_open_input(&raw, path.string().c_str(), nullptr, nullptr);
     if (rc < 0) fail("cannot open '" + path.string() + "'", rc);

@@ -1,26 +1,20 @@
 #include "platform/video/VideoWriter.h"
 
-#include <mutex>
 #include <system_error>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
-#include <libavutil/imgutils.h>
 #include <libavutil/mem.h>
-#include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
 
+#include "platform/media/H264Encoder.h"
+#include "platform/media/MediaRuntime.h"
+#include "platform/media/Muxer.h"
+
 namespace vantry::platform {
 namespace {
-
-std::string avError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 using Kind = VideoWriterError::Kind;
 
@@ -29,25 +23,28 @@ using Kind = VideoWriterError::Kind;
 }
 
 [[noreturn]] void fail(Kind kind, const std::string& what, int code) {
-    fail(kind, what + ": " + avError(code));
+    fail(kind, what + ": " + media::errorText(code));
+}
+
+// Runs a media-layer step, its failure reported as `kind`.
+template <class F>
+auto step(Kind kind, F&& f) {
+    try {
+        return f();
+    } catch (const media::MediaError& e) {
+        fail(kind, e.what());
+    }
 }
 
 constexpr int kRowAlignment = 64;
-
-// The libraries print encoder statistics to stderr by default; this system
-// reports through exceptions only, so they speak up for errors alone.
-void quietLibraries() {
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
-}
 
 }  // namespace
 
 struct VideoWriter::Impl {
     std::filesystem::path path;
     VideoWriterSettings settings;
-    AVFormatContext* format = nullptr;
-    AVCodecContext* codec = nullptr;
+    std::unique_ptr<media::Muxer> muxer;
+    std::unique_ptr<media::H264Encoder> encoder;
     AVStream* stream = nullptr;
     AVFrame* yuv = nullptr;
     AVPacket* packet = nullptr;
@@ -56,8 +53,8 @@ struct VideoWriter::Impl {
     std::ptrdiff_t memoryStride = 0;
     std::int64_t lastIndex = -1;
     std::int64_t written = 0;
-    bool headerWritten = false;
     bool done = false;
+    media::H264Backend backend = media::H264Backend::x264;
 
     ~Impl() { release(); }
 
@@ -66,17 +63,14 @@ struct VideoWriter::Impl {
         scaler = nullptr;
         av_frame_free(&yuv);
         av_packet_free(&packet);
-        avcodec_free_context(&codec);
-        if (format) {
-            if (format->pb) avio_closep(&format->pb);
-            avformat_free_context(format);
-            format = nullptr;
-        }
+        encoder.reset();
+        muxer.reset();
         av_freep(&memory);
     }
 
+    bool fileCreated() const { return muxer && muxer->context()->pb; }
+
     void open() {
-        quietLibraries();
         const auto& s = settings;
         if (s.width <= 0 || s.height <= 0 || s.width % 2 || s.height % 2)
             fail(Kind::Settings, "frame size " + std::to_string(s.width) + "x" + std::to_string(s.height) +
@@ -87,61 +81,30 @@ struct VideoWriter::Impl {
             fail(Kind::Settings, "key-frame interval must be positive");
 
         const std::string file = path.string();
-        int rc = avformat_alloc_output_context2(&format, nullptr, "mp4", file.c_str());
-        if (rc < 0 || !format) fail(Kind::File, "cannot create the MP4 muxer", rc);
+        muxer = step(Kind::File, [&] { return std::make_unique<media::Muxer>("mp4", file); });
+        media::H264Settings h264;
+        h264.width = s.width;
+        h264.height = s.height;
+        h264.fps = s.fps;
+        // Average rate as the target, held by a cap of the same rate over half a second, so
+        // even short files stay within a few percent of it.
+        h264.bitRate = s.averageBitRate;
+        h264.bufferBits = s.averageBitRate / 2;
+        // Closed GOPs so every key frame is a clean entry point.
+        if (s.maxKeyFrameInterval) h264.keyFrameInterval = *s.maxKeyFrameInterval;
+        h264.closedGop = s.maxKeyFrameInterval.has_value();
+        h264.tagBt709 = true;
+        h264.preset = s.preset;
+        h264.globalHeader = muxer->wantsGlobalHeader();
+        h264.backend = step(Kind::Encoder, [&] { return media::pickH264(s.encoder); });
+        encoder = step(Kind::Encoder, [&] { return std::make_unique<media::H264Encoder>(h264); });
+        backend = h264.backend;
+        stream = step(Kind::Encoder, [&] { return muxer->addStream(encoder->context()); });
 
-        const AVCodec* encoder = avcodec_find_encoder_by_name("libx264");
-        if (!encoder) fail(Kind::Encoder, "the libx264 H.264 encoder is not available in this FFmpeg build");
-        stream = avformat_new_stream(format, nullptr);
-        codec = avcodec_alloc_context3(encoder);
-        if (!stream || !codec) fail(Kind::Encoder, "out of memory creating the video stream");
-
-        codec->codec_id = AV_CODEC_ID_H264;
-        codec->width = s.width;
-        codec->height = s.height;
-        codec->pix_fmt = AV_PIX_FMT_YUV420P;
-        codec->time_base = AVRational{1, s.fps};
-        codec->framerate = AVRational{s.fps, 1};
-        codec->sample_aspect_ratio = AVRational{1, 1};
-        // Average rate as the target, held by a VBV cap of the same rate over
-        // half a second, so even short files stay within a few percent of it.
-        codec->bit_rate = s.averageBitRate;
-        codec->rc_max_rate = s.averageBitRate;
-        codec->rc_buffer_size = static_cast<int>(std::min<std::int64_t>(s.averageBitRate / 2, INT32_MAX));
-        if (s.maxKeyFrameInterval) codec->gop_size = *s.maxKeyFrameInterval;
-        codec->color_range = AVCOL_RANGE_MPEG;
-        codec->colorspace = AVCOL_SPC_BT709;
-        codec->color_primaries = AVCOL_PRI_BT709;
-        codec->color_trc = AVCOL_TRC_BT709;
-        if (format->oformat->flags & AVFMT_GLOBALHEADER) codec->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-
-        AVDictionary* codecOptions = nullptr;
-        av_dict_set(&codecOptions, "preset", s.preset.c_str(), 0);
-        if (s.maxKeyFrameInterval) {
-            // Closed GOPs so every key frame is a clean entry point.
-            av_dict_set(&codecOptions, "x264-params", "open-gop=0", 0);
-        }
-        rc = avcodec_open2(codec, encoder, &codecOptions);
-        const bool unusedOption = av_dict_count(codecOptions) > 0;
-        av_dict_free(&codecOptions);
-        if (rc < 0) fail(Kind::Encoder, "cannot open the H.264 encoder (preset '" + s.preset + "')", rc);
-        if (unusedOption) fail(Kind::Encoder, "the H.264 encoder rejected an option");
-
-        rc = avcodec_parameters_from_context(stream->codecpar, codec);
-        if (rc < 0) fail(Kind::Encoder, "cannot describe the video stream", rc);
-        stream->time_base = codec->time_base;
-        stream->avg_frame_rate = codec->framerate;
-        stream->r_frame_rate = codec->framerate;
-
-        rc = avio_open(&format->pb, file.c_str(), AVIO_FLAG_WRITE);
+        int rc = muxer->openOutput();
         if (rc < 0) fail(Kind::File, "cannot open '" + file + "' for writing", rc);
-
-        AVDictionary* muxOptions = nullptr;
-        av_dict_set(&muxOptions, "movflags", "+faststart", 0);
-        rc = avformat_write_header(format, &muxOptions);
-        av_dict_free(&muxOptions);
+        rc = muxer->writeHeader({{"movflags", "+faststart"}});
         if (rc < 0) fail(Kind::File, "cannot write the MP4 header to '" + file + "'", rc);
-        headerWritten = true;
 
         yuv = av_frame_alloc();
         packet = av_packet_alloc();
@@ -164,16 +127,10 @@ struct VideoWriter::Impl {
                                  sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16);
     }
 
-    void drain(bool flushing) {
-        for (;;) {
-            int rc = avcodec_receive_packet(codec, packet);
-            if (rc == AVERROR(EAGAIN) || (flushing && rc == AVERROR_EOF)) return;
-            if (rc < 0) fail(Kind::Encoder, "the H.264 encoder failed", rc);
-            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-            packet->stream_index = stream->index;
-            rc = av_interleaved_write_frame(format, packet);
-            if (rc < 0) fail(Kind::File, "cannot write to '" + path.string() + "'", rc);
-        }
+    void drain() {
+        const int rc = media::drainPackets(
+            *encoder, packet, [&](AVPacket* p) { return muxer->write(p, encoder->context(), stream); });
+        if (rc < 0) fail(Kind::File, "cannot write to '" + path.string() + "'", rc);
     }
 
     void append(const std::uint8_t* pixels, std::ptrdiff_t stride, std::int64_t frameIndex) {
@@ -190,23 +147,23 @@ struct VideoWriter::Impl {
         const int srcStride[4] = {static_cast<int>(stride), 0, 0, 0};
         sws_scale(scaler, src, srcStride, 0, settings.height, yuv->data, yuv->linesize);
         yuv->pts = frameIndex;
-        rc = avcodec_send_frame(codec, yuv);
+        rc = encoder->send(yuv);
         if (rc < 0) fail(Kind::Encoder, "the H.264 encoder refused frame " + std::to_string(frameIndex), rc);
         lastIndex = frameIndex;
         ++written;
-        drain(false);
+        drain();
     }
 
     void finishWriting() {
         if (done) return;
         done = true;
         try {
-            int rc = avcodec_send_frame(codec, nullptr);
+            int rc = encoder->send(nullptr);
             if (rc < 0) fail(Kind::Encoder, "cannot flush the H.264 encoder", rc);
-            drain(true);
-            rc = av_write_trailer(format);
+            drain();
+            rc = muxer->writeTrailer();
             if (rc < 0) fail(Kind::File, "cannot write the MP4 index of '" + path.string() + "'", rc);
-            rc = avio_closep(&format->pb);
+            rc = muxer->closeOutput();
             if (rc < 0) fail(Kind::File, "cannot close '" + path.string() + "'", rc);
         } catch (...) {
             release();
@@ -223,7 +180,7 @@ VideoWriter::VideoWriter(const std::filesystem::path& path, const VideoWriterSet
     try {
         impl_->open();
     } catch (...) {
-        const bool created = impl_->format && impl_->format->pb;
+        const bool created = impl_->fileCreated();
         impl_->release();
         if (created) {
             std::error_code ignored;
@@ -280,6 +237,9 @@ bool VideoWriter::finished() const {
 }
 std::int64_t VideoWriter::framesWritten() const {
     return impl_->written;
+}
+media::H264Backend VideoWriter::encoderBackend() const {
+    return impl_->backend;
 }
 
 }  // namespace vantry::platform

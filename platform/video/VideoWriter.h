@@ -1,4 +1,4 @@
-// H.264 / MP4 writer over FFmpeg (libavformat's MP4 muxer, libx264, libswscale).
+// H.264 / MP4 writer over the media layer (MP4 muxer; libx264, NVENC or VA-API; libswscale).
 //
 // Writes one video track, yuv420p, constant frame rate, SPS/PPS in the avcC box,
 // index (moov) in front of the media data, no audio. Frames arrive as 8-bit BGRA
@@ -13,6 +13,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "platform/media/EncoderChoice.h"
 
 namespace vantry::platform {
 
@@ -43,6 +45,9 @@ struct VideoWriterSettings {
     std::optional<int> maxKeyFrameInterval;
     // x264 preset; the default keeps up with real-time rendering at 1080p.
     std::string preset = kDefaultPreset;
+    // Which H.264 encoder: automatic takes a hardware one where it works (the preset is
+    // x264's alone). An explicit hardware choice this machine cannot serve is an Encoder error.
+    media::H264Choice encoder = media::H264Choice::automatic;
 
     static constexpr const char* kDefaultPreset = "veryfast";
 };
@@ -86,6 +91,8 @@ class VideoWriter {
     void finish();
 
     bool finished() const;
+    // The encoder in use.
+    media::H264Backend encoderBackend() const;
     std::int64_t framesWritten() const;
 
   private:

@@ -32,16 +32,19 @@ std::int64_t exportFrameTotal(double durationSec) {
 
 class WriterSink final : public ExportVideoSink {
   public:
-    WriterSink(const std::filesystem::path& path, const ExportVideoFormat& format)
-        : writer_(path, settings(format)) {}
+    WriterSink(const std::filesystem::path& path, const ExportVideoFormat& format,
+               platform::media::H264Choice encoder)
+        : writer_(path, settings(format, encoder)) {}
     void appendBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride, std::int64_t frame) override {
         writer_.appendBGRA(pixels, stride, frame);
     }
     void finish() override { writer_.finish(); }
 
   private:
-    static platform::VideoWriterSettings settings(const ExportVideoFormat& format) {
+    static platform::VideoWriterSettings settings(const ExportVideoFormat& format,
+                                                  platform::media::H264Choice encoder) {
         platform::VideoWriterSettings s;
+        s.encoder = encoder;
         s.width = format.width;
         s.height = format.height;
         s.fps = format.fps;
@@ -54,8 +57,9 @@ class WriterSink final : public ExportVideoSink {
 }  // namespace
 
 std::unique_ptr<ExportVideoSink> openMP4VideoSink(const std::filesystem::path& path,
-                                                  const ExportVideoFormat& format) {
-    return std::make_unique<WriterSink>(path, format);
+                                                  const ExportVideoFormat& format,
+                                                  platform::media::H264Choice encoder) {
+    return std::make_unique<WriterSink>(path, format, encoder);
 }
 
 std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double durationSec,

@@ -5,23 +5,7 @@
 #include <numbers>
 
 namespace vantry::studio::camera {
-namespace {
-
-Float3 sub(Float3 a, Float3 b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
-float dot(Float3 a, Float3 b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z;
-}
-Float3 cross(Float3 a, Float3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-Float3 normalize(Float3 v) {
-    const float inv = 1.0f / std::sqrt(dot(v, v));
-    return {v.x * inv, v.y * inv, v.z * inv};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 CameraPose cameraRig(BroadcastCameraAngle angle, float t) {
     switch (angle.value()) {
@@ -38,7 +22,7 @@ CameraPose cameraRig(BroadcastCameraAngle angle, float t) {
 }
 
 Float4x4 lookAt(Float3 eye, Float3 target, Float3 up) {
-    const Float3 z = normalize(sub(eye, target));
+    const Float3 z = normalize(eye - target);
     const Float3 x = normalize(cross(up, z));
     const Float3 y = cross(z, x);
     Float4x4 m;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/media/EncoderChoice.h"
 #include "studio/PresenterPlace.h"
 #include "studio/StageTypes.h"
 #include "studio/StudioCatalogue.h"
@@ -62,9 +63,11 @@ struct ExportVideoFormat {
     std::int64_t averageBitRate = 0;
 };
 
-// The default sink: an H.264 MP4 file through platform::VideoWriter. Throws when it cannot open.
-std::unique_ptr<ExportVideoSink> openMP4VideoSink(const std::filesystem::path& path,
-                                                  const ExportVideoFormat& format);
+// The default sink: an H.264 MP4 file through platform::VideoWriter, with the H.264 encoder
+// `encoder` picks. Throws when it cannot open.
+std::unique_ptr<ExportVideoSink> openMP4VideoSink(
+    const std::filesystem::path& path, const ExportVideoFormat& format,
+    platform::media::H264Choice encoder = platform::media::H264Choice::automatic);
 
 using ExportFrame = std::optional<std::vector<std::uint8_t>>;
 
@@ -177,12 +180,14 @@ class VantryMetalEngine {
     std::optional<std::vector<std::uint8_t>> renderOffscreenBGRA(int width, int height,
                                                                  std::optional<float> timeOverride);
     // The same frame as a premultiplied ARGB32 image (B G R A in memory); null on failure.
+    // The name is the studio's public one; on Linux the image is a QImage, not a CGImage.
     QImage renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride);
 
     // Renders max(30, floor(durationSec * 30)) frames at 30 frames per second into an
     // H.264 MP4 file at 16 Mbit/s and returns the file's size in bytes (0 if it cannot
     // be read). Blocks the caller until the file is finished; call it off the main
-    // thread. The file is written beside url and replaces a file or link there when
+    // thread. `url` is the public name of the destination; on Linux it is a local file
+    // path, never a network address. The file is written beside it and replaces a file or link there when
     // finished. Creating the parent folder, a destination that is not a file, or opening
     // the writer throw std::runtime_error (or std::filesystem::filesystem_error).
     std::int64_t exportBroadcastMP4(int width, int height, double durationSec,

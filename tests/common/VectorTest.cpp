@@ -30,5 +30,24 @@ TEST(Float4x4Test, RotationIsRightHandedAboutTheNormalisedAxis) {
     EXPECT_EQ(Float4x4::rotation(1.0f, {0, 0, 0}).at(3, 3), 1.0f);
 }
 
+// A packed mesh record: the operations take any x, y, z type and give back the same type.
+struct Packed3 {
+    float x = 0, y = 0, z = 0;
+};
+
+TEST(Float3Test, DotCrossAndNormaliseFollowTheRightHandRule) {
+    static_assert(dot(Float3{1, 2, 3}, Float3{4, -5, 6}) == 12);
+    static_assert(cross(Float3{1, 0, 0}, Float3{0, 1, 0}) == Float3{0, 0, 1});
+    static_assert(Float3{1, 2, 3} - Float3{1, 1, 1} + Float3{0, 0, 1} == Float3{0, 1, 3});
+    static_assert((Float3{1, 2, 3} * 2.0f) == Float3{2, 4, 6});
+    const Packed3 c = cross(Packed3{0, 1, 0}, Packed3{0, 0, 1});
+    EXPECT_EQ(c.x, 1.0f);
+    EXPECT_EQ(length(Float3{3, 4, 0}), 5.0f);
+    expectNear(normalize(Float3{0, 3, 4}), {0, 0.6f, 0.8f});
+    EXPECT_EQ(normalize(Float3{}), Float3{});
+    const Packed3 nan = normalize(Packed3{std::nanf(""), 0, 0});
+    EXPECT_EQ(nan.x, 0.0f);
+}
+
 }  // namespace
 }  // namespace vantry

@@ -1,6 +1,7 @@
-// The facecam window's picture: the latest camera image filling the window with its aspect kept
-// (overflow cropped), clipped to the window's shape with antialiased edges, the outline stroke and
-// the drop shadow. Without an image it shows the preview gradient (unless told not to).
+// The facecam window's picture in Qt Quick: the latest camera image filling the window with its
+// aspect kept (overflow cropped), clipped to the window's shape with antialiased edges, the outline
+// stroke and the drop shadow, painted by FacecamPainter. Without an image it shows the preview
+// gradient (unless told not to).
 //
 // The image is shared with the controller, never copied on the main thread: painting happens on
 // the scene graph's render thread while the main thread waits, and draws only the window's own
@@ -13,6 +14,8 @@
 #include <QRectF>
 #include <QString>
 #include <QVariant>
+
+#include "creator/studio-overlay/FacecamPainter.h"
 
 namespace vantry::creator::qml {
 
@@ -30,10 +33,10 @@ class FacecamPictureItem : public QQuickPaintedItem {
 
   public:
     // Room around the window for the shadow (radius 10, offset 4).
-    static constexpr qreal kShadowMargin = 16;
-    static constexpr qreal kShadowOpacity = 0.45;
-    static constexpr qreal kShadowRadius = 10;
-    static constexpr qreal kShadowOffsetY = 4;
+    static constexpr qreal kShadowMargin = FacecamShadow::kMargin;
+    static constexpr qreal kShadowOpacity = FacecamShadow::kOpacity;
+    static constexpr qreal kShadowRadius = FacecamShadow::kRadius;
+    static constexpr qreal kShadowOffsetY = FacecamShadow::kOffsetY;
 
     explicit FacecamPictureItem(QQuickItem* parent = nullptr);
 
@@ -78,31 +81,11 @@ class FacecamPictureItem : public QQuickPaintedItem {
     QColor borderColor_ = Qt::transparent;
     qreal borderWidth_ = 0;
     // Render-thread scratch images, reused between frames.
-    QImage layer_;
-    QImage shadow_;
+    FacecamPainter painter_;
 };
 
-// Centred crop of an image of `imageSize` with the aspect of `target` (the "fill" rule).
-QRectF aspectFillSourceRect(QSizeF imageSize, QSizeF target);
-
-// How one facecam window is painted: `window` lies in an area of `size` that leaves room for the
-// shadow; the outline is an ellipse or a rectangle rounded by `cornerRadius`.
-struct FacecamWindowLook {
-    QSize size;
-    QRectF window;
-    bool circle = false;
-    qreal cornerRadius = 16;
-    bool previewBackground = true;
-    QColor borderColor = Qt::transparent;
-    qreal borderWidth = 0;
-    qreal shadowOffsetY = FacecamPictureItem::kShadowOffsetY;
-};
-
-// Paints the window with its top-left area corner at `origin`: `image` filling it (aspect kept,
-// overflow cropped) or the preview gradient, clipped to the outline, the border on the outline,
-// and under it the shadow of whatever the content covers. `layer` and `shadow` are scratch
-// images that a caller painting often keeps between calls.
-void paintFacecamWindow(QPainter& painter, QPointF origin, const QImage& image, const FacecamWindowLook& look,
-                        QImage& layer, QImage& shadow);
+// The painting itself lives in FacecamPainter; these names stay for the item's users.
+using creator::aspectFillSourceRect;
+using creator::FacecamWindowLook;
 
 }  // namespace vantry::creator::qml

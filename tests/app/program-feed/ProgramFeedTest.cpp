@@ -133,6 +133,18 @@ TEST_F(GoLiveFiles, SettingsRoundTripAndBadLinesKeepDefaults) {
     EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
 }
 
+TEST_F(GoLiveFiles, SizesAndBitRatesOutsideTheStreamLimitsAreNotLoaded) {
+    EXPECT_EQ(parseGoLiveSize("1920x1080"), (std::pair{1920, 1080}));
+    for (const char* bad : {"1920x720", "1280x", "x720", "1280x720 ", "-1280x720", ""})
+        EXPECT_FALSE(parseGoLiveSize(bad)) << bad;
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "go-live.conf") << "bitrate=50000001\n";
+    EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
+    std::ofstream(dir_ / "go-live.conf") << "bitrate=50000000\nsize=1920x1080\n";
+    EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 50'000'000);
+    EXPECT_EQ(loadGoLiveSettings(dir_).width, 1920);
+}
+
 TEST_F(GoLiveFiles, PresenterChoiceAndPlaceRoundTripClampedAndBadLinesKeepDefaults) {
     EXPECT_EQ(loadPresenterSettings(dir_), PresenterSettings{});
     savePresenterSettings(dir_, {true, {1.5f, -2.0f, 2.0f}});

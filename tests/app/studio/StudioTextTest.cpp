@@ -103,6 +103,20 @@ TEST(DoctorReport, JsonHasEveryKeyWithNullsWhereNothingWasMeasured) {
     EXPECT_EQ(soundServerName(false, false), "none");
 }
 
+TEST(DoctorReport, ListsTheH264EncoderAndWhyEachHardwareOneIsNotUsed) {
+    DoctorReport r;
+    r.h264Encoder = "h264_vaapi";
+    r.hardwareEncoders = {{"h264_nvenc", "no NVIDIA device (/dev/nvidia0)"}, {"h264_vaapi", ""}};
+    const std::string json = doctorReportJson(r);
+    EXPECT_NE(json.find("  \"studioFramesPerSecond\": null,\n  \"h264Encoder\": \"h264_vaapi\",\n"
+                        "  \"hardwareEncoders\": [\n"
+                        "    {\"name\": \"h264_nvenc\", \"usable\": false, \"problem\": \"no NVIDIA device "
+                        "(/dev/nvidia0)\"},\n"
+                        "    {\"name\": \"h264_vaapi\", \"usable\": true, \"problem\": \"\"}\n  ]\n}\n"),
+              std::string::npos)
+        << json;
+}
+
 TEST(SymbolGlyphs, TableIsSortedUniqueAndCoversTheWindow) {
     const auto glyphs = platform::symbolGlyphs();
     for (std::size_t i = 1; i < glyphs.size(); ++i) EXPECT_LT(glyphs[i - 1].symbol, glyphs[i].symbol);

@@ -544,6 +544,16 @@ TEST(LiveStreamTargetTest, MalformedAddressesThrowAddressErrorsWithoutSecrets) {
         LiveStreamError);  // a device that is not a loopback one is no typing error
 }
 
+TEST(LiveStreamLimitsTest, BitRatesOutsideTheOneRangeAreRefusedBeforeAnyConnection) {
+    LiveStreamSettings s;
+    s.url = "rtmp://127.0.0.1:9/live";
+    s.captureMicrophone = false;
+    for (const std::int64_t rate : {kMinVideoBitRate - 1, kMaxVideoBitRate + 1}) {
+        s.videoBitRate = rate;
+        EXPECT_THROW(LiveStream(s, nullptr), LiveStreamError) << rate;
+    }
+}
+
 TEST(VirtualCameraTest, FindsLoopbackDevicesInNumberOrder) {
     const fs::path root = fs::temp_directory_path() / ("vantry-sysfs-" + std::to_string(::getpid()));
     const fs::path cls = root / "class" / "video4linux";

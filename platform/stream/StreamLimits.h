@@ -1,0 +1,16 @@
+// The video bit rates a live stream is sent at, one definition for the stream itself, the GO LIVE
+// settings and the command line.
+#pragma once
+
+#include <cstdint>
+
+namespace vantry::platform {
+
+inline constexpr std::int64_t kMinVideoBitRate = 100'000;
+inline constexpr std::int64_t kMaxVideoBitRate = 50'000'000;
+
+constexpr bool isStreamVideoBitRate(std::int64_t bitsPerSecond) {
+    return bitsPerSecond >= kMinVideoBitRate && bitsPerSecond <= kMaxVideoBitRate;
+}
+
+}  // namespace vantry::platform
