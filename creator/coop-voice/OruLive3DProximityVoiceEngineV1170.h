@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/audio-output/AudioGraph.h"
 #include "common/Vector.h"
+#include "platform/audio-output/AudioGraph.h"
 
 namespace vantry::creator {
 
