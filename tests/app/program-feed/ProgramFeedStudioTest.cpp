@@ -64,4 +64,20 @@ TEST_F(StudioFeed, PresenterLandsWhereTheOverlayPutsIt) {
     EXPECT_LT(meanDifference(picture, studio, QRect(0, 0, window.left() - 40, 200)), 1.0);
 }
 
+TEST(ComposePresenter, LeavesAFrameAloneWhenThePresenterStandsInTheSet) {
+    QImage person(320, 240, QImage::Format_ARGB32_Premultiplied);
+    person.fill(QColor(255, 0, 255));
+    ProgramPresenter presenter;
+    presenter.visible = true;
+    presenter.picture = person;
+    for (const bool inSet : {false, true}) {
+        presenter.inSet = inSet;
+        QImage frame(640, 360, QImage::Format_ARGB32_Premultiplied);
+        frame.fill(QColor(40, 40, 40));
+        const QImage before = frame.copy();
+        composePresenter(frame, presenter);
+        EXPECT_EQ(frame == before, inSet);
+    }
+}
+
 }  // namespace
