@@ -71,8 +71,8 @@ class LiveFrameThread {
             std::lock_guard<std::mutex> lock(sizeMutex_);
             if (size == size_) return;
             size_ = size;
+            holding_ = false;  // under the lock: the thread never marks an old size as held after this
         }
-        holding_ = false;
         renderer_->noteLiveChange();
     }
 
@@ -116,7 +116,11 @@ class LiveFrameThread {
             // Nothing changed at a still angle: the frame shown is current; sleep until a change.
             if (size == drawnSize && ring_.publishedFrames() > 0 &&
                 renderer_->liveFrameUpToDate({size.width(), size.height(), 0, context_})) {
-                holding_ = true;
+                {
+                    // Held only while the size it was drawn at is still the one asked for.
+                    std::lock_guard<std::mutex> lock(sizeMutex_);
+                    holding_ = size_ == size;
+                }
                 if (!renderer_->waitForLiveChange(seen, kHeldReportSeconds))
                     renderer_->liveFrameHeld(displayRate);
                 continue;
