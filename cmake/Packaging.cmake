@@ -6,6 +6,18 @@
 install(FILES ${CMAKE_SOURCE_DIR}/app/desktop/vantry.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_SOURCE_DIR}/app/desktop/vantry.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+# The PNG sizes are the ones the user's set-up draws (scripts/install-desktop-entry), drawn
+# into a scratch data folder of the build.
+set(_vantry_icon_data ${CMAKE_BINARY_DIR}/packaging/icon-data)
+add_custom_command(OUTPUT ${_vantry_icon_data}/icons/hicolor/256x256/apps/vantry.png
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${_vantry_icon_data}
+  COMMAND ${CMAKE_COMMAND} -E env XDG_DATA_HOME=${_vantry_icon_data}
+          python3 ${CMAKE_SOURCE_DIR}/scripts/install-desktop-entry ${CMAKE_INSTALL_FULL_BINDIR}/vantry
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/install-desktop-entry ${CMAKE_SOURCE_DIR}/app/desktop/vantry.svg
+  VERBATIM)
+add_custom_target(vantry_package_icons ALL DEPENDS ${_vantry_icon_data}/icons/hicolor/256x256/apps/vantry.png)
+install(DIRECTORY ${_vantry_icon_data}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
+        FILES_MATCHING PATTERN "vantry.png")
 
 # Manual pages and the changelog go out compressed (gzip -n: no name or time stamp inside,
 # so the same sources give the same files).
