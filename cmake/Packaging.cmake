@@ -72,8 +72,8 @@ program live.
 .
 The package holds the studio window (vantry), the command line (vantry-cli)
 and the gallery of game views (vantry-gallery).")
-# Binaries go out without their debugging sections; control files get the modes Debian wants.
-set(CPACK_STRIP_FILES ON)
+# Binaries go out stripped as dh_strip would; control files get the modes Debian wants.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_SOURCE_DIR}/cmake/PackageStrip.cmake)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries the programs link are found by dpkg-shlibdeps. Named here is only what no
 # linked library leads to: the fonts the views ask for by path, the QML modules the views
