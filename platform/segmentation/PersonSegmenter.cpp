@@ -18,19 +18,24 @@ SegmentationModelInfo segmentationModelInfo(SegmentationModel model) {
     return {"selfie_segmentation", 256, 256};
 }
 
-std::filesystem::path segmentationModelDirectory() {
+std::filesystem::path segmentationModelDirectory(const char* envDir, const std::filesystem::path& executable,
+                                                 const std::filesystem::path& builtDir) {
     namespace fs = std::filesystem;
-    if (const char* env = std::getenv("VANTRY_MODEL_DIR"); env != nullptr && *env != '\0')
-        return fs::path(env);
-    const fs::path built = VANTRY_DEFAULT_MODEL_DIR;
-    std::error_code ec;
-    if (fs::is_directory(built, ec)) return built;
-    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
-    if (!ec) {
-        const fs::path installed = exe.parent_path().parent_path() / "share" / "vantry" / "models";
+    if (envDir != nullptr && *envDir != '\0') return fs::path(envDir);
+    // An installed program uses its own models, even where a source tree is still around.
+    if (!executable.empty()) {
+        const fs::path installed = executable.parent_path().parent_path() / VANTRY_INSTALLED_MODEL_SUBDIR;
+        std::error_code ec;
         if (fs::is_directory(installed, ec)) return installed;
     }
-    return built;
+    return builtDir;
+}
+
+std::filesystem::path segmentationModelDirectory() {
+    std::error_code ec;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+    return segmentationModelDirectory(std::getenv("VANTRY_MODEL_DIR"), ec ? std::filesystem::path() : exe,
+                                      VANTRY_DEFAULT_MODEL_DIR);
 }
 
 std::filesystem::path segmentationModelPath(SegmentationModel model) {

@@ -28,9 +28,13 @@ struct SegmentationModelInfo {
 };
 SegmentationModelInfo segmentationModelInfo(SegmentationModel model);
 
-// Where the models live: $VANTRY_MODEL_DIR when set, else the build's data folder, else
-// share/vantry/models beside the installed executable.
+// Where the models live: $VANTRY_MODEL_DIR when set, else share/vantry-pro/models beside the
+// running executable's bin/ folder when that exists (an installed program), else the build's
+// data folder.
 std::filesystem::path segmentationModelDirectory();
+// The same choice from explicit inputs: `envDir` may be null or empty.
+std::filesystem::path segmentationModelDirectory(const char* envDir, const std::filesystem::path& executable,
+                                                 const std::filesystem::path& builtDir);
 std::filesystem::path segmentationModelPath(SegmentationModel model);
 
 // The model file is missing or cannot be read; the message says what to do.

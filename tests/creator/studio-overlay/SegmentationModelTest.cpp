@@ -59,6 +59,35 @@ double maskAt(const cv::Mat& mask, double x, double y) {
 
 }  // namespace
 
+// $VANTRY_MODEL_DIR wins; an installed program (share/vantry-pro/models beside its bin/ folder)
+// uses its own networks even where the build's data folder still exists; else the data folder.
+TEST(SegmentationModelDirectory, PrefersTheVariableThenTheInstalledFolderThenTheBuild) {
+    const fs::path root = fs::path(::testing::TempDir()) / "model-directory-lookup";
+    fs::remove_all(root);
+    const fs::path installedExe = root / "usr" / "bin" / "vantry-cli";
+    const fs::path installedModels = root / "usr" / "share" / "vantry-pro" / "models";
+    const fs::path builtExe = root / "build" / "app" / "vantry-cli";
+    const fs::path built = root / "src" / "data" / "models";
+    fs::create_directories(installedModels);
+    fs::create_directories(built);
+    const struct {
+        const char* env;
+        fs::path exe;
+        fs::path expected;
+    } cases[] = {
+        {"/elsewhere/models", installedExe, "/elsewhere/models"},
+        {"", installedExe, installedModels},
+        {nullptr, installedExe, installedModels},
+        {nullptr, builtExe, built},
+        {nullptr, fs::path(), built},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::segmentationModelDirectory(c.env, c.exe, built), c.expected)
+            << "env " << (c.env ? c.env : "(unset)") << ", executable " << c.exe;
+    }
+    fs::remove_all(root);
+}
+
 class ConvertedModel : public ::testing::TestWithParam<SegmentationModel> {};
 
 TEST_P(ConvertedModel, ReproducesTheOriginalGraphWithinOneThousandth) {
