@@ -118,5 +118,16 @@ TEST_F(ShotRecallTest, AMissingWallImageIsReportedAndTheRestApplies) {
     EXPECT_EQ(renderer->angle, BroadcastCameraAngle::wideDesk);
 }
 
+TEST_F(ShotRecallTest, ADamagedShotsFileIsReportedInTheStatusText) {
+    vm.reset();
+    std::filesystem::create_directories(shots::defaultShotsFile().parent_path());
+    std::ofstream(shots::defaultShotsFile()) << "{\"version\": 1, \"shots\": [{\"name\": true}]}";
+    vm = std::make_unique<VantryViewModel>(renderer);
+    EXPECT_EQ(vm->shots().count(), 0);
+    EXPECT_TRUE(vm->statusBannerText().startsWith("The shots file was damaged"))
+        << vm->statusBannerText().toStdString();
+    EXPECT_FALSE(std::filesystem::exists(shots::defaultShotsFile()));
+}
+
 }  // namespace
 }  // namespace vantry::app
