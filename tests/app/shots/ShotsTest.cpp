@@ -1,5 +1,5 @@
 // The shots file: its JSON round trip, what the decoder refuses, a damaged file kept aside and
-// reported, and shots kept for the next run.
+// reported, and the new file started after it.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -84,7 +84,6 @@ TEST(ShotCodec, DamagedTextsAreRefusedWhole) {
         EXPECT_NE(at, std::string::npos) << from;
         return at == std::string::npos ? text : text.replace(at, from.size(), to);
     };
-    std::vector<std::string> nine;
     const struct {
         const char* what;
         std::string text;
@@ -137,21 +136,6 @@ TEST_F(TempFolder, ADamagedFileIsKeptAsideAndReported) {
         EXPECT_EQ(loadShots(file_).shots.size(), 1u);
         EXPECT_EQ(readAll(aside[0]), bytes);
     }
-}
-
-TEST_F(TempFolder, ShotsSurviveTheNextRun) {
-    {
-        ShotsModel model(
-            {[] { return sample("", BroadcastCameraAngle::tightHost, Transition::move); }, {}, file_});
-        EXPECT_TRUE(model.loadReport().isEmpty());
-        model.saveCurrent("One");
-        model.saveCurrent("Two");
-    }
-    ShotsModel again({{}, {}, file_});
-    ASSERT_EQ(again.count(), 2);
-    EXPECT_EQ(again.shots()[1].name, "Two");
-    EXPECT_EQ(again.shots()[1].wallImage,
-              sample("", BroadcastCameraAngle::tightHost, Transition::move).wallImage);
 }
 
 }  // namespace
