@@ -19,8 +19,8 @@ Column {
 
     component Tool: PlainButton {
         id: tool
-        leftPadding: 8
-        rightPadding: 8
+        leftPadding: 6
+        rightPadding: 6
         topPadding: 5
         bottomPadding: 5
         contentItem: Text {
@@ -61,7 +61,10 @@ Column {
     Shortcut { sequence: "8"; onActivated: strip.recallKey(8) }
     Shortcut { sequence: "9"; onActivated: strip.recallKey(9) }
 
-    SectionTitle { text: "SHOTS" }
+    SectionTitle {
+        text: "Shots"
+        font.capitalization: Font.AllUppercase
+    }
 
     Grid {
         objectName: "shotGrid"
@@ -178,7 +181,7 @@ Column {
         }
 
         Row {
-            spacing: 5
+            spacing: 4
             Tool {
                 objectName: "shotEarlierButton"
                 text: "\u2190"
