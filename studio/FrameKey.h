@@ -21,7 +21,8 @@ struct StageKey {
     BroadcastStudioSet set = BroadcastStudioSet::manhattanLoft;
     std::uint64_t setVersion = 0;  // a reload rebuilds the buffers
     BroadcastCameraAngle angle = BroadcastCameraAngle::wideDesk;
-    float time = 0;  // 0 at the still angles
+    float time = 0;                // 0 at the still angles unless the camera moves between angles
+    std::uint64_t cameraMove = 0;  // which move between angles runs (0: none)
     float keyLightGain = 0;
     float neonAccentGain = 0;
     float ledWallBrightness = 0;
@@ -46,20 +47,14 @@ struct FrameKey {
     friend bool operator==(const FrameKey&, const FrameKey&) = default;
 };
 
-// The stage key of a frame; the time only counts where the angle moves.
+// The stage key of a frame; the time only counts where the angle moves or while a move between
+// angles (cameraMove, 0 for none) runs, so every frame of a move is a new picture.
 inline StageKey makeStageKey(BroadcastStudioSet set, std::uint64_t setVersion, BroadcastCameraAngle angle,
                              float time, float keyLightGain, float neonAccentGain, float ledWallBrightness,
-                             std::uint64_t wallVersion, int width, int height) {
-    return {set,
-            setVersion,
-            angle,
-            angleMoves(angle) ? time : 0.0f,
-            keyLightGain,
-            neonAccentGain,
-            ledWallBrightness,
-            wallVersion,
-            width,
-            height};
+                             std::uint64_t wallVersion, int width, int height, std::uint64_t cameraMove = 0) {
+    return {set,         setVersion,   angle,          angleMoves(angle) || cameraMove != 0 ? time : 0.0f,
+            cameraMove,  keyLightGain, neonAccentGain, ledWallBrightness,
+            wallVersion, width,        height};
 }
 
 }  // namespace vantry::studio

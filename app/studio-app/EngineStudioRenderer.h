@@ -19,6 +19,9 @@ class EngineStudioRenderer : public StudioRenderer {
 
     std::string slideSourceName() const override { return engine_->slideSourceName(); }
     void setCameraAngle(BroadcastCameraAngle angle) override { engine_->setCameraAngle(angle); }
+    void moveCameraAngle(BroadcastCameraAngle angle, float seconds) override {
+        engine_->moveCameraAngle(angle, seconds);
+    }
     void setKeyLightGain(float gain) override { engine_->setKeyLightGain(gain); }
     void setNeonAccentGain(float gain) override { engine_->setNeonAccentGain(gain); }
     void setLedWallBrightness(float brightness) override { engine_->setLedWallBrightness(brightness); }

@@ -33,6 +33,12 @@ class StudioRenderer {
     virtual void setKeyLightGain(float gain) = 0;
     virtual void setNeonAccentGain(float gain) = 0;
     virtual void setLedWallBrightness(float brightness) = 0;
+    // A glide of the camera to the angle over `seconds` (0.3..3), eased; a renderer without
+    // moves cuts. Setting the angle the camera moves to does not end the move.
+    virtual void moveCameraAngle(BroadcastCameraAngle angle, float seconds) {
+        (void)seconds;
+        setCameraAngle(angle);
+    }
 
     // The presenter standing in the set: its cut-out picture (null: none) and its place.
     virtual void setInSetPresenter(const QImage& picture) { (void)picture; }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/shots/ShotStore.h"
 #include "app/studio-app/StudioText.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/files/IniFile.h"
@@ -47,6 +48,12 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
     presenterSettings_ = feed::loadPresenterSettings(settingsFolder_);
     engine_->setInSetPresenterPlace(presenterSettings_.place);
     goLive_->setPresenterInSet(presenterSettings_.inSet);
+    shots_ = new shots::ShotsModel(
+        {[this] { return captureShot(); }, [this](const shots::Shot& shot) { return applyShot(shot); },
+         shots::defaultShotsFile()},
+        this);
+    connect(shots_, &shots::ShotsModel::message, this, &VantryViewModel::setStatusBanner);
+    if (!shots_->loadReport().isEmpty()) setStatusBanner(shots_->loadReport());
 
     // The renderer reports on the main thread; the value is stored by a task of its
     // own, and only while this view model still exists.
@@ -172,6 +179,60 @@ void VantryViewModel::scalePresenterInSet(double step) {
     savePresenterSettings();
 }
 
+shots::Shot VantryViewModel::captureShot() const {
+    shots::Shot shot;
+    shot.set = selectedSet_;
+    shot.angle = cameraAngle_;
+    shot.keyGain = keyGain_;
+    shot.neonGain = neonGain_;
+    shot.ledBrightness = ledBrightness_;
+    shot.wallImage = wallImage_.string();
+    shot.visionCutout = showVisionPresenter_;
+    shot.presenterInSet = presenterSettings_.inSet;
+    shot.presenterPlace = presenterSettings_.place;
+    // A new shot glides to its angle; the strip switches it to a cut.
+    shot.transition = shots::Transition::move;
+    shot.moveSeconds = 1.0f;
+    return shot;
+}
+
+std::string VantryViewModel::applyShot(const shots::Shot& shot) {
+    std::string problem;
+    const bool sameSet = shot.set == selectedSet_;
+    if (!sameSet) selectSet(shot.set);
+    // The camera glides only within one set; a new set, or a cut, switches at once.
+    if (!(shot.angle == cameraAngle_)) {
+        if (sameSet && shot.transition == shots::Transition::move) {
+            engine_->moveCameraAngle(shot.angle, shot.moveSeconds);
+        } else {
+            engine_->setCameraAngle(shot.angle);
+        }
+        setCameraAngle(shot.angle);
+    }
+    setKeyGain(shot.keyGain);
+    setNeonGain(shot.neonGain);
+    setLedBrightness(shot.ledBrightness);
+    sync();
+    const std::filesystem::path wall(shot.wallImage);
+    if (!wall.empty() && wall != wallImage_) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(wall, error)) {
+            problem = "its wall image " + wall.string() + " is missing";
+        } else if (!mountSlide(wall)) {
+            problem = "its wall image " + wall.filename().string() + " could not be loaded";
+        }
+    }
+    setShowVisionPresenter(shot.visionCutout);
+    choosePresenterInSet(shot.presenterInSet, true);
+    const studio::PresenterPlace place = studio::clampPresenterPlace(shot.presenterPlace);
+    if (!(place == presenterSettings_.place)) {
+        presenterSettings_.place = place;
+        engine_->setInSetPresenterPlace(place);
+        savePresenterSettings();
+    }
+    return problem;
+}
+
 void VantryViewModel::savePresenterSettings() {
     try {
         feed::savePresenterSettings(settingsFolder_, presenterSettings_);
@@ -280,6 +341,7 @@ bool VantryViewModel::mountSlide(const std::filesystem::path& file) {
         setStatusBanner(QString::fromStdString(app::slideLoadFailedBanner(name)));
         return false;
     }
+    wallImage_ = file;
     setSlideName(QString::fromStdString(name));
     setStatusBanner(QString::fromStdString(app::mountedSlideBanner(name)));
     return true;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "app/program-feed/PresenterSettings.h"
+#include "app/shots/ShotsModel.h"
 #include "app/studio-app/FilePanels.h"
 #include "app/studio-app/GoLiveController.h"
 #include "app/studio-app/StudioRenderer.h"
@@ -64,6 +65,8 @@ class VantryViewModel : public QObject {
     Q_PROPERTY(QVariantList cameraAngles READ cameraAngles CONSTANT)
     // The GO LIVE section (app::GoLiveController).
     Q_PROPERTY(QObject* goLive READ goLiveHandle CONSTANT)
+    // The saved shots (shots::ShotsModel), kept in <config home>/vantry-pro/shots.json.
+    Q_PROPERTY(QObject* shots READ shotsHandle CONSTANT)
 
   public:
     // panels may be null (no file flows); it must outlive the view model.
@@ -76,6 +79,8 @@ class VantryViewModel : public QObject {
     QObject* engineHandle() const { return engineHandle_; }
     app::GoLiveController& goLive() { return *goLive_; }
     QObject* goLiveHandle() const;
+    shots::ShotsModel& shots() { return *shots_; }
+    QObject* shotsHandle() const { return shots_; }
 
     BroadcastStudioSet selectedSet() const { return selectedSet_; }
     QString selectedSetId() const;
@@ -156,6 +161,9 @@ class VantryViewModel : public QObject {
     void pushInSetPresenter();
 
   private:
+    // The picture now as a shot, and a shot put on screen (what could not be applied, or "").
+    shots::Shot captureShot() const;
+    std::string applyShot(const shots::Shot& shot);
     void savePresenterSettings();
     void setSlideName(const QString& name);
     void setLiveFPS(double fps);
@@ -184,6 +192,8 @@ class VantryViewModel : public QObject {
     std::optional<studio::PresenterPlace> dragStart_;
     bool presenterPushed_ = false;  // the renderer holds a picture
     QString slideName_;
+    std::filesystem::path wallImage_;     // the file on the wall; empty: the studio's own deck
+    shots::ShotsModel* shots_ = nullptr;  // a child of this object
     double liveFPS_ = 120.0;
     bool isExporting_ = false;
     double exportProgress_ = 0.0;

@@ -5,7 +5,6 @@
 #include <numbers>
 
 namespace vantry::studio::camera {
-namespace {}  // namespace
 
 CameraPose cameraRig(BroadcastCameraAngle angle, float t) {
     switch (angle.value()) {
@@ -19,6 +18,35 @@ CameraPose cameraRig(BroadcastCameraAngle angle, float t) {
             return {{3.8f * std::sin(0.6f * t), 3.0f + 0.4f * std::cos(0.5f * t), 5.6f}, {0.2f, 1.5f, -1.4f}};
     }
     return {};
+}
+
+float clampMoveDuration(float seconds) {
+    if (!std::isfinite(seconds)) return 1.0f;
+    return std::clamp(seconds, kMinMoveSeconds, kMaxMoveSeconds);
+}
+
+float easeInOut(float p) {
+    p = std::clamp(p, 0.0f, 1.0f);
+    if (p < 0.5f) return 4.0f * p * p * p;
+    const float q = 2.0f - 2.0f * p;
+    return 1.0f - 0.5f * q * q * q;
+}
+
+float moveProgress(const CameraMove& move, float t) {
+    if (t < move.start || !(move.duration > 0)) return 1.0f;
+    return std::min(1.0f, (t - move.start) / move.duration);
+}
+
+bool moveRunning(const CameraMove& move, float t) {
+    return moveProgress(move, t) < 1.0f;
+}
+
+CameraPose movedPose(const CameraMove& move, BroadcastCameraAngle to, float t) {
+    const CameraPose end = cameraRig(to, t);
+    const float w = easeInOut(moveProgress(move, t));
+    if (w >= 1.0f) return end;
+    const auto mix = [w](Float3 a, Float3 b) { return a + (b - a) * w; };
+    return {mix(move.from.eye, end.eye), mix(move.from.target, end.target)};
 }
 
 Float4x4 lookAt(Float3 eye, Float3 target, Float3 up) {
@@ -56,7 +84,11 @@ float offscreenAspect(int width, int height) {
 
 StageUniforms makeStageUniforms(BroadcastStudioSet set, BroadcastCameraAngle angle, float t, float keyGain,
                                 float neonGain, float wallBrightness, float aspect) {
-    const CameraPose pose = cameraRig(angle, t);
+    return makeStageUniforms(set, cameraRig(angle, t), t, keyGain, neonGain, wallBrightness, aspect);
+}
+
+StageUniforms makeStageUniforms(BroadcastStudioSet set, const CameraPose& pose, float t, float keyGain,
+                                float neonGain, float wallBrightness, float aspect) {
     StageUniforms u;
     u.viewProj = studioProjection(aspect) * lookAt(pose.eye, pose.target, {0, 1, 0});
     u.cameraPos = {pose.eye.x, pose.eye.y, pose.eye.z, 1.0f};

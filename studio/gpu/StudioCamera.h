@@ -19,6 +19,32 @@ struct CameraPose {
 // Eye and target of an angle at animation time t (seconds).
 CameraPose cameraRig(BroadcastCameraAngle angle, float t);
 
+// A camera move: eye and target glide from `from` (the pose the picture showed when the move
+// began, at animation time `start`) to the destination angle's own pose at the current time,
+// eased at both ends, so the angle's motion takes over without a jump when the move ends.
+struct CameraMove {
+    CameraPose from;
+    float start = 0;
+    float duration = 1;
+};
+
+// Move durations outside 0.3..3 seconds are clamped; a non-finite one becomes 1 second.
+inline constexpr float kMinMoveSeconds = 0.3f;
+inline constexpr float kMaxMoveSeconds = 3.0f;
+float clampMoveDuration(float seconds);
+
+// Ease in and out (cubic): 0 at 0, 1 at 1, flat at both ends; p is clamped to 0..1.
+float easeInOut(float p);
+
+// Progress of the move at time t, 0..1. A time before the start (a frame rendered at a time
+// of its own) counts as after the end: such a frame shows the destination angle.
+float moveProgress(const CameraMove& move, float t);
+// True while the move still changes the picture at time t.
+bool moveRunning(const CameraMove& move, float t);
+
+// The pose at time t of a move to `to`.
+CameraPose movedPose(const CameraMove& move, BroadcastCameraAngle to, float t);
+
 // Right-handed view matrix with the given up vector.
 Float4x4 lookAt(Float3 eye, Float3 target, Float3 up);
 
@@ -32,7 +58,10 @@ float liveAspect(int width, int height);
 // Offscreen frames: width / max(height, 1) as floats.
 float offscreenAspect(int width, int height);
 
-// The uniform block of one frame.
+// The uniform block of one frame seen from `pose`.
+StageUniforms makeStageUniforms(BroadcastStudioSet set, const CameraPose& pose, float t, float keyGain,
+                                float neonGain, float wallBrightness, float aspect);
+// The same from the angle's own pose at time t.
 StageUniforms makeStageUniforms(BroadcastStudioSet set, BroadcastCameraAngle angle, float t, float keyGain,
                                 float neonGain, float wallBrightness, float aspect);
 

@@ -46,10 +46,21 @@ void VantryMetalEngine::Impl::changedLocked() {
     changed.notify_all();
 }
 
-studio::FrameKey VantryMetalEngine::Impl::keyLocked(float t, int width, int height) const {
+bool VantryMetalEngine::Impl::movingLocked() const {
+    return cameraMove && studio::camera::moveRunning(*cameraMove, directorClock);
+}
+
+studio::camera::CameraPose VantryMetalEngine::Impl::poseLocked(float t, bool live) const {
+    if (live && cameraMove) return studio::camera::movedPose(*cameraMove, cameraAngle, t);
+    return studio::camera::cameraRig(cameraAngle, t);
+}
+
+studio::FrameKey VantryMetalEngine::Impl::keyLocked(float t, bool live, int width, int height) const {
+    const bool moving = live && cameraMove && studio::camera::moveRunning(*cameraMove, t);
     studio::FrameKey key;
-    key.stage = studio::makeStageKey(studioSet, setVersion, cameraAngle, t, keyLightGain, neonAccentGain,
-                                     ledWallBrightness, wallVersion, width, height);
+    key.stage =
+        studio::makeStageKey(studioSet, setVersion, cameraAngle, t, keyLightGain, neonAccentGain,
+                             ledWallBrightness, wallVersion, width, height, moving ? cameraMoveId : 0);
     if (presenter)
         key.presenter =
             studio::PresenterKey{presenterVersion, presenter->width, presenter->height, presenterPlace};
@@ -64,8 +75,10 @@ FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverrid
     frame.setVersion = setVersion;
     frame.wall = wall;
     frame.wallVersion = wallVersion;
+    // A camera move runs on the live clock; a frame at a time of its own shows the angle.
+    const bool live = !timeOverride;
     const float t = timeOverride.value_or(directorClock);
-    frame.uniforms = studio::camera::makeStageUniforms(studioSet, cameraAngle, t, keyLightGain,
+    frame.uniforms = studio::camera::makeStageUniforms(studioSet, poseLocked(t, live), t, keyLightGain,
                                                        neonAccentGain, ledWallBrightness, aspect);
     if (presenter) {
         frame.presenter = presenter;
@@ -74,7 +87,7 @@ FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverrid
         frame.presenterQuad = studio::presenterQuad(
             presenterPlace, float(presenter->width) / float(presenter->height), {eye.x, eye.y, eye.z});
     }
-    key = keyLocked(t, width, height);
+    key = keyLocked(t, live, width, height);
     return frame;
 }
 
@@ -216,6 +229,35 @@ std::string VantryMetalEngine::slideSourceName() const {
     return impl_->slideSourceName;
 }
 
+BroadcastCameraAngle VantryMetalEngine::cameraAngle() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->cameraAngle;
+}
+
+void VantryMetalEngine::setCameraAngle(BroadcastCameraAngle angle) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    if (!(angle == impl_->cameraAngle)) impl_->cameraMove.reset();
+    impl_->cameraAngle = angle;
+    impl_->changedLocked();
+}
+
+void VantryMetalEngine::moveCameraAngle(BroadcastCameraAngle angle, float seconds) {
+    Impl& d = *impl_;
+    std::lock_guard<std::mutex> guard(d.lock);
+    if (angle == d.cameraAngle) return;
+    const float t = d.directorClock;
+    d.cameraMove =
+        studio::camera::CameraMove{d.poseLocked(t, true), t, studio::camera::clampMoveDuration(seconds)};
+    ++d.cameraMoveId;
+    d.cameraAngle = angle;
+    d.changedLocked();
+}
+
+bool VantryMetalEngine::cameraMoving() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->movingLocked();
+}
+
 #define VANTRY_LOCKED_PROPERTY(Type, getter, setter, field) \
     Type VantryMetalEngine::getter() const {                \
         std::lock_guard<std::mutex> guard(impl_->lock);     \
@@ -227,7 +269,6 @@ std::string VantryMetalEngine::slideSourceName() const {
         impl_->changedLocked();                             \
     }
 
-VANTRY_LOCKED_PROPERTY(BroadcastCameraAngle, cameraAngle, setCameraAngle, cameraAngle)
 VANTRY_LOCKED_PROPERTY(float, keyLightGain, setKeyLightGain, keyLightGain)
 VANTRY_LOCKED_PROPERTY(float, neonAccentGain, setNeonAccentGain, neonAccentGain)
 VANTRY_LOCKED_PROPERTY(float, ledWallBrightness, setLedWallBrightness, ledWallBrightness)
@@ -299,6 +340,8 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
         const double dt = studio::camera::clampFrameStep(now - d.lastFrameTime);
         d.lastFrameTime = now;
         d.directorClock += static_cast<float>(dt);
+        // A finished move shows the angle's own pose: nothing to keep.
+        if (d.cameraMove && !d.movingLocked()) d.cameraMove.reset();
     }
 
     // No drawable or no GL context: the frame is skipped and not counted.
@@ -362,8 +405,8 @@ bool VantryMetalEngine::liveFrameUpToDate(const void* contextKey, int width, int
     }
     std::lock_guard<std::mutex> guard(d.lock);
     // A moving camera's next frame is at a later time.
-    if (studio::angleMoves(d.cameraAngle)) return false;
-    return held == d.keyLocked(d.directorClock, width, height);
+    if (studio::angleMoves(d.cameraAngle) || d.movingLocked()) return false;
+    return held == d.keyLocked(d.directorClock, true, width, height);
 }
 
 std::uint64_t VantryMetalEngine::changeCount() const {

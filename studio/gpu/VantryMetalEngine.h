@@ -109,8 +109,18 @@ class VantryMetalEngine {
     std::string slideSourceName() const;
 
     // Studio parameters; safe to write from any thread, effective from the next frame.
+    // setCameraAngle cuts to the angle (a running move to another angle ends).
     BroadcastCameraAngle cameraAngle() const;
     void setCameraAngle(BroadcastCameraAngle angle);
+    // Moves the camera to the angle: eye and target glide from what the live picture shows now
+    // to the angle's own (moving) pose over `seconds` of live animation time (clamped to
+    // 0.3..3), eased at both ends; then the angle's own motion continues. Live frames and
+    // offscreen frames at the live clock (the program feed) show the move; frames at a time of
+    // their own (exports) show the angle. Nothing happens when the camera is on the angle or
+    // moving to it already. Any thread.
+    void moveCameraAngle(BroadcastCameraAngle angle, float seconds);
+    // True while a move between angles changes the live picture.
+    bool cameraMoving() const;
     float keyLightGain() const;
     void setKeyLightGain(float gain);
     float neonAccentGain() const;

@@ -15,6 +15,7 @@
 #include "studio/SetGeometry.h"
 #include "studio/gpu/GLWorker.h"
 #include "studio/gpu/StageRenderer.h"
+#include "studio/gpu/StudioCamera.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
 namespace vantry {
@@ -39,8 +40,13 @@ struct VantryMetalEngine::Impl {
     // the frame's key for a width x height target.
     studio::gl::FrameSnapshot snapshot(std::optional<float> timeOverride, int width, int height, float aspect,
                                        studio::FrameKey& key) const;
-    // The key of a frame at time t; the caller holds the lock.
-    studio::FrameKey keyLocked(float t, int width, int height) const;
+    // The key of a frame at time t; live: at the live clock, where a camera move applies. The
+    // caller holds the lock.
+    studio::FrameKey keyLocked(float t, bool live, int width, int height) const;
+    // The camera's eye and target at time t (live: a running move applies); lock held.
+    studio::camera::CameraPose poseLocked(float t, bool live) const;
+    // True while a camera move changes the live picture; lock held.
+    bool movingLocked() const;
     // Brings frames to the frame of key (drawing only what changed); the target holding it, or
     // null when a target cannot be made. The context must be current.
     studio::gl::MultisampleTarget* produce(ContextFrames& frames, const studio::gl::FrameSnapshot& frame,
@@ -68,6 +74,9 @@ struct VantryMetalEngine::Impl {
     std::uint64_t wallVersion = 0;
     std::string slideSourceName = "Corvella Studio Deck";
     BroadcastCameraAngle cameraAngle = BroadcastCameraAngle::wideDesk;
+    // The move towards cameraAngle, in live clock time (none: a cut), and its number.
+    std::optional<studio::camera::CameraMove> cameraMove;
+    std::uint64_t cameraMoveId = 0;
     float keyLightGain = 1.35f;
     float neonAccentGain = 1.25f;
     float ledWallBrightness = 1.15f;

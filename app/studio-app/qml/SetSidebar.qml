@@ -126,6 +126,14 @@ Rectangle {
                 maximumLineCount: 2
                 elide: Text.ElideRight
             }
+
+            Divider { width: parent.width }
+
+            ShotsStrip {
+                objectName: "shotsStrip"
+                vm: sidebar.vm
+                width: parent.width
+            }
         }
     }
 }

@@ -16,6 +16,10 @@ class FakeStudioRenderer : public app::StudioRenderer {
   public:
     std::string slideSourceName() const override { return slideName; }
     void setCameraAngle(BroadcastCameraAngle a) override { angle = a; }
+    void moveCameraAngle(BroadcastCameraAngle a, float seconds) override {
+        angle = a;
+        moves.push_back({a, seconds});
+    }
     void setKeyLightGain(float g) override { keyLightGain = g; }
     void setNeonAccentGain(float g) override { neonAccentGain = g; }
     void setLedWallBrightness(float b) override { ledWallBrightness = b; }
@@ -65,6 +69,11 @@ class FakeStudioRenderer : public app::StudioRenderer {
     float neonAccentGain = -1.f;
     float ledWallBrightness = -1.f;
     std::vector<BroadcastStudioSet> loadedSets;
+    struct Move {
+        BroadcastCameraAngle angle;
+        float seconds;
+    };
+    std::vector<Move> moves;
     std::vector<std::filesystem::path> imageLoads;
     bool acceptImages = true;
     FPSCallback onFPSUpdate;

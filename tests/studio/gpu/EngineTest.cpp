@@ -269,6 +269,57 @@ TEST_F(LiveFrameTest, LiveFrameMatchesTheOffscreenFrame) {
     EXPECT_EQ(differing, 0) << "live and offscreen pictures differ away from edges";
 }
 
+// A move between two still angles: every live frame of it is drawn anew (the held frame is never
+// shown again), the program feed's frame at the live clock is on the way, and after the end
+// the frame is still again.
+TEST_F(LiveFrameTest, CameraMoveDrawsEveryFrameUntilItEnds) {
+    const auto draw = [this] {
+        now_ += 1.0 / 30.0;
+        engine_->drawInSurface(surface());
+    };
+    const auto offscreen = [this] { return engine_->renderOffscreenBGRA(kW, kH, std::nullopt); };
+    engine_->setCameraAngle(BroadcastCameraAngle::screenShoulder);
+    draw();
+    const auto shoulder = offscreen();
+    ASSERT_TRUE(engine_->liveFrameUpToDate(context_.get(), kW, kH));
+
+    engine_->moveCameraAngle(BroadcastCameraAngle::tightHost, 0.5f);
+    EXPECT_TRUE(engine_->cameraMoving());
+    EXPECT_EQ(engine_->cameraAngle(), BroadcastCameraAngle::tightHost);
+    // Setting the angle it moves to (as a gain change's sync does) keeps the move.
+    engine_->setCameraAngle(BroadcastCameraAngle::tightHost);
+    EXPECT_TRUE(engine_->cameraMoving());
+    int frames = 0;
+    std::optional<std::vector<std::uint8_t>> onTheWay;
+    while (engine_->cameraMoving() && frames < 100) {
+        EXPECT_FALSE(engine_->liveFrameUpToDate(context_.get(), kW, kH)) << "frame " << frames;
+        const auto before = engine_->drawCounts().stagePasses;
+        draw();
+        EXPECT_EQ(engine_->drawCounts().stagePasses, before + 1) << "frame " << frames;
+        if (++frames == 7) onTheWay = offscreen();
+    }
+    EXPECT_GE(frames, 14);
+    EXPECT_LE(frames, 16);
+    // The last frame of the move showed the angle itself: the next ones are not drawn again.
+    const auto passes = engine_->drawCounts().stagePasses;
+    EXPECT_TRUE(engine_->liveFrameUpToDate(context_.get(), kW, kH));
+    draw();
+    EXPECT_EQ(engine_->drawCounts().stagePasses, passes);
+
+    const auto host = offscreen();
+    ASSERT_TRUE(shoulder && onTheWay && host);
+    EXPECT_NE(*onTheWay, *shoulder);
+    EXPECT_NE(*onTheWay, *host);
+    // A frame at a time of its own (an export) shows the angle, not the move.
+    engine_->moveCameraAngle(BroadcastCameraAngle::screenShoulder, 2.0f);
+    draw();
+    EXPECT_EQ(engine_->renderOffscreenBGRA(kW, kH, 3.0f), shoulder);
+    // A cut ends the move at once.
+    engine_->setCameraAngle(BroadcastCameraAngle::tightHost);
+    EXPECT_FALSE(engine_->cameraMoving());
+    EXPECT_EQ(offscreen(), host);
+}
+
 TEST_F(LiveFrameTest, SurfaceWithoutAKeyUsesTheCurrentContext) {
     StageRenderSurface s = surface();
     s.contextKey = nullptr;
