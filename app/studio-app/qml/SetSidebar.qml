@@ -126,6 +126,12 @@ Rectangle {
                 maximumLineCount: 2
                 elide: Text.ElideRight
             }
+
+            RemoteSection {
+                objectName: "remoteSection"
+                width: parent.width
+                remote: sidebar.Window.window ? sidebar.Window.window.remote || null : null
+            }
         }
     }
 }
