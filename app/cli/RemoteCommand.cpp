@@ -30,9 +30,9 @@ bool answeredOk(const std::string& answer) {
 }
 
 int runRemote(const std::vector<std::string>& args) {
-    vantry::app::cli::Args parsed(args, {"--address", "--secret-file"}, {"--watch"});
+    vantry::app::cli::Args parsed(args, {"address", "secret-file"}, {"watch"});
     const auto& positional = parsed.positional();
-    const bool watch = parsed.flag("--watch");
+    const bool watch = parsed.flag("watch");
     if (positional.size() > 2) throw UsageError("unexpected argument '" + positional[2] + "'");
     if (positional.empty() && !watch) throw UsageError("name a request (for example 'state')");
     const std::string request = positional.empty() ? "subscribe" : positional[0];
@@ -43,13 +43,13 @@ int runRemote(const std::vector<std::string>& args) {
     }
 
     std::string address =
-        parsed.value("--address")
+        parsed.value("address")
             .value_or(std::string(remote::kDefaultHost) + ":" + std::to_string(remote::kDefaultPort));
     std::string why;
     const auto hostPort = remote::parseHostPort(address, &why);
     if (!hostPort) throw UsageError("--address: " + why);
     const std::filesystem::path secretFile =
-        parsed.value("--secret-file").value_or(remote::defaultSecretFile().string());
+        parsed.value("secret-file").value_or(remote::defaultSecretFile().string());
     std::string secret;
     try {
         secret = remote::readSecret(secretFile);

@@ -46,7 +46,7 @@ bool RemoteClient::waitFor(const std::function<bool()>& done, int timeoutMs) {
     while (!done()) {
         if (clock.elapsed() > timeoutMs) return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        if (!done()) QThread::msleep(1);
+        QThread::msleep(1);
     }
     return true;
 }
