@@ -12,7 +12,7 @@ class RemoteShots {
 
     virtual int shotCount() const = 0;
     // Shot `index` (0-based, below shotCount()) as one JSON object, for example
-    // {"name":"Intro","set":"manhattanLoft","angle":0,"transition":"cut"}: whatever describes the
+    // {"name":"Intro","set":"manhattan-loft","angle":0,"transition":"cut"}: whatever describes the
     // shot; the server passes it on as it is.
     virtual std::string shotJson(int index) const = 0;
     // Recalls shot `index` as the window does (cut or move). False with `error` set when it
