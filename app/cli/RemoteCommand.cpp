@@ -42,9 +42,8 @@ int runRemote(const std::vector<std::string>& args) {
         if (!doc || !doc->object()) throw UsageError("the request's parameters must be one JSON object");
     }
 
-    std::string address =
-        parsed.value("address")
-            .value_or(std::string(remote::kDefaultHost) + ":" + std::to_string(remote::kDefaultPort));
+    std::string address = parsed.value("address").value_or(std::string(remote::kDefaultHost) + ":" +
+                                                           std::to_string(remote::kDefaultPort));
     std::string why;
     const auto hostPort = remote::parseHostPort(address, &why);
     if (!hostPort) throw UsageError("--address: " + why);

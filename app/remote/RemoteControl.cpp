@@ -53,6 +53,14 @@ void RemoteControl::setOn(bool on) {
     emit changed();
 }
 
+void RemoteControl::shotsChanged() {
+    if (server_) server_->shotsChanged();
+}
+
+void RemoteControl::shotRecalled(int index) {
+    if (server_) server_->shotRecalled(index);
+}
+
 void RemoteControl::copySecret() {
     if (shownSecret_.isEmpty()) return;
     if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))

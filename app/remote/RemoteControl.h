@@ -33,6 +33,11 @@ class RemoteControl : public QObject {
     QString shownSecret() const { return shownSecret_; }
     RemoteServer* server() const { return server_.get(); }
 
+    // Passed on to the server while it runs (RemoteServer::shotsChanged / shotRecalled): connect the
+    // shots model's signals here, as the server comes and goes with the switch.
+    Q_INVOKABLE void shotsChanged();
+    Q_INVOKABLE void shotRecalled(int index);
+
     // Puts the shown secret on the clipboard.
     Q_INVOKABLE void copySecret();
     // The user has taken note of the secret: it is not shown again.
