@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "app/remote/RemoteClient.h"
+#include "app/remote/RemoteControl.h"
 #include "app/remote/RemoteSecret.h"
 #include "app/remote/RemoteServer.h"
 #include "app/studio-app/StudioText.h"
@@ -46,6 +47,23 @@ class FakeShots : public RemoteShots {
     }
     std::vector<std::string> names{"Intro", "Close", "Broken"};
     std::vector<int> recalled;
+};
+
+// The overlay's controller as the server sees it: a recording switch and its state.
+class FakePresenter : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+  public:
+    bool isRecording() const { return recording; }
+    Q_INVOKABLE void toggleRecording(const QString& title) {
+        titles.push_back(title);
+        recording = !recording;
+        emit isRecordingChanged();
+    }
+    bool recording = false;
+    QStringList titles;
+  signals:
+    void isRecordingChanged();
 };
 
 json::Object objectOf(const std::string& text) {
@@ -201,6 +219,45 @@ TEST_F(RemoteServerTest, RefusedRequestsAreAnsweredAndTheConnectionStays) {
     EXPECT_TRUE(renderer->imageLoads.empty()) << "nothing but a file reaches the picture loader";
     EXPECT_EQ(vm->cameraAngleId(), 0);
     EXPECT_TRUE(ok(call(*client, "state")));
+}
+
+TEST_F(RemoteServerTest, RecordingStartsAndStopsThroughTheOverlaysController) {
+    start();
+    auto client = connect();
+    ASSERT_TRUE(ok(call(*client, "subscribe")));
+    FakePresenter presenter;
+    vm->setPresenter(&presenter);
+    for (const auto& [request, recording] :
+         {std::pair{"startRecording", true}, std::pair{"startRecording", true},
+          std::pair{"stopRecording", false}}) {
+        EXPECT_TRUE(ok(call(*client, request)));
+        EXPECT_EQ(presenter.recording, recording) << request;
+    }
+    EXPECT_EQ(presenter.titles.size(), 2) << "asking for what already is changes nothing";
+    std::vector<std::string> got;
+    do {
+        got = changed(nextEvent(*client, "state"));
+    } while (!got.empty() && std::find(got.begin(), got.end(), "recording") == got.end());
+    EXPECT_FALSE(got.empty()) << "the recorder's changes are announced";
+    vm->setPresenter(nullptr);
+}
+
+TEST_F(RemoteServerTest, TheWindowsSwitchShowsANewSecretOnceAndSaysWhyItCannotListen) {
+    const std::filesystem::path file = dir.filePath("config/vantry-pro/remote-secret").toStdString();
+    RemoteControl control(*vm, nullptr, QStringLiteral("127.0.0.1"), 0, file);
+    control.setOn(true);
+    ASSERT_TRUE(control.isOn()) << control.statusLine().toStdString();
+    EXPECT_EQ(control.shownSecret().toStdString(), readSecret(file));
+    control.setOn(false);
+    control.setOn(true);
+    EXPECT_TRUE(control.isOn());
+    EXPECT_TRUE(control.shownSecret().isEmpty()) << "an existing secret is not shown again";
+
+    RemoteControl busy(*vm, nullptr, QStringLiteral("127.0.0.1"), control.server()->port(), file);
+    busy.setOn(true);
+    EXPECT_FALSE(busy.isOn());
+    EXPECT_TRUE(busy.statusLine().startsWith(QStringLiteral("Cannot listen")))
+        << busy.statusLine().toStdString();
 }
 
 TEST_F(RemoteServerTest, ShotsAreListedRecalledAndAnnounced) {
@@ -385,3 +442,5 @@ TEST_F(RemoteServerTest, TheCommandLineSendsOneRequestOrWatches) {
 
 }  // namespace
 }  // namespace vantry::remote
+
+#include "RemoteServerTest.moc"
