@@ -30,6 +30,8 @@ constexpr const char* kRecordingTitle = "Vantry Pro";
 
 // Refused requests in a row after which a flooding client is closed.
 constexpr int kMaxRefusedInARow = 200;
+// How long a closed client has to acknowledge before its connection is cut.
+constexpr int kCloseGraceMs = 2000;
 
 // A float as the double its shortest text stands for (1.35f reads 1.35, not 1.350000023841858).
 double shortest(float value) {
@@ -200,6 +202,8 @@ void RemoteServer::drop(QWebSocket* socket, const std::string& lastWords) {
     client->deadline.stop();
     if (!lastWords.empty()) socket->sendTextMessage(QString::fromStdString(lastWords));
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+    // A peer that never completes the closing handshake does not keep its place.
+    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
 }
 
 void RemoteServer::send(Client& client, const std::string& text) {
