@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "app/remote/RemoteLimits.h"
+
 namespace vantry::app {
 
 LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
@@ -29,6 +31,21 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
                 }
                 if (file.empty()) return fail("--camera needs a picture or video file");
                 options.cameraFile = file;
+            } else if (arg == "--remote") {
+                options.remote = true;
+            } else if (arg == "--remote-address" || arg.starts_with("--remote-address=")) {
+                std::string text;
+                if (arg == "--remote-address") {
+                    if (i + 1 < args.size()) text = args[++i];
+                } else {
+                    text = std::string(arg.substr(17));
+                }
+                std::string why;
+                const auto address = remote::parseHostPort(text, &why);
+                if (!address) return fail("--remote-address: " + why);
+                options.remote = true;
+                options.remoteHost = address->host;
+                options.remotePort = address->port;
             } else {
                 return fail("unknown option '" + std::string(arg) + "'");
             }
@@ -42,11 +59,14 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
 }
 
 std::string launchUsage() {
-    return "Usage: vantry [--camera FILE] [PICTURE]\n"
+    return "Usage: vantry [--camera FILE] [--remote] [--remote-address HOST:PORT] [PICTURE]\n"
            "The Vantry Pro studio window.\n"
            "\n"
            "  PICTURE        a picture shown on the studio's LED wall\n"
            "  --camera FILE  the facecam plays this picture or video instead of the camera\n"
+           "  --remote       switch the remote control on (listens on 127.0.0.1:47653)\n"
+           "  --remote-address HOST:PORT\n"
+           "                 switch it on, listening there instead\n"
            "  --help         show this text and exit\n"
            "  --version      show the version and exit\n";
 }

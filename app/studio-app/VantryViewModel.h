@@ -140,6 +140,8 @@ class VantryViewModel : public QObject {
     // What the open panel does with the file it returns: puts it on the LED wall and
     // says so, or says that it could not (false).
     bool mountSlide(const std::filesystem::path& file);
+    // What the save panel does with the file it returns: renders the broadcast clip into it.
+    void startExport(const std::filesystem::path& destination);
 
   signals:
     void selectedSetChanged();
@@ -170,7 +172,6 @@ class VantryViewModel : public QObject {
     void setIsExporting(bool exporting);
     void setExportProgress(double progress);
     void setStatusBanner(const QString& message);
-    void startExport(const std::filesystem::path& destination);
     // An empty failure: the export wrote `bytes`.
     void finishExport(std::int64_t bytes, const std::string& failure);
 

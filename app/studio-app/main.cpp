@@ -1,4 +1,4 @@
-// vantry [--camera FILE] [PICTURE]: the studio window, with PICTURE (when given) on the LED wall
+// vantry [--camera FILE] [--remote] [PICTURE]: the studio window, with PICTURE (when given) on the LED wall
 // and the facecam playing FILE instead of the system camera.
 #include <QApplication>
 #include <QDir>
@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "app/remote/RemoteControl.h"
+#include "app/remote/RemoteSecret.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/LaunchOptions.h"
 #include "app/studio-app/StudioWindowHost.h"
@@ -97,6 +99,18 @@ int main(int argc, char** argv) {
         const QUrl url = QUrl::fromUserInput(given, QDir::currentPath(), QUrl::AssumeLocalFile);
         const QString file = url.isLocalFile() ? url.toLocalFile() : given;
         host.viewModel().mountSlide(file.toStdString());
+    }
+    // The remote control: off unless --remote; the window's switch turns it on and off.
+    vantry::remote::RemoteControl remote(
+        host.viewModel(), nullptr,
+        QString::fromStdString(options.remoteHost.empty() ? std::string(vantry::remote::kDefaultHost)
+                                                          : options.remoteHost),
+        options.remotePort ? options.remotePort : vantry::remote::kDefaultPort,
+        vantry::remote::defaultSecretFile());
+    window->setProperty("remote", QVariant::fromValue<QObject*>(&remote));
+    if (options.remote) {
+        remote.setOn(true);
+        if (!remote.isOn()) std::fprintf(stderr, "vantry: %s\n", qPrintable(remote.statusLine()));
     }
 
     // Qt Quick must really draw with OpenGL; its software fallback would show no studio.

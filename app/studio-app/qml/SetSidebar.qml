@@ -134,6 +134,14 @@ Rectangle {
                 vm: sidebar.vm
                 width: parent.width
             }
+
+            Divider { width: parent.width }
+
+            RemoteSection {
+                objectName: "remoteSection"
+                width: parent.width
+                remote: sidebar.Window.window ? sidebar.Window.window.remote || null : null
+            }
         }
     }
 }

@@ -10,6 +10,8 @@ Window {
     property url staticViewportOverride: ""
     property url picturesFolder
     property url moviesFolder
+    // The app's remote control (RemoteControl), set by the `vantry` executable.
+    property QtObject remote: null
 
     title: "Vantry Pro"
     minimumWidth: 1180

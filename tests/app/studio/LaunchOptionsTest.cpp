@@ -29,8 +29,27 @@ TEST(LaunchOptions, UnusableCommandLinesAreRefusedWithAReason) {
         {{"--camra", "me.mp4"}, "vantry: unknown option '--camra' (see vantry --help)"},
         {{"--camera"}, "vantry: --camera needs a picture or video file (see vantry --help)"},
         {{"--camera="}, "vantry: --camera needs a picture or video file (see vantry --help)"},
+        {{"--remote-address", "localhost"},
+         "vantry: --remote-address: 'localhost' is not HOST:PORT (see vantry --help)"},
+        {{"--remote-address=:0"},
+         "vantry: --remote-address: the port must be a number from 1 to 65535, not '0' (see vantry --help)"},
         {{"a.png", "b.png"},
          "vantry: only one picture goes on the LED wall, 'b.png' is one too many (see vantry --help)"},
     };
     for (const auto& c : cases) EXPECT_EQ(parseLaunchOptions(c.args).error, c.error) << c.args[0];
+}
+
+TEST(LaunchOptions, RemoteControlIsOffUnlessAskedFor) {
+    EXPECT_FALSE(parseLaunchOptions({"slide.png"}).remote);
+    const auto plain = parseLaunchOptions({"--remote"});
+    EXPECT_TRUE(plain.remote);
+    EXPECT_EQ(plain.remoteHost, "");
+    for (const auto& args : {std::vector<std::string>{"--remote-address", "127.0.0.2:9000"},
+                             std::vector<std::string>{"--remote-address=127.0.0.2:9000"}}) {
+        const auto o = parseLaunchOptions(args);
+        EXPECT_EQ(o.error, "");
+        EXPECT_TRUE(o.remote) << "naming an address switches the remote control on";
+        EXPECT_EQ(o.remoteHost, "127.0.0.2");
+        EXPECT_EQ(o.remotePort, 9000);
+    }
 }

@@ -1,0 +1,76 @@
+#include "app/remote/RemoteControl.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+
+#include "app/remote/RemoteSecret.h"
+
+namespace vantry::remote {
+
+RemoteControl::RemoteControl(app::VantryViewModel& vm, RemoteShots* shots, QString host, quint16 port,
+                             std::filesystem::path secretFile, QObject* parent)
+    : QObject(parent),
+      vm_(vm),
+      shots_(shots),
+      host_(std::move(host)),
+      port_(port),
+      secretFile_(std::move(secretFile)) {}
+
+RemoteControl::~RemoteControl() = default;
+
+QString RemoteControl::address() const {
+    const QString host = host_.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host_) : host_;
+    return QStringLiteral("%1:%2").arg(host).arg(port_);
+}
+
+void RemoteControl::setOn(bool on) {
+    if (on == isOn()) return;
+    if (!on) {
+        server_.reset();
+        statusLine_.clear();
+        shownSecret_.clear();
+        emit changed();
+        return;
+    }
+    try {
+        const Secret secret = loadOrCreateSecret(secretFile_);
+        RemoteServer::Options options;
+        options.host = host_;
+        options.port = port_;
+        options.secretHex = secret.hex;
+        auto server = std::make_unique<RemoteServer>(vm_, shots_, std::move(options));
+        QString error;
+        if (!server->listen(&error)) {
+            statusLine_ = QStringLiteral("Cannot listen on %1: %2").arg(address(), error);
+        } else {
+            server_ = std::move(server);
+            statusLine_ = QStringLiteral("Listening on %1").arg(address());
+            if (secret.created) shownSecret_ = QString::fromStdString(secret.hex);
+        }
+    } catch (const SecretError& e) {
+        statusLine_ = QString::fromUtf8(e.what());
+    }
+    emit changed();
+}
+
+void RemoteControl::shotsChanged() {
+    if (server_) server_->shotsChanged();
+}
+
+void RemoteControl::shotRecalled(int index) {
+    if (server_) server_->shotRecalled(index);
+}
+
+void RemoteControl::copySecret() {
+    if (shownSecret_.isEmpty()) return;
+    if (auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        gui->clipboard()->setText(shownSecret_);
+}
+
+void RemoteControl::hideSecret() {
+    if (shownSecret_.isEmpty()) return;
+    shownSecret_.clear();
+    emit changed();
+}
+
+}  // namespace vantry::remote

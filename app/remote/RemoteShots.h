@@ -1,0 +1,23 @@
+// What the remote control needs of the studio's saved shots. The shots model implements it (or an
+// adapter over it does); the server never sees the model itself.
+#pragma once
+
+#include <string>
+
+namespace vantry::remote {
+
+class RemoteShots {
+  public:
+    virtual ~RemoteShots() = default;
+
+    virtual int shotCount() const = 0;
+    // Shot `index` (0-based, below shotCount()) as one JSON object, for example
+    // {"name":"Intro","set":"manhattan-loft","angle":0,"transition":"cut"}: whatever describes the
+    // shot; the server passes it on as it is.
+    virtual std::string shotJson(int index) const = 0;
+    // Recalls shot `index` as the window does (cut or move). False with `error` set when it
+    // cannot be recalled.
+    virtual bool recallShot(int index, std::string* error) = 0;
+};
+
+}  // namespace vantry::remote

@@ -1,0 +1,446 @@
+// The remote control end to end: real clients over 127.0.0.1 drive a real view model (over a
+// recording renderer) and hear its changes; hostile clients are refused without harm; and
+// vantry-cli remote talks to the same server.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cstdlib>
+#include <fstream>
+
+#include "app/remote/RemoteClient.h"
+#include "app/remote/RemoteControl.h"
+#include "app/remote/RemoteSecret.h"
+#include "app/remote/RemoteServer.h"
+#include "app/studio-app/StudioText.h"
+#include "app/studio-app/VantryViewModel.h"
+#include "platform/dispatch/MainThreadDispatcher.h"
+#include "tests/app/studio/FakeStudioRenderer.h"
+#include "tests/support/EventPump.h"
+
+namespace vantry::remote {
+namespace {
+
+constexpr int kWaitMs = 15000;  // a hang guard, never a measure
+
+void ensureApplication() {
+    static int argc = 1;
+    static char name[] = "remote_server_tests";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+class FakeShots : public RemoteShots {
+  public:
+    int shotCount() const override { return int(names.size()); }
+    std::string shotJson(int i) const override {
+        return "{\"name\":" + json::quote(names[std::size_t(i)]) + "}";
+    }
+    bool recallShot(int i, std::string* error) override {
+        if (names[std::size_t(i)] == "Broken") {
+            *error = "its set is gone";
+            return false;
+        }
+        recalled.push_back(i);
+        return true;
+    }
+    std::vector<std::string> names{"Intro", "Close", "Broken"};
+    std::vector<int> recalled;
+};
+
+// The overlay's controller as the server sees it: a recording switch and its state.
+class FakePresenter : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
+  public:
+    bool isRecording() const { return recording; }
+    Q_INVOKABLE void toggleRecording(const QString& title) {
+        titles.push_back(title);
+        recording = !recording;
+        emit isRecordingChanged();
+    }
+    bool recording = false;
+    QStringList titles;
+  signals:
+    void isRecordingChanged();
+};
+
+json::Object objectOf(const std::string& text) {
+    const auto doc = json::parse(text);
+    return doc && doc->object() ? *doc->object() : json::Object{};
+}
+const json::Object& child(const json::Object& o, std::string_view key) {
+    static const json::Object none;
+    const json::Value* v = json::member(o, key);
+    return v && v->object() ? *v->object() : none;
+}
+bool ok(const std::string& answer) {
+    const bool* b = json::boolMember(objectOf(answer), "ok");
+    return b && *b;
+}
+std::string codeOf(const std::string& answer) {
+    const json::Object object = objectOf(answer);
+    const std::string* code = json::stringMember(child(object, "error"), "code");
+    return code ? *code : "";
+}
+
+class RemoteServerTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ensureApplication();
+        ::setenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8().constData(), 1);
+        vm = std::make_unique<app::VantryViewModel>(renderer, &panels);
+    }
+    void TearDown() override {
+        server.reset();
+        renderer->releaseExports();
+        vm.reset();
+        platform::drainMainQueue();
+    }
+
+    void start(RemoteServer::Options options = {}, RemoteShots* withShots = nullptr) {
+        options.port = 0;
+        options.secretHex = secret;
+        options.exportFolder = dir.filePath("movies").toStdString();
+        server = std::make_unique<RemoteServer>(*vm, withShots ? withShots : &shots, options);
+        QString error;
+        ASSERT_TRUE(server->listen(&error)) << error.toStdString();
+    }
+    std::unique_ptr<RemoteClient> connect() {
+        auto client = std::make_unique<RemoteClient>();
+        std::string error;
+        EXPECT_TRUE(client->connectTo(QStringLiteral("127.0.0.1"), server->port(), secret, kWaitMs, &error))
+            << error;
+        return client;
+    }
+    static std::string call(RemoteClient& client, std::string_view request, std::string_view params = {}) {
+        std::string error;
+        const auto answer = client.call(request, params, kWaitMs, &error);
+        EXPECT_TRUE(answer) << request << ": " << error;
+        return answer.value_or("");
+    }
+    // The next event called `name`; other messages are passed over.
+    static json::Object nextEvent(RemoteClient& client, std::string_view name) {
+        while (auto message = client.nextMessage(kWaitMs)) {
+            const json::Object object = objectOf(*message);
+            const std::string* event = json::stringMember(object, "event");
+            if (event && *event == name) return object;
+        }
+        ADD_FAILURE() << "no " << name << " event";
+        return {};
+    }
+    static std::vector<std::string> changed(const json::Object& event) {
+        std::vector<std::string> out;
+        const json::Value* list = json::member(event, "changed");
+        for (const json::Value& v : list && list->array() ? *list->array() : json::Array{})
+            out.push_back(v.string() ? *v.string() : "");
+        return out;
+    }
+
+    QTemporaryDir dir;
+    std::string secret = randomHex(32);
+    std::shared_ptr<testing::FakeStudioRenderer> renderer = std::make_shared<testing::FakeStudioRenderer>();
+    testing::ScriptedPanels panels;
+    std::unique_ptr<app::VantryViewModel> vm;
+    FakeShots shots;
+    std::unique_ptr<RemoteServer> server;
+};
+
+TEST_F(RemoteServerTest, AClientDrivesTheStudioAndSubscribersHearEveryChange) {
+    start();
+    auto watcher = connect();
+    const std::string subscribed = call(*watcher, "subscribe");
+    ASSERT_TRUE(ok(subscribed)) << subscribed;
+    EXPECT_EQ(*json::stringMember(child(child(objectOf(subscribed), "result"), "state"), "set"),
+              vm->selectedSetId().toStdString());
+    auto driver = connect();
+
+    const std::string wall = dir.filePath("wall.png").toStdString();
+    std::ofstream(wall) << "picture";
+    const std::string otherSet(BroadcastStudioSet::allCases()[2].id());
+    const struct {
+        std::string request;
+        std::string params;
+        std::function<bool()> applied;
+        std::string field;
+    } cases[] = {
+        {"setAngle", R"({"angle":2})", [&] { return vm->cameraAngleId() == 2 && renderer->angle.id() == 2; },
+         "angle"},
+        {"setGains", R"({"key":2,"led":0.9})",
+         [&] { return vm->keyGain() == 2.f && renderer->keyLightGain == 2.f; }, "keyGain"},
+        {"setSet", R"({"set":")" + otherSet + "\"}",
+         [&] { return vm->selectedSetId().toStdString() == otherSet; }, "set"},
+        {"setVisionCutout", R"({"on":true})", [&] { return vm->showVisionPresenter(); }, "visionCutout"},
+        {"setPresenterMode", R"({"mode":"inSet"})", [&] { return vm->presenterInSet(); }, "presenterMode"},
+        {"setWallImage", "{\"path\":" + json::quote(wall) + "}",
+         [&] { return vm->slideName() == "wall.png"; }, "wallImage"},
+    };
+    for (const auto& c : cases) {
+        const std::string answer = call(*driver, c.request, c.params);
+        EXPECT_TRUE(ok(answer)) << c.request << ": " << answer;
+        EXPECT_TRUE(c.applied()) << c.request;
+        const auto got = changed(nextEvent(*watcher, "state"));
+        EXPECT_NE(std::find(got.begin(), got.end(), c.field), got.end()) << c.request;
+    }
+    // A change made in the window reaches the client as well.
+    vm->setNeonGain(2.0f);
+    const json::Object event = nextEvent(*watcher, "state");
+    EXPECT_EQ(changed(event), std::vector<std::string>{"neonGain"});
+    EXPECT_EQ(json::numberMember(child(event, "state"), "neonGain"), 2.0);
+    const std::string state = call(*driver, "state");
+    EXPECT_EQ(json::numberMember(child(child(objectOf(state), "result"), "state"), "angle"), 2.0);
+}
+
+TEST_F(RemoteServerTest, RefusedRequestsAreAnsweredAndTheConnectionStays) {
+    start();
+    auto client = connect();
+    const std::string folder = dir.path().toStdString();
+    const struct {
+        const char* request;
+        std::string params;
+        const char* code;
+    } cases[] = {
+        {"setAngle", R"({"angle":7})", "bad-params"},
+        {"setGains", R"({"key":9})", "bad-params"},
+        {"setSet", R"({"set":"nowhere"})", "bad-params"},
+        {"setWallImage", R"({"path":"/no/such/picture.png"})", "failed"},
+        {"setWallImage", "{\"path\":" + json::quote(folder) + "}", "failed"},
+        {"startRecording", "", "unavailable"},
+        {"recallShot", R"({"index":9})", "bad-params"},
+        {"recallShot", R"({"index":2})", "failed"},
+        {"goLive", "", "failed"},  // no server URL in the window's settings
+        {"reboot", "", "unknown-request"},
+    };
+    for (const auto& c : cases) {
+        const std::string answer = call(*client, c.request, c.params);
+        EXPECT_EQ(codeOf(answer), c.code) << c.request << " " << answer;
+    }
+    EXPECT_TRUE(renderer->imageLoads.empty()) << "nothing but a file reaches the picture loader";
+    EXPECT_EQ(vm->cameraAngleId(), 0);
+    EXPECT_TRUE(ok(call(*client, "state")));
+}
+
+TEST_F(RemoteServerTest, RecordingStartsAndStopsThroughTheOverlaysController) {
+    start();
+    auto client = connect();
+    ASSERT_TRUE(ok(call(*client, "subscribe")));
+    FakePresenter presenter;
+    vm->setPresenter(&presenter);
+    for (const auto& [request, recording] :
+         {std::pair{"startRecording", true}, std::pair{"startRecording", true},
+          std::pair{"stopRecording", false}}) {
+        EXPECT_TRUE(ok(call(*client, request)));
+        EXPECT_EQ(presenter.recording, recording) << request;
+    }
+    EXPECT_EQ(presenter.titles.size(), 2) << "asking for what already is changes nothing";
+    std::vector<std::string> got;
+    do {
+        got = changed(nextEvent(*client, "state"));
+    } while (!got.empty() && std::find(got.begin(), got.end(), "recording") == got.end());
+    EXPECT_FALSE(got.empty()) << "the recorder's changes are announced";
+    vm->setPresenter(nullptr);
+}
+
+TEST_F(RemoteServerTest, TheWindowsSwitchShowsANewSecretOnceAndSaysWhyItCannotListen) {
+    const std::filesystem::path file = dir.filePath("config/vantry-pro/remote-secret").toStdString();
+    RemoteControl control(*vm, nullptr, QStringLiteral("127.0.0.1"), 0, file);
+    control.setOn(true);
+    ASSERT_TRUE(control.isOn()) << control.statusLine().toStdString();
+    EXPECT_EQ(control.shownSecret().toStdString(), readSecret(file));
+    control.setOn(false);
+    control.setOn(true);
+    EXPECT_TRUE(control.isOn());
+    EXPECT_TRUE(control.shownSecret().isEmpty()) << "an existing secret is not shown again";
+
+    RemoteControl busy(*vm, nullptr, QStringLiteral("127.0.0.1"), control.server()->port(), file);
+    busy.setOn(true);
+    EXPECT_FALSE(busy.isOn());
+    EXPECT_TRUE(busy.statusLine().startsWith(QStringLiteral("Cannot listen")))
+        << busy.statusLine().toStdString();
+}
+
+TEST_F(RemoteServerTest, ShotsAreListedRecalledAndAnnounced) {
+    start();
+    auto client = connect();
+    ASSERT_TRUE(ok(call(*client, "subscribe")));
+    const std::string list = call(*client, "listShots");
+    const json::Value* array = json::member(child(objectOf(list), "result"), "shots");
+    ASSERT_TRUE(array && array->array()) << list;
+    EXPECT_EQ(array->array()->size(), 3u);
+    EXPECT_TRUE(ok(call(*client, "recallShot", R"({"index":1})")));
+    EXPECT_EQ(shots.recalled, std::vector<int>{1});
+
+    server->shotRecalled(1);
+    EXPECT_EQ(*json::stringMember(child(nextEvent(*client, "shotRecalled"), "shot"), "name"), "Close");
+    shots.names.push_back("Outro");
+    server->shotsChanged();
+    const json::Value* now = json::member(nextEvent(*client, "shots"), "shots");
+    EXPECT_EQ(now && now->array() ? now->array()->size() : 0u, 4u);
+    EXPECT_EQ(changed(nextEvent(*client, "state")), std::vector<std::string>{"shotCount"});
+
+    RemoteServer::Options options;
+    options.port = 0;
+    options.secretHex = secret;
+    RemoteServer bare(*vm, nullptr, options);
+    ASSERT_TRUE(bare.listen(nullptr));
+    RemoteClient other;
+    ASSERT_TRUE(other.connectTo(QStringLiteral("127.0.0.1"), bare.port(), secret, kWaitMs, nullptr));
+    EXPECT_EQ(codeOf(call(other, "listShots")), "unavailable");
+}
+
+TEST_F(RemoteServerTest, ExportClipWritesTheWindowsNameIntoTheStudiosFolderOnly) {
+    start();
+    renderer->holdExports = true;
+    const std::filesystem::path folder = dir.filePath("movies").toStdString();
+    std::filesystem::create_directories(folder);
+    const std::string name = app::proposedExportName(vm->selectedSet());
+    std::ofstream(folder / name) << "an earlier export";
+    auto client = connect();
+    const std::string answer = call(*client, "exportClip");
+    ASSERT_TRUE(ok(answer)) << answer;
+    ASSERT_TRUE(renderer->waitUntilRunning(1));
+    const std::filesystem::path expected = folder / (std::filesystem::path(name).stem().string() + " 2.mp4");
+    EXPECT_EQ(renderer->exports.at(0).destination, expected);
+    EXPECT_EQ(*json::stringMember(child(objectOf(answer), "result"), "file"), expected.string());
+    EXPECT_EQ(codeOf(call(*client, "exportClip")), "unavailable");
+}
+
+TEST_F(RemoteServerTest, OnlyAClientThatAnswersItsOwnChallengeGetsIn) {
+    start();
+    std::string error;
+    RemoteClient wrong;
+    EXPECT_FALSE(
+        wrong.connectTo(QStringLiteral("127.0.0.1"), server->port(), randomHex(32), kWaitMs, &error));
+    EXPECT_TRUE(wrong.waitClosed(kWaitMs));
+
+    RemoteClient impatient;
+    ASSERT_TRUE(impatient.open(QStringLiteral("127.0.0.1"), server->port(), kWaitMs, &error));
+    EXPECT_EQ(codeOf(call(impatient, "state")), "not-authenticated");
+    EXPECT_TRUE(impatient.waitClosed(kWaitMs));
+
+    // An answer overheard on one connection is worthless on the next.
+    RemoteClient honest;
+    ASSERT_TRUE(honest.open(QStringLiteral("127.0.0.1"), server->port(), kWaitMs, &error));
+    const std::string overheard = challengeAnswer(secret, honest.nonce());
+    ASSERT_TRUE(honest.authenticate(overheard, kWaitMs, &error)) << error;
+    RemoteClient replay;
+    ASSERT_TRUE(replay.open(QStringLiteral("127.0.0.1"), server->port(), kWaitMs, &error));
+    EXPECT_NE(replay.nonce(), honest.nonce());
+    EXPECT_FALSE(replay.authenticate(overheard, kWaitMs, &error));
+    EXPECT_TRUE(replay.waitClosed(kWaitMs));
+    EXPECT_TRUE(ok(call(honest, "state")));
+
+    RemoteServer::Options options;
+    options.port = 0;
+    options.secretHex = secret;
+    options.authDeadlineMs = 50;
+    RemoteServer strict(*vm, nullptr, options);
+    ASSERT_TRUE(strict.listen(nullptr));
+    RemoteClient silent;
+    ASSERT_TRUE(silent.open(QStringLiteral("127.0.0.1"), strict.port(), kWaitMs, &error));
+    EXPECT_TRUE(silent.waitClosed(kWaitMs)) << "a client that never answers is closed";
+}
+
+TEST_F(RemoteServerTest, HostileClientsAreCutOffWhileOthersAreServed) {
+    RemoteServer::Options options;
+    options.maxClients = 4;
+    start(options);
+    auto good = connect();
+
+    auto big = connect();
+    big->sendRaw(QString(int(kMaxMessageBytes) + 1, QLatin1Char(' ')));
+    EXPECT_TRUE(big->waitClosed(kWaitMs)) << "an oversized message closes the connection";
+
+    auto garbled = connect();
+    for (int i = 1; i <= kMaxMalformed; ++i) {
+        garbled->sendRaw(QStringLiteral("not json"));
+        const auto answer = garbled->nextMessage(kWaitMs);
+        ASSERT_TRUE(answer) << "message " << i;
+        EXPECT_EQ(codeOf(*answer), "bad-json");
+    }
+    EXPECT_TRUE(garbled->waitClosed(kWaitMs)) << "repeated malformed messages close the connection";
+
+    ASSERT_TRUE(testing::pumpUntil([&] { return server->clientCount() == 1; }, kWaitMs));
+    std::vector<std::unique_ptr<RemoteClient>> crowd;
+    for (int i = 0; i < 3; ++i) crowd.push_back(connect());
+    RemoteClient oneTooMany;
+    std::string error;
+    EXPECT_FALSE(oneTooMany.open(QStringLiteral("127.0.0.1"), server->port(), kWaitMs, &error));
+    EXPECT_NE(error.find("clients"), std::string::npos) << error;
+
+    // A flood is refused and finally closed; the well-behaved client is answered correctly meanwhile.
+    RemoteClient& flood = *crowd[0];
+    for (int i = 0; i < 1000; ++i) flood.sendRaw(QStringLiteral(R"({"id":1,"request":"state"})"));
+    for (int angle : {1, 3, 2}) {
+        ASSERT_TRUE(ok(call(*good, "setAngle", "{\"angle\":" + std::to_string(angle) + "}")));
+        const std::string state = call(*good, "state");
+        EXPECT_EQ(json::numberMember(child(child(objectOf(state), "result"), "state"), "angle"),
+                  double(angle));
+    }
+    bool refused = false;
+    while (auto message = flood.nextMessage(kWaitMs)) refused = refused || codeOf(*message) == "rate-limited";
+    EXPECT_TRUE(refused);
+    EXPECT_TRUE(flood.waitClosed(kWaitMs));
+    EXPECT_TRUE(ok(call(*good, "state")));
+}
+
+TEST_F(RemoteServerTest, TheCommandLineSendsOneRequestOrWatches) {
+    start();
+    const QString secretFile = dir.filePath("secret");
+    { std::ofstream(secretFile.toStdString()) << secret << "\n"; }
+    ::chmod(secretFile.toUtf8().constData(), 0600);
+    const QStringList common{QStringLiteral("remote"), QStringLiteral("--address"),
+                             QStringLiteral("127.0.0.1:%1").arg(server->port()),
+                             QStringLiteral("--secret-file"), secretFile};
+    const auto run = [&](QStringList args, int* exitCode) {
+        QProcess cli;
+        cli.start(QStringLiteral(VANTRY_CLI), common + args);
+        EXPECT_TRUE(testing::pumpUntil([&] { return cli.state() == QProcess::NotRunning; }, kWaitMs));
+        *exitCode = cli.exitCode();
+        return cli.readAllStandardOutput().toStdString();
+    };
+    const struct {
+        QStringList args;
+        int exitCode;
+        bool answeredOk;
+    } cases[] = {
+        {{QStringLiteral("setAngle"), QStringLiteral(R"({"angle":3})")}, 0, true},
+        {{QStringLiteral("setAngle"), QStringLiteral(R"({"angle":9})")}, 1, false},
+        {{QStringLiteral("state")}, 0, true},
+    };
+    for (const auto& c : cases) {
+        int exitCode = -1;
+        const std::string out = run(c.args, &exitCode);
+        EXPECT_EQ(exitCode, c.exitCode) << c.args.join(' ').toStdString() << ": " << out;
+        EXPECT_EQ(ok(out), c.answeredOk) << out;
+    }
+    EXPECT_EQ(vm->cameraAngleId(), 3);
+    int exitCode = -1;
+    EXPECT_NE(run({QStringLiteral("state")}, &exitCode).find("\"angle\":3"), std::string::npos);
+
+    QProcess watch;
+    watch.start(QStringLiteral(VANTRY_CLI), common + QStringList{QStringLiteral("--watch")});
+    std::string seen;
+    ASSERT_TRUE(testing::pumpUntil(
+        [&] {
+            seen += watch.readAllStandardOutput().toStdString();
+            return seen.find("\"ok\":true") != std::string::npos;
+        },
+        kWaitMs));
+    vm->setLedBrightness(1.5f);
+    EXPECT_TRUE(testing::pumpUntil(
+        [&] {
+            seen += watch.readAllStandardOutput().toStdString();
+            return seen.find("\"changed\":[\"ledBrightness\"]") != std::string::npos;
+        },
+        kWaitMs))
+        << seen;
+    watch.kill();
+    watch.waitForFinished();
+}
+
+}  // namespace
+}  // namespace vantry::remote
+
+#include "RemoteServerTest.moc"
