@@ -1,10 +1,15 @@
 #include "platform/segmentation/PersonSegmenter.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <system_error>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
+
+#include "platform/segmentation/DirectConvolution.h"
 
 namespace vantry::platform {
 
@@ -49,6 +54,7 @@ OnnxPersonSegmenter::OnnxPersonSegmenter(const std::filesystem::path& onnxFile, 
         throw SegmentationModelError("person-segmentation model not found at " + onnxFile.string() +
                                      " (run scripts/install-deps or scripts/fetch-segmentation-model)");
     }
+    installDirectConvolution();
     try {
         net_ = cv::dnn::readNetFromONNX(onnxFile.string());
     } catch (const cv::Exception& e) {
@@ -65,6 +71,55 @@ OnnxPersonSegmenter::OnnxPersonSegmenter(const std::filesystem::path& onnxFile, 
     blob_.create(4, shape, CV_32F);
 }
 
+SegmentationAreaTable::SegmentationAreaTable(int sourceLength, int targetLength, double scale)
+    : sourceLength_(sourceLength), targetLength_(targetLength) {
+    first_.reserve(std::size_t(targetLength) + 1);
+    const double step = double(sourceLength) / double(targetLength);
+    for (int i = 0; i < targetLength; ++i) {
+        first_.push_back(int(taps_.size()));
+        const double from = i * step;
+        const double to = std::min(double(sourceLength), (i + 1) * step);
+        for (int s = int(std::floor(from)); s < sourceLength && s < to; ++s) {
+            const double covered = std::min(to, s + 1.0) - std::max(from, double(s));
+            if (covered > 1e-9) taps_.push_back({s, float(covered / (to - from) * scale)});
+        }
+    }
+    first_.push_back(int(taps_.size()));
+}
+
+void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& columns,
+                          const SegmentationAreaTable& rows, std::vector<float>& rowSums, float* red,
+                          float* green, float* blue) {
+    CV_Assert(bgra.type() == CV_8UC4 && bgra.cols == columns.sourceLength() &&
+              bgra.rows == rows.sourceLength());
+    const int width = bgra.cols * 4;
+    rowSums.resize(std::size_t(width));
+    float* __restrict sums = rowSums.data();
+    for (int y = 0; y < rows.targetLength(); ++y) {
+        // The rows' weighted sum, channels interleaved as in the picture...
+        std::fill(sums, sums + width, 0.0f);
+        for (const SegmentationAreaTable::Tap& tap : rows.taps(y)) {
+            const std::uint8_t* __restrict src = bgra.ptr<std::uint8_t>(tap.source);
+            const float w = tap.weight;
+            for (int x = 0; x < width; ++x) sums[x] += w * float(src[x]);
+        }
+        // ...then the columns', into the RGB planes.
+        const std::ptrdiff_t out = std::ptrdiff_t(y) * columns.targetLength();
+        for (int x = 0; x < columns.targetLength(); ++x) {
+            float r = 0, g = 0, b = 0;
+            for (const SegmentationAreaTable::Tap& tap : columns.taps(x)) {
+                const float* p = sums + 4 * tap.source;
+                b += tap.weight * p[0];
+                g += tap.weight * p[1];
+                r += tap.weight * p[2];
+            }
+            red[out + x] = r;
+            green[out + x] = g;
+            blue[out + x] = b;
+        }
+    }
+}
+
 cv::Mat OnnxPersonSegmenter::forwardBlob(const cv::Mat& blob) {
     net_.setInput(blob, "input");
     return net_.forward("segment");
@@ -73,13 +128,20 @@ cv::Mat OnnxPersonSegmenter::forwardBlob(const cv::Mat& blob) {
 std::optional<cv::Mat> OnnxPersonSegmenter::segment(const cv::Mat& bgra) {
     if (bgra.empty() || bgra.type() != CV_8UC4) return std::nullopt;
     try {
-        cv::resize(bgra, small_, cv::Size(width_, height_), 0, 0, cv::INTER_AREA);
-        cv::cvtColor(small_, rgb_, cv::COLOR_BGRA2RGB);
-        rgb_.convertTo(rgbFloat_, CV_32F, 1.0 / 255.0);
-        // Split the interleaved RGB picture straight into the planes of the NCHW blob.
-        std::vector<cv::Mat> planes;
-        for (int c = 0; c < 3; ++c) planes.emplace_back(height_, width_, CV_32F, blob_.ptr<float>(0, c));
-        cv::split(rgbFloat_, planes);
+        // Area averaging to the network's size, the 1/255 scale and the split into RGB planes in
+        // one pass, straight into the blob. A frame smaller than the network's input on either
+        // side is scaled up by OpenCV first.
+        const cv::Mat* source = &bgra;
+        if (bgra.cols < width_ || bgra.rows < height_) {
+            cv::resize(bgra, small_, cv::Size(width_, height_), 0, 0, cv::INTER_AREA);
+            source = &small_;
+        }
+        if (columns_.sourceLength() != source->cols)
+            columns_ = SegmentationAreaTable(source->cols, width_, 1.0);
+        if (rows_.sourceLength() != source->rows)
+            rows_ = SegmentationAreaTable(source->rows, height_, 1.0 / 255.0);
+        fillSegmentationBlob(*source, columns_, rows_, rowSums_, blob_.ptr<float>(0, 0),
+                             blob_.ptr<float>(0, 1), blob_.ptr<float>(0, 2));
         probability_ = forwardBlob(blob_);
         if (probability_.dims != 4 || probability_.size[2] != height_ || probability_.size[3] != width_)
             return std::nullopt;
