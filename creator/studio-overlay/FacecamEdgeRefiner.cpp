@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 
 #include <opencv2/imgproc.hpp>
 
@@ -109,21 +108,21 @@ void fastGuidedFilter(const cv::Mat& mask, const cv::Mat& luma8, const cv::Mat& 
 }
 
 // The temporal step in one pass over the rows: the change from the history, its average over
-// the motion square (edge pixels repeated), the new frame's weight from it, the updated history
-// and its 8-bit copy. changeRows holds the change of the square's rows as a ring, filled ahead
+// the motion square (edge pixels repeated), the new frame's weight from it and the updated
+// history. changeRows holds the change of the square's rows as a ring, filled ahead
 // of the row being updated (whose history it reads before the update); sums holds one row of
-// column sums with the border repeated on either side.
+// column sums with the border repeated on either side and one of box sums.
 VANTRY_VECTOR_CLONES
-void smoothOverTime(const cv::Mat& refined, cv::Mat& history, cv::Mat& out, cv::Mat& changeRows,
-                    cv::Mat& sums) {
+void smoothOverTime(const cv::Mat& refined, cv::Mat& history, cv::Mat& changeRows, cv::Mat& sums) {
     constexpr int r = kEdgeMotionRadius;
     constexpr int side = 2 * r + 1;
     constexpr float slope = (1.0f - kEdgeStillWeight) / (kEdgeMovingChange - kEdgeStillChange);
     const int rows = history.rows;
     const int cols = history.cols;
     changeRows.create(side, cols, CV_32F);
-    sums.create(1, cols + 2 * r, CV_32F);
-    float* __restrict sum = sums.ptr<float>();
+    sums.create(2, cols + 2 * r, CV_32F);
+    float* __restrict sum = sums.ptr<float>(0);
+    float* __restrict box = sums.ptr<float>(1);
     const auto fillChange = [&](int y) {
         const float* __restrict q = refined.ptr<float>(y);
         const float* __restrict h = history.ptr<float>(y);
@@ -142,18 +141,18 @@ void smoothOverTime(const cv::Mat& refined, cv::Mat& history, cv::Mat& out, cv::
             sum[i] = sum[r];
             sum[r + cols + i] = sum[r + cols - 1];
         }
+        // The row's box sums, tap by tap along the whole row.
+        std::fill(box, box + cols, 0.0f);
+        for (int d = 0; d < side; ++d)
+            for (int x = 0; x < cols; ++x) box[x] += sum[x + d];
         const float* __restrict q = refined.ptr<float>(y);
         float* __restrict h = history.ptr<float>(y);
-        std::uint8_t* __restrict o = out.ptr<std::uint8_t>(y);
         for (int x = 0; x < cols; ++x) {
-            float box = 0;
-            for (int d = 0; d < side; ++d) box += sum[x + d];
-            const float motion = box * (1.0f / float(side * side));
-            const float w =
-                std::clamp(kEdgeStillWeight + (motion - kEdgeStillChange) * slope, kEdgeStillWeight, 1.0f);
+            const float motion = box[x] * (1.0f / float(side * side));
+            const float w = std::min(
+                std::max(kEdgeStillWeight + (motion - kEdgeStillChange) * slope, kEdgeStillWeight), 1.0f);
             const float value = h[x] + w * (q[x] - h[x]);
             h[x] = value;
-            o[x] = std::uint8_t(std::clamp(value, 0.0f, 1.0f) * 255.0f + 0.5f);
         }
     }
 }
@@ -186,11 +185,10 @@ void FacecamEdgeRefiner::refine(const cv::Mat& mask, const cv::Mat& picture, cv:
 
     if (history_.size() != refined_.size()) {
         refined_.copyTo(history_);
-        history_.convertTo(out, CV_8U, 255.0);
     } else {
-        out.create(history_.size(), CV_8UC1);
-        smoothOverTime(refined_, history_, out, change_, motion_);
+        smoothOverTime(refined_, history_, change_, motion_);
     }
+    history_.convertTo(out, CV_8U, 255.0);
     cv::GaussianBlur(out, out, cv::Size(0, 0), kEdgeFeatherSigma, kEdgeFeatherSigma, cv::BORDER_REPLICATE);
 }
 
