@@ -88,8 +88,8 @@ SegmentationAreaTable::SegmentationAreaTable(int sourceLength, int targetLength,
 }
 
 void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& columns,
-                          const SegmentationAreaTable& rows, std::vector<float>& rowSums, float* red,
-                          float* green, float* blue) {
+                          const SegmentationAreaTable& rows, std::vector<float>& rowSums, float scale,
+                          float* red, float* green, float* blue) {
     CV_Assert(bgra.type() == CV_8UC4 && bgra.cols == columns.sourceLength() &&
               bgra.rows == rows.sourceLength());
     const int width = bgra.cols * 4;
@@ -113,9 +113,9 @@ void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& colu
                 g += tap.weight * p[1];
                 r += tap.weight * p[2];
             }
-            red[out + x] = r;
-            green[out + x] = g;
-            blue[out + x] = b;
+            red[out + x] = std::floor(r + 0.5f) * scale;
+            green[out + x] = std::floor(g + 0.5f) * scale;
+            blue[out + x] = std::floor(b + 0.5f) * scale;
         }
     }
 }
@@ -128,8 +128,9 @@ cv::Mat OnnxPersonSegmenter::forwardBlob(const cv::Mat& blob) {
 std::optional<cv::Mat> OnnxPersonSegmenter::segment(const cv::Mat& bgra) {
     if (bgra.empty() || bgra.type() != CV_8UC4) return std::nullopt;
     try {
-        // Area averaging to the network's size, the 1/255 scale and the split into RGB planes in
-        // one pass, straight into the blob. A frame smaller than the network's input on either
+        // Area averaging to the network's size (rounded to whole levels, as OpenCV's 8-bit resize
+        // does), the 1/255 scale and the split into RGB planes in one pass, straight into the
+        // blob. A frame smaller than the network's input on either
         // side is scaled up by OpenCV first.
         const cv::Mat* source = &bgra;
         if (bgra.cols < width_ || bgra.rows < height_) {
@@ -138,9 +139,8 @@ std::optional<cv::Mat> OnnxPersonSegmenter::segment(const cv::Mat& bgra) {
         }
         if (columns_.sourceLength() != source->cols)
             columns_ = SegmentationAreaTable(source->cols, width_, 1.0);
-        if (rows_.sourceLength() != source->rows)
-            rows_ = SegmentationAreaTable(source->rows, height_, 1.0 / 255.0);
-        fillSegmentationBlob(*source, columns_, rows_, rowSums_, blob_.ptr<float>(0, 0),
+        if (rows_.sourceLength() != source->rows) rows_ = SegmentationAreaTable(source->rows, height_, 1.0);
+        fillSegmentationBlob(*source, columns_, rows_, rowSums_, 1.0f / 255.0f, blob_.ptr<float>(0, 0),
                              blob_.ptr<float>(0, 1), blob_.ptr<float>(0, 2));
         probability_ = forwardBlob(blob_);
         if (probability_.dims != 4 || probability_.size[2] != height_ || probability_.size[3] != width_)

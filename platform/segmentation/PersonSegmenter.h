@@ -77,11 +77,12 @@ class SegmentationAreaTable {
 };
 
 // Scales an 8-bit BGRA picture (columns.sourceLength() x rows.sourceLength()) down to the
-// tables' target size by area averaging and writes its red, green and blue values, weighted as
-// the tables say, into three planes of that size. rowSums is scratch kept by the caller.
+// tables' target size by area averaging, rounds each value to a whole level (halves up) and
+// writes the red, green and blue levels times scale into three planes of that size. rowSums is
+// scratch kept by the caller.
 void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& columns,
-                          const SegmentationAreaTable& rows, std::vector<float>& rowSums, float* red,
-                          float* green, float* blue);
+                          const SegmentationAreaTable& rows, std::vector<float>& rowSums, float scale,
+                          float* red, float* green, float* blue);
 
 class OnnxPersonSegmenter final : public PersonSegmenter {
   public:
