@@ -11,6 +11,14 @@
 
 #include "platform/segmentation/DirectConvolution.h"
 
+// The pixel loops are also compiled for AVX2, picked at load time where the CPU has it.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
+#define VANTRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VANTRY_VECTOR_CLONES
+#endif
+
 namespace vantry::platform {
 
 SegmentationModelInfo segmentationModelInfo(SegmentationModel model) {
@@ -85,37 +93,66 @@ SegmentationAreaTable::SegmentationAreaTable(int sourceLength, int targetLength,
         }
     }
     first_.push_back(int(taps_.size()));
+    for (int i = 0; i < targetLength; ++i) rankCount_ = std::max(rankCount_, int(taps(i).size()));
+    rankSources_.assign(std::size_t(rankCount_) * std::size_t(targetLength), 0);
+    rankWeights_.assign(rankSources_.size(), 0.0f);
+    for (int i = 0; i < targetLength; ++i) {
+        const std::span<const Tap> own = taps(i);
+        for (int k = 0; k < rankCount_; ++k) {
+            const std::size_t at = std::size_t(k) * std::size_t(targetLength) + std::size_t(i);
+            rankSources_[at] = own.empty() ? 0 : own[std::min(std::size_t(k), own.size() - 1)].source;
+            rankWeights_[at] = std::size_t(k) < own.size() ? own[std::size_t(k)].weight : 0.0f;
+        }
+    }
 }
 
+VANTRY_VECTOR_CLONES
 void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& columns,
                           const SegmentationAreaTable& rows, std::vector<float>& rowSums, float scale,
                           float* red, float* green, float* blue) {
     CV_Assert(bgra.type() == CV_8UC4 && bgra.cols == columns.sourceLength() &&
               bgra.rows == rows.sourceLength());
-    const int width = bgra.cols * 4;
-    rowSums.resize(std::size_t(width));
-    float* __restrict sums = rowSums.data();
+    const int width = bgra.cols;
+    const int targetWidth = columns.targetLength();
+    rowSums.resize(std::size_t(width) * 7);
+    float* __restrict sums = rowSums.data();  // interleaved B, G, R, A
+    float* __restrict sumB = sums + 4 * width;
+    float* __restrict sumG = sumB + width;
+    float* __restrict sumR = sumG + width;
     for (int y = 0; y < rows.targetLength(); ++y) {
-        // The rows' weighted sum, channels interleaved as in the picture...
-        std::fill(sums, sums + width, 0.0f);
+        // The rows' weighted sum, channels interleaved as in the picture, then split...
+        std::fill(sums, sums + 4 * width, 0.0f);
         for (const SegmentationAreaTable::Tap& tap : rows.taps(y)) {
             const std::uint8_t* __restrict src = bgra.ptr<std::uint8_t>(tap.source);
             const float w = tap.weight;
-            for (int x = 0; x < width; ++x) sums[x] += w * float(src[x]);
+            for (int x = 0; x < 4 * width; ++x) sums[x] += w * float(src[x]);
         }
-        // ...then the columns', into the RGB planes.
-        const std::ptrdiff_t out = std::ptrdiff_t(y) * columns.targetLength();
-        for (int x = 0; x < columns.targetLength(); ++x) {
-            float r = 0, g = 0, b = 0;
-            for (const SegmentationAreaTable::Tap& tap : columns.taps(x)) {
-                const float* p = sums + 4 * tap.source;
-                b += tap.weight * p[0];
-                g += tap.weight * p[1];
-                r += tap.weight * p[2];
+        for (int x = 0; x < width; ++x) {
+            sumB[x] = sums[4 * x];
+            sumG[x] = sums[4 * x + 1];
+            sumR[x] = sums[4 * x + 2];
+        }
+        // ...then the columns', tap rank by tap rank, into the RGB planes.
+        const std::ptrdiff_t row = std::ptrdiff_t(y) * targetWidth;
+        float* __restrict r = red + row;
+        float* __restrict g = green + row;
+        float* __restrict b = blue + row;
+        std::fill(r, r + targetWidth, 0.0f);
+        std::fill(g, g + targetWidth, 0.0f);
+        std::fill(b, b + targetWidth, 0.0f);
+        for (int k = 0; k < columns.rankCount(); ++k) {
+            const int* __restrict source = columns.rankSources(k);
+            const float* __restrict weight = columns.rankWeights(k);
+            for (int x = 0; x < targetWidth; ++x) {
+                r[x] += weight[x] * sumR[source[x]];
+                g[x] += weight[x] * sumG[source[x]];
+                b[x] += weight[x] * sumB[source[x]];
             }
-            red[out + x] = std::floor(r + 0.5f) * scale;
-            green[out + x] = std::floor(g + 0.5f) * scale;
-            blue[out + x] = std::floor(b + 0.5f) * scale;
+        }
+        for (int x = 0; x < targetWidth; ++x) {
+            r[x] = std::floor(r[x] + 0.5f) * scale;
+            g[x] = std::floor(g[x] + 0.5f) * scale;
+            b[x] = std::floor(b[x] + 0.5f) * scale;
         }
     }
 }

@@ -68,12 +68,20 @@ class SegmentationAreaTable {
         return {taps_.data() + first_[std::size_t(target)],
                 std::size_t(first_[std::size_t(target) + 1] - first_[std::size_t(target)])};
     }
+    // The same taps by rank: every target sample's k-th tap (k < rankCount()), a zero weight on
+    // its first source where it has fewer. Each is targetLength() long.
+    int rankCount() const { return rankCount_; }
+    const int* rankSources(int k) const { return rankSources_.data() + std::ptrdiff_t(k) * targetLength_; }
+    const float* rankWeights(int k) const { return rankWeights_.data() + std::ptrdiff_t(k) * targetLength_; }
 
   private:
     int sourceLength_ = 0;
     int targetLength_ = 0;
+    int rankCount_ = 0;
     std::vector<int> first_;  // index of each target sample's first tap, and the end
     std::vector<Tap> taps_;
+    std::vector<int> rankSources_;
+    std::vector<float> rankWeights_;
 };
 
 // Scales an 8-bit BGRA picture (columns.sourceLength() x rows.sourceLength()) down to the
