@@ -5,6 +5,14 @@
 
 #include <opencv2/imgproc.hpp>
 
+// The pixel loops are also compiled for AVX2, picked at load time where the CPU has it.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
+#define VANTRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VANTRY_VECTOR_CLONES
+#endif
+
 namespace vantry::creator {
 namespace {
 
@@ -99,6 +107,56 @@ void fastGuidedFilter(const cv::Mat& mask, const cv::Mat& luma8, const cv::Mat& 
     }
 }
 
+// The temporal step in one pass over the rows: the change from the history, its average over
+// the motion square (edge pixels repeated), the new frame's weight from it and the updated
+// history. changeRows holds the change of the square's rows as a ring, filled ahead
+// of the row being updated (whose history it reads before the update); sums holds one row of
+// column sums with the border repeated on either side and one of box sums.
+VANTRY_VECTOR_CLONES
+void smoothOverTime(const cv::Mat& refined, cv::Mat& history, cv::Mat& changeRows, cv::Mat& sums) {
+    constexpr int r = kEdgeMotionRadius;
+    constexpr int side = 2 * r + 1;
+    constexpr float slope = (1.0f - kEdgeStillWeight) / (kEdgeMovingChange - kEdgeStillChange);
+    const int rows = history.rows;
+    const int cols = history.cols;
+    changeRows.create(side, cols, CV_32F);
+    sums.create(2, cols + 2 * r, CV_32F);
+    float* __restrict sum = sums.ptr<float>(0);
+    float* __restrict box = sums.ptr<float>(1);
+    const auto fillChange = [&](int y) {
+        const float* __restrict q = refined.ptr<float>(y);
+        const float* __restrict h = history.ptr<float>(y);
+        float* __restrict c = changeRows.ptr<float>(y % side);
+        for (int x = 0; x < cols; ++x) c[x] = std::abs(q[x] - h[x]);
+    };
+    for (int y = 0; y < std::min(r, rows); ++y) fillChange(y);
+    for (int y = 0; y < rows; ++y) {
+        if (y + r < rows) fillChange(y + r);
+        std::fill(sum + r, sum + r + cols, 0.0f);
+        for (int dy = -r; dy <= r; ++dy) {
+            const float* __restrict c = changeRows.ptr<float>(std::clamp(y + dy, 0, rows - 1) % side);
+            for (int x = 0; x < cols; ++x) sum[r + x] += c[x];
+        }
+        for (int i = 0; i < r; ++i) {
+            sum[i] = sum[r];
+            sum[r + cols + i] = sum[r + cols - 1];
+        }
+        // The row's box sums, tap by tap along the whole row.
+        std::fill(box, box + cols, 0.0f);
+        for (int d = 0; d < side; ++d)
+            for (int x = 0; x < cols; ++x) box[x] += sum[x + d];
+        const float* __restrict q = refined.ptr<float>(y);
+        float* __restrict h = history.ptr<float>(y);
+        for (int x = 0; x < cols; ++x) {
+            const float motion = box[x] * (1.0f / float(side * side));
+            const float w = std::min(
+                std::max(kEdgeStillWeight + (motion - kEdgeStillChange) * slope, kEdgeStillWeight), 1.0f);
+            const float value = h[x] + w * (q[x] - h[x]);
+            h[x] = value;
+        }
+    }
+}
+
 }  // namespace
 
 void FacecamEdgeRefiner::guidedFilter(const cv::Mat& mask, cv::Mat& refined) {
@@ -128,21 +186,7 @@ void FacecamEdgeRefiner::refine(const cv::Mat& mask, const cv::Mat& picture, cv:
     if (history_.size() != refined_.size()) {
         refined_.copyTo(history_);
     } else {
-        // Weight of the new frame from the change around each pixel.
-        cv::absdiff(refined_, history_, change_);
-        const cv::Size box(2 * kEdgeMotionRadius + 1, 2 * kEdgeMotionRadius + 1);
-        cv::boxFilter(change_, motion_, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
-        constexpr float slope = (1.0f - kEdgeStillWeight) / (kEdgeMovingChange - kEdgeStillChange);
-        for (int y = 0; y < history_.rows; ++y) {
-            const float* q = refined_.ptr<float>(y);
-            const float* m = motion_.ptr<float>(y);
-            float* h = history_.ptr<float>(y);
-            for (int x = 0; x < history_.cols; ++x) {
-                const float w =
-                    std::clamp(kEdgeStillWeight + (m[x] - kEdgeStillChange) * slope, kEdgeStillWeight, 1.0f);
-                h[x] += w * (q[x] - h[x]);
-            }
-        }
+        smoothOverTime(refined_, history_, change_, motion_);
     }
     history_.convertTo(out, CV_8U, 255.0);
     cv::GaussianBlur(out, out, cv::Size(0, 0), kEdgeFeatherSigma, kEdgeFeatherSigma, cv::BORDER_REPLICATE);

@@ -74,6 +74,7 @@ class FacecamFrameProcessor {
     FacecamEdgeRefiner refiner_;
     cv::Size historySize_;
     FacecamFrameSettings historySettings_;
+    QImage output_;  // the last result, reused when nobody else holds it
     cv::Mat mirrored_, maskMirrored_, maskScaled_, maskRefined_, blurred_, small_, smallBlurred_;
 };
 

@@ -1,10 +1,23 @@
 #include "platform/segmentation/PersonSegmenter.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <system_error>
 #include <vector>
 
 #include <opencv2/imgproc.hpp>
+
+#include "platform/segmentation/DirectConvolution.h"
+
+// The pixel loops are also compiled for AVX2, picked at load time where the CPU has it.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
+#define VANTRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VANTRY_VECTOR_CLONES
+#endif
 
 namespace vantry::platform {
 
@@ -54,6 +67,7 @@ OnnxPersonSegmenter::OnnxPersonSegmenter(const std::filesystem::path& onnxFile, 
         throw SegmentationModelError("person-segmentation model not found at " + onnxFile.string() +
                                      " (run scripts/install-deps or scripts/fetch-segmentation-model)");
     }
+    installDirectConvolution();
     try {
         net_ = cv::dnn::readNetFromONNX(onnxFile.string());
     } catch (const cv::Exception& e) {
@@ -70,6 +84,84 @@ OnnxPersonSegmenter::OnnxPersonSegmenter(const std::filesystem::path& onnxFile, 
     blob_.create(4, shape, CV_32F);
 }
 
+SegmentationAreaTable::SegmentationAreaTable(int sourceLength, int targetLength, double scale)
+    : sourceLength_(sourceLength), targetLength_(targetLength) {
+    first_.reserve(std::size_t(targetLength) + 1);
+    const double step = double(sourceLength) / double(targetLength);
+    for (int i = 0; i < targetLength; ++i) {
+        first_.push_back(int(taps_.size()));
+        const double from = i * step;
+        const double to = std::min(double(sourceLength), (i + 1) * step);
+        for (int s = int(std::floor(from)); s < sourceLength && s < to; ++s) {
+            const double covered = std::min(to, s + 1.0) - std::max(from, double(s));
+            if (covered > 1e-9) taps_.push_back({s, float(covered / (to - from) * scale)});
+        }
+    }
+    first_.push_back(int(taps_.size()));
+    for (int i = 0; i < targetLength; ++i) rankCount_ = std::max(rankCount_, int(taps(i).size()));
+    rankSources_.assign(std::size_t(rankCount_) * std::size_t(targetLength), 0);
+    rankWeights_.assign(rankSources_.size(), 0.0f);
+    for (int i = 0; i < targetLength; ++i) {
+        const std::span<const Tap> own = taps(i);
+        for (int k = 0; k < rankCount_; ++k) {
+            const std::size_t at = std::size_t(k) * std::size_t(targetLength) + std::size_t(i);
+            rankSources_[at] = own.empty() ? 0 : own[std::min(std::size_t(k), own.size() - 1)].source;
+            rankWeights_[at] = std::size_t(k) < own.size() ? own[std::size_t(k)].weight : 0.0f;
+        }
+    }
+}
+
+VANTRY_VECTOR_CLONES
+void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& columns,
+                          const SegmentationAreaTable& rows, std::vector<float>& rowSums, float scale,
+                          float* red, float* green, float* blue) {
+    CV_Assert(bgra.type() == CV_8UC4 && bgra.cols == columns.sourceLength() &&
+              bgra.rows == rows.sourceLength());
+    const int width = bgra.cols;
+    const int targetWidth = columns.targetLength();
+    rowSums.resize(std::size_t(width) * 7);
+    float* __restrict sums = rowSums.data();  // interleaved B, G, R, A
+    float* __restrict sumB = sums + 4 * width;
+    float* __restrict sumG = sumB + width;
+    float* __restrict sumR = sumG + width;
+    for (int y = 0; y < rows.targetLength(); ++y) {
+        // The rows' weighted sum, channels interleaved as in the picture, then split...
+        std::fill(sums, sums + 4 * width, 0.0f);
+        for (const SegmentationAreaTable::Tap& tap : rows.taps(y)) {
+            const std::uint8_t* __restrict src = bgra.ptr<std::uint8_t>(tap.source);
+            const float w = tap.weight;
+            for (int x = 0; x < 4 * width; ++x) sums[x] += w * float(src[x]);
+        }
+        for (int x = 0; x < width; ++x) {
+            sumB[x] = sums[4 * x];
+            sumG[x] = sums[4 * x + 1];
+            sumR[x] = sums[4 * x + 2];
+        }
+        // ...then the columns', tap rank by tap rank, into the RGB planes.
+        const std::ptrdiff_t row = std::ptrdiff_t(y) * targetWidth;
+        float* __restrict r = red + row;
+        float* __restrict g = green + row;
+        float* __restrict b = blue + row;
+        std::fill(r, r + targetWidth, 0.0f);
+        std::fill(g, g + targetWidth, 0.0f);
+        std::fill(b, b + targetWidth, 0.0f);
+        for (int k = 0; k < columns.rankCount(); ++k) {
+            const int* __restrict source = columns.rankSources(k);
+            const float* __restrict weight = columns.rankWeights(k);
+            for (int x = 0; x < targetWidth; ++x) {
+                r[x] += weight[x] * sumR[source[x]];
+                g[x] += weight[x] * sumG[source[x]];
+                b[x] += weight[x] * sumB[source[x]];
+            }
+        }
+        for (int x = 0; x < targetWidth; ++x) {
+            r[x] = std::floor(r[x] + 0.5f) * scale;
+            g[x] = std::floor(g[x] + 0.5f) * scale;
+            b[x] = std::floor(b[x] + 0.5f) * scale;
+        }
+    }
+}
+
 cv::Mat OnnxPersonSegmenter::forwardBlob(const cv::Mat& blob) {
     net_.setInput(blob, "input");
     return net_.forward("segment");
@@ -78,13 +170,20 @@ cv::Mat OnnxPersonSegmenter::forwardBlob(const cv::Mat& blob) {
 std::optional<cv::Mat> OnnxPersonSegmenter::segment(const cv::Mat& bgra) {
     if (bgra.empty() || bgra.type() != CV_8UC4) return std::nullopt;
     try {
-        cv::resize(bgra, small_, cv::Size(width_, height_), 0, 0, cv::INTER_AREA);
-        cv::cvtColor(small_, rgb_, cv::COLOR_BGRA2RGB);
-        rgb_.convertTo(rgbFloat_, CV_32F, 1.0 / 255.0);
-        // Split the interleaved RGB picture straight into the planes of the NCHW blob.
-        std::vector<cv::Mat> planes;
-        for (int c = 0; c < 3; ++c) planes.emplace_back(height_, width_, CV_32F, blob_.ptr<float>(0, c));
-        cv::split(rgbFloat_, planes);
+        // Area averaging to the network's size (rounded to whole levels, as OpenCV's 8-bit resize
+        // does), the 1/255 scale and the split into RGB planes in one pass, straight into the
+        // blob. A frame smaller than the network's input on either
+        // side is scaled up by OpenCV first.
+        const cv::Mat* source = &bgra;
+        if (bgra.cols < width_ || bgra.rows < height_) {
+            cv::resize(bgra, small_, cv::Size(width_, height_), 0, 0, cv::INTER_AREA);
+            source = &small_;
+        }
+        if (columns_.sourceLength() != source->cols)
+            columns_ = SegmentationAreaTable(source->cols, width_, 1.0);
+        if (rows_.sourceLength() != source->rows) rows_ = SegmentationAreaTable(source->rows, height_, 1.0);
+        fillSegmentationBlob(*source, columns_, rows_, rowSums_, 1.0f / 255.0f, blob_.ptr<float>(0, 0),
+                             blob_.ptr<float>(0, 1), blob_.ptr<float>(0, 2));
         probability_ = forwardBlob(blob_);
         if (probability_.dims != 4 || probability_.size[2] != height_ || probability_.size[3] != width_)
             return std::nullopt;

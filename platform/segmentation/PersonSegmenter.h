@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/dnn.hpp>
@@ -52,6 +54,48 @@ class PersonSegmenter {
     virtual std::optional<cv::Mat> segment(const cv::Mat& bgra) = 0;
 };
 
+// Area averaging along one axis, from sourceLength samples to targetLength (not more): target
+// sample i is the mean of the source interval [i, i + 1) * sourceLength / targetLength, each
+// source sample weighted by how much of it the interval covers, times scale.
+class SegmentationAreaTable {
+  public:
+    struct Tap {
+        int source;
+        float weight;
+    };
+    SegmentationAreaTable() = default;
+    SegmentationAreaTable(int sourceLength, int targetLength, double scale);
+
+    int sourceLength() const { return sourceLength_; }
+    int targetLength() const { return targetLength_; }
+    std::span<const Tap> taps(int target) const {
+        return {taps_.data() + first_[std::size_t(target)],
+                std::size_t(first_[std::size_t(target) + 1] - first_[std::size_t(target)])};
+    }
+    // The same taps by rank: every target sample's k-th tap (k < rankCount()), a zero weight on
+    // its first source where it has fewer. Each is targetLength() long.
+    int rankCount() const { return rankCount_; }
+    const int* rankSources(int k) const { return rankSources_.data() + std::ptrdiff_t(k) * targetLength_; }
+    const float* rankWeights(int k) const { return rankWeights_.data() + std::ptrdiff_t(k) * targetLength_; }
+
+  private:
+    int sourceLength_ = 0;
+    int targetLength_ = 0;
+    int rankCount_ = 0;
+    std::vector<int> first_;  // index of each target sample's first tap, and the end
+    std::vector<Tap> taps_;
+    std::vector<int> rankSources_;
+    std::vector<float> rankWeights_;
+};
+
+// Scales an 8-bit BGRA picture (columns.sourceLength() x rows.sourceLength()) down to the
+// tables' target size by area averaging, rounds each value to a whole level (halves up) and
+// writes the red, green and blue levels times scale into three planes of that size. rowSums is
+// scratch kept by the caller.
+void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& columns,
+                          const SegmentationAreaTable& rows, std::vector<float>& rowSums, float scale,
+                          float* red, float* green, float* blue);
+
 class OnnxPersonSegmenter final : public PersonSegmenter {
   public:
     // Loads the network; throws SegmentationModelError when the file is missing or unreadable.
@@ -73,7 +117,9 @@ class OnnxPersonSegmenter final : public PersonSegmenter {
     int width_;
     int height_;
     // Reused for every frame.
-    cv::Mat small_, rgb_, rgbFloat_, blob_, probability_, mask_;
+    SegmentationAreaTable columns_, rows_;
+    std::vector<float> rowSums_;
+    cv::Mat small_, blob_, probability_, mask_;
 };
 
 }  // namespace vantry::platform

@@ -63,6 +63,34 @@ TEST(FacecamCompositor, BlendIsPremultipliedAndItsAlphaFollowsTheMask) {
     EXPECT_EQ(out.at<cv::Vec4b>(0, 2), cv::Vec4b(200, 100, 50, 255));
 }
 
+// Every camera value against every mask value, each channel of the pixel different, over a
+// background and without one: round(v / 255) of the exact products.
+TEST(FacecamCompositor, BlendRoundsEveryValueAndMaskLevelExactly) {
+    cv::Mat cam(256, 256, CV_8UC4), bg(256, 256, CV_8UC4), mask(256, 256, CV_8UC1), out(256, 256, CV_8UC4);
+    for (int v = 0; v < 256; ++v) {
+        for (int k = 0; k < 256; ++k) {
+            cam.at<cv::Vec4b>(v, k) = cv::Vec4b(uchar(v), uchar(255 - v), uchar(v ^ 0x5a), uchar(v / 2));
+            bg.at<cv::Vec4b>(v, k) = cv::Vec4b(uchar(k ^ 0x33), uchar(v), uchar(255 - k), uchar(255));
+            mask.at<uchar>(v, k) = uchar(k);
+        }
+    }
+    const auto rounded = [](int product) { return uchar((product + 127) / 255); };
+    for (const bool withBackground : {false, true}) {
+        blendWithMask(cam, withBackground ? bg : cv::Mat(), mask, out);
+        int wrong = 0;
+        for (int v = 0; v < 256; ++v) {
+            for (int k = 0; k < 256; ++k) {
+                const cv::Vec4b c = cam.at<cv::Vec4b>(v, k), b = bg.at<cv::Vec4b>(v, k);
+                for (int ch = 0; ch < 4; ++ch) {
+                    const int product = c[ch] * k + (withBackground ? b[ch] * (255 - k) : 0);
+                    wrong += out.at<cv::Vec4b>(v, k)[ch] != rounded(product);
+                }
+            }
+        }
+        EXPECT_EQ(wrong, 0) << (withBackground ? "over the background" : "transparent");
+    }
+}
+
 TEST(FacecamCompositor, FullCameraRunsNoSegmentationAndShowsTheMirroredFrame) {
     FakeSegmenter seg;
     seg.makeMask = leftEdgeMask;

@@ -1,0 +1,244 @@
+#include "platform/segmentation/DirectConvolution.h"
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+
+#include <opencv2/dnn/all_layers.hpp>
+#include <opencv2/dnn/layer.hpp>
+
+// The inner loops are also compiled for AVX2, picked at load time where the CPU has it.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
+    !defined(__SANITIZE_THREAD__)
+#define VANTRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VANTRY_VECTOR_CLONES
+#endif
+
+namespace vantry::platform {
+namespace {
+
+// Output positions ox (0 <= ox < outLen) whose input index ox * stride - pad + tap lies in
+// [0, inLen): [first, last).
+struct Span {
+    int first;
+    int last;
+};
+Span validOutputs(int inLen, int outLen, int stride, int pad, int tap) {
+    const int lowest = pad - tap;  // ox * stride >= lowest
+    const int first = lowest > 0 ? (lowest + stride - 1) / stride : 0;
+    const int highest = inLen - 1 + pad - tap;  // ox * stride <= highest
+    const int last = highest < 0 ? 0 : std::min(outLen, highest / stride + 1);
+    return {std::min(first, last), last};
+}
+
+// Each channel is copied into a zero-bordered plane first, so that every tap's loop runs over
+// the whole output row.
+VANTRY_VECTOR_CLONES
+void depthwise(const DirectConvolutionShape& s, const float* in, int inH, int inW, const float* weights,
+               const float* bias, float* out, int outH, int outW, float* padded) {
+    const int taps = s.kernelH * s.kernelW;
+    const int paddedH = inH + s.padTop + s.padBottom;
+    const int paddedW = inW + s.padLeft + s.padRight;
+    std::fill(padded, padded + std::ptrdiff_t(paddedH) * paddedW, 0.0f);
+    for (int c = 0; c < s.outChannels; ++c) {
+        const float* plane = in + std::ptrdiff_t(c) * inH * inW;
+        for (int y = 0; y < inH; ++y) {
+            std::copy(plane + std::ptrdiff_t(y) * inW, plane + std::ptrdiff_t(y + 1) * inW,
+                      padded + std::ptrdiff_t(y + s.padTop) * paddedW + s.padLeft);
+        }
+        const float* w = weights + std::ptrdiff_t(c) * taps;
+        const float b = bias != nullptr ? bias[c] : 0.0f;
+        for (int oy = 0; oy < outH; ++oy) {
+            float* __restrict o = out + (std::ptrdiff_t(c) * outH + oy) * outW;
+            std::fill(o, o + outW, b);
+            for (int ky = 0; ky < s.kernelH; ++ky) {
+                const float* row = padded + std::ptrdiff_t(oy * s.strideY + ky) * paddedW;
+                for (int kx = 0; kx < s.kernelW; ++kx) {
+                    const float wt = w[ky * s.kernelW + kx];
+                    const float* __restrict r = row + kx;
+                    if (s.strideX == 1) {
+                        for (int ox = 0; ox < outW; ++ox) o[ox] += wt * r[ox];
+                    } else {
+                        for (int ox = 0; ox < outW; ++ox) o[ox] += wt * r[ox * s.strideX];
+                    }
+                }
+            }
+        }
+    }
+}
+
+// Per output row: every tap's input row gathered once (zeros outside the picture), then each
+// output channel accumulated from the gathered rows.
+VANTRY_VECTOR_CLONES
+void dense(const DirectConvolutionShape& s, const float* in, int inH, int inW, const float* weights,
+           const float* bias, float* out, int outH, int outW, float* gathered) {
+    const int taps = s.inChannels * s.kernelH * s.kernelW;
+    for (int oy = 0; oy < outH; ++oy) {
+        for (int ci = 0; ci < s.inChannels; ++ci) {
+            for (int ky = 0; ky < s.kernelH; ++ky) {
+                const int iy = oy * s.strideY - s.padTop + ky;
+                for (int kx = 0; kx < s.kernelW; ++kx) {
+                    float* __restrict g =
+                        gathered + std::ptrdiff_t((ci * s.kernelH + ky) * s.kernelW + kx) * outW;
+                    std::fill(g, g + outW, 0.0f);
+                    if (iy < 0 || iy >= inH) continue;
+                    const float* row = in + (std::ptrdiff_t(ci) * inH + iy) * inW;
+                    const Span span = validOutputs(inW, outW, s.strideX, s.padLeft, kx);
+                    const int offset = kx - s.padLeft;
+                    for (int ox = span.first; ox < span.last; ++ox) g[ox] = row[ox * s.strideX + offset];
+                }
+            }
+        }
+        for (int oc = 0; oc < s.outChannels; ++oc) {
+            float* __restrict o = out + (std::ptrdiff_t(oc) * outH + oy) * outW;
+            std::fill(o, o + outW, bias != nullptr ? bias[oc] : 0.0f);
+            const float* w = weights + std::ptrdiff_t(oc) * taps;
+            for (int t = 0; t < taps; ++t) {
+                const float wt = w[t];
+                const float* __restrict g = gathered + std::ptrdiff_t(t) * outW;
+                for (int ox = 0; ox < outW; ++ox) o[ox] += wt * g[ox];
+            }
+        }
+    }
+}
+
+// Activations whose per-element forwardSlice can be applied to this layer's output in place.
+bool fusableActivation(const std::string& type) {
+    return type == "ReLU" || type == "ReLU6" || type == "HardSwish" || type == "Sigmoid" || type == "TanH" ||
+           type == "Swish";
+}
+
+class DirectConvolutionLayer final : public cv::dnn::Layer {
+  public:
+    DirectConvolutionLayer(const cv::dnn::LayerParams& params, const DirectConvolutionShape& shape)
+        : Layer(params), shape_(shape) {
+        // Not OpenCV's convolution: fusion code that looks for that type leaves this one alone.
+        type = "DirectConvolution";
+    }
+
+    bool getMemoryShapes(const std::vector<cv::dnn::MatShape>& inputs, int /*requiredOutputs*/,
+                         std::vector<cv::dnn::MatShape>& outputs,
+                         std::vector<cv::dnn::MatShape>& /*internals*/) const override {
+        CV_Assert(inputs.size() == 1 && inputs[0].size() == 4 && inputs[0][1] == shape_.inChannels);
+        const int h =
+            outputLength(inputs[0][2], shape_.kernelH, shape_.strideY, shape_.padTop + shape_.padBottom);
+        const int w =
+            outputLength(inputs[0][3], shape_.kernelW, shape_.strideX, shape_.padLeft + shape_.padRight);
+        CV_Assert(h > 0 && w > 0);
+        outputs.assign(1, cv::dnn::MatShape{inputs[0][0], shape_.outChannels, h, w});
+        return false;
+    }
+
+    bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
+        if (layer.empty()) {
+            activation_.reset();
+            return false;
+        }
+        if (!activation_.empty() || !fusableActivation(layer->type)) return false;
+        activation_ = layer;
+        return true;
+    }
+
+    void forward(cv::InputArrayOfArrays inputsArr, cv::OutputArrayOfArrays outputsArr,
+                 cv::OutputArrayOfArrays /*internals*/) override {
+        std::vector<cv::Mat> inputs, outputs;
+        inputsArr.getMatVector(inputs);
+        outputsArr.getMatVector(outputs);
+        CV_Assert(inputs.size() == 1 && outputs.size() == 1);
+        const cv::Mat& in = inputs[0];
+        cv::Mat& out = outputs[0];
+        CV_Assert(in.type() == CV_32F && out.type() == CV_32F && in.dims == 4 && out.dims == 4);
+        CV_Assert(in.isContinuous() && out.isContinuous() && in.size[0] == out.size[0]);
+        const cv::Mat weights = blobs[0].isContinuous() ? blobs[0] : blobs[0].clone();
+        const float* bias = blobs.size() > 1 ? blobs[1].ptr<float>() : nullptr;
+        const int inH = in.size[2], inW = in.size[3], outH = out.size[2], outW = out.size[3];
+        const std::size_t outPlane = std::size_t(outH) * std::size_t(outW);
+        for (int n = 0; n < in.size[0]; ++n) {
+            float* o = out.ptr<float>(n);
+            directConvolution(shape_, in.ptr<float>(n), inH, inW, weights.ptr<float>(), bias, o, outH, outW,
+                              scratch_);
+            if (!activation_.empty())
+                activation_->forwardSlice(o, o, int(outPlane), outPlane, 0, shape_.outChannels);
+        }
+    }
+
+  private:
+    static int outputLength(int in, int kernel, int stride, int pads) {
+        return (in + pads - kernel) / stride + 1;
+    }
+
+    DirectConvolutionShape shape_;
+    cv::Ptr<cv::dnn::ActivationLayer> activation_;
+    std::vector<float> scratch_;
+};
+
+cv::Ptr<cv::dnn::Layer> createConvolution(cv::dnn::LayerParams& params) {
+    if (const auto shape = directConvolutionShape(params))
+        return cv::makePtr<DirectConvolutionLayer>(params, *shape);
+    return cv::dnn::ConvolutionLayer::create(params);
+}
+
+}  // namespace
+
+std::unique_ptr<DirectConvolutionShape> directConvolutionShape(const cv::dnn::LayerParams& params) {
+    if (params.blobs.empty() || params.blobs[0].dims != 4 || params.blobs[0].type() != CV_32F) return nullptr;
+    if (params.blobs.size() > 1 &&
+        (params.blobs[1].type() != CV_32F || params.blobs[1].total() != std::size_t(params.blobs[0].size[0])))
+        return nullptr;
+    // OpenCV's own reading of the parameters (kernel, strides, pads, dilations).
+    const cv::Ptr<cv::dnn::BaseConvolutionLayer> parsed = cv::dnn::ConvolutionLayer::create(params);
+    if (parsed.empty() || parsed->kernel_size.size() != 2 || !parsed->padMode.empty()) return nullptr;
+    if (parsed->strides.size() != 2 || parsed->pads_begin.size() != 2 || parsed->pads_end.size() != 2)
+        return nullptr;
+    for (const std::size_t d : parsed->dilations)
+        if (d != 1) return nullptr;
+    const cv::Mat& w = params.blobs[0];
+    const int group = params.get<int>("group", 1);
+    auto shape = std::make_unique<DirectConvolutionShape>();
+    shape->outChannels = w.size[0];
+    shape->inChannels = w.size[1] * group;
+    shape->kernelH = w.size[2];
+    shape->kernelW = w.size[3];
+    if (std::size_t(shape->kernelH) != parsed->kernel_size[0] ||
+        std::size_t(shape->kernelW) != parsed->kernel_size[1] ||
+        (parsed->numOutput > 0 && parsed->numOutput != shape->outChannels))
+        return nullptr;
+    shape->strideY = int(parsed->strides[0]);
+    shape->strideX = int(parsed->strides[1]);
+    shape->padTop = int(parsed->pads_begin[0]);
+    shape->padLeft = int(parsed->pads_begin[1]);
+    shape->padBottom = int(parsed->pads_end[0]);
+    shape->padRight = int(parsed->pads_end[1]);
+    if (shape->strideY < 1 || shape->strideX < 1) return nullptr;
+    shape->depthwise =
+        group > 1 && group == shape->inChannels && group == shape->outChannels && w.size[1] == 1;
+    if (shape->depthwise) {
+        // OpenCV has a fast path of its own for 3 x 3 depthwise filters.
+        if (shape->kernelH == 3 && shape->kernelW == 3) return nullptr;
+    } else if (group != 1 || shape->inChannels > kDirectConvolutionMaxDenseInputs) {
+        return nullptr;
+    }
+    return shape;
+}
+
+void directConvolution(const DirectConvolutionShape& shape, const float* in, int inH, int inW,
+                       const float* weights, const float* bias, float* out, int outH, int outW,
+                       std::vector<float>& scratch) {
+    if (shape.depthwise) {
+        scratch.resize(std::size_t(inH + shape.padTop + shape.padBottom) *
+                       std::size_t(inW + shape.padLeft + shape.padRight));
+        depthwise(shape, in, inH, inW, weights, bias, out, outH, outW, scratch.data());
+        return;
+    }
+    scratch.resize(std::size_t(shape.inChannels) * std::size_t(shape.kernelH) * std::size_t(shape.kernelW) *
+                   std::size_t(outW));
+    dense(shape, in, inH, inW, weights, bias, out, outH, outW, scratch.data());
+}
+
+void installDirectConvolution() {
+    static std::once_flag once;
+    std::call_once(once, [] { cv::dnn::LayerFactory::registerLayer("Convolution", createConvolution); });
+}
+
+}  // namespace vantry::platform
