@@ -5,8 +5,8 @@ Usage: decoder-coverage.py BIN PROFDATA ENTRY...
 
 Each ENTRY is a source path from the repository root ("creator/ugc/X.cpp"), or "PATH:REGEX" to count
 only the functions of that file whose (mangled) name matches REGEX. The lines are llvm-cov's own (its
-lcov export); a function's lines are those its code regions span. Prints one line per entry and a last
-line "TOTAL <lines> <missed>".
+lcov export); a function's lines are those its code regions span. Prints one line per entry with the
+line ranges never run, and a last line "TOTAL <lines> <missed>".
 """
 import json
 import os
@@ -22,6 +22,16 @@ def export(binary, profile, fmt):
 
 def same_file(recorded, path):
     return os.path.normpath(recorded).endswith(os.sep + os.path.normpath(path))
+
+
+def ranges(numbers):
+    spans = []
+    for number in numbers:
+        if spans and spans[-1][1] + 1 == number:
+            spans[-1][1] = number
+        else:
+            spans.append([number, number])
+    return ", ".join(str(a) if a == b else f"{a}-{b}" for a, b in spans)
 
 
 def main():
@@ -52,15 +62,18 @@ def main():
                     if r[5] == 0 and r[7] == 0:  # code regions of the function's own file
                         keep.update(range(r[0], r[2] + 1))
         n = m = 0
+        never = []
         for f in files:
-            for number, count in lines[f].items():
+            for number, count in sorted(lines[f].items()):
                 if keep is None or number in keep:
                     n += 1
-                    m += count == 0
+                    if count == 0:
+                        m += 1
+                        never.append(number)
         total += n
         missed += m
         pct = 100.0 * (n - m) / n if n else 0.0
-        print(f"{entry}: lines {n}, missed {m}, {pct:.1f}%")
+        print(f"{entry}: lines {n}, missed {m}, {pct:.1f}%" + (f"; never run: {ranges(never)}" if never else ""))
     print(f"TOTAL {total} {missed}")
 
 
