@@ -30,10 +30,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!std::isfinite(mix.leftRMS) || !std::isfinite(mix.rightRMS) || !std::isfinite(mix.echoEnergy))
         std::abort();
 
-    // Re-encoding the decoded samples must give a packet that decodes again.
+    // Re-encoding the decoded samples must give a packet that decodes again, with a
+    // signal-to-noise ratio that is a number.
     const auto again =
         Codec::encodeFloat32Packet(decoded->samples, static_cast<std::uint16_t>(decoded->sampleRate));
     const auto back = Codec::decodeToFloat32(again);
     if (!back || back->samples.size() != decoded->samples.size()) std::abort();
+    if (std::isnan(Codec::measureSNRDB(decoded->samples, back->samples))) std::abort();
     return 0;
 }

@@ -1,5 +1,6 @@
 // Any bytes as a discovery beacon and as a session hello. Whatever is accepted must be exactly the
-// canonical encoding of what was read, with texts inside their limits; nothing may crash.
+// canonical encoding of what was read, with texts inside their limits, and the encoder refuses it
+// once its name is emptied or a text gets a control byte; nothing may crash.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +20,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         const auto again = encodeAnnouncement(*a, kind);
         if (!std::equal(again.begin(), again.end(), bytes.begin(), bytes.end())) std::abort();
+        auto nameless = *a;
+        nameless.displayName.clear();
+        auto control = *a;
+        control.serviceType += '\x7f';
+        if (!encodeAnnouncement(nameless, kind).empty() || !encodeAnnouncement(control, kind).empty())
+            std::abort();
     }
     return 0;
 }

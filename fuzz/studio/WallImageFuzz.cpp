@@ -2,10 +2,15 @@
 // as a premultiplied RGBA image of 64..2048 pixels a side; nothing may crash, read out of
 // bounds or allocate without limit. Inputs over 1 MiB are skipped (the loader's own
 // limits are checked by the tests; here the decoders' handling of small hostile files is).
+// Inputs of odd length are also loaded as a file (an in-memory one), which must give the same
+// picture as the bytes do.
+#include <sys/mman.h>
+#include <unistd.h>
 #include <QGuiApplication>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
+#include <string>
 
 #include "studio/gpu/WallImageLoader.h"
 
@@ -23,6 +28,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     using namespace vantry::studio::gl;
     if (size > (std::size_t(1) << 20)) return 0;
     const auto wall = loadWallImage(std::span<const std::uint8_t>(data, size));
+    if (size % 2 == 1) {
+        const int fd = ::memfd_create("fuzz-wall", 0);
+        if (fd < 0 || ::write(fd, data, size) != static_cast<ssize_t>(size)) std::abort();
+        const auto fromFile = loadWallImage(std::filesystem::path("/proc/self/fd/" + std::to_string(fd)));
+        ::close(fd);
+        if (!fromFile != !wall ||
+            (wall && (fromFile->width != wall->width || fromFile->height != wall->height ||
+                      fromFile->rgba != wall->rgba)))
+            std::abort();
+    }
     if (!wall) return 0;
     if (wall->width < kWallMinSide || wall->width > kWallMaxSide || wall->height < kWallMinSide ||
         wall->height > kWallMaxSide)
