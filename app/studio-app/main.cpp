@@ -11,6 +11,7 @@
 
 #include "app/remote/RemoteControl.h"
 #include "app/remote/RemoteSecret.h"
+#include "app/remote/ShotsModelRemote.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/LaunchOptions.h"
 #include "app/studio-app/StudioWindowHost.h"
@@ -101,12 +102,14 @@ int main(int argc, char** argv) {
         host.viewModel().mountSlide(file.toStdString());
     }
     // The remote control: off unless --remote; the window's switch turns it on and off.
+    vantry::remote::ShotsModelRemote remoteShots(host.viewModel().shots());
     vantry::remote::RemoteControl remote(
-        host.viewModel(), nullptr,
+        host.viewModel(), &remoteShots,
         QString::fromStdString(options.remoteHost.empty() ? std::string(vantry::remote::kDefaultHost)
                                                           : options.remoteHost),
         options.remotePort ? options.remotePort : vantry::remote::kDefaultPort,
         vantry::remote::defaultSecretFile());
+    remoteShots.forwardChanges(remote);
     window->setProperty("remote", QVariant::fromValue<QObject*>(&remote));
     if (options.remote) {
         remote.setOn(true);

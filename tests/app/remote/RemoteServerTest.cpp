@@ -13,6 +13,8 @@
 #include "app/remote/RemoteControl.h"
 #include "app/remote/RemoteSecret.h"
 #include "app/remote/RemoteServer.h"
+#include "app/remote/ShotsModelRemote.h"
+#include "app/shots/ShotsModel.h"
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
@@ -287,6 +289,36 @@ TEST_F(RemoteServerTest, ShotsAreListedRecalledAndAnnounced) {
     RemoteClient other;
     ASSERT_TRUE(other.connectTo(QStringLiteral("127.0.0.1"), bare.port(), secret, kWaitMs, nullptr));
     EXPECT_EQ(codeOf(call(other, "listShots")), "unavailable");
+}
+
+// The window's own shots list behind the switch: what a client recalls is what the window shows,
+// and a shot saved in the window reaches subscribers.
+TEST_F(RemoteServerTest, TheWindowsShotsAreRecalledAndTheirChangesHeard) {
+    vm->setCameraAngleId(1);
+    ASSERT_TRUE(vm->shots().saveCurrent(QStringLiteral("Wide")));
+    vm->setCameraAngleId(2);
+
+    ShotsModelRemote remoteShots(vm->shots());
+    const std::filesystem::path file = dir.filePath("config/vantry-pro/remote-secret").toStdString();
+    RemoteControl control(*vm, &remoteShots, QStringLiteral("127.0.0.1"), 0, file);
+    remoteShots.forwardChanges(control);
+    control.setOn(true);
+    ASSERT_TRUE(control.isOn()) << control.statusLine().toStdString();
+    RemoteClient client;
+    ASSERT_TRUE(client.connectTo(QStringLiteral("127.0.0.1"), control.server()->port(), readSecret(file),
+                                 kWaitMs, nullptr));
+    ASSERT_TRUE(ok(call(client, "subscribe")));
+
+    const std::string list = call(client, "listShots");
+    EXPECT_NE(list.find("\"Wide\""), std::string::npos) << list;
+    EXPECT_TRUE(ok(call(client, "recallShot", R"({"index":0})")));
+    EXPECT_EQ(vm->cameraAngleId(), 1);
+    EXPECT_EQ(*json::stringMember(child(nextEvent(client, "shotRecalled"), "shot"), "name"), "Wide");
+    EXPECT_EQ(codeOf(call(client, "recallShot", R"({"index":5})")).empty(), false);
+
+    ASSERT_TRUE(vm->shots().saveCurrent(QStringLiteral("Close")));
+    const json::Value* now = json::member(nextEvent(client, "shots"), "shots");
+    EXPECT_EQ(now && now->array() ? now->array()->size() : 0u, 2u);
 }
 
 TEST_F(RemoteServerTest, ExportClipWritesTheWindowsNameIntoTheStudiosFolderOnly) {
