@@ -2,8 +2,9 @@
 // a session, the source the user picks in the desktop's own dialog (one screen or window, the
 // cursor drawn into the picture), and the PipeWire remote the picture is read from.
 //
-// The calls wait for the desktop's answers in a local event loop, so they need a Qt
-// application in the process; they may run on any thread.
+// The calls wait for the desktop's answers in a local event loop and need a Qt application in
+// the process. Called from another thread, they also need the application's main thread to
+// keep handling events meanwhile: QtDBus hands the answers over through it.
 #pragma once
 
 #include <cstdint>
