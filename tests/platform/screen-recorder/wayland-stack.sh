@@ -38,8 +38,9 @@ stop_all() {
 }
 trap stop_all EXIT
 
-WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
-    sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
+# The software renderer where there is no GPU render node to draw with.
+if ! ls /dev/dri/renderD* >/dev/null 2>&1; then export WLR_RENDERER=pixman; fi
+WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 sway -c "$work/sway.conf" >"$work/sway.log" 2>&1 &
 pids="$pids $!"
 i=0
 while [ -z "$(ls "$XDG_RUNTIME_DIR" | grep '^wayland-[0-9]*$')" ]; do
