@@ -99,7 +99,10 @@ struct PipeWireCapture::Impl {
         spa_pod_frame frame{};
         spa_pod_builder_push_object(&builder, &frame, SPA_TYPE_OBJECT_ParamBuffers, SPA_PARAM_Buffers);
         spa_pod_builder_prop(&builder, SPA_PARAM_BUFFERS_dataType, 0);
+        spa_pod_frame types{};
+        spa_pod_builder_push_choice(&builder, &types, SPA_CHOICE_Flags, 0);
         spa_pod_builder_int(&builder, (1 << SPA_DATA_MemPtr) | (1 << SPA_DATA_MemFd));
+        spa_pod_builder_pop(&builder, &types);
         const spa_pod* params[1] = {static_cast<const spa_pod*>(spa_pod_builder_pop(&builder, &frame))};
         pw_stream_update_params(stream, params, 1);
     }

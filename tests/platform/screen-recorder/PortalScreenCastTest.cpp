@@ -1,19 +1,26 @@
 // The desktop portal path against a portal of the test's own on a private session bus: the
 // user cancelling the desktop's dialog, the portal failing, the choice of path, and the kept
 // restore token.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -21,11 +28,34 @@
 #include "platform/screen-recorder/CaptureSource.h"
 #include "platform/screen-recorder/LinuxScreenRecorder.h"
 #include "platform/screen-recorder/PortalScreenCast.h"
+#include "platform/video/VideoFileReader.h"
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
+#include "tests/platform/screen-recorder/TestVideoProducer.h"
 #include "tests/support/EventPump.h"
 
 using namespace vantry::platform;
 namespace fs = std::filesystem;
+
+// One stream of a Start answer: its PipeWire node and properties, (ua{sv}).
+struct PortalStreamEntry {
+    uint node = 0;
+    QVariantMap properties;
+};
+Q_DECLARE_METATYPE(PortalStreamEntry)
+
+QDBusArgument& operator<<(QDBusArgument& out, const PortalStreamEntry& s) {
+    out.beginStructure();
+    out << s.node << s.properties;
+    out.endStructure();
+    return out;
+}
+
+const QDBusArgument& operator>>(const QDBusArgument& in, PortalStreamEntry& s) {
+    in.beginStructure();
+    in >> s.node >> s.properties;
+    in.endStructure();
+    return in;
+}
 
 namespace {
 
@@ -57,6 +87,10 @@ class FakePortal : public QObject {
 
     uint selectAnswer = 0;
     uint startAnswer = 0;
+    // Where a started cast is read from: a PipeWire node and its daemon's socket.
+    uint node = 0;
+    std::string pipeWireSocket;
+    QString restoreToken;
     QVariantMap selectOptions;
     int starts = 0;
 
@@ -73,7 +107,26 @@ class FakePortal : public QObject {
     QDBusObjectPath Start(const QDBusObjectPath&, const QString&, const QVariantMap& options,
                           const QDBusMessage& call) {
         ++starts;
-        return answer(call, options, startAnswer, {});
+        QVariantMap results;
+        if (node != 0) {
+            const PortalStreamEntry stream{node, {}};
+            results.insert(QStringLiteral("streams"), QVariant::fromValue(QList<PortalStreamEntry>{stream}));
+            results.insert(QStringLiteral("restore_token"), restoreToken);
+        }
+        return answer(call, options, startAnswer, results);
+    }
+    QDBusUnixFileDescriptor OpenPipeWireRemote(const QDBusObjectPath&, const QVariantMap&) {
+        const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, pipeWireSocket.c_str(), sizeof address.sun_path - 1);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+            ::close(fd);
+            return {};
+        }
+        QDBusUnixFileDescriptor remote(fd);
+        ::close(fd);
+        return remote;
     }
 
   private:
@@ -135,6 +188,8 @@ class PortalScreenCastTest : public ::testing::Test {
         static char name[] = "platform_portal_tests";
         static char* argv[] = {name, nullptr};
         static QCoreApplication app(argc, argv);
+        qDBusRegisterMetaType<PortalStreamEntry>();
+        qDBusRegisterMetaType<QList<PortalStreamEntry>>();
     }
     static void TearDownTestSuite() {
         PrivateBus& bus = privateBus();
@@ -266,6 +321,91 @@ TEST_F(PortalScreenCastTest, ThePortalIsChosenOnAWaylandSessionWhereItAnswers) {
     std::string why;
     EXPECT_EQ(elsewhere([&] { return LinuxScreenRecorder::capturePath(options, &why); }), CapturePath::none);
     EXPECT_NE(why.find("no screen cast"), std::string::npos) << why;
+}
+
+// A PipeWire daemon (with its session manager) of this test alone, and a video source on it.
+TEST_F(PortalScreenCastTest, RecordsThePortalsPipeWireStreamAtAConstantThirtyFramesPerSecond) {
+    const fs::path run = dir / "run";
+    fs::create_directories(run);
+    fs::permissions(run, fs::perms::owner_all);
+    const std::string runtime = "XDG_RUNTIME_DIR=" + run.string();
+    // Stopped however the test ends.
+    struct Daemons {
+        std::vector<pid_t> pids;
+        ~Daemons() {
+            for (auto it = pids.rbegin(); it != pids.rend(); ++it) vantry::testing::stopChild(*it, SIGTERM);
+        }
+    } daemons;
+    const pid_t pipewire = vantry::testing::spawn({"env", runtime, "pipewire"});
+    ASSERT_GT(pipewire, 0);
+    daemons.pids.push_back(pipewire);
+    for (int i = 0; i < 500 && !fs::exists(run / "pipewire-0"); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(fs::exists(run / "pipewire-0")) << "the PipeWire daemon did not start";
+    const pid_t wireplumber = vantry::testing::spawn({"env", runtime, "wireplumber"});
+    ASSERT_GT(wireplumber, 0);
+    daemons.pids.push_back(wireplumber);
+    ::setenv("PIPEWIRE_RUNTIME_DIR", run.c_str(), 1);
+    std::string why;
+    auto producer = vantry::testing::TestVideoProducer::start(why);
+    ASSERT_TRUE(producer) << why;
+
+    portal->node = producer->nodeId();
+    portal->pipeWireSocket = (run / "pipewire-0").string();
+    portal->restoreToken = "token-of-this-choice";
+    const fs::path out = dir / "clips" / "portal.mp4";
+    std::optional<ScreenRecorderError> stopped;
+    {
+        LinuxScreenRecorder recorder(portalOptions());
+        const auto beforeStart = std::chrono::steady_clock::now();
+        const auto started = start(recorder);
+        ASSERT_FALSE(started) << started->localizedDescription;
+        const auto afterStart = std::chrono::steady_clock::now();
+        EXPECT_EQ(recorder.lastStats().path, CapturePath::portal);
+        vantry::testing::pumpUntil([] { return false; }, 2000);
+        const auto beforeStop = std::chrono::steady_clock::now();
+        auto done = std::make_shared<std::promise<std::optional<ScreenRecorderError>>>();
+        recorder.stopRecording(
+            out, [done](std::optional<ScreenRecorderError> e) { done->set_value(std::move(e)); });
+        const auto afterStop = std::chrono::steady_clock::now();
+        // The portal session is closed from the recorder's thread while this one serves it.
+        auto result = done->get_future();
+        vantry::testing::pumpUntil(
+            [&] { return result.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 60'000);
+        stopped = result.get();
+        ASSERT_FALSE(stopped) << stopped->localizedDescription;
+        const double shortest = std::chrono::duration<double>(beforeStop - afterStart).count();
+        const double longest = std::chrono::duration<double>(afterStop - beforeStart).count();
+
+        const VideoFileInfo info = probeVideoFile(out);
+        EXPECT_EQ(info.codecName, "h264");
+        EXPECT_EQ(info.width, vantry::testing::TestVideoProducer::kWidth);
+        EXPECT_EQ(info.height, vantry::testing::TestVideoProducer::kHeight);
+        EXPECT_EQ(info.frameRateNum / std::max(info.frameRateDen, 1), 30);
+        EXPECT_GE(double(info.packets.size()), shortest * 30 - 1.5);
+        EXPECT_LE(double(info.packets.size()), longest * 30 + 1.5);
+    }
+    EXPECT_EQ(session->closes, 1) << "the portal session ends with the recording";
+    EXPECT_EQ(loadScreenCastRestoreToken(dir / "config" / "screencast.conf"), "token-of-this-choice");
+
+    std::set<std::vector<std::uint8_t>> pictures;
+    const auto frames = decodeVideoFrames(out, [](std::int64_t i) { return i % 10 == 5; });
+    EXPECT_GE(frames.size(), 3u);
+    for (const auto& f : frames) {
+        std::set<int> colours;
+        std::vector<std::uint8_t> picture;
+        for (int y = 0; y < f.height; y += 8)
+            for (int x = 0; x < f.width; x += 8) {
+                colours.insert(f.r(x, y) << 16 | f.g(x, y) << 8 | f.b(x, y));
+                picture.push_back(f.g(x, y));
+            }
+        EXPECT_GT(colours.size(), 1u) << "frame " << f.index;
+        pictures.insert(picture);
+    }
+    EXPECT_GT(pictures.size(), 1u) << "the moving picture shows in the recording";
+
+    producer.reset();
+    ::unsetenv("PIPEWIRE_RUNTIME_DIR");
 }
 
 TEST(CaptureSource, ThePathFollowsTheChoiceAndTheSession) {
