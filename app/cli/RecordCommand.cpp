@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -78,7 +79,10 @@ int runRecord(const std::vector<std::string>& args) {
     std::string why;
     const auto path = LinuxScreenRecorder::capturePath(options, &why);
     if (path == vantry::platform::CapturePath::none) {
-        if (options.source == vantry::platform::CaptureSourceChoice::portal)
+        const bool wayland = vantry::platform::isWaylandSession(std::getenv("XDG_SESSION_TYPE"),
+                                                                std::getenv("WAYLAND_DISPLAY"));
+        if (options.source == vantry::platform::CaptureSourceChoice::portal ||
+            (options.source == vantry::platform::CaptureSourceChoice::automatic && wayland))
             throw CommandError("the desktop portal cannot record the screen: " + why);
         throw CommandError(
             "no X display to record: DISPLAY is not set (a Wayland session needs the "

@@ -49,9 +49,9 @@ CapturePath chooseCapturePath(CaptureSourceChoice choice, const CaptureSessionFa
         case CaptureSourceChoice::automatic:
             break;
     }
-    if (facts.waylandSession && portal) return CapturePath::portal;
-    if (facts.xDisplay) return CapturePath::x11;
-    return CapturePath::none;
+    // x11grab on a Wayland session sees only the X clients, not the screen.
+    if (facts.waylandSession) return portal ? CapturePath::portal : CapturePath::none;
+    return facts.xDisplay ? CapturePath::x11 : CapturePath::none;
 }
 
 }  // namespace vantry::platform

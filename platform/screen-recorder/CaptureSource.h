@@ -27,8 +27,9 @@ const char* capturePathName(CapturePath path);  // "portal", "x11" or "none"
 // From the session's environment values (null: unset).
 bool isWaylandSession(const char* sessionType, const char* waylandDisplay);
 
-// Automatic: the portal on a Wayland session where it answers, else x11grab where there is an
-// X display. An explicit choice is taken when its facts allow it, else none.
+// Automatic: on a Wayland session the portal where it answers (else none: x11grab would see
+// only the X clients); elsewhere x11grab where there is an X display. An explicit choice is
+// taken when its facts allow it, else none.
 CapturePath chooseCapturePath(CaptureSourceChoice choice, const CaptureSessionFacts& facts);
 
 }  // namespace vantry::platform

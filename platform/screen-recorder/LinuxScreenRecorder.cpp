@@ -666,7 +666,10 @@ std::optional<ScreenRecorderError> LinuxScreenRecorder::Impl::start() {
     const CapturePath path = capturePath(options, &why);
     const std::string display = displayName(options);
     if (path == CapturePath::none) {
-        if (options.source == CaptureSourceChoice::portal)
+        const bool wayland =
+            isWaylandSession(std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"));
+        if (options.source == CaptureSourceChoice::portal ||
+            (options.source == CaptureSourceChoice::automatic && options.display.empty() && wayland))
             return failed("Cannot capture the screen through the desktop portal: " + why + ".");
         return failed("There is no X display to record.");
     }
@@ -844,7 +847,7 @@ CapturePath LinuxScreenRecorder::capturePath(const LinuxScreenRecorderOptions& o
         if (!portalWhy.empty())
             *why = portalWhy;
         else
-            *why = facts.xDisplay ? "the X display cannot be used" : "DISPLAY is not set";
+            *why = facts.xDisplay ? "the X display cannot be used here" : "DISPLAY is not set";
     }
     return path;
 }

@@ -416,7 +416,7 @@ TEST(CaptureSource, ThePathFollowsTheChoiceAndTheSession) {
         bool wayland, x, portal;
         P path;
     } cases[] = {
-        {C::automatic, true, true, true, P::portal}, {C::automatic, true, true, false, P::x11},
+        {C::automatic, true, true, true, P::portal}, {C::automatic, true, true, false, P::none},
         {C::automatic, false, true, true, P::x11},   {C::automatic, true, false, false, P::none},
         {C::automatic, false, false, true, P::none}, {C::portal, false, true, true, P::portal},
         {C::portal, true, true, false, P::none},     {C::x11, true, true, true, P::x11},
