@@ -101,13 +101,13 @@ struct PortalScreenCast::Impl {
         args.append(options);
         // Listened to before the call: the answer may come before the call's reply.
         QString path = requestPath(token);
-        bus.connect(QString(), path, kRequest, QStringLiteral("Response"), &catcher,
+        bus.connect(kService, path, kRequest, QStringLiteral("Response"), &catcher,
                     SLOT(onResponse(uint, QVariantMap)));
         QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kScreenCast, method);
         call.setArguments(args);
         const QDBusMessage reply = bus.call(call, QDBus::Block, kCallTimeoutMs);
         if (reply.type() != QDBusMessage::ReplyMessage) {
-            bus.disconnect(QString(), path, kRequest, QStringLiteral("Response"), &catcher,
+            bus.disconnect(kService, path, kRequest, QStringLiteral("Response"), &catcher,
                            SLOT(onResponse(uint, QVariantMap)));
             error = text(method) + " failed: " +
                     text(reply.errorMessage().isEmpty() ? reply.errorName() : reply.errorMessage());
@@ -117,10 +117,10 @@ struct PortalScreenCast::Impl {
         const QString handle =
             reply.arguments().isEmpty() ? path : objectPathText(reply.arguments().constFirst());
         if (!handle.isEmpty() && handle != path) {
-            bus.disconnect(QString(), path, kRequest, QStringLiteral("Response"), &catcher,
+            bus.disconnect(kService, path, kRequest, QStringLiteral("Response"), &catcher,
                            SLOT(onResponse(uint, QVariantMap)));
             path = handle;
-            bus.connect(QString(), path, kRequest, QStringLiteral("Response"), &catcher,
+            bus.connect(kService, path, kRequest, QStringLiteral("Response"), &catcher,
                         SLOT(onResponse(uint, QVariantMap)));
         }
         if (!catcher.answered) {
@@ -129,7 +129,7 @@ struct PortalScreenCast::Impl {
             QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
             loop.exec();
         }
-        bus.disconnect(QString(), path, kRequest, QStringLiteral("Response"), &catcher,
+        bus.disconnect(kService, path, kRequest, QStringLiteral("Response"), &catcher,
                        SLOT(onResponse(uint, QVariantMap)));
         if (!catcher.answered) {
             error = "the desktop portal did not answer " + text(method);
