@@ -79,8 +79,8 @@ AVFormatContext* openScreen(const std::string& display, int fps, std::atomic<boo
 
 // One picture of the screen, valid until the source's next call.
 struct ScreenPicture {
-    const std::uint8_t* data = nullptr;
-    int stride = 0;
+    std::uint8_t* planes[4] = {};
+    int strides[4] = {};
     int width = 0;
     int height = 0;
     AVPixelFormat format = AV_PIX_FMT_NONE;
@@ -113,11 +113,11 @@ class X11ScreenSource : public ScreenSource {
             return false;
         }
         const AVCodecParameters* par = screen_->streams[0]->codecpar;
-        picture.data = packet_->data;
         picture.width = par->width;
         picture.height = par->height;
         picture.format = static_cast<AVPixelFormat>(par->format);
-        picture.stride = av_image_get_linesize(picture.format, picture.width, 0);
+        av_image_fill_arrays(picture.planes, picture.strides, packet_->data, picture.format, picture.width,
+                             picture.height, 1);
         picture.capturedAtUs =
             packet_->pts == AV_NOPTS_VALUE
                 ? av_gettime()
@@ -198,8 +198,8 @@ class PortalScreenSource : public ScreenSource {
 
   private:
     void describe(ScreenPicture& picture) const {
-        picture.data = newest_.pixels.data();
-        picture.stride = newest_.stride;
+        picture.planes[0] = const_cast<std::uint8_t*>(newest_.pixels.data());
+        picture.strides[0] = newest_.stride;
         picture.width = newest_.width;
         picture.height = newest_.height;
         picture.format = avFormatOf(newest_.layout);
@@ -346,9 +346,7 @@ struct Session {
                                           picture->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
                                           nullptr);
             if (!scaler || av_frame_make_writable(picture) < 0) continue;
-            const std::uint8_t* src[4] = {shot.data, nullptr, nullptr, nullptr};
-            const int srcStride[4] = {shot.stride, 0, 0, 0};
-            sws_scale(scaler, src, srcStride, 0, shot.height, picture->data, picture->linesize);
+            sws_scale(scaler, shot.planes, shot.strides, 0, shot.height, picture->data, picture->linesize);
             for (std::int64_t i = lastIndex + 1; i <= index; ++i) {
                 picture->pts = i;
                 encodeVideo(picture);
