@@ -1,6 +1,7 @@
 // "vantry-cli doctor": prints, as JSON, what a problem report needs: the GL renderer,
 // the display and sound servers, cameras, audio devices, v4l2loopback devices, the
-// model files, the studio window's measured UI and studio frame rates, and the H.264 encoders.
+// model files, the studio window's measured UI and studio frame rates, the H.264 encoders and
+// the screen recorder's capture path.
 #include <QAudioDevice>
 #include <QCameraDevice>
 #include <QDir>
@@ -23,6 +24,7 @@
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "platform/media/H264Encoder.h"
+#include "platform/screen-recorder/LinuxScreenRecorder.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
 namespace {
@@ -139,6 +141,13 @@ int runDoctor(const std::vector<std::string>& args) {
         std::error_code ec;
         report.modelFiles.push_back({path.string(), std::filesystem::is_regular_file(path, ec)});
     }
+    {
+        // Asked after the Qt application exists: the portal is reached over its session bus.
+        std::string why;
+        const auto path = vantry::platform::LinuxScreenRecorder::capturePath({}, &why);
+        report.screenCapture = vantry::platform::capturePathName(path);
+        if (path == vantry::platform::CapturePath::none) report.screenCaptureProblem = why;
+    }
     if (display && renderer) measureWindow(report, renderer, seconds);
 
     const std::string json = vantry::app::doctorReportJson(report);
@@ -152,7 +161,10 @@ const vantry::app::cli::CommandRegistrar kDoctor(
      "Prints one JSON object: the GL renderer and version, the display server, cameras, audio\n"
      "inputs and outputs, the sound server, v4l2loopback devices, the segmentation model files,\n"
      "and, with a display, the frame rates of the studio window measured over S seconds (default\n"
-     "3): uiFramesPerSecond (Qt Quick, kept redrawing) and studioFramesPerSecond (the 3D picture).",
+     "3): uiFramesPerSecond (Qt Quick, kept redrawing) and studioFramesPerSecond (the 3D picture).\n"
+     "screenCapture says which way a screen recording would capture: \"portal\" (the desktop\n"
+     "portal's screen cast, on Wayland), \"x11\" (x11grab) or \"none\", with screenCaptureProblem\n"
+     "saying why.",
      runDoctor});
 
 }  // namespace

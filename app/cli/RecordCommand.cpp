@@ -1,7 +1,10 @@
-// "vantry-cli record": records the X screen (with game audio, optionally the microphone) to MP4.
+// "vantry-cli record": records the screen (with game audio, optionally the microphone) to MP4,
+// through x11grab on X11 or the desktop portal's screen cast on Wayland.
+#include <QCoreApplication>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <future>
 #include <mutex>
@@ -14,6 +17,7 @@
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/studio-overlay/CreatorStudioMath.h"
 #include "platform/files/SafeOutput.h"
+#include "platform/screen-recorder/CaptureSource.h"
 #include "platform/screen-recorder/LinuxScreenRecorder.h"
 
 namespace {
@@ -30,11 +34,14 @@ std::optional<ScreenRecorderError> await(Call call) {
     std::promise<std::optional<ScreenRecorderError>> done;
     auto result = done.get_future();
     call([&done](std::optional<ScreenRecorderError> e) { done.set_value(std::move(e)); });
+    // Qt's events keep flowing meanwhile (the desktop portal's answers come through them).
+    while (result.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return result.get();
 }
 
 int runRecord(const std::vector<std::string>& args) {
-    vantry::app::cli::Args parsed(args, {"seconds", "out", "encoder"}, {"mic"});
+    vantry::app::cli::Args parsed(args, {"seconds", "out", "encoder", "source"}, {"mic"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     if (!parsed.has("seconds")) throw UsageError("option --seconds is required");
@@ -56,9 +63,34 @@ int runRecord(const std::vector<std::string>& args) {
 
     vantry::platform::LinuxScreenRecorderOptions options;
     options.encoder = vantry::app::cli::parseEncoderOption(parsed);
-    const std::string display = LinuxScreenRecorder::displayName(options);
-    if (display.empty())
-        throw CommandError("no X display to record: DISPLAY is not set (a Wayland session needs Xwayland)");
+    if (auto s = parsed.value("source")) {
+        const auto choice = vantry::platform::parseCaptureSourceChoice(*s);
+        if (!choice) throw UsageError("option --source expects auto, portal or x11");
+        options.source = *choice;
+    }
+    // The desktop portal is reached over Qt's session bus connection.
+    std::unique_ptr<QCoreApplication> app;
+    if (!QCoreApplication::instance()) {
+        static int argc = 1;
+        static char name[] = "vantry-cli";
+        static char* argv[] = {name, nullptr};
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    }
+    std::string why;
+    const auto path = LinuxScreenRecorder::capturePath(options, &why);
+    if (path == vantry::platform::CapturePath::none) {
+        const bool wayland = vantry::platform::isWaylandSession(std::getenv("XDG_SESSION_TYPE"),
+                                                                std::getenv("WAYLAND_DISPLAY"));
+        if (options.source == vantry::platform::CaptureSourceChoice::portal ||
+            (options.source == vantry::platform::CaptureSourceChoice::automatic && wayland))
+            throw CommandError("the desktop portal cannot record the screen: " + why);
+        throw CommandError(
+            "no X display to record: DISPLAY is not set (a Wayland session needs the "
+            "desktop portal)");
+    }
+    const std::string display = path == vantry::platform::CapturePath::portal
+                                    ? std::string("the desktop portal's screen cast")
+                                    : "display " + LinuxScreenRecorder::displayName(options);
     // A recording that fails on its own (the disk is full) ends the wait at once.
     std::mutex failureMutex;
     std::condition_variable failed;
@@ -69,17 +101,23 @@ int runRecord(const std::vector<std::string>& args) {
         failure = true;
         failed.notify_all();
     });
-    if (!recorder.isAvailable()) throw CommandError("cannot capture the screen of display " + display);
+    if (!recorder.isAvailable()) throw CommandError("cannot capture the screen of " + display);
 
     vantry::app::cli::createParentFolder(out);
     recorder.setScratchFolder(out.parent_path());  // same file system: the final move is a rename
     recorder.setMicrophoneEnabled(parsed.flag("mic"));
     recorder.setCameraEnabled(false);
-    if (auto e = await([&](auto done) { recorder.startRecording(done); }))
+    if (auto e = await([&](auto done) { recorder.startRecording(done); })) {
+        if (e->cancelled) {
+            // Not a failure: the user chose not to record.
+            std::fprintf(stderr, "record: %s\n", e->localizedDescription.c_str());
+            return 3;
+        }
         throw CommandError(e->localizedDescription);
+    }
 
     const auto running = recorder.lastStats();
-    std::fprintf(stderr, "record: %dx%d of display %s for %g s, writing %s\n", running.width, running.height,
+    std::fprintf(stderr, "record: %dx%d of %s for %g s, writing %s\n", running.width, running.height,
                  display.c_str(), seconds, running.scratchFile.c_str());
     std::fflush(stderr);
     {
@@ -102,18 +140,21 @@ int runRecord(const std::vector<std::string>& args) {
 }
 
 const vantry::app::cli::CommandRegistrar kRecord(
-    {"record", "Record the X screen with its sound to an MP4 file",
-     "Usage: vantry-cli record --seconds N [--mic] [--out FILE.mp4]\n"
+    {"record", "Record the screen with its sound to an MP4 file",
+     "Usage: vantry-cli record --seconds N [--mic] [--source auto|portal|x11] [--out FILE.mp4]\n"
      "\n"
-     "Records the whole screen of $DISPLAY at 30 frames per second (H.264, a key frame every\n"
-     "2 s) with the sound server's output (\"game audio\", AAC), and prints where the file went.\n"
+     "Records the screen at 30 frames per second (H.264, a key frame every 2 s) with the sound\n"
+     "server's output (\"game audio\", AAC), and prints where the file went. On X11 the whole\n"
+     "screen of $DISPLAY is recorded; on Wayland the screen or window picked in the desktop's\n"
+     "dialog (asked once: the choice is kept in ~/.config/vantry-pro/screencast.conf).\n"
      "While recording the file is written under a .partial.mp4 name beside the destination;\n"
      "it plays up to its last 2-second fragment even if the recording is cut off.\n"
      "Without a sound server the recording has no sound (a line on standard error says so).\n"
      "\n"
      "Options:\n"
      "  --seconds N      how long to record, above 0 and at most 3600 (required)\n"
-     "  --mic            mix the default microphone into the sound track\n" +
+     "  --mic            mix the default microphone into the sound track\n"
+     "  --source S       auto (default: the desktop portal on Wayland, else x11grab), portal or x11\n" +
          std::string(vantry::platform::media::kEncoderOptionHelp) +
          "  --out FILE.mp4   destination; an existing file (or a link, not what it points to) is\n"
          "                   replaced; a folder, device or pipe is refused. Default: the CorvellaClips\n"
@@ -121,7 +162,8 @@ const vantry::app::cli::CommandRegistrar kRecord(
          "\n"
          "When the file cannot be written (a full disk) the recording stops at once and keeps its\n"
          "complete fragments under the .partial.mp4 name.\n"
-         "Exits 1 when there is no X display to record, or the recording could not be saved.",
+         "Exits 1 when there is nothing to record, or the recording could not be saved; exits 3\n"
+         "when the screen choice was cancelled in the desktop's dialog (no file is written).",
      runRecord});
 
 }  // namespace

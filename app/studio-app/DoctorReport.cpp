@@ -88,6 +88,12 @@ std::string doctorReportJson(const DoctorReport& r) {
         }
         out += r.hardwareEncoders.empty() ? "]" : "\n  ]";
     }
+    if (r.screenCapture) {
+        out += ",\n  \"screenCapture\": ";
+        json::appendQuoted(out, *r.screenCapture);
+        out += ",\n  \"screenCaptureProblem\": ";
+        json::appendQuoted(out, r.screenCaptureProblem);
+    }
     out += "\n}\n";
     return out;
 }

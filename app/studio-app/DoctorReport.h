@@ -38,6 +38,11 @@ struct DoctorReport {
     };
     std::optional<std::string> h264Encoder;
     std::vector<Encoder> hardwareEncoders;
+
+    // The path a screen recording would take ("portal", "x11" or "none") and, for none, why.
+    // Absent: not surveyed, and neither key is written.
+    std::optional<std::string> screenCapture;
+    std::string screenCaptureProblem;
 };
 
 // One JSON object, two-space indented, keys in the order of the fields above;

@@ -223,8 +223,10 @@ void OruCreatorStudioControllerV1045::startScreenRecording() {
     recorder.startRecording([post](std::optional<platform::ScreenRecorderError> error) {
         post([error = std::move(error)](OruCreatorStudioControllerV1045& self) {
             if (error) {
-                self.setStatusMessage(QString::fromUtf8(kRecErrorPrefix) +
-                                      fromStd(error->localizedDescription));
+                // The user declined the desktop's screen choice: said as it is, not as an error.
+                self.setStatusMessage(error->cancelled ? fromStd(error->localizedDescription)
+                                                       : QString::fromUtf8(kRecErrorPrefix) +
+                                                             fromStd(error->localizedDescription));
                 return;
             }
             self.recordingStartedAt_ = self.services_.now();

@@ -31,6 +31,8 @@ extern "C" {
 #include "platform/media/PulseCapture.h"
 #include "platform/screen-recorder/CapturePlan.h"
 #include "platform/screen-recorder/FragmentTrim.h"
+#include "platform/screen-recorder/PipeWireCapture.h"
+#include "platform/screen-recorder/PortalScreenCast.h"
 #include "platform/screen-recorder/SafeMove.h"
 
 namespace vantry::platform {
@@ -75,6 +77,143 @@ AVFormatContext* openScreen(const std::string& display, int fps, std::atomic<boo
     return context;
 }
 
+// One picture of the screen, valid until the source's next call.
+struct ScreenPicture {
+    std::uint8_t* planes[4] = {};
+    int strides[4] = {};
+    int width = 0;
+    int height = 0;
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    std::int64_t capturedAtUs = 0;  // wall clock
+};
+
+// Where the pictures come from.
+class ScreenSource {
+  public:
+    virtual ~ScreenSource() = default;
+    // Waits for the next picture; false at the end (`error` set unless the recording stops).
+    virtual bool next(ScreenPicture& picture, std::string& error) = 0;
+};
+
+// x11grab: pictures at the grab's own rate, stamped with the grab's time.
+class X11ScreenSource : public ScreenSource {
+  public:
+    explicit X11ScreenSource(AVFormatContext* screen) : screen_(screen), packet_(av_packet_alloc()) {}
+    ~X11ScreenSource() override {
+        av_packet_free(&packet_);
+        avformat_close_input(&screen_);
+    }
+    bool next(ScreenPicture& picture, std::string& error) override {
+        av_packet_unref(packet_);
+        int rc;
+        do rc = av_read_frame(screen_, packet_);
+        while (rc == AVERROR(EAGAIN));
+        if (rc < 0) {
+            error = errorText(rc);
+            return false;
+        }
+        const AVCodecParameters* par = screen_->streams[0]->codecpar;
+        picture.width = par->width;
+        picture.height = par->height;
+        picture.format = static_cast<AVPixelFormat>(par->format);
+        av_image_fill_arrays(picture.planes, picture.strides, packet_->data, picture.format, picture.width,
+                             picture.height, 1);
+        picture.capturedAtUs =
+            packet_->pts == AV_NOPTS_VALUE
+                ? av_gettime()
+                : av_rescale_q(packet_->pts, screen_->streams[0]->time_base, AVRational{1, 1'000'000});
+        return true;
+    }
+
+  private:
+    AVFormatContext* screen_;
+    AVPacket* packet_;
+};
+
+AVPixelFormat avFormatOf(PixelLayout layout) {
+    switch (layout) {
+        case PixelLayout::bgrx:
+            return AV_PIX_FMT_BGR0;
+        case PixelLayout::bgra:
+            return AV_PIX_FMT_BGRA;
+        case PixelLayout::rgbx:
+            return AV_PIX_FMT_RGB0;
+        case PixelLayout::rgba:
+            return AV_PIX_FMT_RGBA;
+        case PixelLayout::xrgb:
+            return AV_PIX_FMT_0RGB;
+        case PixelLayout::xbgr:
+            return AV_PIX_FMT_0BGR;
+        case PixelLayout::argb:
+            return AV_PIX_FMT_ARGB;
+        case PixelLayout::abgr:
+            return AV_PIX_FMT_ABGR;
+        case PixelLayout::rgb:
+            return AV_PIX_FMT_RGB24;
+        case PixelLayout::bgr:
+            return AV_PIX_FMT_BGR24;
+    }
+    return AV_PIX_FMT_NONE;
+}
+
+// The portal's PipeWire stream: a compositor sends a picture only when the screen changes, so
+// the newest one is taken at every frame slot of the file's clock.
+class PortalScreenSource : public ScreenSource {
+  public:
+    PortalScreenSource(std::unique_ptr<PortalScreenCast> portal, std::unique_ptr<PipeWireCapture> capture,
+                       int fps, const std::atomic<bool>& stopping)
+        : portal_(std::move(portal)), capture_(std::move(capture)), fps_(fps), stopping_(stopping) {}
+    // Stream first: the portal session's end would otherwise cut it off under the reader.
+    ~PortalScreenSource() override {
+        capture_.reset();
+        portal_.reset();
+    }
+
+    // The size and layout of the newest picture.
+    bool peek(ScreenPicture& picture) {
+        if (!capture_->copyNewest(newest_)) return false;
+        describe(picture);
+        return true;
+    }
+    // The file's time 0: slot k is at origin + k / fps.
+    void setOrigin(std::int64_t origin) { origin_ = origin; }
+
+    bool next(ScreenPicture& picture, std::string& error) override {
+        if (slot_ < 0) slot_ = std::max<std::int64_t>((av_gettime() - origin_) * fps_ / 1'000'000 + 1, 0);
+        const std::int64_t due = origin_ + slot_ * 1'000'000 / fps_;
+        for (std::int64_t now = av_gettime(); now < due && !stopping_; now = av_gettime())
+            av_usleep(unsigned(std::min<std::int64_t>(due - now, 20'000)));
+        if (stopping_) return false;
+        const std::string failure = capture_->error();
+        if (!failure.empty()) {
+            error = failure;
+            return false;
+        }
+        capture_->copyNewest(newest_);
+        describe(picture);
+        picture.capturedAtUs = due;
+        ++slot_;
+        return true;
+    }
+
+  private:
+    void describe(ScreenPicture& picture) const {
+        picture.planes[0] = const_cast<std::uint8_t*>(newest_.pixels.data());
+        picture.strides[0] = newest_.stride;
+        picture.width = newest_.width;
+        picture.height = newest_.height;
+        picture.format = avFormatOf(newest_.layout);
+    }
+
+    std::unique_ptr<PortalScreenCast> portal_;
+    std::unique_ptr<PipeWireCapture> capture_;
+    int fps_;
+    const std::atomic<bool>& stopping_;
+    CapturedPicture newest_;
+    std::int64_t origin_ = 0;
+    std::int64_t slot_ = -1;
+};
+
 // One sound source: its capture, and what it has captured and the encoder has not yet taken.
 struct AudioSource {
     std::string name;
@@ -105,7 +244,8 @@ struct Session {
     std::function<void(const std::string&)> onWriteFailure;
 
     // video
-    AVFormatContext* screen = nullptr;
+    std::unique_ptr<ScreenSource> source;
+    PortalScreenSource* portalSource = nullptr;  // `source` when it is the portal's
     std::unique_ptr<media::H264Encoder> videoEncoder;
     AVStream* videoStream = nullptr;
     SwsContext* scaler = nullptr;
@@ -132,7 +272,7 @@ struct Session {
         av_frame_free(&picture);
         sws_freeContext(scaler);
         videoEncoder.reset();
-        avformat_close_input(&screen);
+        source.reset();
         output.reset();
     }
 
@@ -188,44 +328,32 @@ struct Session {
     }
 
     void videoLoop() {
-        AVPacket* packet = av_packet_alloc();
-        const AVRational micro{1, 1'000'000};
-        const AVRational base = screen->streams[0]->time_base;
+        ScreenPicture shot;
+        std::string error;
         while (!stopping) {
-            const int rc = av_read_frame(screen, packet);
-            if (rc == AVERROR(EAGAIN)) continue;
-            if (rc < 0) {
-                if (!stopping) log("screen capture ended early: " + errorText(rc));
+            if (!source->next(shot, error)) {
+                if (!stopping) log("screen capture ended early: " + error);
                 break;
             }
-            std::int64_t pts =
-                packet->pts == AV_NOPTS_VALUE ? av_gettime() : av_rescale_q(packet->pts, base, micro);
-            if (pts >= stopAt->load()) {
-                av_packet_unref(packet);
-                break;
+            if (shot.capturedAtUs >= stopAt->load()) break;
+            const std::int64_t index = indexAt(shot.capturedAtUs);
+            if (index <= lastIndex) continue;
+            repeatLastFrameUntil(index);
+            // The first picture also stands for the slots before it.
+            if (lastIndex < 0) stats.framesRepeated += index;
+            // A window's picture may change its size on the way: it is scaled to the file's.
+            scaler = sws_getCachedContext(scaler, shot.width, shot.height, shot.format, picture->width,
+                                          picture->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
+                                          nullptr);
+            if (!scaler || av_frame_make_writable(picture) < 0) continue;
+            sws_scale(scaler, shot.planes, shot.strides, 0, shot.height, picture->data, picture->linesize);
+            for (std::int64_t i = lastIndex + 1; i <= index; ++i) {
+                picture->pts = i;
+                encodeVideo(picture);
+                ++stats.framesWritten;
             }
-            const std::int64_t index = indexAt(pts);
-            if (index > lastIndex) {
-                repeatLastFrameUntil(index);
-                // The first picture also stands for the slots before it.
-                if (lastIndex < 0) stats.framesRepeated += index;
-                if (av_frame_make_writable(picture) >= 0) {
-                    const std::uint8_t* src[4] = {};
-                    int srcStride[4] = {};
-                    av_image_fill_arrays(const_cast<std::uint8_t**>(src), srcStride, packet->data,
-                                         screenFormat, screenWidth, screenHeight, 1);
-                    sws_scale(scaler, src, srcStride, 0, screenHeight, picture->data, picture->linesize);
-                    for (std::int64_t i = lastIndex + 1; i <= index; ++i) {
-                        picture->pts = i;
-                        encodeVideo(picture);
-                        ++stats.framesWritten;
-                    }
-                    lastIndex = index;
-                }
-            }
-            av_packet_unref(packet);
+            lastIndex = index;
         }
-        av_packet_free(&packet);
     }
 
     // Takes one piece of a source into its FIFO; the first source then encodes what it can.
@@ -295,11 +423,14 @@ struct Session {
 };
 
 // Hands the outcome to the caller's completion, if it gave one.
+void complete(const ScreenRecorder::Completion& handler, std::optional<ScreenRecorderError> error) {
+    if (handler) handler(std::move(error));
+}
+
 void complete(const ScreenRecorder::Completion& handler, const std::optional<std::string>& error) {
-    if (!handler) return;
     std::optional<ScreenRecorderError> outcome;
-    if (error) outcome = ScreenRecorderError{*error};
-    handler(std::move(outcome));
+    if (error) outcome = ScreenRecorderError{*error, false};
+    complete(handler, std::move(outcome));
 }
 
 }  // namespace
@@ -351,7 +482,7 @@ struct LinuxScreenRecorder::Impl {
         }
     }
 
-    std::optional<std::string> start();
+    std::optional<ScreenRecorderError> start();
     // Finishes the recording and moves it to outputFile; the error text on failure.
     std::optional<std::string> stopAndSave(const fs::path& outputFile, std::int64_t requestedAt);
     // Stops and finishes the file under its scratch name, its video lasting until endMicros
@@ -359,6 +490,7 @@ struct LinuxScreenRecorder::Impl {
     std::string finish(std::int64_t endMicros);
     // The steps of start(): each the error text on failure.
     std::optional<std::string> openScreen(Session& s, const std::string& display);
+    std::optional<ScreenRecorderError> openPortal(Session& s);
     void openAudio(Session& s, bool mic);
     std::optional<std::string> openOutput(Session& s, const CapturePlan& plan, bool mic);
     // What size and preset the screen is encoded at on this machine.
@@ -386,14 +518,57 @@ void LinuxScreenRecorder::Impl::openAudio(Session& s, bool mic) {
 
 std::optional<std::string> LinuxScreenRecorder::Impl::openScreen(Session& s, const std::string& display) {
     std::string error;
-    s.screen = vantry::platform::openScreen(display, options.fps, &s.stopping, error);
-    if (!s.screen) return "Cannot capture the screen of display " + display + ": " + error + ".";
-    const AVCodecParameters* screenPar = s.screen->streams[0]->codecpar;
+    AVFormatContext* screen = vantry::platform::openScreen(display, options.fps, &s.stopping, error);
+    if (!screen) return "Cannot capture the screen of display " + display + ": " + error + ".";
+    s.source = std::make_unique<X11ScreenSource>(screen);
+    const AVCodecParameters* screenPar = screen->streams[0]->codecpar;
     s.screenFormat = static_cast<AVPixelFormat>(screenPar->format);
     s.screenWidth = screenPar->width;
     s.screenHeight = screenPar->height;
     if ((s.screenWidth & ~1) <= 0 || (s.screenHeight & ~1) <= 0)
         return "The screen of display " + display + " has no size.";
+    return std::nullopt;
+}
+
+std::optional<ScreenRecorderError> LinuxScreenRecorder::Impl::openPortal(Session& s) {
+    const auto failure = [](const std::string& what) {
+        return ScreenRecorderError{"Cannot capture the screen through the desktop portal: " + what + ".",
+                                   false};
+    };
+    auto portal = std::make_unique<PortalScreenCast>();
+    const fs::path settings =
+        options.portalSettingsFile.empty() ? screenCastSettingsFile() : options.portalSettingsFile;
+    const std::string token = loadScreenCastRestoreToken(settings);
+    const PortalStart started = portal->start(token, options.portalDialogTimeoutMs);
+    if (started.status == PortalStart::Status::cancelled) return ScreenRecorderError{kCancelledText, true};
+    if (started.status != PortalStart::Status::started) return failure(started.error);
+    // The desktop asks only the first time: its token picks the same source next time.
+    if (!started.restoreToken.empty() && started.restoreToken != token) {
+        try {
+            saveScreenCastRestoreToken(settings, started.restoreToken);
+        } catch (const fs::filesystem_error& e) {
+            log("cannot keep the screen choice in " + settings.string() + ": " + e.code().message());
+        }
+    }
+    std::unique_ptr<PipeWireCapture> capture;
+    try {
+        capture = std::make_unique<PipeWireCapture>(started.pipeWireFd, started.streams.front().nodeId);
+    } catch (const std::runtime_error& e) {
+        return failure(e.what());
+    }
+    std::string error;
+    if (!capture->waitForFirstPicture(10'000, error)) return failure(error);
+    auto source =
+        std::make_unique<PortalScreenSource>(std::move(portal), std::move(capture), options.fps, s.stopping);
+    ScreenPicture first;
+    source->peek(first);
+    s.screenFormat = first.format;
+    s.screenWidth = first.width;
+    s.screenHeight = first.height;
+    s.portalSource = source.get();
+    s.source = std::move(source);
+    if ((s.screenWidth & ~1) <= 0 || (s.screenHeight & ~1) <= 0)
+        return failure("the picture from the portal has no size");
     return std::nullopt;
 }
 
@@ -473,8 +648,11 @@ std::optional<std::string> LinuxScreenRecorder::Impl::openOutput(Session& s, con
     return std::nullopt;
 }
 
-std::optional<std::string> LinuxScreenRecorder::Impl::start() {
-    if (session) return "A screen recording is already running.";
+std::optional<ScreenRecorderError> LinuxScreenRecorder::Impl::start() {
+    const auto failed = [](std::string what) {
+        return std::optional<ScreenRecorderError>(ScreenRecorderError{std::move(what), false});
+    };
+    if (session) return failed("A screen recording is already running.");
     bool mic;
     fs::path folder;
     {
@@ -482,11 +660,21 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
         mic = microphone;
         folder = scratchFolder.empty() ? fs::temp_directory_path() : scratchFolder;
     }
+    std::string why;
+    const CapturePath path = capturePath(options, &why);
     const std::string display = displayName(options);
-    if (display.empty()) return "There is no X display to record.";
+    if (path == CapturePath::none) {
+        const bool wayland =
+            isWaylandSession(std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"));
+        if (options.source == CaptureSourceChoice::portal ||
+            (options.source == CaptureSourceChoice::automatic && options.display.empty() && wayland))
+            return failed("Cannot capture the screen through the desktop portal: " + why + ".");
+        return failed("There is no X display to record.");
+    }
 
     auto s = std::make_unique<Session>();
     s->options = options;
+    s->stats.path = path;
     s->log = [this](const std::string& line) { log(line); };
     s->onWriteFailure = [this](const std::string& what) {
         log(what + "; the recording stops now");
@@ -496,7 +684,7 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
                 std::lock_guard lock(mutex);
                 handler = failureHandler;
             }
-            if (handler) handler(ScreenRecorderError{what});
+            if (handler) handler(ScreenRecorderError{what, false});
         });
     };
     stopRequestedAt = INT64_MAX;
@@ -505,9 +693,13 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     try {
         s->stats.encoder = media::pickH264(options.encoder);
     } catch (const media::MediaError& e) {
-        return std::string(e.what()) + ".";
+        return failed(std::string(e.what()) + ".");
     }
-    if (auto error = openScreen(*s, display)) return error;
+    if (path == CapturePath::portal) {
+        if (auto error = openPortal(*s)) return error;
+    } else if (auto error = openScreen(*s, display)) {
+        return failed(*error);
+    }
     const CapturePlan capture = plan(*s, s->stats.encoder);
     if (!capture.note.empty()) log(capture.note);
     openAudio(*s, mic);
@@ -522,7 +714,7 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     s->stats.width = capture.width;
     s->stats.height = capture.height;
     s->stats.videoBitRate = bitRateFor(capture.width, capture.height, options.fps);
-    if (auto error = openOutput(*s, capture, mic)) return error;
+    if (auto error = openOutput(*s, capture, mic)) return failed(*error);
 
     {
         std::lock_guard lock(mutex);
@@ -530,6 +722,7 @@ std::optional<std::string> LinuxScreenRecorder::Impl::start() {
     }
     Session* raw = s.get();
     raw->origin = av_gettime();
+    if (raw->portalSource) raw->portalSource->setOrigin(raw->origin);
     raw->videoThread = std::thread([raw] { raw->videoLoop(); });
     for (std::size_t i = 0; i < raw->audio.size(); ++i) {
         AudioSource* src = raw->audio[i].get();
@@ -635,13 +828,41 @@ std::int64_t LinuxScreenRecorder::bitRateFor(int width, int height, int fps) {
     return static_cast<std::int64_t>(std::clamp(bits, 1'000'000.0, 16'000'000.0));
 }
 
+CapturePath LinuxScreenRecorder::capturePath(const LinuxScreenRecorderOptions& options, std::string* why) {
+    CaptureSessionFacts facts;
+    facts.xDisplay = !displayName(options).empty();
+    facts.waylandSession = isWaylandSession(std::getenv("XDG_SESSION_TYPE"), std::getenv("WAYLAND_DISPLAY"));
+    // An X display named by the caller is what it wants recorded.
+    CaptureSourceChoice choice = options.source;
+    if (choice == CaptureSourceChoice::automatic && !options.display.empty())
+        choice = CaptureSourceChoice::x11;
+    std::string portalWhy;
+    const bool askPortal = choice == CaptureSourceChoice::portal ||
+                           (choice == CaptureSourceChoice::automatic && facts.waylandSession);
+    if (askPortal) facts.portalAnswers = PortalScreenCast::version(&portalWhy) > 0;
+    const CapturePath path = chooseCapturePath(choice, facts);
+    if (why && path == CapturePath::none) {
+        if (!portalWhy.empty())
+            *why = portalWhy;
+        else
+            *why = facts.xDisplay ? "the X display cannot be used here" : "DISPLAY is not set";
+    }
+    return path;
+}
+
 bool LinuxScreenRecorder::isAvailable() {
     {
         std::lock_guard lock(impl_->mutex);
         if (impl_->availableOnce) return true;
     }
+    const CapturePath path = capturePath(impl_->options);
+    if (path == CapturePath::none) return false;
+    if (path == CapturePath::portal) {
+        std::lock_guard lock(impl_->mutex);
+        impl_->availableOnce = true;
+        return true;
+    }
     const std::string display = displayName(impl_->options);
-    if (display.empty()) return false;
     std::string error;
     AVFormatContext* probe = openScreen(display, 0, nullptr, error);
     if (!probe) return false;
@@ -671,7 +892,10 @@ void LinuxScreenRecorder::setFailureHandler(FailureHandler handler) {
 
 void LinuxScreenRecorder::startRecording(Completion handler) {
     Impl* impl = impl_.get();
-    impl->post([impl, handler = std::move(handler)] { complete(handler, impl->start()); });
+    impl->post([impl, handler = std::move(handler)] {
+        std::optional<ScreenRecorderError> outcome = impl->start();
+        complete(handler, std::move(outcome));
+    });
 }
 
 std::optional<std::string> LinuxScreenRecorder::Impl::stopAndSave(const fs::path& outputFile,

@@ -1,7 +1,8 @@
-// Screen recording on Linux: the whole X screen of a display through FFmpeg's x11grab, game
-// audio (the monitor of the sound server's default output) and optionally the microphone (its
-// default input) through the media layer's PulseAudio capture, H.264 (x264 or a hardware
-// encoder) + AAC in a fragmented MP4.
+// Screen recording on Linux: the whole X screen of a display through FFmpeg's x11grab, or on a
+// Wayland session the screen or window the user picks in the desktop portal's dialog (read from
+// its PipeWire stream, PortalScreenCast.h and PipeWireCapture.h); game audio (the monitor of the sound
+// server's default output) and optionally the microphone (its default input) through the media layer's
+// PulseAudio capture, H.264 (x264 or a hardware encoder) + AAC in a fragmented MP4.
 //
 // While recording the file grows under a scratch name (fragments at every key frame, so a
 // crash leaves a playable file up to the last one); stop finishes it and moves it to the
@@ -17,12 +18,19 @@
 #include <string>
 
 #include "platform/media/EncoderChoice.h"
+#include "platform/screen-recorder/CaptureSource.h"
 #include "platform/screen-recorder/ScreenRecorder.h"
 
 namespace vantry::platform {
 
 struct LinuxScreenRecorderOptions {
-    std::string display;                              // empty: $DISPLAY
+    std::string display;  // empty: $DISPLAY; set, the automatic choice takes this X display
+    // Which capture path: automatic picks the portal on a Wayland session, x11grab on X11.
+    CaptureSourceChoice source = CaptureSourceChoice::automatic;
+    // Where the portal's restore token is kept (empty: screenCastSettingsFile()).
+    std::filesystem::path portalSettingsFile;
+    // How long the desktop's dialog may wait for the user's choice.
+    int portalDialogTimeoutMs = 300'000;
     std::string monitorSource = "@DEFAULT_MONITOR@";  // "game audio"
     std::string microphoneSource = "default";
     bool captureAudio = true;  // false: never contact the sound server
@@ -48,6 +56,7 @@ struct ScreenRecordingStats {
     bool hasAudio = false;
     bool microphoneMixed = false;
     media::H264Backend encoder = media::H264Backend::x264;
+    CapturePath path = CapturePath::none;
     std::filesystem::path scratchFile;
 };
 
@@ -73,6 +82,12 @@ class LinuxScreenRecorder : public ScreenRecorder {
     static std::int64_t bitRateFor(int width, int height, int fps);
     // The display a recorder with these options captures ("" when there is none).
     static std::string displayName(const LinuxScreenRecorderOptions& options);
+    // The path a recorder with these options takes on this session (asks the session bus
+    // whether the portal answers where that matters); `why` says why when it is none.
+    static CapturePath capturePath(const LinuxScreenRecorderOptions& options, std::string* why = nullptr);
+    // The status text of a start the user cancelled in the desktop's dialog.
+    static constexpr const char* kCancelledText =
+        "Recording not started: the screen choice was cancelled in the desktop's dialog.";
 
     struct Impl;
 

@@ -16,6 +16,8 @@ namespace vantry::platform {
 // A failed start or stop: a readable description of what went wrong.
 struct ScreenRecorderError {
     std::string localizedDescription;
+    // The user declined to pick a screen (no file was made): a status to show, not a failure.
+    bool cancelled = false;
 };
 
 class ScreenRecorder {

@@ -313,6 +313,17 @@ TEST_F(StudioControllerTest, FailedStartOnlyReportsTheError) {
     EXPECT_FALSE(controller->isMeterTimerRunning());
 }
 
+TEST_F(StudioControllerTest, AStartCancelledInTheDesktopsDialogIsAStatusNotAnError) {
+    controller->toggleRecording("Demo Game");
+    ASSERT_EQ(recorder->starts.size(), 1u);
+    auto handler = recorder->starts.back();
+    fromOtherThread([&] { handler(ScreenRecorderError{"Recording not started: cancelled.", true}); });
+    drain();
+    EXPECT_EQ(controller->statusMessage(), "Recording not started: cancelled.");
+    EXPECT_FALSE(controller->isRecording());
+    EXPECT_FALSE(controller->isMeterTimerRunning());
+}
+
 TEST_F(StudioControllerTest, StopSavesUnderTheTitleAndTimeAndRevealsTheFile) {
     startRecording();
     for (int i = 0; i < 9; ++i) tick();

@@ -216,6 +216,7 @@ class ScreenRecorderOnDisplay : public ::testing::Test {
     }
     static LinuxScreenRecorderOptions quietOptions() {
         LinuxScreenRecorderOptions options;
+        options.source = CaptureSourceChoice::x11;  // the test display, even inside a Wayland session
         options.log = [](const std::string&) {};
         return options;
     }
