@@ -85,6 +85,7 @@ qml6-module-qtquick, qml6-module-qtqml, qml6-module-qtqml-models, qml6-module-qt
 qml6-module-qtquick-controls, qml6-module-qtquick-templates, qml6-module-qtquick-layouts, \
 qml6-module-qtquick-window, qml6-module-qtquick-dialogs, qml6-module-qt-labs-folderlistmodel, \
 libgl1-mesa-dri, libegl-mesa0")
-# On a Wayland desktop Qt draws its windows through its Wayland plugin.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+# On a Wayland desktop Qt draws its windows through its Wayland plugin, and the screen is
+# recorded through the desktop portal's ScreenCast, which hands over a PipeWire stream.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, xdg-desktop-portal, pipewire")
 include(CPack)
