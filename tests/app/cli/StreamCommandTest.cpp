@@ -98,6 +98,74 @@ TEST(StreamCommand, RefusalsAreClearAndNeverShowTheKey) {
     EXPECT_EQ(inPath.out.find(kKey), std::string::npos) << inPath.out;
 }
 
+// Several --url options, each paired with its --stream-key in order (or none at all).
+TEST(StreamCommand, DestinationListsThatCannotPairUpAreUsageErrors) {
+    const std::string a = " --url rtmp://127.0.0.1:1/a", b = " --url rtmp://127.0.0.1:1/b";
+    const struct {
+        std::string arguments, mentions;
+    } cases[] = {
+        {a + b + " --stream-key k1", "give --stream-key once for each --url"},
+        {a + " --stream-key k1 --stream-key k2", "--stream-key given more than once"},
+        {a + b + a + b + " --url rtmp://127.0.0.1:1/e", "--url given more than 4 times"},
+        {a + b + " --url rtmp://127.0.0.1:1/a/ --stream-key k --stream-key k --stream-key k",
+         "goes to rtmp://127.0.0.1:1/a twice"},
+        {a + " --url", "option --url needs a value"},
+    };
+    for (const auto& c : cases) {
+        const Result r = stream("--seconds 1" + c.arguments);
+        EXPECT_EQ(r.exitCode, 2) << c.arguments << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.mentions), std::string::npos) << c.arguments << "\n" << r.out;
+    }
+}
+
+// Two receivers take one stream; the first is killed part-way and started again. The second
+// receives throughout without a gap, the first is reconnected, and the summary names both.
+TEST(StreamCommand, TwoServersTakeTheStreamAndOneComingBackNeverHoldsUpTheOther) {
+    const fs::path dir = fs::current_path() / "cli_stream_two";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const int portA = 20000 + (::getpid() + 29) % 20000, portB = 20000 + (::getpid() + 31) % 20000;
+    const std::string a = "rtmp://127.0.0.1:" + std::to_string(portA) + "/live";
+    const std::string b = "rtmp://127.0.0.1:" + std::to_string(portB) + "/app";
+    const std::string keyB = "sk_second_77c1";
+    const auto receive = [&](QProcess& receiver, const std::string& from, const fs::path& file) {
+        receiver.start("ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(from),
+                                  "-c", "copy", "-y", QString::fromStdString(file.string())});
+        return receiver.waitForStarted();
+    };
+    QProcess first, again, second, cli;
+    ASSERT_TRUE(receive(first, a + "/" + kKey, dir / "a1.flv")) << "needs ffmpeg";
+    ASSERT_TRUE(receive(second, b + "/" + keyB, dir / "b.flv"));
+    ::usleep(700'000);
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(VANTRY_CLI_PATH,
+              {"stream", "--url", QString::fromStdString(a), "--url", QString::fromStdString(b),
+               "--stream-key", kKey, "--stream-key", QString::fromStdString(keyB), "--seconds", "10"});
+    ASSERT_TRUE(cli.waitForStarted());
+    ::sleep(3);
+    first.kill();
+    first.waitForFinished();
+    ::usleep(500'000);
+    ASSERT_TRUE(receive(again, a + "/" + kKey, dir / "a2.flv"));
+    ASSERT_TRUE(cli.waitForFinished(60'000));
+    again.waitForFinished(10'000);
+    second.waitForFinished(10'000);
+    const std::string out = cli.readAll().toStdString();
+    EXPECT_EQ(cli.exitCode(), 0) << out;
+    EXPECT_NE(out.find("  " + a + ": reconnecting"), std::string::npos) << out;  // a progress line
+    EXPECT_NE(out.find("  " + a + ": live"), std::string::npos) << out;
+    EXPECT_NE(out.find("  " + b + ": live"), std::string::npos) << out;
+    EXPECT_EQ(out.find(kKey), std::string::npos) << out;
+    EXPECT_EQ(out.find(keyB), std::string::npos) << out;
+    const auto packets = videoPackets(dir / "b.flv");
+    ASSERT_EQ((long long)packets.size(), summaryOf(out).sent) << out;
+    for (std::size_t i = 1; i < packets.size(); ++i)
+        EXPECT_LT(packets[i].first - packets[i - 1].first, 0.5) << "packet " << i;
+    const auto back = videoPackets(dir / "a2.flv");
+    ASSERT_FALSE(back.empty());
+    EXPECT_TRUE(back.front().second) << "a fresh connection starts with a key frame";
+}
+
 TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
     const fs::path dir = fs::current_path() / "cli_stream";
     fs::remove_all(dir);
