@@ -159,8 +159,10 @@ TEST(StreamCommand, TwoServersTakeTheStreamAndOneComingBackNeverHoldsUpTheOther)
     EXPECT_EQ(out.find(keyB), std::string::npos) << out;
     const auto packets = videoPackets(dir / "b.flv");
     ASSERT_EQ((long long)packets.size(), summaryOf(out).sent) << out;
+    // Slots left out under load are short; waiting for the first server would have left out at
+    // least its 1 s pause before trying again.
     for (std::size_t i = 1; i < packets.size(); ++i)
-        EXPECT_LT(packets[i].first - packets[i - 1].first, 0.5) << "packet " << i;
+        EXPECT_LT(packets[i].first - packets[i - 1].first, 0.9) << "packet " << i;
     const auto back = videoPackets(dir / "a2.flv");
     ASSERT_FALSE(back.empty());
     EXPECT_TRUE(back.front().second) << "a fresh connection starts with a key frame";

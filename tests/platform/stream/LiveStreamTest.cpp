@@ -395,8 +395,9 @@ TEST_F(LiveStreamTest, OneDestinationFailingNeverHoldsUpTheOther) {
         const ReceivedFile second = probe(dir / "b.flv");
         EXPECT_EQ(second.videoPackets, end.framesSent);
         EXPECT_TRUE(second.ptsRising);
-        // Late slots may be left out under load, never a stretch while the other server was away.
-        EXPECT_LT(second.largestGap, 0.5);
+        // Late slots may be left out under load, never a stretch while the other server was away
+        // (at least its 1 s pause before trying again; 5 s and more while it stalled).
+        EXPECT_LT(second.largestGap, 0.9);
         const ReceivedFile again = probe(dir / "a2.flv");
         EXPECT_EQ(again.videoCodec, AV_CODEC_ID_H264);
         EXPECT_EQ(again.keyFramePackets.empty() ? -1 : again.keyFramePackets.front(), 0);
