@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -98,6 +99,26 @@ TEST(StreamCommand, RefusalsAreClearAndNeverShowTheKey) {
     EXPECT_EQ(inPath.out.find(kKey), std::string::npos) << inPath.out;
 }
 
+// True once something listens on the loopback TCP port, or took its one connection already (read
+// from /proc, without connecting: the receivers take one connection only).
+bool waitForListener(int port) {
+    char local[32];
+    std::snprintf(local, sizeof local, ":%04X ", port);
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream table("/proc/net/tcp");
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string slot, address, remote, state;
+            fields >> slot >> address >> remote >> state;
+            // Listening, or already past it: the stream connected the moment it could.
+            if ((address + " ").find(local) != std::string::npos && (state == "0A" || state == "01"))
+                return true;
+        }
+        ::usleep(50'000);
+    }
+    return false;
+}
+
 // Several --url options, each paired with its --stream-key in order (or none at all).
 TEST(StreamCommand, DestinationListsThatCannotPairUpAreUsageErrors) {
     const std::string a = " --url rtmp://127.0.0.1:1/a", b = " --url rtmp://127.0.0.1:1/b";
@@ -136,21 +157,26 @@ TEST(StreamCommand, TwoServersTakeTheStreamAndOneComingBackNeverHoldsUpTheOther)
     QProcess first, again, second, cli;
     ASSERT_TRUE(receive(first, a + "/" + kKey, dir / "a1.flv")) << "needs ffmpeg";
     ASSERT_TRUE(receive(second, b + "/" + keyB, dir / "b.flv"));
-    ::usleep(700'000);
+    ASSERT_TRUE(waitForListener(portA) && waitForListener(portB));
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(VANTRY_CLI_PATH,
               {"stream", "--url", QString::fromStdString(a), "--url", QString::fromStdString(b),
                "--stream-key", kKey, "--stream-key", QString::fromStdString(keyB), "--seconds", "10"});
     ASSERT_TRUE(cli.waitForStarted());
-    ::sleep(3);
+    // Both servers take the stream (the studio may take a while to start) before the first goes.
+    std::string out;
+    while (out.find("  " + a + ": live") == std::string::npos && cli.waitForReadyRead(30'000))
+        out += cli.readAll().toStdString();
+    ASSERT_NE(out.find("  " + b + ": live"), std::string::npos) << out;
+    ::sleep(1);
     first.kill();
     first.waitForFinished();
-    ::usleep(500'000);
     ASSERT_TRUE(receive(again, a + "/" + kKey, dir / "a2.flv"));
+    ASSERT_TRUE(waitForListener(portA));
     ASSERT_TRUE(cli.waitForFinished(60'000));
     again.waitForFinished(10'000);
     second.waitForFinished(10'000);
-    const std::string out = cli.readAll().toStdString();
+    out += cli.readAll().toStdString();
     EXPECT_EQ(cli.exitCode(), 0) << out;
     EXPECT_NE(out.find("  " + a + ": reconnecting"), std::string::npos) << out;  // a progress line
     EXPECT_NE(out.find("  " + a + ": live"), std::string::npos) << out;

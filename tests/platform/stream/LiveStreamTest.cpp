@@ -61,7 +61,9 @@ bool waitForListener(int port, bool udp) {
             std::istringstream fields(line);
             std::string slot, address, remote, state;
             fields >> slot >> address >> remote >> state;
-            if ((address + " ").find(local) != std::string::npos && (udp || state == "0A")) return true;
+            // Listening, or already past it: a stream that retries connected the moment it could.
+            if ((address + " ").find(local) != std::string::npos && (udp || state == "0A" || state == "01"))
+                return true;
         }
         std::this_thread::sleep_for(50ms);
     }
