@@ -127,8 +127,13 @@ void StreamDestination::push(const AVPacket* packet, bool video) {
     }
     const std::int64_t offset = video ? videoOffset_ : audioOffset_;
     if (offset > 0 && dts != AV_NOPTS_VALUE && dts < offset) return;  // sound from before it
-    AVPacket* copy = av_packet_clone(packet);
-    if (!copy) return;
+    // A copy of its own: the encoder's buffers are never shared with another thread.
+    AVPacket* copy = av_packet_alloc();
+    if (!copy || av_new_packet(copy, packet->size) < 0 || av_packet_copy_props(copy, packet) < 0) {
+        av_packet_free(&copy);
+        return;
+    }
+    std::copy_n(packet->data, packet->size, copy->data);
     if (copy->pts != AV_NOPTS_VALUE) copy->pts -= offset;
     if (copy->dts != AV_NOPTS_VALUE) copy->dts -= offset;
     queue_.push_back(Queued{copy, video, dts == AV_NOPTS_VALUE ? 0 : double(dts) * av_q2d(base)});
