@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "app/cli/Args.h"
@@ -56,6 +57,27 @@ std::string stateName(LiveStreamState state) {
     return "";
 }
 
+std::string megabytes(std::int64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f MB", double(bytes) / 1e6);
+    return text;
+}
+
+// One server's part of a progress line or the summary: "rtmp://host/app: live, 2.10 Mbit/s,
+// 1.20 MB delivered (message)".
+std::string destinationLine(const vantry::platform::LiveStreamDestinationStatus& d) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.2f Mbit/s", d.measuredBitRate / 1e6);
+    std::string line = d.shownAddress + ": " + stateName(d.state) + ", " + rate + ", " +
+                       megabytes(d.bytesDelivered) + " delivered";
+    if (d.packetsDropped > 0) line += ", " + std::to_string(d.packetsDropped) + " packets dropped";
+    if (d.state == LiveStreamState::stalled)
+        line += " (the server has taken nothing for " + std::to_string(int(d.secondsWithoutDelivery)) + " s)";
+    else if (!d.message.empty())
+        line += " (" + d.message + ")";
+    return line;
+}
+
 // The presenter from a picture or video file, cut out by the segmentation network.
 class FileCameraPresenter {
   public:
@@ -98,9 +120,60 @@ class FileCameraPresenter {
     std::unique_ptr<vantry::creator::OruCreatorCameraFeedV1045> camera_;
 };
 
-int runStream(const std::vector<std::string>& args) {
-    const vantry::app::cli::Args parsed(args, {"url", "seconds", "size", "bitrate", "set", "angle", "camera",
-                                               "stream-key", "refine", "encoder", "presenter"});
+// The options every run takes at most once; --url and --stream-key may come again (one
+// destination each) and are taken out before these are read.
+const std::set<std::string> kValueOptions{"seconds", "size",   "bitrate", "set",      "angle",
+                                          "camera",  "refine", "encoder", "presenter"};
+
+// The stream's destinations, each --url with its --stream-key (in the same order).
+struct Destinations {
+    std::vector<std::string> urls, keys;
+};
+
+// Takes every --url and --stream-key out of `args`, leaving the rest.
+Destinations takeDestinations(std::vector<std::string>& args) {
+    Destinations d;
+    std::vector<std::string> rest;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        const bool url = a == "--url", key = a == "--stream-key";
+        if (url || key) {
+            if (i + 1 >= args.size()) throw UsageError("option " + a + " needs a value");
+            (url ? d.urls : d.keys).push_back(args[++i]);
+            continue;
+        }
+        rest.push_back(a);
+        // Another option's value stays with it, whatever it looks like.
+        if (a.rfind("--", 0) == 0 && kValueOptions.count(a.substr(2)) && i + 1 < args.size())
+            rest.push_back(args[++i]);
+    }
+    args = std::move(rest);
+    if (d.urls.empty()) throw UsageError("missing required option --url");
+    if (d.urls.size() > std::size_t(vantry::platform::kMaxStreamDestinations))
+        throw UsageError("option --url given more than " +
+                         std::to_string(vantry::platform::kMaxStreamDestinations) + " times");
+    if (d.urls.size() == 1 && d.keys.size() > 1) throw UsageError("option --stream-key given more than once");
+    if (!d.keys.empty() && d.keys.size() != d.urls.size())
+        throw UsageError("give --stream-key once for each --url, in the same order, or not at all");
+    return d;
+}
+
+// The key for destination `index` when none was given: the first takes $VANTRY_STREAM_KEY, then
+// the key saved in the window for its address, then the window's first key; the others the
+// key saved for their address, else none (the address carries it).
+std::string defaultKey(const std::string& url, std::size_t index) {
+    if (const char* fromEnvironment = std::getenv(kKeyVariable); fromEnvironment && index == 0)
+        return fromEnvironment;
+    const auto saved = vantry::app::feed::loadGoLiveDestinations(vantry::app::feed::goLiveFolder());
+    for (const auto& d : saved)
+        if (d.url == url && !d.streamKey.empty()) return d.streamKey;
+    return index == 0 && !saved.empty() ? saved.front().streamKey : std::string();
+}
+
+int runStream(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = arguments;
+    const Destinations destinations = takeDestinations(args);
+    const vantry::app::cli::Args parsed(args, kValueOptions);
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
@@ -117,13 +190,15 @@ int runStream(const std::vector<std::string>& args) {
                       double(vantry::platform::kMinVideoBitRate), double(vantry::platform::kMaxVideoBitRate));
 
     vantry::platform::LiveStreamSettings settings;
-    settings.url = parsed.required("url");
-    if (auto key = parsed.value("stream-key")) {
-        settings.streamKey = *key;
-    } else if (const char* fromEnvironment = std::getenv(kKeyVariable)) {
-        settings.streamKey = fromEnvironment;
-    } else {
-        settings.streamKey = vantry::app::feed::loadStreamKey(vantry::app::feed::goLiveFolder());
+    for (std::size_t i = 0; i < destinations.urls.size(); ++i) {
+        const std::string& url = destinations.urls[i];
+        const std::string key = destinations.keys.empty() ? defaultKey(url, i) : destinations.keys[i];
+        if (i == 0) {
+            settings.url = url;
+            settings.streamKey = key;
+        } else {
+            settings.moreDestinations.push_back({url, key});
+        }
     }
     settings.width = width;
     settings.height = height;
@@ -134,7 +209,7 @@ int runStream(const std::vector<std::string>& args) {
     // password, tokens), so they are printed as they come.
     // A malformed address is the command line's fault; one that names no usable device is not.
     try {
-        (void)vantry::platform::liveStreamKind(settings.url);
+        for (const std::string& url : destinations.urls) (void)vantry::platform::liveStreamKind(url);
     } catch (const vantry::platform::LiveStreamAddressError& e) {
         throw UsageError(e.what());
     } catch (const std::exception& e) {
@@ -158,6 +233,8 @@ int runStream(const std::vector<std::string>& args) {
     try {
         // The loop below reads the stream's counters as they are, so no status callback.
         stream = std::make_unique<vantry::platform::LiveStream>(settings, nullptr);
+    } catch (const vantry::platform::LiveStreamAddressError& e) {
+        throw UsageError(e.what());
     } catch (const std::exception& e) {
         throw CommandError(e.what());
     }
@@ -203,6 +280,9 @@ int runStream(const std::vector<std::string>& args) {
                 line += " (the server has taken nothing for " +
                         std::to_string(int(s.secondsWithoutDelivery)) + " s)";
             std::fprintf(stderr, "%s\n", line.c_str());
+            if (s.destinations.size() > 1)
+                for (const auto& d : s.destinations)
+                    std::fprintf(stderr, "  %s\n", destinationLine(d).c_str());
             std::fflush(stderr);
         }
     }
@@ -220,6 +300,19 @@ int runStream(const std::vector<std::string>& args) {
         elapsed(), (long long)s.framesSent, (long long)s.framesRepeated, (long long)s.framesSkipped,
         (long long)s.framesDropped, (long long)stats.rendered, double(s.bytesDelivered) / 1e6);
     std::fflush(stdout);
+    if (s.destinations.size() > 1) {
+        // Each server as it was when the stream ended; success means every one was taking it.
+        bool allTaking = true;
+        for (std::size_t i = 0; i < s.destinations.size(); ++i) {
+            auto d = i < last.destinations.size() ? last.destinations[i] : s.destinations[i];
+            d.bytesDelivered = s.destinations[i].bytesDelivered;
+            std::printf("  %s\n", destinationLine(d).c_str());
+            allTaking = allTaking && d.state == LiveStreamState::live && d.bytesDelivered > 0;
+        }
+        std::fflush(stdout);
+        if (!allTaking) throw CommandError("not every server was taking the stream as it ended");
+        return 0;
+    }
     // Success means the server was taking the stream when it ended.
     if (s.bytesDelivered == 0) throw CommandError("nothing reached the server");
     if (last.state != LiveStreamState::live) {
@@ -234,18 +327,28 @@ int runStream(const std::vector<std::string>& args) {
 
 const vantry::app::cli::CommandRegistrar kStream(
     {"stream", "Stream the studio live to an RTMP, RTMPS or SRT server",
-     "Usage: vantry-cli stream --url URL [options]\n\n"
+     "Usage: vantry-cli stream --url URL [--url URL ...] [options]\n\n"
      "Renders the program feed offscreen (no display needed) and sends it live as H.264 + AAC\n"
      "at 30 frames per second, with a key frame every 2 seconds. A lost connection is retried\n"
      "while the studio keeps running. A progress line goes to standard error every second;\n"
      "Ctrl-C ends the stream cleanly. The summary says how much the server took; the exit\n"
      "status is 1 when the server was not taking the stream (stalled, or the connection\n"
      "lost) as it ended.\n\n"
+     "Up to 4 servers take the same stream at once: give --url once for each. The pictures and\n"
+     "sound are encoded once; each server has its own connection, reconnection and line in the\n"
+     "progress and the summary, and one that fails or stalls never holds up the others. The exit\n"
+     "status is 1 when any server was not taking the stream as it ended (stalled, reconnecting\n"
+     "or failed).\n\n"
      "Options:\n"
-     "  --url URL        rtmp://, rtmps:// or srt:// address of the server (required)\n"
+     "  --url URL        rtmp://, rtmps:// or srt:// address of the server (required); again\n"
+     "                   for each further server, up to 4\n"
      "  --stream-key KEY stream key (default: $VANTRY_STREAM_KEY, else the key saved in the\n"
      "                   window's GO LIVE section); never printed. The variable or the saved\n"
-     "                   key keep it out of the process list\n"
+     "                   key keep it out of the process list. With several --url: once for\n"
+     "                   each, in the same order (\"\" for an address that carries its own key,\n"
+     "                   as rtmp://host/app/KEY), or not at all: then the first server takes the\n"
+     "                   default key and each other the key saved in the window for its\n"
+     "                   address, else none\n"
      "  --seconds S      stop after S seconds, 0 to 86400 (default 0: until Ctrl-C)\n"
      "  --size WxH       1280x720 (default) or 1920x1080\n"
      "  --bitrate BPS    video bit rate in bits per second (default 4500000 at 720p,\n"

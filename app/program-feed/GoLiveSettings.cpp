@@ -1,5 +1,6 @@
 #include "app/program-feed/GoLiveSettings.h"
 
+#include <algorithm>
 #include <charconv>
 #include <fstream>
 #include <sstream>
@@ -49,17 +50,47 @@ std::optional<std::pair<int, int>> parseGoLiveSize(std::string_view text) {
     return std::pair{w, h};
 }
 
-GoLiveSettings loadGoLiveSettings(const fs::path& folder) {
+namespace {
+
+// "url", "url2" ... : the destination a name belongs to and what it names; -1 for other names.
+int destinationOf(std::string_view name, std::string_view base) {
+    if (name.substr(0, base.size()) != base) return -1;
+    const std::string_view rest = name.substr(base.size());
+    if (rest.empty()) return 0;
+    if (rest.size() != 1 || rest[0] < '2' || rest[0] > char('0' + kGoLiveDestinations)) return -1;
+    return rest[0] - '1';
+}
+
+std::string suffix(int index) {
+    return index == 0 ? std::string() : std::to_string(index + 1);
+}
+
+// One line: anything after a line break would be read as another setting.
+std::string oneLine(const std::string& text) {
+    return text.substr(0, text.find_first_of("\r\n"));
+}
+
+fs::path keyFile(const fs::path& folder, int index) {
+    return folder / (kKeyFile + (index == 0 ? std::string() : "-" + std::to_string(index + 1)));
+}
+
+}  // namespace
+
+GoLiveSettings parseGoLiveSettings(std::string_view text) {
     GoLiveSettings s;
-    std::ifstream in(folder / kSettingsFile);
-    std::string line;
-    while (std::getline(in, line)) {
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(std::min(end + 1, text.size()));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string name = line.substr(0, eq);
-        const std::string value = line.substr(eq + 1);
-        if (name == "url") {
-            s.url = value;
+        if (eq == std::string_view::npos) continue;
+        const std::string_view name = line.substr(0, eq);
+        const std::string_view value = line.substr(eq + 1);
+        if (const int i = destinationOf(name, "url"); i >= 0) {
+            s.destinations[std::size_t(i)].url = std::string(value);
+        } else if (const int j = destinationOf(name, "enabled"); j >= 0) {
+            if (value == "0" || value == "1") s.destinations[std::size_t(j)].enabled = value == "1";
         } else if (name == "size") {
             if (const auto size = parseGoLiveSize(value)) std::tie(s.width, s.height) = *size;
         } else if (name == "bitrate") {
@@ -70,29 +101,54 @@ GoLiveSettings loadGoLiveSettings(const fs::path& folder) {
     return s;
 }
 
-void saveGoLiveSettings(const fs::path& folder, const GoLiveSettings& s) {
+std::string formatGoLiveSettings(const GoLiveSettings& s) {
     std::ostringstream out;
-    // A URL is one line; anything after a line break would be read as another setting.
-    out << "url=" << s.url.substr(0, s.url.find_first_of("\r\n")) << '\n'
-        << "size=" << s.width << 'x' << s.height << '\n'
-        << "bitrate=" << s.bitRate << '\n';
-    platform::SafeOutput::write(folder / kSettingsFile, out.str());
+    for (int i = 0; i < kGoLiveDestinations; ++i) {
+        const GoLiveDestination& d = s.destinations[std::size_t(i)];
+        // The first server's lines always, as files from before several servers had them.
+        if (i > 0 && d.url.empty() && d.enabled) continue;
+        out << "url" << suffix(i) << '=' << oneLine(d.url) << '\n'
+            << "enabled" << suffix(i) << '=' << (d.enabled ? 1 : 0) << '\n';
+    }
+    out << "size=" << s.width << 'x' << s.height << '\n' << "bitrate=" << s.bitRate << '\n';
+    return out.str();
 }
 
-std::string loadStreamKey(const fs::path& folder) {
-    std::ifstream in(folder / kKeyFile, std::ios::binary);
+GoLiveSettings loadGoLiveSettings(const fs::path& folder) {
+    std::ifstream in(folder / kSettingsFile, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parseGoLiveSettings(text.str());
+}
+
+void saveGoLiveSettings(const fs::path& folder, const GoLiveSettings& s) {
+    platform::SafeOutput::write(folder / kSettingsFile, formatGoLiveSettings(s));
+}
+
+std::string loadStreamKey(const fs::path& folder, int index) {
+    std::ifstream in(keyFile(folder, index), std::ios::binary);
     std::string key;
     std::getline(in, key);
     return key;
 }
 
-void saveStreamKey(const fs::path& folder, const std::string& key) {
+void saveStreamKey(const fs::path& folder, const std::string& key, int index) {
     if (key.empty()) {
         std::error_code ec;
-        fs::remove(folder / kKeyFile, ec);
+        fs::remove(keyFile(folder, index), ec);
         return;
     }
-    platform::SafeOutput::write(folder / kKeyFile, key.substr(0, key.find_first_of("\r\n")) + "\n", 0600);
+    platform::SafeOutput::write(keyFile(folder, index), oneLine(key) + "\n", 0600);
+}
+
+std::vector<SavedGoLiveDestination> loadGoLiveDestinations(const fs::path& folder) {
+    const GoLiveSettings settings = loadGoLiveSettings(folder);
+    std::vector<SavedGoLiveDestination> all;
+    for (int i = 0; i < kGoLiveDestinations; ++i) {
+        const GoLiveDestination& d = settings.destinations[std::size_t(i)];
+        all.push_back({d.url, loadStreamKey(folder, i), d.enabled});
+    }
+    return all;
 }
 
 }  // namespace vantry::app::feed

@@ -1,7 +1,9 @@
-// The GO LIVE settings kept between runs: server URL, picture size and bit rate in one file,
-// the stream key alone in a private file (mode 0600), both in the user's config folder.
+// The GO LIVE settings kept between runs: up to four servers (address, switched on or off),
+// picture size and bit rate in one file, each server's stream key alone in a private file
+// (mode 0600), all in the user's config folder.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -14,11 +16,21 @@
 
 namespace vantry::app::feed {
 
+inline constexpr int kGoLiveDestinations = platform::kMaxStreamDestinations;
+
+// One server GO LIVE sends to; its key is kept apart (loadStreamKey).
+struct GoLiveDestination {
+    std::string url;  // empty: not used
+    bool enabled = true;
+    bool operator==(const GoLiveDestination&) const = default;
+};
+
 struct GoLiveSettings {
-    std::string url;
+    std::array<GoLiveDestination, kGoLiveDestinations> destinations;
     int width = 1280;
     int height = 720;
     std::int64_t bitRate = 4'500'000;
+    bool operator==(const GoLiveSettings&) const = default;
 };
 
 // The picture sizes offered: 1280 x 720 and 1920 x 1080.
@@ -36,14 +48,27 @@ std::int64_t defaultBitRate(int height);
 // <config home>/vantry-pro.
 std::filesystem::path goLiveFolder();
 
-// Missing or unreadable files give the defaults; unknown lines and bad values are ignored.
+// The settings file's text ("name=value" lines: url, enabled, url2, enabled2 ... url4, enabled4,
+// size, bitrate). Unknown lines and bad values are ignored; what is missing keeps its default.
+GoLiveSettings parseGoLiveSettings(std::string_view text);
+std::string formatGoLiveSettings(const GoLiveSettings& settings);
+
+// Missing or unreadable files give the defaults.
 GoLiveSettings loadGoLiveSettings(const std::filesystem::path& folder);
 // Throws std::filesystem::filesystem_error when the file cannot be written.
 void saveGoLiveSettings(const std::filesystem::path& folder, const GoLiveSettings& settings);
 
-// The saved key, or empty.
-std::string loadStreamKey(const std::filesystem::path& folder);
+// The saved key of destination `index` (0 to kGoLiveDestinations - 1), or empty.
+std::string loadStreamKey(const std::filesystem::path& folder, int index = 0);
 // Writes the key into a file that is private from its creation; an empty key removes the file.
-void saveStreamKey(const std::filesystem::path& folder, const std::string& key);
+void saveStreamKey(const std::filesystem::path& folder, const std::string& key, int index = 0);
+
+// Every saved destination with its key, in order (those without an address included).
+struct SavedGoLiveDestination {
+    std::string url;
+    std::string streamKey;
+    bool enabled = true;
+};
+std::vector<SavedGoLiveDestination> loadGoLiveDestinations(const std::filesystem::path& folder);
 
 }  // namespace vantry::app::feed

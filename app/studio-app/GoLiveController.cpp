@@ -3,6 +3,8 @@
 #include <QColor>
 #include <QMetaMethod>
 #include <QMetaProperty>
+#include <QVariantMap>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -55,7 +57,8 @@ GoLiveController::GoLiveController(Services services, QObject* parent)
     }
     if (!services_.virtualCameras) services_.virtualCameras = [] { return platform::virtualCameraDevices(); };
     settings_ = feed::loadGoLiveSettings(services_.folder);
-    key_ = QString::fromStdString(feed::loadStreamKey(services_.folder));
+    for (int i = 0; i < feed::kGoLiveDestinations; ++i)
+        keys_[std::size_t(i)] = QString::fromStdString(feed::loadStreamKey(services_.folder, i));
 }
 
 GoLiveController::~GoLiveController() {
@@ -67,39 +70,97 @@ GoLiveController::~GoLiveController() {
     for (auto& closing : closing_) closing.wait();
 }
 
-void GoLiveController::setUrl(const QString& url) {
+void GoLiveController::setDestinationUrl(int index, const QString& url) {
+    if (index < 0 || index >= feed::kGoLiveDestinations) return;
     const std::string value = url.trimmed().toStdString();
     clearFailure();
-    if (value == settings_.url) return;
-    settings_.url = value;
+    std::string& current = settings_.destinations[std::size_t(index)].url;
+    if (value == current) return;
+    current = value;
     // An address that cannot be right is used for this run (Go Live names what is wrong with
-    // it) but never written over the last good one.
-    bool valid = !value.empty();
+    // it) but never written over the last good one. A second server's may be cleared.
+    bool valid = !value.empty() || index > 0;
     try {
-        if (valid) platform::liveStreamTarget(value, {});
+        if (!value.empty()) platform::liveStreamTarget(value, {});
     } catch (const platform::LiveStreamAddressError&) {
         valid = false;
     } catch (const std::exception&) {
         // A device that cannot be opened now may be there at the next start.
     }
     if (valid) saveSettings();
-    emit settingsChanged();
+    if (index == 0) emit settingsChanged();
+    emit destinationsChanged();
 }
 
 void GoLiveController::clearFailure() {
     if (state_ == QLatin1String("failed")) setState(QStringLiteral("idle"), QString());
+    for (std::size_t i = 0; i < destinationStates_.size(); ++i)
+        if (destinationStates_[i].state == QLatin1String("failed") && !stream_)
+            setDestinationState(i, QStringLiteral("idle"), QString());
 }
 
-void GoLiveController::setStreamKey(const QString& key) {
+void GoLiveController::setDestinationKey(int index, const QString& key) {
+    if (index < 0 || index >= feed::kGoLiveDestinations) return;
     const QString value = key.trimmed();
-    if (value == key_) return;
-    key_ = value;
+    QString& current = keys_[std::size_t(index)];
+    if (value == current) return;
+    current = value;
     try {
-        feed::saveStreamKey(services_.folder, key_.toStdString());
+        feed::saveStreamKey(services_.folder, current.toStdString(), index);
     } catch (const std::exception&) {
         setState(state_, QStringLiteral("The stream key could not be saved"));
     }
-    emit streamKeyChanged();
+    if (index == 0) emit streamKeyChanged();
+    emit destinationsChanged();
+}
+
+void GoLiveController::setDestinationEnabled(int index, bool enabled) {
+    if (index < 0 || index >= feed::kGoLiveDestinations || stream_) return;
+    bool& current = settings_.destinations[std::size_t(index)].enabled;
+    if (enabled == current) return;
+    current = enabled;
+    saveSettings();
+    emit destinationsChanged();
+}
+
+QVariantList GoLiveController::destinations() const {
+    QVariantList list;
+    for (std::size_t i = 0; i < settings_.destinations.size(); ++i) {
+        QVariantMap d;
+        d.insert(QStringLiteral("url"), QString::fromStdString(settings_.destinations[i].url));
+        d.insert(QStringLiteral("streamKey"), keys_[i]);
+        d.insert(QStringLiteral("enabled"), settings_.destinations[i].enabled);
+        list.append(d);
+    }
+    return list;
+}
+
+QVariantList GoLiveController::destinationStates() const {
+    QVariantList list;
+    for (const DestinationState& state : destinationStates_) {
+        QVariantMap d;
+        d.insert(QStringLiteral("state"), state.state);
+        d.insert(QStringLiteral("statusLine"), state.line);
+        list.append(d);
+    }
+    return list;
+}
+
+std::vector<std::string> GoLiveController::secrets() const {
+    std::vector<std::string> all;
+    for (std::size_t i = 0; i < settings_.destinations.size(); ++i) {
+        const auto some = platform::liveStreamSecrets(settings_.destinations[i].url, keys_[i].toStdString());
+        all.insert(all.end(), some.begin(), some.end());
+    }
+    return all;
+}
+
+void GoLiveController::setDestinationState(std::size_t index, const QString& state, const QString& line) {
+    DestinationState& d = destinationStates_[index];
+    if (d.state == state && d.line == line) return;
+    d.state = state;
+    d.line = line;
+    emit destinationStatesChanged();
 }
 
 QString GoLiveController::size() const {
@@ -176,8 +237,18 @@ std::shared_ptr<LiveOutput> GoLiveController::open(const platform::LiveStreamSet
 void GoLiveController::goLive() {
     if (stream_) return;
     platform::LiveStreamSettings s;
-    s.url = settings_.url;
-    s.streamKey = key_.toStdString();
+    std::vector<std::size_t> chosen;
+    for (std::size_t i = 0; i < settings_.destinations.size(); ++i) {
+        const feed::GoLiveDestination& d = settings_.destinations[i];
+        if (!d.enabled || d.url.empty()) continue;
+        if (chosen.empty()) {
+            s.url = d.url;
+            s.streamKey = keys_[i].toStdString();
+        } else {
+            s.moreDestinations.push_back({d.url, keys_[i].toStdString()});
+        }
+        chosen.push_back(i);
+    }
     // Both outputs take the pictures of one feed: a feed already running keeps its size.
     s.width = feed_ ? feed_->width() : settings_.width;
     s.height = feed_ ? feed_->height() : settings_.height;
@@ -193,9 +264,14 @@ void GoLiveController::goLive() {
     } catch (const std::exception& e) {
         releaseFeedIfIdle();
         setState(QStringLiteral("failed"),
-                 QString::fromStdString(platform::redactStreamSecrets(
-                     e.what(), platform::liveStreamSecrets(settings_.url, key_.toStdString()))));
+                 QString::fromStdString(platform::redactStreamSecrets(e.what(), secrets())));
         return;
+    }
+    streaming_ = chosen;
+    for (std::size_t i = 0; i < destinationStates_.size(); ++i) {
+        const bool used = std::find(chosen.begin(), chosen.end(), i) != chosen.end();
+        setDestinationState(i, used ? QStringLiteral("connecting") : QStringLiteral("idle"),
+                            used ? QStringLiteral("Connecting…") : QString());
     }
     std::weak_ptr<LiveOutput> weak = stream_;
     feed_->setOutput(feed::ProgramFeed::Slot::stream,
@@ -211,7 +287,10 @@ void GoLiveController::endStream() {
     if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::stream, {});
     closeLater(std::move(stream_));
     stream_.reset();
+    streaming_.clear();
     releaseFeedIfIdle();
+    for (std::size_t i = 0; i < destinationStates_.size(); ++i)
+        setDestinationState(i, QStringLiteral("idle"), {});
     setState(QStringLiteral("idle"), QString());
 }
 
@@ -223,43 +302,65 @@ void GoLiveController::closeLater(std::shared_ptr<LiveOutput> output) {
     closing_.push_back(std::async(std::launch::async, [output = std::move(output)] { output->stop(); }));
 }
 
+namespace {
+
+// The state's name and status line of the stream or of one of its servers.
+std::pair<QString, QString> describe(platform::LiveStreamState state, double elapsed, double rate,
+                                     double withoutDelivery, double retryIn, const QString& message) {
+    using platform::LiveStreamState;
+    switch (state) {
+        case LiveStreamState::connecting:
+            return {QStringLiteral("connecting"), QStringLiteral("Connecting…")};
+        case LiveStreamState::live:
+            return {QStringLiteral("live"),
+                    QStringLiteral("LIVE ") + clockText(elapsed) + QStringLiteral(" · ") + mbit(rate)};
+        case LiveStreamState::stalled:
+            return {QStringLiteral("stalled"),
+                    QStringLiteral("STALLED ") + clockText(elapsed) +
+                        QStringLiteral(" · the server has taken nothing for %1 s").arg(int(withoutDelivery))};
+        case LiveStreamState::reconnecting:
+            return {QStringLiteral("reconnecting"),
+                    QStringLiteral("Reconnecting in %1 s…").arg(std::ceil(retryIn))};
+        case LiveStreamState::ended:
+            return {QStringLiteral("idle"), message};
+        case LiveStreamState::failed:
+            return {QStringLiteral("failed"),
+                    message.isEmpty() ? QStringLiteral("The stream failed") : message};
+    }
+    return {};
+}
+
+}  // namespace
+
 void GoLiveController::applyStatus(int generation, const platform::LiveStreamStatus& status) {
     if (generation != generation_ || !stream_) return;
     using platform::LiveStreamState;
-    const QString message = QString::fromStdString(platform::redactStreamSecrets(
-        status.message, platform::liveStreamSecrets(settings_.url, key_.toStdString())));
-    switch (status.state) {
-        case LiveStreamState::connecting:
-            setState(QStringLiteral("connecting"), QStringLiteral("Connecting…"));
-            break;
-        case LiveStreamState::live:
-            setState(QStringLiteral("live"), QStringLiteral("LIVE ") + clockText(status.elapsedSeconds) +
-                                                 QStringLiteral(" · ") + mbit(status.measuredBitRate));
-            break;
-        case LiveStreamState::stalled:
-            setState(QStringLiteral("stalled"), QStringLiteral("STALLED ") +
-                                                    clockText(status.elapsedSeconds) +
-                                                    QStringLiteral(" · the server has taken nothing for %1 s")
-                                                        .arg(int(status.secondsWithoutDelivery)));
-            break;
-        case LiveStreamState::reconnecting:
-            setState(QStringLiteral("reconnecting"),
-                     QStringLiteral("Reconnecting in %1 s…").arg(std::ceil(status.retryInSeconds)));
-            break;
-        case LiveStreamState::ended:
-        case LiveStreamState::failed: {
-            const bool failed = status.state == LiveStreamState::failed;
-            ++generation_;
-            if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::stream, {});
-            closeLater(std::move(stream_));
-            stream_.reset();
-            releaseFeedIfIdle();
-            setState(
-                failed ? QStringLiteral("failed") : QStringLiteral("idle"),
-                failed ? (message.isEmpty() ? QStringLiteral("The stream failed") : message) : QString());
-            break;
-        }
+    const std::vector<std::string> hidden = secrets();
+    const auto redacted = [&](const std::string& text) {
+        return QString::fromStdString(platform::redactStreamSecrets(text, hidden));
+    };
+    for (std::size_t k = 0; k < status.destinations.size() && k < streaming_.size(); ++k) {
+        const platform::LiveStreamDestinationStatus& d = status.destinations[k];
+        const auto [state, line] = describe(d.state, status.elapsedSeconds, d.measuredBitRate,
+                                            d.secondsWithoutDelivery, d.retryInSeconds, redacted(d.message));
+        setDestinationState(streaming_[k], state, line);
     }
+    if (status.state != LiveStreamState::ended && status.state != LiveStreamState::failed) {
+        const auto [state, line] = describe(status.state, status.elapsedSeconds, status.measuredBitRate,
+                                            status.secondsWithoutDelivery, status.retryInSeconds, QString());
+        setState(state, line);
+        return;
+    }
+    const bool failed = status.state == LiveStreamState::failed;
+    ++generation_;
+    if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::stream, {});
+    closeLater(std::move(stream_));
+    stream_.reset();
+    streaming_.clear();
+    releaseFeedIfIdle();
+    const auto [state, line] =
+        describe(status.state, 0, 0, 0, 0, failed ? redacted(status.message) : QString());
+    setState(state, line);
 }
 
 void GoLiveController::setVirtualCameraOn(bool on) {

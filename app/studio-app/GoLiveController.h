@@ -1,5 +1,7 @@
-// The window's GO LIVE section: server URL, stream key, size and bit rate (kept between runs),
-// the Go Live / End Stream button with its one status line, and the Virtual Camera switch.
+// The window's GO LIVE section: up to four servers (URL, stream key, switched on or off), size and
+// bit rate (kept between runs), the Go Live / End Stream button with the stream's status line and
+// one for each server, and the Virtual Camera switch. The switched-on servers take one stream,
+// encoded once.
 //
 // Lives on the main thread; every property changes there and announces itself. The program
 // feed renders on its own thread; the stream reports on its sending thread, and those reports
@@ -13,6 +15,7 @@
 #include <QString>
 #include <QTimer>
 #include <QVariantList>
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -35,6 +38,7 @@ class LiveOutput {
 
 class GoLiveController : public QObject {
     Q_OBJECT
+    // The first server's address and key.
     Q_PROPERTY(QString url READ url WRITE setUrl NOTIFY settingsChanged)
     Q_PROPERTY(QString streamKey READ streamKey WRITE setStreamKey NOTIFY streamKeyChanged)
     Q_PROPERTY(QString size READ size WRITE setSize NOTIFY settingsChanged)
@@ -44,6 +48,11 @@ class GoLiveController : public QObject {
     Q_PROPERTY(bool isLive READ isLive NOTIFY stateChanged)
     Q_PROPERTY(QString state READ state NOTIFY stateChanged)
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY stateChanged)
+    // One map a server: url, streamKey, enabled.
+    Q_PROPERTY(QVariantList destinations READ destinations NOTIFY destinationsChanged)
+    // One map a server: state ("idle", "connecting", "live", "stalled", "reconnecting", "failed")
+    // and statusLine.
+    Q_PROPERTY(QVariantList destinationStates READ destinationStates NOTIFY destinationStatesChanged)
     Q_PROPERTY(bool virtualCameraOn READ virtualCameraOn WRITE setVirtualCameraOn NOTIFY virtualCameraChanged)
     Q_PROPERTY(bool virtualCameraAvailable READ virtualCameraAvailable NOTIFY virtualCameraChanged)
     Q_PROPERTY(QString virtualCameraHint READ virtualCameraHint CONSTANT)
@@ -64,10 +73,17 @@ class GoLiveController : public QObject {
     explicit GoLiveController(Services services, QObject* parent = nullptr);
     ~GoLiveController() override;  // ends the stream and waits for the outputs to close
 
-    QString url() const { return QString::fromStdString(settings_.url); }
-    void setUrl(const QString& url);
-    QString streamKey() const { return key_; }
-    void setStreamKey(const QString& key);
+    QString url() const { return QString::fromStdString(settings_.destinations[0].url); }
+    void setUrl(const QString& url) { setDestinationUrl(0, url); }
+    QString streamKey() const { return keys_[0]; }
+    void setStreamKey(const QString& key) { setDestinationKey(0, key); }
+
+    QVariantList destinations() const;
+    QVariantList destinationStates() const;
+    // Server `index` (0 to 3); a server's switch cannot change while live.
+    Q_INVOKABLE void setDestinationUrl(int index, const QString& url);
+    Q_INVOKABLE void setDestinationKey(int index, const QString& key);
+    Q_INVOKABLE void setDestinationEnabled(int index, bool enabled);
     QString size() const;
     void setSize(const QString& size);
     double bitRate() const { return double(settings_.bitRate); }
@@ -103,6 +119,8 @@ class GoLiveController : public QObject {
   signals:
     void settingsChanged();
     void streamKeyChanged();
+    void destinationsChanged();
+    void destinationStatesChanged();
     void stateChanged();
     void virtualCameraChanged();
     void presenterChanged();
@@ -117,12 +135,20 @@ class GoLiveController : public QObject {
     void saveSettings();
     void setState(const QString& state, const QString& line);
     void applyStatus(int generation, const platform::LiveStreamStatus& status);
+    void setDestinationState(std::size_t index, const QString& state, const QString& line);
+    std::vector<std::string> secrets() const;
     std::shared_ptr<LiveOutput> open(const platform::LiveStreamSettings& settings, int generation);
     void closeLater(std::shared_ptr<LiveOutput> output);
 
     Services services_;
     feed::GoLiveSettings settings_;
-    QString key_;
+    std::array<QString, feed::kGoLiveDestinations> keys_;
+    struct DestinationState {
+        QString state = QStringLiteral("idle");
+        QString line;
+    };
+    std::array<DestinationState, feed::kGoLiveDestinations> destinationStates_;
+    std::vector<std::size_t> streaming_;  // the servers of the running stream, in its order
     QString state_ = QStringLiteral("idle");
     QString statusLine_;
     std::unique_ptr<feed::ProgramFeed> feed_;

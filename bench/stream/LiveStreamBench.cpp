@@ -4,7 +4,8 @@
 // process per output frame and per second of stream, the frames sent, repeated,
 // skipped and dropped, the measured bit rate against the target, and the video
 // writer's CPU per frame for the same pictures in the same run (the export path) with
-// the ratio between the two.
+// the ratio between the two. Run for 1, 2 and 4 servers taking the same stream (one receiver
+// each): the pictures are encoded once, so the CPU per frame should barely grow with them.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -97,27 +98,35 @@ double writerCpuPerFrame() {
 
 void streamToLoopback(benchmark::State& state) {
     pictures();
-    const double writerPerFrame = writerCpuPerFrame();
-    const int port = freePort();
-    const std::string base = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    static const double writerPerFrame = writerCpuPerFrame();
+    const int servers = int(state.range(0));
+    std::vector<std::string> bases;
+    for (int i = 0; i < servers; ++i)
+        bases.push_back("rtmp://127.0.0.1:" + std::to_string(freePort()) + "/live");
     vantry::platform::LiveStreamStatus end;
     double cpu = 0;
     for (auto _ : state) {
-        std::vector<std::string> args{"ffmpeg", "-hide_banner",  "-loglevel", "quiet", "-listen", "1",
-                                      "-i",     base + "/bench", "-f",        "null",  "-"};
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        pid_t receiver = 0;
-        if (::posix_spawnp(&receiver, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0 ||
-            !waitForListener(port)) {
-            state.SkipWithError("no ffmpeg receiver");
-            return;
+        std::vector<pid_t> receivers;
+        for (const std::string& base : bases) {
+            std::vector<std::string> args{"ffmpeg", "-hide_banner",  "-loglevel", "quiet", "-listen", "1",
+                                          "-i",     base + "/bench", "-f",        "null",  "-"};
+            std::vector<char*> argv;
+            for (auto& a : args) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            pid_t receiver = 0;
+            const int port = std::stoi(base.substr(base.rfind(':') + 1));
+            if (::posix_spawnp(&receiver, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0 ||
+                !waitForListener(port)) {
+                state.SkipWithError("no ffmpeg receiver");
+                return;
+            }
+            receivers.push_back(receiver);
         }
         vantry::platform::LiveStreamSettings s;
-        s.url = base;
+        s.url = bases.front();
         s.streamKey = "bench";
         s.captureMicrophone = false;
+        for (std::size_t i = 1; i < bases.size(); ++i) s.moreDestinations.push_back({bases[i], "bench"});
         const double cpuStart = vantry::bench::cpuSeconds();
         vantry::platform::LiveStream stream(s, nullptr);
         const auto start = std::chrono::steady_clock::now();
@@ -130,9 +139,15 @@ void streamToLoopback(benchmark::State& state) {
         end = stream.status();
         stream.stop();
         cpu = vantry::bench::cpuSeconds() - cpuStart;
-        ::kill(receiver, SIGTERM);
-        ::waitpid(receiver, nullptr, 0);
+        for (const pid_t receiver : receivers) {
+            ::kill(receiver, SIGTERM);
+            ::waitpid(receiver, nullptr, 0);
+        }
     }
+    const bool allLive = std::all_of(end.destinations.begin(), end.destinations.end(), [](const auto& d) {
+        return d.state == vantry::platform::LiveStreamState::live;
+    });
+    if (!allLive) end.state = vantry::platform::LiveStreamState::failed;
     if (end.state != vantry::platform::LiveStreamState::live) {
         state.SkipWithError(("the stream did not go live: " + end.message).c_str());
         return;
@@ -147,9 +162,17 @@ void streamToLoopback(benchmark::State& state) {
     state.counters["repeated"] = double(end.framesRepeated);
     state.counters["skipped"] = double(end.framesSkipped);
     state.counters["dropped"] = double(end.framesDropped);
-    state.counters["rate_vs_target"] = end.measuredBitRate / 4'500'000;
+    // Each server's share: the bit rate the servers took together, over the target for each.
+    state.counters["rate_vs_target"] = end.measuredBitRate / 4'500'000 / servers;
 }
 
 }  // namespace
 
-BENCHMARK(streamToLoopback)->Unit(benchmark::kMillisecond)->Iterations(1)->UseRealTime();
+BENCHMARK(streamToLoopback)
+    ->ArgName("servers")
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();

@@ -1,6 +1,6 @@
-// The sending thread of a live stream: wall-clock frame slots, reconnection and the status
-// line. Each connection (muxer and encoders) is a StreamConnection; blocking I/O runs under the
-// StreamWatchdog.
+// The encoding thread of a live stream: wall-clock frame slots, encoded once (StreamEncoder),
+// each packet handed to every destination (StreamDestination: its own connection, queue,
+// thread, reconnection and status), and the status of the whole.
 #include "platform/stream/LiveStream.h"
 
 extern "C" {
@@ -17,139 +17,140 @@ extern "C" {
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
-#include <deque>
 #include <mutex>
 #include <thread>
 
 #include "platform/media/MediaRuntime.h"
-#include "platform/stream/StreamConnection.h"
+#include "platform/stream/StreamDestination.h"
+#include "platform/stream/StreamEncoder.h"
 #include "platform/stream/StreamMicrophone.h"
-#include "platform/stream/StreamWatchdog.h"
 
 namespace vantry::platform {
 namespace {
 
 constexpr int kSampleRate = media::kSampleRate;
-// A write that has waited kStallWaitUs while the server has taken nothing for kStallUs means a
-// stalled server (a write alone, not a late one: a busy machine is no stalled server).
-constexpr std::int64_t kStallUs = 1'500'000;
-// After stop(), the last packets and the trailer get this long.
+// After stop(), the last packets and the trailers get this long.
 constexpr std::int64_t kStopGraceUs = 2'000'000;
-constexpr double kRetryPauses[] = {1, 2, 4, 8, 16, 30};
-constexpr double kRateWindowSeconds = 3;
+// How long the first connection waits for the others before the pictures start.
+constexpr std::int64_t kFirstConnectionsUs = 3'000'000;
 
 double seconds(std::int64_t micros) {
     return double(micros) / 1e6;
+}
+
+// Best first: the state the whole stream shows when its destinations differ.
+int rank(LiveStreamState state) {
+    switch (state) {
+        case LiveStreamState::live:
+            return 0;
+        case LiveStreamState::stalled:
+            return 1;
+        case LiveStreamState::reconnecting:
+            return 2;
+        case LiveStreamState::connecting:
+            return 3;
+        case LiveStreamState::ended:
+            return 4;
+        case LiveStreamState::failed:
+            return 5;
+    }
+    return 5;
+}
+
+bool done(LiveStreamState state) {
+    return state == LiveStreamState::ended || state == LiveStreamState::failed;
 }
 
 }  // namespace
 
 struct LiveStream::Impl {
     LiveStreamSettings settings;
-    LiveStreamTarget target;
+    std::vector<LiveStreamTarget> targets;  // `url` first
     StatusCallback onStatus;
-    std::vector<std::string> secrets;  // of the address, for messages
+    std::vector<std::string> secrets;  // of every address, for messages
     media::LogSecrets registration;    // the same, for FFmpeg's log
-    media::H264Backend backend = media::H264Backend::x264;
+    std::unique_ptr<StreamEncoder> encoder;
+    std::vector<std::unique_ptr<StreamDestination>> destinations;
 
     mutable std::mutex mutex;
     std::condition_variable wake;
-    LiveStreamStatus status;            // under mutex
+    LiveStreamStatus counters;          // under mutex: the frame counters and the clock
+    bool sending = false;               // under mutex: frame slots are running
+    std::string encoderFailure;         // under mutex: why encoding stopped, when it failed
     std::vector<std::uint8_t> offered;  // newest picture handed in, packed BGRA; under mutex
     bool offeredFresh = false;          // under mutex: no slot has taken it yet
 
-    StreamWatchdog watchdog;
-    std::atomic<bool>& stopping = watchdog.stopping;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> keyFrameWanted{false};  // a destination has just connected
+    std::int64_t stopDeadlineUs = 0;          // under mutex
     std::mutex stopMutex;
+    std::mutex publishMutex;  // one status report at a time, in order
     std::thread thread;
 
-    // The sending thread's own.
-    std::unique_ptr<StreamConnection> connection;
+    // The encoding thread's own.
     std::unique_ptr<StreamMicrophone> microphone;
     std::vector<std::uint8_t> picture;  // the picture being encoded, packed BGRA
     AVFrame* yuv = nullptr;
     SwsContext* scaler = nullptr;
     std::int64_t liveSinceUs = 0;
-    std::int64_t bytesBefore = 0;     // delivered over earlier connections
-    std::int64_t bytesDelivered = 0;  // in all: written out by a completed write
-    std::int64_t lastDeliveryUs = 0;  // when bytesDelivered last grew (or the start)
-    bool stalled = false;             // the server stopped taking data mid-write
-    std::deque<std::pair<std::int64_t, std::int64_t>> rateSamples;  // (time, total bytes)
     std::int64_t lastPublishUs = 0;
 
-    Impl(LiveStreamSettings s, StatusCallback cb)
+    Impl(LiveStreamSettings s, StatusCallback cb, std::vector<LiveStreamTarget> t,
+         std::vector<std::string> allSecrets)
         : settings(std::move(s)),
+          targets(std::move(t)),
           onStatus(std::move(cb)),
-          secrets(liveStreamSecrets(settings.url, settings.streamKey)),
-          registration(secrets),
-          lastDeliveryUs(av_gettime_relative()) {
-        watchdog.whileWriteWaits = [this](std::int64_t now) { whileWriteWaits(now); };
-    }
+          secrets(std::move(allSecrets)),
+          registration(secrets) {}
 
     ~Impl() {
+        destinations.clear();
         av_frame_free(&yuv);
         sws_freeContext(scaler);
     }
 
-    std::string redact(const std::string& text) const { return redactStreamSecrets(text, secrets); }
-
-    // A write waits on the server: once it has taken nothing for a while the stream is
-    // stalled, and the status says so (each second) until the write ends either way.
-    void whileWriteWaits(std::int64_t now) {
-        if (!connection || now - lastDeliveryUs < kStallUs) return;
-        const bool entering = !stalled;
-        if (!entering && now - lastPublishUs < 1'000'000) return;
-        stalled = true;
-        noteBytes(now);
-        update([&](LiveStreamStatus& s) {
-            if (s.state == LiveStreamState::live) s.state = LiveStreamState::stalled;
-            s.measuredBitRate = measuredRate();
-            s.secondsWithoutDelivery = seconds(now - lastDeliveryUs);
-            s.elapsedSeconds = seconds(now - liveSinceUs);
-        });
+    LiveStreamStatus compose() const {
+        LiveStreamStatus s;
+        std::string failure;
+        {
+            std::lock_guard lock(mutex);
+            s = counters;
+            failure = encoderFailure;
+        }
+        for (const auto& d : destinations) s.destinations.push_back(d->status());
+        if (s.destinations.empty()) return s;
+        const LiveStreamDestinationStatus* shown = &s.destinations.front();
+        for (const auto& d : s.destinations)
+            if (rank(d.state) < rank(shown->state)) shown = &d;
+        s.state = shown->state;
+        s.reconnectAttempt = shown->reconnectAttempt;
+        s.retryInSeconds = shown->retryInSeconds;
+        s.secondsWithoutDelivery = shown->secondsWithoutDelivery;
+        s.measuredBitRate = 0;
+        s.bytesDelivered = 0;
+        s.message.clear();
+        for (const auto& d : s.destinations) {
+            s.measuredBitRate += d.measuredBitRate;
+            s.bytesDelivered += d.bytesDelivered;
+            if (d.message.empty()) continue;
+            if (!s.message.empty()) s.message += "; ";
+            s.message += d.message;
+        }
+        if (!failure.empty()) {
+            s.state = LiveStreamState::failed;
+            s.message = failure;
+        }
+        s.message = redactStreamSecrets(s.message, secrets);
+        return s;
     }
-
-    // ---- status
 
     void publish() {
-        LiveStreamStatus copy;
         {
-            std::lock_guard lock(mutex);
-            copy = status;
+            std::lock_guard lock(publishMutex);
+            const LiveStreamStatus copy = compose();
+            if (onStatus) onStatus(copy);
         }
-        lastPublishUs = av_gettime_relative();
-        if (onStatus) onStatus(copy);
-    }
-
-    template <class F>
-    void update(F&& change) {
-        {
-            std::lock_guard lock(mutex);
-            change(status);
-            status.message = redact(status.message);
-        }
-        publish();
-    }
-
-    // ---- connection
-
-    // Opens a fresh connection; the reason on failure.
-    std::string connect() {
-        std::string error;
-        connection = StreamConnection::open(settings, target, backend, watchdog, error);
-        return error;
-    }
-
-    // Closes the connection; with `orderly`, sends what the encoders hold and the trailer.
-    void disconnect(bool orderly) {
-        if (!connection) return;
-        if (orderly && connection->finish()) bytesDelivered = bytesBefore + connection->bytesOut();
-        bytesBefore = bytesDelivered;
-        // Closing flushes the output buffer, which may wait on a dead peer too.
-        watchdog.guarded(kWriteLimitUs, [&] {
-            connection.reset();
-            return 0;
-        });
+        wake.notify_all();
     }
 
     // ---- frames
@@ -169,34 +170,23 @@ struct LiveStream::Impl {
         return true;
     }
 
-    // Takes in what the completed writes delivered (all of it, when no write waits).
-    void noteBytes(std::int64_t now) {
-        if (connection && watchdog.idle()) {
-            const std::int64_t total = bytesBefore + connection->bytesOut();
-            if (total > bytesDelivered) {
-                bytesDelivered = total;
-                lastDeliveryUs = now;
-            }
-        }
-        rateSamples.emplace_back(now, bytesDelivered);
-        while (rateSamples.size() > 2 && seconds(now - rateSamples.front().first) > kRateWindowSeconds)
-            rateSamples.pop_front();
+    bool anyDestination(bool (*test)(const StreamDestination&)) const {
+        return std::any_of(destinations.begin(), destinations.end(), [&](auto& d) { return test(*d); });
+    }
+    bool allDone() const {
+        return std::all_of(destinations.begin(), destinations.end(),
+                           [](auto& d) { return done(d->status().state); });
     }
 
-    double measuredRate() const {
-        if (rateSamples.size() < 2) return 0;
-        const auto& [t0, b0] = rateSamples.front();
-        const auto& [t1, b1] = rateSamples.back();
-        return t1 > t0 ? double(b1 - b0) * 8 / seconds(t1 - t0) : 0;
-    }
-
-    // Sends frame slots on the open connection until stop() or a failed write (its reason).
-    std::string streamSlots() {
+    // Encodes frame slots, each packet to every destination, until stop() or until no
+    // destination is left (a device that went away); an encoder's failure as a message.
+    std::string encodeSlots() {
+        const StreamEncoder::Sink sink = [this](const AVPacket* packet, bool video) {
+            for (auto& d : destinations) d->push(packet, video);
+        };
         const std::int64_t start = av_gettime_relative();
         const std::int64_t fps = settings.fps;
         std::int64_t slot = 0, samplesSent = 0;
-        rateSamples.clear();
-        noteBytes(start);
         while (true) {
             const std::int64_t due = start + slot * 1'000'000 / fps;
             {
@@ -204,8 +194,9 @@ struct LiveStream::Impl {
                 wake.wait_for(
                     lock, std::chrono::microseconds(std::max<std::int64_t>(due - av_gettime_relative(), 0)),
                     [&] { return stopping.load(); });
-                if (stopping) return {};
+                if (stopping) break;
             }
+            if (allDone()) break;
             const std::int64_t now = av_gettime_relative();
             // Late by more than a slot: leave the missed slots out rather than queue up.
             const std::int64_t current = (now - start) * fps / 1'000'000;
@@ -215,59 +206,40 @@ struct LiveStream::Impl {
                 slot = current;
             }
             const bool fresh = takePicture();
-            if (std::string error = connection->sendVideo(yuv, slot); !error.empty()) return error;
+            // A fresh connection starts at once, not at the next regular key frame.
+            yuv->pict_type = keyFrameWanted.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+            if (std::string error = encoder->sendVideo(yuv, slot, sink); !error.empty()) return error;
             if (std::string error =
-                    connection->sendAudio(samplesSent, (slot + 1) * kSampleRate / fps, microphone.get());
+                    encoder->sendAudio(samplesSent, (slot + 1) * kSampleRate / fps, microphone.get(), sink);
                 !error.empty())
                 return error;
             ++slot;
             const std::int64_t after = av_gettime_relative();
-            noteBytes(after);
-            const bool resumed = stalled && after == lastDeliveryUs;
-            if (resumed) stalled = false;
             {
                 std::lock_guard lock(mutex);
-                ++status.framesSent;
-                if (!fresh) ++status.framesRepeated;
-                status.framesSkipped += skipped;
-                status.elapsedSeconds = seconds(after - liveSinceUs);
-                status.measuredBitRate = measuredRate();
-                status.bytesDelivered = bytesDelivered;
-                status.secondsWithoutDelivery = seconds(after - lastDeliveryUs);
-                if (resumed) status.state = LiveStreamState::live;
+                ++counters.framesSent;
+                if (!fresh) ++counters.framesRepeated;
+                counters.framesSkipped += skipped;
+                counters.elapsedSeconds = seconds(after - liveSinceUs);
             }
-            if (resumed || after - lastPublishUs >= 1'000'000) publish();
+            if (after - lastPublishUs >= 1'000'000) {
+                lastPublishUs = after;
+                publish();
+            }
         }
+        encoder->finish(sink);
+        return {};
     }
 
-    // Waits `pauseSeconds` (telling the time left each second); false when stopped.
-    bool waitToRetry(double pauseSeconds) {
-        const std::int64_t until = av_gettime_relative() + std::int64_t(pauseSeconds * 1e6);
-        while (true) {
-            const std::int64_t left = until - av_gettime_relative();
-            if (left <= 0) return !stopping;
-            {
-                std::lock_guard lock(mutex);
-                status.retryInSeconds = std::ceil(seconds(left));
-                if (liveSinceUs) status.elapsedSeconds = seconds(av_gettime_relative() - liveSinceUs);
-                status.secondsWithoutDelivery = seconds(av_gettime_relative() - lastDeliveryUs);
-            }
-            publish();
-            std::unique_lock lock(mutex);
-            if (wake.wait_for(lock, std::chrono::microseconds(std::min<std::int64_t>(left, 1'000'000)),
-                              [&] { return stopping.load(); }))
-                return false;
+    void finishDestinations() {
+        std::int64_t deadline = 0;
+        {
+            std::lock_guard lock(mutex);
+            sending = false;
+            deadline = stopDeadlineUs ? stopDeadlineUs : av_gettime_relative() + kStopGraceUs;
         }
-    }
-
-    void setLive() {
-        stalled = false;
-        update([&](LiveStreamStatus& s) {
-            s.state = LiveStreamState::live;
-            s.reconnectAttempt = 0;
-            s.retryInSeconds = 0;
-            s.message.clear();
-        });
+        for (auto& d : destinations) d->interrupt(deadline);
+        for (auto& d : destinations) d->finish(deadline);
     }
 
     void run() {
@@ -277,95 +249,93 @@ struct LiveStream::Impl {
         sigaddset(&pipe, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
-        if (settings.captureMicrophone && target.kind != "v4l2")
+        if (settings.captureMicrophone && targets.front().kind != "v4l2")
             microphone = std::make_unique<StreamMicrophone>(stopping);
-        const std::string shown = target.shownAddress;
-        std::string error = connect();
-        if (!error.empty()) {
-            const bool stopped = stopping;
-            update([&](LiveStreamStatus& s) {
-                s.state = stopped ? LiveStreamState::ended : LiveStreamState::failed;
-                if (!stopped) s.message = "Could not connect to " + shown + ": " + error;
-            });
-            microphone.reset();
-            return;
-        }
-        liveSinceUs = av_gettime_relative();
-        setLive();
+        for (auto& d : destinations) d->start();
+        // The clock starts once every server has answered, or a little after the first one did:
+        // each gets the first key frame, and none that is slow to answer holds up the rest.
+        std::int64_t firstLiveUs = 0;
         while (!stopping) {
-            error = streamSlots();
-            if (stopping) break;
-            disconnect(false);
-            if (target.kind == "v4l2") {
-                update([&](LiveStreamStatus& s) {
-                    s.state = LiveStreamState::ended;
-                    s.message = "The virtual camera " + shown + " stopped taking pictures: " + error;
-                });
-                microphone.reset();
-                return;
+            const bool anyLive = anyDestination([](const StreamDestination& d) { return d.everLive(); });
+            const std::int64_t now = av_gettime_relative();
+            if (anyLive && !firstLiveUs) firstLiveUs = now;
+            if (std::all_of(destinations.begin(), destinations.end(), [](auto& d) { return d->settled(); }) ||
+                (firstLiveUs && now - firstLiveUs > kFirstConnectionsUs))
+                break;
+            std::unique_lock lock(mutex);
+            wake.wait_for(lock, std::chrono::milliseconds(20), [&] { return stopping.load(); });
+        }
+        if (!stopping && anyDestination([](const StreamDestination& d) { return d.everLive(); })) {
+            liveSinceUs = av_gettime_relative();
+            {
+                std::lock_guard lock(mutex);
+                sending = true;
             }
-            std::string message = "Connection to " + shown + " lost: " + error;
-            for (int attempt = 1; !stopping; ++attempt) {
-                const double pause =
-                    kRetryPauses[std::min<std::size_t>(attempt - 1, std::size(kRetryPauses) - 1)];
-                update([&](LiveStreamStatus& s) {
-                    s.state = LiveStreamState::reconnecting;
-                    s.reconnectAttempt = attempt;
-                    s.retryInSeconds = pause;
-                    s.measuredBitRate = 0;
-                    s.bytesDelivered = bytesDelivered;
-                    s.secondsWithoutDelivery = seconds(av_gettime_relative() - lastDeliveryUs);
-                    s.message = message;
-                });
-                if (!waitToRetry(pause)) break;
-                error = connect();
-                if (error.empty()) {
-                    setLive();
-                    break;
-                }
-                message = "Could not reconnect to " + shown + ": " + error;
+            if (std::string error = encodeSlots(); !error.empty()) {
+                std::lock_guard lock(mutex);
+                encoderFailure = "Encoding stopped: " + error;
             }
         }
-        disconnect(true);
+        finishDestinations();
         microphone.reset();
-        update([&](LiveStreamStatus& s) {
-            s.state = LiveStreamState::ended;
-            s.retryInSeconds = 0;
-            s.bytesDelivered = bytesDelivered;
-            s.secondsWithoutDelivery = seconds(av_gettime_relative() - lastDeliveryUs);
-            s.message.clear();
-        });
+        publish();
     }
 };
 
 LiveStream::LiveStream(LiveStreamSettings settings, StatusCallback onStatus) {
-    {
-        if (settings.width <= 0 || settings.height <= 0 || settings.width % 2 || settings.height % 2 ||
-            settings.width > 7680 || settings.height > 4320)
-            throw LiveStreamError("The stream size must be even and at most 7680x4320");
-        if (settings.fps < 1 || settings.fps > 120) throw LiveStreamError("The frame rate must be 1 to 120");
-        if (!isStreamVideoBitRate(settings.videoBitRate))
-            throw LiveStreamError("The video bit rate must be 0.1 to 50 Mbit/s");
-        if (settings.audioBitRate < 32'000 || settings.audioBitRate > 512'000)
-            throw LiveStreamError("The audio bit rate must be 32 to 512 kbit/s");
-        if (!(settings.keyFrameSeconds > 0 && settings.keyFrameSeconds <= 60))
-            throw LiveStreamError("The key frame interval must be above 0 and at most 60 s");
-        const LiveStreamTarget target = liveStreamTarget(settings.url, settings.streamKey);
-        media::H264Backend backend = media::H264Backend::x264;
-        try {
-            if (target.kind != "v4l2") backend = media::pickH264(settings.encoder);
-        } catch (const media::MediaError& e) {
-            throw LiveStreamError(e.what());
-        }
-        impl_ = std::make_unique<Impl>(std::move(settings), std::move(onStatus));
-        impl_->target = target;
-        impl_->backend = backend;
+    if (settings.width <= 0 || settings.height <= 0 || settings.width % 2 || settings.height % 2 ||
+        settings.width > 7680 || settings.height > 4320)
+        throw LiveStreamError("The stream size must be even and at most 7680x4320");
+    if (settings.fps < 1 || settings.fps > 120) throw LiveStreamError("The frame rate must be 1 to 120");
+    if (!isStreamVideoBitRate(settings.videoBitRate))
+        throw LiveStreamError("The video bit rate must be 0.1 to 50 Mbit/s");
+    if (settings.audioBitRate < 32'000 || settings.audioBitRate > 512'000)
+        throw LiveStreamError("The audio bit rate must be 32 to 512 kbit/s");
+    if (!(settings.keyFrameSeconds > 0 && settings.keyFrameSeconds <= 60))
+        throw LiveStreamError("The key frame interval must be above 0 and at most 60 s");
+    if (settings.moreDestinations.size() + 1 > std::size_t(kMaxStreamDestinations))
+        throw LiveStreamError("A stream goes to at most " + std::to_string(kMaxStreamDestinations) +
+                              " servers");
+    std::vector<LiveStreamDestination> all{{settings.url, settings.streamKey}};
+    all.insert(all.end(), settings.moreDestinations.begin(), settings.moreDestinations.end());
+    std::vector<LiveStreamTarget> targets;
+    std::vector<std::vector<std::string>> secrets;
+    std::vector<std::string> allSecrets;
+    for (const LiveStreamDestination& d : all) {
+        targets.push_back(liveStreamTarget(d.url, d.streamKey));
+        secrets.push_back(liveStreamSecrets(d.url, d.streamKey));
+        allSecrets.insert(allSecrets.end(), secrets.back().begin(), secrets.back().end());
+        if (all.size() > 1 && targets.back().kind == "v4l2")
+            throw LiveStreamAddressError("A virtual camera cannot be one of several stream destinations");
+        for (std::size_t i = 0; i + 1 < targets.size(); ++i)
+            if (targets[i].address == targets.back().address)
+                throw LiveStreamAddressError("The stream goes to " + targets.back().shownAddress +
+                                             " twice: give each server once");
     }
+    const bool raw = targets.front().kind == "v4l2";
+    // FLV wants the H.264 headers in the container header; MPEG-TS repeats them at each key frame
+    // itself, taking them from there when the pictures do not carry them.
+    const bool globalHeader = std::any_of(targets.begin(), targets.end(),
+                                          [](auto& t) { return t.kind == "rtmp" || t.kind == "rtmps"; });
+    media::H264Backend backend = media::H264Backend::x264;
+    try {
+        if (!raw) backend = media::pickH264(settings.encoder);
+    } catch (const media::MediaError& e) {
+        throw LiveStreamError(e.what());
+    }
+    impl_ = std::make_unique<Impl>(std::move(settings), std::move(onStatus), targets, allSecrets);
     Impl& s = *impl_;
-    s.status.state = LiveStreamState::connecting;
+    s.encoder = std::make_unique<StreamEncoder>(s.settings, raw, backend, globalHeader);
+    for (std::size_t i = 0; i < targets.size(); ++i)
+        s.destinations.push_back(std::make_unique<StreamDestination>(
+            s.settings, targets[i], secrets[i],
+            StreamDestination::Formats{s.encoder->videoFormat(), s.encoder->audioFormat()},
+            [&s] { s.publish(); }, [&s] { s.keyFrameWanted = true; }));
+    s.counters.state = LiveStreamState::connecting;
     s.offered.resize(std::size_t(s.settings.width) * s.settings.height * 4);
     s.picture.resize(s.offered.size());
     s.yuv = av_frame_alloc();
+    if (!s.yuv) throw LiveStreamError("Out of memory for the stream");
     s.yuv->format = AV_PIX_FMT_YUV420P;
     s.yuv->width = s.settings.width;
     s.yuv->height = s.settings.height;
@@ -387,7 +357,7 @@ void LiveStream::offerBGRA(const std::uint8_t* pixels, std::ptrdiff_t stride) {
     Impl& s = *impl_;
     const std::size_t row = std::size_t(s.settings.width) * 4;
     std::lock_guard lock(s.mutex);
-    if (s.offeredFresh && s.status.state == LiveStreamState::live) ++s.status.framesDropped;
+    if (s.offeredFresh && s.sending) ++s.counters.framesDropped;
     for (int y = 0; y < s.settings.height; ++y)
         std::copy_n(pixels + stride * y, row, s.offered.data() + row * std::size_t(y));
     s.offeredFresh = true;
@@ -398,16 +368,17 @@ void LiveStream::stop() {
     std::lock_guard stopLock(s.stopMutex);
     {
         std::lock_guard lock(s.mutex);
-        if (!s.stopping) s.watchdog.stopDeadlineUs = av_gettime_relative() + kStopGraceUs;
+        if (!s.stopping) s.stopDeadlineUs = av_gettime_relative() + kStopGraceUs;
         s.stopping = true;
     }
     s.wake.notify_all();
+    // Connecting and waiting to retry end at once; what is encoded still goes out.
+    for (auto& d : s.destinations) d->interrupt(s.stopDeadlineUs);
     if (s.thread.joinable()) s.thread.join();
 }
 
 LiveStreamStatus LiveStream::status() const {
-    std::lock_guard lock(impl_->mutex);
-    return impl_->status;
+    return impl_->compose();
 }
 
 const LiveStreamSettings& LiveStream::settings() const {

@@ -8,6 +8,10 @@
 // repeats the last one, and pictures handed in faster than the slots are
 // dropped. Time stamps therefore follow the wall clock and never drift.
 //
+// The pictures and sound are encoded once; each destination (up to kMaxStreamDestinations) takes
+// the same packets over its own connection, with its own queue, reconnection and status, so one
+// that fails or stalls never holds up the others.
+//
 // A server that stops taking data shows as stalled within a few seconds; a write
 // it leaves unanswered for 5 s ends the connection. A lost connection is retried
 // with growing pauses (1, 2, 4 ... 30 s) while pictures keep being accepted. No
@@ -40,6 +44,12 @@ class LiveStreamAddressError : public LiveStreamError {
     using LiveStreamError::LiveStreamError;
 };
 
+// A further server the same stream goes to.
+struct LiveStreamDestination {
+    std::string url;        // as LiveStreamSettings::url; no device
+    std::string streamKey;  // as LiveStreamSettings::streamKey
+};
+
 struct LiveStreamSettings {
     // "rtmp://host[:port]/app", "rtmps://...", "srt://host:port[?options]", or a
     // v4l2loopback device path such as "/dev/video10".
@@ -60,6 +70,8 @@ struct LiveStreamSettings {
     bool captureMicrophone = true;
     // H.264 encoder (not used for a virtual camera, which takes raw pictures).
     media::H264Choice encoder = media::H264Choice::automatic;
+    // Servers that take the same stream besides `url`, each over its own connection.
+    std::vector<LiveStreamDestination> moreDestinations;
 };
 
 enum class LiveStreamState {
@@ -71,6 +83,23 @@ enum class LiveStreamState {
     failed,        // a fault that retrying cannot mend (bad URL, unknown scheme)
 };
 
+// How one destination fares.
+struct LiveStreamDestinationStatus {
+    std::string shownAddress;  // the address without its secrets
+    LiveStreamState state = LiveStreamState::connecting;
+    double measuredBitRate = 0;
+    std::int64_t bytesDelivered = 0;
+    double secondsWithoutDelivery = 0;
+    int reconnectAttempt = 0;
+    double retryInSeconds = 0;
+    std::string message;
+    // Packets left out while connected because the server fell too far behind.
+    std::int64_t packetsDropped = 0;
+};
+
+// The stream as a whole. With one destination its connection fields are that destination's;
+// with several, the state is the best any destination is in (live before stalled, reconnecting,
+// connecting, ended, failed), the rate and bytes are their sums, and the message joins theirs.
 struct LiveStreamStatus {
     LiveStreamState state = LiveStreamState::connecting;
     double elapsedSeconds = 0;        // wall-clock time since the stream went live first
@@ -89,6 +118,8 @@ struct LiveStreamStatus {
     // Time since the server last took any bytes (0 while it takes them, from the start while
     // it never did).
     double secondsWithoutDelivery = 0;
+    // Each destination, `url` first, in the order given.
+    std::vector<LiveStreamDestinationStatus> destinations;
 };
 
 // "rtmp", "rtmps", "srt" or "v4l2" for a URL the stream can take; throws

@@ -1,5 +1,5 @@
-// The video bit rates a live stream is sent at, one definition for the stream itself, the GO LIVE
-// settings and the command line.
+// The video bit rates a live stream is sent at and how many servers it goes to, one definition
+// for the stream itself, the GO LIVE settings and the command line.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,9 @@ namespace vantry::platform {
 
 inline constexpr std::int64_t kMinVideoBitRate = 100'000;
 inline constexpr std::int64_t kMaxVideoBitRate = 50'000'000;
+
+// Servers one stream goes to at once.
+inline constexpr int kMaxStreamDestinations = 4;
 
 constexpr bool isStreamVideoBitRate(std::int64_t bitsPerSecond) {
     return bitsPerSecond >= kMinVideoBitRate && bitsPerSecond <= kMaxVideoBitRate;

@@ -87,25 +87,96 @@ Column {
         }
     }
 
-    FieldLabel { text: "Server URL" }
-    Field {
-        objectName: "goLiveUrl"
-        Accessible.name: "Server URL"
-        text: section.live.url
-        placeholderText: "rtmp://live.example.com/app"
-        onEditingFinished: section.live.url = text
-        onTextEdited: section.live.clearFailure()
-    }
+    // One block a server: its switch, address, key and status line. The first is always shown;
+    // each further one once the one before it has an address (or it has one itself).
+    Repeater {
+        id: servers
+        model: 4
+        delegate: Column {
+            id: server
+            required property int index
+            readonly property var entry: section.live.destinations[index]
+            readonly property var status: section.live.destinationStates[index]
+            readonly property string suffix: index === 0 ? "" : String(index + 1)
+            visible: index === 0 || entry.url !== "" || section.live.destinations[index - 1].url !== ""
+            width: section.width
+            spacing: 8
 
-    FieldLabel { text: "Stream Key" }
-    Field {
-        objectName: "goLiveKey"
-        Accessible.name: "Stream Key"
-        text: section.live.streamKey
-        echoMode: TextInput.Password
-        placeholderText: "Stream key"
-        onEditingFinished: section.live.streamKey = text
-        onTextEdited: section.live.clearFailure()
+            Item {
+                width: section.width
+                height: Math.max(serverLabel.implicitHeight, serverSwitch.implicitHeight)
+                FieldLabel {
+                    id: serverLabel
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: server.index === 0 ? "Server URL" : "Server " + (server.index + 1) + " URL"
+                }
+                // Whether Go Live sends to this server.
+                PlainButton {
+                    id: serverSwitch
+                    objectName: "goLiveEnabled" + server.suffix
+                    readonly property bool on: server.entry.enabled
+                    anchors.right: parent.right
+                    anchors.verticalCenter: parent.verticalCenter
+                    text: "Send to server " + (server.index + 1)
+                    Accessible.role: Accessible.CheckBox
+                    Accessible.checkable: true
+                    Accessible.checked: on
+                    enabled: !section.live.isLive
+                    opacity: enabled ? 1 : 0.55
+                    padding: 0
+                    contentItem: Rectangle {
+                        implicitWidth: 28
+                        implicitHeight: 16
+                        radius: 8
+                        color: serverSwitch.on ? Theme.pink : Theme.white(0.15)
+                        Rectangle {
+                            x: serverSwitch.on ? parent.width - width - 2 : 2
+                            y: 2
+                            width: 12
+                            height: 12
+                            radius: 6
+                            color: "white"
+                        }
+                    }
+                    background: Item {}
+                    onClicked: section.live.setDestinationEnabled(server.index, !on)
+                }
+            }
+            Field {
+                objectName: "goLiveUrl" + server.suffix
+                Accessible.name: server.index === 0 ? "Server URL" : "Server " + (server.index + 1) + " URL"
+                text: server.entry.url
+                placeholderText: "rtmp://live.example.com/app"
+                onEditingFinished: section.live.setDestinationUrl(server.index, text)
+                onTextEdited: section.live.clearFailure()
+            }
+
+            FieldLabel { text: server.index === 0 ? "Stream Key" : "Server " + (server.index + 1) + " Stream Key" }
+            Field {
+                objectName: "goLiveKey" + server.suffix
+                Accessible.name: server.index === 0 ? "Stream Key" : "Server " + (server.index + 1) + " Stream Key"
+                text: server.entry.streamKey
+                echoMode: TextInput.Password
+                placeholderText: "Stream key"
+                onEditingFinished: section.live.setDestinationKey(server.index, text)
+                onTextEdited: section.live.clearFailure()
+            }
+
+            // This server's own line while the stream goes to more than one.
+            Text {
+                objectName: "goLiveServerStatus" + server.suffix
+                visible: text !== "" && section.live.destinationStates.filter(function(d) {
+                    return d.statusLine !== ""
+                }).length > 1
+                width: section.width
+                text: server.status.statusLine
+                font.pixelSize: 10
+                color: server.status.state === "live" ? Theme.red
+                     : server.status.state === "failed" || server.status.state === "stalled" ? Theme.orange
+                     : Theme.white(0.65)
+                wrapMode: Text.WordWrap
+            }
+        }
     }
 
     FieldLabel { text: "Size" }

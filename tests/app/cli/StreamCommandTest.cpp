@@ -9,6 +9,7 @@
 #include <QString>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -96,6 +97,104 @@ TEST(StreamCommand, RefusalsAreClearAndNeverShowTheKey) {
     EXPECT_NE(inPath.out.find("rtmp://127.0.0.1:1/live: Connection refused"), std::string::npos)
         << inPath.out;
     EXPECT_EQ(inPath.out.find(kKey), std::string::npos) << inPath.out;
+}
+
+// True once something listens on the loopback TCP port, or took its one connection already (read
+// from /proc, without connecting: the receivers take one connection only).
+bool waitForListener(int port) {
+    char local[32];
+    std::snprintf(local, sizeof local, ":%04X ", port);
+    for (int i = 0; i < 200; ++i) {
+        std::ifstream table("/proc/net/tcp");
+        for (std::string line; std::getline(table, line);) {
+            std::istringstream fields(line);
+            std::string slot, address, remote, state;
+            fields >> slot >> address >> remote >> state;
+            // Listening, or already past it: the stream connected the moment it could.
+            if ((address + " ").find(local) != std::string::npos && (state == "0A" || state == "01"))
+                return true;
+        }
+        ::usleep(50'000);
+    }
+    return false;
+}
+
+// Several --url options, each paired with its --stream-key in order (or none at all).
+TEST(StreamCommand, DestinationListsThatCannotPairUpAreUsageErrors) {
+    const std::string a = " --url rtmp://127.0.0.1:1/a", b = " --url rtmp://127.0.0.1:1/b";
+    const struct {
+        std::string arguments, mentions;
+    } cases[] = {
+        {a + b + " --stream-key k1", "give --stream-key once for each --url"},
+        {a + " --stream-key k1 --stream-key k2", "--stream-key given more than once"},
+        {a + b + a + b + " --url rtmp://127.0.0.1:1/e", "--url given more than 4 times"},
+        {a + b + " --url rtmp://127.0.0.1:1/a/ --stream-key k --stream-key k --stream-key k",
+         "goes to rtmp://127.0.0.1:1/a twice"},
+        {a + " --url", "option --url needs a value"},
+    };
+    for (const auto& c : cases) {
+        const Result r = stream("--seconds 1" + c.arguments);
+        EXPECT_EQ(r.exitCode, 2) << c.arguments << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.mentions), std::string::npos) << c.arguments << "\n" << r.out;
+    }
+}
+
+// Two receivers take one stream; the first is killed part-way and started again. The second
+// receives throughout without a gap, the first is reconnected, and the summary names both.
+TEST(StreamCommand, TwoServersTakeTheStreamAndOneComingBackNeverHoldsUpTheOther) {
+    const fs::path dir = fs::current_path() / "cli_stream_two";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const int portA = 20000 + (::getpid() + 29) % 20000, portB = 20000 + (::getpid() + 31) % 20000;
+    const std::string a = "rtmp://127.0.0.1:" + std::to_string(portA) + "/live";
+    const std::string b = "rtmp://127.0.0.1:" + std::to_string(portB) + "/app";
+    const std::string keyB = "sk_second_77c1";
+    const auto receive = [&](QProcess& receiver, const std::string& from, const fs::path& file) {
+        receiver.start("ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(from),
+                                  "-c", "copy", "-y", QString::fromStdString(file.string())});
+        return receiver.waitForStarted();
+    };
+    QProcess first, again, second, cli;
+    ASSERT_TRUE(receive(first, a + "/" + kKey, dir / "a1.flv")) << "needs ffmpeg";
+    ASSERT_TRUE(receive(second, b + "/" + keyB, dir / "b.flv"));
+    ASSERT_TRUE(waitForListener(portA) && waitForListener(portB));
+    cli.setProcessChannelMode(QProcess::MergedChannels);
+    cli.start(VANTRY_CLI_PATH,
+              {"stream", "--url", QString::fromStdString(a), "--url", QString::fromStdString(b),
+               "--stream-key", kKey, "--stream-key", QString::fromStdString(keyB), "--seconds", "10"});
+    ASSERT_TRUE(cli.waitForStarted());
+    // Both servers take the stream (the studio may take a while to start) before the first goes.
+    std::string out;
+    const auto bothLive = [&] {
+        return out.find("  " + a + ": live") != std::string::npos &&
+               out.find("  " + b + ": live") != std::string::npos;
+    };
+    while (!bothLive() && cli.waitForReadyRead(30'000)) out += cli.readAll().toStdString();
+    ASSERT_TRUE(bothLive()) << out;
+    ::sleep(1);
+    first.kill();
+    first.waitForFinished();
+    ASSERT_TRUE(receive(again, a + "/" + kKey, dir / "a2.flv"));
+    ASSERT_TRUE(waitForListener(portA));
+    ASSERT_TRUE(cli.waitForFinished(60'000));
+    again.waitForFinished(10'000);
+    second.waitForFinished(10'000);
+    out += cli.readAll().toStdString();
+    EXPECT_EQ(cli.exitCode(), 0) << out;
+    EXPECT_NE(out.find("  " + a + ": reconnecting"), std::string::npos) << out;  // a progress line
+    EXPECT_NE(out.find("  " + a + ": live"), std::string::npos) << out;
+    EXPECT_NE(out.find("  " + b + ": live"), std::string::npos) << out;
+    EXPECT_EQ(out.find(kKey), std::string::npos) << out;
+    EXPECT_EQ(out.find(keyB), std::string::npos) << out;
+    const auto packets = videoPackets(dir / "b.flv");
+    ASSERT_EQ((long long)packets.size(), summaryOf(out).sent) << out;
+    // Slots left out under load are short; waiting for the first server would have left out at
+    // least its 1 s pause before trying again.
+    for (std::size_t i = 1; i < packets.size(); ++i)
+        EXPECT_LT(packets[i].first - packets[i - 1].first, 0.9) << "packet " << i;
+    const auto back = videoPackets(dir / "a2.flv");
+    ASSERT_FALSE(back.empty());
+    EXPECT_TRUE(back.front().second) << "a fresh connection starts with a key frame";
 }
 
 TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <QImage>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -107,14 +108,49 @@ class GoLiveFiles : public ::testing::Test {
 
 TEST_F(GoLiveFiles, SettingsRoundTripAndBadLinesKeepDefaults) {
     EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
-    saveGoLiveSettings(dir_, {"rtmp://127.0.0.1/live\nbitrate=1", 1920, 1080, 6'000'000});
-    const GoLiveSettings s = loadGoLiveSettings(dir_);
-    EXPECT_EQ(s.url, "rtmp://127.0.0.1/live");
-    EXPECT_EQ(s.height, 1080);
-    EXPECT_EQ(s.bitRate, 6'000'000);
+    GoLiveSettings saved;
+    saved.destinations = {{{"rtmp://127.0.0.1/live\nbitrate=1", true},
+                           {"", false},
+                           {"srt://127.0.0.1:9000", false},
+                           {"rtmp://127.0.0.1/second", true}}};
+    saved.width = 1920;
+    saved.height = 1080;
+    saved.bitRate = 6'000'000;
+    saveGoLiveSettings(dir_, saved);
+    GoLiveSettings expected = saved;
+    expected.destinations[0].url = "rtmp://127.0.0.1/live";  // one line, nothing smuggled after it
+    EXPECT_EQ(loadGoLiveSettings(dir_), expected);
     std::ofstream(dir_ / "go-live.conf") << "size=77x3\nbitrate=abc\nnonsense\n";
     EXPECT_EQ(loadGoLiveSettings(dir_).height, 720);
     EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
+}
+
+// Files written before there were several servers, and lines that name no server.
+TEST_F(GoLiveFiles, ServersAreReadFromOldAndNewFilesAlike) {
+    struct Case {
+        const char* text;
+        std::array<const char*, 4> urls;
+        std::array<bool, 4> enabled;
+    };
+    const Case cases[] = {
+        {"url=rtmp://a/live\nsize=1280x720\nbitrate=4500000\n", {"rtmp://a/live", "", "", ""}, {1, 1, 1, 1}},
+        {"url=rtmp://a/live\nenabled=0\nurl3=srt://c:1\nenabled3=1\nurl4=rtmp://d/x\nenabled4=0\n",
+         {"rtmp://a/live", "", "srt://c:1", "rtmp://d/x"},
+         {0, 1, 1, 0}},
+        {"url5=rtmp://e/x\nurl1=rtmp://f/x\nurl22=x\nenabled2=yes\nenabled=\n",
+         {"", "", "", ""},
+         {1, 1, 1, 1}},
+        {"url2=a=b\r\nurl=", {"", "a=b", "", ""}, {1, 1, 1, 1}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const GoLiveSettings s = parseGoLiveSettings(c.text);
+        for (std::size_t i = 0; i < 4; ++i) {
+            EXPECT_EQ(s.destinations[i].url, c.urls[i]) << i;
+            EXPECT_EQ(s.destinations[i].enabled, c.enabled[i]) << i;
+        }
+        EXPECT_EQ(parseGoLiveSettings(formatGoLiveSettings(s)).destinations, s.destinations);
+    }
 }
 
 TEST_F(GoLiveFiles, SizesAndBitRatesOutsideTheStreamLimitsAreNotLoaded) {
@@ -139,17 +175,25 @@ TEST_F(GoLiveFiles, PresenterChoiceAndPlaceRoundTripClampedAndBadLinesKeepDefaul
     EXPECT_EQ(loadPresenterSettings(dir_), (PresenterSettings{true, {}}));
 }
 
-TEST_F(GoLiveFiles, StreamKeyFileIsPrivateFromCreation) {
-    const mode_t previous = ::umask(0);  // nothing left for the umask to take away
-    saveStreamKey(dir_, "live_abc123");
-    ::umask(previous);
-    struct stat st {};
-    ASSERT_EQ(::stat((dir_ / "stream-key").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-    EXPECT_EQ(loadStreamKey(dir_), "live_abc123");
-    saveStreamKey(dir_, "");
-    EXPECT_FALSE(fs::exists(dir_ / "stream-key"));
-    EXPECT_EQ(loadStreamKey(dir_), "");
+// Each server's key in a file of its own, the first where it always was.
+TEST_F(GoLiveFiles, StreamKeyFilesArePrivateFromCreation) {
+    const char* files[] = {"stream-key", "stream-key-2", "stream-key-3", "stream-key-4"};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(files[i]);
+        const std::string key = "live_abc12" + std::to_string(i);
+        const mode_t previous = ::umask(0);  // nothing left for the umask to take away
+        saveStreamKey(dir_, key, i);
+        ::umask(previous);
+        struct stat st {};
+        ASSERT_EQ(::stat((dir_ / files[i]).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u);
+        EXPECT_EQ(loadStreamKey(dir_, i), key);
+        EXPECT_EQ(loadGoLiveDestinations(dir_).at(std::size_t(i)).streamKey, key);
+    }
+    saveStreamKey(dir_, "", 2);
+    EXPECT_FALSE(fs::exists(dir_ / "stream-key-3"));
+    EXPECT_EQ(loadStreamKey(dir_, 2), "");
+    EXPECT_EQ(loadStreamKey(dir_), "live_abc120");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QSizeF>
+#include <QVariantMap>
 #include <filesystem>
 #include <thread>
 
@@ -140,13 +141,66 @@ TEST_F(GoLive, OnlyAGoodAddressIsKeptAndMendingItClearsTheFailure) {
     live_->clearFailure();  // the user types in the field
     EXPECT_EQ(live_->state(), "idle");
     EXPECT_EQ(live_->statusLine(), "");
-    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).url, "rtmp://127.0.0.1:1935/live")
+    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).destinations[0].url,
+              "rtmp://127.0.0.1:1935/live")
         << "the refused address is not saved";
     live_->setUrl("rtmp://127.0.0.1:1935/show");
-    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).url, "rtmp://127.0.0.1:1935/show");
+    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).destinations[0].url,
+              "rtmp://127.0.0.1:1935/show");
     live_->setUrl("rtmp:///show");
     EXPECT_EQ(live_->url(), "rtmp:///show") << "used for this run";
-    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).url, "rtmp://127.0.0.1:1935/show");
+    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).destinations[0].url,
+              "rtmp://127.0.0.1:1935/show");
+}
+
+// The switched-on servers with an address take one stream, each with its own key and status
+// line; the settings and each key are kept.
+TEST_F(GoLive, SeveralServersTakeOneStreamEachWithItsOwnLine) {
+    live_->setDestinationUrl(1, "rtmp://127.0.0.1:1936/app");
+    live_->setDestinationKey(1, "sk_two_91b2");
+    live_->setDestinationUrl(2, "srt://127.0.0.1:9000");
+    live_->setDestinationEnabled(2, false);
+    live_->setDestinationUrl(3, "rtmps://127.0.0.1:443/x");
+    const auto saved = vantry::app::feed::loadGoLiveDestinations(folder_);
+    EXPECT_EQ(saved[1].streamKey, "sk_two_91b2");
+    EXPECT_FALSE(saved[2].enabled);
+    EXPECT_EQ(saved[3].url, "rtmps://127.0.0.1:443/x");
+
+    live_->goLive();
+    ASSERT_EQ(outputs_.size(), 1u);
+    const LiveStreamSettings& s = outputs_[0]->settings;
+    EXPECT_EQ(s.streamKey, "sk_live_7f3a");
+    ASSERT_EQ(s.moreDestinations.size(), 2u);
+    EXPECT_EQ(s.moreDestinations[0].url, "rtmp://127.0.0.1:1936/app");
+    EXPECT_EQ(s.moreDestinations[0].streamKey, "sk_two_91b2");
+    EXPECT_EQ(s.moreDestinations[1].url, "rtmps://127.0.0.1:443/x");
+    live_->setDestinationEnabled(0, false);  // fixed while live
+    EXPECT_TRUE(live_->destinations()[0].toMap()["enabled"].toBool());
+
+    LiveStreamStatus status;
+    status.state = LiveStreamState::live;
+    status.elapsedSeconds = 10;
+    status.measuredBitRate = 2'000'000;
+    status.destinations.resize(3);
+    status.destinations[0].state = LiveStreamState::live;
+    status.destinations[0].measuredBitRate = 2'000'000;
+    status.destinations[1].state = LiveStreamState::reconnecting;
+    status.destinations[1].retryInSeconds = 2;
+    status.destinations[2].state = LiveStreamState::failed;
+    status.destinations[2].message = "Could not connect to rtmp://127.0.0.1:1936/app/sk_two_91b2";
+    report(outputs_[0], status);
+    const QVariantList lines = live_->destinationStates();
+    const char* expected[][2] = {{"live", "LIVE 00:10 · 2.0 Mbit/s"},
+                                 {"reconnecting", "Reconnecting in 2 s…"},
+                                 {"idle", ""},
+                                 {"failed", "Could not connect to rtmp://127.0.0.1:1936/app/****"}};
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(lines[i].toMap()["state"].toString().toStdString(), expected[i][0]) << i;
+        EXPECT_EQ(lines[i].toMap()["statusLine"].toString().toStdString(), expected[i][1]) << i;
+    }
+    EXPECT_EQ(live_->statusLine().toStdString(), "LIVE 00:10 · 2.0 Mbit/s");
+    live_->endStream();
+    EXPECT_EQ(live_->destinationStates()[0].toMap()["state"].toString(), "idle");
 }
 
 TEST_F(GoLive, VirtualCameraNeedsADevice) {

@@ -208,6 +208,15 @@ Item {
             compare(live.state, "idle")
             verify(!item("goLiveStatus").visible)
 
+            // A further server's fields show once the one before it has an address.
+            live.url = "rtmp://127.0.0.1:1935/live"
+            verify(item("goLiveUrl2").visible)
+            verify(!item("goLiveUrl3").visible)
+            mouseClick(item("goLiveEnabled2"))
+            compare(live.destinations[1].enabled, false)
+            mouseClick(item("goLiveEnabled2"))
+            compare(live.destinations[1].enabled, true)
+
             // No v4l2loopback device here: the switch stays off and the hint shows.
             verify(item("virtualCameraHint").visible)
             verify(item("virtualCameraHint").text.indexOf("modprobe v4l2loopback") >= 0)
