@@ -14,7 +14,8 @@
 //
 // A server that stops taking data shows as stalled within a few seconds; a write
 // it leaves unanswered for 5 s ends the connection. A lost connection is retried
-// with growing pauses (1, 2, 4 ... 30 s) while pictures keep being accepted. No
+// every second for five attempts, then with growing pauses (2, 4 ... 30 s), while
+// pictures keep being accepted. No
 // secret of the address (key, password, passphrase, tokens) is ever written to
 // any log, message or status.
 #pragma once

@@ -20,7 +20,9 @@ namespace {
 // A write that has waited kStallWaitUs while the server has taken nothing for kStallUs means a
 // stalled server (a write alone, not a late one: a busy machine is no stalled server).
 constexpr std::int64_t kStallUs = 1'500'000;
-constexpr double kRetryPauses[] = {1, 2, 4, 8, 16, 30};
+// A server that restarts is usually back within seconds: the first attempts come every second,
+// then the pauses grow so that a server that stays away is not hammered.
+constexpr double kRetryPauses[] = {1, 1, 1, 1, 1, 2, 4, 8, 16, 30};
 constexpr double kRateWindowSeconds = 3;
 
 double seconds(std::int64_t micros) {
