@@ -49,6 +49,14 @@ Item {
             keyClick(Qt.Key_Space)
         }
 
+        // Clicks a tile once it is in the sidebar's view (the sidebar scrolls to the focused control).
+        function clickTile(index) {
+            const tile = item("shotTile_" + index)
+            tile.forceActiveFocus(Qt.TabFocusReason)
+            waitForRendering(view)
+            mouseClick(tile)
+        }
+
         function names() {
             const list = []
             for (let i = 0; i < vm.shots.count; ++i) list.push(vm.shots.shotJson(i).name)
@@ -78,14 +86,14 @@ Item {
 
             vm.cameraAngle = 0
             vm.sync()
-            mouseClick(item("shotTile_2"))
+            clickTile(2)
             compare(vm.cameraAngle, 3)
         }
 
         function test_digits_typed_into_a_text_field_stay_text() {
             saveAt(1)
             saveAt(2)
-            mouseClick(item("shotTile_1"))
+            clickTile(1)
             compare(vm.cameraAngle, 1)
             const field = item("shotNameField")
             field.forceActiveFocus()
@@ -101,7 +109,7 @@ Item {
             saveAt(0)
             saveAt(1)
             saveAt(2)
-            mouseClick(item("shotTile_1"))
+            clickTile(1)
             const later = item("shotLaterButton")
             later.forceActiveFocus(Qt.TabFocusReason)
             verify(findChild(later, "focusRing").visible)
