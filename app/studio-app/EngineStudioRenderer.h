@@ -30,6 +30,7 @@ class EngineStudioRenderer : public StudioRenderer {
         engine_->setInSetPresenterPlace(place);
     }
     void loadSet(BroadcastStudioSet set) override { engine_->loadSet(set); }
+    void showBuiltInWall() override { engine_->showBuiltInWall(); }
     bool loadLEDWallImage(const std::filesystem::path& file) override {
         return engine_->loadLEDWallImage(file);
     }

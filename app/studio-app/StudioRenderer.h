@@ -48,6 +48,8 @@ class StudioRenderer {
     virtual void loadSet(BroadcastStudioSet set) = 0;
     // True when the image now shows on the LED wall.
     virtual bool loadLEDWallImage(const std::filesystem::path& file) = 0;
+    // Puts the wall's built-in picture back (a renderer without one keeps its wall).
+    virtual void showBuiltInWall() {}
 
     // Replaces the frame-rate callback (an empty function removes it).
     virtual void setOnFPSUpdate(FPSCallback callback) = 0;

@@ -221,6 +221,11 @@ std::string VantryViewModel::applyShot(const shots::Shot& shot) {
         } else if (!mountSlide(wall)) {
             problem = "its wall image " + wall.filename().string() + " could not be loaded";
         }
+    } else if (wall.empty() && !wallImage_.empty()) {
+        // The shot was saved with the wall's own picture.
+        engine_->showBuiltInWall();
+        wallImage_.clear();
+        setSlideName(QString::fromStdString(engine_->slideSourceName()));
     }
     setShowVisionPresenter(shot.visionCutout);
     choosePresenterInSet(shot.presenterInSet, true);

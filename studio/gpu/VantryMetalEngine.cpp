@@ -21,6 +21,15 @@ using studio::gl::StageRenderer;
 
 namespace {
 
+// The wall's own picture, shown until an image is loaded.
+std::shared_ptr<const studio::gl::WallImage> builtInWall() {
+    auto wall = std::make_shared<studio::gl::WallImage>();
+    wall->width = studio::camera::kFallbackWallWidth;
+    wall->height = studio::camera::kFallbackWallHeight;
+    wall->rgba = studio::camera::makeFallbackWallPixels();
+    return wall;
+}
+
 double wallClockSeconds() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -170,11 +179,7 @@ std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices serv
             return raw->offscreen->renderer != nullptr;
         });
         if (!built) return nullptr;
-        auto fallback = std::make_shared<studio::gl::WallImage>();
-        fallback->width = studio::camera::kFallbackWallWidth;
-        fallback->height = studio::camera::kFallbackWallHeight;
-        fallback->rgba = studio::camera::makeFallbackWallPixels();
-        impl->wall = std::move(fallback);
+        impl->wall = builtInWall();
         impl->wallVersion = 1;
         std::unique_ptr<VantryMetalEngine> engine(new VantryMetalEngine(std::move(impl)));
         engine->loadSet(BroadcastStudioSet::manhattanLoft);
@@ -222,6 +227,15 @@ bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
     impl_->slideSourceName = file.filename().string();
     impl_->changedLocked();
     return true;
+}
+
+void VantryMetalEngine::showBuiltInWall() {
+    std::shared_ptr<const studio::gl::WallImage> wall = builtInWall();
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wall = std::move(wall);
+    ++impl_->wallVersion;
+    impl_->slideSourceName = kBuiltInWallName;
+    impl_->changedLocked();
 }
 
 std::string VantryMetalEngine::slideSourceName() const {

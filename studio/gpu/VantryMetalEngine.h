@@ -104,6 +104,8 @@ class VantryMetalEngine {
     // 64..2048, stretches it over the wall. True when the wall now shows it; on false
     // the wall and slideSourceName are unchanged.
     bool loadLEDWallImage(const std::filesystem::path& file);
+    // Puts the built-in "Corvella Studio Deck" back on the wall.
+    void showBuiltInWall();
     // Name of the wall content: "Corvella Studio Deck" until an image loads, then the
     // image's file name.
     std::string slideSourceName() const;

@@ -20,6 +20,9 @@
 
 namespace vantry {
 
+// What the wall shows before an image is loaded, and again when a shot asks for it.
+inline constexpr const char* kBuiltInWallName = "Corvella Studio Deck";
+
 struct VantryMetalEngine::Impl {
     ~Impl();
 
@@ -72,7 +75,7 @@ struct VantryMetalEngine::Impl {
     std::uint64_t setVersion = 0;
     std::shared_ptr<const studio::gl::WallImage> wall;
     std::uint64_t wallVersion = 0;
-    std::string slideSourceName = "Corvella Studio Deck";
+    std::string slideSourceName = kBuiltInWallName;
     BroadcastCameraAngle cameraAngle = BroadcastCameraAngle::wideDesk;
     // The move towards cameraAngle, in live clock time (none: a cut), and its number.
     std::optional<studio::camera::CameraMove> cameraMove;

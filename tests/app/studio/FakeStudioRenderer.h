@@ -30,6 +30,7 @@ class FakeStudioRenderer : public app::StudioRenderer {
         slideName = file.filename().string();
         return true;
     }
+    void showBuiltInWall() override { slideName = "Corvella Studio Deck"; }
     void setOnFPSUpdate(FPSCallback callback) override { onFPSUpdate = std::move(callback); }
 
     std::int64_t exportBroadcastMP4(int width, int height, double durationSec,

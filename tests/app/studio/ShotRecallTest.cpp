@@ -118,6 +118,19 @@ TEST_F(ShotRecallTest, AMissingWallImageIsReportedAndTheRestApplies) {
     EXPECT_EQ(renderer->angle, BroadcastCameraAngle::wideDesk);
 }
 
+TEST_F(ShotRecallTest, AShotSavedWithTheWallsOwnPictureBringsItBack) {
+    ASSERT_TRUE(vm->shots().saveCurrent("Deck"));
+    ASSERT_TRUE(vm->mountSlide(wall_));
+    ASSERT_TRUE(vm->shots().recallShot(0));
+    EXPECT_EQ(vm->slideName(), "Corvella Studio Deck");
+    EXPECT_EQ(renderer->slideName, "Corvella Studio Deck");
+    // Saved again, the shot keeps the wall's own picture, not the image shown before.
+    ASSERT_TRUE(vm->shots().saveCurrent("Deck again"));
+    ASSERT_TRUE(vm->mountSlide(wall_));
+    ASSERT_TRUE(vm->shots().recallShot(1));
+    EXPECT_EQ(vm->slideName(), "Corvella Studio Deck");
+}
+
 TEST_F(ShotRecallTest, ADamagedShotsFileIsReportedInTheStatusText) {
     vm.reset();
     std::filesystem::create_directories(shots::defaultShotsFile().parent_path());

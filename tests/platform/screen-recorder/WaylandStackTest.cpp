@@ -40,19 +40,31 @@ TEST(ScreenRecorderOnWayland, RecordsThreeSecondsThroughTheDesktopPortal) {
     const fs::path dir = fs::temp_directory_path() / ("vantry-wayland-" + std::to_string(::getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
-    // sway refuses to run as root: the whole desktop then runs as nobody.
+    // sway refuses to run as root: the whole desktop then runs as nobody, from copies of the
+    // programs in a folder of its own (the build tree may be closed to other users), with a
+    // runtime folder of its own.
     std::string asUser;
+    fs::path stack = VANTRY_WAYLAND_STACK, window = VANTRY_MOVING_WINDOW, cli = VANTRY_CLI_PATH;
     if (::geteuid() == 0) {
-        ASSERT_EQ(::chown(dir.c_str(), 65534, 65534), 0);
-        asUser =
-            "setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=" + shellQuote(dir.string()) + " ";
+        const fs::path bin = dir / "bin", run = dir / "run";
+        fs::create_directories(bin);
+        fs::create_directories(run);
+        for (fs::path* program : {&stack, &window, &cli}) {
+            fs::copy_file(*program, bin / program->filename());
+            *program = bin / program->filename();
+        }
+        for (const fs::path& p : {dir, bin, run, stack, window, cli})
+            ASSERT_EQ(::chown(p.c_str(), 65534, 65534), 0) << p;
+        fs::permissions(run, fs::perms::owner_all);
+        asUser = "setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=" + shellQuote(dir.string()) +
+                 " XDG_RUNTIME_DIR=" + shellQuote(run.string()) + " ";
     }
     const fs::path out = dir / "portal.mp4";
     const auto result = vantry::testing::runShell(
-        asUser + "dbus-run-session -- sh " + shellQuote(VANTRY_WAYLAND_STACK) + " " +
-        shellQuote((dir / "desk").string()) + " " + shellQuote(VANTRY_MOVING_WINDOW) + " " +
-        shellQuote(VANTRY_CLI_PATH) + " record --source portal --seconds 3 --out " +
-        shellQuote(out.string()) + " 2>" + shellQuote((dir / "record.txt").string()));
+        asUser + "dbus-run-session -- sh " + shellQuote(stack.string()) + " " +
+        shellQuote((dir / "desk").string()) + " " + shellQuote(window.string()) + " " +
+        shellQuote(cli.string()) + " record --source portal --seconds 3 --out " + shellQuote(out.string()) +
+        " 2>" + shellQuote((dir / "record.txt").string()));
     const std::string said = slurpText(dir / "record.txt");
     const std::string backend = slurpText(dir / "desk" / "portal-wlr.log");
     ASSERT_NE(result.exitCode, 125) << "the desktop did not come up:\n" << said;
