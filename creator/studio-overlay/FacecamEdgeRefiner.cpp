@@ -5,13 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-// The pixel loops are also compiled for AVX2, picked at load time where the CPU has it.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
-    !defined(__SANITIZE_THREAD__)
-#define VANTRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define VANTRY_VECTOR_CLONES
-#endif
+#include "common/VectorClones.h"
 
 namespace vantry::creator {
 namespace {

@@ -14,13 +14,7 @@ FacecamMaskScale facecamMaskScale(int cameraWidth, int cameraHeight, int maskWid
             double(cameraHeight) / double(std::max(maskHeight, 1))};
 }
 
-// The pixel loops are also compiled for AVX2, picked at load time where the CPU has it.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
-    !defined(__SANITIZE_THREAD__)
-#define VANTRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define VANTRY_VECTOR_CLONES
-#endif
+#include "common/VectorClones.h"
 
 namespace {
 

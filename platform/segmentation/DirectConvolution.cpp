@@ -7,13 +7,7 @@
 #include <opencv2/dnn/all_layers.hpp>
 #include <opencv2/dnn/layer.hpp>
 
-// The inner loops are also compiled for AVX2, picked at load time where the CPU has it.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && \
-    !defined(__SANITIZE_THREAD__)
-#define VANTRY_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define VANTRY_VECTOR_CLONES
-#endif
+#include "common/VectorClones.h"
 
 namespace vantry::platform {
 namespace {
