@@ -37,7 +37,11 @@ QImage decodeWithHeif(std::span<const std::uint8_t> bytes) {
         const std::uint8_t* plane = heif_image_get_plane_readonly(image, heif_channel_interleaved, &stride);
         const int w = heif_image_get_width(image, heif_channel_interleaved);
         const int h = heif_image_get_height(image, heif_channel_interleaved);
-        if (plane != nullptr && withinPixelLimit(w, h) && stride >= w * 4) {
+        // A damaged stream can decode to a picture of another size than the file declares, with
+        // pixels the decoder never wrote: such a picture is refused rather than shown.
+        const bool asDeclared =
+            w == heif_image_handle_get_width(handle) && h == heif_image_handle_get_height(handle);
+        if (plane != nullptr && asDeclared && withinPixelLimit(w, h) && stride >= w * 4) {
             result = QImage(w, h, QImage::Format_RGBA8888);
             for (int y = 0; !result.isNull() && y < h; ++y) {
                 std::memcpy(result.scanLine(y), plane + std::ptrdiff_t(y) * stride, std::size_t(w) * 4);

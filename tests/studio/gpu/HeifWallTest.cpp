@@ -2,7 +2,13 @@
 #include <gtest/gtest.h>
 #include <libheif/heif.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <string_view>
+#include <vector>
 
 #include "studio/gpu/WallImageLoader.h"
 
@@ -56,6 +62,31 @@ TEST(HeifWall, HeicImageLoadsOntoTheWall) {
     EXPECT_NEAR(wall->rgba[mid + 1], 40, 12);
     EXPECT_NEAR(wall->rgba[mid + 2], 90, 12);
     EXPECT_EQ(wall->rgba[mid + 3], 255);
+}
+
+// A damaged file whose picture decodes to another size than its header declares (the rest of the
+// picture would be memory the decoder never wrote) is refused, from a file and from memory.
+TEST(HeifWall, PictureOfAnotherSizeThanDeclaredIsRefused) {
+    const auto path = std::filesystem::current_path() / "wall_damaged.heic";
+    ASSERT_TRUE(writeHeic(path, 128, 72, 10, 200, 30));
+    std::vector<std::uint8_t> bytes;
+    {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    const std::string_view box = "ispe";
+    const auto at = std::search(bytes.begin(), bytes.end(), box.begin(), box.end());
+    ASSERT_NE(at, bytes.end());
+    // Box type, version and flags, then width and height: now 64 x 64.
+    const auto width = std::size_t(at - bytes.begin()) + 8;
+    for (std::size_t i : {width + 3, width + 7}) bytes.at(i) = 64;
+    for (std::size_t i : {width, width + 1, width + 2, width + 4, width + 5, width + 6}) bytes.at(i) = 0;
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    EXPECT_EQ(studio::gl::loadWallImage(std::span<const std::uint8_t>(bytes)), nullptr);
+    EXPECT_EQ(studio::gl::loadWallImage(path), nullptr);
 }
 
 }  // namespace
