@@ -1,6 +1,7 @@
 #include "platform/segmentation/DirectConvolution.h"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <string>
 
@@ -97,10 +98,140 @@ void dense(const DirectConvolutionShape& s, const float* in, int inH, int inW, c
     }
 }
 
+// Pointwise convolution: out[o][p] = bias[o] + sum over i of w[o][i] * in[i][p], for P pixels.
+// The plain loops, over pixels [first, last) of every output channel.
+VANTRY_VECTOR_CLONES
+void pointwisePlain(const float* in, int inC, int pixels, const float* weights, const float* bias, float* out,
+                    int outC, int first, int last) {
+    if (pixels == 1) {  // a squeeze layer's vector: one dot product per output
+        for (int o = 0; o < outC; ++o) {
+            const float* __restrict w = weights + std::ptrdiff_t(o) * inC;
+            float sum = 0;
+            for (int i = 0; i < inC; ++i) sum += w[i] * in[i];
+            out[o] = sum + (bias != nullptr ? bias[o] : 0.0f);
+        }
+        return;
+    }
+    for (int o = 0; o < outC; ++o) {
+        float* __restrict op = out + std::ptrdiff_t(o) * pixels;
+        std::fill(op + first, op + last, bias != nullptr ? bias[o] : 0.0f);
+        for (int i = 0; i < inC; ++i) {
+            const float wt = weights[std::ptrdiff_t(o) * inC + i];
+            const float* __restrict x = in + std::ptrdiff_t(i) * pixels;
+            for (int p = first; p < last; ++p) op[p] += wt * x[p];
+        }
+    }
+}
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define VANTRY_POINTWISE_AVX2 1
+#include <immintrin.h>
+
+// Blocks of 6 output channels by 16 pixels: 12 accumulators, two input loads and a broadcast
+// weight fill the 16 vector registers. The weights of a block are packed input by input.
+constexpr int kPointwiseChannels = 6;
+constexpr int kPointwisePixels = 16;
+
+void packPointwise(const float* weights, int inC, int blocks, float* packed) {
+    for (int b = 0; b < blocks; ++b) {
+        for (int i = 0; i < inC; ++i) {
+            for (int o = 0; o < kPointwiseChannels; ++o) {
+                packed[(std::ptrdiff_t(b) * inC + i) * kPointwiseChannels + o] =
+                    weights[std::ptrdiff_t(b * kPointwiseChannels + o) * inC + i];
+            }
+        }
+    }
+}
+
+__attribute__((target("avx2,fma"))) void pointwiseAvx2(const float* in, int inC, int pixels,
+                                                       const float* weights, const float* packed,
+                                                       const float* bias, float* out, int outC) {
+    const int blocks = outC / kPointwiseChannels;
+    const int whole = pixels / kPointwisePixels * kPointwisePixels;
+    for (int p = 0; p < whole; p += kPointwisePixels) {
+        for (int b = 0; b < blocks; ++b) {
+            const int o0 = b * kPointwiseChannels;
+            __m256 acc[kPointwiseChannels][2];
+#pragma GCC unroll 6
+            for (int o = 0; o < kPointwiseChannels; ++o) {
+                acc[o][0] = acc[o][1] = _mm256_set1_ps(bias != nullptr ? bias[o0 + o] : 0.0f);
+            }
+            const float* w = packed + std::ptrdiff_t(b) * inC * kPointwiseChannels;
+            const float* x = in + p;
+            for (int i = 0; i < inC; ++i, w += kPointwiseChannels, x += pixels) {
+                const __m256 x0 = _mm256_loadu_ps(x);
+                const __m256 x1 = _mm256_loadu_ps(x + 8);
+#pragma GCC unroll 6
+                for (int o = 0; o < kPointwiseChannels; ++o) {
+                    const __m256 wt = _mm256_broadcast_ss(w + o);
+                    acc[o][0] = _mm256_fmadd_ps(wt, x0, acc[o][0]);
+                    acc[o][1] = _mm256_fmadd_ps(wt, x1, acc[o][1]);
+                }
+            }
+#pragma GCC unroll 6
+            for (int o = 0; o < kPointwiseChannels; ++o) {
+                float* op = out + std::ptrdiff_t(o0 + o) * pixels + p;
+                _mm256_storeu_ps(op, acc[o][0]);
+                _mm256_storeu_ps(op + 8, acc[o][1]);
+            }
+        }
+        for (int o = blocks * kPointwiseChannels; o < outC; ++o) {
+            __m256 a0 = _mm256_set1_ps(bias != nullptr ? bias[o] : 0.0f), a1 = a0;
+            const float* w = weights + std::ptrdiff_t(o) * inC;
+            const float* x = in + p;
+            for (int i = 0; i < inC; ++i, x += pixels) {
+                const __m256 wt = _mm256_broadcast_ss(w + i);
+                a0 = _mm256_fmadd_ps(wt, _mm256_loadu_ps(x), a0);
+                a1 = _mm256_fmadd_ps(wt, _mm256_loadu_ps(x + 8), a1);
+            }
+            float* op = out + std::ptrdiff_t(o) * pixels + p;
+            _mm256_storeu_ps(op, a0);
+            _mm256_storeu_ps(op + 8, a1);
+        }
+    }
+    if (whole < pixels) pointwisePlain(in, inC, pixels, weights, bias, out, outC, whole, pixels);
+}
+
+bool haveAvx2() {
+    static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return have;
+}
+#endif
+
+void pointwise(const DirectConvolutionShape& s, const float* in, int pixels, const float* weights,
+               const float* bias, float* out, std::vector<float>& scratch) {
+#ifdef VANTRY_POINTWISE_AVX2
+    // Fewer pixels than a block (a squeeze layer's 1 x 1 planes): the plain loops, unpacked.
+    if (pixels >= kPointwisePixels && haveAvx2()) {
+        const int blocks = s.outChannels / kPointwiseChannels;
+        scratch.resize(std::size_t(blocks) * kPointwiseChannels * std::size_t(s.inChannels));
+        packPointwise(weights, s.inChannels, blocks, scratch.data());
+        pointwiseAvx2(in, s.inChannels, pixels, weights, scratch.data(), bias, out, s.outChannels);
+        return;
+    }
+#endif
+    (void)scratch;
+    pointwisePlain(in, s.inChannels, pixels, weights, bias, out, s.outChannels, 0, pixels);
+}
+
 // Activations whose per-element forwardSlice can be applied to this layer's output in place.
 bool fusableActivation(const std::string& type) {
     return type == "ReLU" || type == "ReLU6" || type == "HardSwish" || type == "Sigmoid" || type == "TanH" ||
            type == "Swish";
+}
+
+// The network's common activations run here, in loops the compiler vectorises (OpenCV's
+// per-element forwardSlice does not); the values are those of OpenCV's formulas.
+enum class OwnActivation { none, clamp, hardSwish };
+
+VANTRY_VECTOR_CLONES
+void clampAll(float* __restrict x, std::size_t n, float low, float high) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = std::min(std::max(x[i], low), high);
+}
+
+VANTRY_VECTOR_CLONES
+void hardSwishAll(float* __restrict x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) x[i] = x[i] * std::max(0.0f, std::min(1.0f, x[i] / 6.0f + 0.5f));
 }
 
 class DirectConvolutionLayer final : public cv::dnn::Layer {
@@ -127,10 +258,23 @@ class DirectConvolutionLayer final : public cv::dnn::Layer {
     bool setActivation(const cv::Ptr<cv::dnn::ActivationLayer>& layer) override {
         if (layer.empty()) {
             activation_.reset();
+            own_ = OwnActivation::none;
             return false;
         }
         if (!activation_.empty() || !fusableActivation(layer->type)) return false;
         activation_ = layer;
+        own_ = OwnActivation::none;
+        if (const auto relu = layer.dynamicCast<cv::dnn::ReLULayer>(); relu && relu->negativeSlope == 0.0f) {
+            own_ = OwnActivation::clamp;
+            low_ = 0.0f;
+            high_ = std::numeric_limits<float>::infinity();
+        } else if (const auto relu6 = layer.dynamicCast<cv::dnn::ReLU6Layer>()) {
+            own_ = OwnActivation::clamp;
+            low_ = relu6->minValue;
+            high_ = relu6->maxValue;
+        } else if (layer.dynamicCast<cv::dnn::HardSwishLayer>()) {
+            own_ = OwnActivation::hardSwish;
+        }
         return true;
     }
 
@@ -152,8 +296,14 @@ class DirectConvolutionLayer final : public cv::dnn::Layer {
             float* o = out.ptr<float>(n);
             directConvolution(shape_, in.ptr<float>(n), inH, inW, weights.ptr<float>(), bias, o, outH, outW,
                               scratch_);
-            if (!activation_.empty())
+            const std::size_t count = outPlane * std::size_t(shape_.outChannels);
+            if (own_ == OwnActivation::clamp) {
+                clampAll(o, count, low_, high_);
+            } else if (own_ == OwnActivation::hardSwish) {
+                hardSwishAll(o, count);
+            } else if (!activation_.empty()) {
                 activation_->forwardSlice(o, o, int(outPlane), outPlane, 0, shape_.outChannels);
+            }
         }
     }
 
@@ -164,6 +314,8 @@ class DirectConvolutionLayer final : public cv::dnn::Layer {
 
     DirectConvolutionShape shape_;
     cv::Ptr<cv::dnn::ActivationLayer> activation_;
+    OwnActivation own_ = OwnActivation::none;
+    float low_ = 0, high_ = 0;
     std::vector<float> scratch_;
 };
 
@@ -210,8 +362,13 @@ std::unique_ptr<DirectConvolutionShape> directConvolutionShape(const cv::dnn::La
     if (shape->depthwise) {
         // OpenCV has a fast path of its own for 3 x 3 depthwise filters.
         if (shape->kernelH == 3 && shape->kernelW == 3) return nullptr;
-    } else if (group != 1 || shape->inChannels > kDirectConvolutionMaxDenseInputs) {
+    } else if (group != 1) {
         return nullptr;
+    } else if (shape->inChannels > kDirectConvolutionMaxDenseInputs) {
+        shape->pointwise = shape->kernelH == 1 && shape->kernelW == 1 && shape->strideY == 1 &&
+                           shape->strideX == 1 && shape->padTop == 0 && shape->padLeft == 0 &&
+                           shape->padBottom == 0 && shape->padRight == 0;
+        if (!shape->pointwise) return nullptr;
     }
     return shape;
 }
@@ -219,6 +376,10 @@ std::unique_ptr<DirectConvolutionShape> directConvolutionShape(const cv::dnn::La
 void directConvolution(const DirectConvolutionShape& shape, const float* in, int inH, int inW,
                        const float* weights, const float* bias, float* out, int outH, int outW,
                        std::vector<float>& scratch) {
+    if (shape.pointwise) {
+        pointwise(shape, in, inH * inW, weights, bias, out, scratch);
+        return;
+    }
     if (shape.depthwise) {
         scratch.resize(std::size_t(inH + shape.padTop + shape.padBottom) *
                        std::size_t(inW + shape.padLeft + shape.padRight));

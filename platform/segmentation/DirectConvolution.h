@@ -1,7 +1,9 @@
-// Direct convolution for the two kinds of 2-D convolution that OpenCV 4.6's dnn module runs
-// slowly on the CPU: depthwise ones (one filter per channel) with kernels other than 3 x 3, and
-// dense ones over very few input channels (a network's first layer on an RGB picture). Both
-// loop over output rows with the filter taps outermost, so the inner loops run along whole rows.
+// Direct convolution for the kinds of 2-D convolution that OpenCV 4.6's dnn module runs slowly
+// on the CPU: depthwise ones (one filter per channel) with kernels other than 3 x 3, dense ones
+// over very few input channels (a network's first layer on an RGB picture), and pointwise ones
+// (1 x 1, stride 1, no padding: a matrix product of the weights and the input planes). The first
+// two loop over output rows with the filter taps outermost, so the inner loops run along whole
+// rows; the pointwise one keeps a block of outputs in registers while it runs over the inputs.
 //
 // installDirectConvolution() makes dnn's importers build such layers this way; every other
 // convolution (and any with dilation, automatic padding or other than 2-D) is still built by
@@ -20,12 +22,14 @@ struct DirectConvolutionShape {
     int inChannels = 0;
     int outChannels = 0;
     bool depthwise = false;  // one filter per channel (inChannels == outChannels)
+    bool pointwise = false;  // dense 1 x 1, stride 1, no padding
     int kernelH = 0, kernelW = 0;
     int strideY = 1, strideX = 1;
     int padTop = 0, padLeft = 0, padBottom = 0, padRight = 0;
 };
 
-// Input channels up to which a dense convolution is run directly.
+// Input channels up to which a dense convolution of any kernel is run directly (above it, only
+// pointwise ones are).
 inline constexpr int kDirectConvolutionMaxDenseInputs = 4;
 
 // The shape of a convolution OpenCV would build from params when it is one of the two kinds

@@ -59,9 +59,9 @@ cv::Mat plainConvolution(const ConvCase& c, const cv::Mat& in, const cv::Mat& we
 
 }  // namespace
 
-// Each shape read into a network as the importers do (parameters and blobs, a ReLU after it;
-// OpenCV 4.6 takes only the same padding before and after along an axis):
-// the kinds the direct layer takes give the plain convolution's values, ReLU fused or not, and
+// Each shape read into a network as the importers do (parameters and blobs, an activation after
+// it or none; OpenCV 4.6 takes only the same padding before and after along an axis): the kinds
+// the direct layer takes give the plain convolution's values, each activation fused or not, and
 // the others stay OpenCV's.
 TEST(DirectConvolution, MatchesThePlainConvolutionForEachShape) {
     installDirectConvolution();
@@ -72,7 +72,10 @@ TEST(DirectConvolution, MatchesThePlainConvolutionForEachShape) {
         {"depthwise 5x5, stride 2, no pad", 6, 6, 6, 5, 5, 2, 2, 0, 0, 0, 0, true},
         {"depthwise 7x3, stride and pads per axis", 5, 5, 5, 7, 3, 2, 1, 3, 1, 3, 1, true},
         {"depthwise 3x3 (OpenCV's)", 8, 8, 8, 3, 3, 1, 1, 1, 1, 1, 1, false},
-        {"dense 16 channels (OpenCV's)", 16, 8, 1, 1, 1, 1, 1, 0, 0, 0, 0, false},
+        {"pointwise 16 to 8", 16, 8, 1, 1, 1, 1, 1, 0, 0, 0, 0, true},
+        {"pointwise 24 to 13 (a block and a remainder)", 24, 13, 1, 1, 1, 1, 1, 0, 0, 0, 0, true},
+        {"1x1 stride 2 (OpenCV's)", 16, 8, 1, 1, 1, 2, 2, 0, 0, 0, 0, false},
+        {"dense 3x3 over 16 channels (OpenCV's)", 16, 8, 1, 3, 3, 1, 1, 1, 1, 1, 1, false},
     };
     cv::RNG rng(7);
     for (const ConvCase& c : cases) {
@@ -101,12 +104,12 @@ TEST(DirectConvolution, MatchesThePlainConvolutionForEachShape) {
         conv.blobs = {weights, bias};
         const cv::Mat expected = plainConvolution(c, in, weights, bias);
 
-        for (const bool relu : {false, true}) {
+        for (const std::string activation : {"", "ReLU", "ReLU6", "HardSwish", "Sigmoid"}) {
             cv::dnn::Net net;
             net.addLayerToPrev(conv.name, conv.type, conv);
-            if (relu) {
-                cv::dnn::LayerParams activation;
-                net.addLayerToPrev("relu", "ReLU", activation);
+            if (!activation.empty()) {
+                cv::dnn::LayerParams params;
+                net.addLayerToPrev("activation", activation, params);
             }
             net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
             net.setPreferableTarget(cv::dnn::DNN_TARGET_CPU);
@@ -117,8 +120,13 @@ TEST(DirectConvolution, MatchesThePlainConvolutionForEachShape) {
             ASSERT_EQ(std::vector<int>(out.size.p, out.size.p + 4),
                       std::vector<int>(expected.size.p, expected.size.p + 4));
             cv::Mat want = expected.clone();
-            if (relu) want = cv::max(want, 0.0f);
-            EXPECT_LT(cv::norm(out, want, cv::NORM_INF), 1e-4) << (relu ? "with ReLU" : "alone");
+            for (float *v = want.ptr<float>(), *end = v + want.total(); v != end; ++v) {
+                if (activation == "ReLU") *v = std::max(*v, 0.0f);
+                if (activation == "ReLU6") *v = std::clamp(*v, 0.0f, 6.0f);
+                if (activation == "HardSwish") *v = *v * std::clamp(*v / 6.0f + 0.5f, 0.0f, 1.0f);
+                if (activation == "Sigmoid") *v = 1.0f / (1.0f + std::exp(-*v));
+            }
+            EXPECT_LT(cv::norm(out, want, cv::NORM_INF), 1e-4) << (activation.empty() ? "alone" : activation);
         }
     }
 }
