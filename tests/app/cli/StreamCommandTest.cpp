@@ -212,7 +212,7 @@ TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
         "ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/" + kKey), "-c",
                    "copy", "-y", QString::fromStdString(received.string())});
     ASSERT_TRUE(receiver.waitForStarted()) << "needs ffmpeg";
-    ::usleep(700'000);  // the receiver listens
+    ASSERT_TRUE(waitForListener(port));  // the receiver listens before the stream starts
 
     // The presenter: python3-skimage's astronaut, from scripts/install-deps.
     const Result r = stream("--url " + url + " --seconds 4 --set neon-creator --camera " +
@@ -277,7 +277,7 @@ TEST(StreamCommand, AFrozenReceiverIsReportedAndTheExitStatusSaysSo) {
         "ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/" + kKey), "-c",
                    "copy", "-y", QString::fromStdString((dir / "frozen.flv").string())});
     ASSERT_TRUE(receiver.waitForStarted()) << "needs ffmpeg";
-    ::usleep(700'000);
+    ASSERT_TRUE(waitForListener(port));
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(VANTRY_CLI_PATH,
               {"stream", "--url", QString::fromStdString(url), "--seconds", "16", "--stream-key", kKey});
@@ -312,7 +312,7 @@ TEST(StreamCommand, KeepsRunningAndReconnectsWhenTheReceiverComesBack) {
     };
     QProcess first, second, cli;
     ASSERT_TRUE(receive(first, "first.flv")) << "needs ffmpeg";
-    ::usleep(700'000);
+    ASSERT_TRUE(waitForListener(port));
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(VANTRY_CLI_PATH, {"stream", "--url", QString::fromStdString(url), "--size", "1280x720",
                                 "--seconds", "10", "--stream-key", kKey});
