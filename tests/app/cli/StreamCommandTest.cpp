@@ -16,6 +16,7 @@
 
 #include "studio/gpu/VantryMetalEngine.h"
 #include "tests/support/ImageDifference.h"
+#include "tests/support/LoopbackListener.h"
 #include "tests/support/ReceiverTail.h"
 #include "tests/support/ShellCommand.h"
 
@@ -101,26 +102,6 @@ TEST(StreamCommand, RefusalsAreClearAndNeverShowTheKey) {
     EXPECT_EQ(inPath.out.find(kKey), std::string::npos) << inPath.out;
 }
 
-// True once something listens on the loopback TCP port, or took its one connection already (read
-// from /proc, without connecting: the receivers take one connection only).
-bool waitForListener(int port) {
-    char local[32];
-    std::snprintf(local, sizeof local, ":%04X ", port);
-    for (int i = 0; i < 200; ++i) {
-        std::ifstream table("/proc/net/tcp");
-        for (std::string line; std::getline(table, line);) {
-            std::istringstream fields(line);
-            std::string slot, address, remote, state;
-            fields >> slot >> address >> remote >> state;
-            // Listening, or already past it: the stream connected the moment it could.
-            if ((address + " ").find(local) != std::string::npos && (state == "0A" || state == "01"))
-                return true;
-        }
-        ::usleep(50'000);
-    }
-    return false;
-}
-
 // Several --url options, each paired with its --stream-key in order (or none at all).
 TEST(StreamCommand, DestinationListsThatCannotPairUpAreUsageErrors) {
     const std::string a = " --url rtmp://127.0.0.1:1/a", b = " --url rtmp://127.0.0.1:1/b";
@@ -159,7 +140,7 @@ TEST(StreamCommand, TwoServersTakeTheStreamAndOneComingBackNeverHoldsUpTheOther)
     QProcess first, again, second, cli;
     ASSERT_TRUE(receive(first, a + "/" + kKey, dir / "a1.flv")) << "needs ffmpeg";
     ASSERT_TRUE(receive(second, b + "/" + keyB, dir / "b.flv"));
-    ASSERT_TRUE(waitForListener(portA) && waitForListener(portB));
+    ASSERT_TRUE(vantry::testing::waitForListener(portA) && vantry::testing::waitForListener(portB));
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(VANTRY_CLI_PATH,
               {"stream", "--url", QString::fromStdString(a), "--url", QString::fromStdString(b),
@@ -177,7 +158,7 @@ TEST(StreamCommand, TwoServersTakeTheStreamAndOneComingBackNeverHoldsUpTheOther)
     first.kill();
     first.waitForFinished();
     ASSERT_TRUE(receive(again, a + "/" + kKey, dir / "a2.flv"));
-    ASSERT_TRUE(waitForListener(portA));
+    ASSERT_TRUE(vantry::testing::waitForListener(portA));
     ASSERT_TRUE(cli.waitForFinished(60'000));
     again.waitForFinished(10'000);
     second.waitForFinished(10'000);
@@ -212,7 +193,7 @@ TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
         "ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/" + kKey), "-c",
                    "copy", "-y", QString::fromStdString(received.string())});
     ASSERT_TRUE(receiver.waitForStarted()) << "needs ffmpeg";
-    ASSERT_TRUE(waitForListener(port));  // the receiver listens before the stream starts
+    ASSERT_TRUE(vantry::testing::waitForListener(port));  // the receiver listens before the stream starts
 
     // The presenter: python3-skimage's astronaut, from scripts/install-deps.
     const Result r = stream("--url " + url + " --seconds 4 --set neon-creator --camera " +
@@ -277,7 +258,7 @@ TEST(StreamCommand, AFrozenReceiverIsReportedAndTheExitStatusSaysSo) {
         "ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/" + kKey), "-c",
                    "copy", "-y", QString::fromStdString((dir / "frozen.flv").string())});
     ASSERT_TRUE(receiver.waitForStarted()) << "needs ffmpeg";
-    ASSERT_TRUE(waitForListener(port));
+    ASSERT_TRUE(vantry::testing::waitForListener(port));
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(VANTRY_CLI_PATH,
               {"stream", "--url", QString::fromStdString(url), "--seconds", "16", "--stream-key", kKey});
@@ -312,7 +293,7 @@ TEST(StreamCommand, KeepsRunningAndReconnectsWhenTheReceiverComesBack) {
     };
     QProcess first, second, cli;
     ASSERT_TRUE(receive(first, "first.flv")) << "needs ffmpeg";
-    ASSERT_TRUE(waitForListener(port));
+    ASSERT_TRUE(vantry::testing::waitForListener(port));
     cli.setProcessChannelMode(QProcess::MergedChannels);
     cli.start(VANTRY_CLI_PATH, {"stream", "--url", QString::fromStdString(url), "--size", "1280x720",
                                 "--seconds", "10", "--stream-key", kKey});

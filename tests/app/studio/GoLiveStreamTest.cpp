@@ -11,6 +11,7 @@
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/GoLiveController.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "tests/support/LoopbackListener.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ TEST(GoLiveStream, SendsTheStudioWithThePresenterWhereTheOverlayShowsIt) {
         "ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/key42"),
                    "-frames:v", "45", "-c", "copy", "-y", QString::fromStdString((dir / "in.flv").string())});
     ASSERT_TRUE(receiver.waitForStarted()) << "needs ffmpeg";
-    ::usleep(700'000);
+    ASSERT_TRUE(vantry::testing::waitForListener(port)) << "the receiver did not start listening";
 
     vantry::app::GoLiveController::Services services;
     services.folder = dir / "config";

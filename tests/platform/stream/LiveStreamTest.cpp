@@ -23,6 +23,7 @@
 
 #include "platform/stream/LiveStream.h"
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
+#include "tests/support/LoopbackListener.h"
 #include "tests/support/ReceiverTail.h"
 
 extern "C" {
@@ -52,26 +53,6 @@ int freePort(int type) {
     return ntohs(a.sin_port);
 }
 
-// True once something listens on the loopback port (read from /proc, without connecting:
-// the receivers take one connection only).
-bool waitForListener(int port, bool udp) {
-    char local[32];
-    std::snprintf(local, sizeof local, ":%04X ", port);
-    for (int i = 0; i < 100; ++i) {
-        std::ifstream table(udp ? "/proc/net/udp" : "/proc/net/tcp");
-        for (std::string line; std::getline(table, line);) {
-            std::istringstream fields(line);
-            std::string slot, address, remote, state;
-            fields >> slot >> address >> remote >> state;
-            // Listening, or already past it: a stream that retries connected the moment it could.
-            if ((address + " ").find(local) != std::string::npos && (udp || state == "0A" || state == "01"))
-                return true;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
-    return false;
-}
-
 // An ffmpeg process that receives one stream on 127.0.0.1 and copies it into a file.
 class Receiver {
   public:
@@ -89,7 +70,7 @@ class Receiver {
                                          O_WRONLY | O_CREAT | O_TRUNC, 0600);
         EXPECT_EQ(::posix_spawnp(&pid_, "ffmpeg", &files, nullptr, argv.data(), environ), 0);
         posix_spawn_file_actions_destroy(&files);
-        EXPECT_TRUE(waitForListener(port, udp)) << "receiver did not start listening";
+        EXPECT_TRUE(vantry::testing::waitForListener(port, udp)) << "receiver did not start listening";
     }
     ~Receiver() { kill(SIGKILL); }
     // Waits up to `limit` for the receiver to finish its file; kills it after that.
