@@ -1,13 +1,15 @@
-// Studio renderer speed: offscreen 1920x1080 frames (render + resolve + read-back),
-// one live frame at 1180x740, and a 90-frame 1920x1080 export against encoding the
-// same 90 frames, already rendered, with the same writer settings. The argument `moving`
-// picks the angle: 0 a still one (screen shoulder: its frames are drawn once and reused),
-// 1 a moving one (wide desk: every frame is drawn).
-// Baselines in the same run: a frame that only clears, resolves and reads back (for
-// the offscreen and live frames), and the encode-only run (for the export).
+// Studio renderer speed: offscreen 1920x1080 frames (render + resolve + read-back), one live
+// frame at 1180x740, a live view and a program feed of one moving angle, and a 90-frame
+// 1920x1080 export against encoding the same 90 frames, already rendered, with the same writer
+// settings. The argument `moving` picks the angle: 0 a still one (screen shoulder: its frames
+// are drawn once and reused), 1 a moving one (wide desk: every frame is drawn).
+// Baselines in the same run: a frame that only clears, resolves and reads back (for the
+// offscreen and live frames), the encode-only run (for the export), and a feed of another size
+// than the live view (for the two together).
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -85,38 +87,87 @@ BENCHMARK(BM_OffscreenFrame1080p)
     ->UseRealTime()
     ->MinTime(2.0);
 
+// A caller's GL context and framebuffer that live frames are drawn into.
+class LiveTarget {
+  public:
+    LiveTarget(int width, int height) : context_(vantry::platform::gl::EglOffscreenContext::create()) {
+        if (!context_ || !context_->makeCurrent()) {
+            context_.reset();
+            return;
+        }
+        glGenRenderbuffers(1, &rb_);
+        glBindRenderbuffer(GL_RENDERBUFFER, rb_);
+        glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, width, height);
+        glGenFramebuffers(1, &fbo_);
+        glBindFramebuffer(GL_FRAMEBUFFER, fbo_);
+        glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rb_);
+        surface_.width = width;
+        surface_.height = height;
+        surface_.framebuffer = fbo_;
+        surface_.contextKey = context_.get();
+    }
+    ~LiveTarget() {
+        if (!context_) return;
+        vantry::bench::sharedEngine().releaseContextResources(context_.get());
+        glDeleteFramebuffers(1, &fbo_);
+        glDeleteRenderbuffers(1, &rb_);
+        context_->doneCurrent();
+    }
+    bool ok() const { return context_ != nullptr; }
+    const vantry::StageRenderSurface& surface() const { return surface_; }
+
+  private:
+    std::unique_ptr<vantry::platform::gl::EglOffscreenContext> context_;
+    GLuint rb_ = 0;
+    GLuint fbo_ = 0;
+    vantry::StageRenderSurface surface_;
+};
+
 // One live frame at 1180x740 into a caller's framebuffer, waited for with glFinish.
 void BM_LiveFrame1180x740(benchmark::State& state) {
     auto& e = engineAt(true);
-    auto context = vantry::platform::gl::EglOffscreenContext::create();
-    if (!context || !context->makeCurrent()) {
+    LiveTarget live(1180, 740);
+    if (!live.ok()) {
         state.SkipWithError("no GL context");
         return;
     }
-    constexpr int kW = 1180, kH = 740;
-    GLuint rb = 0, fbo = 0;
-    glGenRenderbuffers(1, &rb);
-    glBindRenderbuffer(GL_RENDERBUFFER, rb);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, kW, kH);
-    glGenFramebuffers(1, &fbo);
-    glBindFramebuffer(GL_FRAMEBUFFER, fbo);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, rb);
-    vantry::StageRenderSurface surface;
-    surface.width = kW;
-    surface.height = kH;
-    surface.framebuffer = fbo;
-    surface.contextKey = context.get();
     for (auto _ : state) {
-        e.drawInSurface(surface);
+        e.drawInSurface(live.surface());
         glFinish();
     }
-    e.releaseContextResources(context.get());
-    glDeleteFramebuffers(1, &fbo);
-    glDeleteRenderbuffers(1, &rb);
-    context->doneCurrent();
 }
 
 BENCHMARK(BM_LiveFrame1180x740)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// A moving angle shown in a 1280x720 live view and sent as a program feed at the live clock:
+// each time step is a live frame and the feed's frame. Argument `sameSize`: 1 a 1280x720 feed,
+// which takes the live view's frames; 0 a 1280x718 feed, which draws its own (the baseline).
+// Counter stage_passes: passes drawn per time step.
+void BM_LiveViewAndFeed720p(benchmark::State& state) {
+    auto& e = engineAt(true);
+    LiveTarget live(1280, 720);
+    if (!live.ok()) {
+        state.SkipWithError("no GL context");
+        return;
+    }
+    const int feedHeight = state.range(0) != 0 ? 720 : 718;
+    const auto before = e.drawCounts().stagePasses;
+    for (auto _ : state) {
+        e.drawInSurface(live.surface());
+        glFinish();
+        benchmark::DoNotOptimize(e.renderOffscreenBGRA(1280, feedHeight, std::nullopt));
+    }
+    state.counters["stage_passes"] =
+        double(e.drawCounts().stagePasses - before) / double(std::max<std::int64_t>(state.iterations(), 1));
+}
+
+BENCHMARK(BM_LiveViewAndFeed720p)
+    ->ArgName("sameSize")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(3.0);
 
 // 90 frames of 1920x1080 into MP4, the way the studio's export button does it.
 void BM_Export90Frames1080p(benchmark::State& state) {

@@ -385,9 +385,21 @@ void MultisampleTarget::copyFrom(const MultisampleTarget& source) {
     glViewport(0, 0, width_, height_);
 }
 
+void MultisampleTarget::resolveFlippedInto(unsigned target) {
+    clearErrors();
+    resolveInto(resolveFBO_);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target);
+    glBlitFramebuffer(0, 0, width_, height_, 0, height_, width_, 0, GL_COLOR_BUFFER_BIT, GL_NEAREST);
+}
+
 bool MultisampleTarget::readBGRA(std::uint8_t* out) {
     clearErrors();
     resolveInto(resolveFBO_);
+    return readResolvedBGRA(out);
+}
+
+bool MultisampleTarget::readResolvedBGRA(std::uint8_t* out) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);

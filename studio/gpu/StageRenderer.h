@@ -121,6 +121,10 @@ class MultisampleTarget {
     // Resolves into the own single-sample target and reads it back as B G R A,
     // framebuffer row 0 first. False on a GL error.
     bool readBGRA(std::uint8_t* out);
+    // Resolves into the own single-sample target and copies that into framebuffer `target`
+    // (same size, single-sampled) upside down; readResolvedBGRA then reads what was resolved.
+    void resolveFlippedInto(unsigned target);
+    bool readResolvedBGRA(std::uint8_t* out);
     // Copies every sample of colour and depth from `source` (same size) into this target, which
     // is left bound for drawing with the viewport set.
     void copyFrom(const MultisampleTarget& source);

@@ -76,9 +76,14 @@ studio::FrameKey VantryMetalEngine::Impl::keyLocked(float t, bool live, int widt
     return key;
 }
 
-FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverride, int width, int height,
-                                                float aspect, studio::FrameKey& key) const {
-    std::lock_guard<std::mutex> guard(lock);
+bool VantryMetalEngine::Impl::feedFollowsLocked(int width, int height, double at) const {
+    // The live and offscreen projections agree where the picture is at least as wide as tall.
+    return feedAsked && width == feedWidth && height == feedHeight && width >= height &&
+           at - feedAskedAt <= kFeedFollowSeconds;
+}
+
+FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeOverride, int width,
+                                                      int height, float aspect, studio::FrameKey& key) const {
     FrameSnapshot frame;
     frame.geometry = stageBuffersOk ? geometry : nullptr;
     frame.setVersion = setVersion;
@@ -102,6 +107,12 @@ FrameSnapshot VantryMetalEngine::Impl::snapshot(std::optional<float> timeOverrid
 
 MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const FrameSnapshot& frame,
                                                     const studio::FrameKey& key, float flipY) {
+    if (frames.flipY != flipY) {
+        frames.stageKey.reset();
+        frames.frameKey.reset();
+        frames.finished = nullptr;
+        frames.flipY = flipY;
+    }
     if (frames.finished && frames.frameKey == key) return frames.finished;
     frames.finished = nullptr;
     frames.frameKey.reset();
@@ -133,8 +144,25 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
     int width, int height, std::optional<float> time) {
     if (!offscreen || !offscreen->renderer) return nullptr;
     studio::FrameKey key;
-    const FrameSnapshot frame =
-        snapshot(time, width, height, studio::camera::offscreenAspect(width, height), key);
+    FrameSnapshot frame;
+    {
+        std::unique_lock<std::mutex> guard(lock);
+        frame = snapshotLocked(time, width, height, studio::camera::offscreenAspect(width, height), key);
+        if (!time) {
+            // A frame at the live clock: the program feed. A live view of its size hands its
+            // frames over; the one it is drawing now is waited for rather than drawn twice.
+            feedAsked = true;
+            feedWidth = width;
+            feedHeight = height;
+            feedAskedAt = now();
+            const auto handedOverNow = [&] { return handOverPixels && handOverKey == key; };
+            if (!handedOverNow() && handOverPending == key) {
+                handedOver.wait_for(guard, std::chrono::duration<double>(kHandOverWaitSeconds),
+                                    [&] { return handedOverNow() || handOverPending != key; });
+            }
+            if (handedOverNow()) return handOverPixels;
+        }
+    }
     if (offscreenPixels && offscreenPixelsKey == key) return offscreenPixels;
     offscreenPixelsKey.reset();
     // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
@@ -347,7 +375,27 @@ void VantryMetalEngine::drawableSizeWillChange(const StageRenderSurface&, int, i
 
 void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
     Impl& d = *impl_;
+    // No drawable or no GL context: the clock steps, the frame is skipped and not counted.
+    const void* key =
+        surface.contextKey != nullptr ? surface.contextKey : platform::gl::currentNativeContext();
+    Impl::ContextFrames* live = nullptr;
+    if (key != nullptr && surface.width >= 1 && surface.height >= 1) {
+        std::lock_guard<std::mutex> guard(d.liveMutex);
+        live = &d.liveContexts[key];
+        if (!live->renderer && !live->failed) {
+            live->renderer = StageRenderer::create();
+            live->failed = !live->renderer;
+        }
+        if (!live->renderer) live = nullptr;
+    }
+
+    // The clock steps and the frame is taken in one go, so that the program feed asking at the
+    // new time meanwhile finds the frame pending.
     double now = 0;
+    bool forFeed = false;   // drawn as the feed draws
+    bool handOver = false;  // and read back for it: a frame it has not been handed yet
+    studio::FrameKey frameKey;
+    FrameSnapshot frame;
     {
         std::lock_guard<std::mutex> guard(d.lock);
         now = d.now();
@@ -356,22 +404,13 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
         d.directorClock += static_cast<float>(dt);
         // A finished move shows the angle's own pose: nothing to keep.
         if (d.cameraMove && !d.movingLocked()) d.cameraMove.reset();
+        if (!live) return;
+        frame = d.snapshotLocked(std::nullopt, surface.width, surface.height,
+                                 studio::camera::liveAspect(surface.width, surface.height), frameKey);
+        forFeed = d.feedFollowsLocked(surface.width, surface.height, now);
+        handOver = forFeed && d.handOverKey != frameKey;
+        if (handOver) d.handOverPending = frameKey;
     }
-
-    // No drawable or no GL context: the frame is skipped and not counted.
-    const void* key =
-        surface.contextKey != nullptr ? surface.contextKey : platform::gl::currentNativeContext();
-    if (key == nullptr || surface.width < 1 || surface.height < 1) return;
-    Impl::ContextFrames* live = nullptr;
-    {
-        std::lock_guard<std::mutex> guard(d.liveMutex);
-        live = &d.liveContexts[key];
-        if (!live->renderer && !live->failed) {
-            live->renderer = StageRenderer::create();
-            live->failed = !live->renderer;
-        }
-    }
-    if (!live->renderer) return;
 
     GLint previousDraw = 0;
     GLint previousRead = 0;
@@ -380,12 +419,36 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
     glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previousRead);
     glGetIntegerv(GL_VIEWPORT, viewport);
 
-    studio::FrameKey frameKey;
-    const FrameSnapshot frame =
-        d.snapshot(std::nullopt, surface.width, surface.height,
-                   studio::camera::liveAspect(surface.width, surface.height), frameKey);
-    MultisampleTarget* finished = d.produce(*live, frame, frameKey, 1.0f);
-    if (finished) finished->resolveInto(surface.framebuffer);
+    // For the feed, frames are drawn the way it draws them (picture row 0 at framebuffer row
+    // 0), read back for it, and turned over into the surface.
+    MultisampleTarget* finished = d.produce(*live, frame, frameKey, forFeed ? -1.0f : 1.0f);
+    std::shared_ptr<std::vector<std::uint8_t>> pixels;
+    if (finished && forFeed) {
+        finished->resolveFlippedInto(surface.framebuffer);
+        if (handOver) {
+            {
+                // The last buffer is written again unless the feed still holds it.
+                std::lock_guard<std::mutex> guard(d.lock);
+                if (d.handOverPixels.use_count() == 1) pixels = std::move(d.handOverPixels);
+                d.handOverPixels.reset();
+                d.handOverKey.reset();
+            }
+            if (!pixels) pixels = std::make_shared<std::vector<std::uint8_t>>();
+            pixels->resize(std::size_t(surface.width) * std::size_t(surface.height) * 4);
+            if (!finished->readResolvedBGRA(pixels->data())) pixels.reset();
+        }
+    } else if (finished) {
+        finished->resolveInto(surface.framebuffer);
+    }
+    if (handOver) {
+        std::lock_guard<std::mutex> guard(d.lock);
+        if (pixels) {
+            d.handOverPixels = std::move(pixels);
+            d.handOverKey = frameKey;
+        }
+        if (d.handOverPending == frameKey) d.handOverPending.reset();
+        d.handedOver.notify_all();
+    }
 
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, GLuint(previousDraw));
     glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previousRead));

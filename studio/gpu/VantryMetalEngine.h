@@ -189,6 +189,10 @@ class VantryMetalEngine {
 
     // One offscreen frame: width x height x 4 bytes, rows top to bottom, B G R A with
     // alpha 255. timeOverride absent: the live directorClock. Absent on any failure.
+    // Frames at the live clock are the program feed's: while it asks for them (at most a
+    // second apart) at the size of a live surface at least as wide as tall, the live view
+    // draws its frames as offscreen frames are drawn and hands them over, so a frame both ask
+    // for is drawn once; the feed waits for a frame the live view is drawing.
     std::optional<std::vector<std::uint8_t>> renderOffscreenBGRA(int width, int height,
                                                                  std::optional<float> timeOverride);
     // The same frame as a premultiplied ARGB32 image (B G R A in memory); null on failure.

@@ -23,6 +23,11 @@ namespace vantry {
 // What the wall shows before an image is loaded, and again when a shot asks for it.
 inline constexpr const char* kBuiltInWallName = "Corvella Studio Deck";
 
+// How long after its last frame the program feed counts as following the live clock, and how
+// long it waits for a frame the live view is drawing for it before it draws the frame itself.
+inline constexpr double kFeedFollowSeconds = 1.0;
+inline constexpr double kHandOverWaitSeconds = 0.5;
+
 struct VantryMetalEngine::Impl {
     ~Impl();
 
@@ -36,13 +41,17 @@ struct VantryMetalEngine::Impl {
         std::optional<studio::StageKey> stageKey;
         std::optional<studio::FrameKey> frameKey;  // the frame `finished` holds
         studio::gl::MultisampleTarget* finished = nullptr;
+        float flipY = 0;  // the orientation the kept frames were drawn in
         bool failed = false;
     };
 
-    // Copies what one frame needs under the lock (time: the override or directorClock), with
-    // the frame's key for a width x height target.
-    studio::gl::FrameSnapshot snapshot(std::optional<float> timeOverride, int width, int height, float aspect,
-                                       studio::FrameKey& key) const;
+    // Copies what one frame needs (time: the override or directorClock), with the frame's key
+    // for a width x height target; the caller holds the lock.
+    studio::gl::FrameSnapshot snapshotLocked(std::optional<float> timeOverride, int width, int height,
+                                             float aspect, studio::FrameKey& key) const;
+    // True while the program feed follows the live clock at the size of a live surface that
+    // is width x height: the live view then hands its frames over; lock held.
+    bool feedFollowsLocked(int width, int height, double now) const;
     // The key of a frame at time t; live: at the live clock, where a camera move applies. The
     // caller holds the lock.
     studio::FrameKey keyLocked(float t, bool live, int width, int height) const;
@@ -111,6 +120,19 @@ struct VantryMetalEngine::Impl {
     // The last offscreen frame read back, and its key.
     std::optional<studio::FrameKey> offscreenPixelsKey;
     std::shared_ptr<std::vector<std::uint8_t>> offscreenPixels;
+
+    // Frames the live view hands to the program feed, so that a frame the two ask for alike
+    // is drawn once. Guarded by `lock`: the size and time of the feed's last frame at the live
+    // clock; the key of the frame the live view is drawing for it (set with the clock step, so
+    // the feed never draws that frame itself meanwhile); and the last frame handed over.
+    int feedWidth = 0;
+    int feedHeight = 0;
+    double feedAskedAt = 0;
+    bool feedAsked = false;
+    std::optional<studio::FrameKey> handOverPending;
+    std::optional<studio::FrameKey> handOverKey;
+    std::shared_ptr<std::vector<std::uint8_t>> handOverPixels;
+    std::condition_variable handedOver;
 };
 
 }  // namespace vantry

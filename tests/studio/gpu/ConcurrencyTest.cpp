@@ -84,5 +84,30 @@ TEST_F(LiveFrameTest, ExportRunsWhileTheLiveViewKeepsDrawing) {
     EXPECT_EQ(presented_, frames);
 }
 
+// The program feed asks for frames at the live clock from its own thread while the live view
+// of its size draws a moving angle: it gets every frame without drawing the ones the live view
+// hands over.
+TEST_F(LiveFrameTest, TheProgramFeedTakesLiveFramesFromAnotherThread) {
+    engine_->setCameraAngle(BroadcastCameraAngle::sweepingCrane);
+    std::atomic<bool> done{false};
+    std::atomic<int> taken{0};
+    std::thread feed([&] {
+        while (!done) {
+            if (engine_->renderOffscreenBGRA(kW, kH, std::nullopt)) taken.fetch_add(1);
+        }
+    });
+    constexpr int kFrames = 30;
+    for (int n = 0; n < kFrames; ++n) {
+        now_ += 1.0 / 30.0;
+        engine_->drawInSurface(surface());
+    }
+    done = true;
+    feed.join();
+    EXPECT_GT(taken.load(), 0);
+    // Drawn by the feed itself at most: the frame before the live view knew of it, and one the
+    // live view drew before that.
+    EXPECT_LE(engine_->drawCounts().stagePasses, kFrames + 2);
+}
+
 }  // namespace
 }  // namespace vantry

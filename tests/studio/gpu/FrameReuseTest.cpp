@@ -13,6 +13,7 @@
 
 #include "platform/video/VideoFileReader.h"
 #include "studio/gpu/VantryMetalEngine.h"
+#include "tests/studio/gpu/LiveSurfaceFixture.h"
 
 namespace vantry {
 namespace {
@@ -234,6 +235,49 @@ TEST_F(FrameReuse, ExportAtAStillAngleEncodesTheFramesOfAFullRender) {
     }
     fs::remove(reused);
     fs::remove(drawn);
+}
+
+// The live view and the program feed at one size: the feed takes the frames the live view drew
+// (a moving angle draws each time step once), the same pictures as the feed draws itself, while
+// the window still gets its frame in GL's orientation. At another size each draws its own.
+TEST_F(LiveFrameTest, TheProgramFeedTakesTheLiveViewsFramesAtItsSize) {
+    const auto feed = [this](int w, int h) { return engine_->renderOffscreenBGRA(w, h, std::nullopt); };
+    const auto window = [this] {
+        std::vector<std::uint8_t> rows(kW * kH * 4), picture(rows.size());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
+        glReadPixels(0, 0, kW, kH, GL_BGRA, GL_UNSIGNED_BYTE, rows.data());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        for (int y = 0; y < kH; ++y)
+            std::copy_n(rows.begin() + std::ptrdiff_t(kH - 1 - y) * kW * 4, kW * 4,
+                        picture.begin() + std::ptrdiff_t(y) * kW * 4);
+        return picture;
+    };
+    engine_->setCameraAngle(BroadcastCameraAngle::sweepingCrane);
+    for (const bool presenter : {false, true}) {
+        SCOPED_TRACE(presenter ? "presenter in the set" : "studio alone");
+        engine_->setInSetPresenter(presenter ? figure(QColor(200, 140, 110)) : QImage());
+        ASSERT_TRUE(feed(kW, kH));  // from now on the feed follows the live clock
+        for (int n = 0; n < 4; ++n) {
+            now_ += 1.0 / 30.0;
+            const auto before = engine_->drawCounts();
+            engine_->drawInSurface(surface());
+            const auto taken = feed(kW, kH);
+            const auto after = engine_->drawCounts();
+            EXPECT_EQ(after.stagePasses - before.stagePasses, 1) << "frame " << n;
+            EXPECT_EQ(after.presenterPasses - before.presenterPasses, presenter ? 1 : 0) << "frame " << n;
+            const auto own = engine_->renderOffscreenBGRA(kW, kH, engine_->directorClock());
+            ASSERT_TRUE(taken && own);
+            EXPECT_TRUE(*taken == *own) << "frame " << n;
+            EXPECT_TRUE(window() == *own) << "frame " << n;
+        }
+    }
+    // A feed of another size draws its own frames.
+    now_ += 1.0 / 30.0;
+    ASSERT_TRUE(feed(2 * kW, 2 * kH));
+    const auto before = engine_->drawCounts().stagePasses;
+    engine_->drawInSurface(surface());
+    ASSERT_TRUE(feed(2 * kW, 2 * kH));
+    EXPECT_EQ(engine_->drawCounts().stagePasses - before, 2);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 
 #include "platform/dispatch/MainThreadDispatcher.h"
@@ -18,7 +19,7 @@ class LiveFrameTest : public ::testing::Test {
   protected:
     void SetUp() override {
         EngineServices services;
-        services.clock = [this] { return now_; };
+        services.clock = [this] { return now_.load(); };
         engine_ = VantryMetalEngine::create(std::move(services));
         ASSERT_NE(engine_, nullptr);
         context_ = platform::gl::EglOffscreenContext::create();
@@ -53,7 +54,7 @@ class LiveFrameTest : public ::testing::Test {
 
     static constexpr int kW = 160;
     static constexpr int kH = 90;
-    double now_ = 1000.0;
+    std::atomic<double> now_ = 1000.0;  // read by the engine on its worker too
     int presented_ = 0;
     std::unique_ptr<VantryMetalEngine> engine_;
     std::unique_ptr<platform::gl::EglOffscreenContext> context_;
