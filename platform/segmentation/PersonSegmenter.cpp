@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/segmentation/DirectConvolution.h"
+#include "platform/segmentation/FastLayers.h"
 
 #include "common/VectorClones.h"
 
@@ -62,6 +63,7 @@ OnnxPersonSegmenter::OnnxPersonSegmenter(const std::filesystem::path& onnxFile, 
                                      " (run scripts/install-deps or scripts/fetch-segmentation-model)");
     }
     installDirectConvolution();
+    installFastLayers();
     try {
         net_ = cv::dnn::readNetFromONNX(onnxFile.string());
     } catch (const cv::Exception& e) {

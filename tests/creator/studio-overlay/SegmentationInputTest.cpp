@@ -1,5 +1,6 @@
 // The segmenter's own parts of the network's work: the blob made from a camera frame in one
-// pass, and the direct convolution layers, each against the straightforward computation.
+// pass, the direct convolution layers and the sigmoid and pooling layers, each against the
+// straightforward computation.
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -11,6 +12,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "platform/segmentation/DirectConvolution.h"
+#include "platform/segmentation/FastLayers.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
 using namespace vantry::platform;
@@ -65,6 +67,7 @@ cv::Mat plainConvolution(const ConvCase& c, const cv::Mat& in, const cv::Mat& we
 // the others stay OpenCV's.
 TEST(DirectConvolution, MatchesThePlainConvolutionForEachShape) {
     installDirectConvolution();
+    installFastLayers();  // the fused sigmoid is the own one
     const ConvCase cases[] = {
         {"first layer, stride 2", 3, 16, 1, 3, 3, 2, 2, 0, 0, 0, 0, true},
         {"one channel 5x5, pad 2", 1, 4, 1, 5, 5, 1, 1, 2, 2, 2, 2, true},
@@ -127,6 +130,53 @@ TEST(DirectConvolution, MatchesThePlainConvolutionForEachShape) {
                 if (activation == "Sigmoid") *v = 1.0f / (1.0f + std::exp(-*v));
             }
             EXPECT_LT(cv::norm(out, want, cv::NORM_INF), 1e-4) << (activation.empty() ? "alone" : activation);
+        }
+    }
+}
+
+// The sigmoid over the whole float range (in place and not), and global pooling in a network:
+// the average is the own layer, followed by a separate sigmoid; the maximum stays OpenCV's.
+TEST(FastLayers, SigmoidAndGlobalPoolingGiveTheirFormulasValues) {
+    installFastLayers();
+    std::vector<float> x;
+    for (float v = -120.0f; v <= 120.0f; v += 0.0137f) x.push_back(v);
+    for (float v : {0.0f, 1e-8f, -1e-8f, 87.0f, -87.0f, 88.5f, -88.5f, 1e30f, -1e30f}) x.push_back(v);
+    std::vector<float> out(x.size());
+    fastSigmoid(x.data(), out.data(), x.size());
+    std::vector<float> inPlace = x;
+    fastSigmoid(inPlace.data(), inPlace.data(), inPlace.size());
+    double worst = 0;
+    for (std::size_t i = 0; i < x.size(); ++i) {
+        worst = std::max(worst, std::abs(double(out[i]) - 1.0 / (1.0 + std::exp(-double(x[i])))));
+    }
+    EXPECT_LT(worst, 5e-7);
+    EXPECT_EQ(inPlace, out);
+
+    const int shape[4] = {2, 5, 17, 31};
+    cv::Mat in(4, shape, CV_32F);
+    cv::RNG(3).fill(in, cv::RNG::UNIFORM, -4, 4);
+    for (const std::string pool : {"AVE", "MAX"}) {
+        SCOPED_TRACE(pool);
+        cv::dnn::Net net;
+        cv::dnn::LayerParams params;
+        params.set("pool", pool);
+        params.set("global_pooling", true);
+        net.addLayerToPrev("pool", "Pooling", params);
+        cv::dnn::LayerParams none;
+        net.addLayerToPrev("sigmoid", "Sigmoid", none);
+        net.setPreferableBackend(cv::dnn::DNN_BACKEND_OPENCV);
+        net.setInput(in);
+        const cv::Mat result = net.forward();
+        EXPECT_EQ(net.getLayer(net.getLayerId("pool"))->type == "GlobalAveragePooling", pool == "AVE");
+        ASSERT_EQ(result.total(), 10u);
+        for (int n = 0; n < 2; ++n) {
+            for (int c = 0; c < 5; ++c) {
+                const cv::Mat plane(17, 31, CV_32F, in.ptr<float>(n, c));
+                double low = 0, high = 0;
+                cv::minMaxLoc(plane, &low, &high);
+                const double reduced = pool == "AVE" ? cv::mean(plane)[0] : high;
+                EXPECT_NEAR(result.ptr<float>(n)[c], 1.0 / (1.0 + std::exp(-reduced)), 1e-6);
+            }
         }
     }
 }
