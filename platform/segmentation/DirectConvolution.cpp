@@ -27,93 +27,24 @@ Span validOutputs(int inLen, int outLen, int stride, int pad, int tap) {
     return {std::min(first, last), last};
 }
 
-// Each channel is copied into a zero-bordered plane first, so that every tap's loop runs over
-// the whole output row.
-VANTRY_VECTOR_CLONES
-void depthwise(const DirectConvolutionShape& s, const float* in, int inH, int inW, const float* weights,
-               const float* bias, float* out, int outH, int outW, float* padded) {
-    const int taps = s.kernelH * s.kernelW;
-    const int paddedH = inH + s.padTop + s.padBottom;
-    const int paddedW = inW + s.padLeft + s.padRight;
-    std::fill(padded, padded + std::ptrdiff_t(paddedH) * paddedW, 0.0f);
-    for (int c = 0; c < s.outChannels; ++c) {
-        const float* plane = in + std::ptrdiff_t(c) * inH * inW;
-        for (int y = 0; y < inH; ++y) {
-            std::copy(plane + std::ptrdiff_t(y) * inW, plane + std::ptrdiff_t(y + 1) * inW,
-                      padded + std::ptrdiff_t(y + s.padTop) * paddedW + s.padLeft);
-        }
-        const float* w = weights + std::ptrdiff_t(c) * taps;
-        const float b = bias != nullptr ? bias[c] : 0.0f;
-        for (int oy = 0; oy < outH; ++oy) {
-            float* __restrict o = out + (std::ptrdiff_t(c) * outH + oy) * outW;
-            std::fill(o, o + outW, b);
-            for (int ky = 0; ky < s.kernelH; ++ky) {
-                const float* row = padded + std::ptrdiff_t(oy * s.strideY + ky) * paddedW;
-                for (int kx = 0; kx < s.kernelW; ++kx) {
-                    const float wt = w[ky * s.kernelW + kx];
-                    const float* __restrict r = row + kx;
-                    if (s.strideX == 1) {
-                        for (int ox = 0; ox < outW; ++ox) o[ox] += wt * r[ox];
-                    } else {
-                        for (int ox = 0; ox < outW; ++ox) o[ox] += wt * r[ox * s.strideX];
-                    }
-                }
-            }
-        }
-    }
-}
-
-// Per output row: every tap's input row gathered once (zeros outside the picture), then each
-// output channel accumulated from the gathered rows.
-VANTRY_VECTOR_CLONES
-void dense(const DirectConvolutionShape& s, const float* in, int inH, int inW, const float* weights,
-           const float* bias, float* out, int outH, int outW, float* gathered) {
-    const int taps = s.inChannels * s.kernelH * s.kernelW;
-    for (int oy = 0; oy < outH; ++oy) {
-        for (int ci = 0; ci < s.inChannels; ++ci) {
-            for (int ky = 0; ky < s.kernelH; ++ky) {
-                const int iy = oy * s.strideY - s.padTop + ky;
-                for (int kx = 0; kx < s.kernelW; ++kx) {
-                    float* __restrict g =
-                        gathered + std::ptrdiff_t((ci * s.kernelH + ky) * s.kernelW + kx) * outW;
-                    std::fill(g, g + outW, 0.0f);
-                    if (iy < 0 || iy >= inH) continue;
-                    const float* row = in + (std::ptrdiff_t(ci) * inH + iy) * inW;
-                    const Span span = validOutputs(inW, outW, s.strideX, s.padLeft, kx);
-                    const int offset = kx - s.padLeft;
-                    for (int ox = span.first; ox < span.last; ++ox) g[ox] = row[ox * s.strideX + offset];
-                }
-            }
-        }
-        for (int oc = 0; oc < s.outChannels; ++oc) {
-            float* __restrict o = out + (std::ptrdiff_t(oc) * outH + oy) * outW;
-            std::fill(o, o + outW, bias != nullptr ? bias[oc] : 0.0f);
-            const float* w = weights + std::ptrdiff_t(oc) * taps;
-            for (int t = 0; t < taps; ++t) {
-                const float wt = w[t];
-                const float* __restrict g = gathered + std::ptrdiff_t(t) * outW;
-                for (int ox = 0; ox < outW; ++ox) o[ox] += wt * g[ox];
-            }
-        }
-    }
-}
-
-// Pointwise convolution: out[o][p] = bias[o] + sum over i of w[o][i] * in[i][p], for P pixels.
-// The plain loops, over pixels [first, last) of every output channel.
+// The product of the weights [outC][inC] and inC planes of P pixels:
+// out[o * outStride + p] = bias[o] + sum over i of w[o][i] * in[i * P + p]. A pointwise
+// convolution is one, with outStride P. The plain loops, over pixels [first, last) of every
+// output channel.
 VANTRY_VECTOR_CLONES
 void pointwisePlain(const float* in, int inC, int pixels, const float* weights, const float* bias, float* out,
-                    int outC, int first, int last) {
+                    int outC, std::ptrdiff_t outStride, int first, int last) {
     if (pixels == 1) {  // a squeeze layer's vector: one dot product per output
         for (int o = 0; o < outC; ++o) {
             const float* __restrict w = weights + std::ptrdiff_t(o) * inC;
             float sum = 0;
             for (int i = 0; i < inC; ++i) sum += w[i] * in[i];
-            out[o] = sum + (bias != nullptr ? bias[o] : 0.0f);
+            out[std::ptrdiff_t(o) * outStride] = sum + (bias != nullptr ? bias[o] : 0.0f);
         }
         return;
     }
     for (int o = 0; o < outC; ++o) {
-        float* __restrict op = out + std::ptrdiff_t(o) * pixels;
+        float* __restrict op = out + std::ptrdiff_t(o) * outStride;
         std::fill(op + first, op + last, bias != nullptr ? bias[o] : 0.0f);
         for (int i = 0; i < inC; ++i) {
             const float wt = weights[std::ptrdiff_t(o) * inC + i];
@@ -143,75 +74,209 @@ void packPointwise(const float* weights, int inC, int blocks, float* packed) {
     }
 }
 
+// One block of C output channels (from o0) by 16 pixels (from p). The weight of channel o0 + o
+// and input i is w[i * wInput + o * wChannel].
+template <int C>
+__attribute__((target("avx2,fma"), always_inline)) inline void pointwiseBlock(
+    const float* in, int inC, int pixels, int p, const float* w, std::ptrdiff_t wInput,
+    std::ptrdiff_t wChannel, const float* bias, int o0, float* out, std::ptrdiff_t outStride) {
+    __m256 acc[C][2];
+#pragma GCC unroll 6
+    for (int o = 0; o < C; ++o) acc[o][0] = acc[o][1] = _mm256_set1_ps(bias != nullptr ? bias[o0 + o] : 0.0f);
+    const float* x = in + p;
+    for (int i = 0; i < inC; ++i, w += wInput, x += pixels) {
+        const __m256 x0 = _mm256_loadu_ps(x);
+        const __m256 x1 = _mm256_loadu_ps(x + 8);
+#pragma GCC unroll 6
+        for (int o = 0; o < C; ++o) {
+            const __m256 wt = _mm256_broadcast_ss(w + o * wChannel);
+            acc[o][0] = _mm256_fmadd_ps(wt, x0, acc[o][0]);
+            acc[o][1] = _mm256_fmadd_ps(wt, x1, acc[o][1]);
+        }
+    }
+#pragma GCC unroll 6
+    for (int o = 0; o < C; ++o) {
+        float* op = out + std::ptrdiff_t(o0 + o) * outStride + p;
+        _mm256_storeu_ps(op, acc[o][0]);
+        _mm256_storeu_ps(op + 8, acc[o][1]);
+    }
+}
+
+// Blocks of 6 channels with packed weights, then the remaining channels in blocks of 4, 2 and 1
+// straight from the weights.
 __attribute__((target("avx2,fma"))) void pointwiseAvx2(const float* in, int inC, int pixels,
                                                        const float* weights, const float* packed,
-                                                       const float* bias, float* out, int outC) {
+                                                       const float* bias, float* out, int outC,
+                                                       std::ptrdiff_t outStride) {
     const int blocks = outC / kPointwiseChannels;
     const int whole = pixels / kPointwisePixels * kPointwisePixels;
     for (int p = 0; p < whole; p += kPointwisePixels) {
         for (int b = 0; b < blocks; ++b) {
-            const int o0 = b * kPointwiseChannels;
-            __m256 acc[kPointwiseChannels][2];
-#pragma GCC unroll 6
-            for (int o = 0; o < kPointwiseChannels; ++o) {
-                acc[o][0] = acc[o][1] = _mm256_set1_ps(bias != nullptr ? bias[o0 + o] : 0.0f);
-            }
-            const float* w = packed + std::ptrdiff_t(b) * inC * kPointwiseChannels;
-            const float* x = in + p;
-            for (int i = 0; i < inC; ++i, w += kPointwiseChannels, x += pixels) {
-                const __m256 x0 = _mm256_loadu_ps(x);
-                const __m256 x1 = _mm256_loadu_ps(x + 8);
-#pragma GCC unroll 6
-                for (int o = 0; o < kPointwiseChannels; ++o) {
-                    const __m256 wt = _mm256_broadcast_ss(w + o);
-                    acc[o][0] = _mm256_fmadd_ps(wt, x0, acc[o][0]);
-                    acc[o][1] = _mm256_fmadd_ps(wt, x1, acc[o][1]);
-                }
-            }
-#pragma GCC unroll 6
-            for (int o = 0; o < kPointwiseChannels; ++o) {
-                float* op = out + std::ptrdiff_t(o0 + o) * pixels + p;
-                _mm256_storeu_ps(op, acc[o][0]);
-                _mm256_storeu_ps(op + 8, acc[o][1]);
-            }
+            pointwiseBlock<kPointwiseChannels>(
+                in, inC, pixels, p, packed + std::ptrdiff_t(b) * inC * kPointwiseChannels, kPointwiseChannels,
+                1, bias, b * kPointwiseChannels, out, outStride);
         }
-        for (int o = blocks * kPointwiseChannels; o < outC; ++o) {
-            __m256 a0 = _mm256_set1_ps(bias != nullptr ? bias[o] : 0.0f), a1 = a0;
-            const float* w = weights + std::ptrdiff_t(o) * inC;
-            const float* x = in + p;
-            for (int i = 0; i < inC; ++i, x += pixels) {
-                const __m256 wt = _mm256_broadcast_ss(w + i);
-                a0 = _mm256_fmadd_ps(wt, _mm256_loadu_ps(x), a0);
-                a1 = _mm256_fmadd_ps(wt, _mm256_loadu_ps(x + 8), a1);
-            }
-            float* op = out + std::ptrdiff_t(o) * pixels + p;
-            _mm256_storeu_ps(op, a0);
-            _mm256_storeu_ps(op + 8, a1);
+        int o = blocks * kPointwiseChannels;
+        const float* w = weights + std::ptrdiff_t(o) * inC;
+        if (outC - o >= 4) {
+            pointwiseBlock<4>(in, inC, pixels, p, w, 1, inC, bias, o, out, outStride);
+            o += 4, w += 4 * inC;
         }
+        if (outC - o >= 2) {
+            pointwiseBlock<2>(in, inC, pixels, p, w, 1, inC, bias, o, out, outStride);
+            o += 2, w += 2 * inC;
+        }
+        if (outC - o >= 1) pointwiseBlock<1>(in, inC, pixels, p, w, 1, inC, bias, o, out, outStride);
     }
-    if (whole < pixels) pointwisePlain(in, inC, pixels, weights, bias, out, outC, whole, pixels);
+    if (whole < pixels) pointwisePlain(in, inC, pixels, weights, bias, out, outC, outStride, whole, pixels);
 }
 
 bool haveAvx2() {
     static const bool have = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     return have;
 }
+
+// Depthwise with a horizontal stride of 1: eight outputs of a row stay in one register while every
+// tap of the filter is added, read from the channel's zero-bordered plane. The row's last
+// outputs short of eight take the plain loop.
+__attribute__((target("avx2,fma"))) void depthwiseRowsAvx2(const DirectConvolutionShape& s,
+                                                           const float* padded, int paddedW, const float* w,
+                                                           float b, float* out, int outH, int outW) {
+    const int whole = outW / 8 * 8;
+    for (int oy = 0; oy < outH; ++oy) {
+        float* o = out + std::ptrdiff_t(oy) * outW;
+        const float* rows = padded + std::ptrdiff_t(oy * s.strideY) * paddedW;
+        for (int x = 0; x < whole; x += 8) {
+            __m256 acc = _mm256_set1_ps(b);
+            for (int ky = 0; ky < s.kernelH; ++ky) {
+                const float* r = rows + std::ptrdiff_t(ky) * paddedW + x;
+                const float* wk = w + ky * s.kernelW;
+                for (int kx = 0; kx < s.kernelW; ++kx)
+                    acc = _mm256_fmadd_ps(_mm256_broadcast_ss(wk + kx), _mm256_loadu_ps(r + kx), acc);
+            }
+            _mm256_storeu_ps(o + x, acc);
+        }
+        for (int x = whole; x < outW; ++x) {
+            float sum = b;
+            for (int ky = 0; ky < s.kernelH; ++ky)
+                for (int kx = 0; kx < s.kernelW; ++kx)
+                    sum += w[ky * s.kernelW + kx] * rows[std::ptrdiff_t(ky) * paddedW + x + kx];
+            o[x] = sum;
+        }
+    }
+}
 #endif
 
-void pointwise(const DirectConvolutionShape& s, const float* in, int pixels, const float* weights,
-               const float* bias, float* out, std::vector<float>& scratch) {
+// Each channel is copied into a zero-bordered plane first, so that every tap's loop runs over
+// the whole output row.
+VANTRY_VECTOR_CLONES
+void depthwise(const DirectConvolutionShape& s, const float* in, int inH, int inW, const float* weights,
+               const float* bias, float* out, int outH, int outW, float* padded) {
+    const int taps = s.kernelH * s.kernelW;
+    const int paddedH = inH + s.padTop + s.padBottom;
+    const int paddedW = inW + s.padLeft + s.padRight;
+    std::fill(padded, padded + std::ptrdiff_t(paddedH) * paddedW, 0.0f);
+    for (int c = 0; c < s.outChannels; ++c) {
+        const float* plane = in + std::ptrdiff_t(c) * inH * inW;
+        for (int y = 0; y < inH; ++y) {
+            std::copy(plane + std::ptrdiff_t(y) * inW, plane + std::ptrdiff_t(y + 1) * inW,
+                      padded + std::ptrdiff_t(y + s.padTop) * paddedW + s.padLeft);
+        }
+        const float* w = weights + std::ptrdiff_t(c) * taps;
+        const float b = bias != nullptr ? bias[c] : 0.0f;
+#ifdef VANTRY_POINTWISE_AVX2
+        if (s.strideX == 1 && haveAvx2()) {
+            depthwiseRowsAvx2(s, padded, paddedW, w, b, out + std::ptrdiff_t(c) * outH * outW, outH, outW);
+            continue;
+        }
+#endif
+        for (int oy = 0; oy < outH; ++oy) {
+            float* __restrict o = out + (std::ptrdiff_t(c) * outH + oy) * outW;
+            std::fill(o, o + outW, b);
+            for (int ky = 0; ky < s.kernelH; ++ky) {
+                const float* row = padded + std::ptrdiff_t(oy * s.strideY + ky) * paddedW;
+                for (int kx = 0; kx < s.kernelW; ++kx) {
+                    const float wt = w[ky * s.kernelW + kx];
+                    const float* __restrict r = row + kx;
+                    if (s.strideX == 1) {
+                        for (int ox = 0; ox < outW; ++ox) o[ox] += wt * r[ox];
+                    } else {
+                        for (int ox = 0; ox < outW; ++ox) o[ox] += wt * r[ox * s.strideX];
+                    }
+                }
+            }
+        }
+    }
+}
+
+// The product above, in blocks where the CPU has AVX2 and FMA (the weights packed into the front
+// of scratch; the rest of it is free from `reserved` floats on), else in the plain loops.
+void product(const float* in, int inC, int pixels, const float* weights, const float* bias, float* out,
+             int outC, std::ptrdiff_t outStride, std::vector<float>& scratch, std::size_t reserved = 0) {
 #ifdef VANTRY_POINTWISE_AVX2
     // Fewer pixels than a block (a squeeze layer's 1 x 1 planes): the plain loops, unpacked.
     if (pixels >= kPointwisePixels && haveAvx2()) {
-        const int blocks = s.outChannels / kPointwiseChannels;
-        scratch.resize(std::size_t(blocks) * kPointwiseChannels * std::size_t(s.inChannels));
-        packPointwise(weights, s.inChannels, blocks, scratch.data());
-        pointwiseAvx2(in, s.inChannels, pixels, weights, scratch.data(), bias, out, s.outChannels);
+        const int blocks = outC / kPointwiseChannels;
+        const std::size_t packedSize = std::size_t(blocks) * kPointwiseChannels * std::size_t(inC);
+        if (scratch.size() < reserved + packedSize) scratch.resize(reserved + packedSize);
+        float* packed = scratch.data() + reserved;
+        packPointwise(weights, inC, blocks, packed);
+        pointwiseAvx2(in, inC, pixels, weights, packed, bias, out, outC, outStride);
         return;
     }
 #endif
     (void)scratch;
-    pointwisePlain(in, s.inChannels, pixels, weights, bias, out, s.outChannels, 0, pixels);
+    (void)reserved;
+    pointwisePlain(in, inC, pixels, weights, bias, out, outC, outStride, 0, pixels);
+}
+
+// Dense convolution over few input channels: per band of output rows, every tap's input is
+// gathered into a plane of the band's pixels (zeros outside the picture); the band is then the
+// product of the weights [outC][taps] and those planes.
+constexpr int kDenseBandPixels = 1024;
+
+VANTRY_VECTOR_CLONES
+void gatherBand(const DirectConvolutionShape& s, const float* in, int inH, int inW, int oy0, int rows,
+                int outW, float* gathered) {
+    const std::ptrdiff_t bandPixels = std::ptrdiff_t(rows) * outW;
+    for (int ci = 0; ci < s.inChannels; ++ci) {
+        for (int ky = 0; ky < s.kernelH; ++ky) {
+            for (int kx = 0; kx < s.kernelW; ++kx) {
+                float* plane = gathered + std::ptrdiff_t((ci * s.kernelH + ky) * s.kernelW + kx) * bandPixels;
+                const Span span = validOutputs(inW, outW, s.strideX, s.padLeft, kx);
+                const int offset = kx - s.padLeft;
+                for (int r = 0; r < rows; ++r) {
+                    float* __restrict g = plane + std::ptrdiff_t(r) * outW;
+                    const int iy = (oy0 + r) * s.strideY - s.padTop + ky;
+                    if (iy < 0 || iy >= inH) {
+                        std::fill(g, g + outW, 0.0f);
+                        continue;
+                    }
+                    const float* __restrict row = in + (std::ptrdiff_t(ci) * inH + iy) * inW;
+                    std::fill(g, g + span.first, 0.0f);
+                    for (int ox = span.first; ox < span.last; ++ox) g[ox] = row[ox * s.strideX + offset];
+                    std::fill(g + span.last, g + outW, 0.0f);
+                }
+            }
+        }
+    }
+}
+
+void dense(const DirectConvolutionShape& s, const float* in, int inH, int inW, const float* weights,
+           const float* bias, float* out, int outH, int outW, std::vector<float>& scratch) {
+    const int taps = s.inChannels * s.kernelH * s.kernelW;
+    const int rowsPerBand = std::clamp(kDenseBandPixels / outW, 1, outH);
+    const std::size_t gatheredSize = std::size_t(taps) * std::size_t(rowsPerBand) * std::size_t(outW);
+    // Room for the packed weights too, so the product never moves the gathered planes.
+    const std::size_t needed = gatheredSize + std::size_t(taps) * std::size_t(s.outChannels);
+    if (scratch.size() < needed) scratch.resize(needed);
+    const std::ptrdiff_t outPlane = std::ptrdiff_t(outH) * outW;
+    for (int oy0 = 0; oy0 < outH; oy0 += rowsPerBand) {
+        const int rows = std::min(rowsPerBand, outH - oy0);
+        gatherBand(s, in, inH, inW, oy0, rows, outW, scratch.data());
+        product(scratch.data(), taps, rows * outW, weights, bias, out + std::ptrdiff_t(oy0) * outW,
+                s.outChannels, outPlane, scratch, gatheredSize);
+    }
 }
 
 // Activations whose per-element forwardSlice can be applied to this layer's output in place.
@@ -377,7 +442,7 @@ void directConvolution(const DirectConvolutionShape& shape, const float* in, int
                        const float* weights, const float* bias, float* out, int outH, int outW,
                        std::vector<float>& scratch) {
     if (shape.pointwise) {
-        pointwise(shape, in, inH * inW, weights, bias, out, scratch);
+        product(in, shape.inChannels, inH * inW, weights, bias, out, shape.outChannels, inH * inW, scratch);
         return;
     }
     if (shape.depthwise) {
@@ -386,9 +451,7 @@ void directConvolution(const DirectConvolutionShape& shape, const float* in, int
         depthwise(shape, in, inH, inW, weights, bias, out, outH, outW, scratch.data());
         return;
     }
-    scratch.resize(std::size_t(shape.inChannels) * std::size_t(shape.kernelH) * std::size_t(shape.kernelW) *
-                   std::size_t(outW));
-    dense(shape, in, inH, inW, weights, bias, out, outH, outW, scratch.data());
+    dense(shape, in, inH, inW, weights, bias, out, outH, outW, scratch);
 }
 
 void installDirectConvolution() {
