@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 #include <opencv2/imgproc.hpp>
 
@@ -18,39 +19,66 @@ cv::Size workingSize(cv::Size picture) {
             std::max(1, int(std::lround(picture.height * scale)))};
 }
 
-struct GuidedBuffers {
-    cv::Mat& smallLuma;
-    cv::Mat& smallMask;
+struct FitBuffers {
     cv::Mat& meanI;
     cv::Mat& meanP;
     cv::Mat& corrIp;
     cv::Mat& corrII;
+    cv::Mat& meanIp;
+    cv::Mat& meanII;
     cv::Mat& a;
     cv::Mat& b;
-    cv::Mat& bigA;
-    cv::Mat& bigB;
 };
 
-// q = mean(a) * I + mean(b), the coefficients fitted at `work` with a box of `radius` and
-// applied to the full-size luma (CV_32F 0..1). refined: CV_32FC1 0..1 of lumaFloat's size.
-void fastGuidedFilter(const cv::Mat& mask, const cv::Mat& luma8, const cv::Mat& lumaFloat, cv::Size work,
-                      int radius, GuidedBuffers g, cv::Mat& refined) {
-    const cv::Size full = lumaFloat.size();
-    if (work == full) {
-        lumaFloat.copyTo(g.smallLuma);
-    } else {
-        cv::resize(luma8, g.a, work, 0, 0, cv::INTER_AREA);
-        g.a.convertTo(g.smallLuma, CV_32F, 1.0 / 255.0);
+// One row of the mean over a (2 radius + 1)-pixel square: rows holds the square's 2 radius + 1
+// source rows (edge rows repeated by the caller); edge columns are repeated here. sum: scratch
+// of cols + 2 radius floats.
+VANTRY_VECTOR_CLONES
+void boxMeanRow(const float* const* rows, int cols, int radius, float* __restrict sum,
+                float* __restrict out) {
+    const int side = 2 * radius + 1;
+    const float scale = 1.0f / float(side * side);
+    const float* __restrict first = rows[0];
+    for (int x = 0; x < cols; ++x) sum[radius + x] = first[x];
+    for (int dy = 1; dy < side; ++dy) {
+        const float* __restrict c = rows[dy];
+        for (int x = 0; x < cols; ++x) sum[radius + x] += c[x];
     }
-    cv::resize(mask, g.b, work, 0, 0, cv::INTER_LINEAR);
-    g.b.convertTo(g.smallMask, CV_32F, 1.0 / 255.0);
+    for (int i = 0; i < radius; ++i) {
+        sum[i] = sum[radius];
+        sum[radius + cols + i] = sum[radius + cols - 1];
+    }
+    for (int x = 0; x < cols; ++x) out[x] = sum[x];
+    for (int d = 1; d < side; ++d)
+        for (int x = 0; x < cols; ++x) out[x] += sum[x + d];
+    for (int x = 0; x < cols; ++x) out[x] *= scale;
+}
 
-    // Products first (into the correlation buffers), then every box in place.
+// The normalised box filter with edge pixels repeated, as cv::boxFilter gives it, summed in
+// float straight over the square (no running sums). src: CV_32FC1; dst must not be src.
+void boxMean(const cv::Mat& src, cv::Mat& dst, int radius, std::vector<float>& sum,
+             std::vector<const float*>& rows) {
+    dst.create(src.size(), CV_32F);
+    sum.resize(std::size_t(src.cols + 2 * radius));
+    rows.resize(std::size_t(2 * radius + 1));
+    for (int y = 0; y < src.rows; ++y) {
+        for (int dy = -radius; dy <= radius; ++dy)
+            rows[std::size_t(dy + radius)] = src.ptr<float>(std::clamp(y + dy, 0, src.rows - 1));
+        boxMeanRow(rows.data(), src.cols, radius, sum.data(), dst.ptr<float>(y));
+    }
+}
+
+// The guided filter's coefficients for the guide `luma` and the input `mask` (both CV_32F 0..1
+// of one size), box(src, dst) being the mean over the box: a and b of each box, averaged over
+// the boxes around each pixel, left in g.meanI (a) and g.meanP (b).
+template <typename Box>
+void fitCoefficients(const cv::Mat& luma, const cv::Mat& mask, Box box, FitBuffers g) {
+    const cv::Size work = luma.size();
     g.corrIp.create(work, CV_32F);
     g.corrII.create(work, CV_32F);
     for (int y = 0; y < work.height; ++y) {
-        const float* i = g.smallLuma.ptr<float>(y);
-        const float* p = g.smallMask.ptr<float>(y);
+        const float* i = luma.ptr<float>(y);
+        const float* p = mask.ptr<float>(y);
         float* ip = g.corrIp.ptr<float>(y);
         float* ii = g.corrII.ptr<float>(y);
         for (int x = 0; x < work.width; ++x) {
@@ -58,19 +86,18 @@ void fastGuidedFilter(const cv::Mat& mask, const cv::Mat& luma8, const cv::Mat& 
             ii[x] = i[x] * i[x];
         }
     }
-    const cv::Size box(2 * radius + 1, 2 * radius + 1);
-    cv::boxFilter(g.smallLuma, g.meanI, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
-    cv::boxFilter(g.smallMask, g.meanP, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
-    cv::boxFilter(g.corrIp, g.corrIp, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
-    cv::boxFilter(g.corrII, g.corrII, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
+    box(luma, g.meanI);
+    box(mask, g.meanP);
+    box(g.corrIp, g.meanIp);
+    box(g.corrII, g.meanII);
 
     g.a.create(work, CV_32F);
     g.b.create(work, CV_32F);
     for (int y = 0; y < work.height; ++y) {
         const float* mi = g.meanI.ptr<float>(y);
         const float* mp = g.meanP.ptr<float>(y);
-        const float* ip = g.corrIp.ptr<float>(y);
-        const float* ii = g.corrII.ptr<float>(y);
+        const float* ip = g.meanIp.ptr<float>(y);
+        const float* ii = g.meanII.ptr<float>(y);
         float* a = g.a.ptr<float>(y);
         float* b = g.b.ptr<float>(y);
         for (int x = 0; x < work.width; ++x) {
@@ -80,109 +107,219 @@ void fastGuidedFilter(const cv::Mat& mask, const cv::Mat& luma8, const cv::Mat& 
             b[x] = mp[x] - a[x] * mi[x];
         }
     }
-    cv::boxFilter(g.a, g.meanI, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
-    cv::boxFilter(g.b, g.meanP, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
-    const cv::Mat* coefA = &g.meanI;
-    const cv::Mat* coefB = &g.meanP;
-    if (work != full) {
-        cv::resize(g.meanI, g.bigA, full, 0, 0, cv::INTER_LINEAR);
-        cv::resize(g.meanP, g.bigB, full, 0, 0, cv::INTER_LINEAR);
-        coefA = &g.bigA;
-        coefB = &g.bigB;
-    }
+    box(g.a, g.meanI);
+    box(g.b, g.meanP);
+}
 
-    refined.create(full, CV_32F);
-    for (int y = 0; y < full.height; ++y) {
-        const float* i = lumaFloat.ptr<float>(y);
-        const float* a = coefA->ptr<float>(y);
-        const float* b = coefB->ptr<float>(y);
-        float* q = refined.ptr<float>(y);
-        for (int x = 0; x < full.width; ++x) q[x] = std::clamp(a[x] * i[x] + b[x], 0.0f, 1.0f);
+// Bilinear scaling of `source` samples to `target` ones with the geometry of OpenCV's
+// INTER_LINEAR: target i samples source (i + 0.5) * source / target - 0.5, clamped to the ends.
+void linearTaps(int source, int target, std::vector<int>& from, std::vector<int>& to,
+                std::vector<float>& weight) {
+    from.resize(std::size_t(target));
+    to.resize(std::size_t(target));
+    weight.resize(std::size_t(target));
+    const double scale = double(source) / double(target);
+    for (int i = 0; i < target; ++i) {
+        float f = float((i + 0.5) * scale - 0.5);
+        int s = int(std::floor(f));
+        f -= float(s);
+        if (s < 0) {
+            s = 0;
+            f = 0;
+        }
+        if (s >= source - 1) {
+            s = source - 1;
+            f = 0;
+        }
+        from[std::size_t(i)] = s;
+        to[std::size_t(i)] = std::min(s + 1, source - 1);
+        weight[std::size_t(i)] = f;
     }
 }
 
-// The temporal step in one pass over the rows: the change from the history, its average over
-// the motion square (edge pixels repeated), the new frame's weight from it and the updated
-// history. changeRows holds the change of the square's rows as a ring, filled ahead
-// of the row being updated (whose history it reads before the update); sums holds one row of
-// column sums with the border repeated on either side and one of box sums.
+struct ScaleTaps {
+    const int* columnFrom;
+    const int* columnTo;
+    const float* columnWeight;
+    const int* rowFrom;
+    const int* rowTo;
+    const float* rowWeight;
+};
+
+// One working row of both coefficients scaled to the picture's width.
 VANTRY_VECTOR_CLONES
-void smoothOverTime(const cv::Mat& refined, cv::Mat& history, cv::Mat& changeRows, cv::Mat& sums) {
+void widenRow(const float* __restrict sa, const float* __restrict sb, const ScaleTaps& taps, int cols,
+              float* __restrict a, float* __restrict b) {
+    const int* __restrict from = taps.columnFrom;
+    const int* __restrict to = taps.columnTo;
+    const float* __restrict w = taps.columnWeight;
+    for (int x = 0; x < cols; ++x) {
+        a[x] = sa[from[x]] * (1.0f - w[x]) + sa[to[x]] * w[x];
+        b[x] = sb[from[x]] * (1.0f - w[x]) + sb[to[x]] * w[x];
+    }
+}
+
+// q = clamp(a * luma / 255 + b) for one picture row, a and b blended from two widened rows; with
+// a history row also the change |q - h|.
+VANTRY_VECTOR_CLONES
+void refinedRow(const float* __restrict a0, const float* __restrict a1, const float* __restrict b0,
+                const float* __restrict b1, float w1, const std::uint8_t* __restrict luma, int cols,
+                float* __restrict q, const float* __restrict h, float* __restrict change) {
+    const float w0 = 1.0f - w1;
+    for (int x = 0; x < cols; ++x) {
+        const float a = a0[x] * w0 + a1[x] * w1;
+        const float b = b0[x] * w0 + b1[x] * w1;
+        q[x] = std::min(std::max(a * (float(luma[x]) * (1.0f / 255.0f)) + b, 0.0f), 1.0f);
+    }
+    if (h != nullptr)
+        for (int x = 0; x < cols; ++x) change[x] = std::abs(q[x] - h[x]);
+}
+
+// The temporal step for one row: the change averaged over the motion square (its rows in
+// `changes`, edge rows repeated by the caller, edge columns repeated here), the new frame's
+// weight from it, the updated history and its 8-bit form. sum holds cols + 2r floats, box cols.
+VANTRY_VECTOR_CLONES
+void smoothRow(const float* const* changes, const float* __restrict q, int cols, float* __restrict sum,
+               float* __restrict box, float* __restrict h, std::uint8_t* __restrict out) {
     constexpr int r = kEdgeMotionRadius;
     constexpr int side = 2 * r + 1;
     constexpr float slope = (1.0f - kEdgeStillWeight) / (kEdgeMovingChange - kEdgeStillChange);
-    const int rows = history.rows;
-    const int cols = history.cols;
-    changeRows.create(side, cols, CV_32F);
-    sums.create(2, cols + 2 * r, CV_32F);
-    float* __restrict sum = sums.ptr<float>(0);
-    float* __restrict box = sums.ptr<float>(1);
-    const auto fillChange = [&](int y) {
-        const float* __restrict q = refined.ptr<float>(y);
-        const float* __restrict h = history.ptr<float>(y);
-        float* __restrict c = changeRows.ptr<float>(y % side);
-        for (int x = 0; x < cols; ++x) c[x] = std::abs(q[x] - h[x]);
+    std::fill(sum + r, sum + r + cols, 0.0f);
+    for (int dy = 0; dy < side; ++dy) {
+        const float* __restrict c = changes[dy];
+        for (int x = 0; x < cols; ++x) sum[r + x] += c[x];
+    }
+    for (int i = 0; i < r; ++i) {
+        sum[i] = sum[r];
+        sum[r + cols + i] = sum[r + cols - 1];
+    }
+    // The row's box sums, tap by tap along the whole row.
+    std::fill(box, box + cols, 0.0f);
+    for (int d = 0; d < side; ++d)
+        for (int x = 0; x < cols; ++x) box[x] += sum[x + d];
+    for (int x = 0; x < cols; ++x) {
+        const float motion = box[x] * (1.0f / float(side * side));
+        const float w = std::min(
+            std::max(kEdgeStillWeight + (motion - kEdgeStillChange) * slope, kEdgeStillWeight), 1.0f);
+        const float value = h[x] + w * (q[x] - h[x]);
+        h[x] = value;
+        out[x] = std::uint8_t(int(value * 255.0f + 0.5f));
+    }
+}
+
+VANTRY_VECTOR_CLONES
+void storeRow(const float* __restrict h, int cols, std::uint8_t* __restrict out) {
+    for (int x = 0; x < cols; ++x) out[x] = std::uint8_t(int(h[x] * 255.0f + 0.5f));
+}
+
+// The refined mask at the picture's size, its temporal average and its 8-bit form in one pass
+// over the picture's rows. Row by row the averaged coefficients are scaled up (each working row
+// widened once and kept while picture rows still need it, then blended vertically) and applied
+// to the 8-bit luma. Without history the refined mask is taken as it is. Otherwise a ring of the
+// motion square's rows holds the refined rows and their change from the history, filled ahead
+// of the row being updated (whose history it reads before the update).
+void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma, const ScaleTaps& taps,
+                bool fresh, cv::Mat& history, cv::Mat& scratch, cv::Mat& out) {
+    constexpr int r = kEdgeMotionRadius;
+    constexpr int side = 2 * r + 1;
+    const int rows = luma.rows;
+    const int cols = luma.cols;
+    // Rows: widened a and b for two working rows, refined ring, change ring, sums, boxes.
+    scratch.create(4 + 2 * side + 2, cols + 2 * r, CV_32F);
+    int widenedRow[2] = {-1, -1};
+    const auto widened = [&](int k) {
+        const int slot = k & 1;
+        if (widenedRow[slot] != k) {
+            widenedRow[slot] = k;
+            widenRow(coefA.ptr<float>(k), coefB.ptr<float>(k), taps, cols, scratch.ptr<float>(slot),
+                     scratch.ptr<float>(2 + slot));
+        }
+        return slot;
     };
-    for (int y = 0; y < std::min(r, rows); ++y) fillChange(y);
+    const auto refine = [&](int y, float* q, const float* h, float* change) {
+        const int s0 = widened(taps.rowFrom[y]);
+        const int s1 = widened(taps.rowTo[y]);
+        refinedRow(scratch.ptr<float>(s0), scratch.ptr<float>(s1), scratch.ptr<float>(2 + s0),
+                   scratch.ptr<float>(2 + s1), taps.rowWeight[y], luma.ptr<std::uint8_t>(y), cols, q, h,
+                   change);
+    };
+    if (fresh) {
+        for (int y = 0; y < rows; ++y) {
+            refine(y, history.ptr<float>(y), nullptr, nullptr);
+            storeRow(history.ptr<float>(y), cols, out.ptr<std::uint8_t>(y));
+        }
+        return;
+    }
+    const auto fill = [&](int y) {
+        refine(y, scratch.ptr<float>(4 + y % side), history.ptr<float>(y),
+               scratch.ptr<float>(4 + side + y % side));
+    };
+    for (int y = 0; y < std::min(r, rows); ++y) fill(y);
+    const float* changes[side];
     for (int y = 0; y < rows; ++y) {
-        if (y + r < rows) fillChange(y + r);
-        std::fill(sum + r, sum + r + cols, 0.0f);
-        for (int dy = -r; dy <= r; ++dy) {
-            const float* __restrict c = changeRows.ptr<float>(std::clamp(y + dy, 0, rows - 1) % side);
-            for (int x = 0; x < cols; ++x) sum[r + x] += c[x];
-        }
-        for (int i = 0; i < r; ++i) {
-            sum[i] = sum[r];
-            sum[r + cols + i] = sum[r + cols - 1];
-        }
-        // The row's box sums, tap by tap along the whole row.
-        std::fill(box, box + cols, 0.0f);
-        for (int d = 0; d < side; ++d)
-            for (int x = 0; x < cols; ++x) box[x] += sum[x + d];
-        const float* __restrict q = refined.ptr<float>(y);
-        float* __restrict h = history.ptr<float>(y);
-        for (int x = 0; x < cols; ++x) {
-            const float motion = box[x] * (1.0f / float(side * side));
-            const float w = std::min(
-                std::max(kEdgeStillWeight + (motion - kEdgeStillChange) * slope, kEdgeStillWeight), 1.0f);
-            const float value = h[x] + w * (q[x] - h[x]);
-            h[x] = value;
-        }
+        if (y + r < rows) fill(y + r);
+        for (int dy = -r; dy <= r; ++dy)
+            changes[dy + r] = scratch.ptr<float>(4 + side + std::clamp(y + dy, 0, rows - 1) % side);
+        smoothRow(changes, scratch.ptr<float>(4 + y % side), cols, scratch.ptr<float>(4 + 2 * side),
+                  scratch.ptr<float>(5 + 2 * side), history.ptr<float>(y), out.ptr<std::uint8_t>(y));
     }
 }
 
 }  // namespace
 
-void FacecamEdgeRefiner::guidedFilter(const cv::Mat& mask, cv::Mat& refined) {
-    fastGuidedFilter(mask, luma_, lumaFloat_, workingSize(luma_.size()), kEdgeGuideRadius,
-                     {smallLuma_, smallMask_, meanI_, meanP_, corrIp_, corrII_, a_, b_, bigA_, bigB_},
-                     refined);
-}
-
 void FacecamEdgeRefiner::guidedFilterFullSize(const cv::Mat& mask, const cv::Mat& picture, cv::Mat& out) {
     CV_Assert(mask.type() == CV_8UC1 && !mask.empty() && picture.type() == CV_8UC4);
-    cv::Mat luma, lumaFloat, s1, s2, s3, s4, s5, s6, s7, s8, s9, s10;
+    cv::Mat luma, lumaFloat, mask8, maskFloat, s1, s2, s3, s4, s5, s6, s7, s8;
     cv::cvtColor(picture, luma, cv::COLOR_BGRA2GRAY);
     luma.convertTo(lumaFloat, CV_32F, 1.0 / 255.0);
+    cv::resize(mask, mask8, picture.size(), 0, 0, cv::INTER_LINEAR);
+    mask8.convertTo(maskFloat, CV_32F, 1.0 / 255.0);
     // The same box, measured in picture pixels.
     const cv::Size work = workingSize(picture.size());
     const int radius = int(std::lround(kEdgeGuideRadius * double(picture.cols) / double(work.width)));
-    fastGuidedFilter(mask, luma, lumaFloat, picture.size(), radius, {s1, s2, s3, s4, s5, s6, s7, s8, s9, s10},
-                     out);
+    const auto box = [radius](const cv::Mat& src, cv::Mat& dst) {
+        cv::boxFilter(src, dst, CV_32F, cv::Size(2 * radius + 1, 2 * radius + 1), cv::Point(-1, -1), true,
+                      cv::BORDER_REPLICATE);
+    };
+    fitCoefficients(lumaFloat, maskFloat, box, {s1, s2, s3, s4, s5, s6, s7, s8});
+    out.create(picture.size(), CV_32F);
+    for (int y = 0; y < picture.rows; ++y) {
+        const float* i = lumaFloat.ptr<float>(y);
+        const float* a = s1.ptr<float>(y);
+        const float* b = s2.ptr<float>(y);
+        float* q = out.ptr<float>(y);
+        for (int x = 0; x < picture.cols; ++x) q[x] = std::clamp(a[x] * i[x] + b[x], 0.0f, 1.0f);
+    }
 }
 
 void FacecamEdgeRefiner::refine(const cv::Mat& mask, const cv::Mat& picture, cv::Mat& out) {
     CV_Assert(mask.type() == CV_8UC1 && !mask.empty() && picture.type() == CV_8UC4 && !picture.empty());
     cv::cvtColor(picture, luma_, cv::COLOR_BGRA2GRAY);
-    luma_.convertTo(lumaFloat_, CV_32F, 1.0 / 255.0);
-    guidedFilter(mask, refined_);
-
-    if (history_.size() != refined_.size()) {
-        refined_.copyTo(history_);
+    const cv::Size full = luma_.size();
+    const cv::Size work = workingSize(full);
+    if (work == full) {
+        luma_.convertTo(smallLuma_, CV_32F, 1.0 / 255.0);
     } else {
-        smoothOverTime(refined_, history_, change_, motion_);
+        cv::resize(luma_, smallLuma8_, work, 0, 0, cv::INTER_AREA);
+        smallLuma8_.convertTo(smallLuma_, CV_32F, 1.0 / 255.0);
     }
-    history_.convertTo(out, CV_8U, 255.0);
+    cv::resize(mask, smallMask8_, work, 0, 0, cv::INTER_LINEAR);
+    smallMask8_.convertTo(smallMask_, CV_32F, 1.0 / 255.0);
+    const auto box = [this](const cv::Mat& src, cv::Mat& dst) {
+        boxMean(src, dst, kEdgeGuideRadius, boxSum_, boxRows_);
+    };
+    fitCoefficients(smallLuma_, smallMask_, box,
+                    {meanI_, meanP_, corrIp_, corrII_, meanIp_, meanII_, a_, b_});
+
+    linearTaps(work.width, full.width, columnFrom_, columnTo_, columnWeight_);
+    linearTaps(work.height, full.height, rowFrom_, rowTo_, rowWeight_);
+    const bool fresh = history_.size() != full;
+    if (fresh) history_.create(full, CV_32F);
+    out.create(full, CV_8U);
+    refineRows(meanI_, meanP_, luma_,
+               {columnFrom_.data(), columnTo_.data(), columnWeight_.data(), rowFrom_.data(), rowTo_.data(),
+                rowWeight_.data()},
+               fresh, history_, rows_, out);
     cv::GaussianBlur(out, out, cv::Size(0, 0), kEdgeFeatherSigma, kEdgeFeatherSigma, cv::BORDER_REPLICATE);
 }
 
