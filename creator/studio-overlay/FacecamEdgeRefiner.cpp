@@ -30,41 +30,52 @@ struct FitBuffers {
     cv::Mat& b;
 };
 
-// One row of the mean over a (2 radius + 1)-pixel square: rows holds the square's 2 radius + 1
-// source rows (edge rows repeated by the caller); edge columns are repeated here. sum: scratch
-// of cols + 2 radius floats.
-VANTRY_VECTOR_CLONES
-void boxMeanRow(const float* const* rows, int cols, int radius, float* __restrict sum,
-                float* __restrict out) {
-    const int side = 2 * radius + 1;
-    const float scale = 1.0f / float(side * side);
-    const float* __restrict first = rows[0];
-    for (int x = 0; x < cols; ++x) sum[radius + x] = first[x];
-    for (int dy = 1; dy < side; ++dy) {
-        const float* __restrict c = rows[dy];
-        for (int x = 0; x < cols; ++x) sum[radius + x] += c[x];
+// Sums of `side` consecutive values along a row of `count` sums, each kept in a register
+// across its taps (side is a compile-time constant, so the taps unroll).
+template <int side>
+inline void boxSums(const float* const* rows, int cols, float* __restrict out) {
+    const float* __restrict r[side];
+    for (int d = 0; d < side; ++d) r[d] = rows[d];
+    for (int x = 0; x < cols; ++x) {
+        float s = r[0][x];
+#pragma GCC unroll 16
+        for (int d = 1; d < side; ++d) s += r[d][x];
+        out[x] = s;
     }
+}
+
+// One row of the mean over the guide's box: rows holds the box's rows (edge rows repeated by
+// the caller); edge columns are repeated here. sum: scratch of cols + 2 kEdgeGuideRadius floats.
+VANTRY_VECTOR_CLONES
+void boxMeanRow(const float* const* rows, int cols, float* __restrict sum, float* __restrict out) {
+    constexpr int radius = kEdgeGuideRadius;
+    constexpr int side = 2 * radius + 1;
+    constexpr float scale = 1.0f / float(side * side);
+    boxSums<side>(rows, cols, sum + radius);
     for (int i = 0; i < radius; ++i) {
         sum[i] = sum[radius];
         sum[radius + cols + i] = sum[radius + cols - 1];
     }
-    for (int x = 0; x < cols; ++x) out[x] = sum[x];
-    for (int d = 1; d < side; ++d)
-        for (int x = 0; x < cols; ++x) out[x] += sum[x + d];
-    for (int x = 0; x < cols; ++x) out[x] *= scale;
+    for (int x = 0; x < cols; ++x) {
+        float s = sum[x];
+#pragma GCC unroll 16
+        for (int d = 1; d < side; ++d) s += sum[x + d];
+        out[x] = s * scale;
+    }
 }
 
-// The normalised box filter with edge pixels repeated, as cv::boxFilter gives it, summed in
-// float straight over the square (no running sums). src: CV_32FC1; dst must not be src.
-void boxMean(const cv::Mat& src, cv::Mat& dst, int radius, std::vector<float>& sum,
-             std::vector<const float*>& rows) {
+// The normalised box filter of the guide's radius with edge pixels repeated, as cv::boxFilter
+// gives it, summed in float straight over the square (no running sums). src: CV_32FC1; dst must
+// not be src.
+void boxMean(const cv::Mat& src, cv::Mat& dst, std::vector<float>& sum) {
+    constexpr int radius = kEdgeGuideRadius;
     dst.create(src.size(), CV_32F);
     sum.resize(std::size_t(src.cols + 2 * radius));
-    rows.resize(std::size_t(2 * radius + 1));
+    const float* rows[2 * radius + 1];
     for (int y = 0; y < src.rows; ++y) {
         for (int dy = -radius; dy <= radius; ++dy)
-            rows[std::size_t(dy + radius)] = src.ptr<float>(std::clamp(y + dy, 0, src.rows - 1));
-        boxMeanRow(rows.data(), src.cols, radius, sum.data(), dst.ptr<float>(y));
+            rows[dy + radius] = src.ptr<float>(std::clamp(y + dy, 0, src.rows - 1));
+        boxMeanRow(rows, src.cols, sum.data(), dst.ptr<float>(y));
     }
 }
 
@@ -177,28 +188,23 @@ void refinedRow(const float* __restrict a0, const float* __restrict a1, const fl
 
 // The temporal step for one row: the change averaged over the motion square (its rows in
 // `changes`, edge rows repeated by the caller, edge columns repeated here), the new frame's
-// weight from it, the updated history and its 8-bit form. sum holds cols + 2r floats, box cols.
+// weight from it, the updated history and its 8-bit form. sum holds cols + 2r floats.
 VANTRY_VECTOR_CLONES
 void smoothRow(const float* const* changes, const float* __restrict q, int cols, float* __restrict sum,
-               float* __restrict box, float* __restrict h, std::uint8_t* __restrict out) {
+               float* __restrict h, std::uint8_t* __restrict out) {
     constexpr int r = kEdgeMotionRadius;
     constexpr int side = 2 * r + 1;
     constexpr float slope = (1.0f - kEdgeStillWeight) / (kEdgeMovingChange - kEdgeStillChange);
-    std::fill(sum + r, sum + r + cols, 0.0f);
-    for (int dy = 0; dy < side; ++dy) {
-        const float* __restrict c = changes[dy];
-        for (int x = 0; x < cols; ++x) sum[r + x] += c[x];
-    }
+    boxSums<side>(changes, cols, sum + r);
     for (int i = 0; i < r; ++i) {
         sum[i] = sum[r];
         sum[r + cols + i] = sum[r + cols - 1];
     }
-    // The row's box sums, tap by tap along the whole row.
-    std::fill(box, box + cols, 0.0f);
-    for (int d = 0; d < side; ++d)
-        for (int x = 0; x < cols; ++x) box[x] += sum[x + d];
     for (int x = 0; x < cols; ++x) {
-        const float motion = box[x] * (1.0f / float(side * side));
+        float box = sum[x];
+#pragma GCC unroll 16
+        for (int d = 1; d < side; ++d) box += sum[x + d];
+        const float motion = box * (1.0f / float(side * side));
         const float w = std::min(
             std::max(kEdgeStillWeight + (motion - kEdgeStillChange) * slope, kEdgeStillWeight), 1.0f);
         const float value = h[x] + w * (q[x] - h[x]);
@@ -224,8 +230,8 @@ void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma,
     constexpr int side = 2 * r + 1;
     const int rows = luma.rows;
     const int cols = luma.cols;
-    // Rows: widened a and b for two working rows, refined ring, change ring, sums, boxes.
-    scratch.create(4 + 2 * side + 2, cols + 2 * r, CV_32F);
+    // Rows: widened a and b for two working rows, refined ring, change ring, sums.
+    scratch.create(4 + 2 * side + 1, cols + 2 * r, CV_32F);
     int widenedRow[2] = {-1, -1};
     const auto widened = [&](int k) {
         const int slot = k & 1;
@@ -261,7 +267,7 @@ void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma,
         for (int dy = -r; dy <= r; ++dy)
             changes[dy + r] = scratch.ptr<float>(4 + side + std::clamp(y + dy, 0, rows - 1) % side);
         smoothRow(changes, scratch.ptr<float>(4 + y % side), cols, scratch.ptr<float>(4 + 2 * side),
-                  scratch.ptr<float>(5 + 2 * side), history.ptr<float>(y), out.ptr<std::uint8_t>(y));
+                  history.ptr<float>(y), out.ptr<std::uint8_t>(y));
     }
 }
 
@@ -305,9 +311,7 @@ void FacecamEdgeRefiner::refine(const cv::Mat& mask, const cv::Mat& picture, cv:
     }
     cv::resize(mask, smallMask8_, work, 0, 0, cv::INTER_LINEAR);
     smallMask8_.convertTo(smallMask_, CV_32F, 1.0 / 255.0);
-    const auto box = [this](const cv::Mat& src, cv::Mat& dst) {
-        boxMean(src, dst, kEdgeGuideRadius, boxSum_, boxRows_);
-    };
+    const auto box = [this](const cv::Mat& src, cv::Mat& dst) { boxMean(src, dst, boxSum_); };
     fitCoefficients(smallLuma_, smallMask_, box,
                     {meanI_, meanP_, corrIp_, corrII_, meanIp_, meanII_, a_, b_});
 

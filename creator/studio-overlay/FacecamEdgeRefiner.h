@@ -58,7 +58,6 @@ class FacecamEdgeRefiner {
     // two working-size sources and the second one's weight.
     std::vector<int> columnFrom_, columnTo_, rowFrom_, rowTo_;
     std::vector<float> columnWeight_, rowWeight_, boxSum_;
-    std::vector<const float*> boxRows_;
 };
 
 }  // namespace vantry::creator
