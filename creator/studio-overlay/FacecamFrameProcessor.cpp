@@ -1,7 +1,9 @@
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -85,6 +87,64 @@ void quarterRow(const std::uint8_t* const* rows, int sourceWidth, std::uint8_t* 
     }
 }
 
+// One row of a Gaussian blur of a 4-channel 8-bit picture: `rows` holds the kernel's
+// 2 radius + 1 source rows (edge rows repeated by the caller); edge pixels are repeated here.
+// Summed in float, rounded to whole levels. padded: scratch of (cols + 2 radius) pixels.
+template <int radius>
+VANTRY_VECTOR_CLONES void gaussianRow(const std::uint8_t* const* rows, const float* kernel, int cols,
+                                      float* __restrict padded, std::uint8_t* __restrict out) {
+    constexpr int taps = 2 * radius + 1;
+    constexpr int channels = 4;
+    const std::uint8_t* __restrict r[taps];
+    float k[taps];
+    for (int t = 0; t < taps; ++t) {
+        r[t] = rows[t];
+        k[t] = kernel[t];
+    }
+    const int values = cols * channels;
+    float* __restrict middle = padded + radius * channels;
+    for (int i = 0; i < values; ++i) {
+        float sum = k[0] * float(r[0][i]);
+#pragma GCC unroll 32
+        for (int t = 1; t < taps; ++t) sum += k[t] * float(r[t][i]);
+        middle[i] = sum;
+    }
+    for (int p = 0; p < radius; ++p)
+        for (int c = 0; c < channels; ++c) {
+            padded[p * channels + c] = middle[c];
+            middle[values + p * channels + c] = middle[values - channels + c];
+        }
+    for (int i = 0; i < values; ++i) {
+        float sum = k[0] * padded[i];
+#pragma GCC unroll 32
+        for (int t = 1; t < taps; ++t) sum += k[t] * padded[i + t * channels];
+        out[i] = std::uint8_t(int(sum + 0.5f));
+    }
+}
+
+// The Gaussian blur of a 4-channel 8-bit picture, edge pixels repeated, over the kernel size
+// OpenCV takes for 8-bit pictures (2 round(3 sigma) + 1, made odd): summed in float here for the
+// quarter-size background's 23 taps (within a level of cv::GaussianBlur, whose 8-bit kernel is
+// fixed-point), by cv::GaussianBlur for any other size. dst must not be src.
+void blurBackgroundLevels(const cv::Mat& src, cv::Mat& dst, double sigma) {
+    constexpr int radius = 11;
+    const int size = int(std::lround(sigma * 6 + 1)) | 1;
+    if (size != 2 * radius + 1 || src.type() != CV_8UC4) {
+        cv::GaussianBlur(src, dst, cv::Size(size, size), sigma, sigma, cv::BORDER_REPLICATE);
+        return;
+    }
+    const cv::Mat kernel = cv::getGaussianKernel(size, sigma, CV_32F);
+    dst.create(src.size(), src.type());
+    static thread_local std::vector<float> padded;
+    padded.resize(std::size_t(src.cols + 2 * radius) * 4);
+    const std::uint8_t* rows[2 * radius + 1];
+    for (int y = 0; y < src.rows; ++y) {
+        for (int d = -radius; d <= radius; ++d)
+            rows[d + radius] = src.ptr<std::uint8_t>(std::clamp(y + d, 0, src.rows - 1));
+        gaussianRow<radius>(rows, kernel.ptr<float>(), src.cols, padded.data(), dst.ptr<std::uint8_t>(y));
+    }
+}
+
 }  // namespace
 
 void blendWithMask(const cv::Mat& camera, const cv::Mat& background, const cv::Mat& mask, cv::Mat& out) {
@@ -113,8 +173,7 @@ void facecamBlurBackground(const cv::Mat& picture, cv::Mat& blurred, cv::Mat& sm
     } else {
         cv::resize(picture, small, reduced, 0, 0, cv::INTER_AREA);
     }
-    const double sigma = kFacecamBlurSigma / kReduction;
-    cv::GaussianBlur(small, smallBlurred, cv::Size(0, 0), sigma, sigma, cv::BORDER_REPLICATE);
+    blurBackgroundLevels(small, smallBlurred, kFacecamBlurSigma / kReduction);
     cv::resize(smallBlurred, blurred, picture.size(), 0, 0, cv::INTER_LINEAR);
 }
 
