@@ -19,6 +19,10 @@ cv::Size workingSize(cv::Size picture) {
             std::max(1, int(std::lround(picture.height * scale)))};
 }
 
+// The feather's radius: OpenCV's Gaussian size for 8-bit pictures, 2 round(3 sigma) + 1.
+constexpr int kFeatherRadius = 4;
+static_assert(2 * kFeatherRadius + 1 == (int(kEdgeFeatherSigma * 6 + 1.5) | 1));
+
 struct FitBuffers {
     cv::Mat& meanI;
     cv::Mat& meanP;
@@ -191,7 +195,7 @@ void refinedRow(const float* __restrict a0, const float* __restrict a1, const fl
 // weight from it, the updated history and its 8-bit form. sum holds cols + 2r floats.
 VANTRY_VECTOR_CLONES
 void smoothRow(const float* const* changes, const float* __restrict q, int cols, float* __restrict sum,
-               float* __restrict h, std::uint8_t* __restrict out) {
+               float* __restrict h, float* __restrict level) {
     constexpr int r = kEdgeMotionRadius;
     constexpr int side = 2 * r + 1;
     constexpr float slope = (1.0f - kEdgeStillWeight) / (kEdgeMovingChange - kEdgeStillChange);
@@ -209,29 +213,70 @@ void smoothRow(const float* const* changes, const float* __restrict q, int cols,
             std::max(kEdgeStillWeight + (motion - kEdgeStillChange) * slope, kEdgeStillWeight), 1.0f);
         const float value = h[x] + w * (q[x] - h[x]);
         h[x] = value;
-        out[x] = std::uint8_t(int(value * 255.0f + 0.5f));
+        level[x] = float(int(value * 255.0f + 0.5f));
     }
 }
 
 VANTRY_VECTOR_CLONES
-void storeRow(const float* __restrict h, int cols, std::uint8_t* __restrict out) {
-    for (int x = 0; x < cols; ++x) out[x] = std::uint8_t(int(h[x] * 255.0f + 0.5f));
+void storeRow(const float* __restrict h, int cols, float* __restrict level) {
+    for (int x = 0; x < cols; ++x) level[x] = float(int(h[x] * 255.0f + 0.5f));
 }
 
-// The refined mask at the picture's size, its temporal average and its 8-bit form in one pass
-// over the picture's rows. Row by row the averaged coefficients are scaled up (each working row
-// widened once and kept while picture rows still need it, then blended vertically) and applied
-// to the 8-bit luma. Without history the refined mask is taken as it is. Otherwise a ring of the
-// motion square's rows holds the refined rows and their change from the history, filled ahead
-// of the row being updated (whose history it reads before the update).
+// One row of the feather: `rows` holds the Gaussian's 2 kFeatherRadius + 1 rows of whole levels
+// (edge rows repeated by the caller); edge columns are repeated here. Summed in float and
+// rounded. padded: scratch of cols + 2 kFeatherRadius floats.
+VANTRY_VECTOR_CLONES
+void featherRow(const float* const* rows, const float* kernel, int cols, float* __restrict padded,
+                std::uint8_t* __restrict out) {
+    constexpr int radius = kFeatherRadius;
+    constexpr int taps = 2 * radius + 1;
+    const float* __restrict r[taps];
+    float k[taps];
+    for (int t = 0; t < taps; ++t) {
+        r[t] = rows[t];
+        k[t] = kernel[t];
+    }
+    float* __restrict middle = padded + radius;
+    for (int x = 0; x < cols; ++x) {
+        float sum = k[0] * r[0][x];
+#pragma GCC unroll 16
+        for (int t = 1; t < taps; ++t) sum += k[t] * r[t][x];
+        middle[x] = sum;
+    }
+    for (int i = 0; i < radius; ++i) {
+        padded[i] = middle[0];
+        middle[cols + i] = middle[cols - 1];
+    }
+    for (int x = 0; x < cols; ++x) {
+        float sum = k[0] * padded[x];
+#pragma GCC unroll 16
+        for (int t = 1; t < taps; ++t) sum += k[t] * padded[x + t];
+        out[x] = std::uint8_t(int(sum + 0.5f));
+    }
+}
+
+// The refined mask at the picture's size, its temporal average, its whole levels and their
+// feather in one pass over the picture's rows. Row by row the averaged coefficients are scaled
+// up (each working row widened once and kept while picture rows still need it, then blended
+// vertically) and applied to the 8-bit luma. Without history the refined mask is taken as it
+// is. Otherwise a ring of the motion square's rows holds the refined rows and their change from
+// the history, filled ahead of the row being updated (whose history it reads before the
+// update). The levels go into a ring of the feather's rows, and each feathered row is written
+// once the rows below it are in.
 void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma, const ScaleTaps& taps,
-                bool fresh, cv::Mat& history, cv::Mat& scratch, cv::Mat& out) {
+                const float* featherKernel, bool fresh, cv::Mat& history, cv::Mat& scratch, cv::Mat& out) {
     constexpr int r = kEdgeMotionRadius;
     constexpr int side = 2 * r + 1;
+    constexpr int f = kFeatherRadius;
+    constexpr int featherSide = 2 * f + 1;
     const int rows = luma.rows;
     const int cols = luma.cols;
-    // Rows: widened a and b for two working rows, refined ring, change ring, sums.
-    scratch.create(4 + 2 * side + 1, cols + 2 * r, CV_32F);
+    // Rows: widened a and b for two working rows, refined ring, change ring, sums, level ring,
+    // feather sums.
+    constexpr int sumRow = 4 + 2 * side;
+    constexpr int levelRow = sumRow + 1;
+    constexpr int featherRow0 = levelRow + featherSide;
+    scratch.create(featherRow0 + 1, cols + 2 * std::max(r, f), CV_32F);
     int widenedRow[2] = {-1, -1};
     const auto widened = [&](int k) {
         const int slot = k & 1;
@@ -249,10 +294,23 @@ void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma,
                    scratch.ptr<float>(2 + s1), taps.rowWeight[y], luma.ptr<std::uint8_t>(y), cols, q, h,
                    change);
     };
+    const auto levels = [&](int y) { return scratch.ptr<float>(levelRow + y % featherSide); };
+    int feathered = 0;
+    const float* featherRows[featherSide];
+    // Feathers every row whose Gaussian rows are in, once row `done` has its levels.
+    const auto feather = [&](int done) {
+        while (feathered < rows && (feathered + f <= done || done == rows - 1)) {
+            for (int d = -f; d <= f; ++d) featherRows[d + f] = levels(std::clamp(feathered + d, 0, rows - 1));
+            featherRow(featherRows, featherKernel, cols, scratch.ptr<float>(featherRow0),
+                       out.ptr<std::uint8_t>(feathered));
+            ++feathered;
+        }
+    };
     if (fresh) {
         for (int y = 0; y < rows; ++y) {
             refine(y, history.ptr<float>(y), nullptr, nullptr);
-            storeRow(history.ptr<float>(y), cols, out.ptr<std::uint8_t>(y));
+            storeRow(history.ptr<float>(y), cols, levels(y));
+            feather(y);
         }
         return;
     }
@@ -266,8 +324,9 @@ void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma,
         if (y + r < rows) fill(y + r);
         for (int dy = -r; dy <= r; ++dy)
             changes[dy + r] = scratch.ptr<float>(4 + side + std::clamp(y + dy, 0, rows - 1) % side);
-        smoothRow(changes, scratch.ptr<float>(4 + y % side), cols, scratch.ptr<float>(4 + 2 * side),
-                  history.ptr<float>(y), out.ptr<std::uint8_t>(y));
+        smoothRow(changes, scratch.ptr<float>(4 + y % side), cols, scratch.ptr<float>(sumRow),
+                  history.ptr<float>(y), levels(y));
+        feather(y);
     }
 }
 
@@ -320,11 +379,12 @@ void FacecamEdgeRefiner::refine(const cv::Mat& mask, const cv::Mat& picture, cv:
     const bool fresh = history_.size() != full;
     if (fresh) history_.create(full, CV_32F);
     out.create(full, CV_8U);
+    static const cv::Mat featherKernel =
+        cv::getGaussianKernel(2 * kFeatherRadius + 1, kEdgeFeatherSigma, CV_32F);
     refineRows(meanI_, meanP_, luma_,
                {columnFrom_.data(), columnTo_.data(), columnWeight_.data(), rowFrom_.data(), rowTo_.data(),
                 rowWeight_.data()},
-               fresh, history_, rows_, out);
-    cv::GaussianBlur(out, out, cv::Size(0, 0), kEdgeFeatherSigma, kEdgeFeatherSigma, cv::BORDER_REPLICATE);
+               featherKernel.ptr<float>(), fresh, history_, rows_, out);
 }
 
 }  // namespace vantry::creator
