@@ -174,6 +174,23 @@ void widenRow(const float* __restrict sa, const float* __restrict sb, const Scal
     }
 }
 
+// widenRow for a picture exactly twice the working width (sourceCols >= 2), without the
+// tables: picture column 2k samples k - 1/4, column 2k + 1 samples k + 1/4, the ends repeated.
+VANTRY_VECTOR_CLONES
+void widenRowDouble(const float* __restrict sa, const float* __restrict sb, int sourceCols,
+                    float* __restrict a, float* __restrict b) {
+    a[0] = sa[0];
+    b[0] = sb[0];
+    for (int k = 0; k + 1 < sourceCols; ++k) {
+        a[2 * k + 1] = sa[k] * 0.75f + sa[k + 1] * 0.25f;
+        a[2 * k + 2] = sa[k] * 0.25f + sa[k + 1] * 0.75f;
+        b[2 * k + 1] = sb[k] * 0.75f + sb[k + 1] * 0.25f;
+        b[2 * k + 2] = sb[k] * 0.25f + sb[k + 1] * 0.75f;
+    }
+    a[2 * sourceCols - 1] = sa[sourceCols - 1];
+    b[2 * sourceCols - 1] = sb[sourceCols - 1];
+}
+
 // q = clamp(a * luma / 255 + b) for one picture row, a and b blended from two widened rows; with
 // a history row also the change |q - h|.
 VANTRY_VECTOR_CLONES
@@ -282,8 +299,13 @@ void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma,
         const int slot = k & 1;
         if (widenedRow[slot] != k) {
             widenedRow[slot] = k;
-            widenRow(coefA.ptr<float>(k), coefB.ptr<float>(k), taps, cols, scratch.ptr<float>(slot),
-                     scratch.ptr<float>(2 + slot));
+            if (cols == 2 * coefA.cols && coefA.cols >= 2) {
+                widenRowDouble(coefA.ptr<float>(k), coefB.ptr<float>(k), coefA.cols, scratch.ptr<float>(slot),
+                               scratch.ptr<float>(2 + slot));
+            } else {
+                widenRow(coefA.ptr<float>(k), coefB.ptr<float>(k), taps, cols, scratch.ptr<float>(slot),
+                         scratch.ptr<float>(2 + slot));
+            }
         }
         return slot;
     };
