@@ -83,6 +83,91 @@ void boxMean(const cv::Mat& src, cv::Mat& dst, std::vector<float>& sum) {
     }
 }
 
+// One row of the guide's box fit, the four box means and the coefficients in one go: rowsI and
+// rowsP hold the box's rows of the guide and the mask (edge rows repeated by the caller); edge
+// columns are repeated here. sums: scratch of 4 (cols + 2 kEdgeGuideRadius) floats.
+VANTRY_VECTOR_CLONES
+void fitRow(const float* const* rowsI, const float* const* rowsP, int cols, float* __restrict sums,
+            float* __restrict a, float* __restrict b) {
+    constexpr int radius = kEdgeGuideRadius;
+    constexpr int side = 2 * radius + 1;
+    constexpr float scale = 1.0f / float(side * side);
+    const int stride = cols + 2 * radius;
+    float* __restrict sI = sums;
+    float* __restrict sP = sums + stride;
+    float* __restrict sIp = sums + 2 * stride;
+    float* __restrict sII = sums + 3 * stride;
+    const float* __restrict ri[side];
+    const float* __restrict rp[side];
+    for (int d = 0; d < side; ++d) {
+        ri[d] = rowsI[d];
+        rp[d] = rowsP[d];
+    }
+    for (int x = 0; x < cols; ++x) {
+        float i = ri[0][x];
+        float p = rp[0][x];
+        float si = i, sp = p, sip = i * p, sii = i * i;
+#pragma GCC unroll 16
+        for (int d = 1; d < side; ++d) {
+            i = ri[d][x];
+            p = rp[d][x];
+            si += i;
+            sp += p;
+            sip += i * p;
+            sii += i * i;
+        }
+        sI[radius + x] = si;
+        sP[radius + x] = sp;
+        sIp[radius + x] = sip;
+        sII[radius + x] = sii;
+    }
+    for (float* s : {sI, sP, sIp, sII})
+        for (int e = 0; e < radius; ++e) {
+            s[e] = s[radius];
+            s[radius + cols + e] = s[radius + cols - 1];
+        }
+    for (int x = 0; x < cols; ++x) {
+        float mi = sI[x], mp = sP[x], ip = sIp[x], ii = sII[x];
+#pragma GCC unroll 16
+        for (int t = 1; t < side; ++t) {
+            mi += sI[x + t];
+            mp += sP[x + t];
+            ip += sIp[x + t];
+            ii += sII[x + t];
+        }
+        mi *= scale;
+        mp *= scale;
+        ip *= scale;
+        ii *= scale;
+        const float cov = ip - mi * mp;
+        const float var = ii - mi * mi;
+        a[x] = cov / (var + kEdgeGuideEps);
+        b[x] = mp - a[x] * mi;
+    }
+}
+
+// The working-size fit with the guide's box: a and b of each box, averaged over the boxes
+// around each pixel, into meanA and meanB. luma, mask: CV_32F 0..1 of one size.
+void fitWorking(const cv::Mat& luma, const cv::Mat& mask, std::vector<float>& sums, cv::Mat& a, cv::Mat& b,
+                cv::Mat& meanA, cv::Mat& meanB) {
+    constexpr int radius = kEdgeGuideRadius;
+    a.create(luma.size(), CV_32F);
+    b.create(luma.size(), CV_32F);
+    sums.resize(std::size_t(4 * (luma.cols + 2 * radius)));
+    const float* rowsI[2 * radius + 1];
+    const float* rowsP[2 * radius + 1];
+    for (int y = 0; y < luma.rows; ++y) {
+        for (int d = -radius; d <= radius; ++d) {
+            const int from = std::clamp(y + d, 0, luma.rows - 1);
+            rowsI[d + radius] = luma.ptr<float>(from);
+            rowsP[d + radius] = mask.ptr<float>(from);
+        }
+        fitRow(rowsI, rowsP, luma.cols, sums.data(), a.ptr<float>(y), b.ptr<float>(y));
+    }
+    boxMean(a, meanA, sums);
+    boxMean(b, meanB, sums);
+}
+
 // The guided filter's coefficients for the guide `luma` and the input `mask` (both CV_32F 0..1
 // of one size), box(src, dst) being the mean over the box: a and b of each box, averaged over
 // the boxes around each pixel, left in g.meanI (a) and g.meanP (b).
@@ -392,9 +477,7 @@ void FacecamEdgeRefiner::refine(const cv::Mat& mask, const cv::Mat& picture, cv:
     }
     cv::resize(mask, smallMask8_, work, 0, 0, cv::INTER_LINEAR);
     smallMask8_.convertTo(smallMask_, CV_32F, 1.0 / 255.0);
-    const auto box = [this](const cv::Mat& src, cv::Mat& dst) { boxMean(src, dst, boxSum_); };
-    fitCoefficients(smallLuma_, smallMask_, box,
-                    {meanI_, meanP_, corrIp_, corrII_, meanIp_, meanII_, a_, b_});
+    fitWorking(smallLuma_, smallMask_, boxSum_, a_, b_, meanI_, meanP_);
 
     linearTaps(work.width, full.width, columnFrom_, columnTo_, columnWeight_);
     linearTaps(work.height, full.height, rowFrom_, rowTo_, rowWeight_);

@@ -52,8 +52,7 @@ class FacecamEdgeRefiner {
   private:
     cv::Mat history_;  // CV_32FC1, picture size: the smoothed mask of the last frame
     // Scratch buffers reused for every frame.
-    cv::Mat luma_, smallLuma8_, smallLuma_, smallMask8_, smallMask_, meanI_, meanP_, corrIp_, corrII_,
-        meanIp_, meanII_, a_, b_, rows_;
+    cv::Mat luma_, smallLuma8_, smallLuma_, smallMask8_, smallMask_, meanI_, meanP_, a_, b_, rows_;
     // Bilinear scaling from the working size to the picture's: per picture column and row, the
     // two working-size sources and the second one's weight.
     std::vector<int> columnFrom_, columnTo_, rowFrom_, rowTo_;
