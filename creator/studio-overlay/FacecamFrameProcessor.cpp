@@ -145,6 +145,65 @@ void blurBackgroundLevels(const cv::Mat& src, cv::Mat& dst, double sigma) {
     }
 }
 
+// One row of the quarter-size picture scaled to four times its width, bilinearly with OpenCV's
+// geometry (picture column 4k + j samples k + (2j - 3) / 8, the ends repeated), in eighths of a
+// level. sourceWidth >= 2.
+VANTRY_VECTOR_CLONES
+void widenQuarterRow(const std::uint8_t* __restrict src, int sourceWidth, std::uint16_t* __restrict out) {
+    const auto pixel = [&](int k, int left, int right) {
+        for (int c = 0; c < 4; ++c) {
+            const int l = src[4 * left + c];
+            const int m = src[4 * k + c];
+            const int r = src[4 * right + c];
+            out[16 * k + c] = std::uint16_t(3 * l + 5 * m);
+            out[16 * k + 4 + c] = std::uint16_t(l + 7 * m);
+            out[16 * k + 8 + c] = std::uint16_t(7 * m + r);
+            out[16 * k + 12 + c] = std::uint16_t(5 * m + 3 * r);
+        }
+    };
+    pixel(0, 0, 1);
+    for (int k = 1; k + 1 < sourceWidth; ++k) pixel(k, k - 1, k + 1);
+    pixel(sourceWidth - 1, sourceWidth - 2, sourceWidth - 1);
+}
+
+// One picture row from two widened rows weighted w0 : w1 in eighths, rounded to whole levels.
+VANTRY_VECTOR_CLONES
+void blendQuarterRows(const std::uint16_t* __restrict r0, const std::uint16_t* __restrict r1, int w0, int w1,
+                      int values, std::uint8_t* __restrict out) {
+    for (int i = 0; i < values; ++i) out[i] = std::uint8_t((r0[i] * w0 + r1[i] * w1 + 32) >> 6);
+}
+
+// The quarter-size picture scaled up four times, as cv::resize with INTER_LINEAR does it:
+// picture row 4k + j samples k + (2j - 3) / 8, the ends repeated; each quarter-size row is
+// widened once.
+void scaleUpFourTimes(const cv::Mat& small, cv::Mat& big) {
+    big.create(small.rows * 4, small.cols * 4, CV_8UC4);
+    const int values = big.cols * 4;
+    static thread_local std::vector<std::uint16_t> widened;
+    widened.resize(std::size_t(values) * 2);
+    int widenedRow[2] = {-1, -1};
+    const auto row = [&](int k) {
+        k = std::clamp(k, 0, small.rows - 1);
+        std::uint16_t* slot = widened.data() + std::size_t(k & 1) * std::size_t(values);
+        if (widenedRow[k & 1] != k) {
+            widenedRow[k & 1] = k;
+            widenQuarterRow(small.ptr<std::uint8_t>(k), small.cols, slot);
+        }
+        return slot;
+    };
+    for (int y = 0; y < big.rows; ++y) {
+        const int k = y / 4;
+        const int j = y % 4;
+        // Sample position k + (2j - 3) / 8: between k - 1 and k for j < 2, k and k + 1 after.
+        const int above = j < 2 ? k - 1 : k;
+        const int w1 = j < 2 ? 5 + 2 * j : 2 * j - 3;  // weight of the row below, eighths
+        // Ends: a position before the first row or after the last is that row alone.
+        const std::uint16_t* r0 = row(above);
+        const std::uint16_t* r1 = row(above + 1);
+        blendQuarterRows(r0, r1, 8 - w1, w1, values, big.ptr<std::uint8_t>(y));
+    }
+}
+
 }  // namespace
 
 void blendWithMask(const cv::Mat& camera, const cv::Mat& background, const cv::Mat& mask, cv::Mat& out) {
@@ -163,7 +222,8 @@ void facecamBlurBackground(const cv::Mat& picture, cv::Mat& blurred, cv::Mat& sm
     }
     const cv::Size reduced((picture.cols + kReduction - 1) / kReduction,
                            (picture.rows + kReduction - 1) / kReduction);
-    if (picture.cols % kReduction == 0 && picture.rows % kReduction == 0) {
+    const bool whole = picture.cols % kReduction == 0 && picture.rows % kReduction == 0;
+    if (whole) {
         small.create(reduced, CV_8UC4);
         for (int y = 0; y < reduced.height; ++y) {
             const std::uint8_t* rows[kReduction];
@@ -174,7 +234,11 @@ void facecamBlurBackground(const cv::Mat& picture, cv::Mat& blurred, cv::Mat& sm
         cv::resize(picture, small, reduced, 0, 0, cv::INTER_AREA);
     }
     blurBackgroundLevels(small, smallBlurred, kFacecamBlurSigma / kReduction);
-    cv::resize(smallBlurred, blurred, picture.size(), 0, 0, cv::INTER_LINEAR);
+    if (whole) {
+        scaleUpFourTimes(smallBlurred, blurred);
+    } else {
+        cv::resize(smallBlurred, blurred, picture.size(), 0, 0, cv::INTER_LINEAR);
+    }
 }
 
 cv::Mat wrapImage(QImage& image) {
