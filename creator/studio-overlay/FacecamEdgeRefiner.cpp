@@ -23,19 +23,8 @@ cv::Size workingSize(cv::Size picture) {
 constexpr int kFeatherRadius = 4;
 static_assert(2 * kFeatherRadius + 1 == (int(kEdgeFeatherSigma * 6 + 1.5) | 1));
 
-struct FitBuffers {
-    cv::Mat& meanI;
-    cv::Mat& meanP;
-    cv::Mat& corrIp;
-    cv::Mat& corrII;
-    cv::Mat& meanIp;
-    cv::Mat& meanII;
-    cv::Mat& a;
-    cv::Mat& b;
-};
-
-// Sums of `side` consecutive values along a row of `count` sums, each kept in a register
-// across its taps (side is a compile-time constant, so the taps unroll).
+// Column by column, the sum of `side` rows, kept in a register across the rows (side is a
+// compile-time constant, so the loop over the rows unrolls).
 template <int side>
 inline void boxSums(const float* const* rows, int cols, float* __restrict out) {
     const float* __restrict r[side];
@@ -168,47 +157,36 @@ void fitWorking(const cv::Mat& luma, const cv::Mat& mask, std::vector<float>& su
     boxMean(b, meanB, sums);
 }
 
-// The guided filter's coefficients for the guide `luma` and the input `mask` (both CV_32F 0..1
-// of one size), box(src, dst) being the mean over the box: a and b of each box, averaged over
-// the boxes around each pixel, left in g.meanI (a) and g.meanP (b).
-template <typename Box>
-void fitCoefficients(const cv::Mat& luma, const cv::Mat& mask, Box box, FitBuffers g) {
-    const cv::Size work = luma.size();
-    g.corrIp.create(work, CV_32F);
-    g.corrII.create(work, CV_32F);
-    for (int y = 0; y < work.height; ++y) {
-        const float* i = luma.ptr<float>(y);
-        const float* p = mask.ptr<float>(y);
-        float* ip = g.corrIp.ptr<float>(y);
-        float* ii = g.corrII.ptr<float>(y);
-        for (int x = 0; x < work.width; ++x) {
-            ip[x] = i[x] * p[x];
-            ii[x] = i[x] * i[x];
-        }
-    }
-    box(luma, g.meanI);
-    box(mask, g.meanP);
-    box(g.corrIp, g.meanIp);
-    box(g.corrII, g.meanII);
-
-    g.a.create(work, CV_32F);
-    g.b.create(work, CV_32F);
-    for (int y = 0; y < work.height; ++y) {
-        const float* mi = g.meanI.ptr<float>(y);
-        const float* mp = g.meanP.ptr<float>(y);
-        const float* ip = g.meanIp.ptr<float>(y);
-        const float* ii = g.meanII.ptr<float>(y);
-        float* a = g.a.ptr<float>(y);
-        float* b = g.b.ptr<float>(y);
-        for (int x = 0; x < work.width; ++x) {
+// The guided filter's coefficients, straightforwardly with OpenCV's box filter (the full-size
+// reference): for the guide `luma` and the input `mask` (both CV_32F 0..1 of one size) and a
+// box of `radius`, a and b of each box, averaged over the boxes around each pixel, left in
+// meanA and meanB.
+void fitWithBoxFilter(const cv::Mat& luma, const cv::Mat& mask, int radius, cv::Mat& meanA, cv::Mat& meanB) {
+    const cv::Size box(2 * radius + 1, 2 * radius + 1);
+    const auto mean = [&](const cv::Mat& src) {
+        cv::Mat out;
+        cv::boxFilter(src, out, CV_32F, box, cv::Point(-1, -1), true, cv::BORDER_REPLICATE);
+        return out;
+    };
+    const cv::Mat meanI = mean(luma), meanP = mean(mask);
+    const cv::Mat corrIp = mean(luma.mul(mask)), corrII = mean(luma.mul(luma));
+    cv::Mat a(luma.size(), CV_32F), b(luma.size(), CV_32F);
+    for (int y = 0; y < luma.rows; ++y) {
+        const float* mi = meanI.ptr<float>(y);
+        const float* mp = meanP.ptr<float>(y);
+        const float* ip = corrIp.ptr<float>(y);
+        const float* ii = corrII.ptr<float>(y);
+        float* ay = a.ptr<float>(y);
+        float* by = b.ptr<float>(y);
+        for (int x = 0; x < luma.cols; ++x) {
             const float cov = ip[x] - mi[x] * mp[x];
             const float var = ii[x] - mi[x] * mi[x];
-            a[x] = cov / (var + kEdgeGuideEps);
-            b[x] = mp[x] - a[x] * mi[x];
+            ay[x] = cov / (var + kEdgeGuideEps);
+            by[x] = mp[x] - ay[x] * mi[x];
         }
     }
-    box(g.a, g.meanI);
-    box(g.b, g.meanP);
+    meanA = mean(a);
+    meanB = mean(b);
 }
 
 // Bilinear scaling of `source` samples to `target` ones with the geometry of OpenCV's
@@ -441,7 +419,7 @@ void refineRows(const cv::Mat& coefA, const cv::Mat& coefB, const cv::Mat& luma,
 
 void FacecamEdgeRefiner::guidedFilterFullSize(const cv::Mat& mask, const cv::Mat& picture, cv::Mat& out) {
     CV_Assert(mask.type() == CV_8UC1 && !mask.empty() && picture.type() == CV_8UC4);
-    cv::Mat luma, lumaFloat, mask8, maskFloat, s1, s2, s3, s4, s5, s6, s7, s8;
+    cv::Mat luma, lumaFloat, mask8, maskFloat, meanA, meanB;
     cv::cvtColor(picture, luma, cv::COLOR_BGRA2GRAY);
     luma.convertTo(lumaFloat, CV_32F, 1.0 / 255.0);
     cv::resize(mask, mask8, picture.size(), 0, 0, cv::INTER_LINEAR);
@@ -449,16 +427,12 @@ void FacecamEdgeRefiner::guidedFilterFullSize(const cv::Mat& mask, const cv::Mat
     // The same box, measured in picture pixels.
     const cv::Size work = workingSize(picture.size());
     const int radius = int(std::lround(kEdgeGuideRadius * double(picture.cols) / double(work.width)));
-    const auto box = [radius](const cv::Mat& src, cv::Mat& dst) {
-        cv::boxFilter(src, dst, CV_32F, cv::Size(2 * radius + 1, 2 * radius + 1), cv::Point(-1, -1), true,
-                      cv::BORDER_REPLICATE);
-    };
-    fitCoefficients(lumaFloat, maskFloat, box, {s1, s2, s3, s4, s5, s6, s7, s8});
+    fitWithBoxFilter(lumaFloat, maskFloat, radius, meanA, meanB);
     out.create(picture.size(), CV_32F);
     for (int y = 0; y < picture.rows; ++y) {
         const float* i = lumaFloat.ptr<float>(y);
-        const float* a = s1.ptr<float>(y);
-        const float* b = s2.ptr<float>(y);
+        const float* a = meanA.ptr<float>(y);
+        const float* b = meanB.ptr<float>(y);
         float* q = out.ptr<float>(y);
         for (int x = 0; x < picture.cols; ++x) q[x] = std::clamp(a[x] * i[x] + b[x], 0.0f, 1.0f);
     }
