@@ -19,6 +19,8 @@
 // caller at a time. Uses OpenCV's core and imgproc only.
 #pragma once
 
+#include <vector>
+
 #include <opencv2/core.hpp>
 
 namespace vantry::creator {
@@ -48,12 +50,13 @@ class FacecamEdgeRefiner {
     static void guidedFilterFullSize(const cv::Mat& mask, const cv::Mat& picture, cv::Mat& out);
 
   private:
-    void guidedFilter(const cv::Mat& mask, cv::Mat& refined);
-
     cv::Mat history_;  // CV_32FC1, picture size: the smoothed mask of the last frame
     // Scratch buffers reused for every frame.
-    cv::Mat luma_, lumaFloat_, smallLuma_, smallMask_, meanI_, meanP_, corrIp_, corrII_, a_, b_, bigA_, bigB_,
-        refined_, change_, motion_;
+    cv::Mat luma_, smallLuma8_, smallLuma_, smallMask8_, smallMask_, meanI_, meanP_, a_, b_, rows_;
+    // Bilinear scaling from the working size to the picture's: per picture column and row, the
+    // two working-size sources and the second one's weight.
+    std::vector<int> columnFrom_, columnTo_, rowFrom_, rowTo_;
+    std::vector<float> columnWeight_, rowWeight_, boxSum_;
 };
 
 }  // namespace vantry::creator

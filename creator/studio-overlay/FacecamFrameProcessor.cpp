@@ -1,7 +1,9 @@
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <vector>
 
 #include <opencv2/imgproc.hpp>
 
@@ -59,6 +61,149 @@ void blendRows(const cv::Mat& camera, const cv::Mat& background, const cv::Mat& 
     }
 }
 
+// One row of the picture at a quarter of its size: the mean of each 4 x 4 block of source
+// pixels, channel by channel, rounded to the nearest level (halves up), as OpenCV's area
+// resize gives it for a whole ratio. rows: the block's four source rows, sourceWidth a
+// multiple of 4. Columns are summed first, a chunk of blocks at a time.
+VANTRY_VECTOR_CLONES
+void quarterRow(const std::uint8_t* const* rows, int sourceWidth, std::uint8_t* __restrict out) {
+    constexpr int kChunk = 64;  // blocks
+    std::uint16_t sums[16 * kChunk];
+    const int targetWidth = sourceWidth / 4;
+    for (int first = 0; first < targetWidth; first += kChunk) {
+        const int blocks = std::min(kChunk, targetWidth - first);
+        const std::uint8_t* __restrict r0 = rows[0] + 16 * first;
+        const std::uint8_t* __restrict r1 = rows[1] + 16 * first;
+        const std::uint8_t* __restrict r2 = rows[2] + 16 * first;
+        const std::uint8_t* __restrict r3 = rows[3] + 16 * first;
+        for (int i = 0; i < 16 * blocks; ++i) sums[i] = std::uint16_t(r0[i] + r1[i] + r2[i] + r3[i]);
+        std::uint8_t* __restrict o = out + 4 * first;
+        for (int x = 0; x < blocks; ++x) {
+            const std::uint16_t* block = sums + 16 * x;
+            for (int c = 0; c < 4; ++c)
+                o[4 * x + c] =
+                    std::uint8_t((block[c] + block[4 + c] + block[8 + c] + block[12 + c] + 8) >> 4);
+        }
+    }
+}
+
+// One row of a Gaussian blur of a 4-channel 8-bit picture: `rows` holds the kernel's
+// 2 radius + 1 source rows (edge rows repeated by the caller); edge pixels are repeated here.
+// Summed in float, rounded to whole levels. padded: scratch of (cols + 2 radius) pixels.
+template <int radius>
+VANTRY_VECTOR_CLONES void gaussianRow(const std::uint8_t* const* rows, const float* kernel, int cols,
+                                      float* __restrict padded, std::uint8_t* __restrict out) {
+    constexpr int taps = 2 * radius + 1;
+    constexpr int channels = 4;
+    const std::uint8_t* __restrict r[taps];
+    float k[taps];
+    for (int t = 0; t < taps; ++t) {
+        r[t] = rows[t];
+        k[t] = kernel[t];
+    }
+    const int values = cols * channels;
+    float* __restrict middle = padded + radius * channels;
+    for (int i = 0; i < values; ++i) {
+        float sum = k[0] * float(r[0][i]);
+#pragma GCC unroll 32
+        for (int t = 1; t < taps; ++t) sum += k[t] * float(r[t][i]);
+        middle[i] = sum;
+    }
+    for (int p = 0; p < radius; ++p)
+        for (int c = 0; c < channels; ++c) {
+            padded[p * channels + c] = middle[c];
+            middle[values + p * channels + c] = middle[values - channels + c];
+        }
+    for (int i = 0; i < values; ++i) {
+        float sum = k[0] * padded[i];
+#pragma GCC unroll 32
+        for (int t = 1; t < taps; ++t) sum += k[t] * padded[i + t * channels];
+        out[i] = std::uint8_t(int(sum + 0.5f));
+    }
+}
+
+// The Gaussian blur of a 4-channel 8-bit picture, edge pixels repeated, over the kernel size
+// OpenCV takes for 8-bit pictures (2 round(3 sigma) + 1, made odd): summed in float here for the
+// quarter-size background's 23 taps (within a level of cv::GaussianBlur, whose 8-bit kernel is
+// fixed-point), by cv::GaussianBlur for any other size. dst must not be src.
+void blurBackgroundLevels(const cv::Mat& src, cv::Mat& dst, double sigma) {
+    constexpr int radius = 11;
+    const int size = int(std::lround(sigma * 6 + 1)) | 1;
+    if (size != 2 * radius + 1 || src.type() != CV_8UC4) {
+        cv::GaussianBlur(src, dst, cv::Size(size, size), sigma, sigma, cv::BORDER_REPLICATE);
+        return;
+    }
+    const cv::Mat kernel = cv::getGaussianKernel(size, sigma, CV_32F);
+    dst.create(src.size(), src.type());
+    static thread_local std::vector<float> padded;
+    padded.resize(std::size_t(src.cols + 2 * radius) * 4);
+    const std::uint8_t* rows[2 * radius + 1];
+    for (int y = 0; y < src.rows; ++y) {
+        for (int d = -radius; d <= radius; ++d)
+            rows[d + radius] = src.ptr<std::uint8_t>(std::clamp(y + d, 0, src.rows - 1));
+        gaussianRow<radius>(rows, kernel.ptr<float>(), src.cols, padded.data(), dst.ptr<std::uint8_t>(y));
+    }
+}
+
+// One row of the quarter-size picture scaled to four times its width, bilinearly with OpenCV's
+// geometry (picture column 4k + j samples k + (2j - 3) / 8, the ends repeated), in eighths of a
+// level. sourceWidth >= 2.
+VANTRY_VECTOR_CLONES
+void widenQuarterRow(const std::uint8_t* __restrict src, int sourceWidth, std::uint16_t* __restrict out) {
+    const auto pixel = [&](int k, int left, int right) {
+        for (int c = 0; c < 4; ++c) {
+            const int l = src[4 * left + c];
+            const int m = src[4 * k + c];
+            const int r = src[4 * right + c];
+            out[16 * k + c] = std::uint16_t(3 * l + 5 * m);
+            out[16 * k + 4 + c] = std::uint16_t(l + 7 * m);
+            out[16 * k + 8 + c] = std::uint16_t(7 * m + r);
+            out[16 * k + 12 + c] = std::uint16_t(5 * m + 3 * r);
+        }
+    };
+    pixel(0, 0, 1);
+    for (int k = 1; k + 1 < sourceWidth; ++k) pixel(k, k - 1, k + 1);
+    pixel(sourceWidth - 1, sourceWidth - 2, sourceWidth - 1);
+}
+
+// One picture row from two widened rows weighted w0 : w1 in eighths, rounded to whole levels.
+VANTRY_VECTOR_CLONES
+void blendQuarterRows(const std::uint16_t* __restrict r0, const std::uint16_t* __restrict r1, int w0, int w1,
+                      int values, std::uint8_t* __restrict out) {
+    for (int i = 0; i < values; ++i) out[i] = std::uint8_t((r0[i] * w0 + r1[i] * w1 + 32) >> 6);
+}
+
+// The quarter-size picture scaled up four times, as cv::resize with INTER_LINEAR does it:
+// picture row 4k + j samples k + (2j - 3) / 8, the ends repeated; each quarter-size row is
+// widened once.
+void scaleUpFourTimes(const cv::Mat& small, cv::Mat& big) {
+    big.create(small.rows * 4, small.cols * 4, CV_8UC4);
+    const int values = big.cols * 4;
+    static thread_local std::vector<std::uint16_t> widened;
+    widened.resize(std::size_t(values) * 2);
+    int widenedRow[2] = {-1, -1};
+    const auto row = [&](int k) {
+        k = std::clamp(k, 0, small.rows - 1);
+        std::uint16_t* slot = widened.data() + std::size_t(k & 1) * std::size_t(values);
+        if (widenedRow[k & 1] != k) {
+            widenedRow[k & 1] = k;
+            widenQuarterRow(small.ptr<std::uint8_t>(k), small.cols, slot);
+        }
+        return slot;
+    };
+    for (int y = 0; y < big.rows; ++y) {
+        const int k = y / 4;
+        const int j = y % 4;
+        // Sample position k + (2j - 3) / 8: between k - 1 and k for j < 2, k and k + 1 after.
+        const int above = j < 2 ? k - 1 : k;
+        const int w1 = j < 2 ? 5 + 2 * j : 2 * j - 3;  // weight of the row below, eighths
+        // Ends: a position before the first row or after the last is that row alone.
+        const std::uint16_t* r0 = row(above);
+        const std::uint16_t* r1 = row(above + 1);
+        blendQuarterRows(r0, r1, 8 - w1, w1, values, big.ptr<std::uint8_t>(y));
+    }
+}
+
 }  // namespace
 
 void blendWithMask(const cv::Mat& camera, const cv::Mat& background, const cv::Mat& mask, cv::Mat& out) {
@@ -77,10 +222,23 @@ void facecamBlurBackground(const cv::Mat& picture, cv::Mat& blurred, cv::Mat& sm
     }
     const cv::Size reduced((picture.cols + kReduction - 1) / kReduction,
                            (picture.rows + kReduction - 1) / kReduction);
-    cv::resize(picture, small, reduced, 0, 0, cv::INTER_AREA);
-    const double sigma = kFacecamBlurSigma / kReduction;
-    cv::GaussianBlur(small, smallBlurred, cv::Size(0, 0), sigma, sigma, cv::BORDER_REPLICATE);
-    cv::resize(smallBlurred, blurred, picture.size(), 0, 0, cv::INTER_LINEAR);
+    const bool whole = picture.cols % kReduction == 0 && picture.rows % kReduction == 0;
+    if (whole) {
+        small.create(reduced, CV_8UC4);
+        for (int y = 0; y < reduced.height; ++y) {
+            const std::uint8_t* rows[kReduction];
+            for (int i = 0; i < kReduction; ++i) rows[i] = picture.ptr<std::uint8_t>(kReduction * y + i);
+            quarterRow(rows, picture.cols, small.ptr<std::uint8_t>(y));
+        }
+    } else {
+        cv::resize(picture, small, reduced, 0, 0, cv::INTER_AREA);
+    }
+    blurBackgroundLevels(small, smallBlurred, kFacecamBlurSigma / kReduction);
+    if (whole) {
+        scaleUpFourTimes(smallBlurred, blurred);
+    } else {
+        cv::resize(smallBlurred, blurred, picture.size(), 0, 0, cv::INTER_LINEAR);
+    }
 }
 
 cv::Mat wrapImage(QImage& image) {

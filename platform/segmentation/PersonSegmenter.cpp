@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <span>
 #include <system_error>
 #include <vector>
 
@@ -107,7 +109,74 @@ SegmentationAreaTable::SegmentationAreaTable(int sourceLength, int targetLength,
     }
 }
 
+namespace {
+
+// The four channels of one pixel's sums, added and scaled together.
+using Pixel4 = float __attribute__((vector_size(16)));
+
+// The weighted sum of n source rows, each value kept in a register across the rows.
+template <int n>
+inline void sumRowsOf(const cv::Mat& bgra, const SegmentationAreaTable::Tap* taps, int count,
+                      float* __restrict sums) {
+    const std::uint8_t* __restrict src[n];
+    float w[n];
+    for (int t = 0; t < n; ++t) {
+        src[t] = bgra.ptr<std::uint8_t>(taps[t].source);
+        w[t] = taps[t].weight;
+    }
+    for (int x = 0; x < count; ++x) {
+        float sum = w[0] * float(src[0][x]);
+#pragma GCC unroll 4
+        for (int t = 1; t < n; ++t) sum += w[t] * float(src[t][x]);
+        sums[x] = sum;
+    }
+}
+
+// The row's weighted sums, channels interleaved as in the picture.
 VANTRY_VECTOR_CLONES
+void sumRows(const cv::Mat& bgra, std::span<const SegmentationAreaTable::Tap> taps, int count,
+             float* __restrict sums) {
+    switch (taps.size()) {
+        case 1:
+            return sumRowsOf<1>(bgra, taps.data(), count, sums);
+        case 2:
+            return sumRowsOf<2>(bgra, taps.data(), count, sums);
+        case 3:
+            return sumRowsOf<3>(bgra, taps.data(), count, sums);
+        case 4:
+            return sumRowsOf<4>(bgra, taps.data(), count, sums);
+        default:
+            break;
+    }
+    std::fill(sums, sums + count, 0.0f);
+    for (const SegmentationAreaTable::Tap& tap : taps) {
+        const std::uint8_t* __restrict src = bgra.ptr<std::uint8_t>(tap.source);
+        const float w = tap.weight;
+        for (int x = 0; x < count; ++x) sums[x] += w * float(src[x]);
+    }
+}
+
+// The columns' sums, tap rank by tap rank, all four channels of a source pixel at once, rounded
+// to whole levels and scaled into the RGB planes.
+VANTRY_VECTOR_CLONES
+void sumColumns(const float* __restrict sums, const SegmentationAreaTable& columns, float scale,
+                float* __restrict r, float* __restrict g, float* __restrict b) {
+    const int ranks = columns.rankCount();
+    for (int x = 0; x < columns.targetLength(); ++x) {
+        Pixel4 acc = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int k = 0; k < ranks; ++k) {
+            Pixel4 source;
+            std::memcpy(&source, sums + 4 * std::ptrdiff_t(columns.rankSources(k)[x]), sizeof source);
+            acc += columns.rankWeights(k)[x] * source;
+        }
+        b[x] = std::floor(acc[0] + 0.5f) * scale;
+        g[x] = std::floor(acc[1] + 0.5f) * scale;
+        r[x] = std::floor(acc[2] + 0.5f) * scale;
+    }
+}
+
+}  // namespace
+
 void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& columns,
                           const SegmentationAreaTable& rows, std::vector<float>& rowSums, float scale,
                           float* red, float* green, float* blue) {
@@ -115,46 +184,11 @@ void fillSegmentationBlob(const cv::Mat& bgra, const SegmentationAreaTable& colu
               bgra.rows == rows.sourceLength());
     const int width = bgra.cols;
     const int targetWidth = columns.targetLength();
-    rowSums.resize(std::size_t(width) * 7);
-    float* __restrict sums = rowSums.data();  // interleaved B, G, R, A
-    float* __restrict sumB = sums + 4 * width;
-    float* __restrict sumG = sumB + width;
-    float* __restrict sumR = sumG + width;
+    rowSums.resize(std::size_t(width) * 4);
     for (int y = 0; y < rows.targetLength(); ++y) {
-        // The rows' weighted sum, channels interleaved as in the picture, then split...
-        std::fill(sums, sums + 4 * width, 0.0f);
-        for (const SegmentationAreaTable::Tap& tap : rows.taps(y)) {
-            const std::uint8_t* __restrict src = bgra.ptr<std::uint8_t>(tap.source);
-            const float w = tap.weight;
-            for (int x = 0; x < 4 * width; ++x) sums[x] += w * float(src[x]);
-        }
-        for (int x = 0; x < width; ++x) {
-            sumB[x] = sums[4 * x];
-            sumG[x] = sums[4 * x + 1];
-            sumR[x] = sums[4 * x + 2];
-        }
-        // ...then the columns', tap rank by tap rank, into the RGB planes.
+        sumRows(bgra, rows.taps(y), 4 * width, rowSums.data());
         const std::ptrdiff_t row = std::ptrdiff_t(y) * targetWidth;
-        float* __restrict r = red + row;
-        float* __restrict g = green + row;
-        float* __restrict b = blue + row;
-        std::fill(r, r + targetWidth, 0.0f);
-        std::fill(g, g + targetWidth, 0.0f);
-        std::fill(b, b + targetWidth, 0.0f);
-        for (int k = 0; k < columns.rankCount(); ++k) {
-            const int* __restrict source = columns.rankSources(k);
-            const float* __restrict weight = columns.rankWeights(k);
-            for (int x = 0; x < targetWidth; ++x) {
-                r[x] += weight[x] * sumR[source[x]];
-                g[x] += weight[x] * sumG[source[x]];
-                b[x] += weight[x] * sumB[source[x]];
-            }
-        }
-        for (int x = 0; x < targetWidth; ++x) {
-            r[x] = std::floor(r[x] + 0.5f) * scale;
-            g[x] = std::floor(g[x] + 0.5f) * scale;
-            b[x] = std::floor(b[x] + 0.5f) * scale;
-        }
+        sumColumns(rowSums.data(), columns, scale, red + row, green + row, blue + row);
     }
 }
 

@@ -196,3 +196,22 @@ TEST(FacecamCompositor, QuarterSizeBlurMatchesTheDirectSigma14Blur) {
     EXPECT_LE(worst, 10);
     for (int c = 0; c < 4; ++c) EXPECT_LT(mean[c], 1.0) << c;
 }
+
+// OpenCV's 8-bit Gaussian works with a fixed-point kernel; the background's is summed in float.
+TEST(FacecamCompositor, QuarterSizeBlurIsOpenCvsAreaGaussianAndLinearStepsWithinTwoLevels) {
+    cv::RNG rng(5);
+    for (const cv::Size size : {cv::Size(640, 480), cv::Size(1280, 720), cv::Size(642, 483)}) {
+        cv::Mat picture(size, CV_8UC4);
+        rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+        cv::rectangle(picture, cv::Rect(50, 40, 200, 150), cv::Scalar(250, 240, 10, 255), cv::FILLED);
+        const cv::Size reduced((size.width + 3) / 4, (size.height + 3) / 4);
+        cv::Mat small, smallBlurred, expected;
+        cv::resize(picture, small, reduced, 0, 0, cv::INTER_AREA);
+        cv::GaussianBlur(small, smallBlurred, cv::Size(0, 0), kFacecamBlurSigma / 4, kFacecamBlurSigma / 4,
+                         cv::BORDER_REPLICATE);
+        cv::resize(smallBlurred, expected, size, 0, 0, cv::INTER_LINEAR);
+        cv::Mat blurred, a, b;
+        facecamBlurBackground(picture, blurred, a, b);
+        EXPECT_LE(cv::norm(blurred, expected, cv::NORM_INF), 2) << size.width << "x" << size.height;
+    }
+}
