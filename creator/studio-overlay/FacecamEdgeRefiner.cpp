@@ -37,6 +37,18 @@ inline void boxSums(const float* const* rows, int cols, float* __restrict out) {
     }
 }
 
+// The column sums of a box of `side` rows into sum[radius, radius + cols), the edge columns'
+// sums repeated radius times on either side (side = 2 radius + 1).
+template <int side>
+inline void paddedColumnSums(const float* const* rows, int cols, float* __restrict sum) {
+    constexpr int radius = side / 2;
+    boxSums<side>(rows, cols, sum + radius);
+    for (int i = 0; i < radius; ++i) {
+        sum[i] = sum[radius];
+        sum[radius + cols + i] = sum[radius + cols - 1];
+    }
+}
+
 // One row of the mean over the guide's box: rows holds the box's rows (edge rows repeated by
 // the caller); edge columns are repeated here. sum: scratch of cols + 2 kEdgeGuideRadius floats.
 VANTRY_VECTOR_CLONES
@@ -44,11 +56,7 @@ void boxMeanRow(const float* const* rows, int cols, float* __restrict sum, float
     constexpr int radius = kEdgeGuideRadius;
     constexpr int side = 2 * radius + 1;
     constexpr float scale = 1.0f / float(side * side);
-    boxSums<side>(rows, cols, sum + radius);
-    for (int i = 0; i < radius; ++i) {
-        sum[i] = sum[radius];
-        sum[radius + cols + i] = sum[radius + cols - 1];
-    }
+    paddedColumnSums<side>(rows, cols, sum);
     for (int x = 0; x < cols; ++x) {
         float s = sum[x];
 #pragma GCC unroll 16
@@ -279,11 +287,7 @@ void smoothRow(const float* const* changes, const float* __restrict q, int cols,
     constexpr int r = kEdgeMotionRadius;
     constexpr int side = 2 * r + 1;
     constexpr float slope = (1.0f - kEdgeStillWeight) / (kEdgeMovingChange - kEdgeStillChange);
-    boxSums<side>(changes, cols, sum + r);
-    for (int i = 0; i < r; ++i) {
-        sum[i] = sum[r];
-        sum[r + cols + i] = sum[r + cols - 1];
-    }
+    paddedColumnSums<side>(changes, cols, sum);
     for (int x = 0; x < cols; ++x) {
         float box = sum[x];
 #pragma GCC unroll 16
