@@ -87,12 +87,15 @@ void quarterRow(const std::uint8_t* const* rows, int sourceWidth, std::uint8_t* 
     }
 }
 
+// The quarter-size background's Gaussian: 23 taps.
+constexpr int kBackgroundBlurRadius = 11;
+
 // One row of a Gaussian blur of a 4-channel 8-bit picture: `rows` holds the kernel's
 // 2 radius + 1 source rows (edge rows repeated by the caller); edge pixels are repeated here.
 // Summed in float, rounded to whole levels. padded: scratch of (cols + 2 radius) pixels.
-template <int radius>
 VANTRY_VECTOR_CLONES void gaussianRow(const std::uint8_t* const* rows, const float* kernel, int cols,
                                       float* __restrict padded, std::uint8_t* __restrict out) {
+    constexpr int radius = kBackgroundBlurRadius;
     constexpr int taps = 2 * radius + 1;
     constexpr int channels = 4;
     const std::uint8_t* __restrict r[taps];
@@ -127,7 +130,7 @@ VANTRY_VECTOR_CLONES void gaussianRow(const std::uint8_t* const* rows, const flo
 // quarter-size background's 23 taps (within a level of cv::GaussianBlur, whose 8-bit kernel is
 // fixed-point), by cv::GaussianBlur for any other size. dst must not be src.
 void blurBackgroundLevels(const cv::Mat& src, cv::Mat& dst, double sigma) {
-    constexpr int radius = 11;
+    constexpr int radius = kBackgroundBlurRadius;
     const int size = int(std::lround(sigma * 6 + 1)) | 1;
     if (size != 2 * radius + 1 || src.type() != CV_8UC4) {
         cv::GaussianBlur(src, dst, cv::Size(size, size), sigma, sigma, cv::BORDER_REPLICATE);
@@ -141,7 +144,7 @@ void blurBackgroundLevels(const cv::Mat& src, cv::Mat& dst, double sigma) {
     for (int y = 0; y < src.rows; ++y) {
         for (int d = -radius; d <= radius; ++d)
             rows[d + radius] = src.ptr<std::uint8_t>(std::clamp(y + d, 0, src.rows - 1));
-        gaussianRow<radius>(rows, kernel.ptr<float>(), src.cols, padded.data(), dst.ptr<std::uint8_t>(y));
+        gaussianRow(rows, kernel.ptr<float>(), src.cols, padded.data(), dst.ptr<std::uint8_t>(y));
     }
 }
 
