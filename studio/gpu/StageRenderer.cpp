@@ -373,14 +373,14 @@ void MultisampleTarget::resolveInto(unsigned target) {
     glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
-void MultisampleTarget::copyFrom(const MultisampleTarget& source) {
+void MultisampleTarget::copyFrom(const MultisampleTarget& source, bool depth) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, source.msFBO_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, msFBO_);
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT,
-                      GL_NEAREST);
+    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_,
+                      GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
     glViewport(0, 0, width_, height_);
 }

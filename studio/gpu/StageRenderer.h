@@ -125,9 +125,9 @@ class MultisampleTarget {
     // (same size, single-sampled) upside down; readResolvedBGRA then reads what was resolved.
     void resolveFlippedInto(unsigned target);
     bool readResolvedBGRA(std::uint8_t* out);
-    // Copies every sample of colour and depth from `source` (same size) into this target, which
-    // is left bound for drawing with the viewport set.
-    void copyFrom(const MultisampleTarget& source);
+    // Copies every sample of colour, and of depth unless told not to, from `source` (same size)
+    // into this target, which is left bound for drawing with the viewport set.
+    void copyFrom(const MultisampleTarget& source, bool depth = true);
 
     int width() const { return width_; }
     int height() const { return height_; }

@@ -109,6 +109,7 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
                                                     const studio::FrameKey& key, float flipY) {
     if (frames.flipY != flipY) {
         frames.stageKey.reset();
+        frames.composedStageKey.reset();
         frames.frameKey.reset();
         frames.finished = nullptr;
         frames.flipY = flipY;
@@ -118,6 +119,7 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
     frames.frameKey.reset();
     if (!frames.stage.ensure(key.stage.width, key.stage.height)) {
         frames.stageKey.reset();
+        frames.composedStageKey.reset();
         return nullptr;
     }
     if (frames.stageKey != key.stage) {
@@ -129,9 +131,14 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
     if (!key.presenter) {
         frames.finished = &frames.stage;
     } else {
-        // The presenter over a copy of the stage's colour and depth.
-        if (!frames.composed.ensure(key.stage.width, key.stage.height)) return nullptr;
-        frames.composed.copyFrom(frames.stage);
+        // The presenter over a copy of the stage's colour and depth. The presenter writes no
+        // depth: the depth is copied once for each stage, the colour for every frame.
+        if (!frames.composed.ensure(key.stage.width, key.stage.height)) {
+            frames.composedStageKey.reset();
+            return nullptr;
+        }
+        frames.composed.copyFrom(frames.stage, frames.composedStageKey != key.stage);
+        frames.composedStageKey = key.stage;
         frames.renderer->encodePresenterPass(frame, flipY);
         presenterPasses.fetch_add(1, std::memory_order_relaxed);
         frames.finished = &frames.composed;

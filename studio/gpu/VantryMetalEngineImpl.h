@@ -39,7 +39,8 @@ struct VantryMetalEngine::Impl {
         studio::gl::MultisampleTarget stage;
         studio::gl::MultisampleTarget composed;
         std::optional<studio::StageKey> stageKey;
-        std::optional<studio::FrameKey> frameKey;  // the frame `finished` holds
+        std::optional<studio::StageKey> composedStageKey;  // the stage whose depth `composed` holds
+        std::optional<studio::FrameKey> frameKey;          // the frame `finished` holds
         studio::gl::MultisampleTarget* finished = nullptr;
         float flipY = 0;  // the orientation the kept frames were drawn in
         bool failed = false;
