@@ -297,7 +297,11 @@ QSGNode* StageViewportView::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) 
     auto* node = static_cast<FrameNode*>(old);
     if (!node) {
         node = new FrameNode;
-        node->setTextureCoordinatesTransform(QSGSimpleTextureNode::NoTransform);
+        // Every studio frame has its rows bottom-up (GL's order) and the node samples top-down.
+        // Set once, before the first texture, and never changed: switching the mirroring after
+        // the placeholder was shown did not always reach the geometry Qt Quick draws, and the
+        // studio then showed upside down.
+        node->setTextureCoordinatesTransform(QSGSimpleTextureNode::MirrorVertically);
         node->setFiltering(QSGTexture::Linear);
     }
 
@@ -336,7 +340,6 @@ QSGNode* StageViewportView::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) 
                     .copy();
             QSGTexture* texture = win->createTextureFromImage(image);
             node->setTexture(texture);
-            node->setTextureCoordinatesTransform(QSGSimpleTextureNode::MirrorVertically);
             delete node->uploaded;
             node->uploaded = texture;
             framesShown_.fetch_add(1);
@@ -367,8 +370,6 @@ QSGNode* StageViewportView::updatePaintNode(QSGNode* old, UpdatePaintNodeData*) 
                 wrapper.size = target.size;
             }
             node->setTexture(wrapper.texture);
-            // The studio's rows are bottom-up (GL's order); the node samples top-down.
-            node->setTextureCoordinatesTransform(QSGSimpleTextureNode::MirrorVertically);
             framesShown_.fetch_add(1);
         } else if (released) {
             gl->glDeleteSync(static_cast<GLsync>(released));

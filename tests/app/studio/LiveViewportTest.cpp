@@ -186,6 +186,7 @@ TEST_F(LiveViewport, ShowsTheStudioTheEngineRendersOffscreen) {
     }
     if (worst > 8) {
         live.save(QStringLiteral("live_viewport_actual.png"));
+        shot.save(QStringLiteral("live_viewport_grab.png"));
         offscreen.save(QStringLiteral("live_viewport_expected.png"));
     }
     EXPECT_LE(worst, 8) << "live and offscreen pictures differ in broad colour (see live_viewport_*.png)";
