@@ -24,9 +24,11 @@ namespace vantry {
 inline constexpr const char* kBuiltInWallName = "Corvella Studio Deck";
 
 // How long after its last frame the program feed counts as following the live clock, and how
-// long it waits for a frame the live view is drawing for it before it draws the frame itself.
+// long at most it waits for a frame the live view is drawing for it. The live view always ends
+// the wait, with the frame or without it (a failed draw); the bound only guards against a live
+// thread stuck in the driver, so it is far above any frame's time, even on a loaded machine.
 inline constexpr double kFeedFollowSeconds = 1.0;
-inline constexpr double kHandOverWaitSeconds = 0.5;
+inline constexpr double kHandOverWaitSeconds = 10.0;
 
 struct VantryMetalEngine::Impl {
     ~Impl();

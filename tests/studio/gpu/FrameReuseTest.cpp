@@ -19,6 +19,7 @@ namespace vantry {
 namespace {
 
 namespace fs = std::filesystem;
+using Pixels = std::vector<std::uint8_t>;
 
 // Everything a test sets on an engine.
 struct StudioState {
@@ -242,16 +243,7 @@ TEST_F(FrameReuse, ExportAtAStillAngleEncodesTheFramesOfAFullRender) {
 // the window still gets its frame in GL's orientation. At another size each draws its own.
 TEST_F(LiveFrameTest, TheProgramFeedTakesTheLiveViewsFramesAtItsSize) {
     const auto feed = [this](int w, int h) { return engine_->renderOffscreenBGRA(w, h, std::nullopt); };
-    const auto window = [this] {
-        std::vector<std::uint8_t> rows(kW * kH * 4), picture(rows.size());
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
-        glReadPixels(0, 0, kW, kH, GL_BGRA, GL_UNSIGNED_BYTE, rows.data());
-        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
-        for (int y = 0; y < kH; ++y)
-            std::copy_n(rows.begin() + std::ptrdiff_t(kH - 1 - y) * kW * 4, kW * 4,
-                        picture.begin() + std::ptrdiff_t(y) * kW * 4);
-        return picture;
-    };
+    const auto window = [this] { return windowPicture(); };
     engine_->setCameraAngle(BroadcastCameraAngle::sweepingCrane);
     for (const bool presenter : {false, true}) {
         SCOPED_TRACE(presenter ? "presenter in the set" : "studio alone");
@@ -278,6 +270,95 @@ TEST_F(LiveFrameTest, TheProgramFeedTakesTheLiveViewsFramesAtItsSize) {
     engine_->drawInSurface(surface());
     ASSERT_TRUE(feed(2 * kW, 2 * kH));
     EXPECT_EQ(engine_->drawCounts().stagePasses - before, 2);
+}
+
+// Largest difference of a 4 x 4 grid's mean colours between two pictures, rows top to bottom.
+double broadDifference(const Pixels& a, const Pixels& b, int w, int h) {
+    constexpr int kGrid = 4;
+    double sums[2][kGrid * kGrid][3] = {};
+    int counts[kGrid * kGrid] = {};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const int cell = (y * kGrid / h) * kGrid + x * kGrid / w;
+            const std::size_t i = (std::size_t(y) * std::size_t(w) + std::size_t(x)) * 4;
+            for (int c = 0; c < 3; ++c) {
+                sums[0][cell][c] += a[i + std::size_t(c)];
+                sums[1][cell][c] += b[i + std::size_t(c)];
+            }
+            ++counts[cell];
+        }
+    }
+    double worst = 0;
+    for (int cell = 0; cell < kGrid * kGrid; ++cell)
+        for (int c = 0; c < 3; ++c)
+            worst =
+                std::max(worst, std::abs(sums[0][cell][c] - sums[1][cell][c]) / std::max(1, counts[cell]));
+    return worst;
+}
+
+Pixels upsideDown(const Pixels& picture, int w, int h) {
+    Pixels turned(picture.size());
+    for (int y = 0; y < h; ++y)
+        std::copy_n(picture.begin() + std::ptrdiff_t(h - 1 - y) * w * 4, w * 4,
+                    turned.begin() + std::ptrdiff_t(y) * w * 4);
+    return turned;
+}
+
+// Offscreen frames (an export or a still at the live time), the program feed and the live view
+// ask for frames of one key and size in every order, the feed now and then going away (the live
+// view then draws in its own orientation again), at a still and a moving angle, with and without
+// the presenter: every picture each of them gets is upright, whichever drew it first.
+TEST_F(LiveFrameTest, NoFrameIsShownInTheOtherOrientationWhateverTheOrderOfAsking) {
+    auto reference = VantryMetalEngine::create();  // draws each frame itself, offscreen only
+    ASSERT_NE(reference, nullptr);
+    // feedGone: the feed stops asking for long enough that the live view no longer draws for it.
+    enum Step { offscreen, feed, live, feedGone };
+    const auto upright = [&](const Pixels& picture, float time, const std::string& what) {
+        const auto expected = reference->renderOffscreenBGRA(kW, kH, time);
+        ASSERT_TRUE(expected);
+        const double straight = broadDifference(picture, *expected, kW, kH);
+        const double turned = broadDifference(upsideDown(picture, kW, kH), *expected, kW, kH);
+        EXPECT_LE(straight, 8) << what << " differs from the studio at t = " << time;
+        EXPECT_LT(straight, turned) << what << " is upside down at t = " << time;
+    };
+    for (const BroadcastCameraAngle angle : {BroadcastCameraAngle(BroadcastCameraAngle::screenShoulder),
+                                             BroadcastCameraAngle(BroadcastCameraAngle::sweepingCrane)}) {
+        for (const bool presenter : {false, true}) {
+            const QImage picture = presenter ? figure(QColor(200, 140, 110)) : QImage();
+            for (VantryMetalEngine* e : {engine_.get(), reference.get()}) {
+                e->setCameraAngle(angle);
+                e->setInSetPresenter(picture);
+            }
+            std::vector<Step> order{offscreen, feed, live, feedGone};
+            bool drawnLive = false;
+            do {
+                SCOPED_TRACE(::testing::Message()
+                             << "angle " << angle.rawValue() << ", presenter " << presenter << ", order "
+                             << order[0] << order[1] << order[2]);
+                for (int round = 0; round < 2; ++round) {
+                    for (const Step step : order) {
+                        const float t = engine_->directorClock();
+                        if (step == offscreen) {
+                            const auto frame = engine_->renderOffscreenBGRA(kW, kH, t);
+                            ASSERT_TRUE(frame);
+                            upright(*frame, t, "the offscreen frame");
+                        } else if (step == feed) {
+                            const auto frame = engine_->renderOffscreenBGRA(kW, kH, std::nullopt);
+                            ASSERT_TRUE(frame);
+                            upright(*frame, t, "the program feed's frame");
+                        } else if (step == feedGone) {
+                            now_ += 2.0;
+                        } else {
+                            now_ += 1.0 / 30.0;
+                            engine_->drawInSurface(surface());
+                            drawnLive = true;
+                        }
+                        if (drawnLive) upright(windowPicture(), engine_->directorClock(), "the window");
+                    }
+                }
+            } while (std::next_permutation(order.begin(), order.end()));
+        }
+    }
 }
 
 }  // namespace

@@ -6,8 +6,11 @@
 #include <epoxy/gl.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/gl/EglOffscreenContext.h"
@@ -50,6 +53,19 @@ class LiveFrameTest : public ::testing::Test {
         s.contextKey = context_.get();
         s.present = [this] { ++presented_; };
         return s;
+    }
+
+    // The live surface's picture, rows top to bottom (the window shows GL's bottom-up rows
+    // turned over).
+    std::vector<std::uint8_t> windowPicture() {
+        std::vector<std::uint8_t> rows(kW * kH * 4), picture(rows.size());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo_);
+        glReadPixels(0, 0, kW, kH, GL_BGRA, GL_UNSIGNED_BYTE, rows.data());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
+        for (int y = 0; y < kH; ++y)
+            std::copy_n(rows.begin() + std::ptrdiff_t(kH - 1 - y) * kW * 4, kW * 4,
+                        picture.begin() + std::ptrdiff_t(y) * kW * 4);
+        return picture;
     }
 
     static constexpr int kW = 160;
