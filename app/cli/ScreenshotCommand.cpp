@@ -139,10 +139,25 @@ int runScreenshot(const std::vector<std::string>& args) {
     if (!viewport) throw CommandError("the studio window has no live viewport");
     QElapsedTimer clock;
     clock.start();
-    while (viewport->property("framesDrawn").toInt() < frames) {
-        if (clock.elapsed() > 60000) throw CommandError("the live viewport drew no frames within 60 s");
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        QThread::msleep(5);
+    // N frames, or fewer where the studio holds its frame: a still angle draws one frame and
+    // then nothing until something changes, and that frame is the picture.
+    const auto settled = [&] {
+        const int drawn = viewport->property("framesDrawn").toInt();
+        return drawn >= frames || (drawn > 0 && viewport->property("studioHolding").toBool());
+    };
+    for (;;) {
+        while (!settled()) {
+            if (clock.elapsed() > 60000) throw CommandError("the live viewport drew no frames within 60 s");
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+            QThread::msleep(5);
+        }
+        // A scene-graph sync hands the window's size to the studio: a frame held at an older
+        // size is drawn again before the picture is taken.
+        const int drawn = viewport->property("framesDrawn").toInt();
+        (void)window->grabWindow();
+        if (drawn >= frames || (viewport->property("studioHolding").toBool() &&
+                                viewport->property("framesDrawn").toInt() == drawn))
+            break;
     }
     if (!vantry::app::quickRunsOnOpenGL(window)) throw CommandError(vantry::app::kGpuRequiredMessage);
     const QImage shot = window->grabWindow();
@@ -164,7 +179,8 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
      "                             [--presenter in-set|float] [--refine on|off]\n"
      "                             [--slide PICTURE] [--frames N] [--size WxH]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
-     "(default 12), saves the window as a PNG and exits. --set picks a studio set (see vantry-cli sets),\n"
+     "(default 12; at a still angle, until it holds its one frame), saves the window as a PNG and\n"
+     "exits. --set picks a studio set (see vantry-cli sets),\n"
      "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts PICTURE on the LED\n"
      "wall as the open panel would, --size sets the window (default 1440x900, at least 1180x740).\n"
      "--facecam also switches the facecam on and waits for its first picture; --camera plays a picture\n"

@@ -99,6 +99,18 @@ TEST_F(StudioCommands, BadArgumentsAreUsageErrors) {
     EXPECT_EQ(entries(), 0u);
 }
 
+// Still angles draw one frame and hold it; moving angles draw on. A screenshot works at each.
+TEST_F(StudioCommands, ScreenshotWorksAtEveryAngle) {
+    for (int angle = 0; angle < 4; ++angle) {
+        const fs::path out = dir_ / ("angle" + std::to_string(angle) + ".png");
+        const Result r = runCli("screenshot --angle " + std::to_string(angle) +
+                                " --frames 4 --size 1180x740 --out '" + out.string() + "'");
+        ASSERT_EQ(r.exitCode, 0) << "angle " << angle << "\n" << r.out;
+        const QImage shot(QString::fromStdString(out.string()));
+        EXPECT_EQ(shot.size(), QSize(1180, 740)) << "angle " << angle;
+    }
+}
+
 TEST_F(StudioCommands, UnreadableSlideFailsWithoutOutput) {
     const fs::path slide = dir_ / "slide.png";
     std::ofstream(slide) << "not a picture";
