@@ -35,7 +35,10 @@ RemoteClient::RemoteClient(QObject* parent) : QObject(parent), socket_(new QWebS
     socket_->setMaxAllowedIncomingMessageSize(16 * 1024 * 1024);
     connect(socket_, &QWebSocket::textMessageReceived, this,
             [this](const QString& text) { inbox_.push_back(text.toStdString()); });
-    connect(socket_, &QWebSocket::disconnected, this, [this] { closed_ = true; });
+    connect(socket_, &QWebSocket::disconnected, this, [this] {
+        closed_ = true;
+        closeReason_ = socket_->closeReason().toStdString();
+    });
 }
 
 RemoteClient::~RemoteClient() = default;
@@ -140,6 +143,10 @@ std::optional<std::string> RemoteClient::nextMessage(int timeoutMs) {
 
 bool RemoteClient::waitClosed(int timeoutMs) {
     return waitFor([this] { return closed_; }, timeoutMs);
+}
+
+std::string RemoteClient::closeReason() const {
+    return closeReason_;
 }
 
 }  // namespace vantry::remote

@@ -44,6 +44,8 @@ class RemoteClient : public QObject {
     // Waits until the server closes the connection; true when it did within timeoutMs.
     bool waitClosed(int timeoutMs);
     bool isOpen() const;
+    // The reason the server gave when it closed the connection (empty until then, or when none).
+    std::string closeReason() const;
 
   private:
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
@@ -52,6 +54,7 @@ class RemoteClient : public QObject {
     std::deque<std::string> inbox_;
     std::string nonce_;
     bool closed_ = false;
+    std::string closeReason_;
     long long nextId_ = 1;
 };
 

@@ -163,7 +163,12 @@ std::variant<Request, DecodeError> decodeRequest(std::string_view text) {
     json::ParseOptions options;
     options.rejectDuplicateKeys = true;
     const std::optional<json::Value> doc = json::parse(text, options);
-    if (!doc) return DecodeError{std::nullopt, code::badJson, "the message is not one JSON value"};
+    if (!doc) {
+        // Well-formed but for a member given twice: a malformed request, not malformed JSON.
+        if (json::parse(text))
+            return DecodeError{std::nullopt, code::badRequest, "a member may not be given twice"};
+        return DecodeError{std::nullopt, code::badJson, "the message is not one JSON value"};
+    }
     const json::Object* object = doc->object();
     if (!object) return DecodeError{std::nullopt, code::badRequest, "a request is a JSON object"};
 

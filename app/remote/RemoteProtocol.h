@@ -25,6 +25,8 @@ inline constexpr std::uint16_t kDefaultPort = 47653;
 // The bounds every connection lives within.
 inline constexpr std::size_t kMaxMessageBytes = 64 * 1024;
 inline constexpr int kMaxClients = 8;
+// Connections still to answer their challenge, beside the clients: the oldest makes way for a new one.
+inline constexpr int kMaxWaitingClients = 4;
 inline constexpr int kMaxMalformed = 5;  // malformed messages before the connection is closed
 inline constexpr double kRequestsPerSecond = 20;
 inline constexpr double kRequestBurst = 40;

@@ -6,6 +6,7 @@
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
+#include <algorithm>
 #include <system_error>
 
 #include "app/remote/RemoteLimits.h"
@@ -146,6 +147,11 @@ int RemoteServer::clientCount() const {
     return int(clients_.size());
 }
 
+int RemoteServer::authenticatedCount() const {
+    return int(std::count_if(clients_.begin(), clients_.end(),
+                             [](const auto& c) { return c->authenticated && !c->closing; }));
+}
+
 RemoteServer::Client* RemoteServer::find(QWebSocket* socket) {
     for (auto& client : clients_) {
         if (client->socket == socket) return client->closing ? nullptr : client.get();
@@ -159,7 +165,7 @@ void RemoteServer::accept() {
         socket->setParent(this);
         socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
         socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
-        if (int(clients_.size()) >= options_.maxClients) {
+        if (authenticatedCount() >= options_.maxClients) {
             socket->sendTextMessage(QString::fromStdString(encodeError(
                 std::nullopt, code::tooMany,
                 "the studio serves " + std::to_string(options_.maxClients) + " clients at most")));
@@ -167,6 +173,14 @@ void RemoteServer::accept() {
             socket->deleteLater();
             continue;
         }
+        // Connections that never answer cannot keep a client out: past the cap, the one that has
+        // waited longest makes way (it has had the most time to answer).
+        std::vector<QWebSocket*> waiting;
+        for (const auto& c : clients_)
+            if (!c->authenticated && !c->closing) waiting.push_back(c->socket);
+        for (std::size_t i = 0; i + std::size_t(std::max(0, options_.maxWaiting - 1)) < waiting.size(); ++i)
+            drop(waiting[i], encodeError(std::nullopt, code::notAuthenticated,
+                                         "too many connections waiting to authenticate"));
         auto client = std::make_unique<Client>(socket, options_.requestsPerSecond, options_.requestBurst);
         client->nonce = randomHex(32);
         client->deadline.setSingleShot(true);
@@ -200,8 +214,20 @@ void RemoteServer::drop(QWebSocket* socket, const std::string& lastWords) {
     if (!client) return;
     client->closing = true;
     client->deadline.stop();
-    if (!lastWords.empty()) socket->sendTextMessage(QString::fromStdString(lastWords));
-    socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+    // The last words go out after every answer already sent; the close frame carries their message.
+    QString reason = QStringLiteral("closed by the studio");
+    if (!lastWords.empty()) {
+        socket->sendTextMessage(QString::fromStdString(lastWords));
+        const auto words = json::parse(lastWords);
+        const json::Object* object = words ? words->object() : nullptr;
+        const json::Value* error = object ? json::member(*object, "error") : nullptr;
+        const std::string* message =
+            error && error->object() ? json::stringMember(*error->object(), "message") : nullptr;
+        // A close frame's reason holds at most 123 bytes.
+        if (message && !message->empty() && message->size() <= 123) reason = QString::fromStdString(*message);
+    }
+    socket->flush();
+    socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason);
     // A peer that never completes the closing handshake does not keep its place.
     QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
 }
@@ -259,8 +285,14 @@ void RemoteServer::authenticate(Client& client, const Request& request) {
         drop(client.socket, encodeError(request.id, code::authFailed, "wrong answer to the challenge"));
         return;
     }
-    client.authenticated = true;
     client.deadline.stop();
+    if (authenticatedCount() >= options_.maxClients) {
+        drop(client.socket,
+             encodeError(request.id, code::tooMany,
+                         "the studio serves " + std::to_string(options_.maxClients) + " clients at most"));
+        return;
+    }
+    client.authenticated = true;
     send(client, encodeResult(request.id));
 }
 
@@ -286,11 +318,14 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                 ok("{\"shots\":" + shotsArray() + "}");
             } else if constexpr (std::is_same_v<T, RecallShot>) {
                 if (!shots_) return fail(code::unavailable, "this studio has no shots");
+                if (shots_->shotCount() == 0) return fail(code::unavailable, "no shot has been saved yet");
                 if (command.index >= shots_->shotCount())
                     return fail(code::badParams, "there is no shot " + std::to_string(command.index));
                 std::string why;
                 if (!shots_->recallShot(command.index, &why))
                     return fail(code::failed, why.empty() ? "the shot could not be recalled" : why);
+                // Recalled, but part of it did not apply (a wall picture that did not load).
+                if (!why.empty()) return ok("{\"warning\":" + quoteText(why) + "}");
                 ok();
             } else if constexpr (std::is_same_v<T, SelectSet>) {
                 const auto set = BroadcastStudioSet::fromRawValue(command.set);

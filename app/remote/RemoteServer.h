@@ -37,9 +37,10 @@ class RemoteServer : public QObject {
   public:
     struct Options {
         QString host = QString::fromUtf8(kDefaultHost.data(), qsizetype(kDefaultHost.size()));
-        quint16 port = kDefaultPort;  // 0: any free port
-        std::string secretHex;        // the shared secret (RemoteSecret.h)
-        int maxClients = kMaxClients;
+        quint16 port = kDefaultPort;          // 0: any free port
+        std::string secretHex;                // the shared secret (RemoteSecret.h)
+        int maxClients = kMaxClients;         // authenticated clients
+        int maxWaiting = kMaxWaitingClients;  // connections yet to authenticate
         double requestsPerSecond = kRequestsPerSecond;
         double requestBurst = kRequestBurst;
         int authDeadlineMs = kAuthDeadlineMs;
@@ -57,7 +58,7 @@ class RemoteServer : public QObject {
     void close();
     bool isListening() const;
     quint16 port() const;
-    int clientCount() const;
+    int clientCount() const;  // every open connection, authenticated or not
 
   public slots:
     // The shots model tells the server: the list changed (added, renamed, moved, removed) ...
@@ -83,6 +84,7 @@ class RemoteServer : public QObject {
     StudioState currentState();
     std::string shotsArray() const;  // [shot, ...] as JSON text
     Client* find(QWebSocket* socket);
+    int authenticatedCount() const;
 
     app::VantryViewModel& vm_;
     RemoteShots* shots_;

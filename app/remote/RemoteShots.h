@@ -16,7 +16,8 @@ class RemoteShots {
     // shot; the server passes it on as it is.
     virtual std::string shotJson(int index) const = 0;
     // Recalls shot `index` as the window does (cut or move). False with `error` set when it
-    // cannot be recalled.
+    // cannot be recalled; true with `error` saying what did not apply when it was recalled only in
+    // part (its wall picture did not load), true with `error` empty when all of it applied.
     virtual bool recallShot(int index, std::string* error) = 0;
 };
 

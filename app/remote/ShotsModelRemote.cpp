@@ -16,10 +16,11 @@ std::string ShotsModelRemote::shotJson(int index) const {
 }
 
 bool ShotsModelRemote::recallShot(int index, std::string* error) {
+    // Recalled, or recalled but for what could not be applied (said in `why`), or not at all.
     QString why;
-    if (model_.recall(index, &why)) return true;
+    const bool recalled = model_.recall(index, &why);
     if (error) *error = why.toStdString();
-    return false;
+    return recalled;
 }
 
 void ShotsModelRemote::forwardChanges(RemoteControl& control) {

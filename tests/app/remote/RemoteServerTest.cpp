@@ -45,6 +45,8 @@ class FakeShots : public RemoteShots {
             return false;
         }
         recalled.push_back(i);
+        if (names[std::size_t(i)] == "No wall")
+            *error = "Recalled 4 · No wall, but its wall image is missing";
         return true;
     }
     std::vector<std::string> names{"Intro", "Close", "Broken"};
@@ -281,6 +283,15 @@ TEST_F(RemoteServerTest, ShotsAreListedRecalledAndAnnounced) {
     EXPECT_EQ(now && now->array() ? now->array()->size() : 0u, 4u);
     EXPECT_EQ(changed(nextEvent(*client, "state")), std::vector<std::string>{"shotCount"});
 
+    // Recalled but for its wall picture: answered ok, saying what did not apply.
+    shots.names.push_back("No wall");
+    const std::string partly = call(*client, "recallShot", R"({"index":4})");
+    EXPECT_TRUE(ok(partly));
+    EXPECT_EQ(json::stringMember(child(objectOf(partly), "result"), "warning") != nullptr, true) << partly;
+    // No shot saved: nothing to recall.
+    shots.names.clear();
+    EXPECT_EQ(codeOf(call(*client, "recallShot", R"({"index":0})")), "unavailable");
+
     RemoteServer::Options options;
     options.port = 0;
     options.secretHex = secret;
@@ -372,6 +383,45 @@ TEST_F(RemoteServerTest, OnlyAClientThatAnswersItsOwnChallengeGetsIn) {
     RemoteClient silent;
     ASSERT_TRUE(silent.open(QStringLiteral("127.0.0.1"), strict.port(), kWaitMs, &error));
     EXPECT_TRUE(silent.waitClosed(kWaitMs)) << "a client that never answers is closed";
+}
+
+// Connections that never answer their challenge cannot fill the client slots: the longest waiting
+// makes way, saying why, and a client with the secret always gets in.
+TEST_F(RemoteServerTest, ConnectionsThatNeverAuthenticateNeverKeepAClientOut) {
+    start();
+    std::vector<std::unique_ptr<RemoteClient>> silent;
+    std::string error;
+    for (int i = 0; i < 2 * kMaxClients; ++i) {
+        silent.push_back(std::make_unique<RemoteClient>());
+        ASSERT_TRUE(silent.back()->open(QStringLiteral("127.0.0.1"), server->port(), kWaitMs, &error))
+            << error;
+    }
+    for (int round = 0; round < 3; ++round) {
+        auto client = connect();
+        ASSERT_TRUE(client->isOpen()) << "round " << round;
+        EXPECT_TRUE(ok(call(*client, "state")));
+    }
+    ASSERT_TRUE(silent.front()->waitClosed(kWaitMs));
+    EXPECT_EQ(silent.front()->closeReason(), "too many connections waiting to authenticate");
+    EXPECT_TRUE(silent.back()->isOpen()) << "the newest waiting connection keeps its chance";
+}
+
+// A burst beyond the budget: every allowed request is answered before the connection closes,
+// and the close says why.
+TEST_F(RemoteServerTest, AFloodGetsItsAllowedAnswersAndAReasonBeforeItIsClosed) {
+    start();
+    auto flood = connect();
+    for (int i = 0; i < 400; ++i) flood->sendRaw(QStringLiteral(R"({"id":1,"request":"state"})"));
+    int answered = 0;
+    int refused = 0;
+    while (auto message = flood->nextMessage(kWaitMs)) {
+        answered += ok(*message);
+        refused += codeOf(*message) == "rate-limited";
+    }
+    EXPECT_TRUE(flood->waitClosed(kWaitMs));
+    EXPECT_GE(answered, int(kRequestBurst) - 1);  // authenticating took one
+    EXPECT_GE(refused, 200);
+    EXPECT_EQ(flood->closeReason(), "too many requests; closing");
 }
 
 TEST_F(RemoteServerTest, HostileClientsAreCutOffWhileOthersAreServed) {
