@@ -11,13 +11,13 @@ namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
 
-SceneVec3 add(SceneVec3 a, SceneVec3 b) {
+Float3 add(Float3 a, Float3 b) {
     return {a.x + b.x, a.y + b.y, a.z + b.z};
 }
-SceneVec3 sub(SceneVec3 a, SceneVec3 b) {
+Float3 sub(Float3 a, Float3 b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
-SceneVec3 mul(SceneVec3 a, float s) {
+Float3 mul(Float3 a, float s) {
     return {a.x * s, a.y * s, a.z * s};
 }
 
@@ -34,7 +34,7 @@ std::uint32_t vertexCount(const SceneMesh& mesh) {
     return static_cast<std::uint32_t>(mesh.positions.size());
 }
 
-void pushVertex(SceneMesh& mesh, SceneVec3 p, SceneVec3 n, SceneVec2 t) {
+void pushVertex(SceneMesh& mesh, Float3 p, Float3 n, Float2 t) {
     mesh.positions.push_back(p);
     mesh.normals.push_back(n);
     mesh.texcoords.push_back(t);
@@ -59,20 +59,20 @@ std::vector<float> boxAxisSamples(float half, float radius, std::int32_t segment
 
 SceneMesh tessellateBox(const SceneBox& box) {
     SceneMesh mesh;
-    const SceneVec3 half{std::abs(box.width) / 2, std::abs(box.height) / 2, std::abs(box.length) / 2};
+    const Float3 half{std::abs(box.width) / 2, std::abs(box.height) / 2, std::abs(box.length) / 2};
     const float smallest = std::min({half.x, half.y, half.z});
     const float radius = box.chamferRadius > 0.0001f ? std::min(box.chamferRadius, smallest) : 0.0f;
     const std::int32_t segments = clampSegments(box.chamferSegmentCount, 1);
-    const SceneVec3 limit = sub(half, SceneVec3{radius, radius, radius});
+    const Float3 limit = sub(half, Float3{radius, radius, radius});
     struct Face {
-        SceneVec3 n, u, v;
+        Float3 n, u, v;
     };
     static constexpr Face kFaces[6] = {
         {{1, 0, 0}, {0, 0, -1}, {0, 1, 0}}, {{-1, 0, 0}, {0, 0, 1}, {0, 1, 0}},
         {{0, 1, 0}, {1, 0, 0}, {0, 0, -1}}, {{0, -1, 0}, {1, 0, 0}, {0, 0, 1}},
         {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}},  {{0, 0, -1}, {-1, 0, 0}, {0, 1, 0}},
     };
-    const auto extent = [&](SceneVec3 axis) { return std::abs(dot(axis, half)); };
+    const auto extent = [&](Float3 axis) { return std::abs(dot(axis, half)); };
     for (const Face& face : kFaces) {
         const float hn = extent(face.n), hu = extent(face.u), hv = extent(face.v);
         const std::vector<float> us = boxAxisSamples(hu, radius, segments);
@@ -80,17 +80,16 @@ SceneMesh tessellateBox(const SceneBox& box) {
         const std::uint32_t base = vertexCount(mesh);
         for (float sv : vs) {
             for (float su : us) {
-                const SceneVec3 p = add(add(mul(face.n, hn), mul(face.u, su)), mul(face.v, sv));
-                SceneVec3 pos = p, normal = face.n;
+                const Float3 p = add(add(mul(face.n, hn), mul(face.u, su)), mul(face.v, sv));
+                Float3 pos = p, normal = face.n;
                 if (radius > 0) {
-                    const SceneVec3 inner{std::clamp(p.x, -limit.x, limit.x),
-                                          std::clamp(p.y, -limit.y, limit.y),
-                                          std::clamp(p.z, -limit.z, limit.z)};
+                    const Float3 inner{std::clamp(p.x, -limit.x, limit.x), std::clamp(p.y, -limit.y, limit.y),
+                                       std::clamp(p.z, -limit.z, limit.z)};
                     normal = normalize(sub(p, inner));
                     pos = add(inner, mul(normal, radius));
                 }
-                const SceneVec2 uv{hu > 0 ? (su + hu) / (2 * hu) : 0.5f,
-                                   hv > 0 ? 1 - (sv + hv) / (2 * hv) : 0.5f};
+                const Float2 uv{hu > 0 ? (su + hu) / (2 * hu) : 0.5f,
+                                hv > 0 ? 1 - (sv + hv) / (2 * hv) : 0.5f};
                 pushVertex(mesh, pos, normal, uv);
             }
         }
@@ -119,7 +118,7 @@ void lathe(SceneMesh& mesh, std::vector<std::uint32_t>& tris, std::int32_t rows,
         for (std::int32_t j = 0; j <= slices; ++j) {
             const float theta = 2 * kPi * static_cast<float>(j) / static_cast<float>(slices);
             const float s = std::sin(theta), c = std::cos(theta);
-            pushVertex(mesh, {r * s, y, r * c}, normalize(SceneVec3{nr * s, ny, nr * c}),
+            pushVertex(mesh, {r * s, y, r * c}, normalize(Float3{nr * s, ny, nr * c}),
                        {static_cast<float>(j) / static_cast<float>(slices),
                         static_cast<float>(i) / static_cast<float>(rows)});
         }
@@ -135,7 +134,7 @@ void lathe(SceneMesh& mesh, std::vector<std::uint32_t>& tris, std::int32_t rows,
 void cap(SceneMesh& mesh, std::vector<std::uint32_t>& tris, float y, float radius, std::int32_t slices,
          bool up) {
     const std::uint32_t centre = vertexCount(mesh);
-    const SceneVec3 n{0, up ? 1.0f : -1.0f, 0};
+    const Float3 n{0, up ? 1.0f : -1.0f, 0};
     pushVertex(mesh, {0, y, 0}, n, {0.5f, 0.5f});
     for (std::int32_t j = 0; j <= slices; ++j) {
         const float theta = 2 * kPi * static_cast<float>(j) / static_cast<float>(slices);
@@ -184,16 +183,16 @@ SceneMesh tessellatePyramid(const ScenePyramid& pyramid) {
     SceneMesh mesh;
     std::vector<std::uint32_t> tris;
     const float hx = std::abs(pyramid.width) / 2, hz = std::abs(pyramid.length) / 2, h = pyramid.height;
-    const SceneVec3 apex{0, h, 0};
-    const SceneVec3 corners[4] = {{-hx, 0, hz}, {hx, 0, hz}, {hx, 0, -hz}, {-hx, 0, -hz}};
+    const Float3 apex{0, h, 0};
+    const Float3 corners[4] = {{-hx, 0, hz}, {hx, 0, hz}, {hx, 0, -hz}, {-hx, 0, -hz}};
     for (int k = 0; k < 4; ++k) {
         pushVertex(mesh, corners[3 - k], {0, -1, 0},
                    {corners[3 - k].x > 0 ? 1.0f : 0.0f, corners[3 - k].z > 0 ? 1.0f : 0.0f});
     }
     addQuad(tris, 0, 1, 2, 3);
     for (int k = 0; k < 4; ++k) {
-        const SceneVec3 a = corners[k], b = corners[(k + 1) % 4];
-        const SceneVec3 n = normalize(cross(sub(b, a), sub(apex, a)));
+        const Float3 a = corners[k], b = corners[(k + 1) % 4];
+        const Float3 n = normalize(cross(sub(b, a), sub(apex, a)));
         const std::uint32_t base = vertexCount(mesh);
         pushVertex(mesh, a, n, {0, 1});
         pushVertex(mesh, b, n, {1, 1});
@@ -251,18 +250,18 @@ SceneMesh tessellateCustom(const SceneCustomGeometry& custom) {
                                component(*normals, v, 2)};
         }
     } else {
-        mesh.normals.assign(count, SceneVec3{});
+        mesh.normals.assign(count, Float3{});
         for (const auto& tris : mesh.elements) {
             for (std::size_t i = 0; i < tris.size(); i += 3) {
-                const SceneVec3 a = mesh.positions[tris[i]], b = mesh.positions[tris[i + 1]],
-                                c = mesh.positions[tris[i + 2]];
-                const SceneVec3 face = cross(sub(b, a), sub(c, a));  // area weighted
+                const Float3 a = mesh.positions[tris[i]], b = mesh.positions[tris[i + 1]],
+                             c = mesh.positions[tris[i + 2]];
+                const Float3 face = cross(sub(b, a), sub(c, a));  // area weighted
                 for (int k = 0; k < 3; ++k) mesh.normals[tris[i + k]] = add(mesh.normals[tris[i + k]], face);
             }
         }
-        for (SceneVec3& n : mesh.normals) n = normalize(n);
+        for (Float3& n : mesh.normals) n = normalize(n);
     }
-    mesh.texcoords.assign(count, SceneVec2{});
+    mesh.texcoords.assign(count, Float2{});
     const SceneGeometrySource* uvs = custom.firstSource(SceneSourceSemantic::texcoord);
     if (uvs != nullptr && uvs->componentsPerVector >= 2 &&
         static_cast<std::size_t>(uvs->vectorCount()) >= count) {
@@ -276,9 +275,9 @@ SceneMesh tessellateCustom(const SceneCustomGeometry& custom) {
 
 SceneNormalMatrix SceneNormalMatrix::of(const Float4x4& t) {
     // Columns of the linear part; the inverse transpose has columns (c1 x c2, c2 x c0, c0 x c1) / det.
-    const auto column = [&t](int c) { return SceneVec3{t.columns[c].x, t.columns[c].y, t.columns[c].z}; };
-    const SceneVec3 c0 = column(0), c1 = column(1), c2 = column(2);
-    const SceneVec3 k0 = cross(c1, c2), k1 = cross(c2, c0), k2 = cross(c0, c1);
+    const auto column = [&t](int c) { return Float3{t.columns[c].x, t.columns[c].y, t.columns[c].z}; };
+    const Float3 c0 = column(0), c1 = column(1), c2 = column(2);
+    const Float3 k0 = cross(c1, c2), k1 = cross(c2, c0), k2 = cross(c0, c1);
     const float det = dot(c0, k0);
     const float inv = det != 0 ? 1.0f / det : 1.0f;
     SceneNormalMatrix n;
@@ -287,10 +286,10 @@ SceneNormalMatrix SceneNormalMatrix::of(const Float4x4& t) {
     return n;
 }
 
-SceneVec3 SceneNormalMatrix::apply(SceneVec3 v) const {
+Float3 SceneNormalMatrix::apply(Float3 v) const {
     // Row i of the inverse transpose is column i of the inverse: n' = x * col0 + y * col1 + z * col2.
-    return normalize(SceneVec3{m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
-                               m[2] * v.x + m[5] * v.y + m[8] * v.z});
+    return normalize(Float3{m[0] * v.x + m[3] * v.y + m[6] * v.z, m[1] * v.x + m[4] * v.y + m[7] * v.z,
+                            m[2] * v.x + m[5] * v.y + m[8] * v.z});
 }
 
 std::int64_t SceneGeometrySource::vectorCount() const {
@@ -363,8 +362,8 @@ SceneNodeRef SceneNode::flattenedClone() const {
         const SceneNormalMatrix normalMatrix = SceneNormalMatrix::of(piece.transform);
         const bool mirrored = piece.transform.linearDeterminant() < 0;
         for (std::size_t v = 0; v < mesh.positions.size(); ++v) {
-            const SceneVec3 p = piece.transform.transformPoint(mesh.positions[v]);
-            const SceneVec3 n = normalMatrix.apply(mesh.normals[v]);
+            const Float3 p = piece.transform.transformPoint(mesh.positions[v]);
+            const Float3 n = normalMatrix.apply(mesh.normals[v]);
             positions.insert(positions.end(), {p.x, p.y, p.z});
             normals.insert(normals.end(), {n.x, n.y, n.z});
             texcoords.insert(texcoords.end(), {mesh.texcoords[v].x, mesh.texcoords[v].y});

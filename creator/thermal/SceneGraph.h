@@ -14,23 +14,13 @@
 
 namespace vantry::creator {
 
-struct SceneVec2 {
-    float x = 0, y = 0;
-    friend bool operator==(const SceneVec2&, const SceneVec2&) = default;
-};
-
-struct SceneVec3 {
-    float x = 0, y = 0, z = 0;
-    friend bool operator==(const SceneVec3&, const SceneVec3&) = default;
-};
-
 // The 3 x 3 matrix that carries normals: the inverse transpose of the transform's linear part
 // (a degenerate part yields its cofactor matrix, which still points the surviving normals right).
 struct SceneNormalMatrix {
     std::array<float, 9> m{};  // column-major
     static SceneNormalMatrix of(const Float4x4& transform);
     // Transformed and normalised; a zero result stays zero.
-    SceneVec3 apply(SceneVec3 n) const;
+    Float3 apply(Float3 n) const;
 };
 
 enum class SceneBlendMode : std::int32_t { alpha = 0, add, subtract, multiply, screen, replace, max };
@@ -104,9 +94,9 @@ using SceneGeometryRef = std::shared_ptr<const SceneGeometry>;
 
 // A tessellated geometry: equally long attribute arrays and one triangle list per element.
 struct SceneMesh {
-    std::vector<SceneVec3> positions;
-    std::vector<SceneVec3> normals;
-    std::vector<SceneVec2> texcoords;
+    std::vector<Float3> positions;
+    std::vector<Float3> normals;
+    std::vector<Float2> texcoords;
     std::vector<std::vector<std::uint32_t>> elements;
 
     std::size_t triangleCount() const;

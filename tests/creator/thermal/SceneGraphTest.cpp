@@ -10,19 +10,19 @@ namespace {
 
 constexpr float kTol = 1e-4f;
 
-void expectNear(SceneVec3 a, SceneVec3 b, float tol = kTol) {
+void expectNear(Float3 a, Float3 b, float tol = kTol) {
     EXPECT_NEAR(a.x, b.x, tol);
     EXPECT_NEAR(a.y, b.y, tol);
     EXPECT_NEAR(a.z, b.z, tol);
 }
 
-SceneVec3 cross(SceneVec3 a, SceneVec3 b) {
+Float3 cross(Float3 a, Float3 b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-float dot(SceneVec3 a, SceneVec3 b) {
+float dot(Float3 a, Float3 b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
-SceneVec3 sub(SceneVec3 a, SceneVec3 b) {
+Float3 sub(Float3 a, Float3 b) {
     return {a.x - b.x, a.y - b.y, a.z - b.z};
 }
 
@@ -48,17 +48,17 @@ TEST_P(Tessellation, GivesConsistentOutwardFacingMesh) {
     EXPECT_EQ(mesh.elements.size(), c.elements);
     ASSERT_EQ(mesh.normals.size(), mesh.positions.size());
     ASSERT_EQ(mesh.texcoords.size(), mesh.positions.size());
-    for (const SceneVec3& n : mesh.normals) EXPECT_NEAR(std::sqrt(dot(n, n)), 1.0f, kTol);
+    for (const Float3& n : mesh.normals) EXPECT_NEAR(std::sqrt(dot(n, n)), 1.0f, kTol);
     std::size_t facing = 0, total = 0;
     for (const auto& tris : mesh.elements) {
         ASSERT_EQ(tris.size() % 3, 0u);
         for (std::size_t i = 0; i < tris.size(); i += 3) {
             for (int k = 0; k < 3; ++k) ASSERT_LT(tris[i + k], mesh.positions.size());
-            const SceneVec3 a = mesh.positions[tris[i]], b = mesh.positions[tris[i + 1]],
-                            d = mesh.positions[tris[i + 2]];
-            const SceneVec3 face = cross(sub(b, a), sub(d, a));
+            const Float3 a = mesh.positions[tris[i]], b = mesh.positions[tris[i + 1]],
+                         d = mesh.positions[tris[i + 2]];
+            const Float3 face = cross(sub(b, a), sub(d, a));
             if (dot(face, face) < 1e-12f) continue;  // degenerate (pole or apex)
-            const SceneVec3 n = mesh.normals[tris[i]];
+            const Float3 n = mesh.normals[tris[i]];
             ++total;
             if (dot(face, {n.x + mesh.normals[tris[i + 1]].x + mesh.normals[tris[i + 2]].x,
                            n.y + mesh.normals[tris[i + 1]].y + mesh.normals[tris[i + 2]].y,
@@ -84,15 +84,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Tessellation, ChamferedBoxStaysInsideItsBoundsAndReachesEachFace) {
     const SceneMesh mesh = tessellate(SceneGeometry{SceneBox{2, 4, 6, 0.5f, 3}, {}});
-    SceneVec3 lo{1e9f, 1e9f, 1e9f}, hi{-1e9f, -1e9f, -1e9f};
-    for (const SceneVec3& p : mesh.positions) {
+    Float3 lo{1e9f, 1e9f, 1e9f}, hi{-1e9f, -1e9f, -1e9f};
+    for (const Float3& p : mesh.positions) {
         lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
         hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
     }
     expectNear(lo, {-1, -2, -3});
     expectNear(hi, {1, 2, 3});
     // The corner is rounded: no vertex sits at the sharp corner.
-    for (const SceneVec3& p : mesh.positions) EXPECT_FALSE(p.x > 0.99f && p.y > 1.99f && p.z > 2.99f);
+    for (const Float3& p : mesh.positions) EXPECT_FALSE(p.x > 0.99f && p.y > 1.99f && p.z > 2.99f);
 }
 
 TEST(Tessellation, CustomGeometryKeepsValidDataAndDropsBrokenTriangles) {
@@ -104,8 +104,8 @@ TEST(Tessellation, CustomGeometryKeepsValidDataAndDropsBrokenTriangles) {
     ASSERT_EQ(mesh.positions.size(), 3u);
     ASSERT_EQ(mesh.elements.size(), 1u);
     EXPECT_EQ(mesh.elements[0], (std::vector<std::uint32_t>{0, 1, 2}));
-    for (const SceneVec3& n : mesh.normals) expectNear(n, {0, 0, 1});  // computed from the face
-    EXPECT_EQ(mesh.texcoords[2], (SceneVec2{0, 1}));
+    for (const Float3& n : mesh.normals) expectNear(n, {0, 0, 1});  // computed from the face
+    EXPECT_EQ(mesh.texcoords[2], (Float2{0, 1}));
 
     const SceneMesh empty = tessellate(SceneGeometry{SceneCustomGeometry{}, {}});
     EXPECT_TRUE(empty.positions.empty());
@@ -116,8 +116,8 @@ TEST(SceneMatrices, NormalMatrixIsTheInverseTransposeForNonUniformScale) {
     const SceneNormalMatrix n = SceneNormalMatrix::of(t);
     // A surface through the origin with normal (1, 1, 0) holds the tangent (1, -1, 0); after the
     // transform the normal stays perpendicular to the transformed tangent.
-    const SceneVec3 tangent = t.transformDirection(SceneVec3{1, -1, 0});
-    const SceneVec3 normal = n.apply({1, 1, 0});
+    const Float3 tangent = t.transformDirection(Float3{1, -1, 0});
+    const Float3 normal = n.apply({1, 1, 0});
     EXPECT_NEAR(dot(tangent, normal), 0.0f, kTol);
     EXPECT_NEAR(std::sqrt(dot(normal, normal)), 1.0f, kTol);
     EXPECT_LT(Float4x4::scale(-1, 1, 1).linearDeterminant(), 0.0f);
@@ -131,8 +131,8 @@ SceneNodeRef nodeWith(SceneGeometryShape shape, const Float4x4& transform,
 }
 
 // Vertex i of the merged mesh (for a single-source merge, same order as the source mesh).
-SceneVec3 mergedPosition(const SceneGeometry& g, std::size_t i,
-                         SceneSourceSemantic s = SceneSourceSemantic::vertex) {
+Float3 mergedPosition(const SceneGeometry& g, std::size_t i,
+                      SceneSourceSemantic s = SceneSourceSemantic::vertex) {
     const auto& src = std::get<SceneCustomGeometry>(g.shape).firstSource(s)->data;
     return {src[3 * i], src[3 * i + 1], src[3 * i + 2]};
 }
@@ -209,9 +209,9 @@ TEST(FlattenedClone, MirroringTransformKeepsTrianglesFacingTheirNormals) {
     const auto& g = *flat->geometry();
     const auto& custom = std::get<SceneCustomGeometry>(g.shape);
     const auto& tris = custom.elements[0].indices;
-    const SceneVec3 a = mergedPosition(g, tris[0]), b = mergedPosition(g, tris[1]),
-                    c = mergedPosition(g, tris[2]);
-    const SceneVec3 n = mergedPosition(g, tris[0], SceneSourceSemantic::normal);
+    const Float3 a = mergedPosition(g, tris[0]), b = mergedPosition(g, tris[1]),
+                 c = mergedPosition(g, tris[2]);
+    const Float3 n = mergedPosition(g, tris[0], SceneSourceSemantic::normal);
     EXPECT_GT(dot(cross(sub(b, a), sub(c, a)), n), 0.0f);
 }
 
