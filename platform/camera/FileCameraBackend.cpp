@@ -14,14 +14,8 @@
 #include <QImageReader>
 #include <QString>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/imgutils.h>
-#include <libswscale/swscale.h>
-}
-
 #include "platform/media/MediaRuntime.h"
+#include "platform/media/VideoFileDecoder.h"
 
 namespace vantry::platform {
 
@@ -45,45 +39,17 @@ class StillPictureSource final : public CameraFileSource {
 
 class VideoSource final : public CameraFileSource {
   public:
-    explicit VideoSource(const std::filesystem::path& file) {
-        media::initMedia();
-        int rc = avformat_open_input(&format_, file.c_str(), nullptr, nullptr);
-        if (rc < 0) throw std::runtime_error(errorText(rc));
-        rc = avformat_find_stream_info(format_, nullptr);
-        if (rc < 0) throw std::runtime_error(errorText(rc));
-        const AVCodec* codec = nullptr;
-        stream_ = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-        if (stream_ < 0 || codec == nullptr) throw std::runtime_error("no video or picture in the file");
-        AVStream* st = format_->streams[stream_];
-        decoder_ = avcodec_alloc_context3(codec);
-        if (decoder_ == nullptr) throw std::runtime_error("out of memory");
-        rc = avcodec_parameters_to_context(decoder_, st->codecpar);
-        if (rc >= 0) rc = avcodec_open2(decoder_, codec, nullptr);
-        if (rc < 0) throw std::runtime_error(errorText(rc));
-        if (st->codecpar->width <= 0 || st->codecpar->height <= 0)
+    explicit VideoSource(const std::filesystem::path& file) : decoder_(open(file)) {
+        if (decoder_->width() <= 0 || decoder_->height() <= 0)
             throw std::runtime_error("the video has no picture size");
-
-        AVRational rate = st->avg_frame_rate;
-        if (rate.num <= 0 || rate.den <= 0) rate = st->r_frame_rate;
-        const double fps = rate.num > 0 && rate.den > 0 ? av_q2d(rate) : 0.0;
+        const double fps = decoder_->frameRate();
         interval_ = std::isfinite(fps) && fps >= 1.0 && fps <= 240.0
                         ? 1.0 / fps
                         : 1.0 / FileCameraBackend::kStillFrameRate;
-        packet_ = av_packet_alloc();
-        decoded_ = av_frame_alloc();
-        if (packet_ == nullptr || decoded_ == nullptr) throw std::runtime_error("out of memory");
         // The first frame must decode, or the file is no camera.
         CameraFrameView probe;
         if (!nextFrame(probe)) throw std::runtime_error("no frame could be decoded");
         replayFirst_ = true;
-    }
-
-    ~VideoSource() override {
-        sws_freeContext(scaler_);
-        av_frame_free(&decoded_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&decoder_);
-        avformat_close_input(&format_);
     }
 
     double frameInterval() const override { return interval_; }
@@ -94,62 +60,40 @@ class VideoSource final : public CameraFileSource {
             return view(frame);
         }
         for (int restarts = 0; restarts < 2; ++restarts) {
-            if (decodeOne()) return view(frame);
+            while (decoder_->next())
+                if (convert()) return view(frame);
             // End of file (or a broken tail): start over from the beginning.
-            if (av_seek_frame(format_, stream_, 0, AVSEEK_FLAG_BACKWARD) < 0 &&
-                avformat_seek_file(format_, stream_, INT64_MIN, 0, INT64_MAX, 0) < 0)
-                return false;
-            avcodec_flush_buffers(decoder_);
-            draining_ = false;
+            if (!decoder_->rewind()) return false;
         }
         return false;
     }
 
   private:
-    bool decodeOne() {
-        for (;;) {
-            const int rc = avcodec_receive_frame(decoder_, decoded_);
-            if (rc >= 0) {
-                const bool ok = convert();
-                av_frame_unref(decoded_);
-                if (ok) return true;
-                continue;
-            }
-            if (rc == AVERROR_EOF) return false;
-            if (rc != AVERROR(EAGAIN)) return false;
-            if (draining_) return false;
-            const int read = av_read_frame(format_, packet_);
-            if (read < 0) {
-                draining_ = true;
-                avcodec_send_packet(decoder_, nullptr);
-                continue;
-            }
-            if (packet_->stream_index == stream_) avcodec_send_packet(decoder_, packet_);
-            av_packet_unref(packet_);
+    // The decoder; its failure in FFmpeg's words.
+    static std::unique_ptr<media::VideoFileDecoder> open(const std::filesystem::path& file) {
+        try {
+            return std::make_unique<media::VideoFileDecoder>(file);
+        } catch (const media::MediaError& e) {
+            throw std::runtime_error(e.code() < 0 ? errorText(e.code()) : std::string(e.what()));
         }
     }
 
-    // Scales to packed BGRA at the picture's display size: a non-square pixel aspect widens or
-    // narrows the picture so its proportions stay as the file means them.
+    // Packed BGRA at the picture's display size: a non-square pixel aspect widens or narrows
+    // the picture so its proportions stay as the file means them.
     bool convert() {
-        const int w = decoded_->width;
-        const int h = decoded_->height;
+        const media::DecodedPicture picture = decoder_->picture();
+        const int w = picture.width;
+        const int h = picture.height;
         if (w <= 0 || h <= 0) return false;
         int outW = w;
-        const AVRational sar = decoded_->sample_aspect_ratio;
-        if (sar.num > 0 && sar.den > 0 && sar.num != sar.den) {
-            outW = int(std::lround(double(w) * sar.num / sar.den));
+        if (picture.aspectNum != picture.aspectDen) {
+            outW = int(std::lround(double(w) * picture.aspectNum / picture.aspectDen));
             if (outW < 1 || outW > 16384) outW = w;
         }
-        scaler_ = sws_getCachedContext(scaler_, w, h, AVPixelFormat(decoded_->format), outW, h,
-                                       AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (scaler_ == nullptr) return false;
         width_ = outW;
         height_ = h;
         pixels_.resize(std::size_t(outW) * h * 4);
-        uint8_t* dst[4] = {pixels_.data(), nullptr, nullptr, nullptr};
-        int dstStride[4] = {outW * 4, 0, 0, 0};
-        return sws_scale(scaler_, decoded_->data, decoded_->linesize, 0, h, dst, dstStride) == h;
+        return decoder_->pictureToBGRA(pixels_.data(), outW * 4, outW, h);
     }
 
     bool view(CameraFrameView& frame) const {
@@ -157,14 +101,8 @@ class VideoSource final : public CameraFileSource {
         return true;
     }
 
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* decoded_ = nullptr;
-    SwsContext* scaler_ = nullptr;
-    int stream_ = -1;
+    std::unique_ptr<media::VideoFileDecoder> decoder_;
     double interval_ = 1.0 / 30.0;
-    bool draining_ = false;
     bool replayFirst_ = false;
     std::vector<std::uint8_t> pixels_;
     int width_ = 0;

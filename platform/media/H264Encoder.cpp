@@ -14,6 +14,7 @@ extern "C" {
 #include <mutex>
 
 #include "platform/media/MediaRuntime.h"
+#include "platform/media/PictureConverter.h"
 
 namespace vantry::platform::media {
 namespace {
@@ -62,13 +63,8 @@ void describe(AVCodecContext* c, const H264Settings& s) {
     if (s.fixedKeyFrames && s.keyFrameInterval > 0) c->keyint_min = s.keyFrameInterval;
     if (s.lowLatency) c->max_b_frames = 0;
     if (s.allThreads) c->thread_count = 0;
-    if (s.tagBt709) {
-        c->sample_aspect_ratio = AVRational{1, 1};
-        c->color_range = AVCOL_RANGE_MPEG;
-        c->colorspace = AVCOL_SPC_BT709;
-        c->color_primaries = AVCOL_PRI_BT709;
-        c->color_trc = AVCOL_TRC_BT709;
-    }
+    c->sample_aspect_ratio = AVRational{1, 1};
+    tagBt709(c);
     if (s.globalHeader) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 }
 

@@ -1,6 +1,7 @@
 // One H.264 encoder, software (libx264) or hardware (NVENC, VA-API), opened from a small settings
-// record. Frames go in as yuv420p whatever the encoder; a VA-API encoder converts and uploads
-// them itself.
+// record. Frames go in as yuv420p whatever the encoder, as the picture converter makes them
+// (PictureConverter.h): the stream is tagged BT.709, limited range, square pixels. A VA-API
+// encoder converts and uploads them itself.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,6 @@ struct H264Settings {
     bool fixedKeyFrames = false;      // key frames only at keyFrameInterval, never at scene cuts
     bool closedGop = false;           // every key frame a clean entry point
     bool lowLatency = false;          // no B-frames, zero-latency tuning, constant rate (live)
-    bool tagBt709 = false;            // tag the stream BT.709, limited range, square pixels
     bool allThreads = false;          // as many encoder threads as the machine has cores
     std::string preset = "veryfast";  // x264's; hardware encoders use their own balanced preset
     bool globalHeader = false;        // SPS/PPS in the container header (MP4, FLV)

@@ -6,7 +6,6 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/time.h>
-#include <libswscale/swscale.h>
 }
 
 #include <unistd.h>
@@ -28,6 +27,7 @@ extern "C" {
 #include "platform/media/H264Encoder.h"
 #include "platform/media/MediaRuntime.h"
 #include "platform/media/Muxer.h"
+#include "platform/media/PictureConverter.h"
 #include "platform/media/PulseCapture.h"
 #include "platform/screen-recorder/CapturePlan.h"
 #include "platform/screen-recorder/FragmentTrim.h"
@@ -248,8 +248,8 @@ struct Session {
     PortalScreenSource* portalSource = nullptr;  // `source` when it is the portal's
     std::unique_ptr<media::H264Encoder> videoEncoder;
     AVStream* videoStream = nullptr;
-    SwsContext* scaler = nullptr;
-    AVFrame* picture = nullptr;
+    std::unique_ptr<media::PictureConverter> converter;
+    AVFrame* picture = nullptr;  // the converter's
     AVPixelFormat screenFormat = AV_PIX_FMT_NONE;
     int screenWidth = 0;
     int screenHeight = 0;
@@ -269,8 +269,6 @@ struct Session {
     ~Session() {
         audioEncoder.reset();
         audio.clear();
-        av_frame_free(&picture);
-        sws_freeContext(scaler);
         videoEncoder.reset();
         source.reset();
         output.reset();
@@ -342,11 +340,8 @@ struct Session {
             // The first picture also stands for the slots before it.
             if (lastIndex < 0) stats.framesRepeated += index;
             // A window's picture may change its size on the way: it is scaled to the file's.
-            scaler = sws_getCachedContext(scaler, shot.width, shot.height, shot.format, picture->width,
-                                          picture->height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr,
-                                          nullptr);
-            if (!scaler || av_frame_make_writable(picture) < 0) continue;
-            sws_scale(scaler, shot.planes, shot.strides, 0, shot.height, picture->data, picture->linesize);
+            if (!converter->convert(shot.planes, shot.strides, shot.width, shot.height, shot.format))
+                continue;
             for (std::int64_t i = lastIndex + 1; i <= index; ++i) {
                 picture->pts = i;
                 encodeVideo(picture);
@@ -596,7 +591,6 @@ std::optional<std::string> LinuxScreenRecorder::Impl::openOutput(Session& s, con
         h264.keyFrameInterval = 2 * options.fps;  // a key frame, and so a fragment, every 2 s
         h264.fixedKeyFrames = true;
         h264.closedGop = true;
-        h264.tagBt709 = true;
         h264.allThreads = true;
         h264.preset = plan.preset;
         h264.globalHeader = s.output->wantsGlobalHeader();
@@ -607,15 +601,14 @@ std::optional<std::string> LinuxScreenRecorder::Impl::openOutput(Session& s, con
         return "Cannot start the recording: " + std::string(e.what()) + ".";
     }
 
-    s.scaler = sws_getContext(s.screenWidth, s.screenHeight, s.screenFormat, plan.width, plan.height,
-                              AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    s.picture = av_frame_alloc();
-    if (!s.scaler || !s.picture) return "Cannot convert the screen's pixel format for the encoder.";
-    s.picture->format = AV_PIX_FMT_YUV420P;
-    s.picture->width = plan.width;
-    s.picture->height = plan.height;
-    if (av_frame_get_buffer(s.picture, 0) < 0)
-        return "Cannot convert the screen's pixel format for the encoder.";
+    const char* const cannotConvert = "Cannot convert the screen's pixel format for the encoder.";
+    if (!media::PictureConverter::accepts(s.screenFormat)) return cannotConvert;
+    try {
+        s.converter = std::make_unique<media::PictureConverter>(plan.width, plan.height);
+    } catch (const media::MediaError&) {
+        return cannotConvert;
+    }
+    s.picture = s.converter->frame();
 
     if (!s.audio.empty()) {
         try {

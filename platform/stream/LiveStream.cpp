@@ -5,9 +5,7 @@
 
 extern "C" {
 #include <libavutil/frame.h>
-#include <libavutil/imgutils.h>
 #include <libavutil/time.h>
-#include <libswscale/swscale.h>
 }
 
 #include <pthread.h>
@@ -21,6 +19,7 @@ extern "C" {
 #include <thread>
 
 #include "platform/media/MediaRuntime.h"
+#include "platform/media/PictureConverter.h"
 #include "platform/stream/StreamDestination.h"
 #include "platform/stream/StreamEncoder.h"
 #include "platform/stream/StreamMicrophone.h"
@@ -89,9 +88,8 @@ struct LiveStream::Impl {
 
     // The encoding thread's own.
     std::unique_ptr<StreamMicrophone> microphone;
-    std::vector<std::uint8_t> picture;  // the picture being encoded, packed BGRA
-    AVFrame* yuv = nullptr;
-    SwsContext* scaler = nullptr;
+    std::vector<std::uint8_t> picture;                   // the picture being encoded, packed BGRA
+    std::unique_ptr<media::PictureConverter> converter;  // black until the first picture arrives
     std::int64_t liveSinceUs = 0;
     std::int64_t lastPublishUs = 0;
 
@@ -103,11 +101,7 @@ struct LiveStream::Impl {
           secrets(std::move(allSecrets)),
           registration(secrets) {}
 
-    ~Impl() {
-        destinations.clear();
-        av_frame_free(&yuv);
-        sws_freeContext(scaler);
-    }
+    ~Impl() { destinations.clear(); }
 
     LiveStreamStatus compose() const {
         LiveStreamStatus s;
@@ -163,10 +157,7 @@ struct LiveStream::Impl {
             picture.swap(offered);
             offeredFresh = false;
         }
-        if (av_frame_make_writable(yuv) < 0) return true;
-        const std::uint8_t* src[1] = {picture.data()};
-        const int srcStride[1] = {settings.width * 4};
-        sws_scale(scaler, src, srcStride, 0, settings.height, yuv->data, yuv->linesize);
+        converter->convertBGRA(picture.data(), std::ptrdiff_t(settings.width) * 4);
         return true;
     }
 
@@ -206,6 +197,7 @@ struct LiveStream::Impl {
                 slot = current;
             }
             const bool fresh = takePicture();
+            AVFrame* yuv = converter->frame();
             // A fresh connection starts at once, not at the next regular key frame.
             yuv->pict_type = keyFrameWanted.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
             if (std::string error = encoder->sendVideo(yuv, slot, sink); !error.empty()) return error;
@@ -334,18 +326,11 @@ LiveStream::LiveStream(LiveStreamSettings settings, StatusCallback onStatus) {
     s.counters.state = LiveStreamState::connecting;
     s.offered.resize(std::size_t(s.settings.width) * s.settings.height * 4);
     s.picture.resize(s.offered.size());
-    s.yuv = av_frame_alloc();
-    if (!s.yuv) throw LiveStreamError("Out of memory for the stream");
-    s.yuv->format = AV_PIX_FMT_YUV420P;
-    s.yuv->width = s.settings.width;
-    s.yuv->height = s.settings.height;
-    s.scaler = sws_getContext(s.settings.width, s.settings.height, AV_PIX_FMT_BGRA, s.settings.width,
-                              s.settings.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
-    if (!s.scaler || av_frame_get_buffer(s.yuv, 0) < 0) throw LiveStreamError("Out of memory for the stream");
-    // Black until the first picture arrives.
-    const std::ptrdiff_t lines[4] = {s.yuv->linesize[0], s.yuv->linesize[1], s.yuv->linesize[2], 0};
-    av_image_fill_black(s.yuv->data, lines, AV_PIX_FMT_YUV420P, AVCOL_RANGE_MPEG, s.settings.width,
-                        s.settings.height);
+    try {
+        s.converter = std::make_unique<media::PictureConverter>(s.settings.width, s.settings.height);
+    } catch (const media::MediaError&) {
+        throw LiveStreamError("Out of memory for the stream");
+    }
     s.thread = std::thread([&s] { s.run(); });
 }
 

@@ -8,6 +8,7 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 
+#include "platform/media/PictureConverter.h"
 #include "platform/stream/StreamMicrophone.h"
 
 namespace vantry::platform {
@@ -45,6 +46,7 @@ StreamEncoder::StreamEncoder(const LiveStreamSettings& settings, bool raw, media
         videoFormat_->height = settings.height;
         videoFormat_->time_base = AVRational{1, settings.fps};
         videoFormat_->framerate = AVRational{settings.fps, 1};
+        media::tagBt709(videoFormat_);
         return;
     }
     media::H264Settings h264;

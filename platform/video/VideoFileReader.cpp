@@ -5,40 +5,26 @@
 #include <memory>
 
 #include "platform/media/MediaRuntime.h"
+#include "platform/media/VideoFileDecoder.h"
 #include "platform/video/VideoWriter.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 namespace vantry::platform {
 namespace {
 
-[[noreturn]] void fail(const std::string& what, int code = 0) {
-    std::string text = "Video reader: " + what;
-    if (code < 0) text += ": " + media::errorText(code);
-    throw VideoWriterError(text, VideoWriterError::Kind::File);
-}
-
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-
-FormatPtr openInput(const std::filesystem::path& path, int& videoIndex) {
-    media::initMedia();
-    AVFormatContext* raw = nullptr;
-    int rc = avformat_open_input(&raw, path.string().c_str(), nullptr, nullptr);
-    if (rc < 0) fail("cannot open '" + path.string() + "'", rc);
-    FormatPtr format(raw);
-    rc = avformat_find_stream_info(format.get(), nullptr);
-    if (rc < 0) fail("cannot read the streams of '" + path.string() + "'", rc);
-    videoIndex = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (videoIndex < 0) fail("no video stream in '" + path.string() + "'");
-    return format;
+// The file opened for reading; a failure as VideoWriterError.
+std::unique_ptr<media::VideoFileDecoder> openInput(const std::filesystem::path& path,
+                                                   media::PictureScaler::Rounding rounding) {
+    try {
+        return std::make_unique<media::VideoFileDecoder>(path, rounding);
+    } catch (const media::MediaError& e) {
+        throw VideoWriterError(std::string("Video reader: ") + e.what(), VideoWriterError::Kind::File);
+    }
 }
 
 std::vector<std::string> readTopLevelBoxes(const std::filesystem::path& path) {
@@ -91,8 +77,9 @@ double VideoFileInfo::fileBitRate() const {
 }
 
 VideoFileInfo probeVideoFile(const std::filesystem::path& path) {
-    int videoIndex = -1;
-    FormatPtr format = openInput(path, videoIndex);
+    const auto input = openInput(path, media::PictureScaler::Rounding::fast);
+    AVFormatContext* format = input->container();
+    const int videoIndex = input->streamIndex();
     VideoFileInfo info;
     for (unsigned i = 0; i < format->nb_streams; ++i) {
         switch (format->streams[i]->codecpar->codec_type) {
@@ -125,7 +112,7 @@ VideoFileInfo probeVideoFile(const std::filesystem::path& path) {
     info.topLevelBoxes = readTopLevelBoxes(path);
 
     AVPacket* packet = av_packet_alloc();
-    while (av_read_frame(format.get(), packet) >= 0) {
+    while (av_read_frame(format, packet) >= 0) {
         if (packet->stream_index == videoIndex) {
             VideoPacketInfo p;
             p.pts = packet->pts;
@@ -144,63 +131,21 @@ VideoFileInfo probeVideoFile(const std::filesystem::path& path) {
 
 std::vector<DecodedVideoFrame> decodeVideoFrames(const std::filesystem::path& path,
                                                  const std::function<bool(std::int64_t)>& want) {
-    int videoIndex = -1;
-    FormatPtr format = openInput(path, videoIndex);
-    const AVStream* stream = format->streams[videoIndex];
-    const AVCodec* decoder = avcodec_find_decoder(stream->codecpar->codec_id);
-    if (!decoder) fail("no decoder for the video stream");
-    AVCodecContext* codec = avcodec_alloc_context3(decoder);
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> codecGuard(
-        codec, [](AVCodecContext* c) { avcodec_free_context(&c); });
-    avcodec_parameters_to_context(codec, stream->codecpar);
-    codec->thread_count = 1;
-    int rc = avcodec_open2(codec, decoder, nullptr);
-    if (rc < 0) fail("cannot open the decoder", rc);
-
+    // Exact rounding: the colours read back are the ones a check compares.
+    const auto input = openInput(path, media::PictureScaler::Rounding::exact);
     std::vector<DecodedVideoFrame> out;
-    std::int64_t index = 0;
-    AVPacket* packet = av_packet_alloc();
-    AVFrame* frame = av_frame_alloc();
-    SwsContext* scaler = nullptr;
-
-    auto take = [&]() {
-        while (avcodec_receive_frame(codec, frame) >= 0) {
-            if (want(index)) {
-                DecodedVideoFrame f;
-                f.index = index;
-                const std::int64_t pts = frame->best_effort_timestamp;
-                f.ptsSeconds = pts * av_q2d(stream->time_base);
-                f.width = frame->width;
-                f.height = frame->height;
-                f.bgra.resize(std::size_t(f.width) * f.height * 4);
-                scaler = sws_getCachedContext(scaler, frame->width, frame->height,
-                                              static_cast<AVPixelFormat>(frame->format), frame->width,
-                                              frame->height, AV_PIX_FMT_BGRA, SWS_BILINEAR | SWS_ACCURATE_RND,
-                                              nullptr, nullptr, nullptr);
-                if (scaler) {
-                    const int space = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_DEFAULT;
-                    const int fullRange = frame->color_range == AVCOL_RANGE_JPEG ? 1 : 0;
-                    sws_setColorspaceDetails(scaler, sws_getCoefficients(space), fullRange,
-                                             sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-                    std::uint8_t* dst[4] = {f.bgra.data(), nullptr, nullptr, nullptr};
-                    const int dstStride[4] = {f.width * 4, 0, 0, 0};
-                    sws_scale(scaler, frame->data, frame->linesize, 0, frame->height, dst, dstStride);
-                }
-                out.push_back(std::move(f));
-            }
-            ++index;
-            av_frame_unref(frame);
-        }
-    };
-    while (av_read_frame(format.get(), packet) >= 0) {
-        if (packet->stream_index == videoIndex && avcodec_send_packet(codec, packet) >= 0) take();
-        av_packet_unref(packet);
+    for (std::int64_t index = 0; input->next(); ++index) {
+        if (!want(index)) continue;
+        const media::DecodedPicture picture = input->picture();
+        DecodedVideoFrame f;
+        f.index = index;
+        f.ptsSeconds = picture.seconds;
+        f.width = picture.width;
+        f.height = picture.height;
+        f.bgra.resize(std::size_t(f.width) * f.height * 4);
+        input->pictureToBGRA(f.bgra.data(), f.width * 4, f.width, f.height);
+        out.push_back(std::move(f));
     }
-    avcodec_send_packet(codec, nullptr);
-    take();
-    sws_freeContext(scaler);
-    av_frame_free(&frame);
-    av_packet_free(&packet);
     return out;
 }
 

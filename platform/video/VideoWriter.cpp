@@ -6,12 +6,12 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/mem.h>
-#include <libswscale/swscale.h>
 }
 
 #include "platform/media/H264Encoder.h"
 #include "platform/media/MediaRuntime.h"
 #include "platform/media/Muxer.h"
+#include "platform/media/PictureConverter.h"
 
 namespace vantry::platform {
 namespace {
@@ -46,9 +46,8 @@ struct VideoWriter::Impl {
     std::unique_ptr<media::Muxer> muxer;
     std::unique_ptr<media::H264Encoder> encoder;
     AVStream* stream = nullptr;
-    AVFrame* yuv = nullptr;
+    std::unique_ptr<media::PictureConverter> converter;
     AVPacket* packet = nullptr;
-    SwsContext* scaler = nullptr;
     std::uint8_t* memory = nullptr;
     std::ptrdiff_t memoryStride = 0;
     std::int64_t lastIndex = -1;
@@ -59,9 +58,7 @@ struct VideoWriter::Impl {
     ~Impl() { release(); }
 
     void release() {
-        sws_freeContext(scaler);
-        scaler = nullptr;
-        av_frame_free(&yuv);
+        converter.reset();
         av_packet_free(&packet);
         encoder.reset();
         muxer.reset();
@@ -93,7 +90,6 @@ struct VideoWriter::Impl {
         // Closed GOPs so every key frame is a clean entry point.
         if (s.maxKeyFrameInterval) h264.keyFrameInterval = *s.maxKeyFrameInterval;
         h264.closedGop = s.maxKeyFrameInterval.has_value();
-        h264.tagBt709 = true;
         h264.preset = s.preset;
         h264.globalHeader = muxer->wantsGlobalHeader();
         h264.backend = step(Kind::Encoder, [&] { return media::pickH264(s.encoder); });
@@ -106,25 +102,10 @@ struct VideoWriter::Impl {
         rc = muxer->writeHeader({{"movflags", "+faststart"}});
         if (rc < 0) fail(Kind::File, "cannot write the MP4 header to '" + file + "'", rc);
 
-        yuv = av_frame_alloc();
+        converter =
+            step(Kind::Encoder, [&] { return std::make_unique<media::PictureConverter>(s.width, s.height); });
         packet = av_packet_alloc();
-        if (!yuv || !packet) fail(Kind::Encoder, "out of memory allocating frames");
-        yuv->format = AV_PIX_FMT_YUV420P;
-        yuv->width = s.width;
-        yuv->height = s.height;
-        yuv->color_range = AVCOL_RANGE_MPEG;
-        yuv->colorspace = AVCOL_SPC_BT709;
-        rc = av_frame_get_buffer(yuv, 0);
-        if (rc < 0) fail(Kind::Encoder, "cannot allocate the frame buffer", rc);
-
-        // Bilinear chroma decimation; exact rounding (SWS_ACCURATE_RND) costs
-        // about 60 % more conversion time for at most one level of difference.
-        scaler = sws_getContext(s.width, s.height, AV_PIX_FMT_BGRA, s.width, s.height, AV_PIX_FMT_YUV420P,
-                                SWS_BILINEAR, nullptr, nullptr, nullptr);
-        if (!scaler) fail(Kind::Encoder, "cannot create the BGRA to YUV converter");
-        // Full-range RGB in, limited-range BT.709 out, as the stream is tagged.
-        sws_setColorspaceDetails(scaler, sws_getCoefficients(SWS_CS_DEFAULT), 1,
-                                 sws_getCoefficients(SWS_CS_ITU709), 0, 0, 1 << 16, 1 << 16);
+        if (!packet) fail(Kind::Encoder, "out of memory allocating frames");
     }
 
     void drain() {
@@ -141,13 +122,11 @@ struct VideoWriter::Impl {
         if (frameIndex <= lastIndex)
             fail(Kind::Usage, "frame index " + std::to_string(frameIndex) + " does not follow " +
                                   std::to_string(lastIndex));
-        int rc = av_frame_make_writable(yuv);
-        if (rc < 0) fail(Kind::Encoder, "cannot reuse the frame buffer", rc);
-        const std::uint8_t* const src[4] = {pixels, nullptr, nullptr, nullptr};
-        const int srcStride[4] = {static_cast<int>(stride), 0, 0, 0};
-        sws_scale(scaler, src, srcStride, 0, settings.height, yuv->data, yuv->linesize);
+        if (!converter->convertBGRA(pixels, stride))
+            fail(Kind::Encoder, "cannot convert frame " + std::to_string(frameIndex));
+        AVFrame* yuv = converter->frame();
         yuv->pts = frameIndex;
-        rc = encoder->send(yuv);
+        const int rc = encoder->send(yuv);
         if (rc < 0) fail(Kind::Encoder, "the H.264 encoder refused frame " + std::to_string(frameIndex), rc);
         lastIndex = frameIndex;
         ++written;

@@ -1,4 +1,5 @@
-// H.264 / MP4 writer over the media layer (MP4 muxer; libx264, NVENC or VA-API; libswscale).
+// H.264 / MP4 writer over the media layer (MP4 muxer; libx264, NVENC or VA-API; the picture
+// converter: BT.709, limited range, tagged so).
 //
 // Writes one video track, yuv420p, constant frame rate, SPS/PPS in the avcC box,
 // index (moov) in front of the media data, no audio. Frames arrive as 8-bit BGRA

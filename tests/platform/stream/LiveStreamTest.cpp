@@ -4,12 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -23,80 +20,23 @@
 
 #include "platform/stream/LiveStream.h"
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
-#include "tests/support/LoopbackListener.h"
 #include "tests/support/ReceiverTail.h"
+#include "tests/support/StreamReceiver.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
-extern char** environ;
-
 namespace vantry::platform {
 namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using vantry::testing::framesLostAtTheEnd;
+using vantry::testing::freePort;
+using vantry::testing::Receiver;
 
 const std::string kKey = "sk-7Hq2Zr9Wx4";
-
-int freePort(int type) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-// An ffmpeg process that receives one stream on 127.0.0.1 and copies it into a file.
-class Receiver {
-  public:
-    Receiver(const std::string& url, const fs::path& out, bool udp, int port) {
-        std::vector<std::string> args{"ffmpeg", "-hide_banner", "-loglevel", "error", "-y"};
-        if (!udp) args.insert(args.end(), {"-listen", "1"});
-        args.insert(args.end(), {"-i", url, "-c", "copy", out.string()});
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        // Its own messages (which name the key it listens for) go to a file beside the output.
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 2, (out.string() + ".log").c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        EXPECT_EQ(::posix_spawnp(&pid_, "ffmpeg", &files, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&files);
-        EXPECT_TRUE(vantry::testing::waitForListener(port, udp)) << "receiver did not start listening";
-    }
-    ~Receiver() { kill(SIGKILL); }
-    // Waits up to `limit` for the receiver to finish its file; kills it after that.
-    void finish(std::chrono::seconds limit = 10s) {
-        for (auto until = std::chrono::steady_clock::now() + limit;
-             std::chrono::steady_clock::now() < until;) {
-            if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                pid_ = 0;
-                return;
-            }
-            std::this_thread::sleep_for(50ms);
-        }
-        kill(SIGINT);
-    }
-    // Freezes the receiver: its connection stays open and nothing more is read.
-    void freeze() { ::kill(pid_, SIGSTOP); }
-    void kill(int signal) {
-        if (pid_ <= 0) return;
-        ::kill(pid_, signal);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = 0;
-    }
-
-  private:
-    pid_t pid_ = 0;
-};
 
 struct ReceivedFile {
     int videoCodec = 0, audioCodec = 0, width = 0, height = 0, videoPackets = 0, keyFrames = 0;
