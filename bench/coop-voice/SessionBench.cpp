@@ -20,6 +20,8 @@
 
 #include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
 #include "tests/creator/coop-voice/FakeAudio.h"
+#include "tests/support/EventPump.h"
+#include "tests/support/Ports.h"
 
 using namespace vantry;
 using namespace vantry::creator;
@@ -28,25 +30,17 @@ using Engine = OruLive3DProximityVoiceEngineV1170;
 
 namespace {
 
+// Runs this thread's event loop until done() holds, `seconds` at most.
+bool waitUntil(const std::function<bool()>& done, double seconds) {
+    return vantry::testing::pumpUntil(done, int(seconds * 1000));
+}
+
 QCoreApplication& app() {
     static int argc = 1;
     static char name[] = "bench_coop_session";
     static char* argv[] = {name, nullptr};
     static auto* instance = new QCoreApplication(argc, argv);
     return *instance;
-}
-
-std::uint16_t basePort() {
-    return static_cast<std::uint16_t>(20000 + (::getpid() % 350) * 32);
-}
-
-bool waitUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
-    }
-    return done();
 }
 
 std::vector<float> tone(std::size_t n, float amplitude) {
@@ -62,7 +56,7 @@ struct Peer {
         CoopManagerOptions options;
         options.displayName = name;
         options.loopback = true;
-        options.loopbackBasePort = basePort();
+        options.loopbackBasePort = vantry::testing::processBasePort();
         options.audio = backend;
         manager = std::make_unique<Manager>(options);
     }

@@ -30,6 +30,8 @@
 #include "bench/support/BenchSupport.h"
 #include "platform/stream/LiveStream.h"
 #include "platform/video/VideoWriter.h"
+#include "tests/support/LoopbackListener.h"
+#include "tests/support/Ports.h"
 
 extern char** environ;
 
@@ -45,34 +47,6 @@ constexpr double kStreamSeconds = 6;
 const std::vector<std::vector<std::uint8_t>>& pictures() {
     static const auto all = vantry::bench::studioLikePictures(kWidth, kHeight, kPictures);
     return all;
-}
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-bool waitForListener(int port) {
-    char local[32];
-    std::snprintf(local, sizeof local, ":%04X ", port);
-    for (int i = 0; i < 100; ++i) {
-        std::ifstream table("/proc/net/tcp");
-        for (std::string line; std::getline(table, line);) {
-            std::istringstream fields(line);
-            std::string slot, address, remote, state;
-            fields >> slot >> address >> remote >> state;
-            if ((address + " ").find(local) != std::string::npos && state == "0A") return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
 }
 
 // CPU seconds per frame of the video writer (the export path) for the same pictures.
@@ -102,7 +76,7 @@ void streamToLoopback(benchmark::State& state) {
     const int servers = int(state.range(0));
     std::vector<std::string> bases;
     for (int i = 0; i < servers; ++i)
-        bases.push_back("rtmp://127.0.0.1:" + std::to_string(freePort()) + "/live");
+        bases.push_back("rtmp://127.0.0.1:" + std::to_string(vantry::testing::freePort()) + "/live");
     vantry::platform::LiveStreamStatus end;
     double cpu = 0;
     for (auto _ : state) {
@@ -116,7 +90,7 @@ void streamToLoopback(benchmark::State& state) {
             pid_t receiver = 0;
             const int port = std::stoi(base.substr(base.rfind(':') + 1));
             if (::posix_spawnp(&receiver, "ffmpeg", nullptr, nullptr, argv.data(), environ) != 0 ||
-                !waitForListener(port)) {
+                !vantry::testing::waitForListener(port)) {
                 state.SkipWithError("no ffmpeg receiver");
                 return;
             }

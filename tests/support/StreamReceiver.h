@@ -20,23 +20,11 @@
 #include <vector>
 
 #include "tests/support/LoopbackListener.h"
+#include "tests/support/Ports.h"
 
 extern char** environ;
 
 namespace vantry::testing {
-
-// A local port nobody uses right now, of a socket `type` (SOCK_STREAM, SOCK_DGRAM).
-inline int freePort(int type) {
-    const int fd = ::socket(AF_INET, type, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
 
 class Receiver {
   public:

@@ -19,6 +19,8 @@
 #include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
 #include "platform/p2p/Announcement.h"
 #include "tests/creator/coop-voice/FakeAudio.h"
+#include "tests/support/EventPump.h"
+#include "tests/support/Ports.h"
 
 using namespace vantry;
 using namespace vantry::creator;
@@ -26,27 +28,19 @@ using Manager = OruLiveMultipeerCoopManagerV1170;
 
 namespace {
 
+using vantry::testing::processBasePort;
+
+// Runs this thread's event loop until done() holds, `seconds` at most.
+bool waitUntil(const std::function<bool()>& done, double seconds) {
+    return vantry::testing::pumpUntil(done, int(seconds * 1000));
+}
+
 QCoreApplication& app() {
     static int argc = 1;
     static char name[] = "coop_session_tests";
     static char* argv[] = {name, nullptr};
     static auto* instance = new QCoreApplication(argc, argv);
     return *instance;
-}
-
-// Each test process gets its own beacon range below the ephemeral ports.
-std::uint16_t processBasePort() {
-    return static_cast<std::uint16_t>(20000 + (::getpid() % 350) * 32);
-}
-
-bool waitUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return done();
 }
 
 void pump(double seconds) {

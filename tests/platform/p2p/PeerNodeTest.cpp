@@ -14,26 +14,17 @@
 
 #include "platform/p2p/Announcement.h"
 #include "platform/p2p/PeerNode.h"
+#include "tests/support/Ports.h"
+#include "tests/support/Wait.h"
 
 using namespace vantry::platform::p2p;
 
 namespace {
 
+using vantry::testing::processBasePort;
+using vantry::testing::waitUntil;
+
 constexpr const char* kRoom = "AB-12";
-
-// A beacon range of this process's own, below the ephemeral ports.
-std::uint16_t processBasePort() {
-    return static_cast<std::uint16_t>(20000 + (::getpid() % 350) * 32);
-}
-
-bool waitUntil(const std::function<bool()>& done, double seconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return done();
-}
 
 // Invites every peer it finds and remembers who is connected.
 class Player : public PeerNodeDelegate {
