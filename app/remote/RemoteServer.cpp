@@ -413,10 +413,8 @@ std::string RemoteServer::shotsArray() const {
     std::string out = "[";
     const int count = shots_ ? shots_->shotCount() : 0;
     for (int i = 0; i < count; ++i) {
-        const std::string shot = shots_->shotJson(i);
-        const auto parsed = json::parse(shot);
         if (i > 0) out += ',';
-        out += parsed && parsed->object() ? encodeValue(*parsed) : std::string("null");
+        out += shots_->shotJson(i);
     }
     return out + "]";
 }
@@ -429,9 +427,8 @@ void RemoteServer::shotsChanged() {
 
 void RemoteServer::shotRecalled(int index) {
     if (!shots_ || index < 0 || index >= shots_->shotCount()) return;
-    const auto parsed = json::parse(shots_->shotJson(index));
-    broadcast(encodeEvent("shotRecalled", "\"index\":" + std::to_string(index) + ",\"shot\":" +
-                                              (parsed && parsed->object() ? encodeValue(*parsed) : "null")));
+    broadcast(encodeEvent("shotRecalled",
+                          "\"index\":" + std::to_string(index) + ",\"shot\":" + shots_->shotJson(index)));
 }
 
 void RemoteServer::watchPresenter() {

@@ -11,9 +11,9 @@ class RemoteShots {
     virtual ~RemoteShots() = default;
 
     virtual int shotCount() const = 0;
-    // Shot `index` (0-based, below shotCount()) as one JSON object, for example
+    // Shot `index` (0-based, below shotCount()) as the text of one JSON object, for example
     // {"name":"Intro","set":"manhattan-loft","angle":0,"transition":"cut"}: whatever describes the
-    // shot; the server passes it on as it is.
+    // shot; the server puts the text into its messages as it is, without reading it again.
     virtual std::string shotJson(int index) const = 0;
     // Recalls shot `index` as the window does (cut or move). False with `error` set when it
     // cannot be recalled; true with `error` saying what did not apply when it was recalled only in
