@@ -435,6 +435,8 @@ TEST_F(LiveStreamTest, AServerThatNeverAnswersHoldsUpNoOther) {
     EXPECT_EQ(silentAtTheEnd.state, LiveStreamState::connecting);
     const LiveStreamStatus end = stream.status();
     const ReceivedFile r = probe(dir / "good.flv");
+    RecordProperty("framesReceived", r.videoPackets);
+    RecordProperty("picturesOffered", offeredWhileLive);
     framesLostAtTheEnd(r.videoPackets, end.framesSent);
     // Each picture handed in while the good server was live went out to it: a slot for each,
     // bar the unread tail, the first slot's start and slots left out under load.
