@@ -75,6 +75,8 @@ std::string destinationLine(const vantry::platform::LiveStreamDestinationStatus&
         line += " (the server has taken nothing for " + std::to_string(int(d.secondsWithoutDelivery)) + " s)";
     else if (!d.message.empty())
         line += " (" + d.message + ")";
+    if (d.state == LiveStreamState::connecting && d.retryInSeconds > 0)
+        line += " · retry in " + std::to_string(int(std::ceil(d.retryInSeconds))) + " s";
     return line;
 }
 
@@ -158,10 +160,12 @@ Destinations takeDestinations(std::vector<std::string>& args) {
     return d;
 }
 
-// The key for destination `index` when none was given: the first takes $VANTRY_STREAM_KEY, then
-// the key saved in the window for its address, then the window's first key; the others the
-// key saved for their address, else none (the address carries it).
+// The key for destination `index` when none was given: none for an address that carries its
+// own; else the first takes $VANTRY_STREAM_KEY, then the key saved in the window for its
+// address, then the window's first key; the others the key saved for their address, else none.
 std::string defaultKey(const std::string& url, std::size_t index) {
+    // An address that carries its own key ("rtmp://host/app/KEY") takes no other.
+    if (vantry::platform::streamAddressCarriesKey(url)) return {};
     if (const char* fromEnvironment = std::getenv(kKeyVariable); fromEnvironment && index == 0)
         return fromEnvironment;
     const auto saved = vantry::app::feed::loadGoLiveDestinations(vantry::app::feed::goLiveFolder());
@@ -215,6 +219,11 @@ int runStream(const std::vector<std::string>& arguments) {
     } catch (const std::exception& e) {
         throw CommandError(e.what());
     }
+
+    // So is a passphrase SRT cannot take.
+    for (const std::string& url : destinations.urls)
+        if (const std::string fault = vantry::platform::srtPassphraseFault(url); !fault.empty())
+            throw UsageError(fault);
 
     auto engine = vantry::app::cli::makeStudioEngine(studio);
     const auto start = std::chrono::steady_clock::now();
@@ -274,8 +283,12 @@ int runStream(const std::vector<std::string>& arguments) {
             char rate[32];
             std::snprintf(rate, sizeof rate, "%.2f Mbit/s", s.measuredBitRate / 1e6);
             line += rate;
-            if (s.state == LiveStreamState::reconnecting && !s.message.empty())
+            // Waiting to try again, a first connection too: why, and when.
+            if ((s.state == LiveStreamState::reconnecting || s.state == LiveStreamState::connecting) &&
+                !s.message.empty())
                 line += " (" + s.message + ")";
+            if (s.state == LiveStreamState::connecting && s.retryInSeconds > 0)
+                line += " · retry in " + std::to_string(int(std::ceil(s.retryInSeconds))) + " s";
             if (s.state == LiveStreamState::stalled)
                 line += " (the server has taken nothing for " +
                         std::to_string(int(s.secondsWithoutDelivery)) + " s)";
@@ -314,7 +327,9 @@ int runStream(const std::vector<std::string>& arguments) {
         return 0;
     }
     // Success means the server was taking the stream when it ended.
-    if (s.bytesDelivered == 0) throw CommandError("nothing reached the server");
+    if (s.bytesDelivered == 0)
+        throw CommandError(last.message.empty() ? "nothing reached the server"
+                                                : "nothing reached the server (" + last.message + ")");
     if (last.state != LiveStreamState::live) {
         char text[160];
         std::snprintf(text, sizeof text,
@@ -330,7 +345,8 @@ const vantry::app::cli::CommandRegistrar kStream(
      "Usage: vantry-cli stream --url URL [--url URL ...] [options]\n\n"
      "Renders the program feed offscreen (no display needed) and sends it live as H.264 + AAC\n"
      "at 30 frames per second, with a key frame every 2 seconds. A lost connection is retried\n"
-     "while the studio keeps running. A progress line goes to standard error every second;\n"
+     "while the studio keeps running, and so is a server that refuses or does not answer the\n"
+     "first connection (one not up yet). A progress line goes to standard error every second;\n"
      "Ctrl-C ends the stream cleanly. The summary says how much the server took; the exit\n"
      "status is 1 when the server was not taking the stream (stalled, or the connection\n"
      "lost) as it ended.\n\n"

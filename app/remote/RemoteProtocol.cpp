@@ -1,5 +1,6 @@
 #include "app/remote/RemoteProtocol.h"
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <map>
@@ -222,6 +223,17 @@ std::string encodeEvent(std::string_view name, std::string_view fields) {
 
 namespace {
 
+// [{"server":1,"state":"live","statusLine":"..."}, ...]
+std::string destinations(const std::vector<LiveDestinationState>& servers) {
+    std::string out = "[";
+    for (const LiveDestinationState& d : servers) {
+        if (out.size() > 1) out += ',';
+        out += "{\"server\":" + std::to_string(d.server) + ",\"state\":" + quoted(d.state) +
+               ",\"statusLine\":" + quoted(d.statusLine) + "}";
+    }
+    return out + "]";
+}
+
 // The state's fields in order: name and JSON text.
 std::vector<std::pair<std::string, std::string>> stateFields(const StudioState& s) {
     const auto number = [](double v) {
@@ -246,12 +258,21 @@ std::vector<std::pair<std::string, std::string>> stateFields(const StudioState& 
         {"live", flag(s.live)},
         {"liveState", quoted(s.liveState)},
         {"liveStatus", quoted(s.liveStatus)},
+        {"liveDestinations", destinations(s.liveDestinations)},
         {"banner", quoted(s.banner)},
         {"shotCount", std::to_string(s.shotCount)},
     };
 }
 
 }  // namespace
+
+std::string overallLiveState(const std::string& sectionState,
+                             const std::vector<LiveDestinationState>& servers) {
+    const auto live = std::count_if(servers.begin(), servers.end(),
+                                    [](const LiveDestinationState& d) { return d.state == "live"; });
+    if (live > 0 && std::size_t(live) < servers.size()) return "partial";
+    return sectionState;
+}
 
 std::string encodeState(const StudioState& state) {
     std::string out = "{";

@@ -123,6 +123,18 @@ std::string encodeError(const std::optional<json::Value>& id, std::string_view c
 // {"event": name, <fields>}: `fields` is the inside of an object ("\"a\":1,\"b\":2") or empty.
 std::string encodeEvent(std::string_view name, std::string_view fields = {});
 
+// One server of the running stream, as the GO LIVE section shows it.
+struct LiveDestinationState {
+    int server = 1;          // as the section numbers them, from 1
+    std::string state;       // "connecting", "live", "stalled", "reconnecting", "failed", ...
+    std::string statusLine;  // its own line in the section
+};
+
+// The stream's state as a whole: "partial" while some of its servers are live and others are not
+// (refused, stalled, waiting to try again); otherwise `sectionState`, the section's own.
+std::string overallLiveState(const std::string& sectionState,
+                             const std::vector<LiveDestinationState>& servers);
+
 // What the studio shows, as the state request answers and the state event carries it.
 struct StudioState {
     std::string set;
@@ -140,9 +152,10 @@ struct StudioState {
     bool exporting = false;
     double exportProgress = 0;
     bool live = false;
-    std::string liveState;   // "idle", "connecting", "live", "failed", ...
+    std::string liveState;   // "idle", "connecting", "live", "partial", "failed", ... (overallLiveState)
     std::string liveStatus;  // the GO LIVE section's status line
-    std::string banner;      // the window's status banner
+    std::vector<LiveDestinationState> liveDestinations;  // the running stream's servers, in order
+    std::string banner;                                  // the window's status banner
     int shotCount = 0;
 };
 std::string encodeState(const StudioState& state);

@@ -3,6 +3,7 @@
 #include <QMetaMethod>
 #include <QMetaProperty>
 #include <QStandardPaths>
+#include <QVariantMap>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
@@ -41,6 +42,20 @@ double shortest(float value) {
 
 std::string utf8(const QString& s) {
     return s.toStdString();
+}
+
+// The servers the running stream goes to, each with its state and status line (the section's
+// others are idle).
+std::vector<LiveDestinationState> liveDestinations(const app::GoLiveController& live) {
+    std::vector<LiveDestinationState> out;
+    const QVariantList states = live.destinationStates();
+    for (int i = 0; i < states.size(); ++i) {
+        const QVariantMap d = states[i].toMap();
+        const QString state = d.value(QStringLiteral("state")).toString();
+        if (state == QLatin1String("idle")) continue;
+        out.push_back({i + 1, utf8(state), utf8(d.value(QStringLiteral("statusLine")).toString())});
+    }
+    return out;
 }
 
 std::string rangeText(const char* name, Range r) {
@@ -91,6 +106,8 @@ RemoteServer::RemoteServer(app::VantryViewModel& vm, RemoteShots* shots, Options
     }
     connect(&vm_, &VM::presenterChanged, this, &RemoteServer::watchPresenter);
     connect(&vm_.goLive(), &app::GoLiveController::stateChanged, this, &RemoteServer::scheduleStateEvent);
+    connect(&vm_.goLive(), &app::GoLiveController::destinationStatesChanged, this,
+            &RemoteServer::scheduleStateEvent);
     watchPresenter();
     lastState_ = currentState();
 }
@@ -403,7 +420,8 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                 } else {
                     live.endStream();
                 }
-                ok("{\"liveState\":" + quoteText(utf8(live.state())) + "}");
+                ok("{\"liveState\":" +
+                   quoteText(overallLiveState(utf8(live.state()), liveDestinations(live))) + "}");
             }
         },
         request.command);
@@ -481,7 +499,8 @@ StudioState RemoteServer::currentState() {
     s.exportProgress = vm_.exportProgress();
     app::GoLiveController& live = vm_.goLive();
     s.live = live.isLive();
-    s.liveState = utf8(live.state());
+    s.liveDestinations = liveDestinations(live);
+    s.liveState = overallLiveState(utf8(live.state()), s.liveDestinations);
     s.liveStatus = utf8(live.statusLine());
     s.banner = utf8(vm_.statusBannerText());
     s.shotCount = shots_ ? shots_->shotCount() : 0;

@@ -128,6 +128,10 @@ QVariantList GoLiveController::destinations() const {
     for (std::size_t i = 0; i < settings_.destinations.size(); ++i) {
         QVariantMap d;
         d.insert(QStringLiteral("url"), QString::fromStdString(settings_.destinations[i].url));
+        // As the field shows it while it is not being edited: secrets as the key's dots.
+        d.insert(QStringLiteral("shownUrl"),
+                 QString::fromStdString(platform::maskStreamAddress(settings_.destinations[i].url,
+                                                                    keys_[i].toStdString(), "\u25cf", true)));
         d.insert(QStringLiteral("streamKey"), keys_[i]);
         d.insert(QStringLiteral("enabled"), settings_.destinations[i].enabled);
         list.append(d);
@@ -257,6 +261,14 @@ void GoLiveController::goLive() {
         setState(QStringLiteral("failed"), QStringLiteral("Enter the server URL"));
         return;
     }
+    for (const std::size_t i : chosen) {
+        if (const std::string fault = platform::srtPassphraseFault(settings_.destinations[i].url);
+            !fault.empty()) {
+            const QString which = chosen.size() > 1 ? QStringLiteral("Server %1: ").arg(i + 1) : QString();
+            setState(QStringLiteral("failed"), which + QString::fromStdString(fault));
+            return;
+        }
+    }
     const int generation = ++generation_;
     try {
         ensureFeed();
@@ -310,6 +322,12 @@ std::pair<QString, QString> describe(platform::LiveStreamState state, double ela
     using platform::LiveStreamState;
     switch (state) {
         case LiveStreamState::connecting:
+            // The server refused or did not answer: it is tried again, as a lost one is.
+            if (retryIn > 0) {
+                QString line = QStringLiteral("Connecting · retry in %1 s…").arg(std::ceil(retryIn));
+                if (!message.isEmpty()) line += QStringLiteral(" · ") + message;
+                return {QStringLiteral("connecting"), line};
+            }
             return {QStringLiteral("connecting"), QStringLiteral("Connecting…")};
         case LiveStreamState::live:
             return {QStringLiteral("live"),

@@ -48,7 +48,8 @@ class GoLiveController : public QObject {
     Q_PROPERTY(bool isLive READ isLive NOTIFY stateChanged)
     Q_PROPERTY(QString state READ state NOTIFY stateChanged)
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY stateChanged)
-    // One map a server: url, streamKey, enabled.
+    // One map a server: url, streamKey, enabled, and shownUrl (the url with its secrets, such as
+    // an SRT passphrase or a key in its path, as dots).
     Q_PROPERTY(QVariantList destinations READ destinations NOTIFY destinationsChanged)
     // One map a server: state ("idle", "connecting", "live", "stalled", "reconnecting", "failed")
     // and statusLine.

@@ -8,6 +8,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -52,13 +53,32 @@ void fail(const std::string& what, int code) {
     throw MediaError(code < 0 ? what + ": " + errorText(code) : what, code);
 }
 
+namespace {
+
+// Characters a secret's neighbours may not be for it to stand on its own: a secret found
+// inside a longer word ("x" in "0x7f", "y" in "tcp_nodelay") is some other text.
+bool wordCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+}
+
+}  // namespace
+
 std::string blankSecrets(std::string text, std::vector<std::string> secrets) {
     std::sort(secrets.begin(), secrets.end(),
               [](const auto& a, const auto& b) { return a.size() > b.size(); });
     for (const std::string& secret : secrets) {
         if (secret.empty()) continue;
-        for (std::size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 4))
+        for (std::size_t at = text.find(secret); at != std::string::npos;) {
+            const std::size_t end = at + secret.size();
+            const bool alone = (at == 0 || !wordCharacter(text[at - 1])) &&
+                               (end == text.size() || !wordCharacter(text[end]));
+            if (!alone) {
+                at = text.find(secret, at + 1);
+                continue;
+            }
             text.replace(at, secret.size(), "****");
+            at = text.find(secret, at + 4);
+        }
     }
     return text;
 }

@@ -30,8 +30,9 @@ std::string errorText(int code);
 // `what` + ": " + errorText(code), thrown as MediaError.
 [[noreturn]] void fail(const std::string& what, int code = 0);
 
-// `text` with every occurrence of each secret replaced by "****", longest secrets first so
-// that one holding another is blanked whole.
+// `text` with each secret replaced by "****" wherever it stands on its own (not inside a
+// longer word: a short secret such as "x" leaves "0x7f" alone), longest secrets first so that
+// one holding another is blanked whole.
 std::string blankSecrets(std::string text, std::vector<std::string> secrets);
 
 // Secrets blanked in every line FFmpeg logs while this object lives (a secret listed by two

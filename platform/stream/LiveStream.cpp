@@ -30,8 +30,6 @@ namespace {
 constexpr int kSampleRate = media::kSampleRate;
 // After stop(), the last packets and the trailers get this long.
 constexpr std::int64_t kStopGraceUs = 2'000'000;
-// How long the first connection waits for the others before the pictures start.
-constexpr std::int64_t kFirstConnectionsUs = 3'000'000;
 
 double seconds(std::int64_t micros) {
     return double(micros) / 1e6;
@@ -244,15 +242,11 @@ struct LiveStream::Impl {
         if (settings.captureMicrophone && targets.front().kind != "v4l2")
             microphone = std::make_unique<StreamMicrophone>(stopping);
         for (auto& d : destinations) d->start();
-        // The clock starts once every server has answered, or a little after the first one did:
-        // each gets the first key frame, and none that is slow to answer holds up the rest.
-        std::int64_t firstLiveUs = 0;
+        // The clock starts as soon as one server has answered: one still connecting (slow, silent
+        // or not up yet) joins at the next key frame, which it asks for when it connects.
         while (!stopping) {
-            const bool anyLive = anyDestination([](const StreamDestination& d) { return d.everLive(); });
-            const std::int64_t now = av_gettime_relative();
-            if (anyLive && !firstLiveUs) firstLiveUs = now;
-            if (std::all_of(destinations.begin(), destinations.end(), [](auto& d) { return d->settled(); }) ||
-                (firstLiveUs && now - firstLiveUs > kFirstConnectionsUs))
+            if (anyDestination([](const StreamDestination& d) { return d.everLive(); }) ||
+                std::all_of(destinations.begin(), destinations.end(), [](auto& d) { return d->settled(); }))
                 break;
             std::unique_lock lock(mutex);
             wake.wait_for(lock, std::chrono::milliseconds(20), [&] { return stopping.load(); });
@@ -295,6 +289,8 @@ LiveStream::LiveStream(LiveStreamSettings settings, StatusCallback onStatus) {
     std::vector<std::string> allSecrets;
     for (const LiveStreamDestination& d : all) {
         targets.push_back(liveStreamTarget(d.url, d.streamKey));
+        if (std::string fault = srtPassphraseFault(d.url); !fault.empty())
+            throw LiveStreamAddressError(fault);
         secrets.push_back(liveStreamSecrets(d.url, d.streamKey));
         allSecrets.insert(allSecrets.end(), secrets.back().begin(), secrets.back().end());
         if (all.size() > 1 && targets.back().kind == "v4l2")

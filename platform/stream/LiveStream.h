@@ -15,7 +15,9 @@
 // A server that stops taking data shows as stalled within a few seconds; a write
 // it leaves unanswered for 5 s ends the connection. A lost connection is retried
 // every second for five attempts, then with growing pauses (2, 4 ... 30 s), while
-// pictures keep being accepted. No
+// pictures keep being accepted; so is a first connection the server refuses or leaves
+// unanswered (a server not up yet). The pictures start as soon as one server has
+// answered: none still connecting holds up the others. No
 // secret of the address (key, password, passphrase, tokens) is ever written to
 // any log, message or status.
 #pragma once
@@ -26,6 +28,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/media/EncoderChoice.h"
@@ -76,12 +79,12 @@ struct LiveStreamSettings {
 };
 
 enum class LiveStreamState {
-    connecting,    // opening the first connection
+    connecting,    // opening the first connection, or waiting to try it again (retryInSeconds)
     live,          // frames are going out and the server takes them
     stalled,       // connected, but the server has taken nothing for a while
     reconnecting,  // the connection was lost; waiting to try again
     ended,         // stop() was called (or the device went away)
-    failed,        // a fault that retrying cannot mend (bad URL, unknown scheme)
+    failed,        // a fault that retrying cannot mend (a refused SRT passphrase, no such device)
 };
 
 // How one destination fares.
@@ -109,7 +112,7 @@ struct LiveStreamStatus {
     std::int64_t framesRepeated = 0;  // slots that reused the previous picture
     std::int64_t framesDropped = 0;   // pictures handed in while live that no slot used
     int reconnectAttempt = 0;         // 0 while connected
-    double retryInSeconds = 0;        // while reconnecting: time until the next try
+    double retryInSeconds = 0;        // while reconnecting (or connecting again): time until the next try
     // Readable line for the failed / reconnecting states (and `ended` when a virtual
     // camera went away), e.g. "Could not connect to rtmp://host/live: Connection refused".
     std::string message;
@@ -147,15 +150,36 @@ struct LiveStreamTarget {
 // address), its message free of the address's secrets.
 LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& streamKey);
 
+// Whether an rtmp:// or rtmps:// address carries its key as its last path part, after the
+// application ("rtmp://host/app/KEY"), so that it needs no key given apart.
+bool streamAddressCarriesKey(const std::string& url);
+
+// Why the "passphrase" option of an srt:// address is one SRT cannot take (fewer than
+// kMinSrtPassphrase or more than kMaxSrtPassphrase characters), naming no secret; empty when it
+// can (or the address sets none, or is no srt:// one). A LiveStream refuses such an address
+// (LiveStreamAddressError).
+std::string srtPassphraseFault(const std::string& url);
+
 // `text` with every occurrence of `streamKey` replaced by "****".
 std::string redactStreamKey(std::string text, const std::string& streamKey);
+
+// Where the secrets of a stream address stand in it, as (offset, length) in order: user name
+// and password, the key as its last path part (an RTMP URL without a separate key), the values
+// of an RTMP URL's query and of an SRT URL's "passphrase" and "streamid". Takes any text.
+std::vector<std::pair<std::size_t, std::size_t>> streamAddressSecretParts(const std::string& url,
+                                                                          const std::string& streamKey);
+// `url` with each of its secret parts replaced where it stands, the rest as it is: by `mask`
+// once, or (eachCharacter) by `mask` for each of its characters, as a password field shows it.
+std::string maskStreamAddress(const std::string& url, const std::string& streamKey,
+                              const std::string& mask = "****", bool eachCharacter = false);
 
 // Every secret part of a stream address: the key (given, or for an RTMP URL without one its
 // last path part after the application), user name and password, the values of an RTMP
 // URL's query, an SRT URL's "passphrase" and "streamid"; each also percent-decoded. Takes
 // any text, checked or not.
 std::vector<std::string> liveStreamSecrets(const std::string& url, const std::string& streamKey);
-// `text` with every occurrence of each secret replaced by "****".
+// `text` with each secret replaced by "****" where it stands on its own, never inside a longer
+// word (media::blankSecrets).
 std::string redactStreamSecrets(std::string text, std::vector<std::string> secrets);
 
 // Text for the window and the command line when no virtual camera exists.

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "platform/media/MediaRuntime.h"
 #include "platform/stream/LiveStream.h"
@@ -130,6 +131,21 @@ bool keyInPath(const std::string& scheme, const std::string& path, const std::st
     return streamKey.empty() && scheme != "srt" && pathParts(path).size() >= 2;
 }
 
+// The value of option `name` (any case) in a query ("?a=1&b=2"), percent-decoded; none when
+// the query lacks it.
+std::optional<std::string> queryValue(const std::string& query, const std::string& name) {
+    const std::string options = query.empty() ? "" : query.substr(1);
+    for (std::size_t from = 0; from < options.size();) {
+        const std::size_t amp = std::min(options.find('&', from), options.size());
+        const std::string pair = options.substr(from, amp - from);
+        from = amp + 1;
+        const std::size_t eq = pair.find('=');
+        if (eq != std::string::npos && lower(pair.substr(0, eq)) == name)
+            return percentDecoded(pair.substr(eq + 1));
+    }
+    return std::nullopt;
+}
+
 // The targetOf() of liveStreamTarget(), whose messages may still show secrets.
 LiveStreamTarget targetOf(const std::string& url, const std::string& streamKey);
 
@@ -180,7 +196,66 @@ std::string redactStreamSecrets(std::string text, std::vector<std::string> secre
 }
 
 std::string redactStreamKey(std::string text, const std::string& streamKey) {
-    return media::blankSecrets(std::move(text), {streamKey});
+    if (streamKey.empty()) return text;
+    for (std::size_t at = text.find(streamKey); at != std::string::npos; at = text.find(streamKey, at + 4))
+        text.replace(at, streamKey.size(), "****");
+    return text;
+}
+
+std::vector<std::pair<std::size_t, std::size_t>> streamAddressSecretParts(const std::string& url,
+                                                                          const std::string& streamKey) {
+    std::vector<std::pair<std::size_t, std::size_t>> parts;
+    const auto add = [&parts](std::size_t from, std::size_t to) {
+        if (to > from) parts.emplace_back(from, to - from);
+    };
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) return parts;
+    const std::string scheme = lower(url.substr(0, schemeEnd));
+    const std::size_t begin = schemeEnd + 3;
+    const std::size_t authorityEnd = std::min(url.find_first_of("/?#", begin), url.size());
+    if (const std::size_t at = url.rfind('@', authorityEnd - 1); at != std::string::npos && at >= begin) {
+        const std::size_t colon = std::min(url.find(':', begin), at);
+        add(begin, colon);
+        if (colon < at) add(colon + 1, at);
+    }
+    const std::size_t q = std::min(url.find_first_of("?#", authorityEnd), url.size());
+    const std::string path = url.substr(authorityEnd, q - authorityEnd);
+    if (keyInPath(scheme, path, streamKey)) {
+        std::size_t end = q;
+        while (end > authorityEnd && url[end - 1] == '/') --end;
+        const std::size_t slash = url.rfind('/', end - 1);
+        add(slash + 1, end);
+    }
+    if (q >= url.size() || url[q] != '?') return parts;
+    const std::size_t queryEnd = std::min(url.find('#', q), url.size());
+    for (std::size_t from = q + 1; from < queryEnd;) {
+        const std::size_t amp = std::min(url.find('&', from), queryEnd);
+        const std::size_t eq = url.find('=', from);
+        if (eq < amp) {
+            const std::string name = lower(url.substr(from, eq - from));
+            if (scheme != "srt" || name == "passphrase" || name == "streamid") add(eq + 1, amp);
+        }
+        from = amp + 1;
+    }
+    return parts;
+}
+
+std::string maskStreamAddress(const std::string& url, const std::string& streamKey, const std::string& mask,
+                              bool eachCharacter) {
+    std::string out;
+    std::size_t from = 0;
+    for (const auto& [at, length] : streamAddressSecretParts(url, streamKey)) {
+        out += url.substr(from, at - from);
+        if (!eachCharacter) {
+            out += mask;
+        } else {
+            // Each character of the secret, counted as UTF-8 code points.
+            for (std::size_t i = at; i < at + length; ++i)
+                if ((static_cast<unsigned char>(url[i]) & 0xc0) != 0x80) out += mask;
+        }
+        from = at + length;
+    }
+    return out + url.substr(from);
 }
 
 namespace {
@@ -253,6 +328,29 @@ LiveStreamTarget liveStreamTarget(const std::string& url, const std::string& str
     } catch (const LiveStreamError& e) {
         throw LiveStreamError(redacted(e));
     }
+}
+
+bool streamAddressCarriesKey(const std::string& url) {
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) return false;
+    const std::string scheme = lower(url.substr(0, schemeEnd));
+    if (scheme != "rtmp" && scheme != "rtmps") return false;
+    const std::size_t begin = schemeEnd + 3;
+    const std::size_t authorityEnd = std::min(url.find_first_of("/?#", begin), url.size());
+    const std::size_t q = std::min(url.find_first_of("?#", authorityEnd), url.size());
+    return keyInPath(scheme, url.substr(authorityEnd, q - authorityEnd), {});
+}
+
+std::string srtPassphraseFault(const std::string& url) {
+    const std::size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos || lower(url.substr(0, schemeEnd)) != "srt") return {};
+    const std::size_t q = url.find('?');
+    if (q == std::string::npos) return {};
+    const auto passphrase = queryValue(url.substr(q, url.find('#', q) - q), "passphrase");
+    if (!passphrase || (passphrase->size() >= kMinSrtPassphrase && passphrase->size() <= kMaxSrtPassphrase))
+        return {};
+    return "An SRT passphrase must be " + std::to_string(kMinSrtPassphrase) + " to " +
+           std::to_string(kMaxSrtPassphrase) + " characters long";
 }
 
 std::string liveStreamKind(const std::string& url) {

@@ -3,11 +3,31 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libavutil/time.h>
 }
 
 #include <algorithm>
+#include <cctype>
 
 namespace vantry::platform {
+namespace {
+
+// How long SRT waits for a server's answer to its handshake.
+constexpr std::int64_t kSrtConnectTimeoutUs = 4'000'000;
+
+// Whether an SRT address sets a passphrase.
+bool hasPassphrase(const std::string& address) {
+    std::string lowered(address);
+    std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                   [](unsigned char ch) { return char(std::tolower(ch)); });
+    const std::size_t q = lowered.find('?');
+    if (q == std::string::npos) return false;
+    const std::string query = "&" + lowered.substr(q + 1);
+    return query.find("&passphrase=") != std::string::npos;
+}
+
+}  // namespace
 
 StreamConnection::~StreamConnection() {
     muxer_.reset();
@@ -18,17 +38,17 @@ std::int64_t StreamConnection::bytesOut() const {
     return handedBytes_;
 }
 
-std::unique_ptr<StreamConnection> StreamConnection::open(const LiveStreamSettings& settings,
-                                                         const LiveStreamTarget& target,
-                                                         const AVCodecContext* video,
-                                                         const AVCodecContext* audio,
-                                                         StreamWatchdog& watchdog, std::string& error) {
+std::unique_ptr<StreamConnection> StreamConnection::open(
+    const LiveStreamSettings& settings, const LiveStreamTarget& target, const AVCodecContext* video,
+    const AVCodecContext* audio, StreamWatchdog& watchdog, std::string& error, bool& lasting) {
+    lasting = false;
     std::unique_ptr<StreamConnection> c(new StreamConnection(watchdog));
     const char* format = target.kind == "srt" ? "mpegts" : target.kind == "v4l2" ? "video4linux2" : "flv";
     try {
         c->muxer_ = std::make_unique<media::Muxer>(format, target.address);
     } catch (const media::MediaError&) {
         error = "FFmpeg has no " + std::string(format) + " output";
+        lasting = true;
         return nullptr;
     }
     AVFormatContext* muxer = c->muxer_->context();
@@ -42,6 +62,7 @@ std::unique_ptr<StreamConnection> StreamConnection::open(const LiveStreamSetting
         }
     } catch (const media::MediaError& e) {
         error = e.what();
+        lasting = true;
         return nullptr;
     }
 
@@ -49,7 +70,7 @@ std::unique_ptr<StreamConnection> StreamConnection::open(const LiveStreamSetting
     media::MediaOptions options;
     if (target.kind == "srt") {
         if (!target.srtStreamId.empty()) options.emplace_back("streamid", target.srtStreamId);
-        options.emplace_back("connect_timeout", "4000");
+        options.emplace_back("connect_timeout", std::to_string(kSrtConnectTimeoutUs / 1000));
         // Closing waits (briefly) for the server to take what is still queued.
         options.emplace_back("linger", "1");
     } else {
@@ -60,11 +81,24 @@ std::unique_ptr<StreamConnection> StreamConnection::open(const LiveStreamSetting
         options.emplace_back("send_buffer_size",
                              std::to_string(std::max<std::int64_t>(halfSecond, 64 * 1024)));
     }
+    const std::int64_t connectStartUs = av_gettime_relative();
     int rc = watchdog.guarded(kConnectLimitUs,
                               [&] { return c->muxer_->openOutput(options, &muxer->interrupt_callback); });
     if (rc < 0) {
         watchdog.connectingNow = false;
         error = watchdog.ioError(rc);
+        // SRT tells a refused handshake (a wrong or missing passphrase, most often) from a server
+        // that does not answer only by how soon it gives up: both end as an I/O error, a refusal
+        // at the server's first answer, silence after the connect timeout.
+        if (target.kind == "srt" && rc == AVERROR(EIO) && !watchdog.stopping &&
+            av_gettime_relative() - connectStartUs < kSrtConnectTimeoutUs / 2) {
+            if (hasPassphrase(target.address)) {
+                error = "the server refused the passphrase";
+                lasting = true;
+            } else {
+                error = "the server refused the connection (it may need a passphrase)";
+            }
+        }
         return nullptr;
     }
     // Each packet goes out whole as it is written: a completed write is a delivered one.

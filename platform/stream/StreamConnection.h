@@ -19,11 +19,12 @@ namespace vantry::platform {
 class StreamConnection {
   public:
     // Opens a fresh connection (new headers) under the watchdog for packets described by
-    // `video` and `audio` (null: no sound); null with `error` set on failure.
+    // `video` and `audio` (null: no sound); null with `error` set on failure, and `lasting` set
+    // for a failure that trying again cannot mend (no such output, a refused SRT passphrase).
     static std::unique_ptr<StreamConnection> open(const LiveStreamSettings& settings,
                                                   const LiveStreamTarget& target, const AVCodecContext* video,
                                                   const AVCodecContext* audio, StreamWatchdog& watchdog,
-                                                  std::string& error);
+                                                  std::string& error, bool& lasting);
     ~StreamConnection();
 
     // One packet (in its format's time base; its reference is taken over); the reason when

@@ -29,6 +29,11 @@ double seconds(std::int64_t micros) {
     return double(micros) / 1e6;
 }
 
+// The pause before attempt `attempt` (from 1) to connect again.
+double retryPause(int attempt) {
+    return kRetryPauses[std::min<std::size_t>(std::size_t(attempt - 1), std::size(kRetryPauses) - 1)];
+}
+
 }  // namespace
 
 StreamDestination::StreamDestination(const LiveStreamSettings& settings, LiveStreamTarget target,
@@ -142,10 +147,10 @@ void StreamDestination::push(const AVPacket* packet, bool video) {
     wake_.notify_all();
 }
 
-std::string StreamDestination::connect() {
+std::string StreamDestination::connect(bool& lasting) {
     std::string error;
     connection_ =
-        StreamConnection::open(settings_, target_, formats_.video, formats_.audio, watchdog_, error);
+        StreamConnection::open(settings_, target_, formats_.video, formats_.audio, watchdog_, error, lasting);
     if (connection_) {
         std::lock_guard lock(mutex_);
         accepting_ = true;
@@ -265,14 +270,37 @@ void StreamDestination::run() {
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
     const std::string shown = target_.shownAddress;
-    std::string error = connect();
-    if (!error.empty()) {
+    // A server that is not up yet (refused, silent) is tried again as a lost one is, while the
+    // stream stays connecting; only what trying again cannot mend fails it.
+    bool lasting = false;
+    std::string error = connect(lasting);
+    for (int attempt = 1; !error.empty(); ++attempt) {
         const bool stopped = watchdog_.stopping;
+        const std::string message = "Could not connect to " + shown + ": " + error;
+        if (stopped || lasting || target_.kind == "v4l2") {
+            update([&](LiveStreamDestinationStatus& s) {
+                s.state = stopped ? LiveStreamState::ended : LiveStreamState::failed;
+                s.retryInSeconds = 0;
+                if (!stopped) s.message = message;
+            });
+            return;
+        }
+        const double pause = retryPause(attempt);
         update([&](LiveStreamDestinationStatus& s) {
-            s.state = stopped ? LiveStreamState::ended : LiveStreamState::failed;
-            if (!stopped) s.message = "Could not connect to " + shown + ": " + error;
+            s.state = LiveStreamState::connecting;
+            s.reconnectAttempt = attempt;
+            s.retryInSeconds = pause;
+            s.message = message;
         });
-        return;
+        if (!waitToRetry(pause)) {
+            update([&](LiveStreamDestinationStatus& s) {
+                s.state = LiveStreamState::ended;
+                s.retryInSeconds = 0;
+                s.message.clear();
+            });
+            return;
+        }
+        error = connect(lasting);
     }
     liveSinceUs_ = av_gettime_relative();
     const auto setLive = [&] {
@@ -304,8 +332,7 @@ void StreamDestination::run() {
         std::string message = "Connection to " + shown + " lost: " + error;
         bool back = false;
         for (int attempt = 1; !watchdog_.stopping; ++attempt) {
-            const double pause =
-                kRetryPauses[std::min<std::size_t>(attempt - 1, std::size(kRetryPauses) - 1)];
+            const double pause = retryPause(attempt);
             update([&](LiveStreamDestinationStatus& s) {
                 s.state = LiveStreamState::reconnecting;
                 s.reconnectAttempt = attempt;
@@ -316,7 +343,7 @@ void StreamDestination::run() {
                 s.message = message;
             });
             if (!waitToRetry(pause)) break;
-            error = connect();
+            error = connect(lasting);
             if (error.empty()) {
                 setLive();
                 back = true;

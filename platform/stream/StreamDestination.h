@@ -44,7 +44,8 @@ class StreamDestination {
     StreamDestination(const StreamDestination&) = delete;
     StreamDestination& operator=(const StreamDestination&) = delete;
 
-    // Starts the thread, which makes the first connection.
+    // Starts the thread, which makes the first connection (trying again, as after a lost one,
+    // while the server refuses or does not answer).
     void start();
     // The encoder's thread: one packet for this destination. Never waits on the network.
     void push(const AVPacket* packet, bool video);
@@ -61,7 +62,7 @@ class StreamDestination {
 
   private:
     void run();
-    std::string connect();
+    std::string connect(bool& lasting);
     void disconnect(bool orderly);
     std::string sendQueued();
     bool waitToRetry(double pauseSeconds);

@@ -1,12 +1,19 @@
-// Waiting for a test receiver (an ffmpeg process started with -listen) to open its port.
+// Waiting for a test receiver (an ffmpeg process started with -listen) to open its port, and a
+// server on 127.0.0.1 that takes connections and never answers.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace vantry::testing {
 
@@ -29,5 +36,51 @@ inline bool waitForListener(int port, bool udp = false) {
     }
     return false;
 }
+
+// A TCP server on 127.0.0.1 that accepts every connection and never sends a byte (nor reads
+// one): a server that leaves the handshake unanswered. Its connections stay open until it goes.
+class SilentListener {
+  public:
+    SilentListener() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 8) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+            port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            while (true) {
+                const int connection = ::accept(fd_, nullptr, nullptr);
+                if (connection < 0) return;  // shut down
+                std::lock_guard lock(mutex_);
+                held_.push_back(connection);
+            }
+        });
+    }
+    ~SilentListener() {
+        ::shutdown(fd_, SHUT_RDWR);  // ends the accept
+        thread_.join();
+        ::close(fd_);
+        for (const int connection : held_) ::close(connection);
+    }
+    SilentListener(const SilentListener&) = delete;
+    SilentListener& operator=(const SilentListener&) = delete;
+
+    int port() const { return port_; }  // 0 when it could not listen
+    // Connections taken so far.
+    int accepted() {
+        std::lock_guard lock(mutex_);
+        return int(held_.size());
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::mutex mutex_;
+    std::vector<int> held_;  // under mutex_
+    std::thread thread_;
+};
 
 }  // namespace vantry::testing

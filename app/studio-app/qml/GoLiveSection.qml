@@ -145,9 +145,16 @@ Column {
             Field {
                 objectName: "goLiveUrl" + server.suffix
                 Accessible.name: server.index === 0 ? "Server URL" : "Server " + (server.index + 1) + " URL"
-                text: server.entry.url
+                // The address in clear while it is being edited; otherwise its secrets (an SRT
+                // passphrase, a key in its path) show as dots, as the key does.
+                readonly property string shown: activeFocus ? server.entry.url : server.entry.shownUrl
+                text: shown
                 placeholderText: "rtmp://live.example.com/app"
-                onEditingFinished: section.live.setDestinationUrl(server.index, text)
+                onActiveFocusChanged: if (activeFocus) text = Qt.binding(function() { return shown })
+                onEditingFinished: {
+                    section.live.setDestinationUrl(server.index, text)
+                    text = Qt.binding(function() { return shown })
+                }
                 onTextEdited: section.live.clearFailure()
             }
 

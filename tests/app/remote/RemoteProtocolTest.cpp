@@ -94,6 +94,46 @@ TEST(RemoteProtocol, AnswersEchoTheIdAndStateChangesAreNamed) {
     EXPECT_TRUE(json::parse(encodeState(after)));
 }
 
+// The stream's state as a whole tells a stream that reaches only some of its servers from one
+// that reaches them all, and the state names each server's state and line.
+TEST(RemoteProtocol, TheLiveStateSaysWhenNotEveryServerTakesTheStream) {
+    using D = LiveDestinationState;
+    const struct {
+        std::string section;
+        std::vector<D> servers;
+        std::string expected;
+    } cases[] = {
+        {"idle", {}, "idle"},
+        {"live", {{1, "live", "LIVE 00:10 · 2.0 Mbit/s"}}, "live"},
+        {"live", {{1, "live", ""}, {2, "live", ""}}, "live"},
+        {"live",
+         {{1, "live", ""},
+          {2, "failed", ""},
+          {3, "stalled", ""},
+          {4, "connecting", "Connecting · retry in 2 s…"}},
+         "partial"},
+        {"live", {{1, "reconnecting", ""}, {3, "live", ""}}, "partial"},
+        {"connecting", {{1, "connecting", ""}, {2, "connecting", ""}}, "connecting"},
+        {"stalled", {{1, "stalled", ""}, {2, "reconnecting", ""}}, "stalled"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(overallLiveState(c.section, c.servers), c.expected) << c.expected;
+
+    StudioState state;
+    state.liveState = "partial";
+    state.liveDestinations = {{1, "live", "LIVE 00:10"}, {2, "failed", "Could not connect \"x\""}};
+    const std::string text = encodeState(state);
+    EXPECT_NE(
+        text.find(R"("liveState":"partial","liveStatus":"","liveDestinations":[{"server":1,"state":"live",)"
+                  R"("statusLine":"LIVE 00:10"},{"server":2,"state":"failed",)"
+                  R"("statusLine":"Could not connect \"x\""}])"),
+        std::string::npos)
+        << text;
+    EXPECT_TRUE(json::parse(text));
+    StudioState after = state;
+    after.liveDestinations[1].state = "connecting";
+    EXPECT_EQ(changedFields(state, after), (std::vector<std::string>{"liveDestinations"}));
+}
+
 TEST(RemoteLimits, TheBucketAllowsABurstThenTheRate) {
     TokenBucket bucket(10, 3);
     int granted = 0;

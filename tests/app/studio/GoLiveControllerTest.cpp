@@ -203,6 +203,62 @@ TEST_F(GoLive, SeveralServersTakeOneStreamEachWithItsOwnLine) {
     EXPECT_EQ(live_->destinationStates()[0].toMap()["state"].toString(), "idle");
 }
 
+// A server that refused the first connection, or did not answer it, is tried again: its line
+// and the section's say so, and when.
+TEST_F(GoLive, AServerNotUpYetShowsWhenItIsTriedAgain) {
+    live_->setDestinationUrl(1, "rtmp://127.0.0.1:1936/app");
+    live_->goLive();
+    ASSERT_EQ(outputs_.size(), 1u);
+    LiveStreamStatus status;
+    status.state = LiveStreamState::connecting;
+    status.retryInSeconds = 2.4;
+    status.destinations.resize(2);
+    status.destinations[0].state = LiveStreamState::connecting;
+    status.destinations[1].state = LiveStreamState::connecting;
+    status.destinations[1].retryInSeconds = 1;
+    status.destinations[1].message = "Could not connect to rtmp://127.0.0.1:1936/app: Connection refused";
+    report(outputs_[0], status);
+    EXPECT_TRUE(live_->isLive());
+    EXPECT_EQ(live_->state(), "connecting");
+    EXPECT_EQ(live_->statusLine().toStdString(), "Connecting · retry in 3 s…");
+    const QVariantList lines = live_->destinationStates();
+    EXPECT_EQ(lines[0].toMap()["statusLine"].toString().toStdString(), "Connecting…");
+    EXPECT_EQ(lines[1].toMap()["state"].toString().toStdString(), "connecting");
+    EXPECT_EQ(
+        lines[1].toMap()["statusLine"].toString().toStdString(),
+        "Connecting · retry in 1 s… · Could not connect to rtmp://127.0.0.1:1936/app: Connection refused");
+}
+
+// A passphrase SRT cannot take is named at Go Live, before any connection; the field shows the
+// passphrase (and a key in the path) as it shows a key, in dots.
+TEST_F(GoLive, SrtPassphrasesAreCheckedAndShownAsDots) {
+    live_->setUrl("srt://127.0.0.1:9000?latency=200&passphrase=Short5");
+    live_->goLive();
+    EXPECT_FALSE(live_->isLive());
+    EXPECT_TRUE(outputs_.empty());
+    EXPECT_EQ(live_->state(), "failed");
+    EXPECT_EQ(live_->statusLine().toStdString(), "An SRT passphrase must be 10 to 79 characters long");
+    live_->setUrl("rtmp://127.0.0.1:1935/live");
+    live_->setDestinationUrl(1, "srt://127.0.0.1:9000?passphrase=" + QString(80, QLatin1Char('p')));
+    live_->goLive();
+    EXPECT_TRUE(outputs_.empty());
+    EXPECT_EQ(live_->statusLine().toStdString(),
+              "Server 2: An SRT passphrase must be 10 to 79 characters long");
+
+    const QString dot = QStringLiteral("\u25cf");
+    live_->setDestinationUrl(1, "srt://127.0.0.1:9000?passphrase=Right4Phrase&latency=20");
+    EXPECT_EQ(live_->destinations()[1].toMap()["shownUrl"].toString(),
+              "srt://127.0.0.1:9000?passphrase=" + dot.repeated(12) + "&latency=20");
+    EXPECT_EQ(live_->destinations()[1].toMap()["url"].toString(),
+              "srt://127.0.0.1:9000?passphrase=Right4Phrase&latency=20");
+    live_->setStreamKey("");
+    live_->setUrl("rtmp://127.0.0.1:1935/live/KEYINURL77");
+    EXPECT_EQ(live_->destinations()[0].toMap()["shownUrl"].toString(),
+              "rtmp://127.0.0.1:1935/live/" + dot.repeated(10));
+    live_->goLive();
+    EXPECT_TRUE(live_->isLive()) << live_->statusLine().toStdString();
+}
+
 TEST_F(GoLive, VirtualCameraNeedsADevice) {
     live_->setVirtualCameraOn(true);
     EXPECT_FALSE(live_->virtualCameraOn());

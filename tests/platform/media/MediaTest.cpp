@@ -129,6 +129,9 @@ TEST(H264Choice, NamesRoundTripAndUnknownNamesAreRefused) {
 TEST(LogSecrets, BlanksTheLongestSecretWholeAndKeepsSharedOnesUntilTheLastOwnerGoes) {
     EXPECT_EQ(blankSecrets("rtmp://h/app/key123?t=key", {"key", "key123"}), "rtmp://h/app/****?t=****");
     EXPECT_EQ(blankSecrets("nothing here", {""}), "nothing here");
+    // Only where a secret stands on its own: a short one inside other words stays as it is.
+    EXPECT_EQ(blankSecrets("[tcp @ 0x7f] tcp_nodelay=1 key x", {"x", "y"}),
+              "[tcp @ 0x7f] tcp_nodelay=1 key ****");
 
     const auto listed = [](const std::string& s) {
         const auto all = LogSecrets::registered();

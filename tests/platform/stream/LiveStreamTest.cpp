@@ -112,6 +112,7 @@ class Feeder {
                 for (std::size_t i = 0; i < picture.size(); ++i)
                     picture[i] = std::uint8_t((i / 4 + n * 7) & 0xff);
                 stream.offerBGRA(picture.data(), s.width * 4);
+                ++offered_;
                 std::this_thread::sleep_for(33ms);
             }
         });
@@ -120,9 +121,12 @@ class Feeder {
         running_ = false;
         thread_.join();
     }
+    // Pictures handed in so far.
+    int offered() const { return offered_; }
 
   private:
     std::atomic<bool> running_{true};
+    std::atomic<int> offered_{0};
     std::thread thread_;
 };
 
@@ -337,6 +341,116 @@ TEST_F(LiveStreamTest, OneDestinationFailingNeverHoldsUpTheOther) {
     }
 }
 
+// A second server takes the connection and never answers the handshake. The pictures start as
+// soon as the first server has answered: every one handed in while it was live reaches it, none
+// waits for the silent one, which is still connecting when the stream ends.
+TEST_F(LiveStreamTest, AServerThatNeverAnswersHoldsUpNoOther) {
+    vantry::testing::SilentListener silent;
+    ASSERT_NE(silent.port(), 0);
+    const int port = freePort(SOCK_STREAM);
+    const std::string good = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    const std::string quiet = "rtmp://127.0.0.1:" + std::to_string(silent.port()) + "/app";
+    Receiver receiver(good + "/" + kKey, dir / "good.flv", false, port);
+    StatusLog log;
+    auto settings = smallStream(good);
+    settings.moreDestinations.push_back({quiet, "silent-Key-8813"});
+    LiveStream stream(settings, log.callback());
+    const auto destination = [&](std::size_t i) { return stream.status().destinations.at(i); };
+    int offeredWhileLive = 0;
+    LiveStreamDestinationStatus silentAtTheEnd;
+    {
+        Feeder feeder(stream);
+        ASSERT_TRUE(waitFor([&] { return destination(0).state == LiveStreamState::live; }, 10s))
+            << destination(0).message;
+        const int offeredBefore = feeder.offered();
+        // Five seconds of pictures: less than the silent server's connect limit.
+        constexpr int kPictures = 150;
+        ASSERT_TRUE(waitFor([&] { return feeder.offered() - offeredBefore >= kPictures; }, 30s));
+        offeredWhileLive = feeder.offered() - offeredBefore;
+        silentAtTheEnd = destination(1);
+        stream.stop();
+    }
+    receiver.finish();
+    EXPECT_GE(silent.accepted(), 1) << "the silent server was never reached";
+    EXPECT_EQ(silentAtTheEnd.state, LiveStreamState::connecting);
+    const LiveStreamStatus end = stream.status();
+    const ReceivedFile r = probe(dir / "good.flv");
+    RecordProperty("framesReceived", r.videoPackets);
+    RecordProperty("picturesOffered", offeredWhileLive);
+    framesLostAtTheEnd(r.videoPackets, end.framesSent);
+    // Each picture handed in while the good server was live went out to it: a slot for each,
+    // bar the unread tail, the first slot's start and slots left out under load.
+    EXPECT_GE(r.videoPackets + end.framesSkipped, offeredWhileLive - vantry::testing::kUnreadTailFrames - 10)
+        << r.videoPackets << " frames received of " << offeredWhileLive << " pictures offered";
+    EXPECT_EQ(r.keyFramePackets.empty() ? -1 : r.keyFramePackets.front(), 0);
+    EXPECT_EQ(log.text().find("silent-Key-8813"), std::string::npos);
+}
+
+// A server that is not up when the stream starts (its connection refused) is tried again, as a
+// lost one is, and takes the stream from a key frame once it is up; the other is live throughout.
+TEST_F(LiveStreamTest, AServerNotUpYetIsTriedAgainUntilItTakesTheStream) {
+    const int portA = freePort(SOCK_STREAM), portB = freePort(SOCK_STREAM);
+    const std::string a = "rtmp://127.0.0.1:" + std::to_string(portA) + "/live";
+    const std::string b = "rtmp://127.0.0.1:" + std::to_string(portB) + "/app";
+    const std::string keyB = "late-Key-6021";
+    Receiver receiverA(a + "/" + kKey, dir / "a.flv", false, portA);
+    StatusLog log;
+    auto settings = smallStream(a);
+    settings.moreDestinations.push_back({b, keyB});
+    LiveStream stream(settings, log.callback());
+    const auto destination = [&](std::size_t i) { return stream.status().destinations.at(i); };
+    Feeder feeder(stream);
+    // Refused, and waiting to try again: connecting, with the reason and the time left.
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const LiveStreamDestinationStatus d = destination(1);
+            return d.state == LiveStreamState::connecting && d.retryInSeconds > 0 && !d.message.empty();
+        },
+        10s))
+        << int(destination(1).state) << " " << destination(1).message;
+    const LiveStreamDestinationStatus refused = destination(1);
+    EXPECT_EQ(refused.message, "Could not connect to " + b + ": Connection refused");
+    EXPECT_GE(refused.reconnectAttempt, 1);
+    ASSERT_TRUE(waitFor([&] { return destination(0).state == LiveStreamState::live; }, 10s));
+    Receiver receiverB(b + "/" + keyB, dir / "b.flv", false, portB);
+    ASSERT_TRUE(waitFor([&] { return destination(1).state == LiveStreamState::live; }, 20s))
+        << destination(1).message;
+    ASSERT_TRUE(waitFor([&] { return destination(1).bytesDelivered > 20'000; }, 10s));
+    EXPECT_EQ(destination(1).reconnectAttempt, 0);
+    EXPECT_TRUE(destination(1).message.empty()) << destination(1).message;
+    stream.stop();
+    receiverA.finish();
+    receiverB.finish();
+    for (const auto& d : stream.status().destinations) EXPECT_EQ(d.state, LiveStreamState::ended);
+    {
+        std::lock_guard lock(log.mutex);
+        for (const auto& s : log.all)
+            for (const auto& d : s.destinations) EXPECT_NE(d.state, LiveStreamState::failed) << d.message;
+    }
+    const ReceivedFile late = probe(dir / "b.flv");
+    EXPECT_EQ(late.videoCodec, AV_CODEC_ID_H264);
+    EXPECT_EQ(late.keyFramePackets.empty() ? -1 : late.keyFramePackets.front(), 0);
+    EXPECT_LT(late.firstVideoPts, 0.1);  // its own clock from its first picture
+    EXPECT_EQ(log.text().find(keyB), std::string::npos);
+    EXPECT_EQ(log.text().find(kKey), std::string::npos);
+}
+
+// An SRT server that refuses the passphrase: the stream says so and ends (trying again cannot
+// mend it), naming neither passphrase.
+TEST_F(LiveStreamTest, AWrongSrtPassphraseSaysTheServerRefusedIt) {
+    const int port = freePort(SOCK_DGRAM);
+    const std::string base = "srt://127.0.0.1:" + std::to_string(port);
+    Receiver receiver(base + "?mode=listener&passphrase=RightPhrase2024", dir / "srt.ts", true, port);
+    auto settings = smallStream(base + "?passphrase=WrongPhrase2024");
+    settings.streamKey.clear();
+    LiveStream stream(settings, nullptr);
+    ASSERT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::failed; }, 15s))
+        << stream.status().message;
+    const std::string message = stream.status().message;
+    EXPECT_EQ(message, "Could not connect to " + base + ": the server refused the passphrase");
+    EXPECT_EQ(message.find("Phrase2024"), std::string::npos);
+}
+
 TEST_F(LiveStreamTest, CarriesTheDefaultSoundInput) {
     std::string why;
     const auto server = vantry::testing::PrivatePulseServer::start(why);
@@ -397,6 +511,11 @@ TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
         {"rtmp://bad host/live", "contains spaces", true},
         {"/dev/video99", "/dev/video99 is not a v4l2loopback device", true},
         {"127.0.0.1/live", "is not an rtmp://, rtmps:// or srt:// address", true},
+        {"srt://127.0.0.1:9000?passphrase=Short9Pw", "An SRT passphrase must be 10 to 79 characters long",
+         true, "Short9Pw"},
+        {"srt://127.0.0.1:9000?latency=20&passphrase=" + std::string(80, 'p'),
+         "An SRT passphrase must be 10 to 79 characters long", true, std::string(80, 'p')},
+        // A server that refuses or does not answer is tried again, its reason in the status.
         {refusedUrl, "Could not connect to " + refusedUrl + ": Connection refused", false},
         {refusedUrl + "/KeyInThePath42", "Could not connect to " + refusedUrl + ": Connection refused", false,
          "KeyInThePath42", true},
@@ -410,7 +529,12 @@ TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {
             if (c.keyInUrl) settings.streamKey.clear();
             LiveStream stream(settings, nullptr);
             EXPECT_FALSE(c.throws);
-            EXPECT_TRUE(waitFor([&] { return stream.status().state == LiveStreamState::failed; }, 15s));
+            const auto waitsToTryAgain = [&] {
+                const LiveStreamStatus s = stream.status();
+                return s.state == LiveStreamState::connecting && s.retryInSeconds > 0 && !s.message.empty();
+            };
+            EXPECT_TRUE(waitFor(waitsToTryAgain, 15s)) << int(stream.status().state);
+            EXPECT_GE(stream.status().reconnectAttempt, 1);
             message = stream.status().message;
         } catch (const LiveStreamError& e) {
             EXPECT_TRUE(c.throws);
@@ -454,7 +578,13 @@ TEST_F(LiveStreamTest, FfmpegLogLinesNeverShowASecretOfTheAddress) {
             settings.streamKey = c.key;
             LiveStream stream(settings, nullptr);
             av_log_set_level(AV_LOG_DEBUG);
-            waitFor([&] { return stream.status().state == LiveStreamState::failed; }, 15s);
+            // The first attempt's end: a failure, or a reason to try again.
+            waitFor(
+                [&] {
+                    const LiveStreamStatus s = stream.status();
+                    return s.state == LiveStreamState::failed || !s.message.empty();
+                },
+                15s);
             av_log(nullptr, AV_LOG_ERROR, "Cannot open %s (key %s)\n", c.url.c_str(), c.key.c_str());
         }
         av_log_set_level(oldLevel);
@@ -520,6 +650,62 @@ TEST(LiveStreamTargetTest, FindsEverySecretOfAnAddress) {
         EXPECT_EQ(found, expected);
     }
     EXPECT_EQ(redactStreamSecrets("rtmp://u:ab@h/live/abc", {"ab", "abc"}), "rtmp://u:****@h/live/****");
+}
+
+// A secret is blanked where it stands on its own, never inside other words (a short key such as
+// "x" or "y" leaves "0x7f" and "tcp_nodelay" alone); an address's secret parts are masked in
+// place, the rest as typed.
+TEST(LiveStreamTargetTest, SecretsAreBlankedWhereTheyStandAndNowhereElse) {
+    struct Redaction {
+        std::string text;
+        std::vector<std::string> secrets;
+        std::string expected;
+    };
+    const Redaction redactions[] = {
+        {"[tcp @ 0x7f3a10] Setting tcp_nodelay=1", {"x", "y"}, "[tcp @ 0x7f3a10] Setting tcp_nodelay=1"},
+        {"Could not connect to rtmp://h/live/x: refused",
+         {"x"},
+         "Could not connect to rtmp://h/live/****: refused"},
+        {"fname = y, app = live", {"y"}, "fname = ****, app = live"},
+        {"ended at sk-7Hq2Zr9Wx4.", {"sk-7Hq2Zr9Wx4"}, "ended at ****."},
+        {"rtmp://u:ab@h/live/abc", {"ab", "abc"}, "rtmp://u:****@h/live/****"},
+        {"srt://h:9000?passphrase=Phrase12345&latency=20",
+         {"Phrase12345"},
+         "srt://h:9000?passphrase=****&latency=20"},
+    };
+    for (const Redaction& r : redactions) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(redactStreamSecrets(r.text, r.secrets), r.expected);
+    }
+    struct Mask {
+        std::string url, key, mask;
+        bool eachCharacter;
+        std::string expected;
+    };
+    const Mask masks[] = {
+        {"srt://h:9000?latency=200&passphrase=Phrase12345&streamid=sid", "", "****", false,
+         "srt://h:9000?latency=200&passphrase=****&streamid=****"},
+        {"srt://h:9000?passphrase=Phrase12345", "", "*", true, "srt://h:9000?passphrase=***********"},
+        {"rtmp://h/live/KEYINURL77", "", "****", false, "rtmp://h/live/****"},
+        {"rtmp://h/live/x/", "", "\u25cf", true, "rtmp://h/live/\u25cf/"},
+        {"rtmps://user:pw@h:443/app?token=t1&s=2", "k1", "****", false,
+         "rtmps://****:****@h:443/app?token=****&s=****"},
+        {"rtmp://h/app/instance", "k1", "****", false, "rtmp://h/app/instance"},  // the key given apart
+        {"rtmp://h/live", "", "****", false, "rtmp://h/live"},
+        {"not an address x", "x", "****", false, "not an address x"},
+    };
+    for (const Mask& m : masks) {
+        SCOPED_TRACE(m.url);
+        EXPECT_EQ(maskStreamAddress(m.url, m.key, m.mask, m.eachCharacter), m.expected);
+    }
+    EXPECT_TRUE(streamAddressCarriesKey("rtmp://h/live/KEYINURL77"));
+    EXPECT_TRUE(streamAddressCarriesKey("RTMPS://h/live/k?t=1"));
+    EXPECT_FALSE(streamAddressCarriesKey("rtmp://h/live/"));
+    EXPECT_FALSE(streamAddressCarriesKey("srt://h:9000/a/b"));
+    EXPECT_EQ(srtPassphraseFault("srt://h:9000?passphrase=Phrase12345"), "");
+    EXPECT_EQ(srtPassphraseFault("srt://h:9000?passphrase=%4123456789"),
+              "An SRT passphrase must be 10 to 79 characters long");
+    EXPECT_EQ(srtPassphraseFault("rtmp://h/live?passphrase=x"), "");
 }
 
 // Malformed addresses are told apart from the rest, and their messages name no secret.

@@ -225,6 +225,24 @@ Item {
             compare(live.virtualCameraOn, false)
         }
 
+        // The URL field shows an address's secrets as dots, as the key field does, except while
+        // it is being edited.
+        function test_goLiveUrlFieldShowsSecretsAsDots() {
+            const live = vm.goLive
+            const field = item("goLiveUrl")
+            live.url = "srt://127.0.0.1:9000?passphrase=Right4Phrase&latency=20"
+            compare(field.text, "srt://127.0.0.1:9000?passphrase=\u25cf\u25cf\u25cf\u25cf\u25cf\u25cf"
+                    + "\u25cf\u25cf\u25cf\u25cf\u25cf\u25cf&latency=20")
+            field.forceActiveFocus(Qt.MouseFocusReason)
+            compare(field.text, live.url, "in clear while edited")
+            keyClick(Qt.Key_End)
+            keyClick(Qt.Key_0)
+            item("goLiveKey").forceActiveFocus(Qt.TabFocusReason)
+            compare(live.url, "srt://127.0.0.1:9000?passphrase=Right4Phrase&latency=200")
+            verify(field.text.indexOf("Right4Phrase") < 0, "dots again: " + field.text)
+            verify(field.text.indexOf("latency=200") > 0, field.text)
+        }
+
         function test_keyboardFocusIsVisibleAndEnterOrSpacePresses() {
             const cam = item("camera_2")
             cam.forceActiveFocus(Qt.TabFocusReason)
