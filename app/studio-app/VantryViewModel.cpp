@@ -13,6 +13,7 @@
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/files/IniFile.h"
 #include "platform/files/UserFolders.h"
+#include "platform/screen-recorder/PartialRecovery.h"
 
 namespace vantry::app {
 namespace {
@@ -81,6 +82,24 @@ void VantryViewModel::setScreenRecording(std::shared_ptr<creator::CreatorRecorde
                                                   &VantryViewModel::screenRecordingChanged));
     screenRecordingConnections_.push_back(
         connect(screenRecording_.get(), &Recorder::outcome, this, &VantryViewModel::screenRecordingOutcome));
+}
+
+QString VantryViewModel::recoverUnfinishedFiles(const std::vector<std::filesystem::path>& folders) {
+    std::vector<platform::PartialFile> found;
+    for (const auto& folder : folders) {
+        auto files = platform::recoverPartialFiles(folder);
+        found.insert(found.end(), files.begin(), files.end());
+    }
+    const QString said = QString::fromStdString(platform::describePartialFiles(found));
+    if (!said.isEmpty()) setStatusBanner(said);
+    return said;
+}
+
+std::vector<std::filesystem::path> VantryViewModel::videoFolders() const {
+    std::vector<std::filesystem::path> folders{platform::UserFolders::videos()};
+    const std::filesystem::path clips = screenRecording_->clipsDirectory();
+    if (clips != folders.front()) folders.push_back(clips);
+    return folders;
 }
 
 void VantryViewModel::screenRecordingOutcome(const creator::RecordingOutcome& outcome) {

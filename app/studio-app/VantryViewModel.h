@@ -125,6 +125,12 @@ class VantryViewModel : public QObject {
     // then says how the save went.
     creator::CreatorRecorder& screenRecording() const { return *screenRecording_; }
     void setScreenRecording(std::shared_ptr<creator::CreatorRecorder> recording);
+    // Deals with what a killed recording or export left in `folders` (cut back to what plays and
+    // kept, or removed; platform/screen-recorder/PartialRecovery.h) and says so in the status
+    // banner. Returns what it said, "" when nothing was found.
+    QString recoverUnfinishedFiles(const std::vector<std::filesystem::path>& folders);
+    // The Videos folder and the recordings' folder: where exports and recordings are written.
+    std::vector<std::filesystem::path> videoFolders() const;
     studio::PresenterPlace presenterPlace() const { return presenterSettings_.place; }
     // The facecam window's drag while the presenter stands in the set: (dx, dy) viewport units
     // since the drag began move it across the floor; the end keeps the place.

@@ -93,6 +93,12 @@ int main(int argc, char** argv) {
     StudioWindowHost host(renderer);
     if (!host.open()) return 1;
     QQuickWindow* window = host.window();
+    // What a killed recording or export left behind: kept where it plays, else removed.
+    {
+        VantryViewModel& vm = host.viewModel();
+        const QString recovered = vm.recoverUnfinishedFiles(vm.videoFolders());
+        if (!recovered.isEmpty()) std::fprintf(stderr, "vantry: %s\n", qPrintable(recovered));
+    }
     // A picture named on the command line (or by "Open With") goes onto the LED wall
     // as if the open panel had returned it.
     if (options.picture) {

@@ -89,6 +89,8 @@ class CreatorRecorder : public QObject {
     // From the confirmed start until the file is finished (saving included).
     bool isRecording() const { return state_ == State::recording || state_ == State::stopping; }
     bool isSaving() const { return state_ == State::stopping; }
+    // Where recordings are saved (and written while they run).
+    std::filesystem::path clipsDirectory() const { return services_.clipsDirectory(); }
     // services.now() when the recorder confirmed the running recording's start.
     double startedAt() const { return startedAt_; }
 
