@@ -84,6 +84,18 @@ void VantryViewModel::setScreenRecording(std::shared_ptr<creator::CreatorRecorde
         connect(screenRecording_.get(), &Recorder::outcome, this, &VantryViewModel::screenRecordingOutcome));
 }
 
+void VantryViewModel::finishScreenRecording(bool serveEvents) {
+    // Nothing is recorded after the window, and what was recorded is saved.
+    if (screenRecording_->state() == creator::CreatorRecorder::State::idle) return;
+    const auto outcome =
+        screenRecording_->finishNow(QString::fromUtf8(kRecordingTitle), kFinishRecordingMs, serveEvents);
+    if (outcome) {
+        std::fprintf(stderr, "vantry: %s\n", outcome->message.toUtf8().constData());
+    } else {
+        std::fprintf(stderr, "vantry: the screen recording was not finished in time\n");
+    }
+}
+
 QString VantryViewModel::recoverUnfinishedFiles(const std::vector<std::filesystem::path>& folders) {
     std::vector<platform::PartialFile> found;
     for (const auto& folder : folders) {
@@ -115,16 +127,7 @@ QObject* VantryViewModel::goLiveHandle() const {
 
 VantryViewModel::~VantryViewModel() {
     for (auto& c : screenRecordingConnections_) disconnect(c);
-    // The window is closing: nothing is recorded after it, and what was recorded is saved.
-    if (screenRecording_->state() != creator::CreatorRecorder::State::idle) {
-        const auto outcome =
-            screenRecording_->finishNow(QString::fromUtf8(kRecordingTitle), kFinishRecordingMs);
-        if (outcome) {
-            std::fprintf(stderr, "vantry: %s\n", outcome->message.toUtf8().constData());
-        } else {
-            std::fprintf(stderr, "vantry: the screen recording was not finished in time\n");
-        }
-    }
+    finishScreenRecording(false);
     delete goLive_;  // the program feed stops before the renderer it draws with can go
     goLive_ = nullptr;
     for (std::thread& t : exportThreads_) {

@@ -81,8 +81,12 @@ class VantryViewModel : public QObject {
     explicit VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels = nullptr,
                              QObject* parent = nullptr);
     // Waits for exports still running; a screen recording still running is stopped and saved
-    // (the window closed), and waited for.
+    // (finishScreenRecording(false)).
     ~VantryViewModel() override;
+    // The window closed: a screen recording still running is stopped and saved, and waited for
+    // (serving the main thread's events meanwhile when serveEvents); standard error says how
+    // the save went.
+    void finishScreenRecording(bool serveEvents);
 
     const std::shared_ptr<app::StudioRenderer>& engine() const { return engine_; }
     QObject* engineHandle() const { return engineHandle_; }

@@ -133,5 +133,8 @@ int main(int argc, char** argv) {
         window, &QQuickWindow::sceneGraphError, &app,
         [](QQuickWindow::SceneGraphError, const QString&) { QCoreApplication::exit(gpuRequired()); },
         Qt::QueuedConnection);
-    return app.exec();
+    const int status = app.exec();
+    // The window has closed: a recording still running is stopped and saved before the end.
+    host.viewModel().finishScreenRecording(true);
+    return status;
 }

@@ -1,5 +1,7 @@
 #include "creator/studio-overlay/CreatorRecorder.h"
 
+#include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -252,21 +254,37 @@ void CreatorRecorder::end(const QString& title) {
     }
 }
 
-std::optional<RecordingOutcome> CreatorRecorder::finishNow(const QString& title, int limitMs) {
+std::optional<RecordingOutcome> CreatorRecorder::finishNow(const QString& title, int limitMs,
+                                                           bool serveEvents) {
+    using Kind = RecordingOutcome::Kind;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    // Until the flight is done; with serveEvents the main thread's events are handled meanwhile
+    // (the portal's session is closed over the session bus, whose answers come through them).
+    const auto waitFor = [&](const std::shared_ptr<Flight>& flight) {
+        for (;;) {
+            const auto now = std::chrono::steady_clock::now();
+            if (flight->waitFor(serveEvents ? std::min(deadline, now + std::chrono::milliseconds(10))
+                                            : deadline))
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            if (serveEvents && QCoreApplication::instance())
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+    };
+    std::optional<RecordingOutcome> result;
+    const auto connection =
+        connect(this, &CreatorRecorder::outcome, this, [&result](const RecordingOutcome& o) {
+            if (o.kind == Kind::saved || o.kind == Kind::notSaved) result = o;
+        });
     end(title);
     if (state_ == State::starting) {
         const std::shared_ptr<Flight> starting = flight_;
-        if (!starting || !starting->waitFor(deadline)) return std::nullopt;
-        applyStart(starting);  // stops at once when it started
+        if (starting && waitFor(starting)) applyStart(starting);  // stops at once when it started
     }
-    if (state_ != State::stopping) return std::nullopt;
-    const std::shared_ptr<Flight> stopping = flight_;
-    if (!stopping || !stopping->waitFor(deadline)) return std::nullopt;
-    std::optional<RecordingOutcome> result;
-    const auto connection =
-        connect(this, &CreatorRecorder::outcome, this, [&result](const RecordingOutcome& o) { result = o; });
-    applyStop(stopping);
+    if (state_ == State::stopping) {
+        const std::shared_ptr<Flight> stopping = flight_;
+        if (stopping && waitFor(stopping)) applyStop(stopping);
+    }
     disconnect(connection);
     return result;
 }

@@ -105,8 +105,10 @@ class CreatorRecorder : public QObject {
     void end(const QString& title);
     // For the end of the program, when main-thread tasks no longer run: ends the recording as
     // end() does and waits, at most limitMs, until its file is finished; also waits for a save
-    // under way. The outcome of the stop; nullopt when nothing was recording or the wait ran out.
-    std::optional<RecordingOutcome> finishNow(const QString& title, int limitMs);
+    // under way. With serveEvents the main thread's Qt events are handled while it waits (the
+    // portal's screen cast needs them to end). The outcome of the save; nullopt when nothing was
+    // recording or the wait ran out.
+    std::optional<RecordingOutcome> finishNow(const QString& title, int limitMs, bool serveEvents = false);
 
   signals:
     void isRecordingChanged();

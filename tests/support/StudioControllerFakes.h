@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -83,6 +84,8 @@ class FakeRecorder : public platform::ScreenRecorder {
     FailureHandler failure;
     bool answerStops = false;
     std::vector<std::thread> answering;
+    // When set, called with each stop's completion (to answer it some other way).
+    std::function<void(const Completion&)> answerStop;
 
     bool isAvailable() override { return available; }
     void setMicrophoneEnabled(bool enabled) override { microphone = enabled; }
@@ -94,6 +97,7 @@ class FakeRecorder : public platform::ScreenRecorder {
     void stopRecording(const std::filesystem::path& outputFile, Completion handler) override {
         stops.emplace_back(outputFile, handler);
         if (answerStops) answering.emplace_back([handler] { handler(std::nullopt); });
+        if (answerStop) answerStop(handler);
     }
 };
 

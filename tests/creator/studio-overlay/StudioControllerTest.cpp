@@ -19,6 +19,7 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 
 using namespace vantry::creator;
+using vantry::platform::ScreenRecorder;
 using vantry::platform::ScreenRecorderError;
 using vantry::testing::FakeFeed;
 using vantry::testing::FakeRecorder;
@@ -604,6 +605,21 @@ TEST_F(StudioRecordingTest, FinishingAtTheEndOfTheProgramWaitsForTheFileWithoutT
     for (auto& t : recorder->answering) t.join();  // the completion has posted its task
     EXPECT_EQ(drain(), 1u) << "the completion's own task finds the stop already applied";
     EXPECT_FALSE(owner->finishNow("Vantry Pro", 60'000).has_value()) << "nothing left to finish";
+}
+
+TEST_F(StudioRecordingTest, FinishingCanServeTheMainThreadsEventsTheRecorderNeedsToStop) {
+    // As the portal's screen cast: the stop completes only once the main thread handles an event.
+    recorder->answerStop = [](const ScreenRecorder::Completion& handler) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [handler] { handler(std::nullopt); }, Qt::QueuedConnection);
+    };
+    auto owner = makeOwner();
+    owner->start(false);
+    answer(recorder->starts[0]);
+    const auto outcome = owner->finishNow("Vantry Pro", 60'000, true);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->kind, Kind::saved);
+    EXPECT_EQ(owner->state(), CreatorRecorder::State::idle);
 }
 
 }  // namespace
