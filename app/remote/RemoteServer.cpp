@@ -14,6 +14,7 @@
 #include "app/remote/RemoteSecret.h"
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
+#include "creator/studio-overlay/CreatorRecorder.h"
 
 namespace vantry::remote {
 namespace {
@@ -26,9 +27,6 @@ struct Range {
 constexpr Range kKeyGain{0.4, 2.4};
 constexpr Range kNeonGain{0.2, 2.5};
 constexpr Range kLedBrightness{0.5, 1.8};
-
-// The overlay's recorder names its recordings after this title, as the window's button does.
-constexpr const char* kRecordingTitle = "Vantry Pro";
 
 // Refused requests in a row after which a flooding client is closed.
 constexpr int kMaxRefusedInARow = 200;
@@ -74,6 +72,32 @@ std::filesystem::path unusedFile(const std::filesystem::path& folder, const std:
     return candidate;
 }
 
+// The answer to a start or stop: what the recorder really did.
+std::string recordingAnswer(const json::Value& id, const creator::RecordingOutcome& outcome) {
+    using Kind = creator::RecordingOutcome::Kind;
+    switch (outcome.kind) {
+        case Kind::started:
+            return encodeResult(id, "{}");
+        case Kind::alreadyRunning:
+            return encodeResult(id, "{\"alreadyRecording\":true}");
+        case Kind::saved:
+            return encodeResult(id, "{\"file\":" + quoteText(outcome.file.string()) + "}");
+        case Kind::notRunning:
+            return encodeError(id, code::unavailable, "no recording is running");
+        case Kind::starting:
+            return encodeError(id, code::unavailable, "the recording is still starting");
+        case Kind::saving:
+            return encodeError(id, code::unavailable, "the last recording is still being saved");
+        case Kind::unavailable:
+            return encodeError(id, code::unavailable, outcome.reason);
+        case Kind::notStarted:
+        case Kind::notSaved:
+        case Kind::failing:
+            break;
+    }
+    return encodeError(id, code::failed, outcome.reason);
+}
+
 }  // namespace
 
 struct RemoteServer::Client {
@@ -101,7 +125,7 @@ RemoteServer::RemoteServer(app::VantryViewModel& vm, RemoteShots* shots, Options
     for (auto signal : {&VM::selectedSetChanged, &VM::cameraAngleChanged, &VM::keyGainChanged,
                         &VM::neonGainChanged, &VM::ledBrightnessChanged, &VM::showVisionPresenterChanged,
                         &VM::presenterInSetChanged, &VM::slideNameChanged, &VM::isExportingChanged,
-                        &VM::exportProgressChanged, &VM::statusBannerChanged}) {
+                        &VM::exportProgressChanged, &VM::statusBannerChanged, &VM::screenRecordingChanged}) {
         connect(&vm_, signal, this, &RemoteServer::scheduleStateEvent);
     }
     connect(&vm_, &VM::presenterChanged, this, &RemoteServer::watchPresenter);
@@ -389,17 +413,18 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                 vm_.setPresenterInSet(command.inSet);
                 ok();
             } else if constexpr (std::is_same_v<T, Recording>) {
-                QObject* presenter = vm_.presenter();
-                if (!presenter)
+                auto* recorder = dynamic_cast<creator::RecordingRequests*>(vm_.presenter());
+                if (!recorder)
                     return fail(code::unavailable,
                                 "recording needs Vision Cutout on (its controller records)");
-                if (presenter->property("isSaving").toBool())
-                    return fail(code::unavailable, "the last recording is still being saved");
-                if (presenter->property("isRecording").toBool() != command.start) {
-                    QMetaObject::invokeMethod(presenter, "toggleRecording",
-                                              Q_ARG(QString, QString::fromUtf8(kRecordingTitle)));
-                }
-                ok();
+                // Answered with what the recorder did: once it has started, or saved the file.
+                recorder->requestRecording(
+                    command.start, QString::fromUtf8(app::VantryViewModel::kRecordingTitle),
+                    [self = QPointer<RemoteServer>(this), socket = QPointer<QWebSocket>(client.socket),
+                     id = request.id](const creator::RecordingOutcome& outcome) {
+                        if (!self || !socket) return;
+                        if (Client* c = self->find(socket)) self->send(*c, recordingAnswer(id, outcome));
+                    });
             } else if constexpr (std::is_same_v<T, ExportClip>) {
                 if (vm_.isExporting()) return fail(code::unavailable, "an export is already running");
                 std::filesystem::path folder = options_.exportFolder;
@@ -491,9 +516,13 @@ StudioState RemoteServer::currentState() {
     s.wallImage = utf8(vm_.slideName());
     s.visionCutout = vm_.showVisionPresenter();
     s.presenterInSet = vm_.presenterInSet();
+    // The overlay's controller shows the studio's recording; without an overlay (Vision Cutout
+    // off) a recording may still be being saved.
     if (QObject* presenter = vm_.presenter()) {
         s.recorderAvailable = true;
         s.recording = presenter->property("isRecording").toBool();
+    } else {
+        s.recording = vm_.screenRecording().isRecording();
     }
     s.exporting = vm_.isExporting();
     s.exportProgress = vm_.exportProgress();

@@ -9,14 +9,18 @@
 
 #include "app/shots/ShotStore.h"
 #include "app/studio-app/StudioText.h"
+#include "creator/studio-overlay/CreatorRecorder.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/files/IniFile.h"
 #include "platform/files/UserFolders.h"
+#include "platform/screen-recorder/PartialRecovery.h"
 
 namespace vantry::app {
 namespace {
 
 constexpr const char* kRefineEdgesKey = "presenter/refineEdges";
+// How long the closing window waits for a recording's file to be finished.
+constexpr int kFinishRecordingMs = 60'000;
 
 // The window's settings file, shared with the file panels' remembered folders; the config
 // home is read each time.
@@ -63,7 +67,58 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
             if (self) self->setLiveFPS(fps);
         });
     });
+    setScreenRecording(creator::CreatorRecorder::shared());
     sync();
+}
+
+void VantryViewModel::setScreenRecording(std::shared_ptr<creator::CreatorRecorder> recording) {
+    for (auto& c : screenRecordingConnections_) disconnect(c);
+    screenRecordingConnections_.clear();
+    screenRecording_ = std::move(recording);
+    using Recorder = creator::CreatorRecorder;
+    screenRecordingConnections_.push_back(connect(screenRecording_.get(), &Recorder::isRecordingChanged, this,
+                                                  &VantryViewModel::screenRecordingChanged));
+    screenRecordingConnections_.push_back(connect(screenRecording_.get(), &Recorder::isSavingChanged, this,
+                                                  &VantryViewModel::screenRecordingChanged));
+    screenRecordingConnections_.push_back(
+        connect(screenRecording_.get(), &Recorder::outcome, this, &VantryViewModel::screenRecordingOutcome));
+}
+
+void VantryViewModel::finishScreenRecording(bool serveEvents) {
+    // Nothing is recorded after the window, and what was recorded is saved.
+    if (screenRecording_->state() == creator::CreatorRecorder::State::idle) return;
+    const auto outcome =
+        screenRecording_->finishNow(QString::fromUtf8(kRecordingTitle), kFinishRecordingMs, serveEvents);
+    if (outcome) {
+        std::fprintf(stderr, "vantry: %s\n", outcome->message.toUtf8().constData());
+    } else {
+        std::fprintf(stderr, "vantry: the screen recording was not finished in time\n");
+    }
+}
+
+QString VantryViewModel::recoverUnfinishedFiles(const std::vector<std::filesystem::path>& folders) {
+    std::vector<platform::PartialFile> found;
+    for (const auto& folder : folders) {
+        auto files = platform::recoverPartialFiles(folder);
+        found.insert(found.end(), files.begin(), files.end());
+    }
+    const QString said = QString::fromStdString(platform::describePartialFiles(found));
+    if (!said.isEmpty()) setStatusBanner(said);
+    return said;
+}
+
+std::vector<std::filesystem::path> VantryViewModel::videoFolders() const {
+    std::vector<std::filesystem::path> folders{platform::UserFolders::videos()};
+    const std::filesystem::path clips = screenRecording_->clipsDirectory();
+    if (clips != folders.front()) folders.push_back(clips);
+    return folders;
+}
+
+void VantryViewModel::screenRecordingOutcome(const creator::RecordingOutcome& outcome) {
+    using Kind = creator::RecordingOutcome::Kind;
+    // With the overlay on, its own status line says it.
+    if (showVisionPresenter_) return;
+    if (outcome.kind == Kind::saved || outcome.kind == Kind::notSaved) setStatusBanner(outcome.message);
 }
 
 QObject* VantryViewModel::goLiveHandle() const {
@@ -71,6 +126,8 @@ QObject* VantryViewModel::goLiveHandle() const {
 }
 
 VantryViewModel::~VantryViewModel() {
+    for (auto& c : screenRecordingConnections_) disconnect(c);
+    finishScreenRecording(false);
     delete goLive_;  // the program feed stops before the renderer it draws with can go
     goLive_ = nullptr;
     for (std::thread& t : exportThreads_) {
@@ -118,6 +175,8 @@ void VantryViewModel::setLedBrightness(float brightness) {
 
 void VantryViewModel::setShowVisionPresenter(bool show) {
     if (show == showVisionPresenter_) return;
+    // The overlay goes with its switch, and so does its recording: stopped and saved now.
+    if (!show) screenRecording_->end(QString::fromUtf8(kRecordingTitle));
     showVisionPresenter_ = show;
     emit showVisionPresenterChanged();
     pushInSetPresenter();

@@ -22,6 +22,11 @@
 #include "app/studio-app/StudioRenderer.h"
 #include "studio/StudioCatalogue.h"
 
+namespace vantry::creator {
+class CreatorRecorder;
+struct RecordingOutcome;
+}  // namespace vantry::creator
+
 namespace vantry::app {
 
 // Hands the renderer to the live viewport from QML (`StageViewportView { engine: vm.engine }`).
@@ -69,11 +74,19 @@ class VantryViewModel : public QObject {
     Q_PROPERTY(QObject* shots READ shotsHandle CONSTANT)
 
   public:
+    // The title the overlay's recordings are named after ("Vantry_Pro_CreatorRec_<seconds>.mp4").
+    static constexpr const char* kRecordingTitle = "Vantry Pro";
+
     // panels may be null (no file flows); it must outlive the view model.
     explicit VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels = nullptr,
                              QObject* parent = nullptr);
-    // Waits for exports still running.
+    // Waits for exports still running; a screen recording still running is stopped and saved
+    // (finishScreenRecording(false)).
     ~VantryViewModel() override;
+    // The window closed: a screen recording still running is stopped and saved, and waited for
+    // (serving the main thread's events meanwhile when serveEvents); standard error says how
+    // the save went.
+    void finishScreenRecording(bool serveEvents);
 
     const std::shared_ptr<app::StudioRenderer>& engine() const { return engine_; }
     QObject* engineHandle() const { return engineHandle_; }
@@ -111,6 +124,17 @@ class VantryViewModel : public QObject {
     void choosePresenterInSet(bool inSet, bool remember);
     QObject* presenter() const { return presenter_; }
     void setPresenter(QObject* presenter);
+    // The studio's screen recording (CreatorRecorder::shared() unless replaced, for tests, before
+    // any overlay exists). Switching Vision Cutout off stops and saves it; the status banner
+    // then says how the save went.
+    creator::CreatorRecorder& screenRecording() const { return *screenRecording_; }
+    void setScreenRecording(std::shared_ptr<creator::CreatorRecorder> recording);
+    // Deals with what a killed recording or export left in `folders` (cut back to what plays and
+    // kept, or removed; platform/screen-recorder/PartialRecovery.h) and says so in the status
+    // banner. Returns what it said, "" when nothing was found.
+    QString recoverUnfinishedFiles(const std::vector<std::filesystem::path>& folders);
+    // The Videos folder and the recordings' folder: where exports and recordings are written.
+    std::vector<std::filesystem::path> videoFolders() const;
     studio::PresenterPlace presenterPlace() const { return presenterSettings_.place; }
     // The facecam window's drag while the presenter stands in the set: (dx, dy) viewport units
     // since the drag began move it across the floor; the end keeps the place.
@@ -153,6 +177,8 @@ class VantryViewModel : public QObject {
     void refineEdgesChanged();
     void presenterInSetChanged();
     void presenterChanged();
+    // The screen recording started, stopped or finished saving.
+    void screenRecordingChanged();
     void slideNameChanged();
     void liveFPSChanged();
     void isExportingChanged();
@@ -172,6 +198,7 @@ class VantryViewModel : public QObject {
     void setIsExporting(bool exporting);
     void setExportProgress(double progress);
     void setStatusBanner(const QString& message);
+    void screenRecordingOutcome(const creator::RecordingOutcome& outcome);
     // An empty failure: the export wrote `bytes`.
     void finishExport(std::int64_t bytes, const std::string& failure);
 
@@ -190,6 +217,8 @@ class VantryViewModel : public QObject {
     std::filesystem::path settingsFolder_;
     QPointer<QObject> presenter_;
     std::vector<QMetaObject::Connection> presenterConnections_;
+    std::shared_ptr<creator::CreatorRecorder> screenRecording_;
+    std::vector<QMetaObject::Connection> screenRecordingConnections_;
     std::optional<studio::PresenterPlace> dragStart_;
     bool presenterPushed_ = false;  // the renderer holds a picture
     QString slideName_;

@@ -93,6 +93,12 @@ int main(int argc, char** argv) {
     StudioWindowHost host(renderer);
     if (!host.open()) return 1;
     QQuickWindow* window = host.window();
+    // What a killed recording or export left behind: kept where it plays, else removed.
+    {
+        VantryViewModel& vm = host.viewModel();
+        const QString recovered = vm.recoverUnfinishedFiles(vm.videoFolders());
+        if (!recovered.isEmpty()) std::fprintf(stderr, "vantry: %s\n", qPrintable(recovered));
+    }
     // A picture named on the command line (or by "Open With") goes onto the LED wall
     // as if the open panel had returned it.
     if (options.picture) {
@@ -127,5 +133,8 @@ int main(int argc, char** argv) {
         window, &QQuickWindow::sceneGraphError, &app,
         [](QQuickWindow::SceneGraphError, const QString&) { QCoreApplication::exit(gpuRequired()); },
         Qt::QueuedConnection);
-    return app.exec();
+    const int status = app.exec();
+    // The window has closed: a recording still running is stopped and saved before the end.
+    host.viewModel().finishScreenRecording(true);
+    return status;
 }

@@ -62,6 +62,21 @@ OruCreatorStudioControllerV1045::OruCreatorStudioControllerV1045(CreatorStudioSe
         };
     }
 
+    recording_ = services_.recording;
+    if (!recording_) {
+        recording_ = services_.recorder ? std::make_shared<CreatorRecorder>(CreatorRecorder::Services{
+                                              services_.recorder, services_.now, services_.clipsDirectory})
+                                        : CreatorRecorder::shared();
+    }
+    connect(recording_.get(), &CreatorRecorder::isRecordingChanged, this,
+            &OruCreatorStudioControllerV1045::isRecordingChanged);
+    connect(recording_.get(), &CreatorRecorder::isSavingChanged, this,
+            &OruCreatorStudioControllerV1045::isSavingChanged);
+    connect(recording_.get(), &CreatorRecorder::outcome, this,
+            &OruCreatorStudioControllerV1045::applyOutcome);
+    // An overlay made while a recording runs shows it and counts its time.
+    if (isRecording()) startMeterTimerIfNeeded();
+
     const auto post = mainTaskPoster();
     services_.feed->setOnFrameReady([post](const QImage& image) {
         post([image](OruCreatorStudioControllerV1045& self) { self.setLatestCameraFrame(image); });
@@ -69,7 +84,8 @@ OruCreatorStudioControllerV1045::OruCreatorStudioControllerV1045(CreatorStudioSe
 }
 
 OruCreatorStudioControllerV1045::~OruCreatorStudioControllerV1045() {
-    // Pending main-thread tasks find the link gone; the timer is a child and dies with us.
+    // Pending main-thread tasks find the link gone; the timer is a child and dies with us. The
+    // recording is not this object's and goes on: whoever switches the overlay off ends it.
     link_.reset();
     // The feed's own destructor ends its queue; it is not stopped first.
     services_.feed.reset();
@@ -187,89 +203,54 @@ void OruCreatorStudioControllerV1045::toggleCamera() {
     } else {
         services_.feed->stop();
         setUsingLiveHardwareCamera(false);
-        if (!isRecording_) stopMeterTimer();
+        if (!isRecording()) stopMeterTimer();
     }
 }
 
 void OruCreatorStudioControllerV1045::toggleRecording(const QString& gameTitle) {
-    if (isRecording_) {
-        stopScreenRecordingAndSave(gameTitle);
+    requestRecording(!isRecording(), gameTitle, {});
+}
+
+void OruCreatorStudioControllerV1045::requestRecording(bool start, const QString& gameTitle, Answer answer) {
+    if (start) {
+        recording_->start(isMicIncluded_, std::move(answer));
     } else {
-        startScreenRecording();
+        recording_->stop(gameTitle, std::move(answer));
     }
 }
 
-void OruCreatorStudioControllerV1045::startScreenRecording() {
-    if (isSaving_) return;  // the last recording is still being finished
-    if (!services_.recorder) services_.recorder = platform::ScreenRecorder::shared();
-    auto& recorder = *services_.recorder;
-    if (!recorder.isAvailable()) {
-        setStatusMessage(QString::fromUtf8(kRecorderUnavailableMessage));
-        return;
-    }
-    recorder.setMicrophoneEnabled(isMicIncluded_);
-    recorder.setCameraEnabled(false);
-    recorder.setScratchFolder(services_.clipsDirectory());
-    const auto post = mainTaskPoster();
-    // A recording that fails on its own (its file can no longer be written, a full disk) says
-    // so and ends at once: the stop keeps what was written and its note says where.
-    recorder.setFailureHandler([post](platform::ScreenRecorderError error) {
-        post([text = fromStd(error.localizedDescription)](OruCreatorStudioControllerV1045& self) {
-            if (!self.isRecording_) return;
-            self.setStatusMessage(QString::fromUtf8(kRecErrorPrefix) + text);
-            self.stopScreenRecordingAndSave(QString());
-        });
-    });
-    recorder.startRecording([post](std::optional<platform::ScreenRecorderError> error) {
-        post([error = std::move(error)](OruCreatorStudioControllerV1045& self) {
-            if (error) {
-                // The user declined the desktop's screen choice: said as it is, not as an error.
-                self.setStatusMessage(error->cancelled ? fromStd(error->localizedDescription)
-                                                       : QString::fromUtf8(kRecErrorPrefix) +
-                                                             fromStd(error->localizedDescription));
-                return;
+void OruCreatorStudioControllerV1045::applyOutcome(const RecordingOutcome& outcome) {
+    using Kind = RecordingOutcome::Kind;
+    switch (outcome.kind) {
+        case Kind::started:
+            setElapsed(0);
+            setStatusMessage(outcome.message);
+            startMeterTimerIfNeeded();
+            return;
+        case Kind::saved:
+        case Kind::notSaved: {
+            if (!isCameraEnabled_) stopMeterTimer();
+            setStatusMessage(outcome.message);
+            if (outcome.kind == Kind::notSaved) return;
+            const QString path = QString::fromStdString(outcome.file.string());
+            if (savedFilePath_ != path) {
+                savedFilePath_ = path;
+                emit savedFilePathChanged();
             }
-            self.recordingStartedAt_ = self.services_.now();
-            self.setRecording(true);
-            self.setElapsed(0);
-            QString message = QString::fromUtf8(self.isMicIncluded_ ? kRecordingWithMicMessage
-                                                                    : kRecordingGameAudioMessage);
-            if (self.services_.recorder && !self.services_.recorder->lastRecordingHasSound())
-                message += QString::fromUtf8(kNoSoundNote);
-            self.setStatusMessage(message);
-            self.startMeterTimerIfNeeded();
-        });
-    });
-}
-
-void OruCreatorStudioControllerV1045::stopScreenRecordingAndSave(const QString& gameTitle) {
-    if (!services_.recorder) services_.recorder = platform::ScreenRecorder::shared();
-    const std::filesystem::path folder = services_.clipsDirectory();
-    const std::string name = studio::recordingFileName(gameTitle.toStdString(), services_.now());
-    const std::filesystem::path file = folder / name;
-    if (isSaving_) return;  // a second STOP while the file is being finished
-    setSaving(true);
-    const auto post = mainTaskPoster();
-    services_.recorder->stopRecording(
-        file, [post, file, name](std::optional<platform::ScreenRecorderError> error) {
-            post([error = std::move(error), file, name](OruCreatorStudioControllerV1045& self) {
-                self.setRecording(false);
-                self.setSaving(false);
-                if (!self.isCameraEnabled_) self.stopMeterTimer();
-                if (error) {
-                    self.setStatusMessage(QString::fromUtf8(kSaveNotePrefix) +
-                                          fromStd(error->localizedDescription));
-                    return;
-                }
-                const QString path = QString::fromStdString(file.string());
-                if (self.savedFilePath_ != path) {
-                    self.savedFilePath_ = path;
-                    emit self.savedFilePathChanged();
-                }
-                self.setStatusMessage(QString::fromUtf8(kSavedPrefix) + fromStd(name));
-                self.revealInFileViewer(path);
-            });
-        });
+            revealInFileViewer(path);
+            return;
+        }
+        case Kind::notStarted:
+        case Kind::unavailable:
+        case Kind::failing:
+            setStatusMessage(outcome.message);
+            return;
+        case Kind::alreadyRunning:
+        case Kind::notRunning:
+        case Kind::starting:
+        case Kind::saving:
+            return;  // refusals reach only the one who asked
+    }
 }
 
 void OruCreatorStudioControllerV1045::revealInFileViewer(const QString& path) {
@@ -302,8 +283,8 @@ void OruCreatorStudioControllerV1045::stopMeterTimer() {
 }
 
 void OruCreatorStudioControllerV1045::meterTick() {
-    if (isRecording_) {
-        const double ticks = std::floor((services_.now() - recordingStartedAt_) * 4.0 + 1e-3);
+    if (isRecording()) {
+        const double ticks = std::floor((services_.now() - recording_->startedAt()) * 4.0 + 1e-3);
         // The clock never runs backwards, even when the system time is set back.
         if (ticks > double(recordingElapsedSeconds_)) setElapsed(qint64(ticks));
     }
@@ -318,18 +299,6 @@ void OruCreatorStudioControllerV1045::setStatusMessage(const QString& message) {
     if (statusMessage_ == message) return;
     statusMessage_ = message;
     emit statusMessageChanged();
-}
-
-void OruCreatorStudioControllerV1045::setRecording(bool recording) {
-    if (isRecording_ == recording) return;
-    isRecording_ = recording;
-    emit isRecordingChanged();
-}
-
-void OruCreatorStudioControllerV1045::setSaving(bool saving) {
-    if (isSaving_ == saving) return;
-    isSaving_ = saving;
-    emit isSavingChanged();
 }
 
 void OruCreatorStudioControllerV1045::setElapsed(qint64 ticks) {

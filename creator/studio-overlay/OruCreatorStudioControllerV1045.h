@@ -1,9 +1,11 @@
 // The state object behind the creator-studio overlay: facecam settings, camera on/off, screen
 // recording with its tick counter, the microphone meter and a one-line status message.
 //
-// Lives on the main thread; every property changes there and announces itself. Camera and
-// recorder results arrive on other threads and are applied through main-thread tasks
-// (platform::postToMain) that first check that the controller still exists.
+// Lives on the main thread; every property changes there and announces itself. Camera results
+// arrive on other threads and are applied through main-thread tasks (platform::postToMain) that
+// first check that the controller still exists. The recording is not the controller's: it
+// belongs to a CreatorRecorder that outlives the overlay, and the recording properties read
+// its state.
 #pragma once
 
 #include <QImage>
@@ -17,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "creator/studio-overlay/CreatorRecorder.h"
 #include "creator/studio-overlay/FacecamTypes.h"
 #include "platform/screen-recorder/ScreenRecorder.h"
 
@@ -41,7 +44,10 @@ class CreatorStudioFeed {
 struct CreatorStudioServices {
     std::unique_ptr<CreatorStudioFeed> feed;
     std::shared_ptr<platform::ScreenRecorder> recorder;  // default: ScreenRecorder::shared()
-    std::function<double()> now;                         // wall-clock seconds since 1970
+    // Who owns the recording. Default: one of the controller's own over `recorder` when that is
+    // given, else CreatorRecorder::shared(), the studio's.
+    std::shared_ptr<CreatorRecorder> recording;
+    std::function<double()> now;  // wall-clock seconds since 1970
     std::function<std::filesystem::path()> clipsDirectory;
     // Shows the file in the file manager; `done` gets an empty string when a file manager (or
     // the folder's opener) took the request, else why none did. `done` runs on the main thread.
@@ -49,7 +55,7 @@ struct CreatorStudioServices {
         revealFile;
 };
 
-class OruCreatorStudioControllerV1045 : public QObject {
+class OruCreatorStudioControllerV1045 : public QObject, public RecordingRequests {
     Q_OBJECT
     Q_PROPERTY(bool isToolbarExpanded READ isToolbarExpanded WRITE setToolbarExpanded NOTIFY
                    isToolbarExpandedChanged)
@@ -82,14 +88,13 @@ class OruCreatorStudioControllerV1045 : public QObject {
 
   public:
     static constexpr const char* kReadyMessage = "Creator Cam Ready";
-    static constexpr const char* kRecorderUnavailableMessage =
-        "Screen Recorder ready (enable Screen Recording in System Settings)";
-    static constexpr const char* kRecordingWithMicMessage = "REC (Game + Mic + Cam)";
-    static constexpr const char* kRecordingGameAudioMessage = "REC (Game Audio)";
-    static constexpr const char* kRecErrorPrefix = "Rec error: ";
-    static constexpr const char* kSaveNotePrefix = "Save note: ";
-    static constexpr const char* kSavedPrefix = "Saved ";
-    static constexpr const char* kNoSoundNote = " · video only: no sound server reachable";
+    static constexpr const char* kRecorderUnavailableMessage = CreatorRecorder::kRecorderUnavailableMessage;
+    static constexpr const char* kRecordingWithMicMessage = CreatorRecorder::kRecordingWithMicMessage;
+    static constexpr const char* kRecordingGameAudioMessage = CreatorRecorder::kRecordingGameAudioMessage;
+    static constexpr const char* kRecErrorPrefix = CreatorRecorder::kRecErrorPrefix;
+    static constexpr const char* kSaveNotePrefix = CreatorRecorder::kSaveNotePrefix;
+    static constexpr const char* kSavedPrefix = CreatorRecorder::kSavedPrefix;
+    static constexpr const char* kNoSoundNote = CreatorRecorder::kNoSoundNote;
     static constexpr const char* kNoFileManagerPrefix = "Show in Folder: no file manager answered (";
     static constexpr int kMeterIntervalMs = 250;
 
@@ -109,8 +114,9 @@ class OruCreatorStudioControllerV1045 : public QObject {
     bool isMirrored() const { return isMirrored_; }
     bool refineEdges() const { return refineEdges_; }
     bool isMicIncluded() const { return isMicIncluded_; }
-    bool isRecording() const { return isRecording_; }
-    bool isSaving() const { return isSaving_; }
+    bool isRecording() const { return recording_->isRecording(); }
+    bool isSaving() const { return recording_->isSaving(); }
+    CreatorRecorder& recording() const { return *recording_; }
     QString savedFilePath() const { return savedFilePath_; }
     qint64 recordingElapsedSeconds() const { return recordingElapsedSeconds_; }
     QString formattedRecordingTime() const;
@@ -137,7 +143,10 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void setScale(double scale);
 
     Q_INVOKABLE void toggleCamera();
+    // Stops the running recording (saved under gameTitle), else starts one.
     Q_INVOKABLE void toggleRecording(const QString& gameTitle);
+    // With the overlay's switches (the microphone) and its status line, as the button does.
+    void requestRecording(bool start, const QString& gameTitle, Answer answer) override;
     // Shows `path` in the file manager; when none answers, the status message says so and
     // names the folder.
     Q_INVOKABLE void revealInFileViewer(const QString& path);
@@ -171,14 +180,11 @@ class OruCreatorStudioControllerV1045 : public QObject {
   private:
     struct Link;
 
-    void startScreenRecording();
-    void stopScreenRecordingAndSave(const QString& gameTitle);
+    void applyOutcome(const RecordingOutcome& outcome);
     void startMeterTimerIfNeeded();
     void stopMeterTimer();
     void pushFeedSettings();
     void setStatusMessage(const QString& message);
-    void setRecording(bool recording);
-    void setSaving(bool saving);
     void setElapsed(qint64 ticks);
     void setUsingLiveHardwareCamera(bool live);
     void setLatestCameraFrame(const QImage& image);
@@ -192,10 +198,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     bool isMirrored_ = true;
     bool refineEdges_ = true;
     bool isMicIncluded_ = true;
-    bool isRecording_ = false;
-    bool isSaving_ = false;
     QString savedFilePath_;
-    double recordingStartedAt_ = 0;  // services_.now() when the recorder confirmed the start
     qint64 recordingElapsedSeconds_ = 0;
     double micActivityLevel_ = 0.25;
     QString statusMessage_ = QString::fromUtf8(kReadyMessage);
@@ -205,6 +208,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     double scale_ = 1.0;
 
     CreatorStudioServices services_;
+    std::shared_ptr<CreatorRecorder> recording_;
     std::shared_ptr<Link> link_;  // the weak-reference target of every cross-thread callback
     QTimer* timer_ = nullptr;     // child of this object: it dies with it
 };

@@ -17,9 +17,11 @@
 #include "app/shots/ShotsModel.h"
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
+#include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
 #include "tests/support/EventPump.h"
+#include "tests/support/StudioControllerFakes.h"
 
 namespace vantry::remote {
 namespace {
@@ -54,11 +56,20 @@ class FakeShots : public RemoteShots {
 };
 
 // The overlay's controller as the server sees it: a recording switch and its state.
-class FakePresenter : public QObject {
+class FakePresenter : public QObject, public creator::RecordingRequests {
     Q_OBJECT
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
   public:
     bool isRecording() const { return recording; }
+    void requestRecording(bool start, const QString& title, Answer answer) override {
+        using Kind = creator::RecordingOutcome::Kind;
+        if (start == recording) {
+            answer({start ? Kind::alreadyRunning : Kind::notRunning, {}, "as it is", {}});
+            return;
+        }
+        toggleRecording(title);
+        answer({start ? Kind::started : Kind::saved, {}, {}, "/clips/rec.mp4"});
+    }
     Q_INVOKABLE void toggleRecording(const QString& title) {
         titles.push_back(title);
         recording = !recording;
@@ -244,6 +255,142 @@ TEST_F(RemoteServerTest, RecordingStartsAndStopsThroughTheOverlaysController) {
     } while (!got.empty() && std::find(got.begin(), got.end(), "recording") == got.end());
     EXPECT_FALSE(got.empty()) << "the recorder's changes are announced";
     vm->setPresenter(nullptr);
+}
+
+// The studio's recording behind a real overlay controller, over a fake recorder whose starts and
+// stops the test answers from the recorder's side.
+class RemoteRecordingTest : public RemoteServerTest {
+  protected:
+    using Kind = creator::RecordingOutcome::Kind;
+    static constexpr double kNow = 1765000000.5;
+
+    void SetUp() override {
+        RemoteServerTest::SetUp();
+        owner = std::make_shared<creator::CreatorRecorder>(
+            creator::CreatorRecorder::Services{recorder, [] { return kNow; }, [this] { return clips; }});
+        vm->setScreenRecording(owner);
+        start();
+        client = connect();
+        ASSERT_TRUE(ok(call(*client, "setVisionCutout", R"({"on":true})")));
+        showOverlay();
+    }
+    void TearDown() override {
+        hideOverlay();
+        client.reset();
+        RemoteServerTest::TearDown();
+    }
+    // What the window's Loader does with the switch.
+    void showOverlay() {
+        creator::CreatorStudioServices services;
+        services.feed = std::make_unique<testing::FakeFeed>(std::make_shared<testing::FeedRecord>());
+        services.recording = owner;
+        services.now = [] { return kNow; };
+        services.clipsDirectory = [this] { return clips; };
+        services.revealFile = [](const std::filesystem::path&, std::function<void(const std::string&)>) {};
+        overlay = std::make_unique<creator::OruCreatorStudioControllerV1045>(std::move(services));
+        vm->setPresenter(overlay.get());
+    }
+    void hideOverlay() {
+        if (vm) vm->setPresenter(nullptr);
+        overlay.reset();
+    }
+    // Sends a request under a name of its own; its answer is read with answerTo().
+    void send(const std::string& id, std::string_view request) {
+        client->sendRaw(
+            QString::fromStdString("{\"id\":\"" + id + "\",\"request\":\"" + std::string(request) + "\"}"));
+    }
+    std::string answerTo(const std::string& id) {
+        while (auto message = client->nextMessage(kWaitMs)) {
+            const std::string* got = json::stringMember(objectOf(*message), "id");
+            if (got && *got == id) return *message;
+        }
+        ADD_FAILURE() << "no answer to " << id;
+        return {};
+    }
+    // Answers the recorder's start or stop from the recorder's thread; the main thread applies it.
+    template <typename Handler>
+    void recorderAnswers(Handler handler, std::optional<platform::ScreenRecorderError> error = std::nullopt) {
+        testing::fromOtherThread([&] { handler(error); });
+        platform::drainMainQueue();
+    }
+    bool stateSaysRecording() {
+        const std::string state = call(*client, "state");
+        const bool* recording =
+            json::boolMember(child(child(objectOf(state), "result"), "state"), "recording");
+        return recording && *recording;
+    }
+    void startRecordingThroughTheRemote() {
+        send("start", "startRecording");
+        ASSERT_TRUE(testing::pumpUntil([&] { return recorder->starts.size() == 1; }, kWaitMs));
+        recorderAnswers(recorder->starts[0]);
+        const std::string answer = answerTo("start");
+        ASSERT_TRUE(ok(answer)) << answer;
+    }
+
+    std::filesystem::path clips = dir.filePath("clips").toStdString();
+    std::shared_ptr<testing::FakeRecorder> recorder = std::make_shared<testing::FakeRecorder>();
+    std::shared_ptr<creator::CreatorRecorder> owner;
+    std::unique_ptr<creator::OruCreatorStudioControllerV1045> overlay;
+    std::unique_ptr<RemoteClient> client;
+};
+
+TEST_F(RemoteRecordingTest, SwitchingVisionCutoutOffStopsAndSavesTheRecording) {
+    startRecordingThroughTheRemote();
+    ASSERT_TRUE(ok(call(*client, "setVisionCutout", R"({"on":false})")));
+    hideOverlay();
+    ASSERT_EQ(recorder->stops.size(), 1u) << "the screen is not recorded once the switch is off";
+    EXPECT_EQ(recorder->stops[0].first, clips / "Vantry_Pro_CreatorRec_1765000000.mp4");
+    EXPECT_TRUE(stateSaysRecording()) << "until its file is finished";
+    recorderAnswers(recorder->stops[0].second);
+    EXPECT_FALSE(stateSaysRecording());
+    EXPECT_EQ(vm->statusBannerText(), "Saved Vantry_Pro_CreatorRec_1765000000.mp4");
+    EXPECT_EQ(recorder->starts.size(), 1u);
+}
+
+TEST_F(RemoteRecordingTest, StartsAndStopsAreAnsweredWithWhatTheRecorderDid) {
+    const std::string idle = call(*client, "stopRecording");
+    EXPECT_EQ(codeOf(idle), "unavailable") << idle;
+    startRecordingThroughTheRemote();
+    const std::string again = call(*client, "startRecording");
+    ASSERT_TRUE(ok(again)) << again;
+    EXPECT_NE(again.find("\"alreadyRecording\":true"), std::string::npos) << again;
+
+    send("stop", "stopRecording");
+    ASSERT_TRUE(testing::pumpUntil([&] { return recorder->stops.size() == 1; }, kWaitMs));
+    // A start straight after the stop, while the file is being finished.
+    const std::string early = call(*client, "startRecording");
+    EXPECT_EQ(codeOf(early), "unavailable") << early;
+    EXPECT_EQ(recorder->starts.size(), 1u);
+    recorderAnswers(recorder->stops[0].second);
+    const std::string saved = answerTo("stop");
+    ASSERT_TRUE(ok(saved)) << saved;
+    const std::string* file = json::stringMember(child(objectOf(saved), "result"), "file");
+    ASSERT_NE(file, nullptr) << saved;
+    EXPECT_EQ(*file, (clips / "Vantry_Pro_CreatorRec_1765000000.mp4").string());
+    const std::string after = call(*client, "stopRecording");
+    EXPECT_EQ(codeOf(after), "unavailable") << "nothing runs any more: " << after;
+    EXPECT_FALSE(stateSaysRecording());
+}
+
+TEST_F(RemoteRecordingTest, AFailedStartIsAnsweredAsAFailure) {
+    send("start", "startRecording");
+    ASSERT_TRUE(testing::pumpUntil([&] { return recorder->starts.size() == 1; }, kWaitMs));
+    recorderAnswers(recorder->starts[0], platform::ScreenRecorderError{"There is no X display to record."});
+    const std::string answer = answerTo("start");
+    EXPECT_EQ(codeOf(answer), "failed") << answer;
+    EXPECT_NE(answer.find("There is no X display to record."), std::string::npos) << answer;
+}
+
+TEST_F(RemoteRecordingTest, ClosingTheWindowStopsSavesAndWaitsForTheRecording) {
+    startRecordingThroughTheRemote();
+    recorder->answerStops = true;
+    hideOverlay();
+    server.reset();
+    client.reset();
+    vm.reset();  // the window closes
+    ASSERT_EQ(recorder->stops.size(), 1u);
+    EXPECT_EQ(recorder->stops[0].first, clips / "Vantry_Pro_CreatorRec_1765000000.mp4");
+    EXPECT_EQ(owner->state(), creator::CreatorRecorder::State::idle) << "the file was finished before";
 }
 
 TEST_F(RemoteServerTest, TheWindowsSwitchShowsANewSecretOnceAndSaysWhyItCannotListen) {

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -280,6 +281,35 @@ TEST_F(ViewModelTest, AnExportOutlivingTheViewModelIsWaitedForAndItsResultDroppe
     releaser.join();
     platform::drainMainQueue();  // the completion finds no view model
     SUCCEED();
+}
+
+TEST_F(ViewModelTest, WhatAKilledRecordingLeftIsRecoveredAtStartAndTheBannerSaysSo) {
+    make();
+    QTemporaryDir dir;
+    const std::filesystem::path videos = dir.filePath("Videos").toStdString();
+    std::filesystem::create_directories(videos);
+    // A fragmented MP4 cut inside its second fragment: a header and one whole fragment play.
+    const auto box = [](const char* type, std::uint32_t size) {
+        std::string b(size, '\0');
+        b[2] = char(size >> 8);
+        b[3] = char(size);
+        b.replace(4, 4, type);
+        return b;
+    };
+    const std::string playable = box("ftyp", 24) + box("moov", 300) + box("moof", 100) + box("mdat", 900);
+    std::ofstream(videos / "CreatorRec_1765000000_99.partial.mp4", std::ios::binary)
+        << playable + box("moof", 100) + "cut";
+    std::ofstream(videos / ".Vantry_x_1080p.mp4.0123456789abcdef.partial") << "an export cut off";
+
+    const QString said = vm->recoverUnfinishedFiles({videos, videos / "absent"});
+    EXPECT_EQ(
+        said.toStdString(),
+        "Recovered an interrupted recording as CreatorRec_1765000000_recovered.mp4; removed 1 unfinished "
+        "file that could not be played.");
+    EXPECT_EQ(vm->statusBannerText(), said);
+    EXPECT_EQ(std::filesystem::file_size(videos / "CreatorRec_1765000000_recovered.mp4"), playable.size());
+    EXPECT_FALSE(std::filesystem::exists(videos / ".Vantry_x_1080p.mp4.0123456789abcdef.partial"));
+    EXPECT_TRUE(vm->recoverUnfinishedFiles({videos}).isEmpty()) << "nothing left the second time";
 }
 
 }  // namespace

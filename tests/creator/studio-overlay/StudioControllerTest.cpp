@@ -11,7 +11,7 @@
 #include "creator/studio-overlay/CreatorStudioMath.h"
 #include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
-#include "tests/creator/studio-overlay/StudioControllerFakes.h"
+#include "tests/support/StudioControllerFakes.h"
 
 // Readable failure messages for Qt strings.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -19,6 +19,7 @@ inline void PrintTo(const QString& s, std::ostream* os) {
 }
 
 using namespace vantry::creator;
+using vantry::platform::ScreenRecorder;
 using vantry::platform::ScreenRecorderError;
 using vantry::testing::FakeFeed;
 using vantry::testing::FakeRecorder;
@@ -459,6 +460,166 @@ TEST_F(StudioControllerTest, TheMeterTimerFiresOnTheEventLoop) {
     while (controller->micActivityLevel() != 0.0 && clock.elapsed() < 10000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
     EXPECT_EQ(controller->micActivityLevel(), 0.0);
+}
+
+// The recording belongs to a CreatorRecorder shared by the overlays that come and go over it.
+class StudioRecordingTest : public StudioControllerTest {
+  protected:
+    using Kind = RecordingOutcome::Kind;
+
+    std::shared_ptr<CreatorRecorder> makeOwner() {
+        return std::make_shared<CreatorRecorder>(CreatorRecorder::Services{
+            recorder, [this] { return now; }, [] { return std::filesystem::path("/clips"); }});
+    }
+    std::unique_ptr<Controller> overlayOver(std::shared_ptr<CreatorRecorder> owner) {
+        CreatorStudioServices services;
+        services.feed = std::make_unique<FakeFeed>(std::make_shared<FeedRecord>());
+        services.recording = std::move(owner);
+        services.now = [this] { return now; };
+        services.clipsDirectory = [] { return std::filesystem::path("/clips"); };
+        services.revealFile = [](const std::filesystem::path&, std::function<void(const std::string&)>) {};
+        return std::make_unique<Controller>(std::move(services));
+    }
+    // Answers the recorder's last start or stop from the recorder's side, then runs the
+    // main-thread tasks.
+    template <typename Handler>
+    void answer(Handler handler, std::optional<ScreenRecorderError> error = std::nullopt) {
+        fromOtherThread([&] { handler(error); });
+        drain();
+    }
+};
+
+TEST_F(StudioRecordingTest, ARecordingOutlivesItsOverlayAndTheNextOverlayShowsAndStopsIt) {
+    auto owner = makeOwner();
+    auto first = overlayOver(owner);
+    first->toggleRecording("Demo Game");
+    ASSERT_EQ(recorder->starts.size(), 1u);
+    answer(recorder->starts[0]);
+    ASSERT_TRUE(first->isRecording());
+    first.reset();
+    EXPECT_TRUE(recorder->stops.empty());
+    EXPECT_EQ(owner->state(), CreatorRecorder::State::recording) << "no copy of the state went with it";
+
+    auto second = overlayOver(owner);
+    EXPECT_TRUE(second->isRecording());
+    EXPECT_TRUE(second->isMeterTimerRunning()) << "the new overlay counts the running recording's time";
+    now += 3;
+    second->meterTick();
+    EXPECT_EQ(second->formattedRecordingTime(), "00:03");
+    second->toggleRecording("Demo Game");
+    ASSERT_EQ(recorder->stops.size(), 1u);
+    EXPECT_TRUE(second->isSaving());
+    answer(recorder->stops[0].second);
+    EXPECT_FALSE(second->isRecording());
+    EXPECT_EQ(second->statusMessage(), "Saved Demo_Game_CreatorRec_1765000003.mp4");
+}
+
+TEST_F(StudioRecordingTest, EveryRefusedStartAndStopIsAnsweredAsSuchAndAsksTheRecorderNothing) {
+    enum class Reach { idle, starting, recording, saving };
+    const struct {
+        Reach state;
+        bool start;
+        Kind answer;
+    } cases[] = {
+        {Reach::idle, false, Kind::notRunning},   {Reach::starting, true, Kind::starting},
+        {Reach::starting, false, Kind::starting}, {Reach::recording, true, Kind::alreadyRunning},
+        {Reach::saving, true, Kind::saving},      {Reach::saving, false, Kind::saving},
+    };
+    for (const auto& c : cases) {
+        recorder = std::make_shared<FakeRecorder>();
+        SetUp();
+        if (c.state != Reach::idle) controller->toggleRecording("T");
+        if (c.state == Reach::recording || c.state == Reach::saving) answer(recorder->starts[0]);
+        if (c.state == Reach::saving) controller->toggleRecording("T");
+        const std::size_t starts = recorder->starts.size(), stops = recorder->stops.size();
+        const QString status = controller->statusMessage();
+
+        std::vector<RecordingOutcome> answers;
+        controller->requestRecording(c.start, "T", [&](const RecordingOutcome& o) { answers.push_back(o); });
+        ASSERT_EQ(answers.size(), 1u) << "a refusal is answered at once";
+        EXPECT_EQ(answers[0].kind, c.answer) << int(c.state) << " " << c.start;
+        EXPECT_FALSE(answers[0].reason.empty());
+        EXPECT_EQ(recorder->starts.size(), starts);
+        EXPECT_EQ(recorder->stops.size(), stops);
+        EXPECT_EQ(controller->statusMessage(), status);
+    }
+}
+
+TEST_F(StudioRecordingTest, AStartAndAStopAreAnsweredWhenTheRecorderHasDoneThem) {
+    std::vector<RecordingOutcome> answers;
+    const auto keep = [&](const RecordingOutcome& o) { answers.push_back(o); };
+    controller->requestRecording(true, "Demo Game", keep);
+    EXPECT_TRUE(answers.empty());
+    answer(recorder->starts[0]);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].kind, Kind::started);
+
+    controller->requestRecording(false, "Demo Game", keep);
+    EXPECT_EQ(answers.size(), 1u) << "not before the file is finished";
+    answer(recorder->stops[0].second);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[1].kind, Kind::saved);
+    EXPECT_EQ(answers[1].file, "/clips/Demo_Game_CreatorRec_1765000000.mp4");
+
+    controller->requestRecording(true, "Demo Game", keep);
+    answer(recorder->starts[1], ScreenRecorderError{"no display"});
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_EQ(answers[2].kind, Kind::notStarted);
+    EXPECT_EQ(answers[2].reason, "no display");
+}
+
+TEST_F(StudioRecordingTest, NoRecordingStartsForAnOwnerThatIsGoneOrWasToldToEnd) {
+    // The owner ends while the recorder is starting: the start it confirms is stopped at once.
+    {
+        auto owner = makeOwner();
+        owner->start(true);
+        auto started = recorder->starts[0];
+        owner.reset();
+        answer(started);
+        ASSERT_EQ(recorder->stops.size(), 1u);
+    }
+    // The studio's switch goes off while the recorder is starting.
+    recorder = std::make_shared<FakeRecorder>();
+    auto owner = makeOwner();
+    owner->start(false);
+    owner->end("Vantry Pro");
+    EXPECT_TRUE(recorder->stops.empty()) << "the recorder is not asked to stop what it has not started";
+    answer(recorder->starts[0]);
+    ASSERT_EQ(recorder->stops.size(), 1u);
+    EXPECT_EQ(recorder->stops[0].first, "/clips/Vantry_Pro_CreatorRec_1765000000.mp4");
+    EXPECT_TRUE(owner->isSaving());
+    answer(recorder->stops[0].second);
+    EXPECT_EQ(owner->state(), CreatorRecorder::State::idle);
+}
+
+TEST_F(StudioRecordingTest, FinishingAtTheEndOfTheProgramWaitsForTheFileWithoutTheMainQueue) {
+    recorder->answerStops = true;
+    auto owner = makeOwner();
+    owner->start(true);
+    answer(recorder->starts[0]);
+    const auto outcome = owner->finishNow("Vantry Pro", 60'000);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->kind, Kind::saved);
+    EXPECT_EQ(outcome->message, "Saved Vantry_Pro_CreatorRec_1765000000.mp4");
+    EXPECT_EQ(owner->state(), CreatorRecorder::State::idle);
+    for (auto& t : recorder->answering) t.join();  // the completion has posted its task
+    EXPECT_EQ(drain(), 1u) << "the completion's own task finds the stop already applied";
+    EXPECT_FALSE(owner->finishNow("Vantry Pro", 60'000).has_value()) << "nothing left to finish";
+}
+
+TEST_F(StudioRecordingTest, FinishingCanServeTheMainThreadsEventsTheRecorderNeedsToStop) {
+    // As the portal's screen cast: the stop completes only once the main thread handles an event.
+    recorder->answerStop = [](const ScreenRecorder::Completion& handler) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [handler] { handler(std::nullopt); }, Qt::QueuedConnection);
+    };
+    auto owner = makeOwner();
+    owner->start(false);
+    answer(recorder->starts[0]);
+    const auto outcome = owner->finishNow("Vantry Pro", 60'000, true);
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->kind, Kind::saved);
+    EXPECT_EQ(owner->state(), CreatorRecorder::State::idle);
 }
 
 }  // namespace

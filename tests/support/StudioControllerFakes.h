@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -64,8 +65,15 @@ class FakeFeed : public creator::CreatorStudioFeed {
     std::shared_ptr<FeedRecord> record_;
 };
 
+// Keeps every start and stop with its completion, for the test to answer; with answerStops,
+// each stop is answered "saved" at once from a thread of its own (the recorder's thread).
 class FakeRecorder : public platform::ScreenRecorder {
   public:
+    ~FakeRecorder() override {
+        for (auto& t : answering)
+            if (t.joinable()) t.join();
+    }
+
     bool available = true;
     std::optional<bool> microphone;
     std::optional<bool> camera;
@@ -74,6 +82,10 @@ class FakeRecorder : public platform::ScreenRecorder {
     std::vector<std::pair<std::filesystem::path, Completion>> stops;
     bool sound = true;
     FailureHandler failure;
+    bool answerStops = false;
+    std::vector<std::thread> answering;
+    // When set, called with each stop's completion (to answer it some other way).
+    std::function<void(const Completion&)> answerStop;
 
     bool isAvailable() override { return available; }
     void setMicrophoneEnabled(bool enabled) override { microphone = enabled; }
@@ -83,7 +95,9 @@ class FakeRecorder : public platform::ScreenRecorder {
     bool lastRecordingHasSound() const override { return sound; }
     void startRecording(Completion handler) override { starts.push_back(std::move(handler)); }
     void stopRecording(const std::filesystem::path& outputFile, Completion handler) override {
-        stops.emplace_back(outputFile, std::move(handler));
+        stops.emplace_back(outputFile, handler);
+        if (answerStops) answering.emplace_back([handler] { handler(std::nullopt); });
+        if (answerStop) answerStop(handler);
     }
 };
 

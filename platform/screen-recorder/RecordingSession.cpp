@@ -1,0 +1,401 @@
+#include "platform/screen-recorder/RecordingSession.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavutil/time.h>
+}
+
+#include <algorithm>
+#include <cstdio>
+
+#include "platform/media/AacEncoder.h"
+#include "platform/media/H264Encoder.h"
+#include "platform/media/MediaRuntime.h"
+#include "platform/media/Muxer.h"
+#include "platform/media/PictureConverter.h"
+#include "platform/media/PulseCapture.h"
+
+namespace vantry::platform::screen_recording {
+namespace fs = std::filesystem;
+namespace {
+
+using media::errorText;
+constexpr int kSampleRate = media::kSampleRate;
+constexpr std::int64_t kAudioBitRate = 160'000;
+// A mixed-in source (the microphone) may run ahead of the game audio by this much at most.
+constexpr int kMaxMixBacklog = kSampleRate / 2;
+// 50 ms per read: the server's default would hand over seconds at a time.
+constexpr int kSoundPieceMs = 50;
+
+}  // namespace
+
+AudioSource::~AudioSource() {
+    if (fifo) av_audio_fifo_free(fifo);
+}
+
+RecordingSession::RecordingSession() = default;
+
+RecordingSession::~RecordingSession() {
+    audioEncoder.reset();
+    audio.clear();
+    videoEncoder.reset();
+    source.reset();
+    output.reset();
+}
+
+void RecordingSession::openAudio(bool mic) {
+    if (!options.captureAudio) return;
+    std::vector<std::string> names{options.monitorSource};
+    if (mic) names.push_back(options.microphoneSource);
+    for (const auto& name : names) {
+        auto input = std::make_unique<AudioSource>();
+        input->name = name;
+        try {
+            input->capture = std::make_unique<media::PulseCapture>(name, kSoundPieceMs, stopping);
+        } catch (const media::MediaError& e) {
+            log(e.what());
+            continue;
+        }
+        input->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, kSampleRate);
+        if (input->fifo) audio.push_back(std::move(input));
+    }
+    if (audio.empty()) log("no sound server reachable: this recording has video only (no sound)");
+}
+
+std::optional<std::string> RecordingSession::openX11Screen(const std::string& display) {
+    std::string error;
+    AVFormatContext* screen = screen_recording::openScreen(display, options.fps, &stopping, error);
+    if (!screen) return "Cannot capture the screen of display " + display + ": " + error + ".";
+    source = std::make_unique<X11ScreenSource>(screen);
+    const AVCodecParameters* screenPar = screen->streams[0]->codecpar;
+    screenFormat = static_cast<AVPixelFormat>(screenPar->format);
+    screenWidth = screenPar->width;
+    screenHeight = screenPar->height;
+    if ((screenWidth & ~1) <= 0 || (screenHeight & ~1) <= 0)
+        return "The screen of display " + display + " has no size.";
+    return std::nullopt;
+}
+
+std::optional<ScreenRecorderError> RecordingSession::openPortal() {
+    const auto failure = [](const std::string& what) {
+        return ScreenRecorderError{"Cannot capture the screen through the desktop portal: " + what + ".",
+                                   false};
+    };
+    auto portal = std::make_unique<PortalScreenCast>();
+    const fs::path settings =
+        options.portalSettingsFile.empty() ? screenCastSettingsFile() : options.portalSettingsFile;
+    const std::string token = loadScreenCastRestoreToken(settings);
+    const PortalStart started = portal->start(token, options.portalDialogTimeoutMs);
+    if (started.status == PortalStart::Status::cancelled)
+        return ScreenRecorderError{LinuxScreenRecorder::kCancelledText, true};
+    if (started.status != PortalStart::Status::started) return failure(started.error);
+    // The desktop asks only the first time: its token picks the same source next time.
+    if (!started.restoreToken.empty() && started.restoreToken != token) {
+        try {
+            saveScreenCastRestoreToken(settings, started.restoreToken);
+        } catch (const fs::filesystem_error& e) {
+            log("cannot keep the screen choice in " + settings.string() + ": " + e.code().message());
+        }
+    }
+    std::unique_ptr<PipeWireCapture> capture;
+    try {
+        capture = std::make_unique<PipeWireCapture>(started.pipeWireFd, started.streams.front().nodeId);
+    } catch (const std::runtime_error& e) {
+        return failure(e.what());
+    }
+    std::string error;
+    if (!capture->waitForFirstPicture(10'000, error)) return failure(error);
+    auto screen =
+        std::make_unique<PortalScreenSource>(std::move(portal), std::move(capture), options.fps, stopping);
+    ScreenPicture first;
+    screen->peek(first);
+    screenFormat = first.format;
+    screenWidth = first.width;
+    screenHeight = first.height;
+    portalSource = screen.get();
+    source = std::move(screen);
+    if ((screenWidth & ~1) <= 0 || (screenHeight & ~1) <= 0)
+        return failure("the picture from the portal has no size");
+    return std::nullopt;
+}
+
+CapturePlan RecordingSession::plan(media::H264Backend backend) const {
+    // A hardware encoder keeps up with any screen; x264 on a screen too big for this machine
+    // is scaled down (or encoded faster) up front, rather than losing most of its frames as
+    // repeats.
+    if (backend != media::H264Backend::x264)
+        return CapturePlan{screenWidth & ~1, screenHeight & ~1, options.preset, {}};
+    const unsigned cores = options.encoderCores > 0 ? unsigned(options.encoderCores)
+                                                    : std::max(1u, std::thread::hardware_concurrency());
+    return planCapture(screenWidth, screenHeight, options.fps, cores, options.preset);
+}
+
+std::optional<std::string> RecordingSession::openOutput(const CapturePlan& plan, bool mic) {
+    const std::string file = stats.scratchFile.string();
+    try {
+        output = std::make_unique<media::Muxer>("mp4", file);
+        media::H264Settings h264;
+        h264.width = plan.width;
+        h264.height = plan.height;
+        h264.fps = options.fps;
+        h264.bitRate = stats.videoBitRate;
+        h264.keyFrameInterval = 2 * options.fps;  // a key frame, and so a fragment, every 2 s
+        h264.fixedKeyFrames = true;
+        h264.closedGop = true;
+        h264.allThreads = true;
+        h264.preset = plan.preset;
+        h264.globalHeader = output->wantsGlobalHeader();
+        h264.backend = stats.encoder;
+        videoEncoder = std::make_unique<media::H264Encoder>(h264);
+        videoStream = output->addStream(videoEncoder->context());
+    } catch (const media::MediaError& e) {
+        return "Cannot start the recording: " + std::string(e.what()) + ".";
+    }
+
+    if (!openConverter(plan.width, plan.height))
+        return "Cannot convert the screen's pixel format for the encoder.";
+
+    if (!audio.empty()) {
+        try {
+            audioEncoder = std::make_unique<media::AacEncoder>(
+                media::AacSettings{kAudioBitRate, output->wantsGlobalHeader()});
+            audioStream = output->addStream(audioEncoder->context());
+            stats.hasAudio = true;
+            stats.microphoneMixed = mic && std::any_of(audio.begin(), audio.end(), [this](const auto& src) {
+                                        return src->name == options.microphoneSource;
+                                    });
+        } catch (const media::MediaError&) {
+            log("the AAC encoder is not available: this recording has video only (no sound)");
+            audioEncoder.reset();
+            audio.clear();
+        }
+    }
+
+    int rc = output->openOutput();
+    if (rc < 0) return "Cannot create the recording '" + file + "': " + errorText(rc) + ".";
+    // Each finished fragment goes to the file at once, not when the write buffer fills.
+    output->context()->flags |= AVFMT_FLAG_FLUSH_PACKETS;
+    // An empty index up front and a self-contained fragment at every key frame.
+    rc = output->writeHeader({{"movflags", "+frag_keyframe+empty_moov+default_base_moof"}});
+    if (rc < 0) {
+        output.reset();
+        std::error_code ignored;
+        fs::remove(file, ignored);
+        return "Cannot write the recording: " + errorText(rc) + ".";
+    }
+    return std::nullopt;
+}
+
+void RecordingSession::begin() {
+    origin = av_gettime();
+    if (portalSource) portalSource->setOrigin(origin);
+    videoThread = std::thread([this] { videoLoop(); });
+    for (std::size_t i = 0; i < audio.size(); ++i) {
+        AudioSource* src = audio[i].get();
+        src->thread = std::thread([this, src, i] { audioLoop(*src, i == 0); });
+    }
+}
+
+std::string RecordingSession::finish(std::int64_t endMicros) {
+    stopping = true;
+    if (videoThread.joinable()) videoThread.join();
+    for (auto& src : audio)
+        if (src->thread.joinable()) src->thread.join();
+
+    bool failed;
+    {
+        std::lock_guard lock(muxMutex);
+        failed = !writeError.empty();
+    }
+    // The file's video lasts until the stop, even when the last grabs came late.
+    if (!failed) repeatLastFrameUntil(indexAt(endMicros));
+    encodeVideo(nullptr);
+    if (audioEncoder && !failed) {
+        std::lock_guard lock(audioMutex);
+        while (av_audio_fifo_size(audio[0]->fifo) > 0) encodeAudioFrame(true);
+        // Sound the server had not handed over by the stop becomes silence, so both tracks end together.
+        const std::int64_t videoSamples = (lastIndex + 1) * kSampleRate / options.fps;
+        if (audioPts < videoSamples) encodeSilence(videoSamples - audioPts);
+        audioEncoder->flush();
+        writePackets(*audioEncoder, audioStream);
+    }
+    std::string error;
+    {
+        std::lock_guard lock(muxMutex);
+        if (writeError.empty()) {
+            const int rc = output->writeTrailer();
+            if (rc < 0) noteWriteError("cannot finish the recording: " + errorText(rc));
+        }
+        const int closeRc = output->closeOutput();
+        if (closeRc < 0) noteWriteError("cannot close the recording: " + errorText(closeRc));
+        error = writeError;
+    }
+    const double seconds = double(lastIndex + 1) / options.fps;
+    for (auto& src : audio) {
+        const double heard = double(src->samplesRead) / kSampleRate;
+        if (heard < seconds * 0.9) {
+            char line[160];
+            std::snprintf(line, sizeof line,
+                          "%.1f s of %.1f s of sound arrived from '%s' (the rest is silence)", heard, seconds,
+                          src->name.c_str());
+            log(line);
+        }
+    }
+    if (stats.framesRepeated > 0)
+        log(std::to_string(stats.framesRepeated) + " of " + std::to_string(stats.framesWritten) +
+            " frames were grabbed late and repeat the frame before");
+    return error;
+}
+
+void RecordingSession::noteWriteError(const std::string& what) {
+    if (writeError.empty()) writeError = what;
+}
+
+template <class Encoder>
+void RecordingSession::writePackets(Encoder& encoder, AVStream* stream) {
+    AVPacket* packet = av_packet_alloc();
+    std::string failure;
+    media::drainPackets(encoder, packet, [&](AVPacket* p) {
+        std::lock_guard lock(muxMutex);
+        if (!writeError.empty()) {
+            av_packet_unref(p);
+            return 0;
+        }
+        const int rc = output->write(p, encoder.context(), stream);
+        if (rc < 0) {
+            noteWriteError("cannot write the recording: " + errorText(rc));
+            failure = writeError;
+        }
+        return 0;
+    });
+    av_packet_free(&packet);
+    if (!failure.empty()) {
+        // The file cannot grow any more: the capture ends now, not at the requested time.
+        stopping = true;
+        if (onWriteFailure) onWriteFailure(failure);
+    }
+}
+
+void RecordingSession::encodeVideo(AVFrame* frame) {
+    if (videoEncoder->send(frame) < 0) return;
+    writePackets(*videoEncoder, videoStream);
+}
+
+void RecordingSession::repeatLastFrameUntil(std::int64_t until) {
+    if (lastIndex < 0) return;
+    for (std::int64_t i = lastIndex + 1; i < until; ++i) {
+        picture->pts = i;
+        encodeVideo(picture);
+        ++stats.framesRepeated;
+        ++stats.framesWritten;
+    }
+    if (until - 1 > lastIndex) lastIndex = until - 1;
+}
+
+std::int64_t RecordingSession::indexAt(std::int64_t micros) const {
+    return std::max<std::int64_t>(((micros - origin) * options.fps + 500'000) / 1'000'000, 0);
+}
+
+void RecordingSession::videoLoop() {
+    ScreenPicture shot;
+    std::string error;
+    while (!stopping) {
+        if (!source->next(shot, error)) {
+            if (!stopping) log("screen capture ended early: " + error);
+            break;
+        }
+        if (shot.capturedAtUs >= stopAt->load()) break;
+        const std::int64_t index = indexAt(shot.capturedAtUs);
+        if (index <= lastIndex) continue;
+        repeatLastFrameUntil(index);
+        // The first picture also stands for the slots before it.
+        if (lastIndex < 0) stats.framesRepeated += index;
+        if (!convertPicture(shot)) continue;
+        for (std::int64_t i = lastIndex + 1; i <= index; ++i) {
+            picture->pts = i;
+            encodeVideo(picture);
+            ++stats.framesWritten;
+        }
+        lastIndex = index;
+    }
+}
+
+void RecordingSession::audioLoop(AudioSource& source, bool drives) {
+    media::PulseCapture::Piece piece;
+    while (source.capture->read(piece)) {
+        std::lock_guard lock(audioMutex);
+        source.samplesRead += piece.samples;
+        const float* planes[2] = {piece.left, piece.right};
+        av_audio_fifo_write(source.fifo, reinterpret_cast<void**>(const_cast<float**>(planes)),
+                            piece.samples);
+        if (drives && !source.placed) {
+            // The sound starts where it was captured on the file's clock: silence before
+            // it, or the part captured before time 0 dropped.
+            source.placed = true;
+            const std::int64_t offset = (piece.capturedAtUs - origin) * kSampleRate / 1'000'000;
+            if (offset < 0)
+                av_audio_fifo_drain(source.fifo, int(std::min<std::int64_t>(-offset, piece.samples)));
+            if (offset > 0) encodeSilence(std::min<std::int64_t>(offset, std::int64_t(kSampleRate) * 10));
+        }
+        if (!drives) {
+            const int excess = av_audio_fifo_size(source.fifo) - kMaxMixBacklog;
+            if (excess > 0) av_audio_fifo_drain(source.fifo, excess);
+            continue;
+        }
+        while (av_audio_fifo_size(source.fifo) >= audioEncoder->frameSize()) encodeAudioFrame(false);
+    }
+    if (!source.capture->error().empty())
+        log("sound from '" + source.name + "' ended early: " + source.capture->error());
+}
+
+void RecordingSession::encodeSilence(std::int64_t count) {
+    while (count > 0) {
+        const int n = int(std::min<std::int64_t>(count, audioEncoder->frameSize()));
+        if (audioEncoder->sendSilence(n, audioPts) < 0) return;
+        audioPts += n;
+        count -= n;
+        writePackets(*audioEncoder, audioStream);
+    }
+}
+
+void RecordingSession::encodeAudioFrame(bool partial) {
+    const int size = audioEncoder->frameSize();
+    const int n = partial ? std::min(av_audio_fifo_size(audio[0]->fifo), size) : size;
+    if (n <= 0) return;
+    AVFrame* frame = audioEncoder->frame();
+    if (!frame) return;
+    av_audio_fifo_read(audio[0]->fifo, reinterpret_cast<void**>(frame->data), n);
+    for (std::size_t s = 1; s < audio.size(); ++s) {
+        const int m = std::min(av_audio_fifo_size(audio[s]->fifo), n);
+        if (m <= 0) continue;
+        mixScratch.assign(std::size_t(m) * 2, 0.0f);
+        void* planes[2] = {mixScratch.data(), mixScratch.data() + m};
+        av_audio_fifo_read(audio[s]->fifo, planes, m);
+        for (int c = 0; c < 2; ++c) {
+            float* dst = reinterpret_cast<float*>(frame->data[c]);
+            const float* add = static_cast<const float*>(planes[c]);
+            for (int i = 0; i < m; ++i) dst[i] = std::clamp(dst[i] + add[i], -1.0f, 1.0f);
+        }
+    }
+    if (audioEncoder->sendFrame(n, audioPts) < 0) return;
+    audioPts += n;
+    writePackets(*audioEncoder, audioStream);
+}
+
+bool RecordingSession::openConverter(int width, int height) {
+    if (!media::PictureConverter::accepts(screenFormat)) return false;
+    try {
+        converter = std::make_unique<media::PictureConverter>(width, height);
+    } catch (const media::MediaError&) {
+        return false;
+    }
+    picture = converter->frame();
+    return true;
+}
+
+bool RecordingSession::convertPicture(const ScreenPicture& shot) {
+    // A window's picture may change its size on the way: it is scaled to the file's.
+    return converter->convert(shot.planes, shot.strides, shot.width, shot.height, shot.format);
+}
+
+}  // namespace vantry::platform::screen_recording
