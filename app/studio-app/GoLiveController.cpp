@@ -57,8 +57,13 @@ GoLiveController::GoLiveController(Services services, QObject* parent)
     }
     if (!services_.virtualCameras) services_.virtualCameras = [] { return platform::virtualCameraDevices(); };
     settings_ = feed::loadGoLiveSettings(services_.folder);
-    for (int i = 0; i < feed::kGoLiveDestinations; ++i)
-        keys_[std::size_t(i)] = QString::fromStdString(feed::loadStreamKey(services_.folder, i));
+    for (int i = 0; i < feed::kGoLiveDestinations; ++i) {
+        const feed::StreamKeyFile key = feed::readStreamKey(services_.folder, i);
+        keys_[std::size_t(i)] = QString::fromStdString(key.key);
+        // A refused key file shows on its server's status line until a key is typed.
+        if (!key.problem.empty())
+            destinationStates_[std::size_t(i)].line = QString::fromStdString(key.problem);
+    }
 }
 
 GoLiveController::~GoLiveController() {

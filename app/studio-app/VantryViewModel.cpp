@@ -11,7 +11,7 @@
 #include "app/studio-app/StudioText.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/files/IniFile.h"
-#include "platform/files/UserFolders.h"
+#include "platform/files/SettingsFolder.h"
 
 namespace vantry::app {
 namespace {
@@ -21,7 +21,7 @@ constexpr const char* kRefineEdgesKey = "presenter/refineEdges";
 // The window's settings file, shared with the file panels' remembered folders; the config
 // home is read each time.
 std::filesystem::path windowSettingsFile() {
-    return platform::UserFolders::configHome() / "vantry" / "studio.ini";
+    return platform::studioSettingsFile();
 }
 
 QString qs(std::string_view s) {

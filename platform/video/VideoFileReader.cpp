@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/files/RegularFile.h"
 #include "platform/media/MediaRuntime.h"
 #include "platform/video/VideoWriter.h"
 
@@ -17,6 +18,9 @@ extern "C" {
 namespace vantry::platform {
 namespace {
 
+// Video files larger than this are not opened.
+constexpr std::uintmax_t kMaxVideoFileBytes = std::uintmax_t(64) << 30;
+
 [[noreturn]] void fail(const std::string& what, int code = 0) {
     std::string text = "Video reader: " + what;
     if (code < 0) text += ": " + media::errorText(code);
@@ -29,6 +33,9 @@ struct FormatCloser {
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
 
 FormatPtr openInput(const std::filesystem::path& path, int& videoIndex) {
+    // Checked without blocking first: FFmpeg would wait on a named pipe forever.
+    if (auto why = whyNotReadable(path, kMaxVideoFileBytes))
+        fail("cannot open '" + path.string() + "': " + *why);
     media::initMedia();
     AVFormatContext* raw = nullptr;
     int rc = avformat_open_input(&raw, path.string().c_str(), nullptr, nullptr);
