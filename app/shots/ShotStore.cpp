@@ -70,7 +70,9 @@ std::optional<std::string> whyNotSaveable(const fs::path& file) {
         return "it is a symbolic link" + (ec ? std::string() : " to " + target.string()) +
                ": saving would replace the link and leave the file it points to behind";
     }
-    if (S_ISREG(st.st_mode) && ::access(file.c_str(), W_OK) != 0) return std::string("it is read-only");
+    // The owner's write bit decides even for a user whom the system lets write anyway.
+    if (S_ISREG(st.st_mode) && ((st.st_mode & S_IWUSR) == 0 || ::access(file.c_str(), W_OK) != 0))
+        return std::string("it is read-only");
     return std::nullopt;
 }
 
