@@ -112,6 +112,10 @@ void GoLiveController::setDestinationKey(int index, const QString& key) {
     current = value;
     try {
         feed::saveStreamKey(services_.folder, current.toStdString(), index);
+        // A typed key replaces a refused key file: what was said about that file is past.
+        const DestinationState& d = destinationStates_[std::size_t(index)];
+        if (d.state == QLatin1String("idle") && !d.line.isEmpty())
+            setDestinationState(std::size_t(index), d.state, QString());
     } catch (const std::exception&) {
         setState(state_, QStringLiteral("The stream key could not be saved"));
     }

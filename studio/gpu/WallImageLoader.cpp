@@ -90,15 +90,24 @@ std::shared_ptr<WallImage> toWallImage(const QImage& source) {
     return wall;
 }
 
-// Qt's readers (told the format the file's name suggests, content decides otherwise), then libheif.
+// Qt's readers: the format the content shows first, then (for formats without a signature) the
+// one the file's name suggests, when its reader takes the content; then libheif.
 std::shared_ptr<WallImage> decode(std::span<const std::uint8_t> bytes, const QByteArray& formatHint) {
     if (bytes.empty() || bytes.size() > std::size_t(kWallMaxFileBytes)) return nullptr;
     QByteArray view =
         QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     QBuffer buffer(&view);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, formatHint);
-    QImage source = decodeWithQt(reader);
+    QImage source;
+    {
+        QImageReader reader(&buffer);
+        if (reader.canRead()) source = decodeWithQt(reader);
+    }
+    if (source.isNull() && !formatHint.isEmpty()) {
+        buffer.seek(0);
+        QImageReader reader(&buffer, formatHint);
+        if (reader.canRead()) source = decodeWithQt(reader);
+    }
     if (source.isNull()) source = decodeWithHeif(bytes);
     return toWallImage(source);
 }

@@ -276,6 +276,9 @@ TEST_F(GoLive, RefusedKeyFilesAreSaidOnTheirServersLine) {
     EXPECT_NE(states[2].toMap().value("statusLine").toString().indexOf("open to other users"), -1);
     EXPECT_TRUE(states[1].toMap().value("statusLine").toString().isEmpty());
     EXPECT_EQ(reloaded.destinations()[2].toMap().value("streamKey").toString(), "");
+    reloaded.setDestinationKey(2, "sk_typed");
+    EXPECT_TRUE(reloaded.destinationStates()[2].toMap().value("statusLine").toString().isEmpty());
+    EXPECT_EQ(vantry::app::feed::loadStreamKey(folder_, 2), "sk_typed") << "saved private, so read again";
 }
 
 }  // namespace
