@@ -116,7 +116,7 @@ GoLiveSettings loadGoLiveSettings(const fs::path& folder) {
 }
 
 void saveGoLiveSettings(const fs::path& folder, const GoLiveSettings& s) {
-    platform::SafeOutput::write(folder / kSettingsFile, formatGoLiveSettings(s));
+    goLiveIni(s).save(folder / kSettingsFile);
 }
 
 StreamKeyFile readStreamKey(const fs::path& folder, int index) {
