@@ -50,6 +50,7 @@ FormatPtr openInput(const std::filesystem::path& path, int& videoIndex) {
 
 std::vector<std::string> readTopLevelBoxes(const std::filesystem::path& path) {
     std::vector<std::string> boxes;
+    if (whyNotReadable(path, kMaxVideoFileBytes)) return boxes;  // never waits on a pipe or a device
     std::ifstream in(path, std::ios::binary);
     if (!in) return boxes;
     in.seekg(0, std::ios::end);
