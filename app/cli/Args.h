@@ -26,7 +26,8 @@ class CommandError : public std::runtime_error {
 class Args {
   public:
     // valueOptions take one value ("--out FILE"); flags take none ("--mirror").
-    // Unknown options, missing values and repeated options are usage errors.
+    // Unknown options, missing values and repeated options are usage errors, and so is a file
+    // name (--out) with a control character in it. Numbers are decimal ("0x10" is refused).
     Args(const std::vector<std::string>& args, std::set<std::string> valueOptions,
          std::set<std::string> flags = {});
 
@@ -46,7 +47,12 @@ class Args {
     double number(const std::string& name, double fallback, double min, double max,
                   bool minExclusive = false) const;
     int integer(const std::string& name, int fallback, int min, int max) const;
-    // "WxH", both positive.
+    // A length of time that holds at least one frame at `framesPerSecond`, at most `max`: a value
+    // outside is a usage error that states the range ("from 0.034 (one frame at 30 frames per
+    // second) to 3600").
+    double seconds(const std::string& name, double fallback, int framesPerSecond, double max) const;
+    // "WxH", both from 1 to kMaxSide; anything else is a usage error that states the range.
+    static constexpr int kMaxSide = 16384;
     std::pair<int, int> size(const std::string& name, std::pair<int, int> fallback) const;
     // "on" or "off".
     std::optional<bool> onOff(const std::string& name) const;

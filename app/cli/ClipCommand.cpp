@@ -15,8 +15,12 @@
 #include "app/cli/Command.h"
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/clips-and-juice/ViralClipLayout.h"
+#include "platform/files/RegularFile.h"
 
 namespace {
+
+// A picture file larger than this is not read.
+constexpr std::uintmax_t kMaxImageBytes = std::uintmax_t(256) << 20;
 
 namespace clipper = vantry::creator::OruViralAutoClipper9x16V1030;
 using vantry::app::cli::CommandError;
@@ -83,6 +87,9 @@ int runClip(const std::vector<std::string>& args) {
     const auto app = ensureGuiApplication();
     std::optional<QImage> image;
     if (auto path = parsed.value("image")) {
+        // Checked without blocking first: a named pipe or a device is never handed to the reader.
+        if (auto why = vantry::platform::whyNotReadable(*path, kMaxImageBytes))
+            throw CommandError("cannot read image '" + *path + "': " + *why);
         QImageReader reader(QString::fromStdString(*path));
         reader.setAutoTransform(true);  // photos stand upright as their EXIF orientation says
         QImage loaded = reader.read();

@@ -11,6 +11,7 @@
 #include "app/cli/Command.h"
 #include "app/cli/StudioOptions.h"
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
+#include "platform/camera/FileCameraBackend.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
 namespace {
@@ -34,8 +35,12 @@ int runCutout(const std::vector<std::string>& args) {
     const bool mirror = parsed.flag("mirror");
     const auto output = vantry::app::cli::openDestination(out);
 
-    QImage picture(QString::fromStdString(in));
-    if (picture.isNull()) throw vantry::app::cli::CommandError("cannot read the picture '" + in + "'");
+    QImage picture;
+    try {
+        picture = vantry::platform::readCameraPicture(in);
+    } catch (const std::exception& e) {
+        throw vantry::app::cli::CommandError("cannot read the picture '" + in + "': " + e.what());
+    }
     // The camera's format: 8-bit BGRA, opaque.
     picture = picture.convertToFormat(QImage::Format_RGB32).convertToFormat(QImage::Format_ARGB32);
     const cv::Mat frame = vantry::creator::wrapImage(picture);

@@ -15,6 +15,7 @@
 #include "creator/ugc/OruUGCRaidMapRecordV1175.h"
 #include "creator/ugc/OruUGCVaultStorageV1175.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "platform/files/RegularFile.h"
 
 namespace {
 
@@ -52,15 +53,12 @@ int runPublish(const vantry::app::cli::Args& args) {
     if (args.positional().size() != 2)
         throw vantry::app::cli::UsageError("publish needs exactly one FILE.json");
     const fs::path file = args.positional()[1];
-    std::error_code ec;
-    const auto size = fs::file_size(file, ec);
-    if (ec) throw vantry::app::cli::CommandError("cannot read " + file.string() + ": " + ec.message());
-    if (size > kMaxMapFileBytes)
+    const auto contents = vantry::platform::readRegularFile(file, kMaxMapFileBytes);
+    if (!contents.ok() && contents.error.rfind("it is larger than", 0) == 0)
         throw vantry::app::cli::CommandError(file.string() + " is too large for a map file");
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in && !in.eof()) throw vantry::app::cli::CommandError("cannot read " + file.string());
-    const auto map = vantry::creator::decodeRaidMap(bytes);
+    if (!contents.ok())
+        throw vantry::app::cli::CommandError("cannot read " + file.string() + ": " + contents.error);
+    const auto map = vantry::creator::decodeRaidMap(contents.bytes);
     if (!map) throw vantry::app::cli::CommandError(file.string() + " is not a valid raid map record");
 
     std::unique_ptr<OruCloudKitUGCBrowserStoreV1175> owned;

@@ -4,6 +4,7 @@
 #include <opencv2/core.hpp>
 
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
+#include "platform/camera/FileCameraBackend.h"
 #include "platform/segmentation/PersonSegmenter.h"
 
 namespace vantry::app::cli {
@@ -29,8 +30,12 @@ std::string presenterOptionHelp() {
 }
 
 QImage cutOutPresenter(const std::filesystem::path& file, bool refineEdges) {
-    QImage picture(QString::fromStdString(file.string()));
-    if (picture.isNull()) throw CommandError("cannot read the camera picture '" + file.string() + "'");
+    QImage picture;
+    try {
+        picture = platform::readCameraPicture(file);
+    } catch (const std::exception& e) {
+        throw CommandError("cannot read the camera picture '" + file.string() + "': " + e.what());
+    }
     // The camera's format: 8-bit BGRA, opaque.
     picture = picture.convertToFormat(QImage::Format_RGB32).convertToFormat(QImage::Format_ARGB32);
     std::unique_ptr<platform::OnnxPersonSegmenter> segmenter;

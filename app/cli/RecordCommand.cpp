@@ -45,7 +45,9 @@ int runRecord(const std::vector<std::string>& args) {
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     if (!parsed.has("seconds")) throw UsageError("option --seconds is required");
-    const double seconds = parsed.number("seconds", 0, 0, 3600, true);
+    // A shorter recording holds no frame, and no player opens the file.
+    const double seconds =
+        parsed.seconds("seconds", 0, vantry::platform::LinuxScreenRecorderOptions{}.fps, 3600);
 
     const double now =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -152,7 +154,7 @@ const vantry::app::cli::CommandRegistrar kRecord(
      "Without a sound server the recording has no sound (a line on standard error says so).\n"
      "\n"
      "Options:\n"
-     "  --seconds N      how long to record, above 0 and at most 3600 (required)\n"
+     "  --seconds N      how long to record, from 0.034 (one frame) to 3600 (required)\n"
      "  --mic            mix the default microphone into the sound track\n"
      "  --source S       auto (default: the desktop portal on Wayland, else x11grab), portal or x11\n" +
          std::string(vantry::platform::media::kEncoderOptionHelp) +

@@ -11,19 +11,21 @@
 #include "app/cli/Command.h"
 #include "common/JsonText.h"
 #include "creator/replay-raids/OruDeterministicReplayClipV1250.h"
+#include "platform/files/RegularFile.h"
 
 namespace {
+
+// A replay clip larger than this is not read.
+constexpr std::uintmax_t kMaxReplayBytes = std::uintmax_t(64) << 20;
 
 int runReplayDump(const std::vector<std::string>& args) {
     vantry::app::cli::Args parsed(args, {});
     if (parsed.positional().size() != 1) throw vantry::app::cli::UsageError("expects exactly one FILE");
     const std::filesystem::path path = parsed.positional()[0];
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw vantry::app::cli::CommandError("cannot read " + path.string() + ": " + std::strerror(errno));
-    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                          std::istreambuf_iterator<char>()};
-    if (in.bad()) throw vantry::app::cli::CommandError("cannot read " + path.string());
+    const auto contents = vantry::platform::readRegularFile(path, kMaxReplayBytes);
+    if (!contents.ok())
+        throw vantry::app::cli::CommandError("cannot read " + path.string() + ": " + contents.error);
+    const std::vector<std::uint8_t> bytes(contents.bytes.begin(), contents.bytes.end());
 
     using Clip = vantry::creator::OruDeterministicReplayClipV1250;
     const auto clip = Clip::decodeCompactBinary(bytes, path.stem().string());

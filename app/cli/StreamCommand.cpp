@@ -169,9 +169,15 @@ std::string defaultKey(const std::string& url, std::size_t index) {
     if (const char* fromEnvironment = std::getenv(kKeyVariable); fromEnvironment && index == 0)
         return fromEnvironment;
     const auto saved = vantry::app::feed::loadGoLiveDestinations(vantry::app::feed::goLiveFolder());
-    for (const auto& d : saved)
-        if (d.url == url && !d.streamKey.empty()) return d.streamKey;
-    return index == 0 && !saved.empty() ? saved.front().streamKey : std::string();
+    for (const auto& d : saved) {
+        if (d.url != url) continue;
+        // A key file that is refused is said, never silently replaced by another key.
+        if (!d.keyProblem.empty()) throw CommandError(d.keyProblem);
+        if (!d.streamKey.empty()) return d.streamKey;
+    }
+    if (index != 0 || saved.empty()) return std::string();
+    if (!saved.front().keyProblem.empty()) throw CommandError(saved.front().keyProblem);
+    return saved.front().streamKey;
 }
 
 int runStream(const std::vector<std::string>& arguments) {

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
-#include <sstream>
 #include <tuple>
 
+#include "platform/files/IniFile.h"
+#include "platform/files/RegularFile.h"
 #include "platform/files/SafeOutput.h"
-#include "platform/files/UserFolders.h"
+#include "platform/files/SettingsFolder.h"
 
 namespace vantry::app::feed {
 namespace {
@@ -16,6 +16,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kSettingsFile = "go-live.conf";
 constexpr const char* kKeyFile = "stream-key";
+// A stream key is one short line; a larger file is not a key file.
+constexpr std::uintmax_t kMaxKeyFileBytes = 4096;
 
 template <class T>
 bool parseNumber(std::string_view text, T& out) {
@@ -38,7 +40,7 @@ std::int64_t defaultBitRate(int height) {
 }
 
 fs::path goLiveFolder() {
-    return platform::UserFolders::configHome() / "vantry-pro";
+    return platform::settingsFolder();
 }
 
 std::optional<std::pair<int, int>> parseGoLiveSize(std::string_view text) {
@@ -51,15 +53,6 @@ std::optional<std::pair<int, int>> parseGoLiveSize(std::string_view text) {
 }
 
 namespace {
-
-// "url", "url2" ... : the destination a name belongs to and what it names; -1 for other names.
-int destinationOf(std::string_view name, std::string_view base) {
-    if (name.substr(0, base.size()) != base) return -1;
-    const std::string_view rest = name.substr(base.size());
-    if (rest.empty()) return 0;
-    if (rest.size() != 1 || rest[0] < '2' || rest[0] > char('0' + kGoLiveDestinations)) return -1;
-    return rest[0] - '1';
-}
 
 std::string suffix(int index) {
     return index == 0 ? std::string() : std::to_string(index + 1);
@@ -74,62 +67,70 @@ fs::path keyFile(const fs::path& folder, int index) {
     return folder / (kKeyFile + (index == 0 ? std::string() : "-" + std::to_string(index + 1)));
 }
 
-}  // namespace
-
-GoLiveSettings parseGoLiveSettings(std::string_view text) {
+GoLiveSettings goLiveSettingsFrom(const platform::IniFile& ini) {
     GoLiveSettings s;
-    while (!text.empty()) {
-        const std::size_t end = std::min(text.find('\n'), text.size());
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(std::min(end + 1, text.size()));
-        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-        const auto eq = line.find('=');
-        if (eq == std::string_view::npos) continue;
-        const std::string_view name = line.substr(0, eq);
-        const std::string_view value = line.substr(eq + 1);
-        if (const int i = destinationOf(name, "url"); i >= 0) {
-            s.destinations[std::size_t(i)].url = std::string(value);
-        } else if (const int j = destinationOf(name, "enabled"); j >= 0) {
-            if (value == "0" || value == "1") s.destinations[std::size_t(j)].enabled = value == "1";
-        } else if (name == "size") {
-            if (const auto size = parseGoLiveSize(value)) std::tie(s.width, s.height) = *size;
-        } else if (name == "bitrate") {
-            std::int64_t rate = 0;
-            if (parseNumber(value, rate) && platform::isStreamVideoBitRate(rate)) s.bitRate = rate;
-        }
+    for (int i = 0; i < kGoLiveDestinations; ++i) {
+        GoLiveDestination& d = s.destinations[std::size_t(i)];
+        if (const auto url = ini.value("url" + suffix(i))) d.url = *url;
+        if (const auto enabled = ini.value("enabled" + suffix(i));
+            enabled && (*enabled == "0" || *enabled == "1"))
+            d.enabled = *enabled == "1";
+    }
+    if (const auto text = ini.value("size")) {
+        if (const auto size = parseGoLiveSize(*text)) std::tie(s.width, s.height) = *size;
+    }
+    if (const auto text = ini.value("bitrate")) {
+        std::int64_t rate = 0;
+        if (parseNumber(std::string_view(*text), rate) && platform::isStreamVideoBitRate(rate))
+            s.bitRate = rate;
     }
     return s;
 }
 
-std::string formatGoLiveSettings(const GoLiveSettings& s) {
-    std::ostringstream out;
+platform::IniFile goLiveIni(const GoLiveSettings& s) {
+    platform::IniFile ini;
     for (int i = 0; i < kGoLiveDestinations; ++i) {
         const GoLiveDestination& d = s.destinations[std::size_t(i)];
         // The first server's lines always, as files from before several servers had them.
         if (i > 0 && d.url.empty() && d.enabled) continue;
-        out << "url" << suffix(i) << '=' << oneLine(d.url) << '\n'
-            << "enabled" << suffix(i) << '=' << (d.enabled ? 1 : 0) << '\n';
+        ini.setValue("url" + suffix(i), oneLine(d.url));
+        ini.setValue("enabled" + suffix(i), d.enabled ? "1" : "0");
     }
-    out << "size=" << s.width << 'x' << s.height << '\n' << "bitrate=" << s.bitRate << '\n';
-    return out.str();
+    ini.setValue("size", std::to_string(s.width) + "x" + std::to_string(s.height));
+    ini.setValue("bitrate", std::to_string(s.bitRate));
+    return ini;
+}
+
+}  // namespace
+
+GoLiveSettings parseGoLiveSettings(std::string_view text) {
+    return goLiveSettingsFrom(platform::IniFile::parse(text));
+}
+
+std::string formatGoLiveSettings(const GoLiveSettings& s) {
+    return goLiveIni(s).text();
 }
 
 GoLiveSettings loadGoLiveSettings(const fs::path& folder) {
-    std::ifstream in(folder / kSettingsFile, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parseGoLiveSettings(text.str());
+    return goLiveSettingsFrom(platform::IniFile::load(folder / kSettingsFile));
 }
 
 void saveGoLiveSettings(const fs::path& folder, const GoLiveSettings& s) {
-    platform::SafeOutput::write(folder / kSettingsFile, formatGoLiveSettings(s));
+    goLiveIni(s).save(folder / kSettingsFile);
+}
+
+StreamKeyFile readStreamKey(const fs::path& folder, int index) {
+    const fs::path file = keyFile(folder, index);
+    const platform::FileContents contents =
+        platform::readRegularFile(file, kMaxKeyFileBytes, platform::FileRules::privateToUser);
+    if (contents.missing) return {};
+    if (!contents.ok())
+        return {{}, "the stream key file " + file.string() + " is refused: " + contents.error};
+    return {oneLine(contents.bytes), {}};
 }
 
 std::string loadStreamKey(const fs::path& folder, int index) {
-    std::ifstream in(keyFile(folder, index), std::ios::binary);
-    std::string key;
-    std::getline(in, key);
-    return key;
+    return readStreamKey(folder, index).key;
 }
 
 void saveStreamKey(const fs::path& folder, const std::string& key, int index) {
@@ -146,7 +147,8 @@ std::vector<SavedGoLiveDestination> loadGoLiveDestinations(const fs::path& folde
     std::vector<SavedGoLiveDestination> all;
     for (int i = 0; i < kGoLiveDestinations; ++i) {
         const GoLiveDestination& d = settings.destinations[std::size_t(i)];
-        all.push_back({d.url, loadStreamKey(folder, i), d.enabled});
+        StreamKeyFile key = readStreamKey(folder, i);
+        all.push_back({d.url, std::move(key.key), d.enabled, std::move(key.problem)});
     }
     return all;
 }

@@ -48,17 +48,29 @@ std::int64_t defaultBitRate(int height);
 // <config home>/vantry-pro.
 std::filesystem::path goLiveFolder();
 
-// The settings file's text ("name=value" lines: url, enabled, url2, enabled2 ... url4, enabled4,
-// size, bitrate). Unknown lines and bad values are ignored; what is missing keeps its default.
+// The settings file's text ("name=value" lines, read and written by IniFile: url, enabled, url2,
+// enabled2 ... url4, enabled4, size, bitrate). Unknown lines and bad values are ignored; what is
+// missing keeps its default.
 GoLiveSettings parseGoLiveSettings(std::string_view text);
 std::string formatGoLiveSettings(const GoLiveSettings& settings);
 
-// Missing or unreadable files give the defaults.
+// Missing or unreadable files (a named pipe, a device, a folder, a file too large) give the
+// defaults.
 GoLiveSettings loadGoLiveSettings(const std::filesystem::path& folder);
 // Throws std::filesystem::filesystem_error when the file cannot be written.
 void saveGoLiveSettings(const std::filesystem::path& folder, const GoLiveSettings& settings);
 
-// The saved key of destination `index` (0 to kGoLiveDestinations - 1), or empty.
+// The saved key of destination `index` (0 to kGoLiveDestinations - 1), with the key file's
+// first line as the key. A key file is refused as the remote secret is: a symbolic link,
+// anything but a regular file, a file of another user, one the group or others may read or one
+// too large to be a key gives no key and a `problem` naming the file and the reason. A missing
+// file is no key and no problem.
+struct StreamKeyFile {
+    std::string key;
+    std::string problem;
+};
+StreamKeyFile readStreamKey(const std::filesystem::path& folder, int index = 0);
+// readStreamKey's key alone (empty when refused).
 std::string loadStreamKey(const std::filesystem::path& folder, int index = 0);
 // Writes the key into a file that is private from its creation; an empty key removes the file.
 void saveStreamKey(const std::filesystem::path& folder, const std::string& key, int index = 0);
@@ -68,6 +80,7 @@ struct SavedGoLiveDestination {
     std::string url;
     std::string streamKey;
     bool enabled = true;
+    std::string keyProblem;  // why the saved key file was refused (readStreamKey)
 };
 std::vector<SavedGoLiveDestination> loadGoLiveDestinations(const std::filesystem::path& folder);
 

@@ -1,10 +1,9 @@
 #include "app/program-feed/PresenterSettings.h"
 
 #include <cstdio>
-#include <fstream>
 #include <string>
 
-#include "platform/files/SafeOutput.h"
+#include "platform/files/IniFile.h"
 
 namespace vantry::app::feed {
 namespace {
@@ -15,21 +14,14 @@ constexpr const char* kFile = "presenter.conf";
 
 PresenterSettings loadPresenterSettings(const std::filesystem::path& folder) {
     PresenterSettings s;
-    std::ifstream in(folder / kFile);
-    std::string line;
-    while (std::getline(in, line)) {
-        const auto eq = line.find('=');
-        if (eq == std::string::npos) continue;
-        const std::string name = line.substr(0, eq);
-        const std::string value = line.substr(eq + 1);
-        if (name == "presenter") {
-            if (value == "in-set" || value == "float") s.inSet = value == "in-set";
-        } else if (name == "place") {
-            float x = 0, z = 0, height = 0;
-            char end = 0;
-            if (std::sscanf(value.c_str(), "%f,%f,%f%c", &x, &z, &height, &end) == 3)
-                s.place = studio::clampPresenterPlace({x, z, height});
-        }
+    const platform::IniFile ini = platform::IniFile::load(folder / kFile);
+    if (const auto value = ini.value("presenter"); value && (*value == "in-set" || *value == "float"))
+        s.inSet = *value == "in-set";
+    if (const auto value = ini.value("place")) {
+        float x = 0, z = 0, height = 0;
+        char end = 0;
+        if (std::sscanf(value->c_str(), "%f,%f,%f%c", &x, &z, &height, &end) == 3)
+            s.place = studio::clampPresenterPlace({x, z, height});
     }
     return s;
 }
@@ -38,8 +30,10 @@ void savePresenterSettings(const std::filesystem::path& folder, const PresenterS
     char place[96];
     std::snprintf(place, sizeof place, "%.4f,%.4f,%.4f", double(s.place.x), double(s.place.z),
                   double(s.place.height));
-    platform::SafeOutput::write(folder / kFile, std::string("presenter=") + (s.inSet ? "in-set" : "float") +
-                                                    "\nplace=" + place + "\n");
+    platform::IniFile ini;
+    ini.setValue("presenter", s.inSet ? "in-set" : "float");
+    ini.setValue("place", place);
+    ini.save(folder / kFile);
 }
 
 }  // namespace vantry::app::feed

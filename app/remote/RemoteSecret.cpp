@@ -1,22 +1,22 @@
 #include "app/remote/RemoteSecret.h"
 
-#include <fcntl.h>
 #include <sys/random.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QByteArray>
 #include <QMessageAuthenticationCode>
 #include <cerrno>
 #include <cstring>
 
+#include "platform/files/RegularFile.h"
 #include "platform/files/SafeOutput.h"
-#include "platform/files/UserFolders.h"
+#include "platform/files/SettingsFolder.h"
 
 namespace vantry::remote {
 namespace {
 
 constexpr std::size_t kSecretHexDigits = 64;
+// The digits and a line break; anything much larger is not a secret file.
+constexpr std::uintmax_t kMaxSecretFileBytes = 128;
 
 bool isHex(std::string_view text) {
     if (text.empty() || text.size() % 2 != 0) return false;
@@ -33,34 +33,18 @@ SecretError refuse(const std::filesystem::path& file, const std::string& why) {
 }  // namespace
 
 std::filesystem::path defaultSecretFile() {
-    return platform::UserFolders::configHome() / "vantry-pro" / "remote-secret";
+    return platform::settingsFolder() / "remote-secret";
 }
 
 std::string readSecret(const std::filesystem::path& file) {
     // The checks run on the opened file itself, so it cannot be swapped between check and read.
-    const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        if (errno == ELOOP) throw refuse(file, "is a symbolic link, not a regular file");
-        throw refuse(file, std::string("cannot be opened: ") + std::strerror(errno));
+    const platform::FileContents contents =
+        platform::readRegularFile(file, kMaxSecretFileBytes, platform::FileRules::privateToUser);
+    if (!contents.ok()) {
+        const std::string& why = contents.error;
+        throw refuse(file, why.rfind("it ", 0) == 0 ? why.substr(3) : why);
     }
-    struct stat st {};
-    std::string text;
-    std::string why;
-    if (::fstat(fd, &st) != 0) {
-        why = std::string("cannot be inspected: ") + std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        why = "is not a regular file";
-    } else if (st.st_uid != ::geteuid()) {
-        why = "belongs to another user";
-    } else if ((st.st_mode & 077) != 0) {
-        why = "is open to other users (chmod 600 it)";
-    } else {
-        char buffer[128];
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) text.assign(buffer, std::size_t(n));
-    }
-    ::close(fd);
-    if (!why.empty()) throw refuse(file, why);
+    std::string text = contents.bytes;
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
     if (text.size() != kSecretHexDigits || !isHex(text)) throw refuse(file, "does not hold 64 hex digits");
     return text;

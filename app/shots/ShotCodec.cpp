@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "common/Json.h"
+#include "common/Utf8.h"
 #include "studio/gpu/StudioCamera.h"
 
 namespace vantry::app::shots {
@@ -67,8 +68,8 @@ std::optional<Shot> readShot(const json::Value& value, std::string& error) {
     ShotReader r(*object);
     Shot shot;
     if (const std::string* name = r.string("name")) {
-        if (name->empty() || name->size() > kMaxNameBytes) r.fail("name", "is empty or too long");
-        shot.name = *name;
+        shot.name = cleanShotName(*name);
+        if (shot.name.empty() || name->size() > kMaxNameBytes) r.fail("name", "is empty or too long");
     }
     if (const std::string* set = r.string("set")) {
         if (auto known = BroadcastStudioSet::fromRawValue(*set)) {
@@ -127,6 +128,17 @@ std::optional<Shot> readShot(const json::Value& value, std::string& error) {
 }
 
 }  // namespace
+
+std::string cleanShotName(std::string_view name) {
+    std::string out;
+    for (const char32_t c : utf8::decodeLenient(name)) {
+        const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+        const bool bidi =
+            c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069);
+        if (!control && !bidi) utf8::append(out, c);
+    }
+    return out;
+}
 
 const char* transitionName(Transition transition) {
     return transition == Transition::move ? "move" : "cut";

@@ -18,8 +18,13 @@ namespace vantry::app::shots {
 // not valid UTF-8.
 std::string encodeShots(const std::vector<Shot>& shots);
 
-// The shots of a file's text; absent when the text is not a shots file, with the reason in
-// *why (when given).
+// `name` without the characters that would hide or disguise text where it shows: control
+// characters (C0, DEL, C1) and the bidirectional marks, embeddings, overrides and isolates
+// (U+200E, U+200F, U+202A..U+202E, U+2066..U+2069). Invalid UTF-8 is replaced.
+std::string cleanShotName(std::string_view name);
+
+// The shots of a file's text (names cleaned by cleanShotName); absent when the text is not a shots file, with
+// the reason in *why (when given).
 std::optional<std::vector<Shot>> decodeShots(std::string_view text, std::string* why = nullptr);
 
 }  // namespace vantry::app::shots

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "app/shots/ShotCodec.h"
 #include "app/shots/ShotStore.h"
 #include "platform/files/SafeOutput.h"
 #include "studio/gpu/StudioCamera.h"
@@ -14,6 +15,17 @@ constexpr int kMaxNameChars = 40;
 
 QString qs(std::string_view s) {
     return QString::fromUtf8(s.data(), qsizetype(s.size()));
+}
+
+// A shot name as typed: cleaned, trimmed, cut to kMaxNameChars.
+QString typedName(const QString& name) {
+    const std::string bytes = name.toStdString();
+    return QString::fromStdString(cleanShotName(bytes)).trimmed().left(kMaxNameChars);
+}
+
+// "it is read-only" as "is read-only", to follow the file's name.
+QString afterName(const std::string& why) {
+    return qs(why.rfind("it ", 0) == 0 ? std::string_view(why).substr(3) : std::string_view(why));
 }
 
 QString label(int index, const Shot& shot) {
@@ -28,13 +40,19 @@ ShotsModel::ShotsModel(Services services, QObject* parent)
     LoadedShots loaded = loadShots(services_.file);
     shots_ = std::move(loaded.shots);
     blocked_ = loaded.blocked;
+    stamp_ = loaded.stamp;
+    notWritable_ = afterName(loaded.notWritable);
     if (loaded.keptAside) {
         loadReport_ = QStringLiteral("The shots file was damaged (%1): kept as %2, shots start empty")
-                          .arg(qs(loaded.damage), qs(loaded.keptAside->filename().string()));
+                          .arg(qs(loaded.damage), qs(loaded.keptAside->string()));
     } else if (loaded.blocked) {
         loadReport_ = QStringLiteral("The shots file %1 cannot be used (%2): shots are not saved")
                           .arg(qs(services_.file.string()), qs(loaded.damage));
+    } else if (!notWritable_.isEmpty()) {
+        loadReport_ = QStringLiteral("The shots file %1 %2: shots are not saved")
+                          .arg(qs(services_.file.string()), notWritable_);
     }
+    notice_ = loadReport_;
 }
 
 QJsonObject ShotsModel::shotJson(int index) const {
@@ -94,7 +112,7 @@ bool ShotsModel::saveCurrent(const QString& name) {
         return false;
     }
     Shot shot = services_.capture ? services_.capture() : Shot();
-    const QString trimmed = name.trimmed().left(kMaxNameChars);
+    const QString trimmed = typedName(name);
     shot.name = (trimmed.isEmpty() ? QStringLiteral("Shot %1").arg(count() + 1) : trimmed).toStdString();
     shot.moveSeconds = studio::camera::clampMoveDuration(shot.moveSeconds);
     const int row = count();
@@ -110,7 +128,7 @@ bool ShotsModel::saveCurrent(const QString& name) {
 }
 
 bool ShotsModel::rename(int index, const QString& name) {
-    const QString trimmed = name.trimmed().left(kMaxNameChars);
+    const QString trimmed = typedName(name);
     if (!valid(index) || trimmed.isEmpty()) return false;
     const std::string text = trimmed.toStdString();
     if (shots_[std::size_t(index)].name == text) return true;
@@ -168,6 +186,16 @@ void ShotsModel::changed(int first, int last) {
     store();
 }
 
+void ShotsModel::setNotice(const QString& text) {
+    if (text == notice_) return;
+    notice_ = text;
+    emit noticeChanged();
+}
+
+void ShotsModel::dismissNotice() {
+    setNotice(QString());
+}
+
 void ShotsModel::setLastRecalled(int index) {
     if (index == lastRecalled_) return;
     lastRecalled_ = index;
@@ -181,8 +209,21 @@ void ShotsModel::store() {
             QStringLiteral("Shots are not saved: %1 cannot be used").arg(qs(services_.file.string())));
         return;
     }
+    if (!notWritable_.isEmpty()) {
+        const QString text =
+            QStringLiteral("Shots are not saved: %1 %2").arg(qs(services_.file.string()), notWritable_);
+        emit message(text);
+        setNotice(text);
+        return;
+    }
     try {
-        saveShots(services_.file, shots_);
+        stamp_ = saveShots(services_.file, shots_, stamp_);
+    } catch (const ShotsSaveRefused& e) {
+        // The file on disk stays as it is, and says so until the user acts.
+        const QString text = QStringLiteral("Shots are not saved: %1 %2, so it is kept as it is")
+                                 .arg(qs(services_.file.string()), afterName(e.what()));
+        emit message(text);
+        setNotice(text);
     } catch (const std::filesystem::filesystem_error& e) {
         emit message(QStringLiteral("Could not save the shots: ") + qs(platform::describeOutputError(e)));
     } catch (const std::exception& e) {

@@ -10,10 +10,12 @@
 #include <QString>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/shots/Shot.h"
+#include "app/shots/ShotStore.h"
 
 namespace vantry::app::shots {
 
@@ -24,6 +26,9 @@ class ShotsModel : public QAbstractListModel {
     Q_PROPERTY(bool full READ full NOTIFY countChanged)
     // The shot recalled last (-1: none since the list changed).
     Q_PROPERTY(int lastRecalled READ lastRecalled NOTIFY lastRecalledChanged)
+    // What the user must know about the shots file (a damaged file set aside, a file that is
+    // not saved over and why): shown until dismissed, never replaced by a passing message.
+    Q_PROPERTY(QString notice READ notice NOTIFY noticeChanged)
 
   public:
     enum Role {
@@ -52,6 +57,8 @@ class ShotsModel : public QAbstractListModel {
 
     // What went wrong loading the file, for the window's status text; empty when nothing did.
     QString loadReport() const { return loadReport_; }
+    QString notice() const { return notice_; }
+    Q_INVOKABLE void dismissNotice();
 
     int count() const { return int(shots_.size()); }
     bool full() const { return shots_.size() >= kMaxShots; }
@@ -75,7 +82,8 @@ class ShotsModel : public QAbstractListModel {
     Q_INVOKABLE bool recallKey(int key);
     // Appends the current picture; an empty name becomes "Shot N". False when full.
     Q_INVOKABLE bool saveCurrent(const QString& name = QString());
-    // Blank names are refused; names are trimmed and cut to 40 characters.
+    // Blank names are refused; names lose control characters and bidirectional marks
+    // (cleanShotName), are trimmed and cut to 40 characters.
     Q_INVOKABLE bool rename(int index, const QString& name);
     // Moves a shot to position `to` (the others shift up or down).
     Q_INVOKABLE bool moveShot(int from, int to);
@@ -94,6 +102,7 @@ class ShotsModel : public QAbstractListModel {
     // A shot was put on screen (by the window, a key or anyone else).
     void shotRecalled(int index, const QString& name);
     void lastRecalledChanged();
+    void noticeChanged();
     // A line for the window's status text.
     void message(const QString& text);
 
@@ -102,11 +111,15 @@ class ShotsModel : public QAbstractListModel {
     void store();
     void changed(int first, int last);
     void setLastRecalled(int index);
+    void setNotice(const QString& text);
 
     Services services_;
     std::vector<Shot> shots_;
     QString loadReport_;
     bool blocked_ = false;
+    QString notWritable_;                  // why the file is not saved over (read-only, a link); empty: it is
+    std::optional<ShotsFileStamp> stamp_;  // the file as last read or written
+    QString notice_;
     int lastRecalled_ = -1;
 };
 

@@ -20,7 +20,7 @@
 #include "app/studio-app/PanelPaths.h"
 #include "app/studio-app/QuickFilePanels.h"
 #include "platform/files/IniFile.h"
-#include "platform/files/UserFolders.h"
+#include "platform/files/SettingsFolder.h"
 
 namespace {
 
@@ -80,10 +80,10 @@ QString defaultFolder(bool save) {
     return QDir(path).exists() ? path : QDir::homePath();
 }
 
-// ~/.config/vantry/studio.ini (under XDG_CONFIG_HOME when it is set), shared with the window's
-// other settings.
+// ~/.config/vantry-pro/studio.ini (under XDG_CONFIG_HOME when it is set), shared with the
+// window's other settings.
 std::filesystem::path settingsFile() {
-    return vantry::platform::UserFolders::configHome() / "vantry" / "studio.ini";
+    return vantry::platform::studioSettingsFile();
 }
 
 QString folderKey(const QString& panel) {
@@ -94,8 +94,10 @@ QString folderKey(const QString& panel) {
 
 namespace vantry::app {
 
-DesktopFilePanels::DesktopFilePanels(FilePanels* fallback, QObject* parent)
-    : QObject(parent), fallback_(fallback) {}
+DesktopFilePanels::DesktopFilePanels(FilePanels* fallback, BackendChooser chooser, QObject* parent)
+    : QObject(parent),
+      fallback_(fallback),
+      chooser_(chooser ? std::move(chooser) : BackendChooser(detectBackend)) {}
 
 DesktopFilePanels::~DesktopFilePanels() {
     if (dialog_) delete dialog_.data();  // answers "cancelled" through finished()
@@ -104,8 +106,7 @@ DesktopFilePanels::~DesktopFilePanels() {
     }
 }
 
-DesktopFilePanels::Backend DesktopFilePanels::backend() const {
-    if (forced_) return *forced_;
+DesktopFilePanels::Backend DesktopFilePanels::detectBackend() {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (bus.isConnected() && bus.interface() &&
         bus.interface()->isServiceRegistered(QString::fromLatin1(kPortalService)).value()) {

@@ -13,8 +13,8 @@
 #include <QString>
 #include <QVariantMap>
 #include <QWindow>
+#include <functional>
 #include <map>
-#include <optional>
 #include <vector>
 
 #include "app/studio-app/FilePanels.h"
@@ -25,10 +25,13 @@ class DesktopFilePanels : public QObject, public FilePanels, protected QDBusCont
     Q_OBJECT
   public:
     enum class Backend { Portal, Widgets, Fallback };
+    // Answers which panels show now; asked before each panel.
+    using BackendChooser = std::function<Backend()>;
 
     // fallback may be null (then the panel answers "cancelled" when neither a portal nor
-    // widgets are there); it must outlive this object.
-    explicit DesktopFilePanels(FilePanels* fallback, QObject* parent = nullptr);
+    // widgets are there); it must outlive this object. Without a chooser, detectBackend()
+    // chooses.
+    explicit DesktopFilePanels(FilePanels* fallback, BackendChooser chooser = {}, QObject* parent = nullptr);
     ~DesktopFilePanels() override;
 
     // The window the panels belong to (the portal's parent window; widget dialogs
@@ -38,10 +41,11 @@ class DesktopFilePanels : public QObject, public FilePanels, protected QDBusCont
     void runOpenPanel(const OpenPanelRequest& request, PanelAnswer answer) override;
     void runSavePanel(const SavePanelRequest& request, PanelAnswer answer) override;
 
-    // Which panels show now: the portal when one is registered on the session bus,
-    // widgets in a QApplication, the fallback otherwise.
-    Backend backend() const;
-    void setBackendForTesting(std::optional<Backend> backend) { forced_ = backend; }
+    // Which panels show now: the chooser's answer.
+    Backend backend() const { return chooser_(); }
+    // The portal when one is registered on the session bus, widgets in a QApplication, the
+    // fallback otherwise.
+    static Backend detectBackend();
 
     // The folder a panel opens in: the one remembered for it, or `otherwise` when
     // none is (or it no longer exists).
@@ -72,7 +76,7 @@ class DesktopFilePanels : public QObject, public FilePanels, protected QDBusCont
     FilePanels* fallback_;
     QPointer<QWindow> parentWindow_;
     QPointer<QFileDialog> dialog_;
-    std::optional<Backend> forced_;
+    BackendChooser chooser_;
     std::map<QString, Pending> portalRequests_;  // by request object path
     int tokenCounter_ = 0;
 };

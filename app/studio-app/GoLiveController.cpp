@@ -57,8 +57,13 @@ GoLiveController::GoLiveController(Services services, QObject* parent)
     }
     if (!services_.virtualCameras) services_.virtualCameras = [] { return platform::virtualCameraDevices(); };
     settings_ = feed::loadGoLiveSettings(services_.folder);
-    for (int i = 0; i < feed::kGoLiveDestinations; ++i)
-        keys_[std::size_t(i)] = QString::fromStdString(feed::loadStreamKey(services_.folder, i));
+    for (int i = 0; i < feed::kGoLiveDestinations; ++i) {
+        const feed::StreamKeyFile key = feed::readStreamKey(services_.folder, i);
+        keys_[std::size_t(i)] = QString::fromStdString(key.key);
+        // A refused key file shows on its server's status line until a key is typed.
+        if (!key.problem.empty())
+            destinationStates_[std::size_t(i)].line = QString::fromStdString(key.problem);
+    }
 }
 
 GoLiveController::~GoLiveController() {
@@ -107,6 +112,10 @@ void GoLiveController::setDestinationKey(int index, const QString& key) {
     current = value;
     try {
         feed::saveStreamKey(services_.folder, current.toStdString(), index);
+        // A typed key replaces a refused key file: what was said about that file is past.
+        const DestinationState& d = destinationStates_[std::size_t(index)];
+        if (d.state == QLatin1String("idle") && !d.line.isEmpty())
+            setDestinationState(std::size_t(index), d.state, QString());
     } catch (const std::exception&) {
         setState(state_, QStringLiteral("The stream key could not be saved"));
     }

@@ -74,8 +74,10 @@ void registerStudioQml(QQmlEngine& engine) {
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
 }
 
-StudioWindowHost::StudioWindowHost(std::shared_ptr<StudioRenderer> renderer)
-    : viewModel_(std::make_unique<VantryViewModel>(std::move(renderer), &desktopPanels_)) {}
+StudioWindowHost::StudioWindowHost(std::shared_ptr<StudioRenderer> renderer,
+                                   DesktopFilePanels::BackendChooser panels)
+    : desktopPanels_(&panels_, std::move(panels)),
+      viewModel_(std::make_unique<VantryViewModel>(std::move(renderer), &desktopPanels_)) {}
 
 StudioWindowHost::~StudioWindowHost() {
     qml_.reset();  // the window and its items go before the view model they read

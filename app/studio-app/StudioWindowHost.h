@@ -39,7 +39,9 @@ void registerStudioQml(QQmlEngine& engine);
 // The studio window: title "Vantry Pro", at least 1180 x 740, content VantryMainView.
 class StudioWindowHost {
   public:
-    explicit StudioWindowHost(std::shared_ptr<StudioRenderer> renderer);
+    // `panels` chooses which file panels show (DesktopFilePanels::detectBackend without one).
+    explicit StudioWindowHost(std::shared_ptr<StudioRenderer> renderer,
+                              DesktopFilePanels::BackendChooser panels = {});
     ~StudioWindowHost();
 
     // Loads and shows the window; false when QML failed to load.
@@ -54,7 +56,7 @@ class StudioWindowHost {
 
   private:
     QuickFilePanels panels_;
-    DesktopFilePanels desktopPanels_{&panels_};
+    DesktopFilePanels desktopPanels_;
     std::unique_ptr<VantryViewModel> viewModel_;
     std::unique_ptr<QQmlApplicationEngine> qml_;
     QQuickWindow* window_ = nullptr;

@@ -12,6 +12,7 @@
 #include "creator/studio-overlay/CreatorRecorder.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/files/IniFile.h"
+#include "platform/files/SettingsFolder.h"
 #include "platform/files/UserFolders.h"
 #include "platform/screen-recorder/PartialRecovery.h"
 
@@ -25,7 +26,7 @@ constexpr int kFinishRecordingMs = 60'000;
 // The window's settings file, shared with the file panels' remembered folders; the config
 // home is read each time.
 std::filesystem::path windowSettingsFile() {
-    return platform::UserFolders::configHome() / "vantry" / "studio.ini";
+    return platform::studioSettingsFile();
 }
 
 QString qs(std::string_view s) {

@@ -116,7 +116,7 @@ class VantryViewModel : public QObject {
     void setShowVisionPresenter(bool show);
 
     bool refineEdges() const { return refineEdges_; }
-    // Saved at once in the window's settings (<config home>/vantry/studio.ini).
+    // Saved at once in the window's settings (<config home>/vantry-pro/studio.ini).
     void setRefineEdges(bool refine);
     bool presenterInSet() const { return presenterSettings_.inSet; }
     void setPresenterInSet(bool inSet) { choosePresenterInSet(inSet, true); }

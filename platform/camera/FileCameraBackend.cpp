@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include <QImageReader>
 #include <QString>
 
+#include "platform/files/RegularFile.h"
 #include "platform/media/MediaRuntime.h"
 #include "platform/media/VideoFileDecoder.h"
 
@@ -111,31 +113,56 @@ class VideoSource final : public CameraFileSource {
 
 }  // namespace
 
-std::unique_ptr<CameraFileSource> openCameraFileSource(const std::filesystem::path& file) {
+namespace {
+
+// Why `file` cannot be a camera file of at most maxBytes, checked without blocking on it.
+void checkCameraFile(const std::filesystem::path& file, std::uintmax_t maxBytes) {
+    if (auto why = whyNotReadable(file, maxBytes)) throw std::runtime_error(*why);
     std::error_code ec;
-    if (!std::filesystem::exists(file, ec)) throw std::runtime_error("no such file");
-    if (!std::filesystem::is_regular_file(file, ec)) throw std::runtime_error("not a regular file");
-    QImageReader reader(QString::fromStdString(file.string()));
+    if (std::filesystem::file_size(file, ec) == 0 && !ec) throw std::runtime_error("it is empty");
+}
+
+// A still picture through `reader`; null when the reader holds no still picture.
+QImage readStill(QImageReader& reader) {
     reader.setAutoTransform(true);
+    if (!reader.canRead() || reader.supportsAnimation()) return {};
+    // A picture larger than any camera is read at a camera's size: decoding it whole could
+    // need more memory than the image reader allows, and the facecam would shrink it anyway.
+    const QSize size = reader.size();
+    const int side = FileCameraBackend::kMaxPictureSide;
+    const bool tooLarge = size.width() > side || size.height() > side;
+    if (tooLarge) reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio));
+    QImage image = reader.read();
+    if (image.isNull()) {
+        if (tooLarge)
+            throw std::runtime_error("the picture is too large to read (" + std::to_string(size.width()) +
+                                     "x" + std::to_string(size.height()) +
+                                     "; a camera picture may have at most " + std::to_string(side) +
+                                     " pixels a side)");
+        throw std::runtime_error(reader.errorString().toStdString());
+    }
+    return image.convertToFormat(QImage::Format_ARGB32);
+}
+
+}  // namespace
+
+std::unique_ptr<CameraFileSource> openCameraFileSource(const std::filesystem::path& file) {
+    checkCameraFile(file, kMaxCameraVideoBytes);
+    QImageReader reader(QString::fromStdString(file.string()));
     if (reader.canRead() && !reader.supportsAnimation()) {
-        // A picture larger than any camera is read at a camera's size: decoding it whole could
-        // need more memory than the image reader allows, and the facecam would shrink it anyway.
-        const QSize size = reader.size();
-        const int side = FileCameraBackend::kMaxPictureSide;
-        const bool tooLarge = size.width() > side || size.height() > side;
-        if (tooLarge) reader.setScaledSize(size.scaled(side, side, Qt::KeepAspectRatio));
-        QImage image = reader.read();
-        if (image.isNull()) {
-            if (tooLarge)
-                throw std::runtime_error("the picture is too large to read (" + std::to_string(size.width()) +
-                                         "x" + std::to_string(size.height()) +
-                                         "; a camera picture may have at most " + std::to_string(side) +
-                                         " pixels a side)");
-            throw std::runtime_error(reader.errorString().toStdString());
-        }
-        return std::make_unique<StillPictureSource>(image.convertToFormat(QImage::Format_ARGB32));
+        checkCameraFile(file, kMaxCameraPictureBytes);
+        return std::make_unique<StillPictureSource>(readStill(reader));
     }
     return std::make_unique<VideoSource>(file);
+}
+
+QImage readCameraPicture(const std::filesystem::path& file) {
+    checkCameraFile(file, kMaxCameraPictureBytes);
+    QImageReader reader(QString::fromStdString(file.string()));
+    QImage image = readStill(reader);
+    if (image.isNull())
+        throw std::runtime_error("it is not a picture (" + reader.errorString().toStdString() + ")");
+    return image;
 }
 
 // The playing side, shared with the delivery thread so that a backend released from inside a

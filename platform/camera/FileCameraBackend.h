@@ -4,6 +4,8 @@
 // where there is no webcam, and to try the cutout on a recorded clip.
 #pragma once
 
+#include <QImage>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -23,9 +25,20 @@ class CameraFileSource {
     virtual bool nextFrame(CameraFrameView& frame) = 0;
 };
 
+// Camera files larger than this are refused before anything reads them.
+inline constexpr std::uintmax_t kMaxCameraVideoBytes = std::uintmax_t(16) << 30;
+inline constexpr std::uintmax_t kMaxCameraPictureBytes = std::uintmax_t(256) << 20;
+
 // Opens a picture (any format Qt reads, EXIF orientation applied) or a video (FFmpeg).
-// Throws std::runtime_error with a readable reason when the file cannot be read.
+// Throws std::runtime_error with a readable reason when the file cannot be read: "it is a named
+// pipe", "it is a folder", "it is a device", "it is empty", "it is larger than N bytes" (the
+// file is checked, opened without blocking, before a reader gets it).
 std::unique_ptr<CameraFileSource> openCameraFileSource(const std::filesystem::path& file);
+
+// One still picture from a file, EXIF orientation applied, scaled down to kMaxPictureSide.
+// Throws std::runtime_error with the reason as openCameraFileSource, or "it is not a picture
+// (...)" when no image reader can decode it.
+QImage readCameraPicture(const std::filesystem::path& file);
 
 class FileCameraBackend final : public CameraBackend {
   public:

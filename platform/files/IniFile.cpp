@@ -1,15 +1,14 @@
 #include "platform/files/IniFile.h"
 
-#include <fstream>
+#include <algorithm>
+
 #include <sstream>
 
+#include "platform/files/RegularFile.h"
 #include "platform/files/SafeOutput.h"
 
 namespace vantry::platform {
 namespace {
-
-// Settings files are small; anything larger is not one of ours.
-constexpr std::uintmax_t kMaxFileBytes = 1 << 20;
 
 std::string trimmed(const std::string& s) {
     const auto first = s.find_first_not_of(" \t\r");
@@ -30,7 +29,7 @@ std::string unquoted(const std::string& raw) {
 
 // Quotes a value that would not read back as it is.
 std::string quotedIfNeeded(const std::string& value) {
-    const bool plain = value.find_first_of("\"\\\n\r;,=") == std::string::npos && value == trimmed(value) &&
+    const bool plain = value.find_first_of("\"\\\n\r") == std::string::npos && value == trimmed(value) &&
                        !(value.size() >= 2 && value.front() == '"');
     if (plain) return value;
     std::string out = "\"";
@@ -50,15 +49,19 @@ std::pair<std::string, std::string> split(const std::string& key) {
 
 }  // namespace
 
-IniFile IniFile::load(const std::filesystem::path& file) {
+IniFile IniFile::load(const std::filesystem::path& file, std::string* problem) {
+    const FileContents contents = readRegularFile(file, kMaxSettingsFileBytes);
+    if (problem) *problem = contents.ok() || contents.missing ? std::string() : contents.error;
+    return parse(contents.bytes);
+}
+
+IniFile IniFile::parse(std::string_view text) {
     IniFile ini;
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(file, ec) || std::filesystem::file_size(file, ec) > kMaxFileBytes)
-        return ini;
-    std::ifstream in(file, std::ios::binary);
-    std::string line, section;
-    while (std::getline(in, line)) {
-        line = trimmed(line);
+    std::string section;
+    while (!text.empty()) {
+        const std::size_t end = std::min(text.find('\n'), text.size());
+        std::string line = trimmed(std::string(text.substr(0, end)));
+        text.remove_prefix(std::min(end + 1, text.size()));
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         if (line.front() == '[' && line.back() == ']') {
             section = trimmed(line.substr(1, line.size() - 2));
@@ -89,15 +92,19 @@ void IniFile::setValue(const std::string& key, std::string value) {
     sections_[section][name] = std::move(value);
 }
 
-void IniFile::save(const std::filesystem::path& file) const {
+std::string IniFile::text() const {
     std::ostringstream out;
     for (const auto& [section, values] : sections_) {
         if (values.empty()) continue;
         if (!section.empty()) out << '[' << section << "]\n";
         for (const auto& [name, value] : values) out << name << '=' << quotedIfNeeded(value) << '\n';
-        out << '\n';
+        if (!section.empty()) out << '\n';
     }
-    SafeOutput::write(file, out.str());
+    return out.str();
+}
+
+void IniFile::save(const std::filesystem::path& file, unsigned mode) const {
+    SafeOutput::write(file, text(), mode);
 }
 
 }  // namespace vantry::platform

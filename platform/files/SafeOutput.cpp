@@ -12,6 +12,8 @@
 #include <string>
 #include <system_error>
 
+#include "platform/files/RegularFile.h"
+
 namespace vantry::platform {
 namespace fs = std::filesystem;
 namespace {
@@ -52,12 +54,8 @@ std::optional<std::string> whyNotReplaceable(const fs::path& target) {
         if (errno == ENOENT) return std::nullopt;
         return "it cannot be inspected (" + std::error_code(errno, std::generic_category()).message() + ")";
     }
-    if (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)) return std::nullopt;
-    if (S_ISDIR(st.st_mode)) return "it is a folder";
-    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) return "it is a device";
-    if (S_ISFIFO(st.st_mode)) return "it is a named pipe";
-    if (S_ISSOCK(st.st_mode)) return "it is a socket";
-    return "it is not a regular file";
+    if (S_ISLNK(st.st_mode)) return std::nullopt;
+    return whyNotRegular(st.st_mode);
 }
 
 OutputRefused::OutputRefused(const fs::path& target, std::string reason, std::error_code code)

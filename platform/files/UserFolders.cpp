@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <system_error>
+
+#include "platform/files/RegularFile.h"
 
 namespace vantry::platform {
 namespace fs = std::filesystem;
@@ -41,7 +43,8 @@ std::optional<fs::path> parseUserDir(std::string_view value) {
 }
 
 std::optional<fs::path> userDirFromFile(std::string_view key) {
-    std::ifstream in(UserFolders::configHome() / "user-dirs.dirs");
+    const FileContents contents = readRegularFile(UserFolders::configHome() / "user-dirs.dirs", 1 << 16);
+    std::istringstream in(contents.bytes);
     std::optional<fs::path> found;
     std::string line;
     while (std::getline(in, line)) {

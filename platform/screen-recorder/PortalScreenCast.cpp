@@ -14,7 +14,7 @@
 #include <atomic>
 
 #include "platform/files/IniFile.h"
-#include "platform/files/UserFolders.h"
+#include "platform/files/SettingsFolder.h"
 
 namespace vantry::platform {
 namespace {
@@ -291,7 +291,7 @@ void PortalScreenCast::close() {
 }
 
 std::filesystem::path screenCastSettingsFile() {
-    return UserFolders::configHome() / "vantry-pro" / "screencast.conf";
+    return settingsFolder() / "screencast.conf";
 }
 
 std::string loadScreenCastRestoreToken(const std::filesystem::path& file) {

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <memory>
 
+#include "platform/files/RegularFile.h"
 #include "platform/media/MediaRuntime.h"
 #include "platform/media/VideoFileDecoder.h"
 #include "platform/video/VideoWriter.h"
@@ -17,9 +18,16 @@ extern "C" {
 namespace vantry::platform {
 namespace {
 
+// Video files larger than this are not opened.
+constexpr std::uintmax_t kMaxVideoFileBytes = std::uintmax_t(64) << 30;
+
 // The file opened for reading; a failure as VideoWriterError.
 std::unique_ptr<media::VideoFileDecoder> openInput(const std::filesystem::path& path,
                                                    media::PictureScaler::Rounding rounding) {
+    // Checked without blocking first: FFmpeg would wait on a named pipe forever.
+    if (auto why = whyNotReadable(path, kMaxVideoFileBytes))
+        throw VideoWriterError("Video reader: cannot open '" + path.string() + "': " + *why,
+                               VideoWriterError::Kind::File);
     try {
         return std::make_unique<media::VideoFileDecoder>(path, rounding);
     } catch (const media::MediaError& e) {
@@ -29,6 +37,7 @@ std::unique_ptr<media::VideoFileDecoder> openInput(const std::filesystem::path& 
 
 std::vector<std::string> readTopLevelBoxes(const std::filesystem::path& path) {
     std::vector<std::string> boxes;
+    if (whyNotReadable(path, kMaxVideoFileBytes)) return boxes;  // never waits on a pipe or a device
     std::ifstream in(path, std::ios::binary);
     if (!in) return boxes;
     in.seekg(0, std::ios::end);

@@ -9,9 +9,11 @@
 #include <QString>
 #include <algorithm>
 #include <cstring>
-#include <fstream>
+#include <string>
 #include <system_error>
 #include <vector>
+
+#include "platform/files/RegularFile.h"
 
 namespace vantry::studio::gl {
 namespace {
@@ -88,42 +90,44 @@ std::shared_ptr<WallImage> toWallImage(const QImage& source) {
     return wall;
 }
 
-std::vector<std::uint8_t> readCapped(const std::filesystem::path& file) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec || size == 0 || size > std::uintmax_t(kWallMaxFileBytes)) return {};
-    std::ifstream in(file, std::ios::binary);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()))) return {};
-    return bytes;
-}
-
-}  // namespace
-
-std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(file, ec);
-    if (ec || size == 0 || size > std::uintmax_t(kWallMaxFileBytes)) return nullptr;
-    // The file name lets Qt pick a reader by suffix as well as by content.
-    QImageReader reader(QString::fromStdString(file.string()));
-    QImage source = decodeWithQt(reader);
-    if (source.isNull()) {
-        const auto bytes = readCapped(file);
-        if (!bytes.empty()) source = decodeWithHeif(bytes);
-    }
-    return toWallImage(source);
-}
-
-std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes) {
+// Qt's readers: the format the content shows first, then (for formats without a signature) the
+// one the file's name suggests, when its reader takes the content; then libheif.
+std::shared_ptr<WallImage> decode(std::span<const std::uint8_t> bytes, const QByteArray& formatHint) {
     if (bytes.empty() || bytes.size() > std::size_t(kWallMaxFileBytes)) return nullptr;
     QByteArray view =
         QByteArray::fromRawData(reinterpret_cast<const char*>(bytes.data()), qsizetype(bytes.size()));
     QBuffer buffer(&view);
     buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    QImage source = decodeWithQt(reader);
+    QImage source;
+    {
+        QImageReader reader(&buffer);
+        if (reader.canRead()) source = decodeWithQt(reader);
+    }
+    if (source.isNull() && !formatHint.isEmpty()) {
+        buffer.seek(0);
+        QImageReader reader(&buffer, formatHint);
+        if (reader.canRead()) source = decodeWithQt(reader);
+    }
     if (source.isNull()) source = decodeWithHeif(bytes);
     return toWallImage(source);
+}
+
+}  // namespace
+
+std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file) {
+    // Opened without blocking and checked to be a regular file within the limit before reading.
+    const platform::FileContents contents =
+        platform::readRegularFile(file, std::uintmax_t(kWallMaxFileBytes));
+    if (!contents.ok()) return nullptr;
+    const std::string suffix = file.extension().string();
+    const QByteArray hint =
+        suffix.size() > 1 ? QByteArray::fromStdString(suffix.substr(1)).toLower() : QByteArray();
+    return decode({reinterpret_cast<const std::uint8_t*>(contents.bytes.data()), contents.bytes.size()},
+                  hint);
+}
+
+std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes) {
+    return decode(bytes, QByteArray());
 }
 
 }  // namespace vantry::studio::gl

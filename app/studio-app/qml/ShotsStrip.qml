@@ -66,6 +66,39 @@ Column {
         font.capitalization: Font.AllUppercase
     }
 
+    // What the user must know about the shots file; stays until dismissed.
+    Rectangle {
+        objectName: "shotsNotice"
+        visible: strip.shots.notice !== ""
+        width: parent.width
+        height: visible ? noticeColumn.implicitHeight + 12 : 0
+        radius: 8
+        color: Theme.pinkAt(0.12)
+        border.width: 1
+        border.color: Theme.pinkAt(0.45)
+        Column {
+            id: noticeColumn
+            x: 6
+            y: 6
+            width: parent.width - 12
+            spacing: 4
+            Text {
+                objectName: "shotsNoticeText"
+                width: parent.width
+                text: strip.shots.notice
+                wrapMode: Text.Wrap
+                textFormat: Text.PlainText
+                font.pixelSize: 10
+                color: "white"
+            }
+            PlainButton {
+                objectName: "shotsNoticeDismiss"
+                text: "Dismiss"
+                onClicked: strip.shots.dismissNotice()
+            }
+        }
+    }
+
     Grid {
         objectName: "shotGrid"
         width: parent.width

@@ -44,6 +44,10 @@ TEST(CliArgs, NumbersOutsideTheirRangeAreRefusedWithTheRange) {
         {"nan", 0, 1, false, "option --seconds expects a number, got 'nan'"},
         {"inf", 0, 1, false, "option --seconds expects a number, got 'inf'"},
         {"2.5", 0.5, 2.25, false, "option --seconds expects a number from 0.5 to 2.25, got '2.5'"},
+        {"0x10", 0, 3600, false, "option --seconds expects a number, got '0x10'"},
+        {"1e", 0, 3600, false, "option --seconds expects a number, got '1e'"},
+        {".5", 0, 3600, false, ""},
+        {"1\n", 0, 3600, false, "option --seconds expects a number, got '1\\n'"},
     };
     for (const auto& c : cases) {
         const Args args({"--seconds", c.value}, {"seconds"});

@@ -9,11 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <thread>
 
 #include "app/program-feed/GoLiveSettings.h"
 #include "app/program-feed/PresenterSettings.h"
 #include "app/program-feed/ProgramFeed.h"
+#include "tests/support/AwkwardFiles.h"
 
 namespace {
 
@@ -194,6 +197,85 @@ TEST_F(GoLiveFiles, StreamKeyFilesArePrivateFromCreation) {
     EXPECT_FALSE(fs::exists(dir_ / "stream-key-3"));
     EXPECT_EQ(loadStreamKey(dir_, 2), "");
     EXPECT_EQ(loadStreamKey(dir_), "live_abc120");
+}
+
+// Settings and key files that are pipes, devices, folders or too large give the defaults (and a
+// key file its reason) at once, never a reader waiting or growing without bound.
+TEST_F(GoLiveFiles, AwkwardSettingsAndKeyFilesAreNotWaitedOnOrReadWhole) {
+    struct Reader {
+        const char* file;
+        std::uintmax_t limit;
+        std::function<std::string(const fs::path& folder)> read;  // what was read, or the problem
+    };
+    const Reader readers[] = {
+        {"go-live.conf", 1 << 20,
+         [](const fs::path& folder) {
+             return loadGoLiveSettings(folder) == GoLiveSettings{} ? std::string("defaults") : "settings";
+         }},
+        {"presenter.conf", 1 << 20,
+         [](const fs::path& folder) {
+             return loadPresenterSettings(folder) == PresenterSettings{} ? std::string("defaults") : "settings";
+         }},
+        {"stream-key", 4096,
+         [](const fs::path& folder) {
+             const StreamKeyFile key = readStreamKey(folder);
+             EXPECT_EQ(loadGoLiveDestinations(folder).front().keyProblem, key.problem);
+             return key.key.empty() ? key.problem : "a key";
+         }},
+    };
+    for (const Reader& reader : readers) {
+        for (const auto& file : vantry::testing::makeAwkwardFiles(dir_ / reader.file, reader.file, reader.limit,
+                                                                 /*folderPerCase=*/true)) {
+            SCOPED_TRACE(std::string(reader.file) + " as " + file.what);
+            const std::string result = reader.read(file.path.parent_path());
+            if (std::string(reader.file) == "stream-key") {
+                const std::string reason = file.what.find("link") != std::string::npos ? "symbolic link" : file.reason;
+                EXPECT_NE(result.find(reason), std::string::npos) << result;
+                EXPECT_NE(result.find(file.path.string()), std::string::npos) << "names the file: " << result;
+            } else {
+                EXPECT_EQ(result, "defaults");
+            }
+        }
+    }
+}
+
+// Key files follow the remote secret's rules: the user's own regular file, closed to others.
+TEST_F(GoLiveFiles, KeyFilesThatAreLinkedOrOpenToOthersAreRefusedAndSaid) {
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "elsewhere.txt") << "first line of another file\n";
+    fs::create_symlink(dir_ / "elsewhere.txt", dir_ / "stream-key");
+    saveStreamKey(dir_, "live_2", 1);
+    std::ofstream(dir_ / "stream-key-3") << "live_3\n";
+    ::chmod((dir_ / "stream-key-3").c_str(), 0644);
+    const struct {
+        int index;
+        const char* problem;  // empty: the key is read
+    } cases[] = {
+        {0, "is refused: it is a symbolic link, not a regular file"},
+        {1, ""},
+        {2, "is refused: it is open to other users (chmod 600 it)"},
+        {3, ""},  // no file: no key, nothing to say
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.index);
+        const StreamKeyFile key = readStreamKey(dir_, c.index);
+        if (*c.problem) {
+            EXPECT_EQ(key.key, "");
+            EXPECT_NE(key.problem.find(c.problem), std::string::npos) << key.problem;
+        } else {
+            EXPECT_EQ(key.problem, "");
+        }
+    }
+    EXPECT_EQ(loadStreamKey(dir_, 1), "live_2");
+}
+
+// The files keep their lines as earlier versions wrote and read them.
+TEST_F(GoLiveFiles, FilesAreWrittenInTheirKnownFormat) {
+    savePresenterSettings(dir_, {true, {1.5f, -2.0f, 2.0f}});
+    std::ifstream presenter(dir_ / "presenter.conf");
+    std::stringstream text;
+    text << presenter.rdbuf();
+    EXPECT_EQ(text.str(), "place=1.5000,-2.0000,2.0000\npresenter=in-set\n");
 }
 
 }  // namespace

@@ -195,7 +195,13 @@ TEST(RemoteSecret, MadeOnceWithMode0600AndRefusedWhenOthersCouldReadIt) {
     const std::filesystem::path shortOne = dir.filePath("short").toStdString();
     std::ofstream(shortOne) << "abc";
     ::chmod(shortOne.c_str(), 0600);
-    for (const auto& bad : {link, fifo, shared, shortOne}) {
+    const std::filesystem::path zero = dir.filePath("zero").toStdString();
+    std::filesystem::create_symlink("/dev/zero", zero);
+    const std::filesystem::path big = dir.filePath("big").toStdString();
+    std::ofstream(big) << made.hex << std::string(4096, '\n');
+    ::chmod(big.c_str(), 0600);
+    for (const auto& bad :
+         {link, fifo, shared, shortOne, zero, big, std::filesystem::path(dir.path().toStdString())}) {
         EXPECT_THROW(loadOrCreateSecret(bad), SecretError) << bad;
         EXPECT_THROW(readSecret(bad), SecretError) << bad;
     }

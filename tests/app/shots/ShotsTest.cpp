@@ -1,9 +1,11 @@
 // The shots file: its JSON round trip, what the decoder refuses, a damaged file kept aside and
 // reported, and the new file started after it.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "app/shots/ShotCodec.h"
 #include "app/shots/ShotStore.h"
 #include "app/shots/ShotsModel.h"
+#include "tests/support/AwkwardFiles.h"
 
 namespace vantry::app::shots {
 namespace {
@@ -136,6 +139,113 @@ TEST_F(TempFolder, ADamagedFileIsKeptAsideAndReported) {
         EXPECT_EQ(loadShots(file_).shots.size(), 1u);
         EXPECT_EQ(readAll(aside[0]), bytes);
     }
+}
+
+TEST(ShotNames, ControlCharactersAndDirectionMarksAreDropped) {
+    const struct {
+        std::string name, shown;
+    } cases[] = {
+        {"\u202eevil", "evil"},
+        {"a\u202ab\u202bc\u202cd\u202de", "abcde"},
+        {"\u2066x\u2067y\u2068z\u2069", "xyz"},
+        {"left\u200eright\u200f", "leftright"},
+        {"tab\there\nnew\x7f\u0085line", "tabherenewline"},
+        {"\u6f14\u8b1b \u00b7 ok", "\u6f14\u8b1b \u00b7 ok"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(cleanShotName(c.name), c.shown) << c.shown;
+        ShotsModel model({{}, {}, {}});
+        ASSERT_TRUE(model.saveCurrent(QString::fromStdString(c.name)));
+        EXPECT_EQ(model.shots().back().name, c.shown);
+        ASSERT_TRUE(model.rename(0, QString::fromStdString("x" + c.name)));
+        EXPECT_EQ(model.shots().back().name, "x" + c.shown);
+        const auto decoded = decodeShots(encodeShots({named(c.name)}));
+        ASSERT_TRUE(decoded.has_value());
+        EXPECT_EQ(decoded->front().name, c.shown) << "names read from the file are cleaned too";
+    }
+    EXPECT_FALSE(decodeShots(encodeShots({named("\u202e")})).has_value()) << "nothing left of the name";
+}
+
+TEST_F(TempFolder, AnAwkwardShotsFileIsNotWaitedOnAndNotSavedOver) {
+    for (const auto& file : vantry::testing::makeAwkwardFiles(folder_ / "awkward", "shots.json", kMaxFileBytes,
+                                                             /*folderPerCase=*/true)) {
+        SCOPED_TRACE(file.what);
+        ShotsModel model({{}, {}, file.path});
+        EXPECT_EQ(model.count(), 0);
+        const bool oversized = file.reason == "larger than";
+        EXPECT_NE(model.loadReport().indexOf(oversized ? "damaged" : "cannot be used"), -1)
+            << model.loadReport().toStdString();
+        EXPECT_EQ(model.notice(), model.loadReport());
+    }
+}
+
+// Saving never replaces what it must not: a read-only file, a link, a file changed outside.
+TEST_F(TempFolder, SavingRefusesReadOnlyFilesLinksAndOutsideChangesAndSaysSo) {
+    const std::string kept = encodeShots({named("Theirs")});
+    const struct {
+        const char* what;
+        std::function<void(const fs::path&)> before;  // before the model loads
+        std::function<void(const fs::path&)> after;   // after it loaded, before it saves
+        const char* said;
+    } cases[] = {
+        {"read-only", [](const fs::path& f) { ::chmod(f.c_str(), 0444); }, {}, "is read-only"},
+        {"a link",
+         [](const fs::path& f) {
+             fs::rename(f, f.string() + ".real");
+             fs::create_symlink(f.string() + ".real", f);
+         },
+         {}, "is a symbolic link"},
+        {"changed outside", {}, [&](const fs::path& f) { std::ofstream(f, std::ios::binary) << kept; },
+         "was changed by another program"},
+        {"made outside", [](const fs::path& f) { fs::remove(f); },
+         [&](const fs::path& f) { std::ofstream(f, std::ios::binary) << kept; }, "was changed by another program"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(folder_);
+        fs::create_directories(file_.parent_path());
+        saveShots(file_, {named("Mine")});
+        if (c.before) c.before(file_);
+        const std::string onDisk = fs::exists(file_) ? readAll(file_) : std::string();
+        ShotsModel model({{}, {}, file_});
+        QStringList said;
+        QObject::connect(&model, &ShotsModel::message, [&](const QString& text) { said << text; });
+        if (c.after) c.after(file_);
+        const std::string expected = c.after ? kept : onDisk;
+        ASSERT_TRUE(model.saveCurrent("Another"));
+        EXPECT_EQ(readAll(file_), expected) << "the file on disk is kept";
+        EXPECT_NE(said.join("\n").indexOf(c.said), -1) << said.join("\n").toStdString();
+        EXPECT_NE(model.notice().indexOf(c.said), -1) << model.notice().toStdString();
+        // Later actions say other things; the notice stays until dismissed.
+        model.recallShot(0);
+        EXPECT_NE(model.notice().indexOf(c.said), -1);
+        model.dismissNotice();
+        EXPECT_TRUE(model.notice().isEmpty());
+        if (std::string(c.what) == "a link") {
+            EXPECT_TRUE(fs::is_symlink(file_));
+            EXPECT_EQ(readAll(file_.string() + ".real"), onDisk);
+        }
+        ::chmod(file_.c_str(), 0644);
+    }
+}
+
+TEST_F(TempFolder, ADamagedFileSetAsideIsNoticedUntilDismissed) {
+    fs::create_directories(file_.parent_path());
+    std::ofstream(file_, std::ios::binary) << "{ not json";
+    ShotsModel model({{}, {}, file_});
+    EXPECT_NE(model.notice().indexOf("damaged"), -1);
+    int changes = 0;
+    QObject::connect(&model, &ShotsModel::noticeChanged, [&] { ++changes; });
+    EXPECT_TRUE(model.saveCurrent("Fresh"));
+    EXPECT_TRUE(model.recallShot(0));
+    EXPECT_NE(model.notice().indexOf("damaged"), -1) << "other messages do not replace it";
+    model.dismissNotice();
+    EXPECT_TRUE(model.notice().isEmpty());
+    EXPECT_EQ(changes, 1);
+    // Saving after our own save is not an outside change.
+    EXPECT_TRUE(model.saveCurrent("Second"));
+    EXPECT_TRUE(model.notice().isEmpty());
+    EXPECT_EQ(loadShots(file_).shots.size(), 2u);
 }
 
 }  // namespace

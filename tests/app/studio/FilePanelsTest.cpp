@@ -96,8 +96,8 @@ class WidgetPanels : public ::testing::Test {
         (void)app;
         renderer_ = std::make_shared<testing::FakeStudioRenderer>();
         renderer_->exportBytes = 1048576;
-        host_ = std::make_unique<StudioWindowHost>(renderer_);
-        host_->desktopPanels().setBackendForTesting(DesktopFilePanels::Backend::Widgets);
+        host_ =
+            std::make_unique<StudioWindowHost>(renderer_, [] { return DesktopFilePanels::Backend::Widgets; });
         ASSERT_TRUE(host_->open(QUrl::fromLocalFile(QStringLiteral("/nonexistent/still.png"))));
         window_ = host_->window();
         window_->resize(1180, 740);

@@ -1,10 +1,12 @@
 // The GO LIVE controller's states over a scripted output, on a main thread of the test's own.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QImage>
 #include <QSizeF>
 #include <QVariantMap>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "app/studio-app/GoLiveController.h"
@@ -308,6 +310,31 @@ TEST_F(GoLive, PresenterFollowsTheOverlayController) {
     EXPECT_TRUE(live_->currentPresenter().look.freeCutout);
     live_->setPresenter(nullptr);  // "Vision Cutout" off
     EXPECT_FALSE(live_->currentPresenter().visible);
+}
+
+// A saved key file the studio refuses (a link, one open to others) is said on its server's
+// line, and its content is never taken as the key.
+TEST_F(GoLive, RefusedKeyFilesAreSaidOnTheirServersLine) {
+    fs::create_directories(folder_);
+    std::ofstream(folder_ / "elsewhere") << "not-a-key\n";
+    fs::remove(folder_ / "stream-key");
+    fs::create_symlink(folder_ / "elsewhere", folder_ / "stream-key");
+    std::ofstream(folder_ / "stream-key-3") << "sk_three\n";
+    ::chmod((folder_ / "stream-key-3").c_str(), 0644);
+    GoLiveController::Services services;
+    services.folder = folder_;
+    services.render = [](int, int) { return std::optional<std::vector<std::uint8_t>>(); };
+    services.virtualCameras = [] { return std::vector<std::string>(); };
+    GoLiveController reloaded(std::move(services));
+    EXPECT_EQ(reloaded.streamKey(), "");
+    const QVariantList states = reloaded.destinationStates();
+    EXPECT_NE(states[0].toMap().value("statusLine").toString().indexOf("symbolic link"), -1);
+    EXPECT_NE(states[2].toMap().value("statusLine").toString().indexOf("open to other users"), -1);
+    EXPECT_TRUE(states[1].toMap().value("statusLine").toString().isEmpty());
+    EXPECT_EQ(reloaded.destinations()[2].toMap().value("streamKey").toString(), "");
+    reloaded.setDestinationKey(2, "sk_typed");
+    EXPECT_TRUE(reloaded.destinationStates()[2].toMap().value("statusLine").toString().isEmpty());
+    EXPECT_EQ(vantry::app::feed::loadStreamKey(folder_, 2), "sk_typed") << "saved private, so read again";
 }
 
 }  // namespace

@@ -10,7 +10,10 @@
 #include <QUrl>
 #include <QtQuickTest>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
+#include "app/shots/ShotStore.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
@@ -65,6 +68,12 @@ class TestRig : public QObject {
     }
     Q_INVOKABLE void answerNextPanel(const QString& path) { panels_.answers.push_back(path.toStdString()); }
     Q_INVOKABLE void reportFPS(double fps) { renderer_->onFPSUpdate(fps); }
+    // Leaves a damaged shots file for the next view model to find.
+    Q_INVOKABLE void damageShotsFile() {
+        const std::filesystem::path file = vantry::app::shots::defaultShotsFile();
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary) << "{ not a shots file";
+    }
 
   private:
     void reset() {

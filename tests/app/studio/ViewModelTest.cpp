@@ -83,7 +83,8 @@ TEST_F(ViewModelTest, RefineEdgesIsOnByDefaultAndKeptForTheNextRun) {
     vm->setProperty("refineEdges", false);
     vm->setRefineEdges(false);
     EXPECT_EQ(changes, 1);
-    EXPECT_TRUE(std::filesystem::is_regular_file(config.path().toStdString() + "/vantry/studio.ini"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(config.path().toStdString() + "/vantry-pro/studio.ini"));
+    EXPECT_FALSE(std::filesystem::exists(config.path().toStdString() + "/vantry"));
     vm.reset();
     make();
     EXPECT_FALSE(vm->refineEdges());

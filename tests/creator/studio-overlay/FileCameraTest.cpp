@@ -16,6 +16,7 @@
 #include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
 #include "platform/camera/FileCameraBackend.h"
 #include "platform/video/VideoWriter.h"
+#include "tests/support/AwkwardFiles.h"
 
 namespace {
 
@@ -24,6 +25,8 @@ using vantry::creator::OruCreatorCameraFeedV1045;
 using vantry::creator::OruFacecamBackgroundModeV1045;
 using vantry::platform::CameraFrameView;
 using vantry::platform::FileCameraBackend;
+using vantry::platform::kMaxCameraVideoBytes;
+using vantry::platform::readCameraPicture;
 
 struct Received {
     std::mutex mutex;
@@ -147,6 +150,25 @@ TEST_F(FileCameraTest, UnreadableFilesAreNoCamera) {
         FileCameraBackend camera(path);
         EXPECT_FALSE(camera.addCameraInput()) << path;
         EXPECT_FALSE(camera.openError().empty()) << path;
+    }
+}
+
+// Camera files are checked, without blocking, before FFmpeg or Qt opens them.
+TEST_F(FileCameraTest, PipesDevicesFoldersAndOversizedFilesAreRefusedWithTheReason) {
+    auto files = vantry::testing::makeAwkwardFiles(dir_ / "awkward", "camera.mp4", kMaxCameraVideoBytes);
+    std::ofstream(dir_ / "empty.mp4").flush();
+    files.push_back({"an empty file", "it is empty", dir_ / "empty.mp4"});
+    for (const auto& file : files) {
+        FileCameraBackend camera(file.path);
+        EXPECT_FALSE(camera.addCameraInput()) << file.what;
+        EXPECT_NE(camera.openError().find(file.reason), std::string::npos)
+            << file.what << ": " << camera.openError();
+        try {
+            (void)readCameraPicture(file.path);
+            ADD_FAILURE() << file.what;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find(file.reason), std::string::npos) << e.what();
+        }
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "platform/video/VideoFileReader.h"
 #include "platform/video/VideoWriter.h"
+#include "tests/support/AwkwardFiles.h"
 
 namespace fs = std::filesystem;
 using vantry::platform::decodeVideoFrames;
@@ -89,6 +90,19 @@ TEST_F(VideoWriterTest, WritesH264Mp4WithFaststartGlobalHeaderAndExactTimestamps
         EXPECT_NEAR(info.packets[n].ptsSeconds, n / 30.0, 1e-9) << "frame " << n;
     EXPECT_TRUE(info.packets.front().keyFrame);
     EXPECT_EQ(info.fileSizeBytes, std::int64_t(fs::file_size(file)));
+}
+
+// A video handed to FFmpeg by name is checked first: a pipe, a device, a folder or a file too
+// large is refused with the reason instead of FFmpeg waiting on it.
+TEST_F(VideoWriterTest, ReadersRefusePipesDevicesFoldersAndOversizedFiles) {
+    for (const auto& file : vantry::testing::makeAwkwardFiles(dir_, "clip.mp4", std::uintmax_t(64) << 30)) {
+        try {
+            (void)vantry::platform::probeVideoFile(file.path);
+            ADD_FAILURE() << file.what;
+        } catch (const vantry::platform::VideoWriterError& e) {
+            EXPECT_NE(std::string(e.what()).find(file.reason), std::string::npos) << e.what();
+        }
+    }
 }
 
 TEST_F(VideoWriterTest, SkippedFrameIndicesStayMissing) {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "studio/gpu/WallImageLoader.h"
+#include "tests/support/AwkwardFiles.h"
 
 namespace {
 
@@ -112,6 +113,13 @@ TEST_F(WallImageLoader, EmptyOversizedAndForeignFilesAreRefused) {
     const fs::path big = write("big.png", pngPromising(8, 8));
     fs::resize_file(big, std::uintmax_t(vantry::studio::gl::kWallMaxFileBytes) + 1);
     EXPECT_EQ(loadWallImage(big), nullptr);
+}
+
+// A wall picture that is a pipe, a device, a folder or too large is refused without waiting.
+TEST_F(WallImageLoader, PipesDevicesFoldersAndOversizedFilesAreRefusedAtOnce) {
+    for (const auto& file : vantry::testing::makeAwkwardFiles(
+             dir_ / "awkward", "wall.png", std::uintmax_t(vantry::studio::gl::kWallMaxFileBytes)))
+        EXPECT_EQ(loadWallImage(file.path), nullptr) << file.what;
 }
 
 }  // namespace

@@ -63,6 +63,27 @@ Item {
             return list
         }
 
+        // A damaged file set aside is told until the user dismisses it, whatever else is said.
+        function test_a_damaged_file_is_noticed_until_dismissed() {
+            view.destroy()  // the view of init() goes before its view model does
+            wait(0)
+            rig.damageShotsFile()
+            vm = rig.newViewModel()
+            view = createTemporaryObject(viewComponent, top, { vm: vm })
+            waitForRendering(view)
+            const notice = item("shotsNotice")
+            verify(notice.visible)
+            verify(item("shotsNoticeText").text.indexOf("damaged") >= 0, item("shotsNoticeText").text)
+            saveAt(1)
+            compare(item("bannerText").text, "Saved shot 1 \u201cShot 1\u201d on key 1")
+            verify(notice.visible, "the banner moved on; the notice stays")
+            const dismiss = item("shotsNoticeDismiss")
+            dismiss.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Space)
+            verify(!notice.visible)
+            compare(vm.shots.notice, "")
+        }
+
         function test_save_and_recall_with_a_click_and_the_keys() {
             saveAt(2)
             saveAt(3)
