@@ -1,6 +1,9 @@
 // The state object behind the creator-studio overlay: facecam settings, camera on/off, screen
 // recording with its tick counter, the microphone meter and a one-line status message.
 //
+// It is the presenter's source: every camera picture and every change of the presenter's
+// settings publish a new PresenterSnapshot (with the border by the one rule).
+//
 // Lives on the main thread; every property changes there and announces itself. Camera and
 // recorder results arrive on other threads and are applied through main-thread tasks
 // (platform::postToMain) that first check that the controller still exists.
@@ -18,6 +21,7 @@
 #include <string>
 
 #include "creator/studio-overlay/FacecamTypes.h"
+#include "creator/studio-overlay/PresenterSnapshot.h"
 #include "platform/screen-recorder/ScreenRecorder.h"
 
 namespace vantry::creator {
@@ -49,7 +53,7 @@ struct CreatorStudioServices {
         revealFile;
 };
 
-class OruCreatorStudioControllerV1045 : public QObject {
+class OruCreatorStudioControllerV1045 : public PresenterSource {
     Q_OBJECT
     Q_PROPERTY(bool isToolbarExpanded READ isToolbarExpanded WRITE setToolbarExpanded NOTIFY
                    isToolbarExpandedChanged)
@@ -182,6 +186,7 @@ class OruCreatorStudioControllerV1045 : public QObject {
     void setElapsed(qint64 ticks);
     void setUsingLiveHardwareCamera(bool live);
     void setLatestCameraFrame(const QImage& image);
+    void refreshPresenterSnapshot();
     // Runs task on the main thread later, only while this controller exists.
     std::function<void(std::function<void(OruCreatorStudioControllerV1045&)>)> mainTaskPoster() const;
 
