@@ -1,8 +1,5 @@
 #include "app/studio-app/GoLiveController.h"
 
-#include <QColor>
-#include <QMetaMethod>
-#include <QMetaProperty>
 #include <QVariantMap>
 #include <algorithm>
 #include <chrono>
@@ -38,11 +35,6 @@ QString clockText(double seconds) {
 QString mbit(double bitsPerSecond) {
     return QString::number(bitsPerSecond / 1e6, 'f', 1) + QStringLiteral(" Mbit/s");
 }
-
-// Properties of the overlay's controller that change the presenter's picture or place.
-constexpr const char* kPresenterProperties[] = {"isCameraEnabled", "backgroundMode",  "frameShape",
-                                                "offset",          "scale",           "latestCameraFrame",
-                                                "isRecording",     "micActivityLevel"};
 
 }  // namespace
 
@@ -443,22 +435,16 @@ void GoLiveController::releaseFeedIfIdle() {
 }
 
 void GoLiveController::setPresenter(QObject* presenter) {
-    if (presenter == presenter_) return;
+    auto* source = qobject_cast<creator::PresenterSource*>(presenter);
+    if (source == presenter_) return;
     for (auto& c : presenterConnections_) disconnect(c);
     presenterConnections_.clear();
-    presenter_ = presenter;
-    if (presenter) {
-        const QMetaObject* meta = presenter->metaObject();
-        const QMetaMethod slot =
-            metaObject()->method(metaObject()->indexOfSlot("presenterPropertyChanged()"));
-        for (const char* name : kPresenterProperties) {
-            const int index = meta->indexOfProperty(name);
-            if (index < 0 || !meta->property(index).hasNotifySignal()) continue;
-            presenterConnections_.push_back(
-                connect(presenter, meta->property(index).notifySignal(), this, slot));
-        }
+    presenter_ = source;
+    if (source) {
+        presenterConnections_.push_back(connect(source, &creator::PresenterSource::presenterSnapshotChanged,
+                                                this, &GoLiveController::pushPresenter));
         presenterConnections_.push_back(
-            connect(presenter, &QObject::destroyed, this, [this] { setPresenter(nullptr); }));
+            connect(source, &QObject::destroyed, this, [this] { setPresenter(nullptr); }));
     }
     pushPresenter();
     emit presenterChanged();
@@ -479,29 +465,31 @@ void GoLiveController::setPresenterInSet(bool inSet) {
 
 feed::ProgramPresenter GoLiveController::currentPresenter() const {
     feed::ProgramPresenter p;
-    QObject* source = presenter_.data();
-    if (!source || !source->property("isCameraEnabled").toBool()) return p;
+    if (!presenter_) return p;
+    const creator::PresenterSnapshot& s = presenter_->presenterSnapshot();
+    if (!s.cameraEnabled) return p;
     p.visible = true;
     p.inSet = presenterInSet_;
     p.look.viewportWidth = viewportSize_.width();
     p.look.viewportHeight = viewportSize_.height();
-    const QSizeF offset = source->property("offset").toSizeF();
-    p.look.offsetX = offset.width();
-    p.look.offsetY = offset.height();
-    p.look.scale = source->property("scale").toDouble();
-    const QString shape = source->property("frameShape").toString();
-    p.look.shape = shape == QLatin1String("Circle")    ? feed::PresenterShape::circle
-                   : shape == QLatin1String("Rounded") ? feed::PresenterShape::rounded
-                                                       : feed::PresenterShape::cutout;
-    p.look.freeCutout = source->property("backgroundMode").toString() == QLatin1String("BG Occlusion") &&
-                        p.look.shape == feed::PresenterShape::cutout;
-    const bool recording = source->property("isRecording").toBool();
-    p.look.borderWidth = recording ? 3 : 2;
-    p.borderColor = recording ? QColor(0xff, 0x45, 0x3a)
-                    : source->property("micActivityLevel").toDouble() > 0.35
-                        ? QColor(0x64, 0xd2, 0xff)
-                        : QColor::fromRgbF(1, 1, 1, 0.45f);
-    p.picture = source->property("latestCameraFrame").value<QImage>();
+    p.look.offsetX = s.offset.width();
+    p.look.offsetY = s.offset.height();
+    p.look.scale = s.scale;
+    switch (s.frameShape.value()) {
+        case creator::OruFacecamShapeV1045::circle:
+            p.look.shape = feed::PresenterShape::circle;
+            break;
+        case creator::OruFacecamShapeV1045::rounded:
+            p.look.shape = feed::PresenterShape::rounded;
+            break;
+        case creator::OruFacecamShapeV1045::freeCutout:
+            p.look.shape = feed::PresenterShape::cutout;
+            break;
+    }
+    p.look.freeCutout = s.isFreeCutout();
+    p.look.borderWidth = s.borderWidth;
+    p.borderColor = s.borderColor;
+    p.picture = s.picture;
     return p;
 }
 

@@ -24,6 +24,7 @@
 
 #include "app/program-feed/GoLiveSettings.h"
 #include "app/program-feed/ProgramFeed.h"
+#include "creator/studio-overlay/PresenterSnapshot.h"
 #include "platform/stream/LiveStream.h"
 
 namespace vantry::app {
@@ -58,6 +59,7 @@ class GoLiveController : public QObject {
     Q_PROPERTY(bool virtualCameraAvailable READ virtualCameraAvailable NOTIFY virtualCameraChanged)
     Q_PROPERTY(QString virtualCameraHint READ virtualCameraHint CONSTANT)
     // The overlay's controller while "Vision Cutout" is on (null otherwise), and the viewport's size.
+    // The feed follows its presenter snapshots; an object that publishes none counts as none.
     Q_PROPERTY(QObject* presenter READ presenter WRITE setPresenter NOTIFY presenterChanged)
     Q_PROPERTY(QSizeF viewportSize READ viewportSize WRITE setViewportSize NOTIFY presenterChanged)
 
@@ -101,7 +103,7 @@ class GoLiveController : public QObject {
     bool virtualCameraAvailable() const;
     QString virtualCameraHint() const;
 
-    QObject* presenter() const { return presenter_; }
+    QObject* presenter() const { return presenter_.data(); }
     void setPresenter(QObject* presenter);
     QSizeF viewportSize() const { return viewportSize_; }
     // The presenter stands in the set: the studio frames show it, nothing is laid over them.
@@ -125,9 +127,6 @@ class GoLiveController : public QObject {
     void stateChanged();
     void virtualCameraChanged();
     void presenterChanged();
-
-  private slots:
-    void presenterPropertyChanged() { pushPresenter(); }
 
   private:
     void ensureFeed();
@@ -156,7 +155,7 @@ class GoLiveController : public QObject {
     std::shared_ptr<LiveOutput> stream_;
     std::shared_ptr<LiveOutput> camera_;
     int generation_ = 0;
-    QPointer<QObject> presenter_;
+    QPointer<creator::PresenterSource> presenter_;
     QSizeF viewportSize_;
     bool presenterInSet_ = false;
     std::vector<QMetaObject::Connection> presenterConnections_;

@@ -1,7 +1,5 @@
 #include "app/studio-app/VantryViewModel.h"
 
-#include <QMetaMethod>
-#include <QMetaProperty>
 #include <QPointer>
 #include <QVariantMap>
 #include <cstdio>
@@ -197,15 +195,11 @@ void VantryViewModel::setPresenter(QObject* presenter) {
     for (auto& c : presenterConnections_) disconnect(c);
     presenterConnections_.clear();
     presenter_ = presenter;
-    if (presenter) {
-        const QMetaObject* meta = presenter->metaObject();
-        const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("pushInSetPresenter()"));
-        for (const char* name : {"latestCameraFrame", "isCameraEnabled"}) {
-            const int index = meta->indexOfProperty(name);
-            if (index < 0 || !meta->property(index).hasNotifySignal()) continue;
-            presenterConnections_.push_back(
-                connect(presenter, meta->property(index).notifySignal(), this, slot));
-        }
+    presenterSource_ = qobject_cast<creator::PresenterSource*>(presenter);
+    if (presenterSource_) {
+        presenterConnections_.push_back(connect(presenterSource_,
+                                                &creator::PresenterSource::presenterSnapshotChanged, this,
+                                                &VantryViewModel::pushInSetPresenter));
     }
     emit presenterChanged();
     pushInSetPresenter();
@@ -213,14 +207,15 @@ void VantryViewModel::setPresenter(QObject* presenter) {
 
 void VantryViewModel::pushInSetPresenter() {
     // In the set only while the presenter stands there, Vision Cutout is on and the camera
-    // shows a picture; otherwise the studio is exactly as without a presenter.
-    QObject* source = presenter_.data();
+    // shows a picture; otherwise the studio is exactly as without a presenter. A snapshot with
+    // the same picture (the meter, the window's place) changes nothing in the set.
+    const creator::PresenterSource* source = presenterSource_.data();
     const bool show = presenterSettings_.inSet && showVisionPresenter_ && source &&
-                      source->property("isCameraEnabled").toBool();
-    const QImage picture = show ? source->property("latestCameraFrame").value<QImage>() : QImage();
-    if (picture.isNull() && !presenterPushed_) return;
+                      source->presenterSnapshot().cameraEnabled;
+    const QImage picture = show ? source->presenterSnapshot().picture : QImage();
+    if (picture.cacheKey() == pushedPictureKey_) return;
     engine_->setInSetPresenter(picture);
-    presenterPushed_ = !picture.isNull();
+    pushedPictureKey_ = picture.cacheKey();
 }
 
 void VantryViewModel::movePresenterInSet(double dx, double dy, bool finished) {

@@ -20,6 +20,7 @@
 #include "app/studio-app/FilePanels.h"
 #include "app/studio-app/GoLiveController.h"
 #include "app/studio-app/StudioRenderer.h"
+#include "creator/studio-overlay/PresenterSnapshot.h"
 #include "studio/StudioCatalogue.h"
 
 namespace vantry::creator {
@@ -135,6 +136,9 @@ class VantryViewModel : public QObject {
     QString recoverUnfinishedFiles(const std::vector<std::filesystem::path>& folders);
     // The Videos folder and the recordings' folder: where exports and recordings are written.
     std::vector<std::filesystem::path> videoFolders() const;
+    // The presenter's snapshots (camera, picture, recording, border...); null while there is no
+    // presenter or it publishes none.
+    creator::PresenterSource* presenterSource() const { return presenterSource_.data(); }
     studio::PresenterPlace presenterPlace() const { return presenterSettings_.place; }
     // The facecam window's drag while the presenter stands in the set: (dx, dy) viewport units
     // since the drag began move it across the floor; the end keeps the place.
@@ -216,11 +220,12 @@ class VantryViewModel : public QObject {
     feed::PresenterSettings presenterSettings_;
     std::filesystem::path settingsFolder_;
     QPointer<QObject> presenter_;
+    QPointer<creator::PresenterSource> presenterSource_;  // presenter_, when it publishes snapshots
     std::vector<QMetaObject::Connection> presenterConnections_;
     std::shared_ptr<creator::CreatorRecorder> screenRecording_;
     std::vector<QMetaObject::Connection> screenRecordingConnections_;
     std::optional<studio::PresenterPlace> dragStart_;
-    bool presenterPushed_ = false;  // the renderer holds a picture
+    qint64 pushedPictureKey_ = 0;  // the renderer's picture (QImage::cacheKey; 0: none)
     QString slideName_;
     std::filesystem::path wallImage_;     // the file on the wall; empty: the studio's own deck
     shots::ShotsModel* shots_ = nullptr;  // a child of this object

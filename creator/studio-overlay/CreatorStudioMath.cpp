@@ -53,4 +53,12 @@ std::string recordingFileName(std::string_view gameTitle, double nowSeconds) {
     return name + "_CreatorRec_" + std::to_string(static_cast<std::int64_t>(whole)) + ".mp4";
 }
 
+BorderStyle presenterBorder(bool recording, double micLevel, bool freeCutout) {
+    BorderStyle style = recording         ? BorderStyle{0xff, 0x45, 0x3a, 1.0, 3}
+                        : micLevel > 0.35 ? BorderStyle{0x64, 0xd2, 0xff, 1.0, 2}
+                                          : BorderStyle{0xff, 0xff, 0xff, 0.45, 2};
+    if (freeCutout) style.width = 0;
+    return style;
+}
+
 }  // namespace vantry::creator::studio

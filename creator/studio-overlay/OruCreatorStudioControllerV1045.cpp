@@ -50,7 +50,7 @@ OruCreatorStudioControllerV1045::OruCreatorStudioControllerV1045(QObject* parent
 
 OruCreatorStudioControllerV1045::OruCreatorStudioControllerV1045(CreatorStudioServices services,
                                                                  QObject* parent)
-    : QObject(parent), services_(std::move(services)), link_(std::make_shared<Link>(Link{this})) {
+    : PresenterSource(parent), services_(std::move(services)), link_(std::make_shared<Link>(Link{this})) {
     if (!services_.feed) services_.feed = std::make_unique<CameraFeedAdapter>();
     if (!services_.now) services_.now = systemNow;
     if (!services_.clipsDirectory)
@@ -81,6 +81,14 @@ OruCreatorStudioControllerV1045::OruCreatorStudioControllerV1045(CreatorStudioSe
     services_.feed->setOnFrameReady([post](const QImage& image) {
         post([image](OruCreatorStudioControllerV1045& self) { self.setLatestCameraFrame(image); });
     });
+
+    // Connected before anyone else can be: whoever hears one of these finds the new snapshot.
+    using C = OruCreatorStudioControllerV1045;
+    for (void (C::*changed)() : {&C::isCameraEnabledChanged, &C::latestCameraFrameChanged, &C::offsetChanged,
+                                 &C::scaleChanged, &C::frameShapeChanged, &C::backgroundModeChanged,
+                                 &C::isRecordingChanged, &C::isSavingChanged, &C::micActivityLevelChanged})
+        connect(this, changed, this, &C::refreshPresenterSnapshot);
+    refreshPresenterSnapshot();
 }
 
 OruCreatorStudioControllerV1045::~OruCreatorStudioControllerV1045() {
@@ -316,6 +324,20 @@ void OruCreatorStudioControllerV1045::setUsingLiveHardwareCamera(bool live) {
 void OruCreatorStudioControllerV1045::setLatestCameraFrame(const QImage& image) {
     latestCameraFrame_ = image;
     emit latestCameraFrameChanged();
+}
+
+void OruCreatorStudioControllerV1045::refreshPresenterSnapshot() {
+    PresenterSnapshot s;
+    s.cameraEnabled = isCameraEnabled_;
+    s.picture = latestCameraFrame_;
+    s.offset = offset_;
+    s.scale = scale_;
+    s.frameShape = frameShape_;
+    s.backgroundMode = backgroundMode_;
+    s.recording = isRecording();
+    s.saving = isSaving();
+    s.micLevel = micActivityLevel_;
+    publishPresenterSnapshot(std::move(s));
 }
 
 }  // namespace vantry::creator

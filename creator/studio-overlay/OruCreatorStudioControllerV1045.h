@@ -1,6 +1,9 @@
 // The state object behind the creator-studio overlay: facecam settings, camera on/off, screen
 // recording with its tick counter, the microphone meter and a one-line status message.
 //
+// It is the presenter's source: every camera picture and every change of the presenter's
+// settings publish a new PresenterSnapshot (with the border by the one rule).
+//
 // Lives on the main thread; every property changes there and announces itself. Camera results
 // arrive on other threads and are applied through main-thread tasks (platform::postToMain) that
 // first check that the controller still exists. The recording is not the controller's: it
@@ -21,6 +24,7 @@
 
 #include "creator/studio-overlay/CreatorRecorder.h"
 #include "creator/studio-overlay/FacecamTypes.h"
+#include "creator/studio-overlay/PresenterSnapshot.h"
 #include "platform/screen-recorder/ScreenRecorder.h"
 
 namespace vantry::creator {
@@ -55,7 +59,7 @@ struct CreatorStudioServices {
         revealFile;
 };
 
-class OruCreatorStudioControllerV1045 : public QObject, public RecordingRequests {
+class OruCreatorStudioControllerV1045 : public PresenterSource, public RecordingRequests {
     Q_OBJECT
     Q_PROPERTY(bool isToolbarExpanded READ isToolbarExpanded WRITE setToolbarExpanded NOTIFY
                    isToolbarExpandedChanged)
@@ -188,6 +192,7 @@ class OruCreatorStudioControllerV1045 : public QObject, public RecordingRequests
     void setElapsed(qint64 ticks);
     void setUsingLiveHardwareCamera(bool live);
     void setLatestCameraFrame(const QImage& image);
+    void refreshPresenterSnapshot();
     // Runs task on the main thread later, only while this controller exists.
     std::function<void(std::function<void(OruCreatorStudioControllerV1045&)>)> mainTaskPoster() const;
 

@@ -168,11 +168,9 @@ Item {
             image: overlay.ready && overlay.studio.hasCameraFrame ? overlay.studio.latestCameraFrame : undefined
             shape: overlay.ready ? overlay.studio.frameShape : "Cutout"
             previewBackground: !overlay.isFreeCutout
-            borderWidth: overlay.isFreeCutout ? 0 : (overlay.ready && overlay.studio.isRecording ? 3 : 2)
-            borderColor: !overlay.ready ? "transparent"
-                : overlay.studio.isRecording ? overlay.red
-                : overlay.studio.micActivityLevel > 0.35 ? overlay.cyan
-                : Qt.rgba(1, 1, 1, 0.45)
+            // The controller's border (its one rule: recording, meter, free cut-out).
+            borderWidth: overlay.ready ? overlay.studio.borderWidth : 2
+            borderColor: overlay.ready ? overlay.studio.borderColor : "transparent"
         }
 
         // The preview shown until the first camera picture arrives.

@@ -10,6 +10,7 @@
 
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
+#include "creator/studio-overlay/PresenterSnapshot.h"
 #include "creator/studio-overlay/qml/FacecamPictureItem.h"
 #include "creator/studio-overlay/qml/GradientSymbolItem.h"
 #include "platform/fonts/BrandFonts.h"
@@ -22,6 +23,12 @@ static void initCreatorStudioOverlayResources() {
 namespace vantry::creator::qml {
 
 namespace {
+
+studio::BorderStyle borderOf(bool recording, double micLevel, const QString& mode, const QString& shape) {
+    const auto m = OruFacecamBackgroundModeV1045::fromRawValue(mode.toStdString());
+    const auto s = OruFacecamShapeV1045::fromRawValue(shape.toStdString());
+    return studio::presenterBorder(recording, micLevel, m && s && isFreeCutout(*m, *s));
+}
 
 std::mutex& factoryMutex() {
     static std::mutex m;
@@ -123,6 +130,16 @@ double CreatorStudioUi::clampScale(double s) {
 
 QSizeF CreatorStudioUi::clampOffset(const QSizeF& offset, const QSizeF& area) {
     return OruCreatorStudioControllerV1045::clampOffset(offset, area);
+}
+
+QColor CreatorStudioUi::presenterBorderColor(bool recording, double micLevel, const QString& mode,
+                                             const QString& shape) {
+    return toQColor(borderOf(recording, micLevel, mode, shape));
+}
+
+double CreatorStudioUi::presenterBorderWidth(bool recording, double micLevel, const QString& mode,
+                                             const QString& shape) {
+    return borderOf(recording, micLevel, mode, shape).width;
 }
 
 QString CreatorStudioUi::icon(const QString& symbol) {

@@ -2,6 +2,7 @@
 // the overlay component under "Vantry.CreatorStudio" (CreatorStudioOverlay).
 #pragma once
 
+#include <QColor>
 #include <QObject>
 #include <QPointer>
 #include <QSizeF>
@@ -67,6 +68,12 @@ class CreatorStudioUi : public QObject {
     // Each axis limited to +-max(area width * 0.44, 40) horizontally and +-max(area height * 0.42,
     // 40) vertically; NaN becomes the negative limit.
     Q_INVOKABLE static QSizeF clampOffset(const QSizeF& offset, const QSizeF& area);
+    // The facecam window's border by the controller's rule, for stand-in controllers: raw mode
+    // ("BG Occlusion") and shape ("Cutout") values; unknown ones count as framed.
+    Q_INVOKABLE static QColor presenterBorderColor(bool recording, double micLevel, const QString& mode,
+                                                   const QString& shape);
+    Q_INVOKABLE static double presenterBorderWidth(bool recording, double micLevel, const QString& mode,
+                                                   const QString& shape);
     // The glyph drawing a symbol name ("video.fill"), as a one-character string.
     Q_INVOKABLE static QString icon(const QString& symbol);
     // A path for people: the home folder written as "~".

@@ -1,6 +1,7 @@
 // A renderer that records what the view model asks of it, and scripted panels.
 #pragma once
 
+#include <QImage>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -32,6 +33,7 @@ class FakeStudioRenderer : public app::StudioRenderer {
     }
     void showBuiltInWall() override { slideName = "Corvella Studio Deck"; }
     void setOnFPSUpdate(FPSCallback callback) override { onFPSUpdate = std::move(callback); }
+    void setInSetPresenter(const QImage& picture) override { inSetPictures.push_back(picture); }
 
     std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
                                     const std::filesystem::path& destination,
@@ -78,6 +80,7 @@ class FakeStudioRenderer : public app::StudioRenderer {
     std::vector<std::filesystem::path> imageLoads;
     bool acceptImages = true;
     FPSCallback onFPSUpdate;
+    std::vector<QImage> inSetPictures;  // every picture of the presenter standing in the set
 
     std::mutex mutex;
     std::condition_variable cv;

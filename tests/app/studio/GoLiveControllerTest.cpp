@@ -11,6 +11,7 @@
 
 #include "app/studio-app/GoLiveController.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "tests/support/FakePresenterSource.h"
 
 namespace {
 
@@ -19,6 +20,9 @@ using vantry::platform::LiveStreamSettings;
 using vantry::platform::LiveStreamState;
 using vantry::platform::LiveStreamStatus;
 namespace fs = std::filesystem;
+using Snapshot = vantry::creator::PresenterSnapshot;
+using Shape = vantry::creator::OruFacecamShapeV1045;
+using Mode = vantry::creator::OruFacecamBackgroundModeV1045;
 
 struct ScriptedOutput : vantry::app::LiveOutput {
     LiveStreamSettings settings;
@@ -285,17 +289,19 @@ TEST_F(GoLive, VirtualCameraNeedsADevice) {
 }
 
 TEST_F(GoLive, PresenterFollowsTheOverlayController) {
-    QObject overlay;
+    vantry::testing::FakePresenterSource overlay;
     live_->setViewportSize(QSizeF(800, 450));
     live_->setPresenter(&overlay);
     EXPECT_FALSE(live_->currentPresenter().visible);  // camera off: the studio alone
 
-    overlay.setProperty("isCameraEnabled", true);
-    overlay.setProperty("offset", QSizeF(-16, -96));
-    overlay.setProperty("scale", 1.2);
-    overlay.setProperty("frameShape", "Circle");
-    overlay.setProperty("backgroundMode", "BG Blur");
-    overlay.setProperty("latestCameraFrame", QImage(64, 48, QImage::Format_ARGB32_Premultiplied));
+    overlay.update([](Snapshot& s) {
+        s.cameraEnabled = true;
+        s.offset = QSizeF(-16, -96);
+        s.scale = 1.2;
+        s.frameShape = Shape::circle;
+        s.backgroundMode = Mode::studioBlur;
+        s.picture = QImage(64, 48, QImage::Format_ARGB32_Premultiplied);
+    });
     auto p = live_->currentPresenter();
     EXPECT_TRUE(p.visible);
     EXPECT_EQ(p.look.viewportHeight, 450);
@@ -305,8 +311,10 @@ TEST_F(GoLive, PresenterFollowsTheOverlayController) {
     EXPECT_FALSE(p.look.freeCutout);
     EXPECT_EQ(p.picture.size(), QSize(64, 48));
 
-    overlay.setProperty("frameShape", "Cutout");
-    overlay.setProperty("backgroundMode", "BG Occlusion");
+    overlay.update([](Snapshot& s) {
+        s.frameShape = Shape::freeCutout;
+        s.backgroundMode = Mode::cutoutNoBackground;
+    });
     EXPECT_TRUE(live_->currentPresenter().look.freeCutout);
     live_->setPresenter(nullptr);  // "Vision Cutout" off
     EXPECT_FALSE(live_->currentPresenter().visible);

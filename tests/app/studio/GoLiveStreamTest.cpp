@@ -11,6 +11,7 @@
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/GoLiveController.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
+#include "tests/support/FakePresenterSource.h"
 #include "tests/support/LoopbackListener.h"
 
 namespace {
@@ -39,15 +40,17 @@ TEST(GoLiveStream, SendsTheStudioWithThePresenterWhereTheOverlayShowsIt) {
     live.setUrl(QString::fromStdString(url));
     live.setStreamKey("key42");
     // The overlay in a 640 x 360 viewport: a magenta facecam picture, framed, right of centre.
-    QObject overlay;
-    overlay.setProperty("isCameraEnabled", true);
-    overlay.setProperty("offset", QSizeF(150, 0));
-    overlay.setProperty("scale", 1.0);
-    overlay.setProperty("frameShape", "Rounded");
-    overlay.setProperty("backgroundMode", "Full Cam");
+    vantry::testing::FakePresenterSource overlay;
     QImage picture(160, 120, QImage::Format_ARGB32_Premultiplied);
     picture.fill(QColor(255, 0, 255));
-    overlay.setProperty("latestCameraFrame", picture);
+    overlay.update([&](vantry::creator::PresenterSnapshot& s) {
+        s.cameraEnabled = true;
+        s.offset = QSizeF(150, 0);
+        s.scale = 1.0;
+        s.frameShape = vantry::creator::OruFacecamShapeV1045::rounded;
+        s.backgroundMode = vantry::creator::OruFacecamBackgroundModeV1045::fullCamera;
+        s.picture = picture;
+    });
     live.setViewportSize(QSizeF(640, 360));
     live.setPresenter(&overlay);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QImage>
 #include <QTemporaryDir>
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "app/studio-app/VantryViewModel.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
+#include "tests/support/FakePresenterSource.h"
 
 namespace vantry::app {
 namespace {
@@ -94,6 +96,38 @@ TEST_F(ViewModelTest, RefineEdgesIsOnByDefaultAndKeptForTheNextRun) {
     } else {
         ::unsetenv("XDG_CONFIG_HOME");
     }
+}
+
+TEST_F(ViewModelTest, TheSetTakesEachNewPresenterPictureWhileThePresenterStandsThere) {
+    make();
+    vm->choosePresenterInSet(true, false);
+    vm->setShowVisionPresenter(true);
+    testing::FakePresenterSource presenter;
+    vm->setPresenter(&presenter);
+    EXPECT_TRUE(renderer->inSetPictures.empty()) << "camera off: the studio alone";
+
+    const QImage first(8, 8, QImage::Format_ARGB32_Premultiplied);
+    presenter.update([&](creator::PresenterSnapshot& s) {
+        s.cameraEnabled = true;
+        s.picture = first;
+    });
+    ASSERT_EQ(renderer->inSetPictures.size(), 1u);
+    EXPECT_EQ(renderer->inSetPictures.back().cacheKey(), first.cacheKey());
+    presenter.update([](creator::PresenterSnapshot& s) {
+        s.micLevel = 0.6;
+        s.offset = QSizeF(30, 40);
+    });
+    EXPECT_EQ(renderer->inSetPictures.size(), 1u) << "the same picture is not handed over again";
+    const QImage second(4, 4, QImage::Format_ARGB32_Premultiplied);
+    presenter.update([&](creator::PresenterSnapshot& s) { s.picture = second; });
+    ASSERT_EQ(renderer->inSetPictures.size(), 2u);
+    EXPECT_EQ(renderer->inSetPictures.back().cacheKey(), second.cacheKey());
+
+    vm->choosePresenterInSet(false, false);  // floating: the set lets go of the picture
+    ASSERT_EQ(renderer->inSetPictures.size(), 3u);
+    EXPECT_TRUE(renderer->inSetPictures.back().isNull());
+    presenter.update([](creator::PresenterSnapshot& s) { s.picture = QImage(2, 2, QImage::Format_RGB32); });
+    EXPECT_EQ(renderer->inSetPictures.size(), 3u);
 }
 
 TEST_F(ViewModelTest, SelectSetLoadsAndAnnouncesEvenWhenAlreadySelected) {

@@ -1,4 +1,5 @@
 import QtQuick
+import VantryCreatorNative
 
 // A controller with the real one's properties and operations, recording what the overlay asks.
 QtObject {
@@ -19,6 +20,11 @@ QtObject {
     property bool hasCameraFrame: false
     property size offset: Qt.size(-16, -96)
     property real scale: 1.0
+    // The border as the real controller derives it, by the same rule.
+    readonly property color borderColor: CreatorStudioUi.presenterBorderColor(isRecording, micActivityLevel,
+                                                                              backgroundMode, frameShape)
+    readonly property real borderWidth: CreatorStudioUi.presenterBorderWidth(isRecording, micActivityLevel,
+                                                                             backgroundMode, frameShape)
 
     property int cameraToggles: 0
     property var recordingTitles: []
