@@ -443,8 +443,14 @@ void GoLiveController::setPresenter(QObject* presenter) {
     if (source) {
         presenterConnections_.push_back(connect(source, &creator::PresenterSource::presenterSnapshotChanged,
                                                 this, &GoLiveController::pushPresenter));
-        presenterConnections_.push_back(
-            connect(source, &QObject::destroyed, this, [this] { setPresenter(nullptr); }));
+        // By the time `destroyed` arrives the pointer is already null, so setPresenter(nullptr)
+        // would see no change: the feed is told here that the presenter is gone.
+        presenterConnections_.push_back(connect(source, &QObject::destroyed, this, [this] {
+            for (auto& c : presenterConnections_) disconnect(c);
+            presenterConnections_.clear();
+            pushPresenter();
+            emit presenterChanged();
+        }));
     }
     pushPresenter();
     emit presenterChanged();

@@ -201,6 +201,13 @@ void VantryViewModel::setPresenter(QObject* presenter) {
                                                 &creator::PresenterSource::presenterSnapshotChanged, this,
                                                 &VantryViewModel::pushInSetPresenter));
     }
+    if (presenter) {
+        // A presenter that goes away leaves the set with it (the pointers are null by then).
+        presenterConnections_.push_back(connect(presenter, &QObject::destroyed, this, [this] {
+            emit presenterChanged();
+            pushInSetPresenter();
+        }));
+    }
     emit presenterChanged();
     pushInSetPresenter();
 }

@@ -130,6 +130,28 @@ TEST_F(ViewModelTest, TheSetTakesEachNewPresenterPictureWhileThePresenterStandsT
     EXPECT_EQ(renderer->inSetPictures.size(), 3u);
 }
 
+// A presenter object that is destroyed without being unset first leaves the set and the feed.
+TEST_F(ViewModelTest, APresenterThatGoesAwayLeavesTheSetAndTheFeed) {
+    make();
+    vm->choosePresenterInSet(true, false);
+    vm->setShowVisionPresenter(true);
+    auto presenter = std::make_unique<testing::FakePresenterSource>();
+    vm->setPresenter(presenter.get());
+    vm->goLive().setPresenter(presenter.get());
+    presenter->update([](creator::PresenterSnapshot& s) {
+        s.cameraEnabled = true;
+        s.picture = QImage(8, 8, QImage::Format_ARGB32_Premultiplied);
+    });
+    ASSERT_FALSE(renderer->inSetPictures.empty());
+    ASSERT_FALSE(renderer->inSetPictures.back().isNull());
+    int announced = 0;
+    QObject::connect(&vm->goLive(), &GoLiveController::presenterChanged, [&] { ++announced; });
+    presenter.reset();
+    EXPECT_TRUE(renderer->inSetPictures.back().isNull()) << "the set still shows a presenter that is gone";
+    EXPECT_EQ(announced, 1) << "the feed was not told the presenter is gone";
+    EXPECT_FALSE(vm->goLive().currentPresenter().visible);
+}
+
 TEST_F(ViewModelTest, SelectSetLoadsAndAnnouncesEvenWhenAlreadySelected) {
     make();
     int bannerSignals = 0;
