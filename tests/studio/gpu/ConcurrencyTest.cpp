@@ -4,6 +4,7 @@
 
 #include <QImage>
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -86,7 +87,9 @@ TEST_F(LiveFrameTest, ExportRunsWhileTheLiveViewKeepsDrawing) {
 
 // The program feed asks for frames at the live clock from its own thread while the live view
 // of its size draws a moving angle: it gets every frame without drawing the ones the live view
-// hands over.
+// hands over. The live view steps on only once the feed has asked again, as a feed at the live
+// rate does: a feed that misses a whole second of the live clock (a starved thread on a loaded
+// machine) rightly counts as gone and then draws its next frame itself.
 TEST_F(LiveFrameTest, TheProgramFeedTakesLiveFramesFromAnotherThread) {
     engine_->setCameraAngle(BroadcastCameraAngle::sweepingCrane);
     std::atomic<bool> done{false};
@@ -96,13 +99,23 @@ TEST_F(LiveFrameTest, TheProgramFeedTakesLiveFramesFromAnotherThread) {
             if (engine_->renderOffscreenBGRA(kW, kH, std::nullopt)) taken.fetch_add(1);
         }
     });
+    // Two more frames taken since `before`: the feed asked within the last live frame.
+    const auto feedAskedAgain = [&](int before) {
+        for (int i = 0; i < 20000 && taken.load() < before + 2; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return taken.load() >= before + 2;
+    };
+    bool following = feedAskedAgain(-1);  // the feed follows the live clock from here on
     constexpr int kFrames = 30;
-    for (int n = 0; n < kFrames; ++n) {
+    for (int n = 0; n < kFrames && following; ++n) {
+        const int before = taken.load();
         now_ += 1.0 / 30.0;
         engine_->drawInSurface(surface());
+        following = feedAskedAgain(before);
     }
     done = true;
     feed.join();
+    ASSERT_TRUE(following) << "the feed stopped taking frames";
     EXPECT_GT(taken.load(), 0);
     // Drawn by the feed itself at most: the frame before the live view knew of it, and one the
     // live view drew before that.
