@@ -7,10 +7,10 @@
 
 namespace vantry::remote {
 
-RemoteControl::RemoteControl(app::VantryViewModel& vm, RemoteShots* shots, QString host, quint16 port,
+RemoteControl::RemoteControl(RemoteStudio& studio, RemoteShots* shots, QString host, quint16 port,
                              std::filesystem::path secretFile, QObject* parent)
     : QObject(parent),
-      vm_(vm),
+      studio_(studio),
       shots_(shots),
       host_(std::move(host)),
       port_(port),
@@ -38,7 +38,7 @@ void RemoteControl::setOn(bool on) {
         options.host = host_;
         options.port = port_;
         options.secretHex = secret.hex;
-        auto server = std::make_unique<RemoteServer>(vm_, shots_, std::move(options));
+        auto server = std::make_unique<RemoteServer>(studio_, shots_, std::move(options));
         QString error;
         if (!server->listen(&error)) {
             statusLine_ = QStringLiteral("Cannot listen on %1: %2").arg(address(), error);

@@ -20,8 +20,9 @@ class RemoteControl : public QObject {
     Q_PROPERTY(QString shownSecret READ shownSecret NOTIFY changed)
 
   public:
-    // `shots` may be null. The secret lives in `secretFile` (made on the first switch-on).
-    RemoteControl(app::VantryViewModel& vm, RemoteShots* shots, QString host, quint16 port,
+    // `shots` may be null; both must outlive the control. The secret lives in `secretFile` (made on the first
+    // switch-on).
+    RemoteControl(RemoteStudio& studio, RemoteShots* shots, QString host, quint16 port,
                   std::filesystem::path secretFile, QObject* parent = nullptr);
     ~RemoteControl() override;
 
@@ -47,7 +48,7 @@ class RemoteControl : public QObject {
     void changed();
 
   private:
-    app::VantryViewModel& vm_;
+    RemoteStudio& studio_;
     RemoteShots* shots_;
     QString host_;
     quint16 port_;

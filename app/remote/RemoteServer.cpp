@@ -1,9 +1,6 @@
 #include "app/remote/RemoteServer.h"
 
-#include <QMetaMethod>
-#include <QMetaProperty>
 #include <QStandardPaths>
-#include <QVariantMap>
 #include <QWebSocket>
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
@@ -12,9 +9,7 @@
 
 #include "app/remote/RemoteLimits.h"
 #include "app/remote/RemoteSecret.h"
-#include "app/studio-app/StudioText.h"
-#include "app/studio-app/VantryViewModel.h"
-#include "creator/studio-overlay/CreatorRecorder.h"
+#include "studio/StudioCatalogue.h"
 
 namespace vantry::remote {
 namespace {
@@ -42,20 +37,6 @@ std::string utf8(const QString& s) {
     return s.toStdString();
 }
 
-// The servers the running stream goes to, each with its state and status line (the section's
-// others are idle).
-std::vector<LiveDestinationState> liveDestinations(const app::GoLiveController& live) {
-    std::vector<LiveDestinationState> out;
-    const QVariantList states = live.destinationStates();
-    for (int i = 0; i < states.size(); ++i) {
-        const QVariantMap d = states[i].toMap();
-        const QString state = d.value(QStringLiteral("state")).toString();
-        if (state == QLatin1String("idle")) continue;
-        out.push_back({i + 1, utf8(state), utf8(d.value(QStringLiteral("statusLine")).toString())});
-    }
-    return out;
-}
-
 std::string rangeText(const char* name, Range r) {
     return "\"" + std::string(name) + "\" must be from " + json::formatDouble(r.from) + " to " +
            json::formatDouble(r.to);
@@ -73,8 +54,8 @@ std::filesystem::path unusedFile(const std::filesystem::path& folder, const std:
 }
 
 // The answer to a start or stop: what the recorder really did.
-std::string recordingAnswer(const json::Value& id, const creator::RecordingOutcome& outcome) {
-    using Kind = creator::RecordingOutcome::Kind;
+std::string recordingAnswer(const json::Value& id, const RecordingReply& outcome) {
+    using Kind = RecordingReply::Kind;
     switch (outcome.kind) {
         case Kind::started:
             return encodeResult(id, "{}");
@@ -90,9 +71,7 @@ std::string recordingAnswer(const json::Value& id, const creator::RecordingOutco
             return encodeError(id, code::unavailable, "the last recording is still being saved");
         case Kind::unavailable:
             return encodeError(id, code::unavailable, outcome.reason);
-        case Kind::notStarted:
-        case Kind::notSaved:
-        case Kind::failing:
+        case Kind::failed:
             break;
     }
     return encodeError(id, code::failed, outcome.reason);
@@ -114,25 +93,14 @@ struct RemoteServer::Client {
     Client(QWebSocket* s, double perSecond, double burst) : socket(s), bucket(perSecond, burst) {}
 };
 
-RemoteServer::RemoteServer(app::VantryViewModel& vm, RemoteShots* shots, Options options, QObject* parent)
-    : QObject(parent), vm_(vm), shots_(shots), options_(std::move(options)) {
+RemoteServer::RemoteServer(RemoteStudio& studio, RemoteShots* shots, Options options, QObject* parent)
+    : QObject(parent), studio_(studio), shots_(shots), options_(std::move(options)) {
     clock_.start();
     stateTimer_.setSingleShot(true);
     stateTimer_.setInterval(0);
     connect(&stateTimer_, &QTimer::timeout, this, &RemoteServer::sendStateEvent);
-
-    using VM = app::VantryViewModel;
-    for (auto signal : {&VM::selectedSetChanged, &VM::cameraAngleChanged, &VM::keyGainChanged,
-                        &VM::neonGainChanged, &VM::ledBrightnessChanged, &VM::showVisionPresenterChanged,
-                        &VM::presenterInSetChanged, &VM::slideNameChanged, &VM::isExportingChanged,
-                        &VM::exportProgressChanged, &VM::statusBannerChanged, &VM::screenRecordingChanged}) {
-        connect(&vm_, signal, this, &RemoteServer::scheduleStateEvent);
-    }
-    connect(&vm_, &VM::presenterChanged, this, &RemoteServer::watchPresenter);
-    connect(&vm_.goLive(), &app::GoLiveController::stateChanged, this, &RemoteServer::scheduleStateEvent);
-    connect(&vm_.goLive(), &app::GoLiveController::destinationStatesChanged, this,
-            &RemoteServer::scheduleStateEvent);
-    watchPresenter();
+    connect(&studio_, &RemoteStudio::changed, this, &RemoteServer::scheduleStateEvent);
+    scheduleStateEvent();
     lastState_ = currentState();
 }
 
@@ -377,13 +345,12 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                     return fail(code::badParams,
                                 "no set is called \"" + command.set + "\" (sets: " + known + ")");
                 }
-                vm_.selectSet(*set);
+                studio_.selectSet(std::string(set->id()));
                 ok();
             } else if constexpr (std::is_same_v<T, SetAngle>) {
                 const auto angle = BroadcastCameraAngle::fromRawValue(command.angle);
                 if (!angle) return fail(code::badParams, "the angles are 0 to 3");
-                vm_.setCameraAngle(*angle);
-                vm_.sync();
+                studio_.setAngle(int(angle->id()));
                 ok();
             } else if constexpr (std::is_same_v<T, SetGains>) {
                 const auto inRange = [](const std::optional<double>& v, Range r) {
@@ -394,59 +361,55 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                     return fail(code::badParams, rangeText("neon", kNeonGain));
                 if (!inRange(command.led, kLedBrightness))
                     return fail(code::badParams, rangeText("led", kLedBrightness));
-                if (command.key) vm_.setKeyGain(float(*command.key));
-                if (command.neon) vm_.setNeonGain(float(*command.neon));
-                if (command.led) vm_.setLedBrightness(float(*command.led));
-                vm_.sync();
+                const auto single = [](const std::optional<double>& v) {
+                    return v ? std::optional<float>(float(*v)) : std::nullopt;
+                };
+                studio_.setGains(single(command.key), single(command.neon), single(command.led));
                 ok();
             } else if constexpr (std::is_same_v<T, SetWallImage>) {
                 // Only a regular file: reading a pipe or a device would stall the window.
                 std::error_code ec;
                 if (!std::filesystem::is_regular_file(command.path, ec))
                     return fail(code::failed, "'" + command.path + "' is not a file");
-                if (!vm_.mountSlide(command.path)) return fail(code::failed, utf8(vm_.statusBannerText()));
+                if (!studio_.mountSlide(command.path)) return fail(code::failed, studio_.statusBanner());
                 ok();
             } else if constexpr (std::is_same_v<T, SetVisionCutout>) {
-                vm_.setShowVisionPresenter(command.on);
+                studio_.setVisionCutout(command.on);
                 ok();
             } else if constexpr (std::is_same_v<T, SetPresenterMode>) {
-                vm_.setPresenterInSet(command.inSet);
+                studio_.setPresenterInSet(command.inSet);
                 ok();
             } else if constexpr (std::is_same_v<T, Recording>) {
-                auto* recorder = dynamic_cast<creator::RecordingRequests*>(vm_.presenter());
-                if (!recorder)
+                // Answered with what the recorder did: once it has started, or saved the file.
+                const bool asked =
+                    studio_.requestRecording(command.start, [self = QPointer<RemoteServer>(this),
+                                                             socket = QPointer<QWebSocket>(client.socket),
+                                                             id = request.id](const RecordingReply& reply) {
+                        if (!self || !socket) return;
+                        if (Client* c = self->find(socket)) self->send(*c, recordingAnswer(id, reply));
+                    });
+                if (!asked)
                     return fail(code::unavailable,
                                 "recording needs Vision Cutout on (its controller records)");
-                // Answered with what the recorder did: once it has started, or saved the file.
-                recorder->requestRecording(
-                    command.start, QString::fromUtf8(app::VantryViewModel::kRecordingTitle),
-                    [self = QPointer<RemoteServer>(this), socket = QPointer<QWebSocket>(client.socket),
-                     id = request.id](const creator::RecordingOutcome& outcome) {
-                        if (!self || !socket) return;
-                        if (Client* c = self->find(socket)) self->send(*c, recordingAnswer(id, outcome));
-                    });
             } else if constexpr (std::is_same_v<T, ExportClip>) {
-                if (vm_.isExporting()) return fail(code::unavailable, "an export is already running");
+                if (studio_.isExporting()) return fail(code::unavailable, "an export is already running");
                 std::filesystem::path folder = options_.exportFolder;
                 if (folder.empty())
                     folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation).toStdString();
-                const std::filesystem::path file =
-                    unusedFile(folder, app::proposedExportName(vm_.selectedSet()));
-                vm_.startExport(file);
+                const std::filesystem::path file = unusedFile(folder, studio_.proposedExportName());
+                studio_.startExport(file);
                 ok("{\"file\":" + quoteText(file.string()) + "}");
             } else if constexpr (std::is_same_v<T, Live>) {
-                app::GoLiveController& live = vm_.goLive();
                 // The window's own address and key; they were checked when the user entered them,
                 // and going live checks them again.
                 if (command.goLive) {
-                    live.goLive();
-                    if (live.state() == QStringLiteral("failed"))
-                        return fail(code::failed, utf8(live.statusLine()));
+                    studio_.goLive();
+                    if (studio_.liveState() == "failed") return fail(code::failed, studio_.liveStatus());
                 } else {
-                    live.endStream();
+                    studio_.endStream();
                 }
                 ok("{\"liveState\":" +
-                   quoteText(overallLiveState(utf8(live.state()), liveDestinations(live))) + "}");
+                   quoteText(overallLiveState(studio_.liveState(), studio_.liveDestinations())) + "}");
             }
         },
         request.command);
@@ -474,22 +437,6 @@ void RemoteServer::shotRecalled(int index) {
                           "\"index\":" + std::to_string(index) + ",\"shot\":" + shots_->shotJson(index)));
 }
 
-void RemoteServer::watchPresenter() {
-    for (auto& c : presenterConnections_) disconnect(c);
-    presenterConnections_.clear();
-    if (QObject* presenter = vm_.presenter()) {
-        const QMetaObject* meta = presenter->metaObject();
-        const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("scheduleStateEvent()"));
-        for (const char* name : {"isRecording", "isSaving"}) {
-            const int index = meta->indexOfProperty(name);
-            if (index < 0 || !meta->property(index).hasNotifySignal()) continue;
-            presenterConnections_.push_back(
-                connect(presenter, meta->property(index).notifySignal(), this, slot));
-        }
-    }
-    scheduleStateEvent();
-}
-
 void RemoteServer::scheduleStateEvent() {
     if (!stateTimer_.isActive()) stateTimer_.start();
 }
@@ -506,32 +453,25 @@ void RemoteServer::sendStateEvent() {
 
 StudioState RemoteServer::currentState() {
     StudioState s;
-    s.set = std::string(vm_.selectedSet().id());
-    s.setTitle = std::string(vm_.selectedSet().title());
-    s.angle = vm_.cameraAngleId();
-    s.angleTitle = std::string(vm_.cameraAngle().title());
-    s.keyGain = shortest(vm_.keyGain());
-    s.neonGain = shortest(vm_.neonGain());
-    s.ledBrightness = shortest(vm_.ledBrightness());
-    s.wallImage = utf8(vm_.slideName());
-    s.visionCutout = vm_.showVisionPresenter();
-    s.presenterInSet = vm_.presenterInSet();
-    // The overlay's controller shows the studio's recording; without an overlay (Vision Cutout
-    // off) a recording may still be being saved.
-    if (QObject* presenter = vm_.presenter()) {
-        s.recorderAvailable = true;
-        s.recording = presenter->property("isRecording").toBool();
-    } else {
-        s.recording = vm_.screenRecording().isRecording();
-    }
-    s.exporting = vm_.isExporting();
-    s.exportProgress = vm_.exportProgress();
-    app::GoLiveController& live = vm_.goLive();
-    s.live = live.isLive();
-    s.liveDestinations = liveDestinations(live);
-    s.liveState = overallLiveState(utf8(live.state()), s.liveDestinations);
-    s.liveStatus = utf8(live.statusLine());
-    s.banner = utf8(vm_.statusBannerText());
+    s.set = studio_.setId();
+    s.setTitle = studio_.setTitle();
+    s.angle = studio_.angle();
+    s.angleTitle = studio_.angleTitle();
+    s.keyGain = shortest(studio_.keyGain());
+    s.neonGain = shortest(studio_.neonGain());
+    s.ledBrightness = shortest(studio_.ledBrightness());
+    s.wallImage = studio_.wallImage();
+    s.visionCutout = studio_.visionCutout();
+    s.presenterInSet = studio_.presenterInSet();
+    s.recorderAvailable = studio_.recorderAvailable();
+    s.recording = studio_.isRecording();
+    s.exporting = studio_.isExporting();
+    s.exportProgress = studio_.exportProgress();
+    s.live = studio_.isLive();
+    s.liveDestinations = studio_.liveDestinations();
+    s.liveState = overallLiveState(studio_.liveState(), s.liveDestinations);
+    s.liveStatus = studio_.liveStatus();
+    s.banner = studio_.statusBanner();
     s.shotCount = shots_ ? shots_->shotCount() : 0;
     return s;
 }

@@ -4,9 +4,9 @@
 // Every client first answers a challenge (RemoteSecret.h); until then it can do nothing else, and
 // it is closed when it does not answer in time. Clients, message sizes and requests per second are
 // bounded (RemoteProtocol.h); malformed messages are answered with an error and repeated ones close
-// the connection. Requests act through the same view-model calls as the window, so a file path or
-// stream address from a client passes exactly the checks a user's would. Subscribed clients hear
-// of every change, whoever made it.
+// the connection. Requests act through the studio (RemoteStudio.h) as the window's own calls do,
+// so a file path or stream address from a client passes exactly the checks a user's would.
+// Subscribed clients hear of every change, whoever made it.
 #pragma once
 
 #include <QElapsedTimer>
@@ -22,13 +22,10 @@
 
 #include "app/remote/RemoteProtocol.h"
 #include "app/remote/RemoteShots.h"
+#include "app/remote/RemoteStudio.h"
 
 class QWebSocket;
 class QWebSocketServer;
-
-namespace vantry::app {
-class VantryViewModel;
-}
 
 namespace vantry::remote {
 
@@ -49,7 +46,7 @@ class RemoteServer : public QObject {
     };
 
     // `shots` may be null: shot requests then answer "unavailable". Both must outlive the server.
-    RemoteServer(app::VantryViewModel& vm, RemoteShots* shots, Options options, QObject* parent = nullptr);
+    RemoteServer(RemoteStudio& studio, RemoteShots* shots, Options options, QObject* parent = nullptr);
     ~RemoteServer() override;
 
     // Starts listening; false with `error` set when the address cannot be used.
@@ -69,7 +66,6 @@ class RemoteServer : public QObject {
   private slots:
     void scheduleStateEvent();
     void sendStateEvent();
-    void watchPresenter();
 
   private:
     struct Client;
@@ -86,7 +82,7 @@ class RemoteServer : public QObject {
     Client* find(QWebSocket* socket);
     int authenticatedCount() const;
 
-    app::VantryViewModel& vm_;
+    RemoteStudio& studio_;
     RemoteShots* shots_;
     Options options_;
     QWebSocketServer* server_ = nullptr;
@@ -94,7 +90,6 @@ class RemoteServer : public QObject {
     QElapsedTimer clock_;
     QTimer stateTimer_;  // coalesces the changes of one turn of the event loop into one event
     StudioState lastState_;
-    std::vector<QMetaObject::Connection> presenterConnections_;
 };
 
 }  // namespace vantry::remote

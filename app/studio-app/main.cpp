@@ -12,6 +12,7 @@
 #include "app/remote/RemoteControl.h"
 #include "app/remote/RemoteSecret.h"
 #include "app/remote/ShotsModelRemote.h"
+#include "app/remote/ViewModelRemoteStudio.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/LaunchOptions.h"
 #include "app/studio-app/StudioWindowHost.h"
@@ -109,8 +110,9 @@ int main(int argc, char** argv) {
     }
     // The remote control: off unless --remote; the window's switch turns it on and off.
     vantry::remote::ShotsModelRemote remoteShots(host.viewModel().shots());
+    vantry::remote::ViewModelRemoteStudio remoteStudio(host.viewModel());
     vantry::remote::RemoteControl remote(
-        host.viewModel(), &remoteShots,
+        remoteStudio, &remoteShots,
         QString::fromStdString(options.remoteHost.empty() ? std::string(vantry::remote::kDefaultHost)
                                                           : options.remoteHost),
         options.remotePort ? options.remotePort : vantry::remote::kDefaultPort,

@@ -13,6 +13,7 @@
 #include "app/remote/RemoteClient.h"
 #include "app/remote/RemoteSecret.h"
 #include "app/remote/RemoteServer.h"
+#include "app/remote/ViewModelRemoteStudio.h"
 #include "bench/support/BenchStudioWindow.h"
 
 namespace {
@@ -45,7 +46,8 @@ void BM_WindowFrameWhileClientFloods(benchmark::State& state) {
     vantry::remote::RemoteServer::Options options;
     options.port = 0;
     options.secretHex = vantry::remote::randomHex(32);
-    vantry::remote::RemoteServer server(s->host->viewModel(), nullptr, options);
+    vantry::remote::ViewModelRemoteStudio remoteStudio(s->host->viewModel());
+    vantry::remote::RemoteServer server(remoteStudio, nullptr, options);
     if (!server.listen(nullptr)) return state.SkipWithError("cannot listen on 127.0.0.1");
 
     std::atomic<bool> stop{false};

@@ -14,6 +14,7 @@
 #include "app/remote/RemoteSecret.h"
 #include "app/remote/RemoteServer.h"
 #include "app/remote/ShotsModelRemote.h"
+#include "app/remote/ViewModelRemoteStudio.h"
 #include "app/shots/ShotsModel.h"
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
@@ -55,8 +56,9 @@ class FakeShots : public RemoteShots {
     std::vector<int> recalled;
 };
 
-// The overlay's controller as the server sees it: a recording switch and its state.
-class FakePresenter : public QObject, public creator::RecordingRequests {
+// The overlay's controller as the server sees it: a recording switch and its state, published in
+// its snapshots.
+class FakePresenter : public creator::PresenterSource, public creator::RecordingRequests {
     Q_OBJECT
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
   public:
@@ -73,6 +75,9 @@ class FakePresenter : public QObject, public creator::RecordingRequests {
     Q_INVOKABLE void toggleRecording(const QString& title) {
         titles.push_back(title);
         recording = !recording;
+        creator::PresenterSnapshot snapshot = presenterSnapshot();
+        snapshot.recording = recording;
+        publishPresenterSnapshot(snapshot);
         emit isRecordingChanged();
     }
     bool recording = false;
@@ -106,9 +111,11 @@ class RemoteServerTest : public ::testing::Test {
         ensureApplication();
         ::setenv("XDG_CONFIG_HOME", dir.filePath("config").toUtf8().constData(), 1);
         vm = std::make_unique<app::VantryViewModel>(renderer, &panels);
+        studio = std::make_unique<ViewModelRemoteStudio>(*vm);
     }
     void TearDown() override {
         server.reset();
+        studio.reset();
         renderer->releaseExports();
         vm.reset();
         platform::drainMainQueue();
@@ -118,7 +125,7 @@ class RemoteServerTest : public ::testing::Test {
         options.port = 0;
         options.secretHex = secret;
         options.exportFolder = dir.filePath("movies").toStdString();
-        server = std::make_unique<RemoteServer>(*vm, withShots ? withShots : &shots, options);
+        server = std::make_unique<RemoteServer>(*studio, withShots ? withShots : &shots, options);
         QString error;
         ASSERT_TRUE(server->listen(&error)) << error.toStdString();
     }
@@ -158,6 +165,7 @@ class RemoteServerTest : public ::testing::Test {
     std::shared_ptr<testing::FakeStudioRenderer> renderer = std::make_shared<testing::FakeStudioRenderer>();
     testing::ScriptedPanels panels;
     std::unique_ptr<app::VantryViewModel> vm;
+    std::unique_ptr<ViewModelRemoteStudio> studio;
     FakeShots shots;
     std::unique_ptr<RemoteServer> server;
 };
@@ -387,6 +395,7 @@ TEST_F(RemoteRecordingTest, ClosingTheWindowStopsSavesAndWaitsForTheRecording) {
     hideOverlay();
     server.reset();
     client.reset();
+    studio.reset();
     vm.reset();  // the window closes
     ASSERT_EQ(recorder->stops.size(), 1u);
     EXPECT_EQ(recorder->stops[0].first, clips / "Vantry_Pro_CreatorRec_1765000000.mp4");
@@ -395,7 +404,7 @@ TEST_F(RemoteRecordingTest, ClosingTheWindowStopsSavesAndWaitsForTheRecording) {
 
 TEST_F(RemoteServerTest, TheWindowsSwitchShowsANewSecretOnceAndSaysWhyItCannotListen) {
     const std::filesystem::path file = dir.filePath("config/vantry-pro/remote-secret").toStdString();
-    RemoteControl control(*vm, nullptr, QStringLiteral("127.0.0.1"), 0, file);
+    RemoteControl control(*studio, nullptr, QStringLiteral("127.0.0.1"), 0, file);
     control.setOn(true);
     ASSERT_TRUE(control.isOn()) << control.statusLine().toStdString();
     EXPECT_EQ(control.shownSecret().toStdString(), readSecret(file));
@@ -404,7 +413,7 @@ TEST_F(RemoteServerTest, TheWindowsSwitchShowsANewSecretOnceAndSaysWhyItCannotLi
     EXPECT_TRUE(control.isOn());
     EXPECT_TRUE(control.shownSecret().isEmpty()) << "an existing secret is not shown again";
 
-    RemoteControl busy(*vm, nullptr, QStringLiteral("127.0.0.1"), control.server()->port(), file);
+    RemoteControl busy(*studio, nullptr, QStringLiteral("127.0.0.1"), control.server()->port(), file);
     busy.setOn(true);
     EXPECT_FALSE(busy.isOn());
     EXPECT_TRUE(busy.statusLine().startsWith(QStringLiteral("Cannot listen")))
@@ -442,7 +451,7 @@ TEST_F(RemoteServerTest, ShotsAreListedRecalledAndAnnounced) {
     RemoteServer::Options options;
     options.port = 0;
     options.secretHex = secret;
-    RemoteServer bare(*vm, nullptr, options);
+    RemoteServer bare(*studio, nullptr, options);
     ASSERT_TRUE(bare.listen(nullptr));
     RemoteClient other;
     ASSERT_TRUE(other.connectTo(QStringLiteral("127.0.0.1"), bare.port(), secret, kWaitMs, nullptr));
@@ -458,7 +467,7 @@ TEST_F(RemoteServerTest, TheWindowsShotsAreRecalledAndTheirChangesHeard) {
 
     ShotsModelRemote remoteShots(vm->shots());
     const std::filesystem::path file = dir.filePath("config/vantry-pro/remote-secret").toStdString();
-    RemoteControl control(*vm, &remoteShots, QStringLiteral("127.0.0.1"), 0, file);
+    RemoteControl control(*studio, &remoteShots, QStringLiteral("127.0.0.1"), 0, file);
     remoteShots.forwardChanges(control);
     control.setOn(true);
     ASSERT_TRUE(control.isOn()) << control.statusLine().toStdString();
@@ -525,7 +534,7 @@ TEST_F(RemoteServerTest, OnlyAClientThatAnswersItsOwnChallengeGetsIn) {
     options.port = 0;
     options.secretHex = secret;
     options.authDeadlineMs = 50;
-    RemoteServer strict(*vm, nullptr, options);
+    RemoteServer strict(*studio, nullptr, options);
     ASSERT_TRUE(strict.listen(nullptr));
     RemoteClient silent;
     ASSERT_TRUE(silent.open(QStringLiteral("127.0.0.1"), strict.port(), kWaitMs, &error));

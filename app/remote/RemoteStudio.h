@@ -1,0 +1,98 @@
+// What the remote control reads and drives of the studio: the window's set, angle, gains, LED
+// wall, presenter switches, recording, export, stream and status banner. An adapter over the
+// window's view model implements it (ViewModelRemoteStudio.h); the server never sees the model.
+#pragma once
+
+#include <QObject>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/remote/RemoteProtocol.h"
+
+namespace vantry::remote {
+
+// What the recorder did with a start or a stop.
+struct RecordingReply {
+    enum class Kind {
+        started,         // the recording runs
+        alreadyRunning,  // a start while one runs: it goes on unchanged
+        saved,           // the recording was finished as `file`
+        notRunning,      // a stop while none runs
+        starting,        // a stop while the recorder is still starting: refused
+        saving,          // the last recording is still being saved: refused
+        unavailable,     // nothing can be recorded here (`reason` says why)
+        failed,          // it did not start, or did not end as `file` (`reason` says why)
+    };
+    Kind kind = Kind::notRunning;
+    std::string reason;
+    std::filesystem::path file;
+};
+
+class RemoteStudio : public QObject {
+    Q_OBJECT
+  public:
+    using RecordingAnswer = std::function<void(const RecordingReply& reply)>;
+
+    explicit RemoteStudio(QObject* parent = nullptr) : QObject(parent) {}
+    ~RemoteStudio() override = default;
+
+    // The set by its catalogue id ("manhattan-loft"); an unknown id is ignored.
+    virtual std::string setId() const = 0;
+    virtual std::string setTitle() const = 0;
+    virtual void selectSet(const std::string& id) = 0;
+
+    // The camera angle, 0 to 3; others are ignored. Setting it reaches the renderer at once.
+    virtual int angle() const = 0;
+    virtual std::string angleTitle() const = 0;
+    virtual void setAngle(int id) = 0;
+
+    virtual float keyGain() const = 0;
+    virtual float neonGain() const = 0;
+    virtual float ledBrightness() const = 0;
+    // Sets those given, then writes them into the renderer.
+    virtual void setGains(std::optional<float> key, std::optional<float> neon, std::optional<float> led) = 0;
+
+    // The LED wall's picture: its name, and loading one as the window's open panel does (false,
+    // with the status banner saying why, when it could not be loaded).
+    virtual std::string wallImage() const = 0;
+    virtual bool mountSlide(const std::filesystem::path& file) = 0;
+
+    virtual bool visionCutout() const = 0;
+    virtual void setVisionCutout(bool on) = 0;
+    virtual bool presenterInSet() const = 0;
+    virtual void setPresenterInSet(bool inSet) = 0;
+
+    // Whether something records (the overlay's controller, while Vision Cutout is on) ...
+    virtual bool recorderAvailable() const = 0;
+    // ... whether the studio is recording (or a recording is still being saved without one) ...
+    virtual bool isRecording() const = 0;
+    // ... and a start or stop through it: false, with nothing asked, when nothing records;
+    // else `answer` (main thread) gets what the recorder really did, at once or later.
+    virtual bool requestRecording(bool start, RecordingAnswer answer) = 0;
+
+    virtual bool isExporting() const = 0;
+    virtual double exportProgress() const = 0;  // 0..1 while an export runs
+    // The file name the window's save panel proposes for the current set.
+    virtual std::filesystem::path proposedExportName() const = 0;
+    virtual void startExport(const std::filesystem::path& file) = 0;
+
+    // The stream section: its state ("idle", "connecting", "live", "failed", ...), its status
+    // line, and the servers the running stream goes to (those not idle).
+    virtual bool isLive() const = 0;
+    virtual std::string liveState() const = 0;
+    virtual std::string liveStatus() const = 0;
+    virtual std::vector<LiveDestinationState> liveDestinations() const = 0;
+    virtual void goLive() = 0;
+    virtual void endStream() = 0;
+
+    virtual std::string statusBanner() const = 0;  // "" when none is shown
+
+  signals:
+    // Something above may have changed.
+    void changed();
+};
+
+}  // namespace vantry::remote

@@ -1,0 +1,219 @@
+#include "app/remote/ViewModelRemoteStudio.h"
+
+#include <QVariantMap>
+
+#include "app/studio-app/StudioText.h"
+#include "app/studio-app/VantryViewModel.h"
+#include "creator/studio-overlay/CreatorRecorder.h"
+
+namespace vantry::remote {
+namespace {
+
+RecordingReply replyOf(const creator::RecordingOutcome& outcome) {
+    using Kind = creator::RecordingOutcome::Kind;
+    using Reply = RecordingReply::Kind;
+    RecordingReply reply{Reply::failed, outcome.reason, outcome.file};
+    switch (outcome.kind) {
+        case Kind::started:
+            reply.kind = Reply::started;
+            break;
+        case Kind::alreadyRunning:
+            reply.kind = Reply::alreadyRunning;
+            break;
+        case Kind::saved:
+            reply.kind = Reply::saved;
+            break;
+        case Kind::notRunning:
+            reply.kind = Reply::notRunning;
+            break;
+        case Kind::starting:
+            reply.kind = Reply::starting;
+            break;
+        case Kind::saving:
+            reply.kind = Reply::saving;
+            break;
+        case Kind::unavailable:
+            reply.kind = Reply::unavailable;
+            break;
+        case Kind::notStarted:
+        case Kind::notSaved:
+        case Kind::failing:
+            break;
+    }
+    return reply;
+}
+
+}  // namespace
+
+ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* parent)
+    : RemoteStudio(parent), vm_(vm) {
+    using VM = app::VantryViewModel;
+    for (auto signal : {&VM::selectedSetChanged, &VM::cameraAngleChanged, &VM::keyGainChanged,
+                        &VM::neonGainChanged, &VM::ledBrightnessChanged, &VM::showVisionPresenterChanged,
+                        &VM::presenterInSetChanged, &VM::slideNameChanged, &VM::isExportingChanged,
+                        &VM::exportProgressChanged, &VM::statusBannerChanged, &VM::screenRecordingChanged}) {
+        connect(&vm_, signal, this, &RemoteStudio::changed);
+    }
+    connect(&vm_, &VM::presenterChanged, this, &ViewModelRemoteStudio::watchPresenter);
+    connect(&vm_.goLive(), &app::GoLiveController::stateChanged, this, &RemoteStudio::changed);
+    connect(&vm_.goLive(), &app::GoLiveController::destinationStatesChanged, this, &RemoteStudio::changed);
+    watchPresenter();
+}
+
+void ViewModelRemoteStudio::watchPresenter() {
+    disconnect(presenterConnection_);
+    // A snapshot announces the recording's start, stop and save alike.
+    if (creator::PresenterSource* source = vm_.presenterSource())
+        presenterConnection_ = connect(source, &creator::PresenterSource::presenterSnapshotChanged, this,
+                                       &RemoteStudio::changed);
+    emit changed();
+}
+
+std::string ViewModelRemoteStudio::setId() const {
+    return std::string(vm_.selectedSet().id());
+}
+
+std::string ViewModelRemoteStudio::setTitle() const {
+    return std::string(vm_.selectedSet().title());
+}
+
+void ViewModelRemoteStudio::selectSet(const std::string& id) {
+    if (const auto set = BroadcastStudioSet::fromRawValue(id)) vm_.selectSet(*set);
+}
+
+int ViewModelRemoteStudio::angle() const {
+    return vm_.cameraAngleId();
+}
+
+std::string ViewModelRemoteStudio::angleTitle() const {
+    return std::string(vm_.cameraAngle().title());
+}
+
+void ViewModelRemoteStudio::setAngle(int id) {
+    const auto angle = BroadcastCameraAngle::fromRawValue(id);
+    if (!angle) return;
+    vm_.setCameraAngle(*angle);
+    vm_.sync();
+}
+
+float ViewModelRemoteStudio::keyGain() const {
+    return vm_.keyGain();
+}
+
+float ViewModelRemoteStudio::neonGain() const {
+    return vm_.neonGain();
+}
+
+float ViewModelRemoteStudio::ledBrightness() const {
+    return vm_.ledBrightness();
+}
+
+void ViewModelRemoteStudio::setGains(std::optional<float> key, std::optional<float> neon,
+                                     std::optional<float> led) {
+    if (key) vm_.setKeyGain(*key);
+    if (neon) vm_.setNeonGain(*neon);
+    if (led) vm_.setLedBrightness(*led);
+    vm_.sync();
+}
+
+std::string ViewModelRemoteStudio::wallImage() const {
+    return vm_.slideName().toStdString();
+}
+
+bool ViewModelRemoteStudio::mountSlide(const std::filesystem::path& file) {
+    return vm_.mountSlide(file);
+}
+
+bool ViewModelRemoteStudio::visionCutout() const {
+    return vm_.showVisionPresenter();
+}
+
+void ViewModelRemoteStudio::setVisionCutout(bool on) {
+    vm_.setShowVisionPresenter(on);
+}
+
+bool ViewModelRemoteStudio::presenterInSet() const {
+    return vm_.presenterInSet();
+}
+
+void ViewModelRemoteStudio::setPresenterInSet(bool inSet) {
+    vm_.setPresenterInSet(inSet);
+}
+
+bool ViewModelRemoteStudio::recorderAvailable() const {
+    return vm_.presenter() != nullptr;
+}
+
+bool ViewModelRemoteStudio::isRecording() const {
+    // The overlay's controller shows the studio's recording; without an overlay (Vision Cutout
+    // off) a recording may still be being saved.
+    if (vm_.presenter()) {
+        const creator::PresenterSource* source = vm_.presenterSource();
+        return source && source->presenterSnapshot().recording;
+    }
+    return vm_.screenRecording().isRecording();
+}
+
+bool ViewModelRemoteStudio::requestRecording(bool start, RecordingAnswer answer) {
+    auto* recorder = dynamic_cast<creator::RecordingRequests*>(vm_.presenter());
+    if (!recorder) return false;
+    recorder->requestRecording(
+        start, QString::fromUtf8(app::VantryViewModel::kRecordingTitle),
+        [answer = std::move(answer)](const creator::RecordingOutcome& outcome) { answer(replyOf(outcome)); });
+    return true;
+}
+
+bool ViewModelRemoteStudio::isExporting() const {
+    return vm_.isExporting();
+}
+
+double ViewModelRemoteStudio::exportProgress() const {
+    return vm_.exportProgress();
+}
+
+std::filesystem::path ViewModelRemoteStudio::proposedExportName() const {
+    return app::proposedExportName(vm_.selectedSet());
+}
+
+void ViewModelRemoteStudio::startExport(const std::filesystem::path& file) {
+    vm_.startExport(file);
+}
+
+bool ViewModelRemoteStudio::isLive() const {
+    return vm_.goLive().isLive();
+}
+
+std::string ViewModelRemoteStudio::liveState() const {
+    return vm_.goLive().state().toStdString();
+}
+
+std::string ViewModelRemoteStudio::liveStatus() const {
+    return vm_.goLive().statusLine().toStdString();
+}
+
+std::vector<LiveDestinationState> ViewModelRemoteStudio::liveDestinations() const {
+    std::vector<LiveDestinationState> out;
+    const QVariantList states = vm_.goLive().destinationStates();
+    for (int i = 0; i < states.size(); ++i) {
+        const QVariantMap d = states[i].toMap();
+        const QString state = d.value(QStringLiteral("state")).toString();
+        if (state == QLatin1String("idle")) continue;
+        out.push_back(
+            {i + 1, state.toStdString(), d.value(QStringLiteral("statusLine")).toString().toStdString()});
+    }
+    return out;
+}
+
+void ViewModelRemoteStudio::goLive() {
+    vm_.goLive().goLive();
+}
+
+void ViewModelRemoteStudio::endStream() {
+    vm_.goLive().endStream();
+}
+
+std::string ViewModelRemoteStudio::statusBanner() const {
+    return vm_.statusBannerText().toStdString();
+}
+
+}  // namespace vantry::remote
