@@ -17,20 +17,26 @@ function(vantry_add_subdirectories)
   endforeach()
 endfunction()
 
-# vantry_add_gtest(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [TIMEOUT s])
-# One GoogleTest executable; its cases are registered with CTest one by one.
+# vantry_add_gtest(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [TIMEOUT s] [FILTER f])
+# One GoogleTest executable; its cases are registered with CTest one by one (those FILTER, a
+# --gtest_filter expression, lets through, when given).
 # Two labels choose what the sanitizer builds of CI build and run (see vantry_add_test_aggregates):
 #   asan  the test also runs under AddressSanitizer + UndefinedBehaviorSanitizer (target asan_tests)
 #   tsan  the test also runs under ThreadSanitizer (target tsan_tests)
 function(vantry_add_gtest)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;FILTER" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   target_include_directories(${T_NAME} PRIVATE ${CMAKE_SOURCE_DIR})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  set(filter)
+  if(T_FILTER)
+    set(filter TEST_FILTER "${T_FILTER}")
+  endif()
   gtest_discover_tests(${T_NAME}
+    ${filter}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
     PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")

@@ -24,6 +24,7 @@
 #include "platform/stream/LiveStream.h"
 #include "platform/stream/StreamEncoder.h"
 #include "platform/video/VideoWriter.h"
+#include "tests/support/EventPump.h"
 #include "tests/support/ShellCommand.h"
 #include "tests/support/StreamReceiver.h"
 
@@ -232,8 +233,12 @@ TEST_F(OutputColourTest, VirtualCameraPicturesDecodeAsTaggedToTheColoursHandedIn
 
 // The bands in a window at the top left of the screen.
 class BandWindow : public QRasterWindow {
+  public:
+    int paints = 0;
+
   protected:
     void paintEvent(QPaintEvent*) override {
+        ++paints;
         QPainter p(this);
         for (int band = 0; band < kBands; ++band) {
             const Colour& c = kColours[band];
@@ -259,7 +264,10 @@ TEST_F(OutputColourTest, ScreenRecordingDecodesAsTaggedToTheColoursOnTheScreen) 
              std::chrono::steady_clock::now() < end;)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     };
-    spin(300ms);
+    // Recorded only once the bands are on the screen: painted, and the event loop run once more
+    // so the painted picture has reached the X server.
+    ASSERT_TRUE(vantry::testing::pumpUntil([&] { return window.isExposed() && window.paints > 0; }, 15000));
+    spin(100ms);
 
     recorder.setScratchFolder(dir);
     std::promise<std::optional<ScreenRecorderError>> started, stopped;
