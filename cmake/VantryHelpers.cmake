@@ -17,6 +17,14 @@ function(vantry_add_subdirectories)
   endforeach()
 endfunction()
 
+# A test command prefix that runs the test on an X display of its own (Xvfb, 1920x1080). For
+# tests whose pictures or keyboard focus another test's window on a shared display could spoil:
+# a window mapped over theirs, or one that takes the input focus.
+# xvfb-run -a picks the first free display number, which two starting at once could both pick:
+# such tests also take the resource lock VANTRY_OWN_DISPLAY_LOCK, so they start one at a time.
+set(VANTRY_OWN_DISPLAY xvfb-run -a -s "-screen 0 1920x1080x24")
+set(VANTRY_OWN_DISPLAY_LOCK RESOURCE_LOCK own_x_display)
+
 # vantry_add_gtest(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [TIMEOUT s] [FILTER f])
 # One GoogleTest executable; its cases are registered with CTest one by one (those FILTER, a
 # --gtest_filter expression, lets through, when given).
