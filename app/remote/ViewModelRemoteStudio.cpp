@@ -62,10 +62,21 @@ ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* 
 
 void ViewModelRemoteStudio::watchPresenter() {
     disconnect(presenterConnection_);
-    // A snapshot announces the recording's start, stop and save alike.
-    if (creator::PresenterSource* source = vm_.presenterSource())
-        presenterConnection_ = connect(source, &creator::PresenterSource::presenterSnapshotChanged, this,
-                                       &RemoteStudio::changed);
+    // A snapshot announces the recording's start, stop and save alike. Every camera picture and
+    // meter step makes one too: only those that change the recording are passed on, so the
+    // server does not read the whole state 30 times a second.
+    if (creator::PresenterSource* source = vm_.presenterSource()) {
+        presenterConnection_ =
+            connect(source, &creator::PresenterSource::presenterSnapshotChanged, this, [this, source] {
+                const creator::PresenterSnapshot& s = source->presenterSnapshot();
+                if (s.recording == heardRecording_ && s.saving == heardSaving_) return;
+                heardRecording_ = s.recording;
+                heardSaving_ = s.saving;
+                emit changed();
+            });
+        heardRecording_ = source->presenterSnapshot().recording;
+        heardSaving_ = source->presenterSnapshot().saving;
+    }
     emit changed();
 }
 

@@ -57,6 +57,8 @@ class ViewModelRemoteStudio : public RemoteStudio {
 
     app::VantryViewModel& vm_;
     QMetaObject::Connection presenterConnection_;
+    bool heardRecording_ = false;  // the presenter's recording as last passed on
+    bool heardSaving_ = false;
 };
 
 }  // namespace vantry::remote
