@@ -31,6 +31,9 @@ class EngineStudioRenderer : public StudioRenderer {
     }
     void loadSet(BroadcastStudioSet set) override { engine_->loadSet(set); }
     void showBuiltInWall() override { engine_->showBuiltInWall(); }
+    void showLEDWallPicture(const QImage& picture, const std::string& name) override {
+        engine_->showLEDWallPicture(picture, name);
+    }
     bool loadLEDWallImage(const std::filesystem::path& file) override {
         return engine_->loadLEDWallImage(file);
     }

@@ -48,6 +48,12 @@ class StudioRenderer {
     virtual void loadSet(BroadcastStudioSet set) = 0;
     // True when the image now shows on the LED wall.
     virtual bool loadLEDWallImage(const std::filesystem::path& file) = 0;
+    // A picture of a live wall source (a deck page, a video picture, a shared screen), named
+    // `name` on the wall; any thread, at the source's rate.
+    virtual void showLEDWallPicture(const QImage& picture, const std::string& name) {
+        (void)picture;
+        (void)name;
+    }
     // Puts the wall's built-in picture back (a renderer without one keeps its wall).
     virtual void showBuiltInWall() {}
 

@@ -264,6 +264,16 @@ bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
     return true;
 }
 
+void VantryMetalEngine::showLEDWallPicture(const QImage& picture, const std::string& name) {
+    std::shared_ptr<const studio::gl::WallImage> image = studio::gl::wallImageFrom(picture);
+    if (!image) return;
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wall = std::move(image);
+    ++impl_->wallVersion;
+    impl_->slideSourceName = name;
+    impl_->changedLocked();
+}
+
 void VantryMetalEngine::showBuiltInWall() {
     std::shared_ptr<const studio::gl::WallImage> wall = builtInWall();
     std::lock_guard<std::mutex> guard(impl_->lock);

@@ -104,6 +104,11 @@ class VantryMetalEngine {
     // 64..2048, stretches it over the wall. True when the wall now shows it; on false
     // the wall and slideSourceName are unchanged.
     bool loadLEDWallImage(const std::filesystem::path& file);
+    // A picture from a live wall source (a deck page, a video picture, a shared screen): shown
+    // from the next frame as a new wall picture, sides clamped as for a file; `name` becomes
+    // slideSourceName. Cheap enough to call at the source's frame rate. A null picture changes
+    // nothing. Any thread.
+    void showLEDWallPicture(const QImage& picture, const std::string& name);
     // Puts the built-in "Corvella Studio Deck" back on the wall.
     void showBuiltInWall();
     // Name of the wall content: "Corvella Studio Deck" until an image loads, then the

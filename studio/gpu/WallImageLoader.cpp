@@ -126,6 +126,10 @@ std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file) {
                   hint);
 }
 
+std::shared_ptr<WallImage> wallImageFrom(const QImage& picture) {
+    return toWallImage(picture);
+}
+
 std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes) {
     return decode(bytes, QByteArray());
 }

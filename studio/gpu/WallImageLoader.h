@@ -11,6 +11,8 @@
 #include <memory>
 #include <span>
 
+#include <QImage>
+
 #include "studio/gpu/StageRenderer.h"
 
 namespace vantry::studio::gl {
@@ -25,5 +27,9 @@ std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file);
 
 // The same for an image held in memory (the format is recognised from the bytes).
 std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes);
+
+// A picture already in memory, clamped and converted the same way; null for a null picture or
+// one over the pixel limit.
+std::shared_ptr<WallImage> wallImageFrom(const QImage& picture);
 
 }  // namespace vantry::studio::gl

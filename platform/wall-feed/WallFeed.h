@@ -1,0 +1,76 @@
+// Live sources of LED wall pictures: a video file played looped, a shared screen or window, and
+// the pages of a slide deck. Each feed runs on a thread of its own and hands finished pictures,
+// already at the wall's live size, to its callbacks.
+#pragma once
+
+#include <QImage>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vantry::platform::wall {
+
+// The size live wall pictures (deck pages, video pictures, shared screens) are made at.
+inline constexpr int kLivePictureWidth = 1280;
+inline constexpr int kLivePictureHeight = 720;
+// The most pictures a second a feed hands on.
+inline constexpr int kMaxFeedRate = 30;
+
+struct FeedCallbacks {
+    // A new picture, kLivePictureWidth x kLivePictureHeight, premultiplied ARGB32. On the
+    // feed's thread.
+    std::function<void(const QImage& picture)> picture;
+    // The feed ended by itself (a shared window closed, a monitor went away, the file stopped
+    // decoding); `message` says why, as the window shows it. On the feed's thread, at most once;
+    // never after the feed's destructor has started.
+    std::function<void(const std::string& message)> ended;
+};
+
+// A running feed. Destroying it stops it: its thread is joined and no callback runs once the
+// destructor returns.
+class WallFeed {
+  public:
+    virtual ~WallFeed() = default;
+    // What the wall calls it: the video's file name, "Screen", a window's title.
+    virtual std::string name() const = 0;
+    // The desktop portal's restore token for sharing the same source again without asking;
+    // empty where there is none.
+    virtual std::string restoreToken() const { return {}; }
+};
+
+// Plays the video file looped at its own frame rate (at most kMaxFeedRate pictures a second),
+// without its sound. Null with `error` set when it cannot be opened or has no video.
+std::unique_ptr<WallFeed> openVideoWallFeed(const std::filesystem::path& file, FeedCallbacks callbacks,
+                                            std::string& error);
+
+// What a screen share films.
+struct ScreenShareTarget {
+    enum class Kind { screen, window, portal };
+    Kind kind = Kind::screen;
+    std::string display;         // X11 display (":0"); empty: $DISPLAY
+    unsigned long windowId = 0;  // Kind::window: the X11 top-level window
+    std::string restoreToken;    // Kind::portal: a token from an earlier share, or empty to ask
+};
+
+// A top-level window that can be shared.
+struct ShareableWindow {
+    unsigned long id = 0;
+    std::string title;
+};
+
+// The titled top-level windows of the X display (empty: $DISPLAY), this process's own left out
+// so the wall never films itself. Empty when there is no X display.
+std::vector<ShareableWindow> listShareableWindows(const std::string& display);
+
+// True where screens are shared through the desktop portal (a Wayland session).
+bool screenShareUsesPortal();
+
+// Starts sharing: pictures follow the source's rate, at most kMaxFeedRate a second. Null with
+// `error` set when the source cannot be opened (no display, the window is gone, the portal
+// dialog was cancelled).
+std::unique_ptr<WallFeed> openScreenWallFeed(const ScreenShareTarget& target, FeedCallbacks callbacks,
+                                             std::string& error);
+
+}  // namespace vantry::platform::wall
