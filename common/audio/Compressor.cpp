@@ -12,6 +12,7 @@
 namespace vantry::audio {
 
 namespace {
+// Reductions below this are none: the fades stop short of denormal numbers.
 constexpr float kNegligibleDb = 1e-6f;
 }
 
@@ -33,8 +34,9 @@ void Compressor::process(float* samples, int frames) {
         const float level = std::fabs(samples[i]);
         const float wanted = level > threshold_ ? (20.0f * std::log10(level) - thresholdDb_) * slope_ : 0.0f;
         peak_ = std::max(wanted, wanted + peakRelease_ * (peak_ - wanted));
+        if (peak_ < kNegligibleDb) peak_ = 0.0f;
         reduction_ = peak_ + attack_ * (reduction_ - peak_);
-        if (reduction_ < kNegligibleDb && peak_ == 0.0f) reduction_ = 0.0f;
+        if (reduction_ < kNegligibleDb) reduction_ = 0.0f;
         samples[i] *= reduction_ == 0.0f ? makeUp_ : dbToGain(makeUpDb_ - reduction_);
     }
 }

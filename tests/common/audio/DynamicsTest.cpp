@@ -75,6 +75,19 @@ TEST(Limiter, StaticCurveHoldsPeaksAtTheCeiling) {
     }
 }
 
+// Once the signal is quiet the reduction comes back to exactly none (no creeping through
+// denormal numbers), and the make-up gain alone applies.
+TEST(Compressor, ReductionReturnsToExactlyNoneInQuiet) {
+    Compressor compressor(kTestRate);
+    std::vector<float> x = testing::sine(0, 1000, kTestRate / 10);
+    compressor.process(x.data(), int(x.size()));
+    EXPECT_GT(compressor.reductionDb(), 10.0f);
+    std::vector<float> quiet(kTestRate, 0.01f);
+    compressor.process(quiet.data(), int(quiet.size()));
+    EXPECT_EQ(compressor.reductionDb(), 0.0f);
+    EXPECT_FLOAT_EQ(quiet.back(), 0.01f * amplitudeOf(4));
+}
+
 // --- Time constants: the time from a step until 1 - 1/e of the change is done.
 
 struct TimeConstantCase {
@@ -195,6 +208,8 @@ struct ClippingCase {
     std::function<float(int)> right;
 };
 
+// The ceiling holds by the gain alone, the same on both channels: the final clamp only takes
+// out rounding, it never clips a peak (which would change one channel's gain only).
 TEST(Limiter, NoSampleAboveTheCeilingOnClippingInput) {
     const float over = amplitudeOf(12);
     const auto loudSine = testing::sine(12, 997, kTestRate);
@@ -213,7 +228,9 @@ TEST(Limiter, NoSampleAboveTheCeilingOnClippingInput) {
     for (const ClippingCase& c : cases) {
         Limiter limiter(kTestRate);
         const float ceiling = amplitudeOf(-1);
+        const int lag = limiter.latencyFrames();
         float peak = 0.0f;
+        float worstGainMismatch = 0.0f;
         std::vector<float> l(480), r(480);
         for (int block = 0; block < 100; ++block) {
             for (int i = 0; i < 480; ++i) {
@@ -221,9 +238,17 @@ TEST(Limiter, NoSampleAboveTheCeilingOnClippingInput) {
                 r[i] = c.right(block * 480 + i);
             }
             limiter.process(l.data(), r.data(), 480);
-            for (int i = 0; i < 480; ++i) peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
+            for (int i = 0; i < 480; ++i) {
+                peak = std::max({peak, std::fabs(l[i]), std::fabs(r[i])});
+                const int t = block * 480 + i - lag;
+                if (t < 0) continue;
+                const float inL = c.left(t), inR = c.right(t);
+                // out = g * in on both sides: outL inR == outR inL.
+                worstGainMismatch = std::max(worstGainMismatch, std::fabs(l[i] * inR - r[i] * inL));
+            }
         }
         EXPECT_LE(peak, ceiling) << c.name;
+        EXPECT_LT(worstGainMismatch, 1e-5f) << c.name;
         EXPECT_GT(peak, ceiling * 0.9f) << c.name << ": limited, not squashed";
     }
 }
