@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/video/VideoWriter.h"
+#include "platform/wall-feed/VideoWallFrames.h"
 #include "platform/wall-feed/WallFeed.h"
 #include "tests/support/AwkwardFiles.h"
 
@@ -185,4 +186,25 @@ TEST_F(VideoWallFeedTest, RefusesWhatIsNoRegularVideoFile) {
         EXPECT_NE(error.find(f.reason), std::string::npos) << error;
         EXPECT_EQ(error.rfind("cannot play '", 0), 0u) << error;
     }
+}
+
+// By time, as an export asks: the last picture at or before the time, the video looped, and
+// back again to an earlier time.
+TEST_F(VideoWallFeedTest, PictureAtATimeIsTheLastOneShownByThenLooped) {
+    const fs::path clip = dir_ / "clip.mp4";
+    writeColourClip(clip, 10, 4);  // 0.4 s a pass
+    std::string error;
+    auto frames = VideoWallFrames::open(clip, error);
+    ASSERT_TRUE(frames) << error;
+    EXPECT_EQ(frames->name(), "clip.mp4");
+    const std::pair<double, int> cases[] = {{0, 0},    {0.05, 0}, {0.1, 1},  {0.35, 3}, {0.4, 0},
+                                            {0.55, 1}, {0.2, 2},  {1.25, 0}, {0.3, 3},  {-1, 0}};
+    for (const auto& [seconds, colour] : cases) {
+        const QImage picture = frames->pictureAt(seconds);
+        EXPECT_EQ(picture.size(), QSize(kLivePictureWidth, kLivePictureHeight));
+        EXPECT_EQ(colourIndex(picture), colour) << "at " << seconds << " s";
+    }
+    auto pipe = vantry::testing::makeAwkwardFiles(dir_ / "awkward", "clip", 1024).front();
+    EXPECT_FALSE(VideoWallFrames::open(pipe.path, error));
+    EXPECT_NE(error.find("named pipe"), std::string::npos) << error;
 }
