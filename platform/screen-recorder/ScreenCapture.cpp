@@ -35,8 +35,9 @@ std::unique_ptr<ScreenCapture> ScreenCapture::open(const ScreenCaptureTarget& ta
     if (status) *status = OpenStatus::failed;
     auto impl = std::make_unique<Impl>();
     if (target.kind == ScreenCaptureTarget::Kind::portal) {
+        // A share ends with its source, rather than showing the last picture on and on.
         auto opened = screen_recording::openPortalScreen(target.restoreToken, target.dialogTimeoutMs,
-                                                         target.fps, impl->stopping);
+                                                         target.fps, impl->stopping, /*endWithSource=*/true);
         if (opened.status == PortalStart::Status::cancelled) {
             if (status) *status = OpenStatus::cancelled;
             error = "the screen choice was cancelled";

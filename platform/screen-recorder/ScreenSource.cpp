@@ -138,7 +138,7 @@ bool PortalScreenSource::next(ScreenPicture& picture, std::string& error) {
 }
 
 PortalOpening openPortalScreen(const std::string& restoreToken, int dialogTimeoutMs, int fps,
-                               const std::atomic<bool>& stopping) {
+                               const std::atomic<bool>& stopping, bool endWithSource) {
     PortalOpening opening;
     auto portal = std::make_unique<PortalScreenCast>();
     const PortalStart started = portal->start(restoreToken, dialogTimeoutMs);
@@ -151,7 +151,8 @@ PortalOpening openPortalScreen(const std::string& restoreToken, int dialogTimeou
     opening.restoreToken = started.restoreToken;
     std::unique_ptr<PipeWireCapture> capture;
     try {
-        capture = std::make_unique<PipeWireCapture>(started.pipeWireFd, started.streams.front().nodeId);
+        capture = std::make_unique<PipeWireCapture>(started.pipeWireFd, started.streams.front().nodeId,
+                                                    endWithSource);
     } catch (const std::runtime_error& e) {
         opening.error = e.what();
         return opening;

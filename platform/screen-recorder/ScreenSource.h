@@ -94,7 +94,8 @@ struct PortalOpening {
     std::string restoreToken;  // started: the desktop's token for the same source next time
     std::unique_ptr<PortalScreenSource> source;
 };
+// `endWithSource`: see PipeWireCapture.
 PortalOpening openPortalScreen(const std::string& restoreToken, int dialogTimeoutMs, int fps,
-                               const std::atomic<bool>& stopping);
+                               const std::atomic<bool>& stopping, bool endWithSource = false);
 
 }  // namespace vantry::platform::screen_recording
