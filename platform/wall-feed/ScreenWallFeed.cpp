@@ -23,6 +23,9 @@ namespace {
 // A window that fails to be read while it is still shown (it was resized) is opened again, up
 // to this many times in a row.
 constexpr int kReopenTries = 3;
+// A window that grows is read on at its old size without an error: its size is checked every
+// so many pictures (a second's worth), and a new size opens it again.
+constexpr int kSizeCheckEvery = kMaxFeedRate;
 
 std::string displayOrDefault(const std::string& display) {
     if (!display.empty()) return display;
@@ -77,6 +80,16 @@ class XConnection {
         if (auto name = property(window, atom("_NET_WM_NAME"), atom("UTF8_STRING")); name && !name->empty())
             return *name;
         return property(window, XCB_ATOM_WM_NAME, XCB_GET_PROPERTY_TYPE_ANY).value_or("");
+    }
+
+    // The window's size; nothing where it is gone.
+    std::optional<std::pair<int, int>> size(xcb_window_t window) const {
+        xcb_get_geometry_reply_t* reply =
+            xcb_get_geometry_reply(connection_, xcb_get_geometry(connection_, window), nullptr);
+        if (!reply) return std::nullopt;
+        const std::pair<int, int> size{reply->width, reply->height};
+        std::free(reply);
+        return size;
     }
 
     enum class WindowState { gone, hidden, shown };
@@ -158,13 +171,26 @@ class ScreenWallFeed final : public WallFeed {
     void run() {
         int reopened = 0;
         std::string error;
+        const bool window = target_.kind == ScreenShareTarget::Kind::window;
+        std::unique_ptr<XConnection> watch;
+        if (window) watch = std::make_unique<XConnection>(captureTarget_.display);
         for (;;) {
+            long pictures = 0;
+            bool resized = false;
             while (capture_->next(error)) {
                 reopened = 0;
                 if (convert()) thread_.deliver(picture_);
+                if (window && *watch && ++pictures % kSizeCheckEvery == 0) {
+                    const auto size = watch->size(xcb_window_t(target_.windowId));
+                    if (size && *size != std::pair<int, int>(capture_->width(), capture_->height())) {
+                        resized = true;
+                        break;
+                    }
+                }
             }
             if (thread_.stopping()) return;
-            if (target_.kind != ScreenShareTarget::Kind::window) break;
+            if (resized && reopen(error)) continue;
+            if (!window) break;
             const XConnection x(captureTarget_.display);
             const auto state = x ? x.state(xcb_window_t(target_.windowId)) : XConnection::WindowState::gone;
             if (state == XConnection::WindowState::gone) {

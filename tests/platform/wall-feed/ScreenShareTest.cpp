@@ -2,6 +2,7 @@
 // windows this test puts there).
 #include <gtest/gtest.h>
 
+#include <xcb/xcb.h>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QProcess>
@@ -142,6 +143,48 @@ TEST_F(ScreenShareTest, SharedWindowThatClosesEndsTheShare) {
     // A window that is gone cannot be shared again.
     EXPECT_FALSE(openScreenWallFeed(target, FeedLog().callbacks(), error));
     EXPECT_EQ(error, "The window to share is gone.");
+}
+
+// A shared window resized meanwhile, smaller or larger, is filmed on at its new shape.
+TEST_F(ScreenShareTest, SharedWindowThatIsResizedIsFilmedAtItsNewShape) {
+    QProcess foreign;
+    const unsigned long id = startForeignWindow(foreign, "Wall test resized window");
+    ASSERT_NE(id, 0u);
+    FeedLog log;
+    ScreenShareTarget target;
+    target.kind = ScreenShareTarget::Kind::window;
+    target.windowId = id;
+    std::string error;
+    auto feed = openScreenWallFeed(target, log.callbacks(), error);
+    ASSERT_TRUE(feed) << error;
+    const auto at = [&](int x, int y) {
+        std::lock_guard lock(log.mutex);
+        return log.newest.isNull() ? QColor() : log.newest.pixelColor(x, y);
+    };
+    // 4:3 fills the wall from top to bottom.
+    ASSERT_TRUE(vantry::testing::waitUntil([&] { return near(at(640, 60), kWindowColour); }, 20));
+    // 640x180, wider than the wall: bars above and below.
+    xcb_connection_t* x = xcb_connect(nullptr, nullptr);
+    ASSERT_EQ(xcb_connection_has_error(x), 0);
+    const std::uint32_t size[] = {640, 180};
+    xcb_configure_window(x, xcb_window_t(id), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, size);
+    xcb_flush(x);
+    EXPECT_TRUE(vantry::testing::waitUntil(
+        [&] { return at(640, 60) == QColor(Qt::black) && near(at(640, 360), kWindowColour); }, 20));
+    // 900x900, larger every way (which x11grab does not notice itself): square, bars either side.
+    const std::uint32_t larger[] = {900, 900};
+    xcb_configure_window(x, xcb_window_t(id), XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT, larger);
+    xcb_flush(x);
+    EXPECT_TRUE(vantry::testing::waitUntil(
+        [&] { return at(200, 360) == QColor(Qt::black) && near(at(640, 60), kWindowColour); }, 20));
+    xcb_disconnect(x);
+    {
+        std::lock_guard lock(log.mutex);
+        EXPECT_EQ(log.endings, 0) << log.ended;
+    }
+    feed.reset();
+    foreign.kill();
+    foreign.waitForFinished(10'000);
 }
 
 // The whole screen: the helper's window shows up in the fitted picture of the screen.
