@@ -5,11 +5,15 @@
 
 #include <QCoreApplication>
 #include <QImage>
+#include <QTemporaryDir>
 
 #include "app/remote/ObsWebSocketServer.h"
+#include "app/remote/RemoteControl.h"
+#include "app/remote/RemoteSecret.h"
 #include "tests/support/EventPump.h"
 #include "tests/support/FakeRemoteStudio.h"
 #include "tests/support/ObsWebSocketTestClient.h"
+#include "tests/support/Ports.h"
 
 namespace vantry::remote {
 namespace {
@@ -499,6 +503,44 @@ TEST_P(ObsWebSocketServerTest, ScreenshotsAreTheProgramPictureAtTheSizeAskedAndR
         client->call("GetSourceScreenshot", R"({"sourceName":"Cam 1 · Desk","imageFormat":"jpg"})");
     EXPECT_EQ(statusCode(again), 702);
     EXPECT_EQ(studio.pictureSizes.size(), 1u);
+}
+
+// The window's switch: the endpoint listens beside the native one, with the secret as its
+// password, and hears what the native endpoint's clients and the shots list do.
+TEST(ObsWebSocketControl, TheSwitchOpensTheEndpointWithTheSecretAndSaysWhereOrWhyNot) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const std::filesystem::path file = dir.filePath("remote-secret").toStdString();
+    testing::FakeRemoteStudio studio;
+    FakeShots shots;
+    shots.studio = &studio;
+    const auto port = quint16(testing::freePort());
+    RemoteControl control(studio, &shots, QStringLiteral("127.0.0.1"), 0, file);
+    control.setControllerAddress(QStringLiteral("127.0.0.1"), port);
+    control.setOn(true);
+    ASSERT_TRUE(control.controller()) << control.statusLine().toStdString();
+    EXPECT_TRUE(control.statusLine().endsWith(QStringLiteral(" · obs-websocket on 127.0.0.1:%1").arg(port)))
+        << control.statusLine().toStdString();
+
+    ObsWebSocketTestClient client;
+    ASSERT_TRUE(client.open(port));
+    ASSERT_TRUE(client.identify(readSecret(file))) << "the password is the secret's 64 hex digits";
+    control.shotRecalled(1);
+    EXPECT_EQ(textOf(*client.event("CurrentProgramSceneChanged"), "sceneName"), "Close");
+
+    // The port is taken: the native endpoint still runs, and the line says why the other does not.
+    RemoteControl busy(studio, &shots, QStringLiteral("127.0.0.1"), 0, file);
+    busy.setControllerAddress(QStringLiteral("127.0.0.1"), port);
+    busy.setOn(true);
+    EXPECT_TRUE(busy.isOn());
+    EXPECT_FALSE(busy.controller());
+    EXPECT_TRUE(busy.statusLine().contains(
+        QStringLiteral(" · obs-websocket cannot listen on 127.0.0.1:%1: ").arg(port)))
+        << busy.statusLine().toStdString();
+
+    control.setOn(false);
+    ASSERT_TRUE(client.waitClosed());
+    EXPECT_FALSE(control.controller());
 }
 
 }  // namespace
