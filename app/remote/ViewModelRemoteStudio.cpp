@@ -5,6 +5,7 @@
 #include <QThreadPool>
 #include <QVariantMap>
 
+#include "app/program-feed/ProgramFeed.h"
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
 #include "creator/studio-overlay/CreatorRecorder.h"
@@ -257,15 +258,19 @@ double ViewModelRemoteStudio::micLevel() const {
 bool ViewModelRemoteStudio::requestProgramPicture(int width, int height, PictureAnswer answer) {
     std::shared_ptr<app::StudioRenderer> renderer = vm_.engine();
     if (!renderer || width <= 0 || height <= 0) return false;
+    // The presenter as the program feed lays it over the studio, read here on the main thread.
+    app::feed::ProgramPresenter presenter = vm_.goLive().currentPresenter();
     // The renderer waits for its offscreen context: never on the main thread.
-    QThreadPool::globalInstance()->start([renderer, width, height,
+    QThreadPool::globalInstance()->start([renderer, width, height, presenter = std::move(presenter),
                                           self = QPointer<ViewModelRemoteStudio>(this),
                                           answer = std::move(answer)]() mutable {
         QImage picture;
         if (const auto frame = renderer->renderProgramFrame(width, height);
             frame && frame->size() == std::size_t(width) * std::size_t(height) * 4) {
-            // B G R A bytes are ARGB32 words on a little-endian machine.
-            picture = QImage(frame->data(), width, height, width * 4, QImage::Format_ARGB32).copy();
+            // B G R A bytes are premultiplied ARGB32 words on a little-endian machine.
+            picture =
+                QImage(frame->data(), width, height, width * 4, QImage::Format_ARGB32_Premultiplied).copy();
+            app::feed::composePresenter(picture, presenter);
         }
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),

@@ -136,5 +136,16 @@ TEST_F(ObsWebSocketWindowTest, TheMicrophoneIsTheOverlaysAndMutingItLeavesItOutO
     EXPECT_FALSE(*json::boolMember(*back, "inputMuted"));
 }
 
+// The renderer makes the picture on a thread of its own; one it cannot make is a failed request,
+// answered from the main thread.
+TEST_F(ObsWebSocketWindowTest, AProgramPictureTheRendererCannotMakeIsAFailedRequest) {
+    const auto shot = client->call("GetSourceScreenshot",
+                                   R"({"sourceName":"Cam 1 · Desk","imageFormat":"png","imageHeight":90})");
+    ASSERT_TRUE(shot);
+    const json::Value* status = json::member(*shot, "requestStatus");
+    EXPECT_EQ(json::numberMember(*status->object(), "code"), 702.0);
+    EXPECT_EQ(textOf(*status->object(), "comment"), "The program picture could not be rendered.");
+}
+
 }  // namespace
 }  // namespace vantry::remote
