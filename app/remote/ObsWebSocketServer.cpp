@@ -152,7 +152,6 @@ struct ObsWebSocketServer::Client {
     QTimer deadline;
     std::int64_t incoming = 0;
     std::int64_t outgoing = 0;
-    double cpuAtStart = cpuSeconds();
 
     Client(QWebSocket* s, const Options& o)
         : socket(s), bucket(o.requestsPerSecond, o.requestBurst), screenshots(o.screenshotsPerSecond, 1) {}
@@ -162,6 +161,7 @@ ObsWebSocketServer::ObsWebSocketServer(RemoteStudio& studio, RemoteShots* shots,
                                        QObject* parent)
     : QObject(parent), studio_(studio), shots_(shots), options_(std::move(options)) {
     clock_.start();
+    cpuAtStart_ = cpuSeconds();
     updateTimer_.setSingleShot(true);
     updateTimer_.setInterval(0);
     connect(&updateTimer_, &QTimer::timeout, this, &ObsWebSocketServer::update);
@@ -492,9 +492,10 @@ std::optional<Result> ObsWebSocketServer::handleNow(Client& client, const Call& 
                         {"platformDescription", text(QSysInfo::prettyProductName().toStdString())}}));
     }
     if (type == "GetStats") {
+        // The CPU time the process took since the server started, against the time that passed.
         const double seconds = std::max(1e-3, double(clock_.nsecsElapsed()) * 1e-9);
         const QStorageInfo home(QDir::homePath());
-        return ok(data({{"cpuUsage", number(100.0 * cpuSeconds() / seconds)},
+        return ok(data({{"cpuUsage", number(100.0 * (cpuSeconds() - cpuAtStart_) / seconds)},
                         {"memoryUsage", number(residentMegabytes())},
                         {"availableDiskSpace", number(double(home.bytesAvailable()) / (1024.0 * 1024.0))},
                         {"activeFps", number(0)},

@@ -116,6 +116,7 @@ class ObsWebSocketServer : public QObject {
     QWebSocketServer* server_ = nullptr;
     std::vector<std::unique_ptr<Client>> clients_;
     QElapsedTimer clock_;
+    double cpuAtStart_ = 0;  // the process's CPU seconds when the server started
     QTimer updateTimer_;
     QTimer meterTimer_;
 
