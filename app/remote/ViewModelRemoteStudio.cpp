@@ -272,8 +272,10 @@ bool ViewModelRemoteStudio::requestProgramPicture(int width, int height, Picture
                 QImage(frame->data(), width, height, width * 4, QImage::Format_ARGB32_Premultiplied).copy();
             app::feed::composePresenter(picture, presenter);
         }
+        QCoreApplication* application = QCoreApplication::instance();
+        if (!application) return;  // the program is ending: nobody waits for the picture
         QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
+            application,
             [self, picture = std::move(picture), answer = std::move(answer)] {
                 if (self) answer(picture);
             },
