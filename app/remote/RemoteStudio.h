@@ -3,6 +3,7 @@
 // window's view model implements it (ViewModelRemoteStudio.h); the server never sees the model.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <filesystem>
 #include <functional>
@@ -89,6 +90,24 @@ class RemoteStudio : public QObject {
     virtual void endStream() = 0;
 
     virtual std::string statusBanner() const = 0;  // "" when none is shown
+
+    // The microphone the recorder takes (the overlay's controller's, while Vision Cutout is on):
+    // whether there is one, whether it is muted (left out of the recording), and its meter, 0..1.
+    // A change of the mute is announced by changed(); the meter is read when wanted.
+    virtual bool micAvailable() const { return false; }
+    virtual bool micMuted() const { return true; }
+    virtual void setMicMuted(bool muted) { (void)muted; }
+    virtual double micLevel() const { return 0; }
+
+    // The program picture at width x height, made off the main thread: false when none can be
+    // made here; else `answer` (main thread) gets it, a null image when rendering failed.
+    using PictureAnswer = std::function<void(const QImage& picture)>;
+    virtual bool requestProgramPicture(int width, int height, PictureAnswer answer) {
+        (void)width;
+        (void)height;
+        (void)answer;
+        return false;
+    }
 
   signals:
     // Something above may have changed.

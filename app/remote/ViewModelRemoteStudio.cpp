@@ -1,10 +1,15 @@
 #include "app/remote/ViewModelRemoteStudio.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
 #include <QVariantMap>
 
+#include "app/program-feed/ProgramFeed.h"
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
 #include "creator/studio-overlay/CreatorRecorder.h"
+#include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
 
 namespace vantry::remote {
 namespace {
@@ -62,6 +67,10 @@ ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* 
 
 void ViewModelRemoteStudio::watchPresenter() {
     disconnect(presenterConnection_);
+    disconnect(micConnection_);
+    if (auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter()))
+        micConnection_ = connect(controller, &creator::OruCreatorStudioControllerV1045::isMicIncludedChanged,
+                                 this, &RemoteStudio::changed);
     // A snapshot announces the recording's start, stop and save alike. Every camera picture and
     // meter step makes one too: only those that change the recording are passed on, so the
     // server does not read the whole state 30 times a second.
@@ -225,6 +234,54 @@ void ViewModelRemoteStudio::endStream() {
 
 std::string ViewModelRemoteStudio::statusBanner() const {
     return vm_.statusBannerText().toStdString();
+}
+
+bool ViewModelRemoteStudio::micAvailable() const {
+    return qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter()) != nullptr;
+}
+
+bool ViewModelRemoteStudio::micMuted() const {
+    const auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter());
+    return !controller || !controller->isMicIncluded();
+}
+
+void ViewModelRemoteStudio::setMicMuted(bool muted) {
+    if (auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter()))
+        controller->setMicIncluded(!muted);
+}
+
+double ViewModelRemoteStudio::micLevel() const {
+    const auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter());
+    return controller && controller->isMicIncluded() ? controller->micActivityLevel() : 0.0;
+}
+
+bool ViewModelRemoteStudio::requestProgramPicture(int width, int height, PictureAnswer answer) {
+    std::shared_ptr<app::StudioRenderer> renderer = vm_.engine();
+    if (!renderer || width <= 0 || height <= 0) return false;
+    // The presenter as the program feed lays it over the studio, read here on the main thread.
+    app::feed::ProgramPresenter presenter = vm_.goLive().currentPresenter();
+    // The renderer waits for its offscreen context: never on the main thread.
+    QThreadPool::globalInstance()->start([renderer, width, height, presenter = std::move(presenter),
+                                          self = QPointer<ViewModelRemoteStudio>(this),
+                                          answer = std::move(answer)]() mutable {
+        QImage picture;
+        if (const auto frame = renderer->renderProgramFrame(width, height);
+            frame && frame->size() == std::size_t(width) * std::size_t(height) * 4) {
+            // B G R A bytes are premultiplied ARGB32 words on a little-endian machine.
+            picture =
+                QImage(frame->data(), width, height, width * 4, QImage::Format_ARGB32_Premultiplied).copy();
+            app::feed::composePresenter(picture, presenter);
+        }
+        QCoreApplication* application = QCoreApplication::instance();
+        if (!application) return;  // the program is ending: nobody waits for the picture
+        QMetaObject::invokeMethod(
+            application,
+            [self, picture = std::move(picture), answer = std::move(answer)] {
+                if (self) answer(picture);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
 }
 
 }  // namespace vantry::remote

@@ -50,6 +50,11 @@ class ViewModelRemoteStudio : public RemoteStudio {
     void goLive() override;
     void endStream() override;
     std::string statusBanner() const override;
+    bool micAvailable() const override;
+    bool micMuted() const override;
+    void setMicMuted(bool muted) override;
+    double micLevel() const override;
+    bool requestProgramPicture(int width, int height, PictureAnswer answer) override;
 
   private:
     // Follows the current presenter's snapshots.
@@ -57,6 +62,7 @@ class ViewModelRemoteStudio : public RemoteStudio {
 
     app::VantryViewModel& vm_;
     QMetaObject::Connection presenterConnection_;
+    QMetaObject::Connection micConnection_;
     bool heardRecording_ = false;  // the presenter's recording as last passed on
     bool heardSaving_ = false;
 };

@@ -117,6 +117,10 @@ int main(int argc, char** argv) {
                                                           : options.remoteHost),
         options.remotePort ? options.remotePort : vantry::remote::kDefaultPort,
         vantry::remote::defaultSecretFile());
+    remote.setControllerAddress(
+        QString::fromStdString(options.controllerHost.empty() ? std::string(vantry::remote::kDefaultHost)
+                                                              : options.controllerHost),
+        options.controllerPort ? options.controllerPort : vantry::remote::obs::kDefaultPort);
     remoteShots.forwardChanges(remote);
     window->setProperty("remote", QVariant::fromValue<QObject*>(&remote));
     if (options.remote) {
