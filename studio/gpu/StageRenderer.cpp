@@ -168,16 +168,26 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
             }
         }
     }
+    // A new wall picture is uploaded once, into the texture it fits (same size: no realloc),
+    // straight from its rows in either byte order.
     if (frame.wallVersion != wallVersion_ && frame.wall) {
         wallVersion_ = frame.wallVersion;
+        const WallImage& w = *frame.wall;
+        const GLenum order = w.bgra ? GL_BGRA : GL_RGBA;
         clearErrors();
         glBindTexture(GL_TEXTURE_2D, wallTexture_);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, w.rowBytes() / 4);
+        if (wallOk_ && w.width == wallWidth_ && w.height == wallHeight_) {
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w.width, w.height, order, GL_UNSIGNED_BYTE, w.data());
+        } else {
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w.width, w.height, 0, order, GL_UNSIGNED_BYTE, w.data());
+        }
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, frame.wall->width, frame.wall->height, 0, GL_RGBA,
-                     GL_UNSIGNED_BYTE, frame.wall->rgba.data());
         glBindTexture(GL_TEXTURE_2D, 0);
         wallOk_ = glGetError() == GL_NO_ERROR;
+        wallWidth_ = wallOk_ ? w.width : 0;
+        wallHeight_ = wallOk_ ? w.height : 0;
     }
     // A new camera picture is uploaded once, into the texture it fits (same size: no realloc).
     if (frame.presenter && frame.presenterVersion != presenterVersion_) {
@@ -229,7 +239,7 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     glDisable(GL_BLEND);
 }
 
-void StageRenderer::beginPassState(const FrameSnapshot& frame) {
+void StageRenderer::beginPassState(const FrameSnapshot& frame, const PixelRect* within) {
     sync(frame);
     glBindBuffer(GL_UNIFORM_BUFFER, uniformBuffer_);
     glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof(StageUniforms), &frame.uniforms);
@@ -238,7 +248,12 @@ void StageRenderer::beginPassState(const FrameSnapshot& frame) {
 
     glDisable(GL_CULL_FACE);
     glDisable(GL_BLEND);
-    glDisable(GL_SCISSOR_TEST);
+    if (within) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(within->x, within->y, within->width, within->height);
+    } else {
+        glDisable(GL_SCISSOR_TEST);
+    }
     glDisable(GL_STENCIL_TEST);
     glEnable(GL_MULTISAMPLE);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
@@ -268,26 +283,27 @@ void StageRenderer::drawStage(float flipY) {
 }
 
 void StageRenderer::endPassState() {
+    glDisable(GL_SCISSOR_TEST);
     glBindVertexArray(0);
     glUseProgram(0);
     glDepthMask(GL_TRUE);
 }
 
 void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
-    beginPassState(frame);
+    beginPassState(frame, nullptr);
     drawStage(flipY);
     drawPresenter(frame, flipY);
     endPassState();
 }
 
-void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY) {
-    beginPassState(frame);
+void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within) {
+    beginPassState(frame, within);
     drawStage(flipY);
     endPassState();
 }
 
 void StageRenderer::encodePresenterPass(const FrameSnapshot& frame, float flipY) {
-    beginPassState(frame);
+    beginPassState(frame, nullptr);
     drawPresenter(frame, flipY);
     endPassState();
 }
@@ -356,15 +372,21 @@ bool MultisampleTarget::ensure(int width, int height) {
     return true;
 }
 
-void MultisampleTarget::beginPass() {
+void MultisampleTarget::beginPass(const PixelRect* within) {
     glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
     glViewport(0, 0, width_, height_);
-    glDisable(GL_SCISSOR_TEST);
+    if (within) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(within->x, within->y, within->width, within->height);
+    } else {
+        glDisable(GL_SCISSOR_TEST);
+    }
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
     glClearColor(0, 0, 0, 1);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glDisable(GL_SCISSOR_TEST);
 }
 
 void MultisampleTarget::resolveInto(unsigned target) {
@@ -373,13 +395,15 @@ void MultisampleTarget::resolveInto(unsigned target) {
     glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
-void MultisampleTarget::copyFrom(const MultisampleTarget& source, bool depth) {
+void MultisampleTarget::copyFrom(const MultisampleTarget& source, bool depth, const PixelRect* within) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, source.msFBO_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, msFBO_);
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_,
+    const PixelRect all{0, 0, width_, height_};
+    const PixelRect& r = within ? *within : all;
+    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
                       GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
     glViewport(0, 0, width_, height_);

@@ -13,11 +13,20 @@
 
 namespace vantry::studio::gl {
 
-// RGBA pixels of the LED wall, row 0 at the top.
+// Premultiplied pixels of the LED wall, row 0 at the top: R G B A rows of its own in `rgba`, or,
+// for a picture shared without a copy, `pixels` rows `stride` bytes apart in `bgra` or R G B A
+// order, kept alive by `owner`.
 struct WallImage {
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> rgba;
+    const std::uint8_t* pixels = nullptr;
+    int stride = 0;  // bytes per row of `pixels`, a multiple of 4
+    bool bgra = false;
+    std::shared_ptr<const void> owner;
+
+    const std::uint8_t* data() const { return pixels != nullptr ? pixels : rgba.data(); }
+    int rowBytes() const { return pixels != nullptr ? stride : width * 4; }
 };
 
 // The presenter's picture for the in-set quad: premultiplied B G R A rows, row 0 at the top.
@@ -60,7 +69,12 @@ class StageRenderer {
     // The same pass in two halves: the stage alone (sky and set, writing depth) and then the
     // presenter over whatever colour and depth the bound framebuffer holds (a copy of a stage
     // drawn earlier for the same camera gives the same picture as encodeStudioPass).
-    void encodeStagePass(const FrameSnapshot& frame, float flipY);
+    // `within` (the stage only): the pass is scissored to those pixels, where (cleared first) it
+    // writes each sample as the whole pass does. The stage is opaque and depth-tested (LEQUAL),
+    // so a fragment a rasteriser lets past the scissor's edge (llvmpipe does, by a row) writes
+    // again what the pixel holds, unless it shows the wall, whose bounds lie within. The
+    // presenter blends and has no such pass: its whole quad is drawn over a fresh copy.
+    void encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within = nullptr);
     void encodePresenterPass(const FrameSnapshot& frame, float flipY);
 
     // True when the set buffers of the last synchronised set were created.
@@ -71,7 +85,7 @@ class StageRenderer {
   private:
     StageRenderer() = default;
     void sync(const FrameSnapshot& frame);
-    void beginPassState(const FrameSnapshot& frame);
+    void beginPassState(const FrameSnapshot& frame, const PixelRect* within);
     void drawStage(float flipY);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
@@ -89,6 +103,8 @@ class StageRenderer {
     int indexCount_ = 0;
     bool stageBuffersOk_ = false;
     bool wallOk_ = false;
+    int wallWidth_ = 0;  // the wall texture's size while wallOk_
+    int wallHeight_ = 0;
     std::uint64_t setVersion_ = 0;
     std::uint64_t wallVersion_ = 0;
     // The in-set presenter: its program, texture (re-uploaded only for a new picture).
@@ -114,8 +130,9 @@ class MultisampleTarget {
 
     // (Re)allocates for the size when it changed. False when a target is incomplete.
     bool ensure(int width, int height);
-    // Binds the multisampled framebuffer, sets the viewport, clears to opaque black and depth 1.
-    void beginPass();
+    // Binds the multisampled framebuffer, sets the viewport, clears to opaque black and depth 1
+    // (`within`: only those pixels).
+    void beginPass(const PixelRect* within = nullptr);
     // Resolves the samples into framebuffer `target` (same size, single-sampled).
     void resolveInto(unsigned target);
     // Resolves into the own single-sample target and reads it back as B G R A,
@@ -126,8 +143,9 @@ class MultisampleTarget {
     void resolveFlippedInto(unsigned target);
     bool readResolvedBGRA(std::uint8_t* out);
     // Copies every sample of colour, and of depth unless told not to, from `source` (same size)
-    // into this target, which is left bound for drawing with the viewport set.
-    void copyFrom(const MultisampleTarget& source, bool depth = true);
+    // into this target, which is left bound for drawing with the viewport set (`within`: the
+    // samples of those pixels only).
+    void copyFrom(const MultisampleTarget& source, bool depth = true, const PixelRect* within = nullptr);
 
     int width() const { return width_; }
     int height() const { return height_; }

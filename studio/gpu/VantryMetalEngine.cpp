@@ -105,11 +105,23 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
     return frame;
 }
 
+namespace {
+
+// True when two stages differ only in the wall's picture: the same set, camera, lights and size.
+bool onlyWallDiffers(const studio::StageKey& a, const studio::StageKey& b) {
+    studio::StageKey same = b;
+    same.wallVersion = a.wallVersion;
+    return a.wallVersion != b.wallVersion && a == same;
+}
+
+}  // namespace
+
 MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const FrameSnapshot& frame,
                                                     const studio::FrameKey& key, float flipY) {
     if (frames.flipY != flipY) {
         frames.stageKey.reset();
         frames.composedStageKey.reset();
+        frames.composedKey.reset();
         frames.frameKey.reset();
         frames.finished = nullptr;
         frames.flipY = flipY;
@@ -120,27 +132,62 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
     if (!frames.stage.ensure(key.stage.width, key.stage.height)) {
         frames.stageKey.reset();
         frames.composedStageKey.reset();
+        frames.composedKey.reset();
         return nullptr;
     }
+    // The wall's screen in this frame; absent where it has no bounds (a corner behind the camera).
+    const auto wallBounds = [&]() -> std::optional<PixelRect> {
+        if (!frame.geometry) return PixelRect{};  // the sky alone: the wall shows nowhere
+        return wallScreenBounds(*frame.geometry, frame.uniforms.viewProj, flipY, key.stage.width,
+                                key.stage.height);
+    };
+    // Where only the wall's picture changed, the stage outside the wall's screen stays as it is:
+    // that rectangle alone is cleared and drawn again (the sky and the whole set, scissored).
+    std::optional<PixelRect> wallRect;
     if (frames.stageKey != key.stage) {
-        frames.stage.beginPass();
-        frames.renderer->encodeStagePass(frame, flipY);
+        if (frames.stageKey && onlyWallDiffers(*frames.stageKey, key.stage)) wallRect = wallBounds();
+        if (wallRect) {
+            frames.stage.beginPass(&*wallRect);
+            frames.renderer->encodeStagePass(frame, flipY, &*wallRect);
+            wallPasses.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            frames.stage.beginPass();
+            frames.renderer->encodeStagePass(frame, flipY);
+            stagePasses.fetch_add(1, std::memory_order_relaxed);
+        }
         frames.stageKey = key.stage;
-        stagePasses.fetch_add(1, std::memory_order_relaxed);
     }
     if (!key.presenter) {
         frames.finished = &frames.stage;
     } else {
         // The presenter over a copy of the stage's colour and depth. The presenter writes no
-        // depth: the depth is copied once for each stage, the colour for every frame.
+        // depth: the depth is copied once for each stage, the colour for every frame. Where the
+        // kept composition is of the same presenter over a stage that differs only in the wall's
+        // picture (and so has the same depth), only the colour within the wall's and the
+        // presenter's bounds is copied, and the presenter, which lies within, drawn over it.
         if (!frames.composed.ensure(key.stage.width, key.stage.height)) {
             frames.composedStageKey.reset();
+            frames.composedKey.reset();
             return nullptr;
         }
-        frames.composed.copyFrom(frames.stage, frames.composedStageKey != key.stage);
-        frames.composedStageKey = key.stage;
+        std::optional<PixelRect> composeRect;
+        if (frames.composedKey && frames.composedKey->presenter == key.presenter &&
+            onlyWallDiffers(frames.composedKey->stage, key.stage)) {
+            const std::optional<PixelRect> wall = wallRect ? wallRect : wallBounds();
+            const std::optional<PixelRect> presenter = projectedBounds(
+                frame.presenterQuad, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
+            if (wall && presenter) composeRect = unite(*wall, *presenter);
+        }
+        if (composeRect) {
+            frames.composed.copyFrom(frames.stage, false, &*composeRect);
+            wallPresenterPasses.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            frames.composed.copyFrom(frames.stage, frames.composedStageKey != key.stage);
+        }
         frames.renderer->encodePresenterPass(frame, flipY);
         presenterPasses.fetch_add(1, std::memory_order_relaxed);
+        frames.composedStageKey = key.stage;
+        frames.composedKey = key;
         frames.finished = &frames.composed;
     }
     frames.frameKey = key;
@@ -533,7 +580,8 @@ void VantryMetalEngine::reportHeldFrameRate(double fps) {
 }
 
 VantryMetalEngine::DrawCounts VantryMetalEngine::drawCounts() const {
-    return {impl_->stagePasses.load(), impl_->presenterPasses.load()};
+    return {impl_->stagePasses.load(), impl_->presenterPasses.load(), impl_->wallPasses.load(),
+            impl_->wallPresenterPasses.load()};
 }
 
 void VantryMetalEngine::releaseContextResources(const void* contextKey) {

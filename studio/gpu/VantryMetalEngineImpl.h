@@ -42,6 +42,7 @@ struct VantryMetalEngine::Impl {
         studio::gl::MultisampleTarget composed;
         std::optional<studio::StageKey> stageKey;
         std::optional<studio::StageKey> composedStageKey;  // the stage whose depth `composed` holds
+        std::optional<studio::FrameKey> composedKey;       // the frame `composed` holds
         std::optional<studio::FrameKey> frameKey;          // the frame `finished` holds
         studio::gl::MultisampleTarget* finished = nullptr;
         float flipY = 0;  // the orientation the kept frames were drawn in
@@ -106,6 +107,8 @@ struct VantryMetalEngine::Impl {
     // Passes drawn, over every context.
     std::atomic<std::int64_t> stagePasses{0};
     std::atomic<std::int64_t> presenterPasses{0};
+    std::atomic<std::int64_t> wallPasses{0};
+    std::atomic<std::int64_t> wallPresenterPasses{0};
 
     // Frame-rate accounting of the live view.
     mutable std::mutex fpsMutex;
