@@ -123,24 +123,49 @@ std::optional<PixelRect> projectedBounds(std::span<const Float3> points, const F
     return PixelRect{x0, y0, x1 - x0, y1 - y0};
 }
 
+namespace {
+
+// The wall material's tag range, as the stage shader tells materials apart.
+bool isWallTag(float tag) {
+    return tag > 1.5f && tag < 2.5f;
+}
+
+// True when the triangle from indices[first] on can show the wall's picture; tags are
+// interpolated over a triangle, so one whose tags span the wall's range shows it too. An index
+// outside the vertices counts as showing it.
+bool triangleShowsWall(const SetGeometry& g, std::size_t first) {
+    float low = 0, high = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t c = g.indices[first + k];
+        if (c >= g.vertices.size()) return true;
+        const float tag = g.vertices[c].matTag;
+        low = k == 0 ? tag : std::min(low, tag);
+        high = k == 0 ? tag : std::max(high, tag);
+    }
+    return isWallTag(low) || isWallTag(high) || (low <= 1.5f && high >= 2.5f);
+}
+
+}  // namespace
+
 std::optional<PixelRect> wallScreenBounds(const SetGeometry& geometry, const Float4x4& viewProj, float flipY,
                                           int width, int height) {
-    const auto isWall = [](float tag) { return tag > 1.5f && tag < 2.5f; };
-    const auto& v = geometry.vertices;
     std::vector<Float3> corners;
     for (std::size_t i = 0; i + 2 < geometry.indices.size(); i += 3) {
-        const std::uint32_t corner[3] = {geometry.indices[i], geometry.indices[i + 1], geometry.indices[i + 2]};
-        if (corner[0] >= v.size() || corner[1] >= v.size() || corner[2] >= v.size()) return std::nullopt;
-        // Tags are interpolated over a triangle: one whose tags span the wall's shows it too.
-        float low = v[corner[0]].matTag, high = low;
-        for (const std::uint32_t c : corner) {
-            low = std::min(low, v[c].matTag);
-            high = std::max(high, v[c].matTag);
+        if (!triangleShowsWall(geometry, i)) continue;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::uint32_t c = geometry.indices[i + k];
+            if (c >= geometry.vertices.size()) return std::nullopt;
+            corners.push_back(geometry.vertices[c].position);
         }
-        if (!(isWall(low) || isWall(high) || (low <= 1.5f && high >= 2.5f))) continue;
-        for (const std::uint32_t c : corner) corners.push_back(v[c].position);
     }
     return projectedBounds(corners, viewProj, flipY, width, height);
+}
+
+std::size_t firstWallIndex(const SetGeometry& geometry) {
+    for (std::size_t i = 0; i + 2 < geometry.indices.size(); i += 3) {
+        if (triangleShowsWall(geometry, i)) return i;
+    }
+    return geometry.indices.size();
 }
 
 PixelRect unite(const PixelRect& a, const PixelRect& b) {

@@ -47,6 +47,10 @@ std::optional<PixelRect> projectedBounds(std::span<const Float3> points, const F
 std::optional<PixelRect> wallScreenBounds(const SetGeometry& geometry, const Float4x4& viewProj, float flipY,
                                           int width, int height);
 
+// Where in the index array the first triangle that can show the wall's picture starts (a
+// multiple of 3); the index count when none does.
+std::size_t firstWallIndex(const SetGeometry& geometry);
+
 // The smallest rectangle holding both (an empty one adds nothing).
 PixelRect unite(const PixelRect& a, const PixelRect& b);
 

@@ -150,6 +150,7 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         setVersion_ = frame.setVersion;
         stageBuffersOk_ = false;
         indexCount_ = 0;
+        wallFirstIndex_ = 0;
         if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
             clearErrors();
             const auto& g = *frame.geometry;
@@ -165,6 +166,7 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
             if (glGetError() == GL_NO_ERROR) {
                 stageBuffersOk_ = true;
                 indexCount_ = static_cast<int>(g.indices.size());
+                wallFirstIndex_ = static_cast<int>(firstWallIndex(g));
             }
         }
     }
@@ -261,23 +263,28 @@ void StageRenderer::beginPassState(const FrameSnapshot& frame, const PixelRect* 
     glDepthFunc(GL_LEQUAL);
 }
 
-void StageRenderer::drawStage(float flipY) {
-    // Sky: behind everything, no depth writes.
+void StageRenderer::drawStage(float flipY, bool wallOnly) {
+    // Sky: behind everything, no depth writes. The wall pass keeps it where it shows.
     glDepthMask(GL_FALSE);
-    glUseProgram(skyProgram_);
-    glUniform1f(skyFlipLoc_, flipY);
-    glBindVertexArray(emptyVAO_);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
+    if (!wallOnly) {
+        glUseProgram(skyProgram_);
+        glUniform1f(skyFlipLoc_, flipY);
+        glBindVertexArray(emptyVAO_);
+        glDrawArrays(GL_TRIANGLES, 0, 3);
+    }
 
-    // Stage: one indexed draw of the whole set.
-    if (stageBuffersOk_ && indexCount_ >= 1) {
-        glDepthMask(GL_TRUE);
+    // Stage: one indexed draw of the whole set; the wall pass draws from the first triangle that
+    // shows the wall on, over the kept depth, without writing it.
+    const int first = wallOnly ? wallFirstIndex_ : 0;
+    if (stageBuffersOk_ && indexCount_ - first >= 1) {
+        glDepthMask(wallOnly ? GL_FALSE : GL_TRUE);
         glUseProgram(stageProgram_);
         glUniform1f(stageFlipLoc_, flipY);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
         glBindVertexArray(stageVAO_);
-        glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
+        glDrawElements(GL_TRIANGLES, indexCount_ - first, GL_UNSIGNED_INT,
+                       reinterpret_cast<const void*>(std::size_t(first) * sizeof(std::uint32_t)));
         glBindTexture(GL_TEXTURE_2D, 0);
     }
 }
@@ -291,14 +298,14 @@ void StageRenderer::endPassState() {
 
 void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
     beginPassState(frame, nullptr);
-    drawStage(flipY);
+    drawStage(flipY, false);
     drawPresenter(frame, flipY);
     endPassState();
 }
 
 void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within) {
     beginPassState(frame, within);
-    drawStage(flipY);
+    drawStage(flipY, within != nullptr);
     endPassState();
 }
 
@@ -372,21 +379,20 @@ bool MultisampleTarget::ensure(int width, int height) {
     return true;
 }
 
-void MultisampleTarget::beginPass(const PixelRect* within) {
+void MultisampleTarget::beginPass() {
     glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
     glViewport(0, 0, width_, height_);
-    if (within) {
-        glEnable(GL_SCISSOR_TEST);
-        glScissor(within->x, within->y, within->width, within->height);
-    } else {
-        glDisable(GL_SCISSOR_TEST);
-    }
+    glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
     glClearColor(0, 0, 0, 1);
     glClearDepth(1.0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glDisable(GL_SCISSOR_TEST);
+}
+
+void MultisampleTarget::resumePass() {
+    glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
+    glViewport(0, 0, width_, height_);
 }
 
 void MultisampleTarget::resolveInto(unsigned target) {

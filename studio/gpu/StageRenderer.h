@@ -69,11 +69,16 @@ class StageRenderer {
     // The same pass in two halves: the stage alone (sky and set, writing depth) and then the
     // presenter over whatever colour and depth the bound framebuffer holds (a copy of a stage
     // drawn earlier for the same camera gives the same picture as encodeStudioPass).
-    // `within` (the stage only): the pass is scissored to those pixels, where (cleared first) it
-    // writes each sample as the whole pass does. The stage is opaque and depth-tested (LEQUAL),
-    // so a fragment a rasteriser lets past the scissor's edge (llvmpipe does, by a row) writes
-    // again what the pixel holds, unless it shows the wall, whose bounds lie within. The
-    // presenter blends and has no such pass: its whole quad is drawn over a fresh copy.
+    // `within`: the wall pass, for a stage kept in the bound framebuffer that differs from this
+    // one only in the wall's picture (and so has the same depth), where `within` holds the
+    // wall's bounds. Scissored to them, it draws the set from the first triangle that shows the
+    // wall on, over the kept depth, which it neither clears nor writes: at each sample the
+    // fragments at the kept depth pass, the last of them last. The one a whole pass leaves
+    // there is drawn again if it comes from that part of the set, and none is drawn otherwise
+    // (a later fragment at that depth would have won), so each sample ends as a whole pass
+    // leaves it. A fragment a rasteriser lets past the scissor's edge (llvmpipe does, by a
+    // row) writes again what the sample holds, as no wall fragment lies outside the bounds.
+    // The presenter blends and has no such pass: its whole quad is drawn over a fresh copy.
     void encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within = nullptr);
     void encodePresenterPass(const FrameSnapshot& frame, float flipY);
 
@@ -86,7 +91,7 @@ class StageRenderer {
     StageRenderer() = default;
     void sync(const FrameSnapshot& frame);
     void beginPassState(const FrameSnapshot& frame, const PixelRect* within);
-    void drawStage(float flipY);
+    void drawStage(float flipY, bool wallOnly);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
 
@@ -101,6 +106,7 @@ class StageRenderer {
     unsigned indexBuffer_ = 0;
     unsigned wallTexture_ = 0;
     int indexCount_ = 0;
+    int wallFirstIndex_ = 0;  // where the wall pass starts drawing
     bool stageBuffersOk_ = false;
     bool wallOk_ = false;
     int wallWidth_ = 0;  // the wall texture's size while wallOk_
@@ -130,9 +136,10 @@ class MultisampleTarget {
 
     // (Re)allocates for the size when it changed. False when a target is incomplete.
     bool ensure(int width, int height);
-    // Binds the multisampled framebuffer, sets the viewport, clears to opaque black and depth 1
-    // (`within`: only those pixels).
-    void beginPass(const PixelRect* within = nullptr);
+    // Binds the multisampled framebuffer, sets the viewport, clears to opaque black and depth 1.
+    void beginPass();
+    // The same without clearing: drawing goes on over the samples kept.
+    void resumePass();
     // Resolves the samples into framebuffer `target` (same size, single-sampled).
     void resolveInto(unsigned target);
     // Resolves into the own single-sample target and reads it back as B G R A,

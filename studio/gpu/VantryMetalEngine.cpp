@@ -142,12 +142,13 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
                                 key.stage.height);
     };
     // Where only the wall's picture changed, the stage outside the wall's screen stays as it is:
-    // that rectangle alone is cleared and drawn again (the sky and the whole set, scissored).
+    // that rectangle alone is drawn again (the sky and the whole set, scissored) over the kept
+    // depth, which the wall's picture does not change.
     std::optional<PixelRect> wallRect;
     if (frames.stageKey != key.stage) {
         if (frames.stageKey && onlyWallDiffers(*frames.stageKey, key.stage)) wallRect = wallBounds();
         if (wallRect) {
-            frames.stage.beginPass(&*wallRect);
+            frames.stage.resumePass();
             frames.renderer->encodeStagePass(frame, flipY, &*wallRect);
             wallPasses.fetch_add(1, std::memory_order_relaxed);
         } else {
