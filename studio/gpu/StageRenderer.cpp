@@ -429,6 +429,25 @@ bool MultisampleTarget::readBGRA(std::uint8_t* out) {
     return readResolvedBGRA(out);
 }
 
+bool MultisampleTarget::readRegionBGRA(const PixelRect& region, std::uint8_t* frame) {
+    clearErrors();
+    if (region.empty()) return true;
+    const PixelRect& r = region;
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, msFBO_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFBO_);
+    glDisable(GL_SCISSOR_TEST);
+    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
+                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width_);
+    glReadPixels(r.x, r.y, r.width, r.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                 frame + (std::size_t(r.y) * std::size_t(width_) + std::size_t(r.x)) * 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return glGetError() == GL_NO_ERROR;
+}
+
 bool MultisampleTarget::readResolvedBGRA(std::uint8_t* out) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);

@@ -149,6 +149,10 @@ class MultisampleTarget {
     // (same size, single-sampled) upside down; readResolvedBGRA then reads what was resolved.
     void resolveFlippedInto(unsigned target);
     bool readResolvedBGRA(std::uint8_t* out);
+    // Resolves the pixels of `region` alone into the own single-sample target and reads them
+    // into their place in `frame`, a whole frame's rows as readBGRA writes them; the rest of
+    // `frame` is left as it is. False on a GL error.
+    bool readRegionBGRA(const PixelRect& region, std::uint8_t* frame);
     // Copies every sample of colour, and of depth unless told not to, from `source` (same size)
     // into this target, which is left bound for drawing with the viewport set (`within`: the
     // samples of those pixels only).

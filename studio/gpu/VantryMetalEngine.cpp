@@ -126,7 +126,12 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
         frames.finished = nullptr;
         frames.flipY = flipY;
     }
-    if (frames.finished && frames.frameKey == key) return frames.finished;
+    if (frames.finished && frames.frameKey == key) {
+        frames.changedSincePrevious = PixelRect{};
+        return frames.finished;
+    }
+    const MultisampleTarget* previous = frames.finished;
+    frames.changedSincePrevious.reset();
     frames.finished = nullptr;
     frames.frameKey.reset();
     if (!frames.stage.ensure(key.stage.width, key.stage.height)) {
@@ -160,6 +165,7 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
     }
     if (!key.presenter) {
         frames.finished = &frames.stage;
+        if (wallRect && previous == &frames.stage) frames.changedSincePrevious = wallRect;
     } else {
         // The presenter over a copy of the stage's colour and depth. The presenter writes no
         // depth: the depth is copied once for each stage, the colour for every frame. Where the
@@ -190,6 +196,7 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
         frames.composedStageKey = key.stage;
         frames.composedKey = key;
         frames.finished = &frames.composed;
+        if (composeRect && previous == &frames.composed) frames.changedSincePrevious = composeRect;
     }
     frames.frameKey = key;
     return frames.finished;
@@ -219,16 +226,28 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
         }
     }
     if (offscreenPixels && offscreenPixelsKey == key) return offscreenPixels;
+    // The buffer holds the context's last frame: where a wall pass drew this one over it, only
+    // what changed is read back into it.
+    const bool holdsLastFrame =
+        offscreenPixels && offscreenPixelsKey && offscreenPixelsKey == offscreen->frameKey;
     offscreenPixelsKey.reset();
     // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
     MultisampleTarget* target = produce(*offscreen, frame, key, -1.0f);
     if (!target) return nullptr;
-    // The buffer is written again only when nobody else holds it.
-    if (!offscreenPixels || offscreenPixels.use_count() > 1) {
-        offscreenPixels = std::make_shared<std::vector<std::uint8_t>>();
+    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
+    const std::optional<PixelRect> changed = offscreen->changedSincePrevious;
+    bool read = false;
+    if (holdsLastFrame && changed && offscreenPixels.use_count() == 1 && offscreenPixels->size() == bytes) {
+        read = target->readRegionBGRA(*changed, offscreenPixels->data());
+    } else {
+        // The buffer is written again only when nobody else holds it.
+        if (!offscreenPixels || offscreenPixels.use_count() > 1) {
+            offscreenPixels = std::make_shared<std::vector<std::uint8_t>>();
+        }
+        offscreenPixels->resize(bytes);
+        read = target->readBGRA(offscreenPixels->data());
     }
-    offscreenPixels->resize(std::size_t(width) * std::size_t(height) * 4);
-    if (!target->readBGRA(offscreenPixels->data())) {
+    if (!read) {
         offscreenPixels.reset();
         return nullptr;
     }

@@ -45,6 +45,9 @@ struct VantryMetalEngine::Impl {
         std::optional<studio::FrameKey> composedKey;       // the frame `composed` holds
         std::optional<studio::FrameKey> frameKey;          // the frame `finished` holds
         studio::gl::MultisampleTarget* finished = nullptr;
+        // Where `finished` differs from the frame it held before (the last frame of this
+        // context), when only a wall pass (and the presenter over it) drew it; absent otherwise.
+        std::optional<PixelRect> changedSincePrevious;
         float flipY = 0;  // the orientation the kept frames were drawn in
         bool failed = false;
     };
