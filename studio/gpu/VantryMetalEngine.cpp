@@ -147,8 +147,8 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
                                 key.stage.height);
     };
     // Where only the wall's picture changed, the stage outside the wall's screen stays as it is:
-    // that rectangle alone is drawn again (the sky and the whole set, scissored) over the kept
-    // depth, which the wall's picture does not change.
+    // the wall pass draws within the wall's bounds alone, over the kept stage and its depth,
+    // which the wall's picture does not change (StageRenderer::encodeStagePass).
     std::optional<PixelRect> wallRect;
     if (frames.stageKey != key.stage) {
         if (frames.stageKey && onlyWallDiffers(*frames.stageKey, key.stage)) wallRect = wallBounds();

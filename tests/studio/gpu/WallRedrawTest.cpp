@@ -1,7 +1,8 @@
 // A new wall picture at a still angle draws the stage again only within the wall's screen, over
 // the kept frame: every kind of wall change, at every still angle, with nobody, and with the
-// presenter standing in the set, gives the frame a full redraw gives, bit for bit, offscreen and
-// in the live view. At a moving angle the picture joins the frame drawn anyway.
+// presenter standing in the set, gives the frame a full redraw gives, bit for bit, offscreen (read
+// back only where it changed) and in the live view. At a moving angle the picture joins the
+// frame drawn anyway.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -50,35 +51,38 @@ Pixels render(VantryMetalEngine& engine, float time) {
 const BroadcastCameraAngle kStillAngles[] = {BroadcastCameraAngle::screenShoulder,
                                              BroadcastCameraAngle::tightHost};
 
+// Each frame against a fresh engine given only the angle, the presenter and the change (which
+// draws it in full and uploads the wall's picture into a new texture).
 TEST(WallRedraw, AWallChangeAtAStillAngleDrawsOnlyTheWallAndGivesTheFullRedrawsFrame) {
     for (const BroadcastCameraAngle angle : kStillAngles) {
         for (const bool presenter : {false, true}) {
             SCOPED_TRACE(::testing::Message()
                          << "angle " << angle.rawValue() << ", presenter in the set " << presenter);
+            const auto prepare = [&](VantryMetalEngine& e) {
+                e.setCameraAngle(angle);
+                e.setInSetPresenter(presenter ? standingFigure() : QImage());
+            };
             auto kept = VantryMetalEngine::create();  // keeps its frames
-            auto full = VantryMetalEngine::create();  // draws every frame in full
-            ASSERT_TRUE(kept && full);
-            for (VantryMetalEngine* e : {kept.get(), full.get()}) {
-                e->setCameraAngle(angle);
-                e->setInSetPresenter(presenter ? standingFigure() : QImage());
-            }
+            ASSERT_TRUE(kept);
+            prepare(*kept);
             Pixels previous = render(*kept, 0.0f);
             ASSERT_FALSE(previous.empty());
             float t = 0.0f;
             for (const auto& change : wallChanges(fs::current_path())) {
                 SCOPED_TRACE(change.what);
-                applyToAll(change, {kept.get(), full.get()});
+                change.apply(*kept);
                 t += 1.0f / 30.0f;
                 const auto before = kept->drawCounts();
                 const Pixels frame = render(*kept, t);
                 const auto after = kept->drawCounts();
-                full->loadSet(BroadcastStudioSet::manhattanLoft);  // the next frame is drawn in full
-                const auto fullBefore = full->drawCounts();
-                const Pixels expected = render(*full, t);
+                auto fresh = VantryMetalEngine::create();
+                ASSERT_TRUE(fresh);
+                prepare(*fresh);
+                change.apply(*fresh);
                 ASSERT_FALSE(frame.empty());
-                ASSERT_EQ(full->drawCounts().stagePasses - fullBefore.stagePasses, 1);
                 EXPECT_NE(frame, previous) << "the change does not show";
-                EXPECT_TRUE(frame == expected) << "the partly drawn frame differs from the full redraw";
+                EXPECT_TRUE(frame == render(*fresh, t))
+                    << "the partly drawn frame differs from a full redraw";
                 EXPECT_EQ(after.stagePasses - before.stagePasses, 0);
                 EXPECT_EQ(after.wallPasses - before.wallPasses, 1);
                 EXPECT_EQ(after.presenterPasses - before.presenterPasses, presenter ? 1 : 0);
