@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QCryptographicHash>
+#include <QGuiApplication>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -12,12 +13,30 @@
 #include <QString>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace vantry::testing {
+
+// Writing PDFs needs a Qt GUI application; one for the whole test program (offscreen without
+// a display).
+inline QGuiApplication& pdfWritingApplication() {
+    static int argc = 1;
+    static char name[] = "pdf_tests";
+    static char* argv[] = {name, nullptr};
+    if (std::getenv("DISPLAY") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QGuiApplication app(argc, argv);
+    return app;
+}
+
+// Near enough to `want` for an anti-aliased render.
+inline bool nearColour(QRgb got, const QColor& want) {
+    return std::abs(qRed(got) - want.red()) < 16 && std::abs(qGreen(got) - want.green()) < 16 &&
+           std::abs(qBlue(got) - want.blue()) < 16;
+}
 
 struct MadeUpPage {
     QColor colour;

@@ -362,7 +362,7 @@ TEST_F(LiveViewport, FileDialogsCarryThePanelsAndMountTheChosenSlide) {
     EXPECT_TRUE(openDialog->property("visible").toBool());
     EXPECT_EQ(openDialog->property("title").toString(), "Select Slide or Demo Graphic for 3D LED Wall");
     EXPECT_EQ(openDialog->property("nameFilters").toStringList().value(0),
-              "PNG, JPEG or HEIC (*.png *.jpg *.jpeg *.heic)");
+              "PNG, JPEG, HEIC, PDF or Video (*.png *.jpg *.jpeg *.heic *.pdf *.mp4 *.mov *.mkv *.webm)");
     // What the dialog hands back when the user picks the file.
     host_->panels().finishOpen(QUrl::fromLocalFile(slide));
     QMetaObject::invokeMethod(openDialog, "close");
