@@ -91,6 +91,18 @@ inline std::vector<std::string> onePageObjects(const std::string& mediaBox) {
             "<< /Type /Page /Parent 2 0 R /MediaBox " + mediaBox + " >>"};
 }
 
+// A document of `pages` empty 16:9 pages, written by hand (no Qt GUI application needed).
+inline std::string blankPagesPdf(int pages) {
+    std::string kids;
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    for (int i = 0; i < pages; ++i) {
+        kids += std::to_string(i + 3) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 320 180] >>");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
+    return handWrittenPdf(objects, "");
+}
+
 namespace detail {
 inline QByteArray rc4(const QByteArray& key, const QByteArray& data) {
     std::array<unsigned char, 256> s{};

@@ -17,6 +17,7 @@
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
+#include "tests/support/MadeUpPdf.h"
 
 namespace {
 
@@ -68,6 +69,19 @@ class TestRig : public QObject {
     }
     Q_INVOKABLE void answerNextPanel(const QString& path) { panels_.answers.push_back(path.toStdString()); }
     Q_INVOKABLE void reportFPS(double fps) { renderer_->onFPSUpdate(fps); }
+    // A deck of `pages` pages, each one of deckColour(i)'s blocks; its path.
+    Q_INVOKABLE QString makeDeck(int pages) {
+        std::vector<vantry::testing::MadeUpPage> made;
+        for (int i = 0; i < pages; ++i) made.push_back({deckColour(i)});
+        const QString path = dir_.filePath(QStringLiteral("deck%1.pdf").arg(pages));
+        vantry::testing::writeMadeUpPdf(path.toStdString(), made);
+        return path;
+    }
+    // Whether the wall's last live picture is page `page` (from 1) of a made-up deck.
+    Q_INVOKABLE bool wallShowsPage(int page) {
+        const auto last = renderer_->lastWallPicture();
+        return !last.picture.isNull() && vantry::testing::nearColour(last.picture.pixel(640, 360), deckColour(page - 1));
+    }
     // Leaves a damaged shots file for the next view model to find.
     Q_INVOKABLE void damageShotsFile() {
         const std::filesystem::path file = vantry::app::shots::defaultShotsFile();
@@ -76,6 +90,7 @@ class TestRig : public QObject {
     }
 
   private:
+    static QColor deckColour(int i) { return QColor::fromHsv((i * 67) % 360, 220, 220); }
     void reset() {
         if (renderer_) renderer_->releaseExports();
         vm_.reset();
