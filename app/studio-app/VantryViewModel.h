@@ -300,6 +300,7 @@ class VantryViewModel : public QObject {
     std::unique_ptr<platform::wall::WallFeed> feed_;
     std::uint64_t feedGeneration_ = 0;  // the running feed's; an older feed's end is not heard
     std::uint64_t nextFeedGeneration_ = 1;
+    bool startingShare_ = false;          // the portal's dialog may serve events meanwhile
     shots::ShotsModel* shots_ = nullptr;  // a child of this object
     double liveFPS_ = 120.0;
     bool isExporting_ = false;

@@ -246,11 +246,15 @@ bool VantryViewModel::mountVideo(const std::filesystem::path& file) {
 }
 
 bool VantryViewModel::startShare(const wall::ScreenShareTarget& target, const std::string& name) {
+    // A second click while the portal's dialog is up starts nothing more.
+    if (startingShare_) return false;
+    startingShare_ = true;
     if (outlet_) outlet_->setOpen(false);
     auto outlet = std::make_shared<WallOutlet>(engine_, name);
     const std::uint64_t generation = nextFeedGeneration_++;
     std::string error;
     auto feed = feeds_.openScreen(target, feedCallbacks(outlet, generation), error);
+    startingShare_ = false;
     if (!feed) {
         if (outlet_) outlet_->setOpen(true);
         setStatusBanner(QString::fromStdString(app::screenShareFailedBanner(error)));

@@ -104,5 +104,30 @@ Item {
             keyClick(Qt.Key_N)
             showsPage(2)
         }
+
+        function test_shareScreenOffersTheScreenAndEachWindowUntilStopped() {
+            const button = item("shareScreenButton")
+            compare(button.text, "Share Screen")
+            mouseClick(button)
+            const picker = findChild(view, "sharePicker")
+            tryVerify(function() { return picker.opened })
+            compare(findChild(picker.contentItem, "shareChoice_0").text, "Entire screen")
+            compare(findChild(picker.contentItem, "shareChoice_2").text, "Terminal")
+            const choice = findChild(picker.contentItem, "shareChoice_1")
+            // The list is laid out with the next frame.
+            tryVerify(function() { return choice.y > 0 })
+            mouseClick(choice)
+            tryVerify(function() { return !picker.visible })
+            verify(vm.screenSharing)
+            compare(rig.sharedWindowId(), 0x2c00007)
+            compare(vm.wallKind, "screen")
+            compare(item("mountedLine").text, "Mounted: Quarterly Review - Slides")
+            compare(button.text, "Stop Sharing")
+            mouseClick(button)
+            verify(!vm.screenSharing)
+            verify(!rig.shareRunning())
+            compare(vm.wallKind, "builtIn")
+            compare(button.text, "Share Screen")
+        }
     }
 }
