@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -28,6 +29,7 @@ class FakeStudioRenderer : public app::StudioRenderer {
     void loadSet(BroadcastStudioSet set) override { loadedSets.push_back(set); }
     bool loadLEDWallImage(const std::filesystem::path& file) override {
         imageLoads.push_back(file);
+        if (duringImageLoad) duringImageLoad();
         if (!acceptImages) return false;
         slideName = file.filename().string();
         return true;
@@ -107,6 +109,7 @@ class FakeStudioRenderer : public app::StudioRenderer {
     std::vector<Move> moves;
     std::vector<std::filesystem::path> imageLoads;
     bool acceptImages = true;
+    std::function<void()> duringImageLoad;  // runs while a picture loads (a seam for orderings)
     FPSCallback onFPSUpdate;
     std::vector<QImage> inSetPictures;  // every picture of the presenter standing in the set
     int builtInWalls = 0;               // showBuiltInWall calls

@@ -172,8 +172,25 @@ TEST_F(WallSourcesTest, AVideoPlaysOntoTheWallUntilAnotherSourceTakesIt) {
     EXPECT_FALSE(vm->mountSlide(folder_ / "other.webm"));
     EXPECT_EQ(vm->statusBannerText(), "Could not load other.webm onto the LED Wall: it has no video");
     EXPECT_TRUE(feeds.running());
+    feeds.refuseWith.clear();
     feeds.current()->send(frame);
     EXPECT_EQ(renderer->wallPictureCount(), 2u);
+
+    // A picture frame that comes while a picture loads never covers the picture; while one that
+    // fails to load, the video goes on.
+    renderer->duringImageLoad = [&] { feeds.current()->send(frame); };
+    renderer->acceptImages = false;
+    EXPECT_FALSE(vm->mountSlide(picture_));
+    renderer->acceptImages = true;
+    EXPECT_EQ(renderer->wallPictureCount(), 2u);
+    feeds.current()->send(frame);
+    EXPECT_EQ(renderer->wallPictureCount(), 3u);
+    EXPECT_TRUE(feeds.running());
+    ASSERT_TRUE(vm->mountSlide(picture_));
+    renderer->duringImageLoad = nullptr;
+    EXPECT_EQ(renderer->wallPictureCount(), 3u);
+    EXPECT_FALSE(feeds.running());
+    ASSERT_TRUE(vm->mountSlide(video_));
 
     // A deck takes the wall: the video stops.
     ASSERT_TRUE(vm->mountSlide(deck_));
