@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QPainter>
 #include <QPdfDocument>
 #include <QSizeF>
 #include <algorithm>
@@ -92,12 +91,21 @@ QImage PdfDeck::render(int index) {
     }
     if (rendered.isNull()) return canvas;
     // The page is paper: what the page leaves transparent is white, around it the wall is black.
-    const QRect place((kLivePictureWidth - rendered.width()) / 2,
-                      (kLivePictureHeight - rendered.height()) / 2, rendered.width(), rendered.height());
-    QPainter painter(&canvas);
-    painter.fillRect(place, Qt::white);
-    painter.drawImage(place.topLeft(), rendered);
-    painter.end();
+    // Composed by hand: Qt's painter and conversions spread large pictures over a thread pool.
+    rendered = rendered.format() == QImage::Format_ARGB32 ? rendered
+                                                          : rendered.convertToFormat(QImage::Format_ARGB32);
+    const int left = (kLivePictureWidth - rendered.width()) / 2;
+    const int top = (kLivePictureHeight - rendered.height()) / 2;
+    for (int y = 0; y < rendered.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(rendered.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(canvas.scanLine(top + y)) + left;
+        for (int x = 0; x < rendered.width(); ++x) {
+            const QRgb p = from[x];
+            const int a = qAlpha(p);
+            const auto over = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+            to[x] = qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p)));
+        }
+    }
     return canvas;
 }
 
