@@ -11,6 +11,16 @@
 #include "platform/wall-feed/WallFeed.h"
 
 namespace vantry::platform::wall {
+namespace {
+
+// The PDF library keeps state shared by all documents: every call into it, from any deck and
+// any thread, holds this lock.
+std::mutex& pdfLibraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
 
 std::unique_ptr<PdfDeck> PdfDeck::open(const std::filesystem::path& file, std::string& error) {
     const std::string name = file.filename().string();
@@ -25,6 +35,8 @@ std::unique_ptr<PdfDeck> PdfDeck::open(const std::filesystem::path& file, std::s
         error = "Could not open " + name + ".";
         return nullptr;
     }
+    // Declared before the document: a refused document is closed under the lock as well.
+    std::unique_lock library(pdfLibraryMutex());
     auto document = std::make_unique<QPdfDocument>();
     document->load(buffer.get());
     if (document->status() != QPdfDocument::Status::Ready) {
@@ -51,6 +63,7 @@ std::unique_ptr<PdfDeck> PdfDeck::open(const std::filesystem::path& file, std::s
             return nullptr;
         }
     }
+    library.unlock();
     return std::unique_ptr<PdfDeck>(
         new PdfDeck(file, std::move(bytes), std::move(buffer), std::move(document), count));
 }
@@ -72,6 +85,8 @@ PdfDeck::~PdfDeck() {
     }
     wake_.notify_all();
     worker_.join();
+    std::lock_guard library(pdfLibraryMutex());
+    document_.reset();
 }
 
 QImage PdfDeck::render(int index) {
@@ -80,7 +95,7 @@ QImage PdfDeck::render(int index) {
     QImage rendered;
     QSizeF points;
     {
-        std::lock_guard lock(renderMutex_);
+        std::lock_guard library(pdfLibraryMutex());
         points = document_->pagePointSize(index);
         if (points.width() < 1 || points.height() < 1) return canvas;
         const double scale = std::min(double(kLivePictureWidth) / points.width(),
