@@ -32,7 +32,7 @@ void StampedFifo::write(const float* left, const float* right, int frames, std::
     if (frames <= 0) return;
     if (size_ > 0) {
         const std::int64_t expected = headUs() + framesToUs(size_);
-        if (std::llabs(stampUs - expected) > 2 * kToleranceUs) clear();
+        if (std::llabs(stampUs - expected) > kGapUs) clear();
     }
     if (size_ == 0) {
         anchorUs_ = stampUs;

@@ -26,8 +26,11 @@ class StampedFifo {
     // Capture time of the oldest held frame (meaningful while size() > 0).
     std::int64_t headUs() const;
 
-    // How far a piece's or a request's time may stray before the sound is moved into place.
-    static constexpr std::int64_t kToleranceUs = 20'000;
+    // How far a request's time may stray from the held sound before the sound is moved into
+    // place (the sound server's time stamps wander by some tens of milliseconds), and how far a
+    // piece's before it is taken for a new start.
+    static constexpr std::int64_t kToleranceUs = 50'000;
+    static constexpr std::int64_t kGapUs = 150'000;
 
   private:
     void drop(int frames);

@@ -3,8 +3,12 @@
 // ProgrammeSound-style tap that holds until sound arrives.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <string>
 
+#include "platform/audio-mix/ProgrammeSound.h"
 #include "tests/support/ShellCommand.h"
 
 namespace vantry::testing {
@@ -33,6 +37,17 @@ double rms(const Samples& samples, std::size_t from, std::size_t to) {
     double sum = 0;
     for (std::size_t i = from; i < to; ++i) sum += double(samples[i]) * samples[i];
     return std::sqrt(sum / double(to - from));
+}
+
+// Latch on a programme sound tap: holds once one of its blocks carries sound (at most 10 s of
+// blocks are looked at).
+inline bool soundArrives(platform::ProgrammeSound::Tap& tap) {
+    platform::ProgrammeSound::Block block;
+    for (int i = 0; i < 1000; ++i) {
+        if (!tap.pop(block, std::chrono::seconds(1))) return false;
+        if (rms(block.left, 0, block.left.size()) > 0.05) return true;
+    }
+    return false;
 }
 
 }  // namespace vantry::testing
