@@ -75,6 +75,13 @@ std::int64_t ProgrammeSound::nowUs() {
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+std::shared_ptr<ProgrammeSound> ProgrammeSound::shared() {
+    static std::once_flag once;
+    static std::shared_ptr<ProgrammeSound> sound;
+    std::call_once(once, [] { sound = std::make_shared<ProgrammeSound>(); });
+    return sound;
+}
+
 ProgrammeSound::ProgrammeSound(ProgrammeSoundOptions options) {
     mixer_.setVoiceFilters(options.voiceFilters);
     const std::array<std::string, 2> devices{options.micSource, options.desktopSource};

@@ -115,6 +115,10 @@ class ProgrammeSound {
     // The clock of the stamps: wall-clock microseconds.
     static std::int64_t nowUs();
 
+    // The studio's one mix (default options), made on first use: the window's outputs, its
+    // screen recording and its meters all take this one.
+    static std::shared_ptr<ProgrammeSound> shared();
+
   private:
     struct Source;
     void captureLoop(Source& source);

@@ -69,7 +69,8 @@ SoundDevices listSoundDevices() {
     SoundDevices d;
     std::string info;
     if (!runPactl("info", info)) {
-        d.error = info.empty() ? "pactl could not run" : trim(info);
+        // pactl's first line says it ("Connection failure: Connection refused").
+        d.error = info.empty() ? "pactl could not run" : trim(info.substr(0, info.find('\n')));
         return d;
     }
     d.serverFound = true;
