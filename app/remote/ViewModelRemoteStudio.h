@@ -50,6 +50,10 @@ class ViewModelRemoteStudio : public RemoteStudio {
     void goLive() override;
     void endStream() override;
     std::string statusBanner() const override;
+    std::vector<AudioSourceState> audioSources() const override;
+    bool setAudioMute(const std::string& source, bool on) override;
+    bool setAudioGain(const std::string& source, double db) override;
+    std::vector<AudioMeter> audioMeters() const override;
 
   private:
     // Follows the current presenter's snapshots.

@@ -75,11 +75,25 @@ std::int64_t ProgrammeSound::nowUs() {
     return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
 }
 
-std::shared_ptr<ProgrammeSound> ProgrammeSound::shared() {
-    static std::once_flag once;
+namespace {
+
+std::mutex sharedMutex;
+std::shared_ptr<ProgrammeSound>& sharedSound() {
     static std::shared_ptr<ProgrammeSound> sound;
-    std::call_once(once, [] { sound = std::make_shared<ProgrammeSound>(); });
     return sound;
+}
+
+}  // namespace
+
+std::shared_ptr<ProgrammeSound> ProgrammeSound::shared() {
+    std::lock_guard lock(sharedMutex);
+    if (!sharedSound()) sharedSound() = std::make_shared<ProgrammeSound>();
+    return sharedSound();
+}
+
+std::shared_ptr<ProgrammeSound> ProgrammeSound::sharedIfMade() {
+    std::lock_guard lock(sharedMutex);
+    return sharedSound();
 }
 
 ProgrammeSound::ProgrammeSound(ProgrammeSoundOptions options) {

@@ -118,6 +118,8 @@ class ProgrammeSound {
     // The studio's one mix (default options), made on first use: the window's outputs, its
     // screen recording and its meters all take this one.
     static std::shared_ptr<ProgrammeSound> shared();
+    // The same once something has made it; none before (nothing is captured on its account).
+    static std::shared_ptr<ProgrammeSound> sharedIfMade();
 
   private:
     struct Source;

@@ -27,6 +27,8 @@ TEST(RemoteProtocol, WellFormedRequestsDecodeToTheirCommand) {
         {R"({"id":6,"request":"setWallImage","params":{"path":"/tmp/a.png"}})", 8},
         {R"({"id":7,"request":"setPresenterMode","params":{"mode":"float"}})", 10},
         {R"({"id":8,"request":"endStream"})", 13},
+        {R"({"id":9,"request":"setMute","params":{"source":"desktop","on":true}})", 14},
+        {R"({"id":10,"request":"setGain","params":{"source":"wallVideo","db":-30}})", 15},
     };
     for (const auto& c : cases) {
         const auto decoded = decodeRequest(c.text);
@@ -37,6 +39,19 @@ TEST(RemoteProtocol, WellFormedRequestsDecodeToTheirCommand) {
         std::get<Request>(decodeRequest(R"({"id":1,"request":"setGains","params":{"key":0.5}})")).command);
     EXPECT_EQ(gains.key, 0.5);
     EXPECT_FALSE(gains.neon);
+    const auto gain = std::get<SetGain>(
+        std::get<Request>(
+            decodeRequest(R"({"id":1,"request":"setGain","params":{"source":"mic","db":12.5}})"))
+            .command);
+    EXPECT_EQ(gain.source, "mic");
+    EXPECT_EQ(gain.db, 12.5);
+    const auto meters = std::get<Subscribe>(
+        std::get<Request>(decodeRequest(R"({"id":1,"request":"subscribe","params":{"meters":true}})"))
+            .command);
+    EXPECT_TRUE(meters.on && meters.meters);
+    EXPECT_FALSE(
+        std::get<Subscribe>(std::get<Request>(decodeRequest(R"({"id":1,"request":"subscribe"})")).command)
+            .meters);
 }
 
 TEST(RemoteProtocol, MalformedMessagesGetACodeAndKeepAUsableId) {
@@ -66,6 +81,11 @@ TEST(RemoteProtocol, MalformedMessagesGetACodeAndKeepAUsableId) {
         {R"({"id":1,"request":"setWallImage","params":{"path":"/a\u0000b"}})", code::badParams, true},
         {R"({"id":1,"request":"setVisionCutout","params":{"on":1}})", code::badParams, true},
         {R"({"id":1,"request":"setPresenterMode","params":{"mode":"stand"}})", code::badParams, true},
+        {R"({"id":1,"request":"setMute","params":{"source":"drums","on":true}})", code::badParams, true},
+        {R"({"id":1,"request":"setMute","params":{"source":"mic"}})", code::badParams, true},
+        {R"({"id":1,"request":"setGain","params":{"source":"mic","db":20.5}})", code::badParams, true},
+        {R"({"id":1,"request":"setGain","params":{"source":"mic","db":"-3"}})", code::badParams, true},
+        {R"({"id":1,"request":"subscribe","params":{"meters":1}})", code::badParams, true},
         {std::string(kMaxMessageBytes + 1, ' '), code::tooLarge, false},
     };
     for (const auto& c : cases) {
@@ -92,6 +112,20 @@ TEST(RemoteProtocol, AnswersEchoTheIdAndStateChangesAreNamed) {
     EXPECT_EQ(changedFields(before, after), (std::vector<std::string>{"angle", "wallImage"}));
     EXPECT_TRUE(changedFields(after, after).empty());
     EXPECT_TRUE(json::parse(encodeState(after)));
+    StudioState muted = after;
+    muted.audio = {{"mic", true, -6.5, "usb_mic"}, {"desktop", false, 0, ""}};
+    EXPECT_EQ(changedFields(after, muted), std::vector<std::string>{"audio"});
+    const auto state = json::parse(encodeState(muted));
+    ASSERT_TRUE(state && state->object());
+    const json::Object* audio = json::member(*state->object(), "audio")->object();
+    ASSERT_TRUE(audio);
+    const json::Object* mic = json::member(*audio, "mic")->object();
+    ASSERT_TRUE(mic);
+    EXPECT_EQ(*json::member(*mic, "muted")->boolean(), true);
+    EXPECT_EQ(json::numberMember(*mic, "gainDb"), -6.5);
+    EXPECT_EQ(*json::stringMember(*mic, "device"), "usb_mic");
+    EXPECT_EQ(encodeEvent("meters", encodeMeters({{"mix", -3, -9.5}})),
+              R"({"event":"meters","meters":{"mix":{"peakDb":-3,"rmsDb":-9.5}}})");
 }
 
 // The stream's state as a whole tells a stream that reaches only some of its servers from one
