@@ -185,9 +185,13 @@ void ProgrammeSound::captureLoop(Source& source) {
     bool gone = false;
     media::PulseCapture::Piece piece;
     while (!gone && capture->read(piece)) {
+        // Stamped by its arrival: the server's own stamps start up to a tenth of a second off
+        // and swing while its clock filter settles, where the arrival is late by the piece's
+        // length and the scheduling alone (the fifo smooths the rest).
+        const std::int64_t arrivedUs = nowUs() - std::int64_t(piece.samples) * 1'000'000 / kSampleRate;
         {
             std::lock_guard lock(source.fifoMutex);
-            source.fifo.write(piece.left, piece.right, piece.samples, piece.capturedAtUs);
+            source.fifo.write(piece.left, piece.right, piece.samples, arrivedUs);
         }
         if (!named || std::chrono::steady_clock::now() - lastLook < std::chrono::milliseconds(retryMs_))
             continue;

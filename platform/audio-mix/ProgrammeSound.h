@@ -6,7 +6,7 @@
 // One clock: each block is stamped with the wall-clock time (microseconds, as av_gettime and the
 // screen capture's pictures count) at which its sound was captured, so an output places it
 // beside the pictures of that moment. The blocks come kLatencyMs behind the clock, which gives
-// the captures' pieces time to arrive.
+// the captures' pieces time to arrive even on a machine busy encoding.
 //
 // A device that goes away (a USB microphone pulled) leaves silence in its place, shows as
 // `missing` with a message, and is looked for again every retryMs until it returns. Without a
@@ -56,7 +56,7 @@ std::string describeSoundSource(audio::MixSource source, const SoundSourceStatus
 
 class ProgrammeSound {
   public:
-    static constexpr int kLatencyMs = 60;
+    static constexpr int kLatencyMs = 150;
 
     struct Block {
         std::array<float, audio::kBlockFrames> left{};

@@ -32,11 +32,19 @@ void StampedFifo::write(const float* left, const float* right, int frames, std::
     if (frames <= 0) return;
     if (size_ > 0) {
         const std::int64_t expected = headUs() + framesToUs(size_);
-        if (std::llabs(stampUs - expected) > kGapUs) clear();
+        const std::int64_t error = stampUs - expected;
+        if (std::llabs(error) > kGapUs) {
+            clear();
+        } else {
+            // A piece that follows on: the held sound's time leans slowly toward the pieces' own
+            // stamps (a stray first stamp is forgotten), never jumping.
+            anchorUs_ += error / 32;
+        }
     }
     if (size_ == 0) {
         anchorUs_ = stampUs;
         consumed_ = 0;
+        aligning_ = true;
     }
     const int capacity = int(left_.size());
     if (frames > capacity) {  // only the newest part fits
@@ -47,6 +55,7 @@ void StampedFifo::write(const float* left, const float* right, int frames, std::
         frames = capacity;
         clear();
         anchorUs_ = stampUs;
+        aligning_ = true;
     }
     if (size_ + frames > capacity) drop(size_ + frames - capacity);
     for (int i = 0; i < frames; ++i) {
@@ -61,10 +70,15 @@ int StampedFifo::take(float* left, float* right, int frames, std::int64_t atUs) 
     int silence = 0;
     if (size_ > 0) {
         const std::int64_t offsetUs = atUs - headUs();
-        if (offsetUs > kToleranceUs)
-            drop(int(offsetUs * rate_ / 1'000'000));
-        else if (offsetUs < -kToleranceUs)
-            silence = int(std::min<std::int64_t>(-offsetUs * rate_ / 1'000'000, frames));
+        // Sound that has just started (or strayed beyond the tolerance) is put exactly in place:
+        // older sound dropped, or silence until it starts. Once in place it runs on unbroken.
+        if (aligning_ || std::llabs(offsetUs) > kToleranceUs) {
+            if (offsetUs > 0)
+                drop(int(offsetUs * rate_ / 1'000'000));
+            else
+                silence = int(std::min<std::int64_t>(-offsetUs * rate_ / 1'000'000, frames));
+            aligning_ = size_ == 0 || silence == frames;
+        }
     } else {
         silence = frames;
     }

@@ -16,9 +16,11 @@ class StampedFifo {
     // Appends `frames` captured from `stampUs` on. A piece that does not follow on from what is
     // held (a gap or an overlap beyond the tolerance: a reopened device) starts afresh.
     void write(const float* left, const float* right, int frames, std::int64_t stampUs);
-    // Fills `frames` with what was captured from `atUs` on: held sound that starts within the
-    // tolerance of it is taken as it is (small timing jitter does not cut holes), older sound is
-    // dropped, sound not there yet is silence. Returns how many frames are real sound.
+    // Fills `frames` with what was captured from `atUs` on. Sound that has just started is put
+    // exactly in place (older sound dropped, silence until it starts); after that it runs on
+    // unbroken while it stays within the tolerance of the times asked for (the stamps' jitter
+    // cuts no holes), and is put in place again when it strays further. Returns how many frames
+    // are real sound.
     int take(float* left, float* right, int frames, std::int64_t atUs);
     void clear();
 
@@ -27,10 +29,11 @@ class StampedFifo {
     std::int64_t headUs() const;
 
     // How far a request's time may stray from the held sound before the sound is moved into
-    // place (the sound server's time stamps wander by some tens of milliseconds), and how far a
-    // piece's before it is taken for a new start.
-    static constexpr std::int64_t kToleranceUs = 50'000;
-    static constexpr std::int64_t kGapUs = 150'000;
+    // place (the sound server's time stamps swing by some 60 ms while its clock filter settles
+    // in the first second, and wander after), and how far a piece's before it is taken for a
+    // new start.
+    static constexpr std::int64_t kToleranceUs = 120'000;
+    static constexpr std::int64_t kGapUs = 250'000;
 
   private:
     void drop(int frames);
@@ -42,6 +45,7 @@ class StampedFifo {
     int size_ = 0;
     std::int64_t anchorUs_ = 0;  // capture time of the frame `consumed_` frames before the head
     std::int64_t consumed_ = 0;  // frames taken or dropped since the anchor
+    bool aligning_ = true;       // the held sound is yet to be put in place
 };
 
 }  // namespace vantry::platform

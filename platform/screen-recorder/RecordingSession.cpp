@@ -331,8 +331,14 @@ void RecordingSession::videoLoop() {
 }
 
 void RecordingSession::audioLoop() {
+    // The mix comes a little behind the clock: after the stop its blocks up to the stop are
+    // still taken (for a second at most), so that the sound lasts as long as the pictures.
+    using clock = std::chrono::steady_clock;
+    std::optional<clock::time_point> stoppedAt;
     ProgrammeSound::Block block;
-    while (!stopping) {
+    while (true) {
+        if (stopping && !stoppedAt) stoppedAt = clock::now();
+        if (stoppedAt && clock::now() - *stoppedAt > std::chrono::seconds(1)) break;
         if (!tap->pop(block, std::chrono::milliseconds(100))) continue;
         if (block.stampUs >= stopAt->load()) break;
         takeBlock(block, false);

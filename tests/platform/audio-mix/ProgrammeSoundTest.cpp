@@ -36,37 +36,39 @@ std::vector<float> ramp(int frames, float first) {
 }
 
 TEST(StampedFifoTest, TakesSoundByItsCaptureTime) {
-    // 48 frames a millisecond: a piece of 9600 frames stamped 1 s covers 200 ms.
+    // 48 frames a millisecond: a piece of 19200 frames stamped 1 s covers 400 ms.
     constexpr std::int64_t t0 = 1'000'000, tolerance = StampedFifo::kToleranceUs;
+    constexpr auto frames = [](std::int64_t us) { return int(us * 48 / 1000); };
     struct Case {
         const char* what;
-        std::int64_t atUs;
-        int real;     // frames of real sound expected
-        float first;  // the first real frame's value
-        int silence;  // frames of silence before it
-        int frames = 480;
+        std::int64_t firstUs;  // the first request: the sound is put in place for it
+        std::int64_t nextUs;   // the second, 10 ms of sound later in the held sound's time
+        float first;           // the second request's first real frame
+        int silence;           // frames of silence before it
     };
     const Case cases[] = {
-        {"on time", t0, 480, 0.0f, 0},
-        {"wandering within the tolerance is ignored", t0 + tolerance - 1000, 480, 0.0f, 0},
-        {"later: the older sound is dropped", t0 + tolerance + 10'000, 480,
-         float((tolerance + 10'000) * 48 / 1000), 0},
-        {"earlier: silence until the sound starts", t0 - tolerance - 20'000, 0, 0.0f, 480},
-        {"partly earlier", t0 - tolerance - 1000, 2880 - int((tolerance + 1000) * 48 / 1000), 0.0f,
-         int((tolerance + 1000) * 48 / 1000), 2880},
+        {"on time", t0, t0 + 10'000, 480.0f, 0},
+        {"started early: silence exactly until the sound", t0 - 4000, t0 + 6000, 288.0f, 0},
+        {"started late: the older sound dropped exactly", t0 + 70'000, t0 + 80'000, float(frames(80'000)), 0},
+        {"wandering within the tolerance runs on", t0, t0 + 10'000 + tolerance - 1000, 480.0f, 0},
+        {"beyond it, put in place again", t0, t0 + 10'000 + tolerance + 10'000,
+         float(frames(20'000 + tolerance)), 0},
+        {"earlier beyond it: silence until the sound", t0, t0 + 10'000 - tolerance - 5000, 480.0f,
+         frames(tolerance + 5000)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         StampedFifo fifo(48000);
-        const auto piece = ramp(9600, 0.0f);
-        fifo.write(piece.data(), piece.data(), 9600, t0);
-        std::array<float, 2880> left{}, right{};
+        const auto piece = ramp(19200, 0.0f);
+        fifo.write(piece.data(), piece.data(), 19200, t0);
+        std::array<float, 9600> left{}, right{};
+        const int firstSilence = c.firstUs < t0 ? frames(t0 - c.firstUs) : 0;
+        EXPECT_EQ(fifo.take(left.data(), right.data(), 480, c.firstUs), 480 - firstSilence);
         left.fill(-1.0f);
-        EXPECT_EQ(fifo.take(left.data(), right.data(), c.frames, c.atUs), c.real);
+        const int n = c.silence + 480;
+        EXPECT_EQ(fifo.take(left.data(), right.data(), n, c.nextUs), n - c.silence);
         for (int i = 0; i < c.silence; ++i) ASSERT_EQ(left[std::size_t(i)], 0.0f) << i;
-        if (c.real > 0) {
-            EXPECT_EQ(left[std::size_t(c.silence)], c.first);
-        }
+        EXPECT_EQ(left[std::size_t(c.silence)], c.first);
     }
 }
 
