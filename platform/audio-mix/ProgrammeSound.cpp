@@ -96,7 +96,8 @@ std::shared_ptr<ProgrammeSound> ProgrammeSound::sharedIfMade() {
     return sharedSound();
 }
 
-ProgrammeSound::ProgrammeSound(ProgrammeSoundOptions options) {
+ProgrammeSound::ProgrammeSound(ProgrammeSoundOptions options)
+    : mixer_(options.makeSuppressor ? options.makeSuppressor() : nullptr) {
     mixer_.setVoiceFilters(options.voiceFilters);
     const std::array<std::string, 2> devices{options.micSource, options.desktopSource};
     for (int i = 0; i < 2; ++i) {

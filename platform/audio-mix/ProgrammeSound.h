@@ -34,6 +34,9 @@ struct ProgrammeSoundOptions {
     std::string desktopSource = "@DEFAULT_MONITOR@";  // empty: no desktop audio
     bool voiceFilters = true;
     int retryMs = 2000;  // how often a missing device is looked for again
+    // The voice filters' noise suppression (SpeexDSP's preprocessor in the application); none
+    // leaves it out.
+    std::function<std::unique_ptr<audio::NoiseSuppressor>()> makeSuppressor;
 };
 
 enum class SoundSourceState {
