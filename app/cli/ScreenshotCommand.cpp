@@ -16,6 +16,7 @@
 #include "app/cli/PresenterOptions.h"
 #include "app/cli/ScreenshotView.h"
 #include "app/cli/StudioOptions.h"
+#include "app/cli/WallSlide.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/camera/CameraBackend.h"
@@ -67,8 +68,9 @@ void setOverlayRefineEdges(QQuickWindow* window, bool refine) {
 int runScreenshot(const std::vector<std::string>& args) {
     if (vantry::app::cli::wantsViewScreenshot(args)) return vantry::app::cli::runViewScreenshot(args);
     vantry::app::cli::Args parsed(
-        args, {"out", "set", "angle", "frames", "size", "camera", "slide", "refine", "presenter"},
-        {"vision", "facecam"});
+        args,
+        {"out", "set", "angle", "frames", "size", "camera", "slide", "slide-page", "refine", "presenter"},
+        {"vision", "facecam", "slide-screen"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const std::string out = parsed.required("out");
@@ -84,6 +86,8 @@ int runScreenshot(const std::vector<std::string>& args) {
     const std::optional<bool> refineEdges = parsed.onOff("refine");
     std::optional<vantry::app::cli::PresenterMode> presenterMode;
     if (parsed.has("presenter")) presenterMode = vantry::app::cli::parsePresenterMode(parsed);
+    vantry::app::cli::StudioOptions wallSlide;
+    vantry::app::cli::parseSlideOptions(parsed, wallSlide);
     const int frames = parsed.integer("frames", 12, 1, 10000);
     const auto [width, height] = parsed.size("size", {1440, 900});
     if (width < 1180 || height < 740)
@@ -130,9 +134,18 @@ int runScreenshot(const std::vector<std::string>& args) {
     // For this picture only: the window's saved choice stays as it is.
     if (refineEdges) setOverlayRefineEdges(window, *refineEdges);
     if (facecam) switchFacecamOn(window, parsed.has("camera"));
-    if (auto slide = parsed.value("slide")) {
+    std::unique_ptr<vantry::platform::wall::WallFeed> liveSlide;
+    if (wallSlide.slide && wallSlide.slideKind == vantry::app::cli::SlideKind::picture) {
         // As the open panel would: onto the LED wall, or a banner saying it could not.
-        if (!vm.mountSlide(*slide)) throw CommandError("cannot load " + *slide + " onto the LED wall");
+        if (!vm.mountSlide(*wallSlide.slide))
+            throw CommandError("cannot load " + wallSlide.slide->string() + " onto the LED wall");
+    } else if (wallSlide.slide && wallSlide.slideKind == vantry::app::cli::SlideKind::pdf) {
+        vantry::app::cli::showPdfSlide(wallSlide, renderer->engine());
+    } else {
+        // A video plays on, the shared screen is filmed, while the window draws its frames.
+        liveSlide = vantry::app::cli::startLiveSlide(
+            wallSlide, renderer->engine(),
+            [](const std::string& why) { std::fprintf(stderr, "LED wall: %s\n", why.c_str()); });
     }
 
     auto* viewport = window->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
@@ -177,12 +190,16 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
      "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--facecam] [--camera "
      "FILE]\n"
      "                             [--presenter in-set|float] [--refine on|off]\n"
-     "                             [--slide PICTURE] [--frames N] [--size WxH]\n\n"
+     "                             [--slide FILE [--slide-page N] | --slide-screen] [--frames N] [--size "
+     "WxH]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12; at a still angle, until it holds its one frame), saves the window as a PNG and\n"
      "exits. --set picks a studio set (see vantry-cli sets),\n"
-     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts PICTURE on the LED\n"
-     "wall as the open panel would, --size sets the window (default 1440x900, at least 1180x740).\n"
+     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts a picture on the LED\n"
+     "wall as the open panel would, or a PDF's page (--slide-page N, from 1; default 1), or plays a\n"
+     "video on it (looped, without its sound); --slide-screen shares the X display's screen onto the\n"
+     "wall (on a Wayland session, what the desktop's dialog picks). --size sets the window (default\n"
+     "1440x900, at least 1180x740).\n"
      "--facecam also switches the facecam on and waits for its first picture; --camera plays a picture\n"
      "or video file as the camera. --presenter in-set|float shows the presenter standing in the set\n"
      "or floating over it (default: the choice saved in the window). --refine turns the presenter's\n"

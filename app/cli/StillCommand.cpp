@@ -22,8 +22,9 @@ int runStill(const std::vector<std::string>& args) {
     const vantry::app::cli::Args parsed(args, valueOptions);
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
-    const auto options = vantry::app::cli::parseStudioOptions(parsed);
+    auto options = vantry::app::cli::parseStudioOptions(parsed);
     const double time = parsed.number("time", 0.0, -1e6, 1e6);
+    options.slideTime = time;
     const auto [width, height] = parsed.size("size", {1920, 1080});
     const std::filesystem::path out = parsed.required("out");
     const auto mode = vantry::app::cli::parsePresenterMode(parsed);

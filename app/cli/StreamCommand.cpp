@@ -18,6 +18,7 @@
 #include "app/cli/PresenterOptions.h"
 #include "app/cli/SoundOptions.h"
 #include "app/cli/StudioOptions.h"
+#include "app/cli/WallSlide.h"
 #include "app/program-feed/GoLiveSettings.h"
 #include "app/program-feed/ProgramFeed.h"
 #include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
@@ -126,9 +127,9 @@ class FileCameraPresenter {
 
 // The options every run takes at most once; --url and --stream-key may come again (one
 // destination each) and are taken out before these are read.
-const std::set<std::string> kValueOptions{"seconds",   "size",   "bitrate",       "set",
-                                          "angle",     "camera", "refine",        "encoder",
-                                          "presenter", "mic",    "desktop-audio", "voice-filters"};
+const std::set<std::string> kValueOptions{"seconds",    "size",   "bitrate",       "set",          "angle",
+                                          "camera",     "refine", "encoder",       "presenter",    "slide",
+                                          "slide-page", "mic",    "desktop-audio", "voice-filters"};
 
 // The stream's destinations, each --url with its --stream-key (in the same order).
 struct Destinations {
@@ -186,11 +187,12 @@ std::string defaultKey(const std::string& url, std::size_t index) {
 int runStream(const std::vector<std::string>& arguments) {
     std::vector<std::string> args = arguments;
     const Destinations destinations = takeDestinations(args);
-    const vantry::app::cli::Args parsed(args, kValueOptions);
+    const vantry::app::cli::Args parsed(args, kValueOptions, {"slide-screen"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     vantry::app::cli::StudioOptions studio;
     vantry::app::cli::parseSetAndAngle(parsed, studio);
+    vantry::app::cli::parseSlideOptions(parsed, studio);
     const auto encoder = vantry::app::cli::parseEncoderOption(parsed);
     const bool inSet = vantry::app::cli::parsePresenterMode(parsed) == vantry::app::cli::PresenterMode::inSet;
     const double seconds = parsed.number("seconds", 0, 0, 86400);
@@ -236,6 +238,11 @@ int runStream(const std::vector<std::string>& arguments) {
             throw UsageError(fault);
 
     auto engine = vantry::app::cli::makeStudioEngine(studio);
+    // A video or the shared screen plays on the wall while the stream runs (and stops first).
+    const auto wall = vantry::app::cli::startLiveSlide(studio, *engine, [](const std::string& why) {
+        std::fprintf(stderr, "LED wall: %s\n", why.c_str());
+        std::fflush(stderr);
+    });
     const auto start = std::chrono::steady_clock::now();
     const auto elapsed = [start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -389,7 +396,8 @@ const vantry::app::cli::CommandRegistrar kStream(
      "  --size WxH       1280x720 (default) or 1920x1080\n"
      "  --bitrate BPS    video bit rate in bits per second (default 4500000 at 720p,\n"
      "                   6000000 at 1080p)\n" +
-         vantry::app::cli::setAndAngleHelp() + vantry::platform::media::kEncoderOptionHelp +
+         vantry::app::cli::setAndAngleHelp() + vantry::app::cli::slideOptionsHelp(true) +
+         vantry::platform::media::kEncoderOptionHelp +
          "  --camera FILE    presenter from a picture or video file, cut out, at the facecam's\n"
          "                   default place\n" +
          vantry::app::cli::presenterOptionHelp() +

@@ -1,7 +1,11 @@
 #include "app/cli/StudioOptions.h"
 
 #include <cmath>
+#include <memory>
 #include <string>
+
+#include "app/cli/WallSlide.h"
+#include "platform/wall-feed/VideoWallFrames.h"
 
 namespace vantry::app::cli {
 namespace {
@@ -46,10 +50,7 @@ StudioOptions parseStudioOptions(const Args& args) {
     o.key = gain(args, "key");
     o.neon = gain(args, "neon");
     o.led = gain(args, "led");
-    if (auto slide = args.value("slide")) {
-        if (slide->empty()) throw UsageError("option --slide needs an image file");
-        o.slide = std::filesystem::path(*slide);
-    }
+    parseSlideOptions(args, o);
     return o;
 }
 
@@ -57,11 +58,28 @@ std::string studioOptionsHelp() {
     return setAndAngleHelp() +
            "  --key G          key light gain (default 1.35)\n"
            "  --neon G         neon rim glow gain (default 1.25)\n"
-           "  --led G          LED wall brightness (default 1.15)\n"
-           "  --slide IMAGE    image to show on the LED wall (PNG, JPEG, HEIC, ...)\n";
+           "  --led G          LED wall brightness (default 1.15)\n" +
+           slideOptionsHelp(false);
 }
 
 std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& o, EngineServices services) {
+    std::shared_ptr<platform::wall::VideoWallFrames> video;
+    if (o.slide && o.slideKind == SlideKind::video) {
+        std::string error;
+        video = platform::wall::VideoWallFrames::open(*o.slide, error);
+        if (!video) throw CommandError(error);
+    }
+    // An export asks for each frame in turn: the video's picture at that frame's time goes on
+    // the wall just before it is drawn.
+    auto engineOfHook = std::make_shared<VantryMetalEngine*>(nullptr);
+    if (video) {
+        services.exportFrame = [video, engineOfHook, inner = std::move(services.exportFrame)](
+                                   std::int64_t frame, const std::function<ExportFrame()>& render) {
+            if (*engineOfHook)
+                (*engineOfHook)->showLEDWallPicture(video->pictureAt(double(frame) / 30.0), video->name());
+            return inner ? inner(frame, render) : render();
+        };
+    }
     auto engine = VantryMetalEngine::create(std::move(services));
     if (!engine) throw CommandError("no GPU: could not create an OpenGL 3.3 core context through EGL");
     engine->loadSet(o.set);
@@ -69,8 +87,13 @@ std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& o, Engi
     if (o.key) engine->setKeyLightGain(*o.key);
     if (o.neon) engine->setNeonAccentGain(*o.neon);
     if (o.led) engine->setLedWallBrightness(*o.led);
-    if (o.slide && !engine->loadLEDWallImage(*o.slide)) {
+    if (o.slide && o.slideKind == SlideKind::picture && !engine->loadLEDWallImage(*o.slide)) {
         throw CommandError("cannot read slide image '" + o.slide->string() + "'");
+    }
+    if (o.slide && o.slideKind == SlideKind::pdf) showPdfSlide(o, *engine);
+    if (video) {
+        engine->showLEDWallPicture(video->pictureAt(o.slideTime), video->name());
+        *engineOfHook = engine.get();
     }
     return engine;
 }

@@ -15,17 +15,28 @@
 
 namespace vantry::app::cli {
 
+// What a --slide file is.
+enum class SlideKind { picture, pdf, video };
+
 struct StudioOptions {
     BroadcastStudioSet set = BroadcastStudioSet::manhattanLoft;
     BroadcastCameraAngle angle = BroadcastCameraAngle::wideDesk;
     std::optional<float> key, neon, led;
     std::optional<std::filesystem::path> slide;
+    SlideKind slideKind = SlideKind::picture;
+    int slidePage = 1;         // a PDF slide's page shown, from 1
+    bool slideScreen = false;  // the shared screen on the wall (live commands)
+    // A video slide: the time of its picture on the wall (still: the frame's time; export:
+    // each frame's own, whatever this says).
+    double slideTime = 0;
 };
 
 // The value options read by parseStudioOptions.
-inline const char* const kStudioValueOptions[] = {"set", "angle", "key", "neon", "led", "slide"};
+inline const char* const kStudioValueOptions[] = {"set", "angle", "key",       "neon",
+                                                  "led", "slide", "slide-page"};
 
-// Reads --set, --angle, --key, --neon, --led and --slide; bad values are usage errors.
+// Reads --set, --angle, --key, --neon, --led, --slide and --slide-page; bad values are usage
+// errors.
 StudioOptions parseStudioOptions(const Args& args);
 // Reads --set and --angle alone into `options` (commands without lighting options).
 void parseSetAndAngle(const Args& args, StudioOptions& options);
@@ -34,7 +45,8 @@ std::string setAndAngleHelp();
 // The help lines of those options.
 std::string studioOptionsHelp();
 
-// Creates the engine and applies the options. No GPU or an unreadable slide throws
+// Creates the engine and applies the options: a picture or a PDF page on the wall, or a video's
+// picture at slideTime, and in an export each frame's own. No GPU or an unreadable slide throws
 // CommandError naming the problem.
 std::unique_ptr<VantryMetalEngine> makeStudioEngine(const StudioOptions& options,
                                                     EngineServices services = {});

@@ -26,6 +26,7 @@ QString RemoteControl::address() const {
 void RemoteControl::setOn(bool on) {
     if (on == isOn()) return;
     if (!on) {
+        controller_.reset();
         server_.reset();
         statusLine_.clear();
         shownSecret_.clear();
@@ -45,6 +46,7 @@ void RemoteControl::setOn(bool on) {
         } else {
             server_ = std::move(server);
             statusLine_ = QStringLiteral("Listening on %1").arg(address());
+            startController(secret.hex);
             if (secret.created) shownSecret_ = QString::fromStdString(secret.hex);
         }
     } catch (const SecretError& e) {
@@ -53,12 +55,38 @@ void RemoteControl::setOn(bool on) {
     emit changed();
 }
 
+void RemoteControl::setControllerAddress(QString host, quint16 port) {
+    controllerAddress_ = std::make_pair(std::move(host), port);
+}
+
+void RemoteControl::startController(const std::string& password) {
+    if (!controllerAddress_) return;
+    const auto& [host, port] = *controllerAddress_;
+    const QString where = QStringLiteral("%1:%2")
+                              .arg(host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host)
+                              .arg(port);
+    ObsWebSocketServer::Options options;
+    options.host = host;
+    options.port = port;
+    options.password = password;
+    auto controller = std::make_unique<ObsWebSocketServer>(studio_, shots_, std::move(options));
+    QString error;
+    if (!controller->listen(&error)) {
+        statusLine_ += QStringLiteral(" · obs-websocket cannot listen on %1: %2").arg(where, error);
+        return;
+    }
+    controller_ = std::move(controller);
+    statusLine_ += QStringLiteral(" · obs-websocket on %1").arg(where);
+}
+
 void RemoteControl::shotsChanged() {
     if (server_) server_->shotsChanged();
+    if (controller_) controller_->shotsChanged();
 }
 
 void RemoteControl::shotRecalled(int index) {
     if (server_) server_->shotRecalled(index);
+    if (controller_) controller_->shotRecalled(index);
 }
 
 void RemoteControl::copySecret() {

@@ -6,7 +6,10 @@
 #include <QString>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <utility>
 
+#include "app/remote/ObsWebSocketServer.h"
 #include "app/remote/RemoteServer.h"
 
 namespace vantry::remote {
@@ -34,6 +37,13 @@ class RemoteControl : public QObject {
     QString shownSecret() const { return shownSecret_; }
     RemoteServer* server() const { return server_.get(); }
 
+    // Where the obs-websocket endpoint (ObsWebSocketServer.h) listens while the control is on,
+    // with the secret's 64 hex digits as its password; none until this is called. Takes effect
+    // at the next switch-on. A failure to listen there leaves the native endpoint on and the
+    // status line says why.
+    void setControllerAddress(QString host, quint16 port);
+    ObsWebSocketServer* controller() const { return controller_.get(); }
+
     // Passed on to the server while it runs (RemoteServer::shotsChanged / shotRecalled): connect the
     // shots model's signals here, as the server comes and goes with the switch.
     Q_INVOKABLE void shotsChanged();
@@ -48,12 +58,16 @@ class RemoteControl : public QObject {
     void changed();
 
   private:
+    void startController(const std::string& password);
+
     RemoteStudio& studio_;
     RemoteShots* shots_;
     QString host_;
     quint16 port_;
     std::filesystem::path secretFile_;
     std::unique_ptr<RemoteServer> server_;
+    std::optional<std::pair<QString, quint16>> controllerAddress_;
+    std::unique_ptr<ObsWebSocketServer> controller_;
     QString statusLine_;
     QString shownSecret_;
 };

@@ -76,6 +76,13 @@ struct SetGains {  // each one optional; at least one given
 struct SetWallImage {
     std::string path;  // absolute
 };
+struct StepSlide {
+    bool forward = true;  // nextSlide; false: previousSlide
+};
+struct SetSlidePage {
+    int page = 1;  // from 1
+};
+struct StopScreenShare {};
 struct SetVisionCutout {
     bool on = false;
 };
@@ -106,7 +113,7 @@ inline constexpr int kMetersPerSecond = 10;
 
 using Command = std::variant<Authenticate, ReadState, Subscribe, ListShots, RecallShot, SelectSet, SetAngle,
                              SetGains, SetWallImage, SetVisionCutout, SetPresenterMode, Recording, ExportClip,
-                             Live, SetMute, SetGain>;
+                             Live, StepSlide, SetSlidePage, StopScreenShare, SetMute, SetGain>;
 
 struct Request {
     json::Value id;  // a string (up to kMaxIdBytes) or an integer, echoed in the answer
@@ -176,6 +183,9 @@ struct StudioState {
     double neonGain = 0;
     double ledBrightness = 0;
     std::string wallImage;
+    std::string wallKind = "builtIn";  // "builtIn", "picture", "pdf", "video", "screen"
+    int slidePage = 1;                 // a deck's page, from 1 (1 for anything else)
+    int slideCount = 1;
     bool visionCutout = false;
     bool presenterInSet = false;
     bool recording = false;

@@ -3,6 +3,7 @@
 // window's view model implements it (ViewModelRemoteStudio.h); the server never sees the model.
 #pragma once
 
+#include <QImage>
 #include <QObject>
 #include <filesystem>
 #include <functional>
@@ -59,6 +60,18 @@ class RemoteStudio : public QObject {
     // with the status banner saying why, when it could not be loaded).
     virtual std::string wallImage() const = 0;
     virtual bool mountSlide(const std::filesystem::path& file) = 0;
+    // What the wall shows ("builtIn", "picture", "pdf", "video", "screen"), and a deck's page
+    // (from 1) of its page count (1 of 1 for anything else).
+    virtual std::string wallKind() const = 0;
+    virtual int slidePage() const = 0;
+    virtual int slideCount() const = 0;
+    // A step or a jump in the deck on the wall: false when the wall shows no deck or there is no
+    // such page.
+    virtual bool stepSlide(bool forward) = 0;
+    virtual bool setSlidePage(int page) = 0;
+    // Ends a running screen share (false when none runs). A share is only ever started at the
+    // window.
+    virtual bool stopScreenShare() = 0;
 
     virtual bool visionCutout() const = 0;
     virtual void setVisionCutout(bool on) = 0;
@@ -89,6 +102,24 @@ class RemoteStudio : public QObject {
     virtual void endStream() = 0;
 
     virtual std::string statusBanner() const = 0;  // "" when none is shown
+
+    // The microphone the recorder takes (the overlay's controller's, while Vision Cutout is on):
+    // whether there is one, whether it is muted (left out of the recording), and its meter, 0..1.
+    // A change of the mute is announced by changed(); the meter is read when wanted.
+    virtual bool micAvailable() const { return false; }
+    virtual bool micMuted() const { return true; }
+    virtual void setMicMuted(bool muted) { (void)muted; }
+    virtual double micLevel() const { return 0; }
+
+    // The program picture at width x height, made off the main thread: false when none can be
+    // made here; else `answer` (main thread) gets it, a null image when rendering failed.
+    using PictureAnswer = std::function<void(const QImage& picture)>;
+    virtual bool requestProgramPicture(int width, int height, PictureAnswer answer) {
+        (void)width;
+        (void)height;
+        (void)answer;
+        return false;
+    }
 
     // The AUDIO section: each source's mute, gain and device (none where the studio has no
     // programme sound), its mute and gain set as the section sets them (false: no such source

@@ -1,10 +1,15 @@
 #include "app/remote/ViewModelRemoteStudio.h"
 
+#include <QCoreApplication>
+#include <QPointer>
+#include <QThreadPool>
 #include <QVariantMap>
 
+#include "app/program-feed/ProgramFeed.h"
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
 #include "creator/studio-overlay/CreatorRecorder.h"
+#include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
 
 namespace vantry::remote {
 namespace {
@@ -48,10 +53,11 @@ RecordingReply replyOf(const creator::RecordingOutcome& outcome) {
 ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* parent)
     : RemoteStudio(parent), vm_(vm) {
     using VM = app::VantryViewModel;
-    for (auto signal : {&VM::selectedSetChanged, &VM::cameraAngleChanged, &VM::keyGainChanged,
-                        &VM::neonGainChanged, &VM::ledBrightnessChanged, &VM::showVisionPresenterChanged,
-                        &VM::presenterInSetChanged, &VM::slideNameChanged, &VM::isExportingChanged,
-                        &VM::exportProgressChanged, &VM::statusBannerChanged, &VM::screenRecordingChanged}) {
+    for (auto signal :
+         {&VM::selectedSetChanged, &VM::cameraAngleChanged, &VM::keyGainChanged, &VM::neonGainChanged,
+          &VM::ledBrightnessChanged, &VM::showVisionPresenterChanged, &VM::presenterInSetChanged,
+          &VM::slideNameChanged, &VM::isExportingChanged, &VM::exportProgressChanged,
+          &VM::statusBannerChanged, &VM::screenRecordingChanged, &VM::wallSourceChanged}) {
         connect(&vm_, signal, this, &RemoteStudio::changed);
     }
     connect(&vm_, &VM::presenterChanged, this, &ViewModelRemoteStudio::watchPresenter);
@@ -63,6 +69,10 @@ ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* 
 
 void ViewModelRemoteStudio::watchPresenter() {
     disconnect(presenterConnection_);
+    disconnect(micConnection_);
+    if (auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter()))
+        micConnection_ = connect(controller, &creator::OruCreatorStudioControllerV1045::isMicIncludedChanged,
+                                 this, &RemoteStudio::changed);
     // A snapshot announces the recording's start, stop and save alike. Every camera picture and
     // meter step makes one too: only those that change the recording are passed on, so the
     // server does not read the whole state 30 times a second.
@@ -134,6 +144,30 @@ std::string ViewModelRemoteStudio::wallImage() const {
 
 bool ViewModelRemoteStudio::mountSlide(const std::filesystem::path& file) {
     return vm_.mountSlide(file);
+}
+
+std::string ViewModelRemoteStudio::wallKind() const {
+    return vm_.wallKindName().toStdString();
+}
+
+int ViewModelRemoteStudio::slidePage() const {
+    return vm_.slidePage();
+}
+
+int ViewModelRemoteStudio::slideCount() const {
+    return vm_.slideCount();
+}
+
+bool ViewModelRemoteStudio::stepSlide(bool forward) {
+    return forward ? vm_.nextSlide() : vm_.previousSlide();
+}
+
+bool ViewModelRemoteStudio::setSlidePage(int page) {
+    return vm_.setSlidePage(page);
+}
+
+bool ViewModelRemoteStudio::stopScreenShare() {
+    return vm_.stopScreenShare();
 }
 
 bool ViewModelRemoteStudio::visionCutout() const {
@@ -226,6 +260,54 @@ void ViewModelRemoteStudio::endStream() {
 
 std::string ViewModelRemoteStudio::statusBanner() const {
     return vm_.statusBannerText().toStdString();
+}
+
+bool ViewModelRemoteStudio::micAvailable() const {
+    return qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter()) != nullptr;
+}
+
+bool ViewModelRemoteStudio::micMuted() const {
+    const auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter());
+    return !controller || !controller->isMicIncluded();
+}
+
+void ViewModelRemoteStudio::setMicMuted(bool muted) {
+    if (auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter()))
+        controller->setMicIncluded(!muted);
+}
+
+double ViewModelRemoteStudio::micLevel() const {
+    const auto* controller = qobject_cast<creator::OruCreatorStudioControllerV1045*>(vm_.presenter());
+    return controller && controller->isMicIncluded() ? controller->micActivityLevel() : 0.0;
+}
+
+bool ViewModelRemoteStudio::requestProgramPicture(int width, int height, PictureAnswer answer) {
+    std::shared_ptr<app::StudioRenderer> renderer = vm_.engine();
+    if (!renderer || width <= 0 || height <= 0) return false;
+    // The presenter as the program feed lays it over the studio, read here on the main thread.
+    app::feed::ProgramPresenter presenter = vm_.goLive().currentPresenter();
+    // The renderer waits for its offscreen context: never on the main thread.
+    QThreadPool::globalInstance()->start([renderer, width, height, presenter = std::move(presenter),
+                                          self = QPointer<ViewModelRemoteStudio>(this),
+                                          answer = std::move(answer)]() mutable {
+        QImage picture;
+        if (const auto frame = renderer->renderProgramFrame(width, height);
+            frame && frame->size() == std::size_t(width) * std::size_t(height) * 4) {
+            // B G R A bytes are premultiplied ARGB32 words on a little-endian machine.
+            picture =
+                QImage(frame->data(), width, height, width * 4, QImage::Format_ARGB32_Premultiplied).copy();
+            app::feed::composePresenter(picture, presenter);
+        }
+        QCoreApplication* application = QCoreApplication::instance();
+        if (!application) return;  // the program is ending: nobody waits for the picture
+        QMetaObject::invokeMethod(
+            application,
+            [self, picture = std::move(picture), answer = std::move(answer)] {
+                if (self) answer(picture);
+            },
+            Qt::QueuedConnection);
+    });
+    return true;
 }
 
 }  // namespace vantry::remote

@@ -31,6 +31,12 @@ class ViewModelRemoteStudio : public RemoteStudio {
     float ledBrightness() const override;
     void setGains(std::optional<float> key, std::optional<float> neon, std::optional<float> led) override;
     std::string wallImage() const override;
+    std::string wallKind() const override;
+    int slidePage() const override;
+    int slideCount() const override;
+    bool stepSlide(bool forward) override;
+    bool setSlidePage(int page) override;
+    bool stopScreenShare() override;
     bool mountSlide(const std::filesystem::path& file) override;
     bool visionCutout() const override;
     void setVisionCutout(bool on) override;
@@ -50,6 +56,11 @@ class ViewModelRemoteStudio : public RemoteStudio {
     void goLive() override;
     void endStream() override;
     std::string statusBanner() const override;
+    bool micAvailable() const override;
+    bool micMuted() const override;
+    void setMicMuted(bool muted) override;
+    double micLevel() const override;
+    bool requestProgramPicture(int width, int height, PictureAnswer answer) override;
     std::vector<AudioSourceState> audioSources() const override;
     bool setAudioMute(const std::string& source, bool on) override;
     bool setAudioGain(const std::string& source, double db) override;
@@ -61,6 +72,7 @@ class ViewModelRemoteStudio : public RemoteStudio {
 
     app::VantryViewModel& vm_;
     QMetaObject::Connection presenterConnection_;
+    QMetaObject::Connection micConnection_;
     bool heardRecording_ = false;  // the presenter's recording as last passed on
     bool heardSaving_ = false;
 };

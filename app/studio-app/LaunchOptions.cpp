@@ -1,10 +1,24 @@
 #include "app/studio-app/LaunchOptions.h"
 
+#include <optional>
 #include <string_view>
 
 #include "app/remote/RemoteLimits.h"
 
 namespace vantry::app {
+namespace {
+
+// "--remote-address" or "--controller-address" when `arg` is one of them, alone or with "=VALUE".
+std::optional<std::string_view> addressFlag(std::string_view arg) {
+    for (std::string_view flag :
+         {std::string_view("--remote-address"), std::string_view("--controller-address")}) {
+        if (arg == flag || (arg.starts_with(flag) && arg.size() > flag.size() && arg[flag.size()] == '='))
+            return flag;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
 
 LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
     LaunchOptions options;
@@ -33,19 +47,20 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
                 options.cameraFile = file;
             } else if (arg == "--remote") {
                 options.remote = true;
-            } else if (arg == "--remote-address" || arg.starts_with("--remote-address=")) {
+            } else if (const auto flag = addressFlag(arg)) {
                 std::string text;
-                if (arg == "--remote-address") {
+                if (arg == *flag) {
                     if (i + 1 < args.size()) text = args[++i];
                 } else {
-                    text = std::string(arg.substr(17));
+                    text = std::string(arg.substr(flag->size() + 1));
                 }
                 std::string why;
                 const auto address = remote::parseHostPort(text, &why);
-                if (!address) return fail("--remote-address: " + why);
+                if (!address) return fail(std::string(*flag) + ": " + why);
                 options.remote = true;
-                options.remoteHost = address->host;
-                options.remotePort = address->port;
+                const bool controller = *flag == "--controller-address";
+                (controller ? options.controllerHost : options.remoteHost) = address->host;
+                (controller ? options.controllerPort : options.remotePort) = address->port;
             } else {
                 return fail("unknown option '" + std::string(arg) + "'");
             }
@@ -59,14 +74,19 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
 }
 
 std::string launchUsage() {
-    return "Usage: vantry [--camera FILE] [--remote] [--remote-address HOST:PORT] [PICTURE]\n"
+    return "Usage: vantry [--camera FILE] [--remote] [--remote-address HOST:PORT]\n"
+           "              [--controller-address HOST:PORT] [WALL-FILE]\n"
            "The Vantry Pro studio window.\n"
            "\n"
-           "  PICTURE        a picture shown on the studio's LED wall\n"
+           "  WALL-FILE      shown on the studio's LED wall: a picture, a PDF slide deck (from its\n"
+           "                 first page) or a video (mp4, mov, mkv, webm; played looped)\n"
            "  --camera FILE  the facecam plays this picture or video instead of the camera\n"
            "  --remote       switch the remote control on (listens on 127.0.0.1:47653)\n"
            "  --remote-address HOST:PORT\n"
            "                 switch it on, listening there instead\n"
+           "  --controller-address HOST:PORT\n"
+           "                 switch it on, with its obs-websocket endpoint there\n"
+           "                 instead of 127.0.0.1:4455\n"
            "  --help         show this text and exit\n"
            "  --version      show the version and exit\n";
 }

@@ -2,6 +2,17 @@
 // desktop's sound and the wall video's sound, each with its gain, mute and delay, summed and
 // held under the limiter's ceiling. Works in blocks of kBlockFrames at kSampleRate, planar
 // stereo float (full scale +-1). Standard C++ only.
+//
+// The microphone is one voice: its two channels are averaged (a null channel leaves the other
+// alone) and the mono result goes to both sides of the mix, with the voice filters on or off.
+// The voice filters are, in this order, noise suppression (when a suppressor is given), the
+// noise gate and the compressor (NoiseGate.h, Compressor.h); they always run, so switching
+// them crossfades over one block between the filtered and the raw (equally delayed) voice.
+// Off, the microphone reaches the mix as it came in, bit for bit apart from its gain.
+// Each source then goes through its delay line and its gain (mute is a gain of 0); a change of
+// gain, mute or delay glides over one block. The sum goes through the limiter (Limiter.h).
+// Levels are metered where a source enters the sum and after the limiter.
+// process() takes no lock and allocates nothing: settings and levels cross threads as atomics.
 #pragma once
 
 #include <array>
@@ -44,6 +55,8 @@ class NoiseSuppressor {
   public:
     virtual ~NoiseSuppressor() = default;
     virtual void process(float* mono, int frames) = 0;
+    // Frames by which the processed sound lags its input.
+    virtual int latencyFrames() const { return 0; }
 };
 
 // One source's block: kBlockFrames samples per channel; null channels are silence.
@@ -77,7 +90,8 @@ class ProgrammeMixer {
     Level level(MixSource source) const;
     Level mixLevel() const;
 
-    // Frames of delay the chain adds to every source beyond the sources' own delays.
+    // Frames of delay the chain adds to every source beyond the sources' own delays: the noise
+    // suppressor's latency and the limiter's look-ahead (at most 20 ms).
     int latencyFrames() const;
 
   private:

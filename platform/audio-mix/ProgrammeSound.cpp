@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/audio-mix/SoundDevices.h"
+#include "platform/audio-mix/SpeexNoiseSuppressor.h"
 #include "platform/audio-mix/StampedFifo.h"
 #include "platform/media/MediaRuntime.h"
 #include "platform/media/PulseCapture.h"
@@ -18,6 +19,10 @@ constexpr std::size_t kMaxTapBlocks = 100;  // a second
 constexpr std::int64_t kBlockUs = std::int64_t(kBlockFrames) * 1'000'000 / kSampleRate;
 
 }  // namespace
+
+std::unique_ptr<audio::NoiseSuppressor> speexSuppressor() {
+    return std::make_unique<SpeexNoiseSuppressor>();
+}
 
 std::string describeSoundSource(MixSource source, const SoundSourceStatus& status) {
     if (status.state != SoundSourceState::missing) return {};
@@ -253,7 +258,9 @@ void ProgrammeSound::mixLoop() {
         }
         // The mix runs whether or not anyone listens: the meters show it.
         mixer_.process(inputs, mixed.left.data(), mixed.right.data());
-        mixed.stampUs = stamp;
+        // The chain's own delay (noise suppression, the limiter's look-ahead) is the mix's too.
+        const std::int64_t chainUs = std::int64_t(mixer_.latencyFrames()) * 1'000'000 / kSampleRate;
+        mixed.stampUs = stamp - chainUs;
         const bool anyDry = std::any_of(taps.begin(), taps.end(), [](auto& t) { return !t->withMic(); });
         if (anyDry) {
             for (int i = 0; i < audio::kMixSourceCount; ++i)
@@ -261,7 +268,7 @@ void ProgrammeSound::mixLoop() {
             withoutMic_.setVoiceFilters(mixer_.voiceFilters());
             inputs[std::size_t(MixSource::mic)] = {};
             withoutMic_.process(inputs, dry.left.data(), dry.right.data());
-            dry.stampUs = stamp;
+            dry.stampUs = stamp - std::int64_t(withoutMic_.latencyFrames()) * 1'000'000 / kSampleRate;
         }
         for (auto& tap : taps) tap->push(tap->withMic() ? mixed : dry);
     }

@@ -2,6 +2,7 @@
 // "Desktop Audio" (the monitor of the default output or a chosen one) captured through the
 // media layer's PulseAudio input, each on its own thread, mixed by audio::ProgrammeMixer in blocks
 // of audio::kBlockFrames on a mixing thread of their own, and handed to every output's tap.
+// Each block's stamp allows for the delay the mixer's chain adds (ProgrammeMixer::latencyFrames).
 //
 // One clock: each block is stamped with the wall-clock time (microseconds, as av_gettime and the
 // screen capture's pictures count) at which its sound was captured, so an output places it
@@ -29,14 +30,17 @@
 
 namespace vantry::platform {
 
+// SpeexDSP's preprocessor as the microphone's noise suppression (SpeexNoiseSuppressor.h).
+std::unique_ptr<audio::NoiseSuppressor> speexSuppressor();
+
 struct ProgrammeSoundOptions {
     std::string micSource = "default";                // a sound-server source name; empty: none
     std::string desktopSource = "@DEFAULT_MONITOR@";  // empty: no desktop audio
     bool voiceFilters = true;
     int retryMs = 2000;  // how often a missing device is looked for again
-    // The voice filters' noise suppression (SpeexDSP's preprocessor in the application); none
-    // leaves it out.
-    std::function<std::unique_ptr<audio::NoiseSuppressor>()> makeSuppressor;
+    // The voice filters' noise suppression: SpeexDSP's preprocessor unless replaced; none leaves
+    // it out.
+    std::function<std::unique_ptr<audio::NoiseSuppressor>()> makeSuppressor = speexSuppressor;
 };
 
 enum class SoundSourceState {

@@ -54,6 +54,12 @@ struct PipeWireCapture::Impl {
     pw_core* core = nullptr;
     pw_stream* stream = nullptr;
     spa_hook streamListener{};
+    // With endWithSource, the remote's registry, for the end of the node the stream reads: a
+    // screen or window that goes away leaves a stream that merely waits, unless the node's
+    // removal is noticed.
+    pw_registry* registry = nullptr;
+    spa_hook registryListener{};
+    std::uint32_t nodeId = 0;
 
     // The negotiated format; PipeWire's thread only.
     std::optional<PixelLayout> layout;
@@ -143,13 +149,22 @@ struct PipeWireCapture::Impl {
         static_cast<Impl*>(data)->onParamChanged(id, param);
     }
     static void process(void* data) { static_cast<Impl*>(data)->onProcess(); }
+    static void globalRemoved(void* data, std::uint32_t id) {
+        Impl* d = static_cast<Impl*>(data);
+        if (id == d->nodeId) d->fail("the screen's PipeWire stream ended: its source went away");
+    }
 
     void release() {
         if (loop) pw_thread_loop_stop(loop);
+        if (registry) {
+            spa_hook_remove(&registryListener);
+            pw_proxy_destroy(reinterpret_cast<pw_proxy*>(registry));
+        }
         if (stream) pw_stream_destroy(stream);
         if (core) pw_core_disconnect(core);
         if (context) pw_context_destroy(context);
         if (loop) pw_thread_loop_destroy(loop);
+        registry = nullptr;
         stream = nullptr;
         core = nullptr;
         context = nullptr;
@@ -157,7 +172,8 @@ struct PipeWireCapture::Impl {
     }
 };
 
-PipeWireCapture::PipeWireCapture(int fd, std::uint32_t nodeId) : impl_(std::make_unique<Impl>()) {
+PipeWireCapture::PipeWireCapture(int fd, std::uint32_t nodeId, bool endWithSource)
+    : impl_(std::make_unique<Impl>()) {
     static std::once_flag once;
     std::call_once(once, [] { pw_init(nullptr, nullptr); });
     static const pw_stream_events events = [] {
@@ -193,6 +209,15 @@ PipeWireCapture::PipeWireCapture(int fd, std::uint32_t nodeId) : impl_(std::make
         d.release();
         throw std::runtime_error("cannot connect to the screen cast's PipeWire remote");
     }
+    static const pw_registry_events registryEvents = [] {
+        pw_registry_events e{};
+        e.version = PW_VERSION_REGISTRY_EVENTS;
+        e.global_remove = &Impl::globalRemoved;
+        return e;
+    }();
+    d.nodeId = nodeId;
+    if (endWithSource) d.registry = pw_core_get_registry(d.core, PW_VERSION_REGISTRY, 0);
+    if (d.registry) pw_registry_add_listener(d.registry, &d.registryListener, &registryEvents, &d);
     d.stream = pw_stream_new(d.core, "Vantry screen recording",
                              pw_properties_new(PW_KEY_MEDIA_TYPE, "Video", PW_KEY_MEDIA_CATEGORY, "Capture",
                                                PW_KEY_MEDIA_ROLE, "Screen", nullptr));

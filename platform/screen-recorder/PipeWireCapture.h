@@ -25,8 +25,10 @@ struct CapturedPicture {
 class PipeWireCapture {
   public:
     // Connects to the remote behind `fd` (taken over, closed on failure too) and to the stream
-    // node `nodeId`; throws std::runtime_error when that fails.
-    PipeWireCapture(int fd, std::uint32_t nodeId);
+    // node `nodeId`; throws std::runtime_error when that fails. With `endWithSource`, the node's
+    // removal (its screen or window went away) ends the stream with an error; otherwise the
+    // stream waits, its newest picture kept.
+    PipeWireCapture(int fd, std::uint32_t nodeId, bool endWithSource = false);
     ~PipeWireCapture();
     PipeWireCapture(const PipeWireCapture&) = delete;
     PipeWireCapture& operator=(const PipeWireCapture&) = delete;

@@ -90,32 +90,22 @@ std::optional<ScreenRecorderError> RecordingSession::openPortal() {
         return ScreenRecorderError{"Cannot capture the screen through the desktop portal: " + what + ".",
                                    false};
     };
-    auto portal = std::make_unique<PortalScreenCast>();
     const fs::path settings =
         options.portalSettingsFile.empty() ? screenCastSettingsFile() : options.portalSettingsFile;
     const std::string token = loadScreenCastRestoreToken(settings);
-    const PortalStart started = portal->start(token, options.portalDialogTimeoutMs);
-    if (started.status == PortalStart::Status::cancelled)
+    PortalOpening opened = openPortalScreen(token, options.portalDialogTimeoutMs, options.fps, stopping);
+    if (opened.status == PortalStart::Status::cancelled)
         return ScreenRecorderError{LinuxScreenRecorder::kCancelledText, true};
-    if (started.status != PortalStart::Status::started) return failure(started.error);
     // The desktop asks only the first time: its token picks the same source next time.
-    if (!started.restoreToken.empty() && started.restoreToken != token) {
+    if (!opened.restoreToken.empty() && opened.restoreToken != token) {
         try {
-            saveScreenCastRestoreToken(settings, started.restoreToken);
+            saveScreenCastRestoreToken(settings, opened.restoreToken);
         } catch (const fs::filesystem_error& e) {
             log("cannot keep the screen choice in " + settings.string() + ": " + e.code().message());
         }
     }
-    std::unique_ptr<PipeWireCapture> capture;
-    try {
-        capture = std::make_unique<PipeWireCapture>(started.pipeWireFd, started.streams.front().nodeId);
-    } catch (const std::runtime_error& e) {
-        return failure(e.what());
-    }
-    std::string error;
-    if (!capture->waitForFirstPicture(10'000, error)) return failure(error);
-    auto screen =
-        std::make_unique<PortalScreenSource>(std::move(portal), std::move(capture), options.fps, stopping);
+    if (opened.status != PortalStart::Status::started) return failure(opened.error);
+    std::unique_ptr<PortalScreenSource> screen = std::move(opened.source);
     ScreenPicture first;
     screen->peek(first);
     screenFormat = first.format;

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <stdexcept>
 #include <utility>
 
 #include "platform/media/MediaRuntime.h"
@@ -23,7 +24,7 @@ int interruptWhenStopping(void* flag) {
 }  // namespace
 
 AVFormatContext* openScreen(const std::string& display, int fps, std::atomic<bool>* stopFlag,
-                            std::string& error) {
+                            std::string& error, unsigned long windowId) {
     media::initMedia();
     const AVInputFormat* format = av_find_input_format("x11grab");
     if (!format) {
@@ -35,6 +36,7 @@ AVFormatContext* openScreen(const std::string& display, int fps, std::atomic<boo
         av_dict_set_int(&options, "framerate", fps, 0);
         av_dict_set(&options, "draw_mouse", "1", 0);
     }
+    if (windowId != 0) av_dict_set_int(&options, "window_id", std::int64_t(windowId), 0);
     AVFormatContext* context = avformat_alloc_context();
     if (stopFlag) context->interrupt_callback = AVIOInterruptCB{interruptWhenStopping, stopFlag};
     const int rc = avformat_open_input(&context, display.c_str(), format, &options);
@@ -133,6 +135,33 @@ bool PortalScreenSource::next(ScreenPicture& picture, std::string& error) {
     picture.capturedAtUs = due;
     ++slot_;
     return true;
+}
+
+PortalOpening openPortalScreen(const std::string& restoreToken, int dialogTimeoutMs, int fps,
+                               const std::atomic<bool>& stopping, bool endWithSource) {
+    PortalOpening opening;
+    auto portal = std::make_unique<PortalScreenCast>();
+    const PortalStart started = portal->start(restoreToken, dialogTimeoutMs);
+    opening.status = started.status;
+    if (started.status != PortalStart::Status::started) {
+        opening.error = started.error;
+        return opening;
+    }
+    opening.status = PortalStart::Status::failed;
+    opening.restoreToken = started.restoreToken;
+    std::unique_ptr<PipeWireCapture> capture;
+    try {
+        capture = std::make_unique<PipeWireCapture>(started.pipeWireFd, started.streams.front().nodeId,
+                                                    endWithSource);
+    } catch (const std::runtime_error& e) {
+        opening.error = e.what();
+        return opening;
+    }
+    if (!capture->waitForFirstPicture(10'000, opening.error)) return opening;
+    opening.source =
+        std::make_unique<PortalScreenSource>(std::move(portal), std::move(capture), fps, stopping);
+    opening.status = PortalStart::Status::started;
+    return opening;
 }
 
 void PortalScreenSource::describe(ScreenPicture& picture) const {

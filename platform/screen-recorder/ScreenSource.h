@@ -18,10 +18,11 @@ extern "C" {
 
 namespace vantry::platform::screen_recording {
 
-// Opens the X screen of `display`; returns nullptr with `error` set on failure. With a stop
-// flag, a read waiting for the screen gives up once the flag is set.
+// Opens the X screen of `display` (or, with a `windowId`, that window alone); returns nullptr
+// with `error` set on failure. With a stop flag, a read waiting for the screen gives up once
+// the flag is set.
 AVFormatContext* openScreen(const std::string& display, int fps, std::atomic<bool>* stopFlag,
-                            std::string& error);
+                            std::string& error, unsigned long windowId = 0);
 
 // One picture of the screen, valid until the source's next call.
 struct ScreenPicture {
@@ -84,5 +85,17 @@ class PortalScreenSource : public ScreenSource {
     std::int64_t origin_ = 0;
     std::int64_t slot_ = -1;
 };
+
+// The portal's stream opened: the desktop asked for a source (or `restoreToken` picked one),
+// its PipeWire stream connected and its first picture arrived.
+struct PortalOpening {
+    PortalStart::Status status = PortalStart::Status::failed;
+    std::string error;         // failed: what went wrong
+    std::string restoreToken;  // started: the desktop's token for the same source next time
+    std::unique_ptr<PortalScreenSource> source;
+};
+// `endWithSource`: see PipeWireCapture.
+PortalOpening openPortalScreen(const std::string& restoreToken, int dialogTimeoutMs, int fps,
+                               const std::atomic<bool>& stopping, bool endWithSource = false);
 
 }  // namespace vantry::platform::screen_recording

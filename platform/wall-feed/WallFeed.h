@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QImage>
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -40,10 +42,29 @@ class WallFeed {
     virtual std::string restoreToken() const { return {}; }
 };
 
+// The clock a feed paces its pictures by. Left empty, the steady clock and a wait that the
+// feed's destructor cuts short; a test hands in its own to force the order without sleeping.
+struct FeedClock {
+    using TimePoint = std::chrono::steady_clock::time_point;
+    std::function<TimePoint()> now;
+    // Waits until `due` (on the feed's thread); returns early once `stopping` is set.
+    std::function<void(TimePoint due, const std::atomic<bool>& stopping)> sleepUntil;
+};
+
 // Plays the video file looped at its own frame rate (at most kMaxFeedRate pictures a second),
 // without its sound. Null with `error` set when it cannot be opened or has no video.
 std::unique_ptr<WallFeed> openVideoWallFeed(const std::filesystem::path& file, FeedCallbacks callbacks,
                                             std::string& error);
+// The same, paced by `clock`.
+std::unique_ptr<WallFeed> openVideoWallFeed(const std::filesystem::path& file, FeedCallbacks callbacks,
+                                            std::string& error, FeedClock clock);
+
+// The wall picture size with the shape of a `width` x `height` picture (pixels `aspectNum` /
+// `aspectDen` wide) kept: the largest such rectangle within the live picture, centred.
+struct FitRect {
+    int x = 0, y = 0, width = 0, height = 0;
+};
+FitRect fitIntoLivePicture(int width, int height, int aspectNum = 1, int aspectDen = 1);
 
 // What a screen share films.
 struct ScreenShareTarget {

@@ -91,6 +91,23 @@ TEST_F(CliInputFiles, PicturesThatCannotBeReadAreRefusedAtOnceWithTheReason) {
     }
 }
 
+// A video or PDF slide that is a pipe, a device or a folder is refused at once with the reason.
+TEST_F(CliInputFiles, VideoAndPdfSlidesThatCannotBeReadAreRefusedWithTheReason) {
+    for (const char* name : {"slide.mp4", "slide.pdf"}) {
+        auto files = vantry::testing::makeAwkwardFiles(dir_ / name, name, 1024, /*folderPerCase=*/true);
+        files.pop_back();  // any size is a video's or a deck's own limit
+        for (const auto& file : files) {
+            SCOPED_TRACE(std::string(name) + " " + file.what);
+            const Result r = run("still --size 64x36 --slide " + shellQuote(file.path.string()) + " --out " +
+                                 shellQuote((dir_ / "out.png").string()));
+            EXPECT_EQ(r.exitCode, 1) << r.err;
+            EXPECT_NE(r.err.find(file.reason), std::string::npos) << r.err;
+            EXPECT_TRUE(oneLine(r.err)) << r.err;
+            EXPECT_FALSE(fs::exists(dir_ / "out.png"));
+        }
+    }
+}
+
 // The saved key is read without --stream-key: a settings or key file that is a pipe, a device,
 // a folder, too large, a link or open to others never holds the stream up or is used unsaid.
 TEST_F(CliInputFiles, StreamRefusesSavedKeyFilesWithTheReason) {

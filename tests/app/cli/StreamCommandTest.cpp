@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/video/VideoFileReader.h"
+#include "platform/video/VideoWriter.h"
 #include "studio/gpu/VantryMetalEngine.h"
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
 #include "tests/support/ImageDifference.h"
@@ -291,6 +293,63 @@ TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
     // ... and the person inside the window at the facecam's default place (176 x 132 centred
     // at 624, 264 of a 1280 x 720 picture).
     EXPECT_GT(meanDifference(frame, studio, QRect(560, 220, 128, 88)), 20.0);
+}
+
+// A video on the wall plays while the studio streams: the wall in the pictures that went out
+// turns from the clip's first colour to its second, a second in.
+TEST(StreamCommand, AVideoSlidePlaysOnTheWallWhileStreaming) {
+    const fs::path dir = fs::current_path() / "cli_stream_video";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    // 1 s red, then 59 s blue: one change within the stream, none from looping.
+    const fs::path clip = dir / "clip.mp4";
+    {
+        vantry::platform::VideoWriterSettings s;
+        s.width = 160;
+        s.height = 90;
+        s.fps = 10;
+        s.averageBitRate = 200'000;
+        vantry::platform::VideoWriter writer(clip, s);
+        std::vector<std::uint8_t> pixels(std::size_t(s.width) * s.height * 4);
+        for (int n = 0; n < 600; ++n) {
+            for (std::size_t i = 0; i < pixels.size(); i += 4) {
+                pixels[i + 0] = n < 10 ? 40 : 230;
+                pixels[i + 1] = n < 10 ? 40 : 60;
+                pixels[i + 2] = n < 10 ? 230 : 40;
+                pixels[i + 3] = 255;
+            }
+            writer.appendBGRA(pixels.data(), s.width * 4, n);
+        }
+        writer.finish();
+    }
+    const fs::path received = dir / "received.flv";
+    const int port = 20000 + (::getpid() + 7) % 20000;
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    QProcess receiver;
+    receiver.start(
+        "ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/" + kKey), "-c",
+                   "copy", "-y", QString::fromStdString(received.string())});
+    ASSERT_TRUE(receiver.waitForStarted()) << "needs ffmpeg";
+    ASSERT_TRUE(vantry::testing::waitForListener(port));
+    const Result r = stream("--url " + url + " --seconds 4 --angle 1 --slide '" + clip.string() +
+                            "' --stream-key " + kKey);
+    receiver.waitForFinished(10'000);
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    // The middle of the wall at the Screen angle.
+    int red = 0, blue = 0, lastBlue = -1, firstRed = -1;
+    const auto frames = vantry::platform::decodeVideoFrames(received, [](std::int64_t) { return true; });
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const int cr = frames[i].r(634, 330), cb = frames[i].b(634, 330);
+        if (cr > 150 && cb < 100) {
+            ++red;
+            if (firstRed < 0) firstRed = int(i);
+        }
+        if (cb > 150 && cr < 100) ++blue, lastBlue = int(i);
+    }
+    EXPECT_GT(red, 0) << "the clip's first second on the wall";
+    EXPECT_GT(blue, 0) << "the clip played on";
+    EXPECT_LT(firstRed, lastBlue);
+    EXPECT_EQ(lastBlue, int(frames.size()) - 1) << "the stream ends on the second colour";
 }
 
 // --mic takes the named source and --desktop-audio off leaves the desktop's sound out: a tone

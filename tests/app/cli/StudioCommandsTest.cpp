@@ -2,14 +2,19 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <QGuiApplication>
 #include <QImage>
 #include <QString>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "platform/video/VideoFileReader.h"
+#include "platform/video/VideoWriter.h"
+#include "tests/support/MadeUpPdf.h"
 #include "tests/support/ShellCommand.h"
 
 namespace {
@@ -21,6 +26,46 @@ using Result = vantry::testing::ShellResult;
 // Standard output and standard error together.
 Result runCli(const std::string& arguments, const std::string& environment = "") {
     return vantry::testing::runShell(environment + " '" VANTRY_CLI_PATH "' " + arguments + " 2>&1");
+}
+
+// The PDF writer paints through Qt's GUI module.
+void guiApp() {
+    static int argc = 1;
+    static char name[] = "cli_studio_tests";
+    static char* argv[] = {name, nullptr};
+    if (std::getenv("DISPLAY") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QGuiApplication app(argc, argv);
+}
+
+// A 160x90 clip at 10 pictures a second: `frames` pictures of `first`, then as many of `then`.
+void writeTwoColourClip(const fs::path& file, QColor first, QColor then, int frames) {
+    vantry::platform::VideoWriterSettings s;
+    s.width = 160;
+    s.height = 90;
+    s.fps = 10;
+    s.averageBitRate = 400'000;
+    vantry::platform::VideoWriter writer(file, s);
+    std::vector<std::uint8_t> pixels(std::size_t(s.width) * s.height * 4);
+    for (int n = 0; n < 2 * frames; ++n) {
+        const QColor c = n < frames ? first : then;
+        for (std::size_t i = 0; i < pixels.size(); i += 4) {
+            pixels[i + 0] = std::uint8_t(c.blue());
+            pixels[i + 1] = std::uint8_t(c.green());
+            pixels[i + 2] = std::uint8_t(c.red());
+            pixels[i + 3] = 255;
+        }
+        writer.appendBGRA(pixels.data(), s.width * 4, n);
+    }
+    writer.finish();
+}
+
+// Whether `seen` is nearer `a` than `b`, colour by colour.
+bool nearer(QColor seen, QColor a, QColor b) {
+    const auto d = [&](QColor c) {
+        const int r = seen.red() - c.red(), g = seen.green() - c.green(), bl = seen.blue() - c.blue();
+        return r * r + g * g + bl * bl;
+    };
+    return d(a) < d(b);
 }
 
 int lineCount(const std::string& s) {
@@ -125,6 +170,79 @@ TEST_F(StudioCommands, UnreadableSlideFailsWithoutOutput) {
     }
 }
 
+// --slide-page wants a page the PDF has, as a whole number from 1, and a PDF --slide;
+// --slide-screen belongs to the live commands and never comes with --slide.
+TEST_F(StudioCommands, SlideOptionMistakesAreUsageErrors) {
+    guiApp();
+    const fs::path deck = dir_ / "deck.pdf", picture = dir_ / "slide.png";
+    vantry::testing::writeMadeUpPdf(deck, {{Qt::red}, {Qt::blue}});
+    QImage(8, 8, QImage::Format_RGB32).save(QString::fromStdString(picture.string()));
+    const std::string out = " --out '" + (dir_ / "x.png").string() + "'";
+    const std::string pdf = " --slide '" + deck.string() + "'";
+    const struct {
+        std::string args;
+        std::string mentions;
+    } cases[] = {
+        {"still" + pdf + " --slide-page 3" + out, "a page from 1 to 2 of 'deck.pdf', got '3'"},
+        {"still" + pdf + " --slide-page 0" + out, "--slide-page expects a whole number from 1"},
+        {"still" + pdf + " --slide-page two" + out, "--slide-page expects a whole number, got 'two'"},
+        {"still --slide-page 2" + out, "--slide-page needs a PDF --slide"},
+        {"still --slide '" + picture.string() + "' --slide-page 1" + out, "--slide-page needs a PDF --slide"},
+        {"export" + pdf + " --slide-page 9 --out '" + (dir_ / "x.mp4").string() + "'", "a page from 1 to 2"},
+        {"still --slide-screen" + out, "unknown option --slide-screen"},
+        {"stream --url rtmp://127.0.0.1:1/live" + pdf + " --slide-screen",
+         "--slide or --slide-screen, not both"},
+        {"stream --url rtmp://127.0.0.1:1/live" + pdf + " --slide-page 5", "a page from 1 to 2"},
+        {"screenshot" + pdf + " --slide-page -1" + out, "--slide-page expects a whole number from 1"},
+    };
+    for (const auto& c : cases) {
+        const Result r = runCli(c.args);
+        EXPECT_EQ(r.exitCode, 2) << c.args << "\n" << r.out;
+        EXPECT_EQ(lineCount(r.out), 1) << c.args << "\n" << r.out;
+        EXPECT_NE(r.out.find(c.mentions), std::string::npos) << c.args << "\n" << r.out;
+    }
+    EXPECT_EQ(entries(), 2u);  // the deck and the picture, nothing written
+}
+
+// The page asked for is on the wall: at the Screen angle the wall fills the middle of the frame.
+TEST_F(StudioCommands, StillShowsThePdfPageAskedFor) {
+    guiApp();
+    const fs::path deck = dir_ / "deck.pdf";
+    const QColor first(230, 40, 40), second(40, 60, 230);
+    vantry::testing::writeMadeUpPdf(deck, {{first}, {second}});
+    for (const int page : {1, 2}) {
+        const fs::path out = dir_ / ("page" + std::to_string(page) + ".png");
+        const Result r = runCli("still --angle 1 --size 320x180 --slide '" + deck.string() +
+                                "' --slide-page " + std::to_string(page) + " --out '" + out.string() + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        const QImage still(QString::fromStdString(out.string()));
+        ASSERT_FALSE(still.isNull());
+        const QColor centre = still.pixelColor(160, 82);
+        if (page == 1)
+            EXPECT_TRUE(nearer(centre, first, second)) << centre.name().toStdString();
+        else
+            EXPECT_TRUE(nearer(centre, second, first)) << centre.name().toStdString();
+    }
+}
+
+// A video on the wall plays along an export: each frame shows the video's picture at its time.
+TEST_F(StudioCommands, ExportPlaysAVideoSlideAlong) {
+    const fs::path clip = dir_ / "clip.mp4", out = dir_ / "out.mp4";
+    const QColor first(230, 40, 40), then(40, 60, 230);
+    writeTwoColourClip(clip, first, then, 5);  // 0.5 s of each, 1 s a pass
+    const Result r = runCli("export --angle 1 --seconds 1.5 --size 320x180 --slide '" + clip.string() +
+                            "' --out '" + out.string() + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    // Frame n is at n / 30 s: 0.1 s and 1.1 s show the first colour, 0.7 s the second.
+    const auto frames =
+        vantry::platform::decodeVideoFrames(out, [](std::int64_t n) { return n == 3 || n == 21 || n == 33; });
+    ASSERT_EQ(frames.size(), 3u);
+    const auto colour = [](const auto& f) { return QColor(f.r(160, 82), f.g(160, 82), f.b(160, 82)); };
+    EXPECT_TRUE(nearer(colour(frames[0]), first, then));
+    EXPECT_TRUE(nearer(colour(frames[1]), then, first));
+    EXPECT_TRUE(nearer(colour(frames[2]), first, then));
+}
+
 TEST_F(StudioCommands, UnreadableCameraFileFailsWithoutOutput) {
     const fs::path camera = dir_ / "camera.mp4";
     std::ofstream(camera) << "not a video";
@@ -167,15 +285,21 @@ TEST_F(StudioCommands, NoGpuIsReportedAndNothingIsWritten) {
 TEST_F(StudioCommands, HelpDocumentsEveryOption) {
     const Result still = runCli("still --help");
     EXPECT_EQ(still.exitCode, 0);
-    for (const char* o :
-         {"--set", "--angle", "--time", "--size", "--key", "--neon", "--led", "--slide", "--out"}) {
+    for (const char* o : {"--set", "--angle", "--time", "--size", "--key", "--neon", "--led", "--slide",
+                          "--slide-page", "--out"}) {
         EXPECT_NE(still.out.find(o), std::string::npos) << o;
     }
     const Result exp = runCli("export --help");
     EXPECT_EQ(exp.exitCode, 0);
-    for (const char* o :
-         {"--set", "--angle", "--seconds", "--size", "--key", "--neon", "--led", "--slide", "--out"}) {
+    for (const char* o : {"--set", "--angle", "--seconds", "--size", "--key", "--neon", "--led", "--slide",
+                          "--slide-page", "--out"}) {
         EXPECT_NE(exp.out.find(o), std::string::npos) << o;
+    }
+    for (const std::string cmd : {"stream", "screenshot"}) {
+        const Result live = runCli(cmd + " --help");
+        EXPECT_EQ(live.exitCode, 0);
+        for (const char* o : {"--slide", "--slide-page", "--slide-screen"})
+            EXPECT_NE(live.out.find(o), std::string::npos) << cmd << " " << o;
     }
 }
 

@@ -33,6 +33,13 @@ TEST(LaunchOptions, UnusableCommandLinesAreRefusedWithAReason) {
          "vantry: --remote-address: 'localhost' is not HOST:PORT (see vantry --help)"},
         {{"--remote-address=:0"},
          "vantry: --remote-address: the port must be a number from 1 to 65535, not '0' (see vantry --help)"},
+        {{"--controller-address", "localhost"},
+         "vantry: --controller-address: 'localhost' is not HOST:PORT (see vantry --help)"},
+        {{"--controller-address=[::1]:70000"},
+         "vantry: --controller-address: the port must be a number from 1 to 65535, not '70000' (see vantry "
+         "--help)"},
+        {{"--controller-addressx=:1"},
+         "vantry: unknown option '--controller-addressx=:1' (see vantry --help)"},
         {{"a.png", "b.png"},
          "vantry: only one picture goes on the LED wall, 'b.png' is one too many (see vantry --help)"},
     };
@@ -51,5 +58,20 @@ TEST(LaunchOptions, RemoteControlIsOffUnlessAskedFor) {
         EXPECT_TRUE(o.remote) << "naming an address switches the remote control on";
         EXPECT_EQ(o.remoteHost, "127.0.0.2");
         EXPECT_EQ(o.remotePort, 9000);
+    }
+}
+
+TEST(LaunchOptions, TheObsWebSocketEndpointMovesAsTheRemoteAddressDoes) {
+    const auto plain = parseLaunchOptions({"--remote"});
+    EXPECT_EQ(plain.controllerHost, "");
+    EXPECT_EQ(plain.controllerPort, 0);
+    for (const auto& args : {std::vector<std::string>{"--controller-address", ":4466"},
+                             std::vector<std::string>{"--controller-address=:4466"}}) {
+        const auto o = parseLaunchOptions(args);
+        EXPECT_EQ(o.error, "");
+        EXPECT_TRUE(o.remote) << "naming an address switches the remote control on";
+        EXPECT_EQ(o.controllerHost, "127.0.0.1");
+        EXPECT_EQ(o.controllerPort, 4466);
+        EXPECT_EQ(o.remoteHost, "") << "the native endpoint keeps its own address";
     }
 }

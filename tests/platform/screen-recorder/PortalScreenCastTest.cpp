@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <set>
 #include <thread>
 
@@ -29,11 +30,13 @@
 #include "platform/screen-recorder/LinuxScreenRecorder.h"
 #include "platform/screen-recorder/PortalScreenCast.h"
 #include "platform/video/VideoFileReader.h"
+#include "platform/wall-feed/WallFeed.h"
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
 #include "tests/platform/screen-recorder/TestVideoProducer.h"
 #include "tests/support/EventPump.h"
 
 using namespace vantry::platform;
+namespace wall = vantry::platform::wall;
 namespace fs = std::filesystem;
 
 // One stream of a Start answer: its PipeWire node and properties, (ua{sv}).
@@ -261,6 +264,34 @@ class PortalScreenCastTest : public ::testing::Test {
         return result.get();
     }
 
+    // A PipeWire daemon and its session manager of this test alone, stopped however the test
+    // ends; $PIPEWIRE_RUNTIME_DIR points at them meanwhile.
+    struct PipeWireStack {
+        std::vector<pid_t> pids;
+        fs::path socket;
+        ~PipeWireStack() {
+            ::unsetenv("PIPEWIRE_RUNTIME_DIR");
+            for (auto it = pids.rbegin(); it != pids.rend(); ++it) vantry::testing::stopChild(*it, SIGTERM);
+        }
+    };
+    void startPipeWire(PipeWireStack& daemons) const {
+        const fs::path run = dir / "run";
+        fs::create_directories(run);
+        fs::permissions(run, fs::perms::owner_all);
+        const std::string runtime = "XDG_RUNTIME_DIR=" + run.string();
+        const pid_t pipewire = vantry::testing::spawn({"env", runtime, "pipewire"});
+        ASSERT_GT(pipewire, 0);
+        daemons.pids.push_back(pipewire);
+        for (int i = 0; i < 500 && !fs::exists(run / "pipewire-0"); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_TRUE(fs::exists(run / "pipewire-0")) << "the PipeWire daemon did not start";
+        const pid_t wireplumber = vantry::testing::spawn({"env", runtime, "wireplumber"});
+        ASSERT_GT(wireplumber, 0);
+        daemons.pids.push_back(wireplumber);
+        ::setenv("PIPEWIRE_RUNTIME_DIR", run.c_str(), 1);
+        daemons.socket = run / "pipewire-0";
+    }
+
     QDBusConnection server{QString()};
     std::unique_ptr<FakePortal> portal;
     std::unique_ptr<FakeSession> session;
@@ -325,33 +356,14 @@ TEST_F(PortalScreenCastTest, ThePortalIsChosenOnAWaylandSessionWhereItAnswers) {
 
 // A PipeWire daemon (with its session manager) of this test alone, and a video source on it.
 TEST_F(PortalScreenCastTest, RecordsThePortalsPipeWireStreamAtAConstantThirtyFramesPerSecond) {
-    const fs::path run = dir / "run";
-    fs::create_directories(run);
-    fs::permissions(run, fs::perms::owner_all);
-    const std::string runtime = "XDG_RUNTIME_DIR=" + run.string();
-    // Stopped however the test ends.
-    struct Daemons {
-        std::vector<pid_t> pids;
-        ~Daemons() {
-            for (auto it = pids.rbegin(); it != pids.rend(); ++it) vantry::testing::stopChild(*it, SIGTERM);
-        }
-    } daemons;
-    const pid_t pipewire = vantry::testing::spawn({"env", runtime, "pipewire"});
-    ASSERT_GT(pipewire, 0);
-    daemons.pids.push_back(pipewire);
-    for (int i = 0; i < 500 && !fs::exists(run / "pipewire-0"); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(fs::exists(run / "pipewire-0")) << "the PipeWire daemon did not start";
-    const pid_t wireplumber = vantry::testing::spawn({"env", runtime, "wireplumber"});
-    ASSERT_GT(wireplumber, 0);
-    daemons.pids.push_back(wireplumber);
-    ::setenv("PIPEWIRE_RUNTIME_DIR", run.c_str(), 1);
+    PipeWireStack daemons;
+    ASSERT_NO_FATAL_FAILURE(startPipeWire(daemons));
     std::string why;
     auto producer = vantry::testing::TestVideoProducer::start(why);
     ASSERT_TRUE(producer) << why;
 
     portal->node = producer->nodeId();
-    portal->pipeWireSocket = (run / "pipewire-0").string();
+    portal->pipeWireSocket = daemons.socket.string();
     portal->restoreToken = "token-of-this-choice";
     const fs::path out = dir / "clips" / "portal.mp4";
     std::optional<ScreenRecorderError> stopped;
@@ -405,7 +417,69 @@ TEST_F(PortalScreenCastTest, RecordsThePortalsPipeWireStreamAtAConstantThirtyFra
     EXPECT_GT(pictures.size(), 1u) << "the moving picture shows in the recording";
 
     producer.reset();
-    ::unsetenv("PIPEWIRE_RUNTIME_DIR");
+}
+
+// The LED wall shares the portal's stream through the same capture: live-size pictures, the
+// desktop's restore token, and when the stream goes away the share ends by itself and says so.
+TEST_F(PortalScreenCastTest, AWallShareOfThePortalsStreamEndsWhenTheStreamGoes) {
+    PipeWireStack daemons;
+    ASSERT_NO_FATAL_FAILURE(startPipeWire(daemons));
+    std::string why;
+    auto producer = vantry::testing::TestVideoProducer::start(why);
+    ASSERT_TRUE(producer) << why;
+    portal->node = producer->nodeId();
+    portal->pipeWireSocket = daemons.socket.string();
+    portal->restoreToken = "token-of-the-wall";
+
+    struct Log {
+        std::mutex mutex;
+        int pictures = 0;
+        bool liveSize = true;
+        std::vector<std::string> endings;
+    };
+    auto log = std::make_shared<Log>();
+    wall::FeedCallbacks callbacks;
+    callbacks.picture = [log](const QImage& picture) {
+        std::lock_guard lock(log->mutex);
+        ++log->pictures;
+        log->liveSize =
+            log->liveSize && picture.size() == QSize(wall::kLivePictureWidth, wall::kLivePictureHeight);
+    };
+    callbacks.ended = [log](const std::string& message) {
+        std::lock_guard lock(log->mutex);
+        log->endings.push_back(message);
+    };
+    wall::ScreenShareTarget target;
+    target.kind = wall::ScreenShareTarget::Kind::portal;
+    target.restoreToken = "token-of-an-earlier-share";
+    std::string error;
+    // The portal is served on this thread: the share opens (and later closes) on another.
+    auto feed = elsewhere([&] { return wall::openScreenWallFeed(target, callbacks, error); });
+    ASSERT_TRUE(feed) << error;
+    EXPECT_EQ(portal->selectOptions.value("restore_token").toString(), "token-of-an-earlier-share");
+    EXPECT_EQ(feed->restoreToken(), "token-of-the-wall");
+    ASSERT_TRUE(vantry::testing::pumpUntil(
+        [&] {
+            std::lock_guard lock(log->mutex);
+            return log->pictures >= 3;
+        },
+        20'000));
+    producer.reset();
+    ASSERT_TRUE(vantry::testing::pumpUntil(
+        [&] {
+            std::lock_guard lock(log->mutex);
+            return !log->endings.empty();
+        },
+        20'000))
+        << "the share goes on after its stream went away";
+    elsewhere([&] {
+        feed.reset();
+        return 0;
+    });
+    std::lock_guard lock(log->mutex);
+    EXPECT_TRUE(log->liveSize);
+    EXPECT_EQ(log->endings, std::vector<std::string>{"The shared screen or window went away."});
+    EXPECT_EQ(session->closes, 1) << "the portal session ends with the share";
 }
 
 TEST(CaptureSource, ThePathFollowsTheChoiceAndTheSession) {
