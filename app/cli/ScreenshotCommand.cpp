@@ -84,12 +84,11 @@ void mountWallSource(vantry::app::VantryViewModel& vm, const vantry::app::cli::S
         if (!vm.shareScreen()) throw CommandError(vm.statusBannerText().toStdString());
         return;
     }
-    if (!vm.mountSlide(*o.slide, wallKindOf(o.slideKind), o.slidePage)) {
-        std::string why = "cannot load " + o.slide->string() + " onto the LED wall";
-        if (o.slideKind != vantry::app::cli::SlideKind::picture)
-            why += ": " + vm.statusBannerText().toStdString();
-        throw CommandError(why);
-    }
+    if (vm.mountSlide(*o.slide, wallKindOf(o.slideKind), o.slidePage)) return;
+    // A deck's or a video's banner names the file and the reason.
+    if (o.slideKind == vantry::app::cli::SlideKind::picture || !vm.hasStatusBanner())
+        throw CommandError("cannot load " + o.slide->string() + " onto the LED wall");
+    throw CommandError(vm.statusBannerText().toStdString());
 }
 
 // A deck's page, a video's or a share's pictures come from their own threads: the window is
