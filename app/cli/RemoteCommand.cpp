@@ -96,8 +96,8 @@ const vantry::app::cli::CommandRegistrar kRemote(
      "\n"
      "Requests: state, subscribe, unsubscribe, listShots, recallShot, setSet, setAngle, setGains,\n"
      "setWallImage, nextSlide, previousSlide, setSlidePage, stopScreenShare, setVisionCutout,\n"
-     "setPresenterMode, startRecording, stopRecording, exportClip, goLive, endStream (see\n"
-     "docs/remote-control.md).",
+     "setPresenterMode, startRecording, stopRecording, exportClip, goLive, endStream, setMute,\n"
+     "setGain (see docs/remote-control.md).",
      runRemote});
 
 }  // namespace
