@@ -19,6 +19,7 @@ Rectangle {
         // Always drawn while the content overflows, so a control below the fold is never hidden.
         ScrollBar.vertical: ScrollBar {
             objectName: "sidebarScrollBar"
+            Accessible.name: "Scroll the sets, the slide wall and the shots"
             policy: sidebarFlick.contentHeight > sidebarFlick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
         ScrollToFocus {
@@ -34,16 +35,23 @@ Rectangle {
 
             SectionTitle { text: "3D VIRTUAL BROADCAST SETS" }
 
+            // One set is on air: a screen reader reads the cards as radio buttons, the chosen one checked.
             Column {
+                objectName: "setCards"
+                Accessible.role: Accessible.Grouping
+                Accessible.name: "3D VIRTUAL BROADCAST SETS"
                 width: parent.width
                 spacing: 6
                 Repeater {
                     model: sidebar.vm.sets
-                    delegate: PlainButton {
+                    delegate: PlainChoice {
                         id: card
                         required property var modelData
                         readonly property bool selected: sidebar.vm.selectedSet === modelData.id
                         objectName: "setCard_" + modelData.id
+                        Accessible.name: modelData.title
+                        Accessible.description: modelData.subtitle
+                        checked: selected
                         width: parent.width
                         leftPadding: 10
                         rightPadding: 10
@@ -83,6 +91,8 @@ Rectangle {
             PlainButton {
                 id: loadButton
                 objectName: "loadSlideButton"
+                Accessible.name: "Load Slide / Demo Screen..."
+                Accessible.description: "Chooses a picture, video or slide deck to show on the 3D LED Wall"
                 width: parent.width
                 topPadding: 8
                 bottomPadding: 8
@@ -118,6 +128,9 @@ Rectangle {
 
             Text {
                 objectName: "mountedLine"
+                // Announced whenever another slide is mounted.
+                Accessible.role: Accessible.StatusBar
+                Accessible.name: text
                 width: parent.width
                 text: "Mounted: " + sidebar.vm.slideName
                 font.pixelSize: 10

@@ -12,6 +12,8 @@ Column {
     property real value
     property real from
     property real to
+    // What the shown value counts, spoken after it ("" for a plain gain).
+    property string unit
     signal moved(real value)
     spacing: 4
 
@@ -49,6 +51,8 @@ Column {
         implicitHeight: 20
         focusPolicy: Qt.StrongFocus
         Accessible.name: row.label
+        // The value as the row shows it.
+        Accessible.description: valueText.text + (row.unit !== "" ? " " + row.unit : "")
         onMoved: row.moved(value)
         // The slider itself steps on Left and Right; Up, Down and the larger moves are added here.
         Keys.onPressed: function(event) {
