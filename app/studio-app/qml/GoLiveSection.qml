@@ -56,6 +56,8 @@ Column {
     component Choices: Rectangle {
         id: choices
         property string label
+        // What each choice counts, read after it ("" when its text says it all).
+        property string unit
         Accessible.role: Accessible.Grouping
         Accessible.name: label
         property var model: []
@@ -81,6 +83,7 @@ Column {
                     readonly property bool selected: choices.current === modelData
                     objectName: "choice_" + modelData
                     Accessible.name: choices.titleOf(modelData)
+                    Accessible.description: choices.unit !== "" ? choices.titleOf(modelData) + " " + choices.unit : ""
                     checked: selected
                     width: (choices.width - 6 - 3 * (choices.model.length - 1)) / choices.model.length
                     topPadding: 5
@@ -218,6 +221,7 @@ Column {
     Choices {
         objectName: "goLiveBitRate"
         label: "Video bit rate, Mbit/s"
+        unit: "Mbit/s"
         model: section.live.bitRateChoices
         current: section.live.bitRate
         titleOf: function(v) { return (v / 1000000).toFixed(1) }
