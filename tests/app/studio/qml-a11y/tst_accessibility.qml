@@ -1,6 +1,7 @@
 import QtQuick
 import QtTest
 import Vantry.Studio
+import "../../../support/AccessibilityChecks.js" as Checks
 
 // The studio window as a screen reader reads it (Qt's accessible interfaces from the window
 // down) and as a keyboard user walks it with Tab.
@@ -40,9 +41,6 @@ Item {
             { pattern: /^(goLiveUrl\d*|goLiveKey\d*|shotNameField|virtualCameraHint)$/, role: "EditableText",
               checkable: false },
         ]
-        // The roles a user acts on: each of them must carry a name.
-        readonly property var interactiveRoles: ["Button", "CheckBox", "RadioButton", "PageTab", "Slider",
-            "EditableText", "ComboBox", "SpinBox", "Dial", "ButtonMenu", "ButtonDropDown", "MenuItem", "Link"]
         // Controls whose name alone does not say what happens: they carry a description too.
         readonly property var described: ["visionCutoutButton", "refineEdgesButton", "loadSlideButton",
             "exportButton", "goLiveButton", "virtualCameraSwitch", "saveShotButton", "camera_0",
@@ -65,9 +63,6 @@ Item {
             return found
         }
 
-        function showing() {
-            return rig.accessibleTree(view).filter(function(n) { return !n.invisible })
-        }
 
         function nodeOf(object) {
             const nodes = rig.accessibleTree(view).filter(function(n) { return n.object === object })
@@ -75,31 +70,10 @@ Item {
             return nodes[0]
         }
 
-        function expectationFor(node) {
-            for (let i = 0; i < expectedRoles.length; ++i)
-                if (expectedRoles[i].pattern.test(node.objectName)) return expectedRoles[i]
-            return { role: "Button", checkable: false }
-        }
-
-        function describe(node) {
-            return (node.objectName || "(no object name)") + " [" + node.role + " \"" + node.name + "\"]"
-        }
-
         function test_everyShowingControlIsNamedWithItsRole() {
-            const faults = []
-            const nodes = showing()
-            let controls = 0
-            for (let i = 0; i < nodes.length; ++i) {
-                const node = nodes[i]
-                const interactive = node.focusable || interactiveRoles.indexOf(node.role) >= 0
-                if (!interactive) continue
-                ++controls
-                if (node.name.trim() === "") faults.push("unnamed: " + describe(node))
-                const wanted = expectationFor(node)
-                if (node.role !== wanted.role) faults.push("role " + node.role + ", not " + wanted.role + ": " + describe(node))
-                if (wanted.checkable && !node.checkable) faults.push("not checkable: " + describe(node))
-                if (wanted.role === "Slider" && !node.hasValue) faults.push("no value: " + describe(node))
-            }
+            const counted = {}
+            const faults = Checks.controlFaults(rig.accessibleTree(view), expectedRoles, counted)
+            const controls = counted.controls
             verify(faults.length === 0, faults.length + " of " + controls + " controls:\n" + faults.join("\n"))
             verify(controls >= 30, "the reader sees " + controls + " controls")
         }
@@ -205,10 +179,8 @@ Item {
                 vm.showVisionPresenter = true
                 waitForRendering(view)
             }
-            const stops = showing().filter(function(n) {
-                return n.object.activeFocusOnTab === true && n.object.enabled && !n.disabled
-            })
-            verify(stops.length >= 25, stops.length + " stops: " + stops.map(describe).join(", "))
+            const stops = Checks.tabStops(rig.accessibleTree(view))
+            verify(stops.length >= 25, stops.length + " stops: " + stops.map(Checks.describe).join(", "))
             const sections = ["headerBar", "setSidebar", "viewportArea", "lightingSidebar"]
             function sectionOf(object) {
                 for (let s = 0; s < sections.length; ++s) {
@@ -221,7 +193,7 @@ Item {
             let last = 0
             for (let i = 0; i < stops.length; ++i) {
                 const s = sectionOf(stops[i].object)
-                verify(s >= last, describe(stops[i]) + " sits before the section before it")
+                verify(s >= last, Checks.describe(stops[i]) + " sits before the section before it")
                 last = s
             }
 
@@ -230,13 +202,13 @@ Item {
             for (let i = 1; i <= stops.length; ++i) {
                 keyClick(Qt.Key_Tab)
                 const want = stops[i % stops.length].object
-                verify(window.activeFocusItem === want, "stop " + i + ": " + describe(stops[i % stops.length])
+                verify(window.activeFocusItem === want, "stop " + i + ": " + Checks.describe(stops[i % stops.length])
                        + " wanted, focus is on " + window.activeFocusItem + " ("
                        + (window.activeFocusItem ? window.activeFocusItem.objectName : "") + ")")
             }
             for (let i = stops.length - 1; i >= 0; --i) {
                 keyClick(Qt.Key_Tab, Qt.ShiftModifier)
-                verify(window.activeFocusItem === stops[i].object, "back to " + describe(stops[i]))
+                verify(window.activeFocusItem === stops[i].object, "back to " + Checks.describe(stops[i]))
             }
         }
     }
