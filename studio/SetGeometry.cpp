@@ -1,5 +1,6 @@
 #include "studio/SetGeometry.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vantry {
@@ -85,6 +86,94 @@ SetGeometry buildStudioSet(BroadcastStudioSet set) {
     appendBox(false, v, ix, {-1.12f, 1.38f, 0.65f}, {0.26f, 0.11f, 0.11f}, {0.12f, 0.13f, 0.15f}, material::kLit,
               0.45f);
     return g;
+}
+
+std::optional<PixelRect> projectedBounds(std::span<const Float3> points, const Float4x4& viewProj, float flipY,
+                                        int width, int height) {
+    // Pixels beyond the bounds a rasteriser may still touch (sample positions, snapping and the
+    // CPU's rounding against the GPU's).
+    constexpr double kMarginPixels = 2.0;
+    if (points.empty()) return PixelRect{};
+    double minX = 0, minY = 0, maxX = 0, maxY = 0;
+    bool first = true;
+    for (const Float3& p : points) {
+        double clip[4];
+        for (int row = 0; row < 4; ++row) {
+            clip[row] = double(viewProj.at(row, 0)) * p.x + double(viewProj.at(row, 1)) * p.y +
+                        double(viewProj.at(row, 2)) * p.z + double(viewProj.at(row, 3));
+        }
+        // Behind the near plane (clip depth below 0) a triangle is clipped in ways these bounds
+        // do not follow.
+        if (!(clip[3] > 1e-6) || !(clip[2] >= 0.0)) return std::nullopt;
+        const double x = (clip[0] / clip[3] + 1.0) * 0.5 * width;
+        const double y = (clip[1] * double(flipY) / clip[3] + 1.0) * 0.5 * height;
+        if (!std::isfinite(x) || !std::isfinite(y)) return std::nullopt;
+        minX = first ? x : std::min(minX, x);
+        maxX = first ? x : std::max(maxX, x);
+        minY = first ? y : std::min(minY, y);
+        maxY = first ? y : std::max(maxY, y);
+        first = false;
+    }
+    const auto clampTo = [](double value, int limit) { return int(std::clamp(value, 0.0, double(limit))); };
+    const int x0 = clampTo(std::floor(minX - kMarginPixels), width);
+    const int x1 = clampTo(std::ceil(maxX + kMarginPixels), width);
+    const int y0 = clampTo(std::floor(minY - kMarginPixels), height);
+    const int y1 = clampTo(std::ceil(maxY + kMarginPixels), height);
+    if (x1 <= x0 || y1 <= y0) return PixelRect{};
+    return PixelRect{x0, y0, x1 - x0, y1 - y0};
+}
+
+namespace {
+
+// The wall material's tag range, as the stage shader tells materials apart.
+bool isWallTag(float tag) {
+    return tag > 1.5f && tag < 2.5f;
+}
+
+// True when the triangle from indices[first] on can show the wall's picture; tags are
+// interpolated over a triangle, so one whose tags span the wall's range shows it too. An index
+// outside the vertices counts as showing it.
+bool triangleShowsWall(const SetGeometry& g, std::size_t first) {
+    float low = 0, high = 0;
+    for (std::size_t k = 0; k < 3; ++k) {
+        const std::uint32_t c = g.indices[first + k];
+        if (c >= g.vertices.size()) return true;
+        const float tag = g.vertices[c].matTag;
+        low = k == 0 ? tag : std::min(low, tag);
+        high = k == 0 ? tag : std::max(high, tag);
+    }
+    return isWallTag(low) || isWallTag(high) || (low <= 1.5f && high >= 2.5f);
+}
+
+}  // namespace
+
+std::optional<PixelRect> wallScreenBounds(const SetGeometry& geometry, const Float4x4& viewProj, float flipY,
+                                          int width, int height) {
+    std::vector<Float3> corners;
+    for (std::size_t i = 0; i + 2 < geometry.indices.size(); i += 3) {
+        if (!triangleShowsWall(geometry, i)) continue;
+        for (std::size_t k = 0; k < 3; ++k) {
+            const std::uint32_t c = geometry.indices[i + k];
+            if (c >= geometry.vertices.size()) return std::nullopt;
+            corners.push_back(geometry.vertices[c].position);
+        }
+    }
+    return projectedBounds(corners, viewProj, flipY, width, height);
+}
+
+std::size_t firstWallIndex(const SetGeometry& geometry) {
+    for (std::size_t i = 0; i + 2 < geometry.indices.size(); i += 3) {
+        if (triangleShowsWall(geometry, i)) return i;
+    }
+    return geometry.indices.size();
+}
+
+PixelRect unite(const PixelRect& a, const PixelRect& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    const int x0 = std::min(a.x, b.x), y0 = std::min(a.y, b.y);
+    const int x1 = std::max(a.x + a.width, b.x + b.width), y1 = std::max(a.y + a.height, b.y + b.height);
+    return {x0, y0, x1 - x0, y1 - y0};
 }
 
 }  // namespace vantry

@@ -127,6 +127,11 @@ const std::vector<std::pair<std::string_view, Builder>>& builders() {
              return SetWallImage{std::move(path)};
          }},
         {"setVisionCutout", [](const Params& p) -> Command { return SetVisionCutout{p.flag("on")}; }},
+        {"nextSlide", [](const Params&) -> Command { return StepSlide{true}; }},
+        {"previousSlide", [](const Params&) -> Command { return StepSlide{false}; }},
+        {"setSlidePage",
+         [](const Params& p) -> Command { return SetSlidePage{p.integer("page", 1, 100000)}; }},
+        {"stopScreenShare", [](const Params&) -> Command { return StopScreenShare{}; }},
         {"setPresenterMode",
          [](const Params& p) -> Command {
              const std::string mode = p.text("mode", 16);
@@ -249,6 +254,9 @@ std::vector<std::pair<std::string, std::string>> stateFields(const StudioState& 
         {"neonGain", number(s.neonGain)},
         {"ledBrightness", number(s.ledBrightness)},
         {"wallImage", quoted(s.wallImage)},
+        {"wallKind", quoted(s.wallKind)},
+        {"slidePage", std::to_string(s.slidePage)},
+        {"slideCount", std::to_string(s.slideCount)},
         {"visionCutout", flag(s.visionCutout)},
         {"presenterMode", quoted(s.presenterInSet ? "inSet" : "float")},
         {"recording", flag(s.recording)},

@@ -75,6 +75,13 @@ struct SetGains {  // each one optional; at least one given
 struct SetWallImage {
     std::string path;  // absolute
 };
+struct StepSlide {
+    bool forward = true;  // nextSlide; false: previousSlide
+};
+struct SetSlidePage {
+    int page = 1;  // from 1
+};
+struct StopScreenShare {};
 struct SetVisionCutout {
     bool on = false;
 };
@@ -89,9 +96,9 @@ struct Live {
     bool goLive = false;  // false: end the stream
 };
 
-using Command =
-    std::variant<Authenticate, ReadState, Subscribe, ListShots, RecallShot, SelectSet, SetAngle, SetGains,
-                 SetWallImage, SetVisionCutout, SetPresenterMode, Recording, ExportClip, Live>;
+using Command = std::variant<Authenticate, ReadState, Subscribe, ListShots, RecallShot, SelectSet, SetAngle,
+                             SetGains, SetWallImage, SetVisionCutout, SetPresenterMode, Recording, ExportClip,
+                             Live, StepSlide, SetSlidePage, StopScreenShare>;
 
 struct Request {
     json::Value id;  // a string (up to kMaxIdBytes) or an integer, echoed in the answer
@@ -145,6 +152,9 @@ struct StudioState {
     double neonGain = 0;
     double ledBrightness = 0;
     std::string wallImage;
+    std::string wallKind = "builtIn";  // "builtIn", "picture", "pdf", "video", "screen"
+    int slidePage = 1;                 // a deck's page, from 1 (1 for anything else)
+    int slideCount = 1;
     bool visionCutout = false;
     bool presenterInSet = false;
     bool recording = false;

@@ -311,6 +311,10 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
         send(client, encodeError(request.id, code, message));
     };
     const auto state = [&] { return "{\"state\":" + encodeState(currentState()) + "}"; };
+    const auto slideResult = [&] {
+        return "{\"slidePage\":" + std::to_string(studio_.slidePage()) +
+               ",\"slideCount\":" + std::to_string(studio_.slideCount()) + "}";
+    };
 
     std::visit(
         [&](const auto& command) {
@@ -372,6 +376,26 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                 if (!std::filesystem::is_regular_file(command.path, ec))
                     return fail(code::failed, "'" + command.path + "' is not a file");
                 if (!studio_.mountSlide(command.path)) return fail(code::failed, studio_.statusBanner());
+                ok();
+            } else if constexpr (std::is_same_v<T, StepSlide>) {
+                if (studio_.wallKind() != "pdf")
+                    return fail(code::unavailable, "the wall shows no slide deck");
+                if (!studio_.stepSlide(command.forward)) {
+                    return fail(code::failed, command.forward ? "the deck is at its last page"
+                                                              : "the deck is at its first page");
+                }
+                ok(slideResult());
+            } else if constexpr (std::is_same_v<T, SetSlidePage>) {
+                if (studio_.wallKind() != "pdf")
+                    return fail(code::unavailable, "the wall shows no slide deck");
+                if (command.page > studio_.slideCount()) {
+                    return fail(code::badParams,
+                                "the deck has " + std::to_string(studio_.slideCount()) + " pages");
+                }
+                studio_.setSlidePage(command.page);  // the page it shows already: nothing to do
+                ok(slideResult());
+            } else if constexpr (std::is_same_v<T, StopScreenShare>) {
+                if (!studio_.stopScreenShare()) return fail(code::unavailable, "no screen is being shared");
                 ok();
             } else if constexpr (std::is_same_v<T, SetVisionCutout>) {
                 studio_.setVisionCutout(command.on);
@@ -461,6 +485,9 @@ StudioState RemoteServer::currentState() {
     s.neonGain = shortest(studio_.neonGain());
     s.ledBrightness = shortest(studio_.ledBrightness());
     s.wallImage = studio_.wallImage();
+    s.wallKind = studio_.wallKind();
+    s.slidePage = studio_.slidePage();
+    s.slideCount = studio_.slideCount();
     s.visionCutout = studio_.visionCutout();
     s.presenterInSet = studio_.presenterInSet();
     s.recorderAvailable = studio_.recorderAvailable();

@@ -60,6 +60,18 @@ class RemoteStudio : public QObject {
     // with the status banner saying why, when it could not be loaded).
     virtual std::string wallImage() const = 0;
     virtual bool mountSlide(const std::filesystem::path& file) = 0;
+    // What the wall shows ("builtIn", "picture", "pdf", "video", "screen"), and a deck's page
+    // (from 1) of its page count (1 of 1 for anything else).
+    virtual std::string wallKind() const = 0;
+    virtual int slidePage() const = 0;
+    virtual int slideCount() const = 0;
+    // A step or a jump in the deck on the wall: false when the wall shows no deck or there is no
+    // such page.
+    virtual bool stepSlide(bool forward) = 0;
+    virtual bool setSlidePage(int page) = 0;
+    // Ends a running screen share (false when none runs). A share is only ever started at the
+    // window.
+    virtual bool stopScreenShare() = 0;
 
     virtual bool visionCutout() const = 0;
     virtual void setVisionCutout(bool on) = 0;

@@ -18,7 +18,7 @@ std::string ShotsModelRemote::shotJson(int index) const {
 bool ShotsModelRemote::recallShot(int index, std::string* error) {
     // Recalled, or recalled but for what could not be applied (said in `why`), or not at all.
     QString why;
-    const bool recalled = model_.recall(index, &why);
+    const bool recalled = model_.recall(index, &why, true);
     if (error) *error = why.toStdString();
     return recalled;
 }

@@ -53,10 +53,11 @@ RecordingReply replyOf(const creator::RecordingOutcome& outcome) {
 ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* parent)
     : RemoteStudio(parent), vm_(vm) {
     using VM = app::VantryViewModel;
-    for (auto signal : {&VM::selectedSetChanged, &VM::cameraAngleChanged, &VM::keyGainChanged,
-                        &VM::neonGainChanged, &VM::ledBrightnessChanged, &VM::showVisionPresenterChanged,
-                        &VM::presenterInSetChanged, &VM::slideNameChanged, &VM::isExportingChanged,
-                        &VM::exportProgressChanged, &VM::statusBannerChanged, &VM::screenRecordingChanged}) {
+    for (auto signal :
+         {&VM::selectedSetChanged, &VM::cameraAngleChanged, &VM::keyGainChanged, &VM::neonGainChanged,
+          &VM::ledBrightnessChanged, &VM::showVisionPresenterChanged, &VM::presenterInSetChanged,
+          &VM::slideNameChanged, &VM::isExportingChanged, &VM::exportProgressChanged,
+          &VM::statusBannerChanged, &VM::screenRecordingChanged, &VM::wallSourceChanged}) {
         connect(&vm_, signal, this, &RemoteStudio::changed);
     }
     connect(&vm_, &VM::presenterChanged, this, &ViewModelRemoteStudio::watchPresenter);
@@ -142,6 +143,30 @@ std::string ViewModelRemoteStudio::wallImage() const {
 
 bool ViewModelRemoteStudio::mountSlide(const std::filesystem::path& file) {
     return vm_.mountSlide(file);
+}
+
+std::string ViewModelRemoteStudio::wallKind() const {
+    return vm_.wallKindName().toStdString();
+}
+
+int ViewModelRemoteStudio::slidePage() const {
+    return vm_.slidePage();
+}
+
+int ViewModelRemoteStudio::slideCount() const {
+    return vm_.slideCount();
+}
+
+bool ViewModelRemoteStudio::stepSlide(bool forward) {
+    return forward ? vm_.nextSlide() : vm_.previousSlide();
+}
+
+bool ViewModelRemoteStudio::setSlidePage(int page) {
+    return vm_.setSlidePage(page);
+}
+
+bool ViewModelRemoteStudio::stopScreenShare() {
+    return vm_.stopScreenShare();
 }
 
 bool ViewModelRemoteStudio::visionCutout() const {

@@ -31,6 +31,12 @@ class ViewModelRemoteStudio : public RemoteStudio {
     float ledBrightness() const override;
     void setGains(std::optional<float> key, std::optional<float> neon, std::optional<float> led) override;
     std::string wallImage() const override;
+    std::string wallKind() const override;
+    int slidePage() const override;
+    int slideCount() const override;
+    bool stepSlide(bool forward) override;
+    bool setSlidePage(int page) override;
+    bool stopScreenShare() override;
     bool mountSlide(const std::filesystem::path& file) override;
     bool visionCutout() const override;
     void setVisionCutout(bool on) override;

@@ -95,6 +95,23 @@ std::optional<Shot> readShot(const json::Value& value, std::string& error) {
         }
         shot.wallImage = *wall;
     }
+    // Shots of earlier versions name no kind of wall source: wallShows() reads them.
+    if (const json::Value* kind = json::member(*object, "wallKind")) {
+        const auto known = kind->string() ? wallKindFromName(*kind->string()) : std::nullopt;
+        if (known) {
+            shot.wallKind = *known;
+        } else {
+            r.fail("wallKind", "is not \"builtIn\", \"picture\", \"pdf\", \"video\" or \"screen\"");
+        }
+    }
+    if (const json::Value* page = json::member(*object, "slidePage")) {
+        const auto n = page->number() ? json::toInt64(*page->number()) : std::nullopt;
+        if (n && *n >= 1 && *n <= kMaxSlidePage) {
+            shot.slidePage = int(*n);
+        } else {
+            r.fail("slidePage", "is not a page number");
+        }
+    }
     if (auto v = r.boolean("visionCutout")) shot.visionCutout = *v;
     if (auto v = r.boolean("presenterInSet")) shot.presenterInSet = *v;
     if (const json::Value* place = json::member(*object, "presenterPlace"); place && place->object()) {
@@ -144,6 +161,36 @@ const char* transitionName(Transition transition) {
     return transition == Transition::move ? "move" : "cut";
 }
 
+const char* wallKindName(WallKind kind) {
+    switch (kind) {
+        case WallKind::builtIn:
+            return "builtIn";
+        case WallKind::picture:
+            return "picture";
+        case WallKind::pdf:
+            return "pdf";
+        case WallKind::video:
+            return "video";
+        case WallKind::screen:
+            return "screen";
+    }
+    return "builtIn";
+}
+
+std::optional<WallKind> wallKindFromName(std::string_view name) {
+    for (const WallKind kind :
+         {WallKind::builtIn, WallKind::picture, WallKind::pdf, WallKind::video, WallKind::screen}) {
+        if (name == wallKindName(kind)) return kind;
+    }
+    return std::nullopt;
+}
+
+WallKind wallShows(const Shot& shot) {
+    if (shot.wallKind == WallKind::screen) return WallKind::screen;
+    if (shot.wallImage.empty()) return WallKind::builtIn;
+    return shot.wallKind == WallKind::builtIn ? WallKind::picture : shot.wallKind;
+}
+
 std::string encodeShots(const std::vector<Shot>& shots) {
     json::Writer w(true);
     w.beginObject();
@@ -164,6 +211,10 @@ std::string encodeShots(const std::vector<Shot>& shots) {
         number(w, "ledBrightness", shot.ledBrightness);
         w.key("wallImage");
         w.string(shot.wallImage);
+        w.key("wallKind");
+        w.string(wallKindName(shot.wallKind));
+        w.key("slidePage");
+        w.rawNumber(std::to_string(shot.slidePage));
         w.key("visionCutout");
         w.boolean(shot.visionCutout);
         w.key("presenterInSet");

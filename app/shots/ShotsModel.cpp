@@ -75,13 +75,15 @@ QJsonArray ShotsModel::shotsJson() const {
     return list;
 }
 
-bool ShotsModel::recall(int index, QString* error) {
+bool ShotsModel::recall(int index, QString* error, bool byRemote) {
     if (!valid(index)) {
         if (error) *error = QStringLiteral("There is no shot %1").arg(index + 1);
         return false;
     }
     const Shot shot = shots_[std::size_t(index)];
+    recallingForRemote_ = byRemote;
     const std::string problem = services_.apply ? services_.apply(shot) : std::string();
+    recallingForRemote_ = false;
     setLastRecalled(index);
     if (problem.empty()) {
         if (error) error->clear();

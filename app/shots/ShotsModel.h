@@ -74,7 +74,10 @@ class ShotsModel : public QAbstractListModel {
     // Recalls shot `index` (from 0). False, with the reason in *error, when there is no such
     // shot. A part that cannot be applied (a wall image that is gone) is reported in *error and
     // through message(); the rest applies and the result is true.
-    bool recall(int index, QString* error);
+    // `byRemote`: the remote control asked for it (recallingForRemote() says so meanwhile).
+    bool recall(int index, QString* error, bool byRemote = false);
+    // True while a shot is being put on screen for the remote control.
+    bool recallingForRemote() const { return recallingForRemote_; }
 
     // The window's actions; each reports its outcome through message().
     Q_INVOKABLE bool recallShot(int index);
@@ -117,6 +120,7 @@ class ShotsModel : public QAbstractListModel {
     std::vector<Shot> shots_;
     QString loadReport_;
     bool blocked_ = false;
+    bool recallingForRemote_ = false;
     QString notWritable_;                  // why the file is not saved over (read-only, a link); empty: it is
     std::optional<ShotsFileStamp> stamp_;  // the file as last read or written
     QString notice_;

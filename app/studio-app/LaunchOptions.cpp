@@ -75,10 +75,11 @@ LaunchOptions parseLaunchOptions(const std::vector<std::string>& args) {
 
 std::string launchUsage() {
     return "Usage: vantry [--camera FILE] [--remote] [--remote-address HOST:PORT]\n"
-           "              [--controller-address HOST:PORT] [PICTURE]\n"
+           "              [--controller-address HOST:PORT] [WALL-FILE]\n"
            "The Vantry Pro studio window.\n"
            "\n"
-           "  PICTURE        a picture shown on the studio's LED wall\n"
+           "  WALL-FILE      shown on the studio's LED wall: a picture, a PDF slide deck (from its\n"
+           "                 first page) or a video (mp4, mov, mkv, webm; played looped)\n"
            "  --camera FILE  the facecam plays this picture or video instead of the camera\n"
            "  --remote       switch the remote control on (listens on 127.0.0.1:47653)\n"
            "  --remote-address HOST:PORT\n"

@@ -1,5 +1,5 @@
 // The studio window's command line: vantry [--camera FILE] [--remote] [--remote-address HOST:PORT]
-// [--controller-address HOST:PORT] [PICTURE], --help, --version.
+// [--controller-address HOST:PORT] [WALL-FILE], --help, --version.
 #pragma once
 
 #include <cstdint>
@@ -11,12 +11,12 @@ namespace vantry::app {
 
 struct LaunchOptions {
     std::optional<std::string> cameraFile;  // --camera FILE or --camera=FILE
-    std::optional<std::string> picture;     // the one positional argument: a picture for the LED wall
-    bool remote = false;                    // --remote: the remote control starts switched on
-    std::string remoteHost;                 // --remote-address HOST:PORT (implies --remote);
-    std::uint16_t remotePort = 0;           // empty and 0: the default address
-    std::string controllerHost;             // --controller-address HOST:PORT, the obs-websocket
-    std::uint16_t controllerPort = 0;       // endpoint (implies --remote); empty and 0: the default
+    std::optional<std::string> picture;  // the one positional argument: a picture, deck or video for the wall
+    bool remote = false;                 // --remote: the remote control starts switched on
+    std::string remoteHost;              // --remote-address HOST:PORT (implies --remote);
+    std::uint16_t remotePort = 0;        // empty and 0: the default address
+    std::string controllerHost;          // --controller-address HOST:PORT, the obs-websocket
+    std::uint16_t controllerPort = 0;    // endpoint (implies --remote); empty and 0: the default
     bool help = false;
     bool version = false;
     // Why the command line cannot be used ("vantry: ..."); empty when it can.

@@ -45,6 +45,15 @@ std::string slideLoadFailedBanner(std::string_view fileName) {
     return "Could not load " + std::string(fileName) + " onto the LED Wall";
 }
 
+std::string sharingBanner(std::string_view name) {
+    return "Sharing " + std::string(name) + " onto 3D LED Wall";
+}
+
+std::string screenShareFailedBanner(std::string_view reason) {
+    if (reason.empty()) return "Could not share the screen";
+    return "Could not share the screen: " + std::string(reason);
+}
+
 std::string proposedExportName(BroadcastStudioSet set) {
     return "Vantry_" + std::string(set.id()) + "_1080p.mp4";
 }

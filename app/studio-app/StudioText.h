@@ -23,6 +23,13 @@ std::string exportedBanner(std::int64_t bytes);
 std::string exportFailedBanner(std::string_view reason);
 // "Could not load " + file name + " onto the LED Wall".
 std::string slideLoadFailedBanner(std::string_view fileName);
+// What the wall calls a shared screen, and what the banner says when a share stops.
+inline constexpr std::string_view kSharedScreenName = "Screen";
+inline constexpr std::string_view kShareStoppedBanner = "Stopped sharing onto 3D LED Wall";
+// "Sharing " + what is shared + " onto 3D LED Wall".
+std::string sharingBanner(std::string_view name);
+// "Could not share the screen: " + reason (without a reason: "Could not share the screen").
+std::string screenShareFailedBanner(std::string_view reason);
 // "Vantry_" + the set's id + "_1080p.mp4".
 std::string proposedExportName(BroadcastStudioSet set);
 // "ON AIR · " + the set's title.

@@ -13,6 +13,7 @@
 #include "platform/files/SettingsFolder.h"
 #include "platform/files/UserFolders.h"
 #include "platform/screen-recorder/PartialRecovery.h"
+#include "platform/wall-feed/PdfDeck.h"
 
 namespace vantry::app {
 namespace {
@@ -35,10 +36,15 @@ QString qs(std::string_view s) {
 
 VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels,
                                  QObject* parent)
+    : VantryViewModel(std::move(engine), panels, WallFeeds::system(), parent) {}
+
+VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels,
+                                 WallFeeds feeds, QObject* parent)
     : QObject(parent),
       engine_(std::move(engine)),
       panels_(panels),
-      engineHandle_(new StudioEngineHandle(engine_, this)) {
+      engineHandle_(new StudioEngineHandle(engine_, this)),
+      feeds_(feeds.withSystemDefaults()) {
     slideName_ = QString::fromStdString(engine_->slideSourceName());
     refineEdges_ =
         platform::IniFile::load(windowSettingsFile()).value(kRefineEdgesKey).value_or("true") != "false";
@@ -125,6 +131,7 @@ QObject* VantryViewModel::goLiveHandle() const {
 }
 
 VantryViewModel::~VantryViewModel() {
+    endLiveSource();
     for (auto& c : screenRecordingConnections_) disconnect(c);
     finishScreenRecording(false);
     delete goLive_;  // the program feed stops before the renderer it draws with can go
@@ -249,6 +256,8 @@ shots::Shot VantryViewModel::captureShot() const {
     shot.neonGain = neonGain_;
     shot.ledBrightness = ledBrightness_;
     shot.wallImage = wallImage_.string();
+    shot.wallKind = wallKind_;
+    shot.slidePage = slidePage_;
     shot.visionCutout = showVisionPresenter_;
     shot.presenterInSet = presenterSettings_.inSet;
     shot.presenterPlace = presenterSettings_.place;
@@ -275,20 +284,7 @@ std::string VantryViewModel::applyShot(const shots::Shot& shot) {
     setNeonGain(shot.neonGain);
     setLedBrightness(shot.ledBrightness);
     sync();
-    const std::filesystem::path wall(shot.wallImage);
-    if (!wall.empty() && wall != wallImage_) {
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(wall, error)) {
-            problem = "its wall image " + wall.string() + " is missing";
-        } else if (!mountSlide(wall)) {
-            problem = "its wall image " + wall.filename().string() + " could not be loaded";
-        }
-    } else if (wall.empty() && !wallImage_.empty()) {
-        // The shot was saved with the wall's own picture.
-        engine_->showBuiltInWall();
-        wallImage_.clear();
-        setSlideName(QString::fromStdString(engine_->slideSourceName()));
-    }
+    problem = applyShotWall(shot);
     setShowVisionPresenter(shot.visionCutout);
     choosePresenterInSet(shot.presenterInSet, true);
     const studio::PresenterPlace place = studio::clampPresenterPlace(shot.presenterPlace);
@@ -392,26 +388,16 @@ void VantryViewModel::selectSet(const QString& setId) {
 
 void VantryViewModel::loadSlidePanel() {
     if (!panels_) return;
-    app::OpenPanelRequest request{
-        std::string(app::kSlidePanelTitle),
-        {{"PNG image", {"png"}}, {"JPEG image", {"jpg", "jpeg"}}, {"HEIC image", {"heic"}}}};
+    app::OpenPanelRequest request{std::string(app::kSlidePanelTitle),
+                                  {{"PNG image", {"png"}},
+                                   {"JPEG image", {"jpg", "jpeg"}},
+                                   {"HEIC image", {"heic"}},
+                                   {"PDF slide deck", {"pdf"}},
+                                   {"Video", {"mp4", "mov", "mkv", "webm"}}}};
     QPointer<VantryViewModel> self(this);
     panels_->runOpenPanel(request, [self](std::optional<std::filesystem::path> file) {
         if (self && file) self->mountSlide(*file);
     });
-}
-
-bool VantryViewModel::mountSlide(const std::filesystem::path& file) {
-    const std::string name = file.filename().string();
-    if (!engine_->loadLEDWallImage(file)) {
-        // The wall keeps what it showed; the user hears why nothing changed.
-        setStatusBanner(QString::fromStdString(app::slideLoadFailedBanner(name)));
-        return false;
-    }
-    wallImage_ = file;
-    setSlideName(QString::fromStdString(name));
-    setStatusBanner(QString::fromStdString(app::mountedSlideBanner(name)));
-    return true;
 }
 
 void VantryViewModel::exportBroadcastMP4Panel() {

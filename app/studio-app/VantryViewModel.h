@@ -20,6 +20,7 @@
 #include "app/studio-app/FilePanels.h"
 #include "app/studio-app/GoLiveController.h"
 #include "app/studio-app/StudioRenderer.h"
+#include "app/studio-app/WallFeeds.h"
 #include "creator/studio-overlay/PresenterSnapshot.h"
 #include "studio/StudioCatalogue.h"
 
@@ -27,6 +28,12 @@ namespace vantry::creator {
 class CreatorRecorder;
 struct RecordingOutcome;
 }  // namespace vantry::creator
+
+namespace vantry::platform::wall {
+class PdfDeck;
+class WallFeed;
+struct ScreenShareTarget;
+}  // namespace vantry::platform::wall
 
 namespace vantry::app {
 
@@ -62,6 +69,15 @@ class VantryViewModel : public QObject {
     // go into the set while the presenter stands there.
     Q_PROPERTY(QObject* presenter READ presenter WRITE setPresenter NOTIFY presenterChanged)
     Q_PROPERTY(QString slideName READ slideName NOTIFY slideNameChanged)
+    // What the LED wall shows: "builtIn", "picture", "pdf", "video" or "screen".
+    Q_PROPERTY(QString wallKind READ wallKindName NOTIFY wallSourceChanged)
+    // The deck's page (from 1) and its page count; 1 and 1 for anything but a deck.
+    Q_PROPERTY(int slidePage READ slidePage NOTIFY wallSourceChanged)
+    Q_PROPERTY(int slideCount READ slideCount NOTIFY wallSourceChanged)
+    // A screen or window is being shared onto the wall now.
+    Q_PROPERTY(bool screenSharing READ screenSharing NOTIFY wallSourceChanged)
+    // Shares go through the desktop portal's dialog (Wayland) rather than the window's list.
+    Q_PROPERTY(bool screenShareUsesPortal READ screenShareUsesPortal CONSTANT)
     Q_PROPERTY(double liveFPS READ liveFPS NOTIFY liveFPSChanged)
     Q_PROPERTY(bool isExporting READ isExporting NOTIFY isExportingChanged)
     Q_PROPERTY(double exportProgress READ exportProgress NOTIFY exportProgressChanged)
@@ -81,6 +97,9 @@ class VantryViewModel : public QObject {
     // panels may be null (no file flows); it must outlive the view model.
     explicit VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels = nullptr,
                              QObject* parent = nullptr);
+    // The same with the wall's live feeds started through `feeds` (tests: fakes).
+    VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels, WallFeeds feeds,
+                    QObject* parent = nullptr);
     // Waits for exports still running; a screen recording still running is stopped and saved
     // (finishScreenRecording(false)).
     ~VantryViewModel() override;
@@ -147,6 +166,32 @@ class VantryViewModel : public QObject {
     Q_INVOKABLE void scalePresenterInSet(double step);
 
     QString slideName() const { return slideName_; }
+    shots::WallKind wallKind() const { return wallKind_; }
+    QString wallKindName() const;
+    int slidePage() const { return slidePage_; }
+    int slideCount() const { return slideCount_; }
+    // The file on the wall (a picture, a deck, a video); empty for the built-in wall and shares.
+    const std::filesystem::path& wallFile() const { return wallImage_; }
+    bool screenSharing() const;
+    bool screenShareUsesPortal() const;
+
+    // The deck's pages: a step past either end, or to a page that is not there, does nothing
+    // (false); so does anything while the wall shows no deck. `page` counts from 1.
+    Q_INVOKABLE bool nextSlide();
+    Q_INVOKABLE bool previousSlide();
+    Q_INVOKABLE bool firstSlide();
+    Q_INVOKABLE bool lastSlide();
+    Q_INVOKABLE bool setSlidePage(int page);
+
+    // The windows the person at the window can share: [{id, title}].
+    Q_INVOKABLE QVariantList shareableWindows() const;
+    // Shares the entire screen (on Wayland: what the portal's dialog picks) or one window until
+    // stopScreenShare() or another wall source; false, with the banner saying why, when the
+    // share does not start. Only the window's own controls call these.
+    Q_INVOKABLE bool shareScreen();
+    Q_INVOKABLE bool shareWindow(qulonglong id, const QString& title);
+    // Ends a running share and puts the wall's built-in picture back; false when none runs.
+    Q_INVOKABLE bool stopScreenShare();
     double liveFPS() const { return liveFPS_; }
     bool isExporting() const { return isExporting_; }
     // 0..1 while an export runs (frames written / frame total).
@@ -166,7 +211,8 @@ class VantryViewModel : public QObject {
     Q_INVOKABLE void loadSlidePanel();
     Q_INVOKABLE void exportBroadcastMP4Panel();
     // What the open panel does with the file it returns: puts it on the LED wall and
-    // says so, or says that it could not (false).
+    // says so, or says that it could not (false), the wall unchanged. A PDF shows its first
+    // page, a video (mp4, mov, mkv, webm) plays looped, anything else is loaded as a picture.
     bool mountSlide(const std::filesystem::path& file);
     // What the save panel does with the file it returns: renders the broadcast clip into it.
     void startExport(const std::filesystem::path& destination);
@@ -184,6 +230,8 @@ class VantryViewModel : public QObject {
     // The screen recording started, stopped or finished saving.
     void screenRecordingChanged();
     void slideNameChanged();
+    // wallKind, slidePage, slideCount or screenSharing changed.
+    void wallSourceChanged();
     void liveFPSChanged();
     void isExportingChanged();
     void exportProgressChanged();
@@ -198,6 +246,21 @@ class VantryViewModel : public QObject {
     std::string applyShot(const shots::Shot& shot);
     void savePresenterSettings();
     void setSlideName(const QString& name);
+    // The wall's sources (VantryViewModelWall.cpp).
+    struct WallOutlet;
+    bool mountPicture(const std::filesystem::path& file);
+    bool mountDeck(const std::filesystem::path& file, int page);
+    bool mountVideo(const std::filesystem::path& file);
+    bool startShare(const platform::wall::ScreenShareTarget& target, const std::string& name);
+    platform::wall::FeedCallbacks feedCallbacks(const std::shared_ptr<WallOutlet>& outlet,
+                                                std::uint64_t generation);
+    void feedEnded(std::uint64_t generation, const std::string& message);
+    // Closes and drops the live source (deck or feed): nothing of it reaches the wall after.
+    void endLiveSource();
+    void showBuiltInWall();
+    void setWallSource(shots::WallKind kind, int page, int count);
+    void showDeckPage();
+    std::string applyShotWall(const shots::Shot& shot);
     void setLiveFPS(double fps);
     void setIsExporting(bool exporting);
     void setExportProgress(double progress);
@@ -227,7 +290,17 @@ class VantryViewModel : public QObject {
     std::optional<studio::PresenterPlace> dragStart_;
     qint64 pushedPictureKey_ = 0;  // the renderer's picture (QImage::cacheKey; 0: none)
     QString slideName_;
-    std::filesystem::path wallImage_;     // the file on the wall; empty: the studio's own deck
+    std::filesystem::path wallImage_;  // the file on the wall; empty: the studio's own deck
+    WallFeeds feeds_;
+    shots::WallKind wallKind_ = shots::WallKind::builtIn;
+    int slidePage_ = 1;
+    int slideCount_ = 1;
+    std::shared_ptr<WallOutlet> outlet_;  // where the live source's pictures go
+    std::unique_ptr<platform::wall::PdfDeck> deck_;
+    std::unique_ptr<platform::wall::WallFeed> feed_;
+    std::uint64_t feedGeneration_ = 0;  // the running feed's; an older feed's end is not heard
+    std::uint64_t nextFeedGeneration_ = 1;
+    bool startingShare_ = false;          // the portal's dialog may serve events meanwhile
     shots::ShotsModel* shots_ = nullptr;  // a child of this object
     double liveFPS_ = 120.0;
     bool isExporting_ = false;

@@ -1,4 +1,5 @@
-// vantry [--camera FILE] [--remote] [PICTURE]: the studio window, with PICTURE (when given) on the LED wall
+// vantry [--camera FILE] [--remote] [WALL-FILE]: the studio window, with WALL-FILE (a picture, a PDF deck
+// at its first page or a video playing; when given) on the LED wall
 // and the facecam playing FILE instead of the system camera.
 #include <QApplication>
 #include <QDir>
@@ -100,8 +101,8 @@ int main(int argc, char** argv) {
         const QString recovered = vm.recoverUnfinishedFiles(vm.videoFolders());
         if (!recovered.isEmpty()) std::fprintf(stderr, "vantry: %s\n", qPrintable(recovered));
     }
-    // A picture named on the command line (or by "Open With") goes onto the LED wall
-    // as if the open panel had returned it.
+    // A picture, deck or video named on the command line (or by "Open With") goes onto the LED
+    // wall as if the open panel had returned it.
     if (options.picture) {
         const QString given = QString::fromStdString(*options.picture);
         const QUrl url = QUrl::fromUserInput(given, QDir::currentPath(), QUrl::AssumeLocalFile);

@@ -3,19 +3,25 @@
 // baseline. Needs a display: xvfb-run -a build/bench/studio-app/bench_live_viewport
 #include <benchmark/benchmark.h>
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QGuiApplication>
+#include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTimer>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "bench/support/BenchStudioWindow.h"
 #include "bench/support/BenchSupport.h"
+#include "studio/gpu/VantryMetalEngine.h"
 
 namespace {
 
@@ -115,6 +121,73 @@ void BM_WindowCpuWhileNothingHappens(benchmark::State& state) {
     state.SetLabel(s->glRenderer.toStdString());
 }
 
+// The window left alone for 5 s at a still angle (screen shoulder) while the wall shows a live
+// source: 30 new pictures a second (alternating 1280 x 720 pictures, as from a video), against
+// a still wall (the baseline) in the same run; live 2 loads the set again with each picture, so
+// that every frame is drawn in full, as without the wall pass. Counters: studio frames a second (the live
+// view's frame rate) and processor seconds a second of the whole process.
+void BM_WindowWithLiveWall(benchmark::State& state) {
+    Studio* s = studio();
+    if (!s->viewport) {
+        state.SkipWithError("needs a display with OpenGL 3.3 (run under xvfb-run)");
+        return;
+    }
+    const bool live = state.range(0) != 0;
+    const bool fullRedraw = state.range(0) == 2;
+    vantry::VantryMetalEngine& engine = s->renderer->engine();
+    const vantry::BroadcastCameraAngle before = engine.cameraAngle();
+    s->host->viewModel().setCameraAngle(vantry::BroadcastCameraAngle::screenShoulder);
+    s->host->viewModel().sync();
+    QImage pictures[2];
+    for (int n = 0; n < 2; ++n) {
+        pictures[n] = QImage(1280, 720, QImage::Format_ARGB32_Premultiplied);
+        pictures[n].fill(n == 0 ? QColor(40, 120, 220) : QColor(230, 160, 40));
+    }
+    engine.showLEDWallPicture(pictures[0], "Video");
+    s->waitFrames(1);
+    constexpr int kMilliseconds = 5000;
+    for (auto _ : state) {
+        std::atomic<bool> on{live};
+        std::thread source([&] {
+            auto next = std::chrono::steady_clock::now();
+            for (int n = 1; on; ++n) {
+                engine.showLEDWallPicture(pictures[n % 2], "Video");
+                if (fullRedraw) engine.loadSet(vantry::BroadcastStudioSet::manhattanLoft);
+                next += std::chrono::microseconds(33'333);
+                std::this_thread::sleep_until(next);
+            }
+        });
+        const int framesBefore = s->frames();
+        const auto draws0 = engine.drawCounts();
+        const double cpu0 = vantry::bench::cpuSeconds();
+        QEventLoop loop;
+        QTimer::singleShot(kMilliseconds, &loop, &QEventLoop::quit);
+        loop.exec();
+        const double cpu = vantry::bench::cpuSeconds() - cpu0;
+        const auto draws = engine.drawCounts();
+        on = false;
+        source.join();
+        state.counters["wall_passes_per_s"] =
+            (draws.wallPasses - draws0.wallPasses) / (kMilliseconds / 1000.0);
+        state.counters["stage_passes_per_s"] =
+            (draws.stagePasses - draws0.stagePasses) / (kMilliseconds / 1000.0);
+        state.counters["studio_fps"] = (s->frames() - framesBefore) / (kMilliseconds / 1000.0);
+        state.counters["cpu_s_per_s"] = cpu / (kMilliseconds / 1000.0);
+    }
+    engine.showBuiltInWall();
+    s->host->viewModel().setCameraAngle(before);  // the benchmarks after it expect the angle they found
+    s->host->viewModel().sync();
+    state.SetLabel(s->glRenderer.toStdString());
+}
+
+BENCHMARK(BM_WindowWithLiveWall)
+    ->ArgName("live")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK(BM_WindowCpuWhileNothingHappens)
     ->ArgName("moving")
     ->Arg(0)

@@ -4,10 +4,12 @@
 // few seconds of wall-clock time after a second to settle, without and with an H.264 encoder
 // taking every picture.
 // Baseline in the same run: the export path's cost per frame (exportBroadcastMP4 at 1280x720).
+// A live wall (30 new wall pictures a second) at a still angle runs against a still wall.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
 #include <QImage>
+#include <QLinearGradient>
 #include <QPainter>
 #include <atomic>
 #include <chrono>
@@ -127,6 +129,118 @@ BENCHMARK(BM_ProgramFeedRealTime)
     ->Args({1, 0, 1})
     ->Args({1, 1, 0})
     ->Args({1, 1, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// Two different wall pictures at the live sources' size and format (1280 x 720, premultiplied
+// ARGB32), as a video or a shared screen hands them over.
+QImage liveWallPicture(int seed) {
+    QImage picture(1280, 720, QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&picture);
+    QLinearGradient gradient(0, 0, 1280, 720);
+    gradient.setColorAt(0, QColor::fromHsv(seed * 120 % 360, 200, 230));
+    gradient.setColorAt(1, QColor::fromHsv((seed * 120 + 150) % 360, 180, 90));
+    painter.fillRect(picture.rect(), gradient);
+    painter.fillRect(QRect(200 + 400 * (seed % 2), 200, 300, 300), Qt::white);
+    painter.end();
+    return picture;
+}
+
+// The feed in real time at a still angle (screen shoulder) with the presenter floating, while
+// the wall shows a live source: a new picture 30 times a second (alternating pictures, as from a
+// video or a shared screen), against a still wall (the baseline) in the same run. Arguments:
+// live (0: the wall's picture stays, 1: 30 new pictures a second, 2: the same with the set
+// loaded again with each, so that every frame is drawn in full, as without the wall pass), encode (an H.264
+// encoder takes every picture). Counters: pictures rendered a second, new pictures a second (pictures that
+// differ from the one before), processor seconds a second.
+void BM_ProgramFeedLiveWall(benchmark::State& state) {
+    const bool live = state.range(0) != 0;
+    const bool fullRedraw = state.range(0) == 2;
+    const bool encode = state.range(1) != 0;
+    auto& engine = vantry::bench::sharedEngine();
+    engine.setCameraAngle(vantry::BroadcastCameraAngle::screenShoulder);
+    engine.setInSetPresenter(QImage());
+    const QImage pictures[2] = {liveWallPicture(0), liveWallPicture(1)};
+    engine.showLEDWallPicture(pictures[0], "Video");
+    const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_wall.mp4";
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        vantry::app::feed::ProgramFeed feed(kWidth, kHeight, 30, [start, &engine](int w, int h) {
+            const float t = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
+            return engine.renderOffscreenBGRA(w, h, t);
+        });
+        vantry::app::feed::ProgramPresenter presenter;
+        presenter.visible = true;
+        presenter.look.viewportWidth = 1280;
+        presenter.look.viewportHeight = 720;
+        QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
+        person.fill(QColor(180, 120, 90));
+        presenter.picture = person;
+        feed.setPresenter(presenter);
+        std::unique_ptr<vantry::ExportVideoSink> sink;
+        if (encode) sink = vantry::openMP4VideoSink(out, {kWidth, kHeight, 30, 4'500'000});
+        // A picture counts as new when a sample of its pixels (every 16th pixel) differs from the
+        // one before.
+        std::atomic<std::int64_t> fresh{0};
+        std::uint64_t lastSum = 0;
+        std::int64_t index = 0;
+        feed.setOutput(vantry::app::feed::ProgramFeed::Slot::stream,
+                       [&](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                           std::uint64_t sum = 1469598103934665603ull;
+                           for (int y = 0; y < kHeight; y += 4) {
+                               const auto* row = reinterpret_cast<const std::uint32_t*>(pixels + y * stride);
+                               for (int x = 0; x < kWidth; x += 4) sum = (sum ^ row[x]) * 1099511628211ull;
+                           }
+                           if (sum != lastSum) ++fresh;
+                           lastSum = sum;
+                           if (sink) sink->appendBGRA(pixels, stride, index++);
+                       });
+        std::atomic<bool> sourceOn{live};
+        std::thread source;
+        if (live) {
+            source = std::thread([&] {
+                auto next = std::chrono::steady_clock::now();
+                for (int n = 1; sourceOn; ++n) {
+                    engine.showLEDWallPicture(pictures[n % 2], "Video");
+                    if (fullRedraw) engine.loadSet(vantry::BroadcastStudioSet::manhattanLoft);
+                    next += std::chrono::microseconds(33'333);
+                    std::this_thread::sleep_until(next);
+                }
+            });
+        }
+        feed.start();
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSettleSeconds));
+        const auto settled = feed.stats();
+        const std::int64_t fresh0 = fresh;
+        const auto draws0 = engine.drawCounts();
+        const double cpu0 = vantry::bench::cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
+        const double cpu = vantry::bench::cpuSeconds() - cpu0;
+        const auto stats = feed.stats();
+        const std::int64_t freshCount = fresh - fresh0;
+        const auto draws = engine.drawCounts();
+        feed.stop();
+        sourceOn = false;
+        if (source.joinable()) source.join();
+        if (sink) sink->finish();
+        state.counters["rendered_per_s"] = double(stats.rendered - settled.rendered) / kSeconds;
+        state.counters["new_pictures_per_s"] = double(freshCount) / kSeconds;
+        state.counters["slots_missed_per_s"] = double(stats.late - settled.late) / kSeconds;
+        state.counters["cpu_s_per_s"] = cpu / kSeconds;
+        state.counters["wall_passes_per_s"] = double(draws.wallPasses - draws0.wallPasses) / kSeconds;
+        state.counters["stage_passes_per_s"] = double(draws.stagePasses - draws0.stagePasses) / kSeconds;
+    }
+    engine.showBuiltInWall();
+    fs::remove(out);
+}
+BENCHMARK(BM_ProgramFeedLiveWall)
+    ->ArgNames({"live", "encode"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({2, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 

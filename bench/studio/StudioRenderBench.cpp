@@ -5,10 +5,12 @@
 // are drawn once and reused), 1 a moving one (wide desk: every frame is drawn).
 // Baselines in the same run: a frame that only clears, resolves and reads back (for the
 // offscreen and live frames), the encode-only run (for the export), and a feed of another size
-// than the live view (for the two together).
+// than the live view (for the two together), and a still wall for frames with a new wall picture.
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 
+#include <QColor>
+#include <QImage>
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -47,6 +49,7 @@ void BM_Baseline_ClearResolve(benchmark::State& state) {
         vantry::studio::gl::MultisampleTarget target;
         target.ensure(w, h);
         std::vector<std::uint8_t> pixels(std::size_t(w) * std::size_t(h) * 4);
+        const double cpu0 = vantry::bench::cpuSeconds();
         for (auto _ : state) {
             target.beginPass();
             if (readBack) {
@@ -57,12 +60,15 @@ void BM_Baseline_ClearResolve(benchmark::State& state) {
             }
             benchmark::DoNotOptimize(pixels.data());
         }
+        state.counters["cpu_ms_per_frame"] = 1000.0 * (vantry::bench::cpuSeconds() - cpu0) /
+                                             double(std::max<std::int64_t>(1, state.iterations()));
     }
     context->doneCurrent();
     state.counters["fps"] = benchmark::Counter(double(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Baseline_ClearResolve)
     ->Args({1920, 1080, 1})
+    ->Args({1280, 720, 1})
     ->Args({1920, 1080, 0})
     ->Args({1180, 740, 0})
     ->Unit(benchmark::kMillisecond)
@@ -83,6 +89,46 @@ BENCHMARK(BM_OffscreenFrame1080p)
     ->ArgName("moving")
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+
+// Offscreen 1280x720 frames at a still angle (screen shoulder) while the wall's picture changes
+// with every frame (alternating live pictures, 1280 x 720 premultiplied ARGB32). Argument
+// `wall`: 0 the picture stays (frames reused, the baseline), 1 a new picture each frame (the
+// wall pass), 2 a new picture and the set loaded again each frame (drawn in full, as without
+// the wall pass). Counter: processor milliseconds a frame (the machine is shared: wall time
+// follows the load).
+void BM_OffscreenFrame720pWithLiveWall(benchmark::State& state) {
+    const int mode = int(state.range(0));
+    auto& e = engineAt(false);
+    std::vector<QImage> pictures;
+    for (int n = 0; n < 2; ++n) {
+        QImage picture(1280, 720, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(n == 0 ? QColor(40, 120, 220) : QColor(230, 160, 40));
+        pictures.push_back(picture);
+    }
+    e.showLEDWallPicture(pictures[0], "Video");
+    float t = 0;
+    int n = 0;
+    const double cpu0 = vantry::bench::cpuSeconds();
+    for (auto _ : state) {
+        if (mode != 0) e.showLEDWallPicture(pictures[std::size_t(++n % 2)], "Video");
+        if (mode == 2) e.loadSet(vantry::BroadcastStudioSet::manhattanLoft);
+        auto px = e.renderOffscreenBGRA(1280, 720, t);
+        benchmark::DoNotOptimize(px);
+        t += 1.0f / 30.0f;
+    }
+    const double cpu = vantry::bench::cpuSeconds() - cpu0;
+    e.showBuiltInWall();
+    state.counters["cpu_ms_per_frame"] = 1000.0 * cpu / double(std::max<std::int64_t>(1, state.iterations()));
+    state.SetLabel(e.deviceName());
+}
+BENCHMARK(BM_OffscreenFrame720pWithLiveWall)
+    ->ArgName("wall")
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2.0);

@@ -2,7 +2,6 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QPainter>
 #include <QPdfDocument>
 #include <QSizeF>
 #include <algorithm>
@@ -12,6 +11,16 @@
 #include "platform/wall-feed/WallFeed.h"
 
 namespace vantry::platform::wall {
+namespace {
+
+// The PDF library keeps state shared by all documents: every call into it, from any deck and
+// any thread, holds this lock.
+std::mutex& pdfLibraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+}  // namespace
 
 std::unique_ptr<PdfDeck> PdfDeck::open(const std::filesystem::path& file, std::string& error) {
     const std::string name = file.filename().string();
@@ -26,6 +35,8 @@ std::unique_ptr<PdfDeck> PdfDeck::open(const std::filesystem::path& file, std::s
         error = "Could not open " + name + ".";
         return nullptr;
     }
+    // Declared before the document: a refused document is closed under the lock as well.
+    std::unique_lock library(pdfLibraryMutex());
     auto document = std::make_unique<QPdfDocument>();
     document->load(buffer.get());
     if (document->status() != QPdfDocument::Status::Ready) {
@@ -52,6 +63,7 @@ std::unique_ptr<PdfDeck> PdfDeck::open(const std::filesystem::path& file, std::s
             return nullptr;
         }
     }
+    library.unlock();
     return std::unique_ptr<PdfDeck>(
         new PdfDeck(file, std::move(bytes), std::move(buffer), std::move(document), count));
 }
@@ -73,6 +85,8 @@ PdfDeck::~PdfDeck() {
     }
     wake_.notify_all();
     worker_.join();
+    std::lock_guard library(pdfLibraryMutex());
+    document_.reset();
 }
 
 QImage PdfDeck::render(int index) {
@@ -81,7 +95,7 @@ QImage PdfDeck::render(int index) {
     QImage rendered;
     QSizeF points;
     {
-        std::lock_guard lock(renderMutex_);
+        std::lock_guard library(pdfLibraryMutex());
         points = document_->pagePointSize(index);
         if (points.width() < 1 || points.height() < 1) return canvas;
         const double scale = std::min(double(kLivePictureWidth) / points.width(),
@@ -92,12 +106,21 @@ QImage PdfDeck::render(int index) {
     }
     if (rendered.isNull()) return canvas;
     // The page is paper: what the page leaves transparent is white, around it the wall is black.
-    const QRect place((kLivePictureWidth - rendered.width()) / 2,
-                      (kLivePictureHeight - rendered.height()) / 2, rendered.width(), rendered.height());
-    QPainter painter(&canvas);
-    painter.fillRect(place, Qt::white);
-    painter.drawImage(place.topLeft(), rendered);
-    painter.end();
+    // Composed by hand: Qt's painter and conversions spread large pictures over a thread pool.
+    rendered = rendered.format() == QImage::Format_ARGB32 ? rendered
+                                                          : rendered.convertToFormat(QImage::Format_ARGB32);
+    const int left = (kLivePictureWidth - rendered.width()) / 2;
+    const int top = (kLivePictureHeight - rendered.height()) / 2;
+    for (int y = 0; y < rendered.height(); ++y) {
+        const auto* from = reinterpret_cast<const QRgb*>(rendered.constScanLine(y));
+        auto* to = reinterpret_cast<QRgb*>(canvas.scanLine(top + y)) + left;
+        for (int x = 0; x < rendered.width(); ++x) {
+            const QRgb p = from[x];
+            const int a = qAlpha(p);
+            const auto over = [a](int c) { return (c * a + 255 * (255 - a) + 127) / 255; };
+            to[x] = qRgb(over(qRed(p)), over(qGreen(p)), over(qBlue(p)));
+        }
+    }
     return canvas;
 }
 

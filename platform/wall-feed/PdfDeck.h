@@ -72,7 +72,6 @@ class PdfDeck {
     std::unique_ptr<QPdfDocument> document_;
     int pageCount_ = 0;
 
-    std::mutex renderMutex_;   // the document (one render at a time)
     std::mutex deliverMutex_;  // one delivery at a time, in order of show() calls
     mutable std::mutex mutex_;
     std::condition_variable wake_;

@@ -150,6 +150,7 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         setVersion_ = frame.setVersion;
         stageBuffersOk_ = false;
         indexCount_ = 0;
+        wallFirstIndex_ = 0;
         if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
             clearErrors();
             const auto& g = *frame.geometry;
@@ -165,19 +166,30 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
             if (glGetError() == GL_NO_ERROR) {
                 stageBuffersOk_ = true;
                 indexCount_ = static_cast<int>(g.indices.size());
+                wallFirstIndex_ = static_cast<int>(firstWallIndex(g));
             }
         }
     }
+    // A new wall picture is uploaded once, into the texture it fits (same size: no realloc),
+    // straight from its rows in either byte order.
     if (frame.wallVersion != wallVersion_ && frame.wall) {
         wallVersion_ = frame.wallVersion;
+        const WallImage& w = *frame.wall;
+        const GLenum order = w.bgra ? GL_BGRA : GL_RGBA;
         clearErrors();
         glBindTexture(GL_TEXTURE_2D, wallTexture_);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, w.rowBytes() / 4);
+        if (wallOk_ && w.width == wallWidth_ && w.height == wallHeight_) {
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w.width, w.height, order, GL_UNSIGNED_BYTE, w.data());
+        } else {
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w.width, w.height, 0, order, GL_UNSIGNED_BYTE, w.data());
+        }
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, frame.wall->width, frame.wall->height, 0, GL_RGBA,
-                     GL_UNSIGNED_BYTE, frame.wall->rgba.data());
         glBindTexture(GL_TEXTURE_2D, 0);
         wallOk_ = glGetError() == GL_NO_ERROR;
+        wallWidth_ = wallOk_ ? w.width : 0;
+        wallHeight_ = wallOk_ ? w.height : 0;
     }
     // A new camera picture is uploaded once, into the texture it fits (same size: no realloc).
     if (frame.presenter && frame.presenterVersion != presenterVersion_) {
@@ -229,7 +241,7 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     glDisable(GL_BLEND);
 }
 
-void StageRenderer::beginPassState(const FrameSnapshot& frame) {
+void StageRenderer::beginPassState(const FrameSnapshot& frame, const PixelRect* within) {
     sync(frame);
     glBindBuffer(GL_UNIFORM_BUFFER, uniformBuffer_);
     glBufferSubData(GL_UNIFORM_BUFFER, 0, sizeof(StageUniforms), &frame.uniforms);
@@ -238,7 +250,12 @@ void StageRenderer::beginPassState(const FrameSnapshot& frame) {
 
     glDisable(GL_CULL_FACE);
     glDisable(GL_BLEND);
-    glDisable(GL_SCISSOR_TEST);
+    if (within) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(within->x, within->y, within->width, within->height);
+    } else {
+        glDisable(GL_SCISSOR_TEST);
+    }
     glDisable(GL_STENCIL_TEST);
     glEnable(GL_MULTISAMPLE);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
@@ -246,48 +263,54 @@ void StageRenderer::beginPassState(const FrameSnapshot& frame) {
     glDepthFunc(GL_LEQUAL);
 }
 
-void StageRenderer::drawStage(float flipY) {
-    // Sky: behind everything, no depth writes.
+void StageRenderer::drawStage(float flipY, bool wallOnly) {
+    // Sky: behind everything, no depth writes. The wall pass keeps it where it shows.
     glDepthMask(GL_FALSE);
-    glUseProgram(skyProgram_);
-    glUniform1f(skyFlipLoc_, flipY);
-    glBindVertexArray(emptyVAO_);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
+    if (!wallOnly) {
+        glUseProgram(skyProgram_);
+        glUniform1f(skyFlipLoc_, flipY);
+        glBindVertexArray(emptyVAO_);
+        glDrawArrays(GL_TRIANGLES, 0, 3);
+    }
 
-    // Stage: one indexed draw of the whole set.
-    if (stageBuffersOk_ && indexCount_ >= 1) {
-        glDepthMask(GL_TRUE);
+    // Stage: one indexed draw of the whole set; the wall pass draws from the first triangle that
+    // shows the wall on, over the kept depth, without writing it.
+    const int first = wallOnly ? wallFirstIndex_ : 0;
+    if (stageBuffersOk_ && indexCount_ - first >= 1) {
+        glDepthMask(wallOnly ? GL_FALSE : GL_TRUE);
         glUseProgram(stageProgram_);
         glUniform1f(stageFlipLoc_, flipY);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
         glBindVertexArray(stageVAO_);
-        glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
+        glDrawElements(GL_TRIANGLES, indexCount_ - first, GL_UNSIGNED_INT,
+                       reinterpret_cast<const void*>(std::size_t(first) * sizeof(std::uint32_t)));
         glBindTexture(GL_TEXTURE_2D, 0);
     }
 }
 
 void StageRenderer::endPassState() {
+    glDisable(GL_SCISSOR_TEST);
     glBindVertexArray(0);
     glUseProgram(0);
     glDepthMask(GL_TRUE);
 }
 
 void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
-    beginPassState(frame);
-    drawStage(flipY);
+    beginPassState(frame, nullptr);
+    drawStage(flipY, false);
     drawPresenter(frame, flipY);
     endPassState();
 }
 
-void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY) {
-    beginPassState(frame);
-    drawStage(flipY);
+void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within) {
+    beginPassState(frame, within);
+    drawStage(flipY, within != nullptr);
     endPassState();
 }
 
 void StageRenderer::encodePresenterPass(const FrameSnapshot& frame, float flipY) {
-    beginPassState(frame);
+    beginPassState(frame, nullptr);
     drawPresenter(frame, flipY);
     endPassState();
 }
@@ -367,19 +390,26 @@ void MultisampleTarget::beginPass() {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
 }
 
+void MultisampleTarget::resumePass() {
+    glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
+    glViewport(0, 0, width_, height_);
+}
+
 void MultisampleTarget::resolveInto(unsigned target) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, msFBO_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, target);
     glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_, GL_COLOR_BUFFER_BIT, GL_NEAREST);
 }
 
-void MultisampleTarget::copyFrom(const MultisampleTarget& source, bool depth) {
+void MultisampleTarget::copyFrom(const MultisampleTarget& source, bool depth, const PixelRect* within) {
     glBindFramebuffer(GL_READ_FRAMEBUFFER, source.msFBO_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, msFBO_);
     glDisable(GL_SCISSOR_TEST);
     glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
     glDepthMask(GL_TRUE);
-    glBlitFramebuffer(0, 0, width_, height_, 0, 0, width_, height_,
+    const PixelRect all{0, 0, width_, height_};
+    const PixelRect& r = within ? *within : all;
+    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
                       GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
     glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
     glViewport(0, 0, width_, height_);
@@ -397,6 +427,25 @@ bool MultisampleTarget::readBGRA(std::uint8_t* out) {
     clearErrors();
     resolveInto(resolveFBO_);
     return readResolvedBGRA(out);
+}
+
+bool MultisampleTarget::readRegionBGRA(const PixelRect& region, std::uint8_t* frame) {
+    clearErrors();
+    if (region.empty()) return true;
+    const PixelRect& r = region;
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, msFBO_);
+    glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFBO_);
+    glDisable(GL_SCISSOR_TEST);
+    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
+                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, width_);
+    glReadPixels(r.x, r.y, r.width, r.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                 frame + (std::size_t(r.y) * std::size_t(width_) + std::size_t(r.x)) * 4);
+    glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    return glGetError() == GL_NO_ERROR;
 }
 
 bool MultisampleTarget::readResolvedBGRA(std::uint8_t* out) {

@@ -13,11 +13,20 @@
 
 namespace vantry::studio::gl {
 
-// RGBA pixels of the LED wall, row 0 at the top.
+// Premultiplied pixels of the LED wall, row 0 at the top: R G B A rows of its own in `rgba`, or,
+// for a picture shared without a copy, `pixels` rows `stride` bytes apart in `bgra` or R G B A
+// order, kept alive by `owner`.
 struct WallImage {
     int width = 0;
     int height = 0;
     std::vector<std::uint8_t> rgba;
+    const std::uint8_t* pixels = nullptr;
+    int stride = 0;  // bytes per row of `pixels`, a multiple of 4
+    bool bgra = false;
+    std::shared_ptr<const void> owner;
+
+    const std::uint8_t* data() const { return pixels != nullptr ? pixels : rgba.data(); }
+    int rowBytes() const { return pixels != nullptr ? stride : width * 4; }
 };
 
 // The presenter's picture for the in-set quad: premultiplied B G R A rows, row 0 at the top.
@@ -60,7 +69,17 @@ class StageRenderer {
     // The same pass in two halves: the stage alone (sky and set, writing depth) and then the
     // presenter over whatever colour and depth the bound framebuffer holds (a copy of a stage
     // drawn earlier for the same camera gives the same picture as encodeStudioPass).
-    void encodeStagePass(const FrameSnapshot& frame, float flipY);
+    // `within`: the wall pass, for a stage kept in the bound framebuffer that differs from this
+    // one only in the wall's picture (and so has the same depth), where `within` holds the
+    // wall's bounds. Scissored to them, it draws the set from the first triangle that shows the
+    // wall on, over the kept depth, which it neither clears nor writes: at each sample the
+    // fragments at the kept depth pass, the last of them last. The one a whole pass leaves
+    // there is drawn again if it comes from that part of the set, and none is drawn otherwise
+    // (a later fragment at that depth would have won), so each sample ends as a whole pass
+    // leaves it. A fragment a rasteriser lets past the scissor's edge (llvmpipe does, by a
+    // row) writes again what the sample holds, as no wall fragment lies outside the bounds.
+    // The presenter blends and has no such pass: its whole quad is drawn over a fresh copy.
+    void encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within = nullptr);
     void encodePresenterPass(const FrameSnapshot& frame, float flipY);
 
     // True when the set buffers of the last synchronised set were created.
@@ -71,8 +90,8 @@ class StageRenderer {
   private:
     StageRenderer() = default;
     void sync(const FrameSnapshot& frame);
-    void beginPassState(const FrameSnapshot& frame);
-    void drawStage(float flipY);
+    void beginPassState(const FrameSnapshot& frame, const PixelRect* within);
+    void drawStage(float flipY, bool wallOnly);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
 
@@ -87,8 +106,11 @@ class StageRenderer {
     unsigned indexBuffer_ = 0;
     unsigned wallTexture_ = 0;
     int indexCount_ = 0;
+    int wallFirstIndex_ = 0;  // where the wall pass starts drawing
     bool stageBuffersOk_ = false;
     bool wallOk_ = false;
+    int wallWidth_ = 0;  // the wall texture's size while wallOk_
+    int wallHeight_ = 0;
     std::uint64_t setVersion_ = 0;
     std::uint64_t wallVersion_ = 0;
     // The in-set presenter: its program, texture (re-uploaded only for a new picture).
@@ -116,6 +138,8 @@ class MultisampleTarget {
     bool ensure(int width, int height);
     // Binds the multisampled framebuffer, sets the viewport, clears to opaque black and depth 1.
     void beginPass();
+    // The same without clearing: drawing goes on over the samples kept.
+    void resumePass();
     // Resolves the samples into framebuffer `target` (same size, single-sampled).
     void resolveInto(unsigned target);
     // Resolves into the own single-sample target and reads it back as B G R A,
@@ -125,9 +149,14 @@ class MultisampleTarget {
     // (same size, single-sampled) upside down; readResolvedBGRA then reads what was resolved.
     void resolveFlippedInto(unsigned target);
     bool readResolvedBGRA(std::uint8_t* out);
+    // Resolves the pixels of `region` alone into the own single-sample target and reads them
+    // into their place in `frame`, a whole frame's rows as readBGRA writes them; the rest of
+    // `frame` is left as it is. False on a GL error.
+    bool readRegionBGRA(const PixelRect& region, std::uint8_t* frame);
     // Copies every sample of colour, and of depth unless told not to, from `source` (same size)
-    // into this target, which is left bound for drawing with the viewport set.
-    void copyFrom(const MultisampleTarget& source, bool depth = true);
+    // into this target, which is left bound for drawing with the viewport set (`within`: the
+    // samples of those pixels only).
+    void copyFrom(const MultisampleTarget& source, bool depth = true, const PixelRect* within = nullptr);
 
     int width() const { return width_; }
     int height() const { return height_; }

@@ -105,43 +105,98 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
     return frame;
 }
 
+namespace {
+
+// True when two stages differ only in the wall's picture: the same set, camera, lights and size.
+bool onlyWallDiffers(const studio::StageKey& a, const studio::StageKey& b) {
+    studio::StageKey same = b;
+    same.wallVersion = a.wallVersion;
+    return a.wallVersion != b.wallVersion && a == same;
+}
+
+}  // namespace
+
 MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const FrameSnapshot& frame,
                                                     const studio::FrameKey& key, float flipY) {
     if (frames.flipY != flipY) {
         frames.stageKey.reset();
         frames.composedStageKey.reset();
+        frames.composedKey.reset();
         frames.frameKey.reset();
         frames.finished = nullptr;
         frames.flipY = flipY;
     }
-    if (frames.finished && frames.frameKey == key) return frames.finished;
+    if (frames.finished && frames.frameKey == key) {
+        frames.changedSincePrevious = PixelRect{};
+        return frames.finished;
+    }
+    const MultisampleTarget* previous = frames.finished;
+    frames.changedSincePrevious.reset();
     frames.finished = nullptr;
     frames.frameKey.reset();
     if (!frames.stage.ensure(key.stage.width, key.stage.height)) {
         frames.stageKey.reset();
         frames.composedStageKey.reset();
+        frames.composedKey.reset();
         return nullptr;
     }
+    // The wall's screen in this frame; absent where it has no bounds (a corner behind the camera).
+    const auto wallBounds = [&]() -> std::optional<PixelRect> {
+        if (!frame.geometry) return PixelRect{};  // the sky alone: the wall shows nowhere
+        return wallScreenBounds(*frame.geometry, frame.uniforms.viewProj, flipY, key.stage.width,
+                                key.stage.height);
+    };
+    // Where only the wall's picture changed, the stage outside the wall's screen stays as it is:
+    // the wall pass draws within the wall's bounds alone, over the kept stage and its depth,
+    // which the wall's picture does not change (StageRenderer::encodeStagePass).
+    std::optional<PixelRect> wallRect;
     if (frames.stageKey != key.stage) {
-        frames.stage.beginPass();
-        frames.renderer->encodeStagePass(frame, flipY);
+        if (frames.stageKey && onlyWallDiffers(*frames.stageKey, key.stage)) wallRect = wallBounds();
+        if (wallRect) {
+            frames.stage.resumePass();
+            frames.renderer->encodeStagePass(frame, flipY, &*wallRect);
+            wallPasses.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            frames.stage.beginPass();
+            frames.renderer->encodeStagePass(frame, flipY);
+            stagePasses.fetch_add(1, std::memory_order_relaxed);
+        }
         frames.stageKey = key.stage;
-        stagePasses.fetch_add(1, std::memory_order_relaxed);
     }
     if (!key.presenter) {
         frames.finished = &frames.stage;
+        if (wallRect && previous == &frames.stage) frames.changedSincePrevious = wallRect;
     } else {
         // The presenter over a copy of the stage's colour and depth. The presenter writes no
-        // depth: the depth is copied once for each stage, the colour for every frame.
+        // depth: the depth is copied once for each stage, the colour for every frame. Where the
+        // kept composition is of the same presenter over a stage that differs only in the wall's
+        // picture (and so has the same depth), only the colour within the wall's and the
+        // presenter's bounds is copied, and the presenter, which lies within, drawn over it.
         if (!frames.composed.ensure(key.stage.width, key.stage.height)) {
             frames.composedStageKey.reset();
+            frames.composedKey.reset();
             return nullptr;
         }
-        frames.composed.copyFrom(frames.stage, frames.composedStageKey != key.stage);
-        frames.composedStageKey = key.stage;
+        std::optional<PixelRect> composeRect;
+        if (frames.composedKey && frames.composedKey->presenter == key.presenter &&
+            onlyWallDiffers(frames.composedKey->stage, key.stage)) {
+            const std::optional<PixelRect> wall = wallRect ? wallRect : wallBounds();
+            const std::optional<PixelRect> presenter = projectedBounds(
+                frame.presenterQuad, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
+            if (wall && presenter) composeRect = unite(*wall, *presenter);
+        }
+        if (composeRect) {
+            frames.composed.copyFrom(frames.stage, false, &*composeRect);
+            wallPresenterPasses.fetch_add(1, std::memory_order_relaxed);
+        } else {
+            frames.composed.copyFrom(frames.stage, frames.composedStageKey != key.stage);
+        }
         frames.renderer->encodePresenterPass(frame, flipY);
         presenterPasses.fetch_add(1, std::memory_order_relaxed);
+        frames.composedStageKey = key.stage;
+        frames.composedKey = key;
         frames.finished = &frames.composed;
+        if (composeRect && previous == &frames.composed) frames.changedSincePrevious = composeRect;
     }
     frames.frameKey = key;
     return frames.finished;
@@ -171,16 +226,28 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
         }
     }
     if (offscreenPixels && offscreenPixelsKey == key) return offscreenPixels;
+    // The buffer holds the context's last frame: where a wall pass drew this one over it, only
+    // what changed is read back into it.
+    const bool holdsLastFrame =
+        offscreenPixels && offscreenPixelsKey && offscreenPixelsKey == offscreen->frameKey;
     offscreenPixelsKey.reset();
     // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
     MultisampleTarget* target = produce(*offscreen, frame, key, -1.0f);
     if (!target) return nullptr;
-    // The buffer is written again only when nobody else holds it.
-    if (!offscreenPixels || offscreenPixels.use_count() > 1) {
-        offscreenPixels = std::make_shared<std::vector<std::uint8_t>>();
+    const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
+    const std::optional<PixelRect> changed = offscreen->changedSincePrevious;
+    bool read = false;
+    if (holdsLastFrame && changed && offscreenPixels.use_count() == 1 && offscreenPixels->size() == bytes) {
+        read = target->readRegionBGRA(*changed, offscreenPixels->data());
+    } else {
+        // The buffer is written again only when nobody else holds it.
+        if (!offscreenPixels || offscreenPixels.use_count() > 1) {
+            offscreenPixels = std::make_shared<std::vector<std::uint8_t>>();
+        }
+        offscreenPixels->resize(bytes);
+        read = target->readBGRA(offscreenPixels->data());
     }
-    offscreenPixels->resize(std::size_t(width) * std::size_t(height) * 4);
-    if (!target->readBGRA(offscreenPixels->data())) {
+    if (!read) {
         offscreenPixels.reset();
         return nullptr;
     }
@@ -533,7 +600,8 @@ void VantryMetalEngine::reportHeldFrameRate(double fps) {
 }
 
 VantryMetalEngine::DrawCounts VantryMetalEngine::drawCounts() const {
-    return {impl_->stagePasses.load(), impl_->presenterPasses.load()};
+    return {impl_->stagePasses.load(), impl_->presenterPasses.load(), impl_->wallPasses.load(),
+            impl_->wallPresenterPasses.load()};
 }
 
 void VantryMetalEngine::releaseContextResources(const void* contextKey) {

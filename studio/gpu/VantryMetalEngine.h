@@ -106,8 +106,13 @@ class VantryMetalEngine {
     bool loadLEDWallImage(const std::filesystem::path& file);
     // A picture from a live wall source (a deck page, a video picture, a shared screen): shown
     // from the next frame as a new wall picture, sides clamped as for a file; `name` becomes
-    // slideSourceName. Cheap enough to call at the source's frame rate. A null picture changes
-    // nothing. Any thread.
+    // slideSourceName. Cheap enough to call at the source's frame rate: a premultiplied 32-bit
+    // picture within the side limits (the live sources' 1280 x 720 ARGB32_Premultiplied) is
+    // shared, not copied, and each GL context uploads it once into the texture it fits; at a
+    // still angle a frame then draws again only the wall's part of the picture. A shared
+    // picture's pixels must not change while the wall may show it: a QImage over a buffer of
+    // the caller's (QImage(uchar*, ...)) keeps that buffer as it is until the next picture. A
+    // null picture changes nothing. Any thread.
     void showLEDWallPicture(const QImage& picture, const std::string& name);
     // Puts the built-in "Corvella Studio Deck" back on the wall.
     void showBuiltInWall();
@@ -182,9 +187,15 @@ class VantryMetalEngine {
 
     // Passes drawn so far, all contexts together: stage passes (sky and set) and presenter
     // passes over a kept stage. A frame whose key equals the last one of its context draws none.
+    // A frame that differs from the last one only in the wall's picture, at a still angle, draws
+    // the stage again only where the wall's screen is (a wall pass, not a stage pass) and, with
+    // a presenter in the set, the presenter over a copy of just that part and its own (a wall
+    // presenter pass, counted among the presenter passes too).
     struct DrawCounts {
         std::int64_t stagePasses = 0;
         std::int64_t presenterPasses = 0;
+        std::int64_t wallPasses = 0;
+        std::int64_t wallPresenterPasses = 0;
     };
     DrawCounts drawCounts() const;
 

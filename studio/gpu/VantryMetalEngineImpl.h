@@ -42,8 +42,12 @@ struct VantryMetalEngine::Impl {
         studio::gl::MultisampleTarget composed;
         std::optional<studio::StageKey> stageKey;
         std::optional<studio::StageKey> composedStageKey;  // the stage whose depth `composed` holds
+        std::optional<studio::FrameKey> composedKey;       // the frame `composed` holds
         std::optional<studio::FrameKey> frameKey;          // the frame `finished` holds
         studio::gl::MultisampleTarget* finished = nullptr;
+        // Where `finished` differs from the frame it held before (the last frame of this
+        // context), when only a wall pass (and the presenter over it) drew it; absent otherwise.
+        std::optional<PixelRect> changedSincePrevious;
         float flipY = 0;  // the orientation the kept frames were drawn in
         bool failed = false;
     };
@@ -106,6 +110,8 @@ struct VantryMetalEngine::Impl {
     // Passes drawn, over every context.
     std::atomic<std::int64_t> stagePasses{0};
     std::atomic<std::int64_t> presenterPasses{0};
+    std::atomic<std::int64_t> wallPasses{0};
+    std::atomic<std::int64_t> wallPresenterPasses{0};
 
     // Frame-rate accounting of the live view.
     mutable std::mutex fpsMutex;

@@ -127,6 +127,25 @@ std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file) {
 }
 
 std::shared_ptr<WallImage> wallImageFrom(const QImage& picture) {
+    // A picture within the side limits in a premultiplied 32-bit layout (or one without alpha)
+    // is what the wall would convert it to, up to the byte order: its rows are shared as they are.
+    const int w = picture.width();
+    const int h = picture.height();
+    const QImage::Format format = picture.format();
+    const bool bgra = format == QImage::Format_ARGB32_Premultiplied || format == QImage::Format_RGB32;
+    const bool rgba = format == QImage::Format_RGBA8888_Premultiplied || format == QImage::Format_RGBX8888;
+    if (!picture.isNull() && (bgra || rgba) && w >= kWallMinSide && w <= kWallMaxSide && h >= kWallMinSide &&
+        h <= kWallMaxSide && picture.bytesPerLine() % 4 == 0) {
+        auto shared = std::make_shared<const QImage>(picture);
+        auto wall = std::make_shared<WallImage>();
+        wall->width = w;
+        wall->height = h;
+        wall->pixels = shared->constBits();
+        wall->stride = int(shared->bytesPerLine());
+        wall->bgra = bgra;
+        wall->owner = std::move(shared);
+        return wall;
+    }
     return toWallImage(picture);
 }
 

@@ -29,7 +29,9 @@ std::shared_ptr<WallImage> loadWallImage(const std::filesystem::path& file);
 std::shared_ptr<WallImage> loadWallImage(std::span<const std::uint8_t> bytes);
 
 // A picture already in memory, clamped and converted the same way; null for a null picture or
-// one over the pixel limit.
+// one over the pixel limit. A picture within the side limits in a premultiplied 32-bit format
+// (ARGB32_Premultiplied, RGB32, RGBA8888_Premultiplied, RGBX8888) is not copied: the wall image
+// shares its pixels (the QImage is kept, as any copy of a QImage keeps them).
 std::shared_ptr<WallImage> wallImageFrom(const QImage& picture);
 
 }  // namespace vantry::studio::gl

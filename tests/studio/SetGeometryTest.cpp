@@ -2,7 +2,9 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <set>
+#include <vector>
 
 #include "studio/SetGeometry.h"
 
@@ -96,5 +98,40 @@ TEST(SetGeometry, RebuildingIsIdentical) {
     const auto a = buildStudioSet(BroadcastStudioSet::neonCreatorDesk);
     const auto b = buildStudioSet(BroadcastStudioSet::neonCreatorDesk);
     ASSERT_EQ(a.indices, b.indices);
-    EXPECT_EQ(std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(a.vertices[0])), 0);
+    EXPECT_EQ(std::memcmp(a.vertices.data(), b.vertices.data(), a.vertices.size() * sizeof(a.vertices[0])),
+              0);
+}
+
+TEST(SetGeometry, TheWallPassStartsAtTheScreensFirstTriangle) {
+    // Box k owns indices [36k, 36k + 36); the screen box is the first with the LED material.
+    for (auto set : BroadcastStudioSet::allCases()) {
+        EXPECT_EQ(vantry::firstWallIndex(buildStudioSet(set)), std::size_t(36 * kScreen));
+    }
+    EXPECT_EQ(vantry::firstWallIndex(vantry::SetGeometry{}), 0u);
+}
+
+// Clip coordinates equal the points (the identity), so x and y map straight to the viewport:
+// bounds are rounded outward by 2 pixels and clamped; a point behind the near plane has none.
+TEST(SetGeometry, ProjectedBoundsRoundOutwardClampAndRefuseWhatLiesBehind) {
+    using vantry::PixelRect;
+    const auto identity = vantry::Float4x4::identity();
+    const struct {
+        const char* what;
+        std::vector<Float3> points;
+        float flipY;
+        std::optional<PixelRect> expected;
+    } cases[] = {
+        {"inside", {{-0.5f, 0.0f, 0.5f}, {0.5f, 0.5f, 0.5f}}, 1.0f, PixelRect{23, 23, 54, 17}},
+        {"turned over", {{-0.5f, 0.0f, 0.5f}, {0.5f, 0.5f, 0.5f}}, -1.0f, PixelRect{23, 10, 54, 17}},
+        {"beyond the edges", {{-3.0f, -0.25f, 0.5f}, {3.0f, 0.25f, 0.5f}}, 1.0f, PixelRect{0, 16, 100, 18}},
+        {"out of view", {{2.0f, 0.0f, 0.5f}, {3.0f, 0.5f, 0.5f}}, 1.0f, PixelRect{}},
+        {"nothing", {}, 1.0f, PixelRect{}},
+        {"behind the near plane", {{0.0f, 0.0f, 0.5f}, {0.2f, 0.2f, -0.1f}}, 1.0f, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(vantry::projectedBounds(c.points, identity, c.flipY, 100, 50), c.expected);
+    }
+    EXPECT_EQ(vantry::unite(PixelRect{10, 10, 5, 5}, PixelRect{0, 20, 2, 2}), (PixelRect{0, 10, 15, 12}));
+    EXPECT_EQ(vantry::unite(PixelRect{}, PixelRect{3, 4, 5, 6}), (PixelRect{3, 4, 5, 6}));
 }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QColor>
 #include <QCryptographicHash>
+#include <QGuiApplication>
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
@@ -12,12 +13,30 @@
 #include <QString>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
 
 namespace vantry::testing {
+
+// Writing PDFs needs a Qt GUI application; one for the whole test program (offscreen without
+// a display).
+inline QGuiApplication& pdfWritingApplication() {
+    static int argc = 1;
+    static char name[] = "pdf_tests";
+    static char* argv[] = {name, nullptr};
+    if (std::getenv("DISPLAY") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static QGuiApplication app(argc, argv);
+    return app;
+}
+
+// Near enough to `want` for an anti-aliased render.
+inline bool nearColour(QRgb got, const QColor& want) {
+    return std::abs(qRed(got) - want.red()) < 16 && std::abs(qGreen(got) - want.green()) < 16 &&
+           std::abs(qBlue(got) - want.blue()) < 16;
+}
 
 struct MadeUpPage {
     QColor colour;
@@ -70,6 +89,18 @@ inline std::string handWrittenPdf(const std::vector<std::string>& objects, const
 inline std::vector<std::string> onePageObjects(const std::string& mediaBox) {
     return {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
             "<< /Type /Page /Parent 2 0 R /MediaBox " + mediaBox + " >>"};
+}
+
+// A document of `pages` empty 16:9 pages, written by hand (no Qt GUI application needed).
+inline std::string blankPagesPdf(int pages) {
+    std::string kids;
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+    for (int i = 0; i < pages; ++i) {
+        kids += std::to_string(i + 3) + " 0 R ";
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 320 180] >>");
+    }
+    objects[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
+    return handWrittenPdf(objects, "");
 }
 
 namespace detail {

@@ -2,7 +2,8 @@ import QtQuick
 import QtQuick.Controls
 import VantryNative
 
-// The set cards, the LED wall's load button and the mounted line.
+// The set cards, the LED wall's load button, the mounted line with a deck's page steps, the
+// screen share, the shots and the remote control.
 Rectangle {
     id: sidebar
     required property var vm
@@ -138,6 +139,146 @@ Rectangle {
                 wrapMode: Text.WrapAtWordBoundaryOrAnywhere
                 maximumLineCount: 2
                 elide: Text.ElideRight
+            }
+
+            // A deck's pages: "‹ 3 / 12 ›".
+            Item {
+                objectName: "slideStepper"
+                visible: sidebar.vm.wallKind === "pdf"
+                width: parent.width
+                height: visible ? stepRow.implicitHeight : 0
+                Row {
+                    id: stepRow
+                    anchors.horizontalCenter: parent.horizontalCenter
+                    spacing: 10
+                    PlainButton {
+                        objectName: "previousSlideButton"
+                        text: "Previous Slide"
+                        enabled: sidebar.vm.slidePage > 1
+                        anchors.verticalCenter: parent.verticalCenter
+                        leftPadding: 10
+                        rightPadding: 10
+                        topPadding: 2
+                        bottomPadding: 2
+                        contentItem: Text {
+                            text: "\u2039"
+                            font.pixelSize: 18
+                            color: parent.enabled ? "white" : Theme.white(0.3)
+                        }
+                        background: Rectangle { radius: 6; color: Theme.white(0.06) }
+                        onClicked: sidebar.vm.previousSlide()
+                    }
+                    Text {
+                        objectName: "slideCounter"
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: sidebar.vm.slidePage + " / " + sidebar.vm.slideCount
+                        font.pixelSize: 12
+                        font.weight: Font.DemiBold
+                        color: "white"
+                    }
+                    PlainButton {
+                        objectName: "nextSlideButton"
+                        text: "Next Slide"
+                        enabled: sidebar.vm.slidePage < sidebar.vm.slideCount
+                        anchors.verticalCenter: parent.verticalCenter
+                        leftPadding: 10
+                        rightPadding: 10
+                        topPadding: 2
+                        bottomPadding: 2
+                        contentItem: Text {
+                            text: "\u203a"
+                            font.pixelSize: 18
+                            color: parent.enabled ? "white" : Theme.white(0.3)
+                        }
+                        background: Rectangle { radius: 6; color: Theme.white(0.06) }
+                        onClicked: sidebar.vm.nextSlide()
+                    }
+                }
+            }
+
+            // A screen or one window on the wall until "Stop Sharing" or another source.
+            PlainButton {
+                id: shareButton
+                objectName: "shareScreenButton"
+                width: parent.width
+                topPadding: 6
+                bottomPadding: 6
+                text: sidebar.vm.screenSharing ? "Stop Sharing" : "Share Screen"
+                contentItem: Text {
+                    text: shareButton.text
+                    horizontalAlignment: Text.AlignHCenter
+                    font.pixelSize: 11
+                    font.weight: Font.DemiBold
+                    color: "white"
+                }
+                background: Rectangle {
+                    radius: 8
+                    color: sidebar.vm.screenSharing ? Theme.pinkAt(0.2) : Theme.white(0.06)
+                    border.width: 1
+                    border.color: Theme.white(0.1)
+                }
+                onClicked: {
+                    if (sidebar.vm.screenSharing) {
+                        sidebar.vm.stopScreenShare()
+                    } else if (sidebar.vm.screenShareUsesPortal) {
+                        sidebar.vm.shareScreen()  // the desktop's own dialog picks
+                    } else {
+                        sharePicker.windows = sidebar.vm.shareableWindows()
+                        sharePicker.open()
+                    }
+                }
+
+                // X11: the entire screen or one window, by its title.
+                Popup {
+                    id: sharePicker
+                    objectName: "sharePicker"
+                    property var windows: []
+                    y: shareButton.height + 4
+                    width: shareButton.width
+                    padding: 6
+                    focus: true
+                    background: Rectangle {
+                        radius: 8
+                        color: Theme.sidebarFill
+                        border.width: 1
+                        border.color: Theme.white(0.14)
+                    }
+                    contentItem: Column {
+                        spacing: 2
+                        Repeater {
+                            model: [{ id: 0, title: "Entire screen" }].concat(sharePicker.windows)
+                            delegate: PlainButton {
+                                id: choice
+                                required property var modelData
+                                required property int index
+                                objectName: "shareChoice_" + index
+                                width: sharePicker.availableWidth
+                                text: modelData.title
+                                leftPadding: 8
+                                rightPadding: 8
+                                topPadding: 5
+                                bottomPadding: 5
+                                contentItem: Text {
+                                    text: choice.text
+                                    font.pixelSize: 11
+                                    color: "white"
+                                    elide: Text.ElideRight
+                                }
+                                background: Rectangle {
+                                    radius: 6
+                                    color: choice.hovered || choice.visualFocus ? Theme.white(0.1) : "transparent"
+                                }
+                                onClicked: {
+                                    sharePicker.close()
+                                    if (index === 0)
+                                        sidebar.vm.shareScreen()
+                                    else
+                                        sidebar.vm.shareWindow(modelData.id, modelData.title)
+                                }
+                            }
+                        }
+                    }
+                }
             }
 
             Divider { width: parent.width }

@@ -53,6 +53,30 @@ Rectangle {
         }
     }
 
+    // A deck on the wall steps with the keys presentation clickers send, while the window has
+    // the focus and no text field does; a focused slider keeps its arrow, page and Home/End
+    // keys and a focused button its Space.
+    readonly property Item focusHolder: root.Window.activeFocusItem
+    readonly property bool deckKeys: root.vm.wallKind === "pdf"
+                                     && !(focusHolder !== null && focusHolder.cursorPosition !== undefined)
+    readonly property bool sliderHasFocus: focusHolder !== null && focusHolder.stepSize !== undefined
+    readonly property bool buttonHasFocus: focusHolder !== null && focusHolder.checkable !== undefined
+    Shortcut { sequences: ["N"]; enabled: root.deckKeys; onActivated: root.vm.nextSlide() }
+    Shortcut { sequences: ["P", "Backspace"]; enabled: root.deckKeys; onActivated: root.vm.previousSlide() }
+    Shortcut {
+        sequences: ["PgDown", "Right"]
+        enabled: root.deckKeys && !root.sliderHasFocus
+        onActivated: root.vm.nextSlide()
+    }
+    Shortcut {
+        sequences: ["PgUp", "Left"]
+        enabled: root.deckKeys && !root.sliderHasFocus
+        onActivated: root.vm.previousSlide()
+    }
+    Shortcut { sequence: "Home"; enabled: root.deckKeys && !root.sliderHasFocus; onActivated: root.vm.firstSlide() }
+    Shortcut { sequence: "End"; enabled: root.deckKeys && !root.sliderHasFocus; onActivated: root.vm.lastSlide() }
+    Shortcut { sequence: "Space"; enabled: root.deckKeys && !root.buttonHasFocus; onActivated: root.vm.nextSlide() }
+
     // Every change of a gain reaches the renderer through sync(), whoever made it.
     Connections {
         target: root.vm

@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 
 #include "app/program-feed/ProgramFeed.h"
 #include "studio/gpu/VantryMetalEngine.h"
 #include "tests/support/ImageDifference.h"
+#include "tests/support/WallChanges.h"
 
 namespace {
 
@@ -77,6 +81,63 @@ TEST(ComposePresenter, LeavesAFrameAloneWhenThePresenterStandsInTheSet) {
         const QImage before = frame.copy();
         composePresenter(frame, presenter);
         EXPECT_EQ(frame == before, inSet);
+    }
+}
+
+// A new wall picture at a still angle, the presenter floating over the studio or standing in it:
+// the feed's picture over the partly drawn studio is the one over a full redraw, bit for bit.
+TEST(StudioFeedWall, ANewWallPictureGivesThePictureOverAFullRedraw) {
+    QImage person(320, 240, QImage::Format_ARGB32_Premultiplied);
+    person.fill(Qt::transparent);
+    {
+        QPainter painter(&person);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setBrush(QColor(190, 130, 100));
+        painter.setPen(Qt::NoPen);
+        painter.drawEllipse(QRectF(110, 10, 100, 110));
+        painter.drawRoundedRect(QRectF(70, 110, 180, 130), 40, 40);
+    }
+    for (const bool inSet : {false, true}) {
+        SCOPED_TRACE(inSet ? "standing in the set" : "floating");
+        auto kept = vantry::VantryMetalEngine::create();  // keeps its frames
+        auto full = vantry::VantryMetalEngine::create();  // draws every frame in full
+        ASSERT_TRUE(kept && full);
+        for (vantry::VantryMetalEngine* e : {kept.get(), full.get()}) {
+            e->setCameraAngle(vantry::BroadcastCameraAngle::screenShoulder);
+            e->setInSetPresenter(inSet ? person : QImage());
+        }
+        ProgramFeed keptFeed(640, 360, 30,
+                             [&kept](int w, int h) { return kept->renderOffscreenBGRA(w, h, std::nullopt); });
+        ProgramFeed fullFeed(640, 360, 30, [&full](int w, int h) {
+            full->loadSet(vantry::BroadcastStudioSet::manhattanLoft);  // drawn in full
+            return full->renderOffscreenBGRA(w, h, std::nullopt);
+        });
+        ProgramPresenter presenter;
+        presenter.visible = true;
+        presenter.inSet = inSet;
+        presenter.look.viewportWidth = 640;
+        presenter.look.viewportHeight = 360;
+        presenter.look.offsetX = 60;  // over the wall's right part and beyond it
+        presenter.look.offsetY = -20;
+        presenter.picture = person;
+        keptFeed.setPresenter(presenter);
+        fullFeed.setPresenter(presenter);
+        QImage previous = keptFeed.renderPicture();
+        ASSERT_FALSE(previous.isNull());
+        for (const auto& change : vantry::testing::wallChanges(std::filesystem::current_path())) {
+            SCOPED_TRACE(change.what);
+            vantry::testing::applyToAll(change, {kept.get(), full.get()});
+            const auto before = kept->drawCounts();
+            const QImage picture = keptFeed.renderPicture();
+            const auto after = kept->drawCounts();
+            ASSERT_FALSE(picture.isNull());
+            EXPECT_TRUE(picture != previous) << "the change does not show";
+            EXPECT_TRUE(picture == fullFeed.renderPicture()) << "the picture differs from a full redraw's";
+            EXPECT_EQ(after.stagePasses - before.stagePasses, 0);
+            EXPECT_EQ(after.wallPasses - before.wallPasses, 1);
+            EXPECT_EQ(after.wallPresenterPasses - before.wallPresenterPasses, inSet ? 1 : 0);
+            previous = picture;
+        }
     }
 }
 

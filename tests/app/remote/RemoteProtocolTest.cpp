@@ -27,6 +27,10 @@ TEST(RemoteProtocol, WellFormedRequestsDecodeToTheirCommand) {
         {R"({"id":6,"request":"setWallImage","params":{"path":"/tmp/a.png"}})", 8},
         {R"({"id":7,"request":"setPresenterMode","params":{"mode":"float"}})", 10},
         {R"({"id":8,"request":"endStream"})", 13},
+        {R"({"id":9,"request":"nextSlide"})", 14},
+        {R"({"id":10,"request":"previousSlide","params":{}})", 14},
+        {R"({"id":11,"request":"setSlidePage","params":{"page":3}})", 15},
+        {R"({"id":12,"request":"stopScreenShare"})", 16},
     };
     for (const auto& c : cases) {
         const auto decoded = decodeRequest(c.text);
@@ -37,6 +41,15 @@ TEST(RemoteProtocol, WellFormedRequestsDecodeToTheirCommand) {
         std::get<Request>(decodeRequest(R"({"id":1,"request":"setGains","params":{"key":0.5}})")).command);
     EXPECT_EQ(gains.key, 0.5);
     EXPECT_FALSE(gains.neon);
+    EXPECT_FALSE(
+        std::get<StepSlide>(std::get<Request>(decodeRequest(R"({"id":1,"request":"previousSlide"})")).command)
+            .forward);
+    EXPECT_EQ(
+        std::get<SetSlidePage>(
+            std::get<Request>(decodeRequest(R"({"id":1,"request":"setSlidePage","params":{"page":12}})"))
+                .command)
+            .page,
+        12);
 }
 
 TEST(RemoteProtocol, MalformedMessagesGetACodeAndKeepAUsableId) {
@@ -66,6 +79,9 @@ TEST(RemoteProtocol, MalformedMessagesGetACodeAndKeepAUsableId) {
         {R"({"id":1,"request":"setWallImage","params":{"path":"/a\u0000b"}})", code::badParams, true},
         {R"({"id":1,"request":"setVisionCutout","params":{"on":1}})", code::badParams, true},
         {R"({"id":1,"request":"setPresenterMode","params":{"mode":"stand"}})", code::badParams, true},
+        {R"({"id":1,"request":"setSlidePage","params":{"page":0}})", code::badParams, true},
+        {R"({"id":1,"request":"setSlidePage","params":{"page":"2"}})", code::badParams, true},
+        {R"({"id":1,"request":"setSlidePage"})", code::badParams, true},
         {std::string(kMaxMessageBytes + 1, ' '), code::tooLarge, false},
     };
     for (const auto& c : cases) {

@@ -22,6 +22,8 @@
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
 #include "tests/support/EventPump.h"
+#include "tests/support/FakeWallFeeds.h"
+#include "tests/support/MadeUpPdf.h"
 #include "tests/support/StudioControllerFakes.h"
 
 namespace vantry::remote {
@@ -456,6 +458,77 @@ TEST_F(RemoteServerTest, ShotsAreListedRecalledAndAnnounced) {
     RemoteClient other;
     ASSERT_TRUE(other.connectTo(QStringLiteral("127.0.0.1"), bare.port(), secret, kWaitMs, nullptr));
     EXPECT_EQ(codeOf(call(other, "listShots")), "unavailable");
+}
+
+// A client steps the deck on the wall and stops a share; it never starts one, not even by
+// recalling a shot of one.
+TEST_F(RemoteServerTest, ADeckIsSteppedAndAShareStoppedButNeverStartedFromAfar) {
+    testing::FakeWallFeeds feeds;
+    feeds.portal = true;
+    feeds.restoreToken = "token-1";
+    studio.reset();
+    vm = std::make_unique<app::VantryViewModel>(renderer, &panels, feeds.feeds());
+    studio = std::make_unique<ViewModelRemoteStudio>(*vm);
+    ShotsModelRemote remoteShots(vm->shots());
+    start({}, &remoteShots);
+    auto client = connect();
+    const auto stateOf = [&] { return child(child(objectOf(call(*client, "state")), "result"), "state"); };
+
+    EXPECT_EQ(codeOf(call(*client, "nextSlide")), "unavailable");
+    const std::string deck = dir.filePath("talk.pdf").toStdString();
+    testing::writeBytes(deck, testing::blankPagesPdf(3));
+    ASSERT_TRUE(ok(call(*client, "setWallImage", "{\"path\":" + json::quote(deck) + "}")));
+    json::Object state = stateOf();
+    EXPECT_EQ(*json::stringMember(state, "wallKind"), "pdf");
+    EXPECT_EQ(*json::stringMember(state, "wallImage"), "talk.pdf");
+    EXPECT_EQ(json::numberMember(state, "slidePage"), 1.0);
+    EXPECT_EQ(json::numberMember(state, "slideCount"), 3.0);
+
+    const struct {
+        const char* request;
+        const char* params;
+        const char* code;  // "" for ok
+        int page;          // the page afterwards
+    } steps[] = {
+        {"nextSlide", "", "", 2},
+        {"setSlidePage", R"({"page":3})", "", 3},
+        {"nextSlide", "", "failed", 3},
+        {"setSlidePage", R"({"page":4})", "bad-params", 3},
+        {"setSlidePage", R"({"page":1})", "", 1},
+        {"previousSlide", "", "failed", 1},
+        {"nextSlide", "", "", 2},
+    };
+    for (const auto& s : steps) {
+        SCOPED_TRACE(std::string(s.request) + " " + s.params);
+        const std::string answer = call(*client, s.request, s.params);
+        EXPECT_EQ(codeOf(answer), s.code) << answer;
+        if (*s.code == '\0') {
+            EXPECT_EQ(json::numberMember(child(objectOf(answer), "result"), "slidePage"), double(s.page))
+                << answer;
+        }
+        EXPECT_EQ(vm->slidePage(), s.page);
+    }
+
+    EXPECT_EQ(codeOf(call(*client, "stopScreenShare")), "unavailable");
+    ASSERT_TRUE(vm->shareScreen());  // at the window
+    ASSERT_TRUE(vm->shots().saveCurrent(QStringLiteral("Shared")));
+    EXPECT_EQ(*json::stringMember(stateOf(), "wallKind"), "screen");
+    EXPECT_TRUE(ok(call(*client, "stopScreenShare")));
+    EXPECT_FALSE(feeds.running());
+    EXPECT_EQ(vm->wallKindName(), "builtIn");
+
+    const std::size_t shares = feeds.shareTargets.size();
+    const std::string recalled = call(*client, "recallShot", R"({"index":0})");
+    EXPECT_TRUE(ok(recalled)) << recalled;
+    const std::string* warning = json::stringMember(child(objectOf(recalled), "result"), "warning");
+    ASSERT_NE(warning, nullptr) << recalled;
+    EXPECT_NE(warning->find("can only be started at the window"), std::string::npos) << *warning;
+    EXPECT_EQ(feeds.shareTargets.size(), shares);
+    EXPECT_FALSE(feeds.running());
+    // The same shot recalled at the window starts the share again through the portal's token.
+    ASSERT_TRUE(vm->shots().recallShot(0));
+    EXPECT_TRUE(vm->screenSharing());
+    EXPECT_EQ(feeds.shareTargets.back().restoreToken, "token-1");
 }
 
 // The window's own shots list behind the switch: what a client recalls is what the window shows,

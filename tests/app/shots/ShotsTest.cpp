@@ -79,6 +79,55 @@ TEST(ShotCodec, RoundTripKeepsEveryField) {
     }
 }
 
+TEST(ShotCodec, EachWallSourceIsKeptAndOldFilesStillRead) {
+    const struct {
+        WallKind kind;
+        const char* file;
+        int page;
+    } kinds[] = {
+        {WallKind::builtIn, "", 1},
+        {WallKind::picture, "/slides/a.png", 1},
+        {WallKind::pdf, "/slides/talk.pdf", 7},
+        {WallKind::video, "/clips/loop.webm", 1},
+        {WallKind::screen, "", 1},
+    };
+    std::vector<Shot> shots;
+    for (const auto& k : kinds) {
+        Shot shot = named(wallKindName(k.kind));
+        shot.wallKind = k.kind;
+        shot.wallImage = k.file;
+        shot.slidePage = k.page;
+        shots.push_back(shot);
+        EXPECT_EQ(wallShows(shot), k.kind);
+    }
+    const std::string text = encodeShots(shots);
+    std::string why;
+    const auto decoded = decodeShots(text, &why);
+    ASSERT_TRUE(decoded.has_value()) << why << "\n" << text;
+    EXPECT_EQ(*decoded, shots) << text;
+
+    // A file of earlier versions: the wall picture by its path alone, no kind and no page.
+    const std::string old = R"({
+  "shots" : [
+    { "angle" : 2, "keyGain" : 0.85, "ledBrightness" : 1.6, "moveSeconds" : 2.25, "name" : "Old",
+      "neonGain" : 2.1, "presenterInSet" : true, "presenterPlace" : { "height" : 1.9, "x" : 1.25, "z" : -0.5 },
+      "set" : "timber-podcast", "transition" : "cut", "visionCutout" : true,
+      "wallImage" : "/home/ana/Pictures/Tafel \"Q3\".png" },
+    { "angle" : 0, "keyGain" : 1.35, "ledBrightness" : 1.15, "moveSeconds" : 1, "name" : "Own",
+      "neonGain" : 1.25, "presenterInSet" : false, "presenterPlace" : { "height" : 1.75, "x" : -0.35, "z" : -0.45 },
+      "set" : "manhattan-loft", "transition" : "cut", "visionCutout" : false, "wallImage" : "" }
+  ],
+  "version" : 1
+})";
+    const auto read = decodeShots(old, &why);
+    ASSERT_TRUE(read.has_value()) << why << "\n" << old;
+    ASSERT_EQ(read->size(), 2u);
+    EXPECT_EQ(wallShows((*read)[0]), WallKind::picture);
+    EXPECT_EQ((*read)[0].wallImage, "/home/ana/Pictures/Tafel \"Q3\".png");
+    EXPECT_EQ(wallShows((*read)[1]), WallKind::builtIn);
+    EXPECT_EQ((*read)[1].slidePage, 1);
+}
+
 TEST(ShotCodec, DamagedTextsAreRefusedWhole) {
     std::string good = encodeShots({sample("A", BroadcastCameraAngle::tightHost, Transition::cut)});
     const auto with = [&](const std::string& from, const std::string& to) {
@@ -103,6 +152,10 @@ TEST(ShotCodec, DamagedTextsAreRefusedWhole) {
         {"name too long",
          with("\"name\" : \"A\"", "\"name\" : \"" + std::string(kMaxNameBytes + 1, 'n') + "\"")},
         {"unknown transition", with("\"transition\" : \"cut\"", "\"transition\" : \"wipe\"")},
+        {"unknown wall kind", with("\"wallKind\" : \"builtIn\"", "\"wallKind\" : \"hologram\"")},
+        {"wall kind a number", with("\"wallKind\" : \"builtIn\"", "\"wallKind\" : 2")},
+        {"page 0", with("\"slidePage\" : 1", "\"slidePage\" : 0")},
+        {"page a fraction", with("\"slidePage\" : 1", "\"slidePage\" : 1.5")},
         {"place missing", with("\"presenterPlace\"", "\"elsewhere\"")},
         {"ten shots",
          [] {
@@ -167,8 +220,9 @@ TEST(ShotNames, ControlCharactersAndDirectionMarksAreDropped) {
 }
 
 TEST_F(TempFolder, AnAwkwardShotsFileIsNotWaitedOnAndNotSavedOver) {
-    for (const auto& file : vantry::testing::makeAwkwardFiles(folder_ / "awkward", "shots.json", kMaxFileBytes,
-                                                             /*folderPerCase=*/true)) {
+    for (const auto& file :
+         vantry::testing::makeAwkwardFiles(folder_ / "awkward", "shots.json", kMaxFileBytes,
+                                           /*folderPerCase=*/true)) {
         SCOPED_TRACE(file.what);
         ShotsModel model({{}, {}, file.path});
         EXPECT_EQ(model.count(), 0);
@@ -194,11 +248,15 @@ TEST_F(TempFolder, SavingRefusesReadOnlyFilesLinksAndOutsideChangesAndSaysSo) {
              fs::rename(f, f.string() + ".real");
              fs::create_symlink(f.string() + ".real", f);
          },
-         {}, "is a symbolic link"},
-        {"changed outside", {}, [&](const fs::path& f) { std::ofstream(f, std::ios::binary) << kept; },
+         {},
+         "is a symbolic link"},
+        {"changed outside",
+         {},
+         [&](const fs::path& f) { std::ofstream(f, std::ios::binary) << kept; },
          "was changed by another program"},
         {"made outside", [](const fs::path& f) { fs::remove(f); },
-         [&](const fs::path& f) { std::ofstream(f, std::ios::binary) << kept; }, "was changed by another program"},
+         [&](const fs::path& f) { std::ofstream(f, std::ios::binary) << kept; },
+         "was changed by another program"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

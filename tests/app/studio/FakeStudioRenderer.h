@@ -2,8 +2,10 @@
 #pragma once
 
 #include <QImage>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <vector>
@@ -27,11 +29,39 @@ class FakeStudioRenderer : public app::StudioRenderer {
     void loadSet(BroadcastStudioSet set) override { loadedSets.push_back(set); }
     bool loadLEDWallImage(const std::filesystem::path& file) override {
         imageLoads.push_back(file);
+        if (duringImageLoad) duringImageLoad();
         if (!acceptImages) return false;
         slideName = file.filename().string();
         return true;
     }
-    void showBuiltInWall() override { slideName = "Corvella Studio Deck"; }
+    void showBuiltInWall() override {
+        slideName = "Corvella Studio Deck";
+        ++builtInWalls;
+    }
+    // From any thread (decks and feeds call from their own).
+    void showLEDWallPicture(const QImage& picture, const std::string& name) override {
+        std::lock_guard<std::mutex> lock(wallMutex);
+        wallPictures.push_back({picture, name});
+        wallChanged.notify_all();
+    }
+    struct WallPicture {
+        QImage picture;
+        std::string name;
+    };
+    std::size_t wallPictureCount() {
+        std::lock_guard<std::mutex> lock(wallMutex);
+        return wallPictures.size();
+    }
+    // Waits (bounded) until `count` live wall pictures have come; false when they did not.
+    bool waitForWallPictures(std::size_t count) {
+        std::unique_lock<std::mutex> lock(wallMutex);
+        return wallChanged.wait_for(lock, std::chrono::seconds(10),
+                                    [&] { return wallPictures.size() >= count; });
+    }
+    WallPicture lastWallPicture() {
+        std::lock_guard<std::mutex> lock(wallMutex);
+        return wallPictures.empty() ? WallPicture{} : wallPictures.back();
+    }
     void setOnFPSUpdate(FPSCallback callback) override { onFPSUpdate = std::move(callback); }
     void setInSetPresenter(const QImage& picture) override { inSetPictures.push_back(picture); }
 
@@ -83,8 +113,14 @@ class FakeStudioRenderer : public app::StudioRenderer {
     std::vector<Move> moves;
     std::vector<std::filesystem::path> imageLoads;
     bool acceptImages = true;
+    std::function<void()> duringImageLoad;  // runs while a picture loads (a seam for orderings)
     FPSCallback onFPSUpdate;
     std::vector<QImage> inSetPictures;  // every picture of the presenter standing in the set
+    int builtInWalls = 0;               // showBuiltInWall calls
+
+    std::mutex wallMutex;
+    std::condition_variable wallChanged;
+    std::vector<WallPicture> wallPictures;  // every live wall picture, in order
 
     std::mutex mutex;
     std::condition_variable cv;

@@ -21,6 +21,7 @@
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/support/EventPump.h"
+#include "tests/support/MadeUpPdf.h"
 
 namespace vantry::app {
 namespace {
@@ -332,6 +333,23 @@ TEST_F(LiveViewport, TheWindowKeepsDrawingWhileTheStudioFrameIsHeld) {
     host_.reset();  // stops the studio thread before the renderer goes
 }
 
+// A deck in the real window: the engine names its wall after the file once the first page is
+// there, and a step renders the next page onto it.
+TEST_F(LiveViewport, ADeckOnTheWallIsNamedAfterItsFileAndSteps) {
+    VantryViewModel& vm = host_->viewModel();
+    QTemporaryDir dir;
+    const std::filesystem::path deck = dir.filePath(QStringLiteral("talk.pdf")).toStdString();
+    testing::writeMadeUpPdf(deck, {{QColor(220, 30, 30)}, {QColor(30, 200, 40)}});
+    ASSERT_TRUE(vm.mountSlide(deck));
+    EXPECT_EQ(vm.statusBannerText(), "Mounted talk.pdf onto 3D LED Wall");
+    EXPECT_TRUE(vantry::testing::pumpUntil([&] { return renderer_->slideSourceName() == "talk.pdf"; }, 30000))
+        << renderer_->slideSourceName();
+    EXPECT_TRUE(vm.nextSlide());
+    EXPECT_EQ(vm.slidePage(), 2);
+    EXPECT_FALSE(vm.nextSlide());
+    EXPECT_TRUE(waitForFrames(2)) << "the window keeps drawing with the deck on the wall";
+}
+
 TEST_F(LiveViewport, FileDialogsCarryThePanelsAndMountTheChosenSlide) {
     VantryViewModel& vm = host_->viewModel();
     auto* saveDialog = window_->findChild<QObject*>(QStringLiteral("saveDialog"));
@@ -362,7 +380,7 @@ TEST_F(LiveViewport, FileDialogsCarryThePanelsAndMountTheChosenSlide) {
     EXPECT_TRUE(openDialog->property("visible").toBool());
     EXPECT_EQ(openDialog->property("title").toString(), "Select Slide or Demo Graphic for 3D LED Wall");
     EXPECT_EQ(openDialog->property("nameFilters").toStringList().value(0),
-              "PNG, JPEG or HEIC (*.png *.jpg *.jpeg *.heic)");
+              "PNG, JPEG, HEIC, PDF or Video (*.png *.jpg *.jpeg *.heic *.pdf *.mp4 *.mov *.mkv *.webm)");
     // What the dialog hands back when the user picks the file.
     host_->panels().finishOpen(QUrl::fromLocalFile(slide));
     QMetaObject::invokeMethod(openDialog, "close");

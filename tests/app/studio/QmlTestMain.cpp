@@ -20,6 +20,8 @@
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
 #include "tests/support/AccessibleTree.h"
+#include "tests/support/FakeWallFeeds.h"
+#include "tests/support/MadeUpPdf.h"
 
 namespace {
 
@@ -42,7 +44,10 @@ class TestRig : public QObject {
         reset();
         renderer_ = std::make_shared<vantry::testing::FakeStudioRenderer>();
         renderer_->exportBytes = 1572864;
-        vm_ = std::make_unique<vantry::app::VantryViewModel>(renderer_, &panels_);
+        feeds_ = std::make_unique<vantry::testing::FakeWallFeeds>();
+        feeds_->windows = {{0x2c00007, "Quarterly Review - Slides"}, {0x2e00003, "Terminal"}};
+        feeds_->screenName = "Quarterly Review - Slides";
+        vm_ = std::make_unique<vantry::app::VantryViewModel>(renderer_, &panels_, feeds_->feeds());
         QQmlEngine::setObjectOwnership(vm_.get(), QQmlEngine::CppOwnership);
         return vm_.get();
     }
@@ -75,6 +80,25 @@ class TestRig : public QObject {
     }
     Q_INVOKABLE void answerNextPanel(const QString& path) { panels_.answers.push_back(path.toStdString()); }
     Q_INVOKABLE void reportFPS(double fps) { renderer_->onFPSUpdate(fps); }
+    // The window id the last share was asked for (0: the entire screen or none); whether it runs.
+    Q_INVOKABLE double sharedWindowId() const {
+        return feeds_->shareTargets.empty() ? 0 : double(feeds_->shareTargets.back().windowId);
+    }
+    Q_INVOKABLE bool shareRunning() const { return feeds_->running(); }
+    // A deck of `pages` pages, each one of deckColour(i)'s blocks; its path.
+    Q_INVOKABLE QString makeDeck(int pages) {
+        std::vector<vantry::testing::MadeUpPage> made;
+        for (int i = 0; i < pages; ++i) made.push_back({deckColour(i)});
+        const QString path = dir_.filePath(QStringLiteral("deck%1.pdf").arg(pages));
+        vantry::testing::writeMadeUpPdf(path.toStdString(), made);
+        return path;
+    }
+    // Whether the wall's last live picture is page `page` (from 1) of a made-up deck.
+    Q_INVOKABLE bool wallShowsPage(int page) {
+        const auto last = renderer_->lastWallPicture();
+        return !last.picture.isNull() &&
+               vantry::testing::nearColour(last.picture.pixel(640, 360), deckColour(page - 1));
+    }
     // Leaves a damaged shots file for the next view model to find.
     Q_INVOKABLE void damageShotsFile() {
         const std::filesystem::path file = vantry::app::shots::defaultShotsFile();
@@ -100,6 +124,7 @@ class TestRig : public QObject {
     }
 
   private:
+    static QColor deckColour(int i) { return QColor::fromHsv((i * 67) % 360, 220, 220); }
     void reset() {
         if (renderer_) renderer_->releaseExports();
         vm_.reset();
@@ -110,6 +135,7 @@ class TestRig : public QObject {
     QString stillPath_;
     std::shared_ptr<vantry::testing::FakeStudioRenderer> renderer_;
     vantry::testing::ScriptedPanels panels_;
+    std::unique_ptr<vantry::testing::FakeWallFeeds> feeds_;
     std::unique_ptr<vantry::app::VantryViewModel> vm_;
     std::unique_ptr<vantry::testing::AccessibleNameChanges> names_;
 };

@@ -229,10 +229,12 @@ TEST_F(ViewModelTest, SlideFlowMountsAcceptedImagesOnly) {
     ASSERT_EQ(panels.openRequests.size(), 1u);
     const auto& request = panels.openRequests[0];
     EXPECT_EQ(request.title, "Select Slide or Demo Graphic for 3D LED Wall");
-    ASSERT_EQ(request.allowedTypes.size(), 3u);
+    ASSERT_EQ(request.allowedTypes.size(), 5u);
     EXPECT_EQ(request.allowedTypes[0].extensions.front(), "png");
     EXPECT_EQ(request.allowedTypes[1].extensions.front(), "jpg");
     EXPECT_EQ(request.allowedTypes[2].extensions.front(), "heic");
+    EXPECT_EQ(request.allowedTypes[3].extensions, std::vector<std::string>{"pdf"});
+    EXPECT_EQ(request.allowedTypes[4].extensions, (std::vector<std::string>{"mp4", "mov", "mkv", "webm"}));
     EXPECT_TRUE(renderer->imageLoads.empty());  // cancelled: nothing happens
     EXPECT_FALSE(vm->hasStatusBanner());
 

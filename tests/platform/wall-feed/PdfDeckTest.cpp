@@ -4,7 +4,6 @@
 
 #include <QBuffer>
 #include <QByteArray>
-#include <QGuiApplication>
 #include <QPdfDocument>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -20,25 +19,12 @@ namespace {
 
 using testing::MadeUpPage;
 
-QGuiApplication& guiApp() {
-    static int argc = 1;
-    static char name[] = "platform_pdf_deck_tests";
-    static char* argv[] = {name, nullptr};
-    if (std::getenv("DISPLAY") == nullptr) ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static QGuiApplication app(argc, argv);
-    return app;
-}
-
-// Near enough to the colour for an anti-aliased, colour-managed render.
-bool near(QRgb got, QColor want) {
-    return std::abs(qRed(got) - want.red()) < 16 && std::abs(qGreen(got) - want.green()) < 16 &&
-           std::abs(qBlue(got) - want.blue()) < 16;
-}
+using testing::nearColour;
 
 class PdfDeckTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        guiApp();
+        testing::pdfWritingApplication();
         ASSERT_TRUE(dir.isValid());
     }
     std::filesystem::path path(const std::string& name) const {
@@ -67,14 +53,15 @@ TEST_F(PdfDeckTest, EachPageIsItsOwnColourFittedIntoTheLiveSize) {
         const QImage picture = deck->page(i);
         ASSERT_EQ(picture.size(), QSize(kLivePictureWidth, kLivePictureHeight));
         EXPECT_EQ(picture.format(), QImage::Format_ARGB32_Premultiplied);
-        EXPECT_TRUE(near(picture.pixel(640, 360), pages[std::size_t(i)].colour))
+        EXPECT_TRUE(nearColour(picture.pixel(640, 360), pages[std::size_t(i)].colour))
             << std::hex << picture.pixel(640, 360);
         // The white margin of the page, a twentieth in from its edge.
         const bool portrait = i == 3;
         const int marginX = portrait ? 640 - 255 + 12 : 32;
-        EXPECT_TRUE(near(picture.pixel(marginX, 360), Qt::white)) << std::hex << picture.pixel(marginX, 360);
+        EXPECT_TRUE(nearColour(picture.pixel(marginX, 360), Qt::white))
+            << std::hex << picture.pixel(marginX, 360);
         // Beside a portrait page the wall is black.
-        EXPECT_TRUE(near(picture.pixel(100, 360), portrait ? QColor(Qt::black) : QColor(Qt::white)));
+        EXPECT_TRUE(nearColour(picture.pixel(100, 360), portrait ? QColor(Qt::black) : QColor(Qt::white)));
     }
     EXPECT_TRUE(deck->page(4).isNull());
     EXPECT_TRUE(deck->page(-1).isNull());
@@ -100,7 +87,7 @@ TEST_F(PdfDeckTest, ShowHandsOverThePageAndRendersItsNeighboursAhead) {
         std::lock_guard lock(mutex);
         ASSERT_EQ(shown.size(), 1u);
         EXPECT_EQ(shown[0].first, 1);
-        EXPECT_TRUE(near(shown[0].second, pages[1].colour));
+        EXPECT_TRUE(nearColour(shown[0].second, pages[1].colour));
     }
     // The next page is ready: it comes before show() returns.
     deck->show(2, record);
@@ -108,7 +95,7 @@ TEST_F(PdfDeckTest, ShowHandsOverThePageAndRendersItsNeighboursAhead) {
         std::lock_guard lock(mutex);
         ASSERT_EQ(shown.size(), 2u);
         EXPECT_EQ(shown[1].first, 2);
-        EXPECT_TRUE(near(shown[1].second, pages[2].colour));
+        EXPECT_TRUE(nearColour(shown[1].second, pages[2].colour));
     }
     deck->waitIdle();
     EXPECT_TRUE(deck->isReady(3));
@@ -120,7 +107,7 @@ TEST_F(PdfDeckTest, ShowHandsOverThePageAndRendersItsNeighboursAhead) {
     std::lock_guard lock(mutex);
     ASSERT_GE(shown.size(), 3u);
     EXPECT_EQ(shown.back().first, 3);
-    EXPECT_TRUE(near(shown.back().second, pages[3].colour));
+    EXPECT_TRUE(nearColour(shown.back().second, pages[3].colour));
 }
 
 TEST_F(PdfDeckTest, RefusesWhatIsNoUsableDeck) {

@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <filesystem>
@@ -123,3 +124,50 @@ TEST_F(WallImageLoader, PipesDevicesFoldersAndOversizedFilesAreRefusedAtOnce) {
 }
 
 }  // namespace
+
+// A live picture in a premultiplied 32-bit layout within the side limits is shared as it is,
+// the same colours as the converted copy any other picture becomes; others are converted, and
+// a picture changed by its owner afterwards leaves the shared one as it was.
+TEST(WallImageFrom, PremultipliedPicturesAreSharedAndShowWhatAConvertedCopyShows) {
+    using vantry::studio::gl::wallImageFrom;
+    QImage source(160, 90, QImage::Format_ARGB32);
+    for (int y = 0; y < 90; ++y)
+        for (int x = 0; x < 160; ++x) source.setPixel(x, y, qRgba(x, y * 2, (x + y) % 256, 255));
+    const auto converted = wallImageFrom(source);  // ARGB32: converted
+    ASSERT_TRUE(converted);
+    ASSERT_EQ(converted->pixels, nullptr);
+    const struct {
+        QImage::Format format;
+        QSize size;
+        bool shared;
+    } cases[] = {
+        {QImage::Format_ARGB32_Premultiplied, {160, 90}, true},
+        {QImage::Format_RGB32, {160, 90}, true},
+        {QImage::Format_RGBA8888_Premultiplied, {160, 90}, true},
+        {QImage::Format_RGBX8888, {160, 90}, true},
+        {QImage::Format_RGB888, {160, 90}, false},
+        {QImage::Format_ARGB32_Premultiplied, {40, 90}, false},  // below the smallest side
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "format " << int(c.format) << ", " << c.size.width() << " wide");
+        QImage picture = source.scaled(c.size).convertToFormat(c.format);
+        const auto wall = wallImageFrom(picture);
+        ASSERT_TRUE(wall);
+        EXPECT_EQ(wall->pixels == picture.constBits(), c.shared);
+        if (!c.shared) continue;
+        for (int y = 0; y < 90; ++y) {
+            const std::uint8_t* row = wall->data() + std::ptrdiff_t(y) * wall->rowBytes();
+            for (int x = 0; x < 160; ++x) {
+                const std::uint8_t* want =
+                    converted->rgba.data() + (std::size_t(y) * 160 + std::size_t(x)) * 4;
+                const std::uint8_t* got = row + x * 4;
+                const int r = wall->bgra ? 2 : 0, b = wall->bgra ? 0 : 2;
+                ASSERT_TRUE(got[r] == want[0] && got[1] == want[1] && got[b] == want[2]) << x << ", " << y;
+            }
+        }
+        const std::vector<std::uint8_t> before(wall->data(),
+                                               wall->data() + std::ptrdiff_t(90) * wall->rowBytes());
+        picture.fill(Qt::red);  // the owner draws on: its picture detaches from the wall's
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), wall->data()));
+    }
+}
