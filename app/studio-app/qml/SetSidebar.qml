@@ -170,6 +170,9 @@ Rectangle {
                     }
                     Text {
                         objectName: "slideCounter"
+                        // Announced as the deck steps.
+                        Accessible.role: Accessible.StatusBar
+                        Accessible.name: "Slide " + text
                         anchors.verticalCenter: parent.verticalCenter
                         text: sidebar.vm.slidePage + " / " + sidebar.vm.slideCount
                         font.pixelSize: 12
@@ -204,6 +207,8 @@ Rectangle {
                 topPadding: 6
                 bottomPadding: 6
                 text: sidebar.vm.screenSharing ? "Stop Sharing" : "Share Screen"
+                Accessible.description: sidebar.vm.screenSharing ? "Takes the shared screen off the 3D LED Wall"
+                                                                 : "Shows your screen or one window on the 3D LED Wall"
                 contentItem: Text {
                     text: shareButton.text
                     horizontalAlignment: Text.AlignHCenter
@@ -224,6 +229,7 @@ Rectangle {
                         sidebar.vm.shareScreen()  // the desktop's own dialog picks
                     } else {
                         sharePicker.windows = sidebar.vm.shareableWindows()
+                        sharePicker.returnReason = shareButton.visualFocus ? Qt.TabFocusReason : Qt.OtherFocusReason
                         sharePicker.open()
                     }
                 }
@@ -233,6 +239,10 @@ Rectangle {
                     id: sharePicker
                     objectName: "sharePicker"
                     property var windows: []
+                    // Closed (a choice, Escape, a click outside), it gives the keyboard back to the
+                    // button, ringed when the keyboard opened it.
+                    property int returnReason: Qt.OtherFocusReason
+                    onClosed: shareButton.forceActiveFocus(returnReason)
                     y: shareButton.height + 4
                     width: shareButton.width
                     padding: 6

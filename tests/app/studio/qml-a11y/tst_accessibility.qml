@@ -70,7 +70,11 @@ Item {
             return nodes[0]
         }
 
-        function test_everyShowingControlIsNamedWithItsRole() {
+        function test_everyShowingControlIsNamedWithItsRole_data() {
+            return [{ tag: "studio", deck: false }, { tag: "deck on the wall", deck: true }]
+        }
+        function test_everyShowingControlIsNamedWithItsRole(data) {
+            if (data.deck) mountDeck()
             const counted = {}
             const faults = Checks.controlFaults(rig.accessibleTree(view), expectedRoles, counted)
             const controls = counted.controls
@@ -125,6 +129,44 @@ Item {
             verify(!nodeOf(item("standInSetButton")).checked)
             verify(nodeOf(findChild(item("goLiveSize"), "choice_1280x720")).checked)
             verify(!nodeOf(findChild(item("goLiveSize"), "choice_1920x1080")).checked)
+        }
+
+        function mountDeck() {
+            rig.answerNextPanel(rig.makeDeck(3))
+            vm.loadSlidePanel()
+            compare(vm.wallKind, "pdf")
+            verify(item("slideStepper").visible)
+        }
+
+        // The deck steps from the keyboard and says where it is; the share picker opens with
+        // Enter, is walked with Tab and closes with Escape, giving the keyboard back.
+        function test_deckAndSharePickerFromTheKeyboard() {
+            mountDeck()
+            rig.recordAnnouncements()
+            const next = item("nextSlideButton")
+            next.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Space)
+            compare(vm.slidePage, 2)
+            keyClick(Qt.Key_Return)
+            compare(vm.slidePage, 3)
+            compare(rig.announcedNames(item("slideCounter")), ["Slide 2 / 3", "Slide 3 / 3"])
+            compare(nodeOf(item("previousSlideButton")).name, "Previous Slide")
+
+            const share = item("shareScreenButton")
+            share.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Return)
+            const picker = findChild(view, "sharePicker")
+            tryVerify(function() { return picker.opened })
+            const window = view.Window.window
+            keyClick(Qt.Key_Tab)
+            verify(window.activeFocusItem === findChild(picker.contentItem, "shareChoice_0"),
+                   "Tab goes into the picker, not " + window.activeFocusItem)
+            compare(nodeOf(findChild(picker.contentItem, "shareChoice_0")).name, "Entire screen")
+            keyClick(Qt.Key_Escape)
+            tryVerify(function() { return !picker.visible })
+            verify(!vm.screenSharing)
+            verify(window.activeFocusItem === share, "the keyboard is back on \"Share Screen\", not "
+                   + window.activeFocusItem)
         }
 
         // Status lines are live regions: each change is announced once, as the window shows it.
