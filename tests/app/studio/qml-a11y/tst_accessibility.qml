@@ -114,12 +114,28 @@ Item {
             mouseClick(item("camera_2"))
             verify(nodeOf(item("camera_2")).checked)
             verify(!nodeOf(item("camera_0")).checked)
+            vm.cameraAngle = 1  // chosen elsewhere (a shot, the remote): the tabs follow
+            verify(nodeOf(item("camera_1")).checked)
+            verify(!nodeOf(item("camera_2")).checked)
+            // The arrow keys move along the tabs and choose.
+            item("camera_1").forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Right)
+            compare(vm.cameraAngle, 2)
+            verify(item("camera_2").activeFocus)
+            verify(nodeOf(item("camera_2")).checked)
+            keyClick(Qt.Key_Left)
+            compare(vm.cameraAngle, 1)
 
             verify(nodeOf(item("setCard_manhattan-loft")).checked)
             mouseClick(item("setCard_timber-podcast"))
             verify(nodeOf(item("setCard_timber-podcast")).checked)
             verify(!nodeOf(item("setCard_manhattan-loft")).checked)
 
+            verify(!nodeOf(item("visionCutoutButton")).checked)
+            mouseClick(item("visionCutoutButton"))
+            verify(vm.showVisionPresenter)
+            verify(nodeOf(item("visionCutoutButton")).checked)
+            vm.showVisionPresenter = false
             verify(!nodeOf(item("visionCutoutButton")).checked)
             vm.showVisionPresenter = true
             verify(nodeOf(item("visionCutoutButton")).checked)
