@@ -168,9 +168,17 @@ int runScreenshot(const std::vector<std::string>& args) {
         // size is drawn again before the picture is taken.
         const int drawn = viewport->property("framesDrawn").toInt();
         (void)window->grabWindow();
-        if (drawn >= frames || (viewport->property("studioHolding").toBool() &&
-                                viewport->property("framesDrawn").toInt() == drawn))
-            break;
+        const bool held = viewport->property("studioHolding").toBool() &&
+                          viewport->property("framesDrawn").toInt() == drawn;
+        // The picture is taken once the viewport shows it: the held frame itself, or at a moving
+        // angle a studio frame. A finished frame asks for a window update with a queued call; the
+        // sync of a grab made before that call came in still shows the frame before (at first,
+        // black), so the events are handled and the window is grabbed again.
+        const bool shown = held ? viewport->property("showsNewestFrame").toBool()
+                                : viewport->property("framesShown").toInt() > 0;
+        if ((drawn >= frames || held) && shown) break;
+        if (clock.elapsed() > 60000) throw CommandError("the live viewport showed no frame within 60 s");
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     if (!vantry::app::quickRunsOnOpenGL(window)) throw CommandError(vantry::app::kGpuRequiredMessage);
     const QImage shot = window->grabWindow();

@@ -280,6 +280,11 @@ bool StageViewportView::studioHolding() const {
     return thread_ ? thread_->holding() : false;
 }
 
+bool StageViewportView::showsNewestFrame() const {
+    const FrameRing* ring = software_ ? &software_->ring() : thread_ ? &thread_->ring() : nullptr;
+    return ring && ring->shownSlot() >= 0 && !ring->hasNewer();
+}
+
 int StageViewportView::framesShown() const {
     return framesShown_.load();
 }

@@ -34,6 +34,11 @@ class StageViewportView : public QQuickItem {
     Q_PROPERTY(int framesShown READ framesShown)
     // True while the studio thread sleeps, its newest frame up to date (read it by polling).
     Q_PROPERTY(bool studioHolding READ studioHolding)
+    // True when the item's picture is the newest frame the studio finished (read it by polling).
+    // A finished frame reaches the item with its next scene-graph sync, which the studio
+    // thread asks for with a queued update(): until that call has come in and a sync has run,
+    // the item still shows the frame before (or, before the first one, black).
+    Q_PROPERTY(bool showsNewestFrame READ showsNewestFrame)
   public:
     explicit StageViewportView(QQuickItem* parent = nullptr);
     ~StageViewportView() override;
@@ -43,6 +48,7 @@ class StageViewportView : public QQuickItem {
     int framesDrawn() const;
     int framesShown() const;
     bool studioHolding() const;
+    bool showsNewestFrame() const;
 
     // The most studio frames per second the thread draws.
     static constexpr double kMaxFramesPerSecond = 120.0;

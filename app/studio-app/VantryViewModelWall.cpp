@@ -59,7 +59,10 @@ void saveShareToken(const std::string& token) {
 
 WallFeeds WallFeeds::system() {
     WallFeeds feeds;
-    feeds.openVideo = wall::openVideoWallFeed;
+    feeds.openVideo = [](const std::filesystem::path& file, wall::FeedCallbacks callbacks,
+                         std::string& error) {
+        return wall::openVideoWallFeed(file, std::move(callbacks), error);
+    };
     feeds.openScreen = wall::openScreenWallFeed;
     feeds.listWindows = [] { return wall::listShareableWindows({}); };
     feeds.usesPortal = wall::screenShareUsesPortal;

@@ -41,6 +41,12 @@ class FakeRemoteStudio : public remote::RemoteStudio {
     }
     std::string wallImage() const override { return ""; }
     bool mountSlide(const std::filesystem::path&) override { return false; }
+    std::string wallKind() const override { return "builtIn"; }
+    int slidePage() const override { return 1; }
+    int slideCount() const override { return 1; }
+    bool stepSlide(bool) override { return false; }
+    bool setSlidePage(int) override { return false; }
+    bool stopScreenShare() override { return false; }
     bool visionCutout() const override { return recorder; }
     void setVisionCutout(bool on) override { recorder = on; }
     bool presenterInSet() const override { return false; }

@@ -14,6 +14,7 @@
 
 #include "platform/video/VideoFileReader.h"
 #include "platform/video/VideoWriter.h"
+#include "tests/support/ImageDifference.h"
 #include "tests/support/MadeUpPdf.h"
 #include "tests/support/ShellCommand.h"
 
@@ -144,15 +145,45 @@ TEST_F(StudioCommands, BadArgumentsAreUsageErrors) {
     EXPECT_EQ(entries(), 0u);
 }
 
-// Still angles draw one frame and hold it; moving angles draw on. A screenshot works at each.
+// Still angles draw one frame and hold it; moving angles draw on. A screenshot works at each, and
+// its viewport shows the studio: never black, and at a still angle (a picture that does not
+// depend on the clock) in broad colour the offscreen still of the same set and angle.
 TEST_F(StudioCommands, ScreenshotWorksAtEveryAngle) {
+    guiApp();
+    // The viewport in a 1180x740 window: right of the set list (248 + a divider), left of the
+    // lighting panel (296 + a divider), under the header (50 + a divider). Its top and bottom 60
+    // points carry the badges and the status banner. A portrait viewport draws with a square
+    // frame's projection, so the reference is a square still fitted to the viewport.
+    const QRect viewport(249, 51, 1180 - 249 - 297, 740 - 51);
+    const QRect compared = viewport.adjusted(0, 60, 0, -60);
+    const auto still = [&](int angle) {
+        const fs::path file = dir_ / ("still" + std::to_string(angle) + ".png");
+        const std::string side = std::to_string(viewport.height());
+        const Result r = runCli("still --set manhattan-loft --angle " + std::to_string(angle) + " --size " +
+                                side + "x" + side + " --out '" + file.string() + "'");
+        EXPECT_EQ(r.exitCode, 0) << r.out;
+        return QImage(QString::fromStdString(file.string()))
+            .scaled(viewport.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+            .convertToFormat(QImage::Format_RGB32)
+            .copy(compared.translated(-viewport.topLeft()));
+    };
     for (int angle = 0; angle < 4; ++angle) {
+        SCOPED_TRACE("angle " + std::to_string(angle));
         const fs::path out = dir_ / ("angle" + std::to_string(angle) + ".png");
-        const Result r = runCli("screenshot --angle " + std::to_string(angle) +
+        const Result r = runCli("screenshot --set manhattan-loft --angle " + std::to_string(angle) +
                                 " --frames 4 --size 1180x740 --out '" + out.string() + "'");
         ASSERT_EQ(r.exitCode, 0) << "angle " << angle << "\n" << r.out;
         const QImage shot(QString::fromStdString(out.string()));
         EXPECT_EQ(shot.size(), QSize(1180, 740)) << "angle " << angle;
+        if (shot.size() != QSize(1180, 740)) continue;
+        const QImage live = shot.convertToFormat(QImage::Format_RGB32).copy(compared);
+        EXPECT_LT(vantry::testing::nearBlackShare(live), 0.05) << "the viewport is black or nearly";
+        const bool moves = angle == 0 || angle == 3;
+        if (moves) continue;
+        const double worst = vantry::testing::largestCellDifference(live, still(angle));
+        std::printf("angle %d: largest cell difference screenshot vs offscreen still: %.1f levels\n", angle,
+                    worst);
+        EXPECT_LE(worst, 8) << "the viewport differs in broad colour from the offscreen still";
     }
 }
 

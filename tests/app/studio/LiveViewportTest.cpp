@@ -21,7 +21,9 @@
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/support/EventPump.h"
+#include "tests/support/ImageDifference.h"
 #include "tests/support/MadeUpPdf.h"
+#include "tests/support/Wait.h"
 
 namespace vantry::app {
 namespace {
@@ -241,6 +243,49 @@ TEST_F(LiveViewport, AStillStudioIsNotDrawnAgainUntilSomethingChanges) {
     EXPECT_TRUE(waitForFrames(5));
     EXPECT_FALSE(viewport_->property("studioHolding").toBool());
     EXPECT_GE(viewport_->property("framesDrawn").toInt(), held + 5);
+}
+
+// A finished studio frame reaches the viewport with the window update it asks for, a queued
+// call: a grab made before that call is handled shows the frame before, one made after it shows
+// the new frame. Events are held back until the studio holds its new frame, so the first grab
+// comes before the call.
+TEST_F(LiveViewport, AHeldFrameIsShownOnceTheUpdateItAsksForIsHandled) {
+    host_->viewModel().setCameraAngle(BroadcastCameraAngle::tightHost);
+    host_->viewModel().sync();
+    // The window on screen first: the viewport starts with the context of the window's first frame.
+    ASSERT_TRUE(
+        vantry::testing::pumpUntil([&] { return viewport_->property("framesDrawn").toInt() > 0; }, 90000));
+    settleAtCurrentSize();
+    ASSERT_TRUE(viewport_->property("studioHolding").toBool());
+    EXPECT_TRUE(viewport_->property("showsNewestFrame").toBool());
+    const qreal dpr = window_->effectiveDevicePixelRatio();
+    const QRectF area = viewport_->mapRectToScene(QRectF(0, 0, viewport_->width(), viewport_->height()));
+    const QRect pixels(qRound(area.x() * dpr), qRound(area.y() * dpr), qRound(area.width() * dpr),
+                       qRound(area.height() * dpr));
+    const auto viewportPicture = [&] {
+        return window_->grabWindow().convertToFormat(QImage::Format_RGB32).copy(pixels);
+    };
+    const QImage before = viewportPicture();
+
+    const int drawn = viewport_->property("framesDrawn").toInt();
+    host_->viewModel().setKeyGain(2.0f);
+    host_->viewModel().sync();
+    ASSERT_TRUE(vantry::testing::waitUntil(
+        [&] {
+            return viewport_->property("framesDrawn").toInt() > drawn &&
+                   viewport_->property("studioHolding").toBool();
+        },
+        60));
+    EXPECT_FALSE(viewport_->property("showsNewestFrame").toBool());
+    const QImage early = viewportPicture();
+    EXPECT_FALSE(viewport_->property("showsNewestFrame").toBool());
+    EXPECT_LT(vantry::testing::meanDifference(early, before, early.rect()), 1.0);
+
+    QCoreApplication::processEvents();
+    const QImage shown = viewportPicture();
+    EXPECT_TRUE(viewport_->property("showsNewestFrame").toBool());
+    EXPECT_GT(vantry::testing::meanDifference(shown, before, shown.rect()), 2.0)
+        << "the brighter key light does not show";
 }
 
 TEST_F(LiveViewport, KeepsDrawingAndReportsItsFrameRate) {
