@@ -14,6 +14,7 @@
 #include "app/cli/Args.h"
 #include "app/cli/Command.h"
 #include "app/cli/EncoderOption.h"
+#include "app/cli/SoundOptions.h"
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/studio-overlay/CreatorStudioMath.h"
 #include "platform/files/SafeOutput.h"
@@ -40,8 +41,24 @@ std::optional<ScreenRecorderError> await(Call call) {
     return result.get();
 }
 
-int runRecord(const std::vector<std::string>& args) {
-    vantry::app::cli::Args parsed(args, {"seconds", "out", "encoder", "source"}, {"mic"});
+// Takes "--mic SOURCE" out of `args` (a bare "--mic" stays: the default microphone); the source,
+// empty when none was named.
+std::string takeMicSource(std::vector<std::string>& args) {
+    std::string source;
+    for (std::size_t i = 0; i + 1 < args.size(); ++i) {
+        if (args[i] != "--mic" || args[i + 1].rfind("--", 0) == 0) continue;
+        if (!source.empty()) throw UsageError("option --mic given more than once");
+        source = args[i + 1];
+        args.erase(args.begin() + std::ptrdiff_t(i) + 1);
+    }
+    return source;
+}
+
+int runRecord(const std::vector<std::string>& arguments) {
+    std::vector<std::string> args = arguments;
+    const std::string micSource = takeMicSource(args);
+    vantry::app::cli::Args parsed(
+        args, {"seconds", "out", "encoder", "source", "desktop-audio", "voice-filters"}, {"mic"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     if (!parsed.has("seconds")) throw UsageError("option --seconds is required");
@@ -65,6 +82,9 @@ int runRecord(const std::vector<std::string>& args) {
 
     vantry::platform::LinuxScreenRecorderOptions options;
     options.encoder = vantry::app::cli::parseEncoderOption(parsed);
+    const bool mic = parsed.flag("mic");
+    auto soundOptions = vantry::app::cli::parseSoundOptions(parsed, mic ? "default" : "", true);
+    if (!micSource.empty()) soundOptions.micSource = micSource;
     if (auto s = parsed.value("source")) {
         const auto choice = vantry::platform::parseCaptureSourceChoice(*s);
         if (!choice) throw UsageError("option --source expects auto, portal or x11");
@@ -93,6 +113,8 @@ int runRecord(const std::vector<std::string>& args) {
     const std::string display = path == vantry::platform::CapturePath::portal
                                     ? std::string("the desktop portal's screen cast")
                                     : "display " + LinuxScreenRecorder::displayName(options);
+    // The programme sound: the desktop's ("game audio") and, with --mic, the microphone, mixed.
+    options.sound = std::make_shared<vantry::platform::ProgrammeSound>(soundOptions);
     // A recording that fails on its own (the disk is full) ends the wait at once.
     std::mutex failureMutex;
     std::condition_variable failed;
@@ -107,7 +129,7 @@ int runRecord(const std::vector<std::string>& args) {
 
     vantry::app::cli::createParentFolder(out);
     recorder.setScratchFolder(out.parent_path());  // same file system: the final move is a rename
-    recorder.setMicrophoneEnabled(parsed.flag("mic"));
+    recorder.setMicrophoneEnabled(mic);
     recorder.setCameraEnabled(false);
     if (auto e = await([&](auto done) { recorder.startRecording(done); })) {
         if (e->cancelled) {
@@ -143,7 +165,7 @@ int runRecord(const std::vector<std::string>& args) {
 
 const vantry::app::cli::CommandRegistrar kRecord(
     {"record", "Record the screen with its sound to an MP4 file",
-     "Usage: vantry-cli record --seconds N [--mic] [--source auto|portal|x11] [--out FILE.mp4]\n"
+     "Usage: vantry-cli record --seconds N [--mic [SOURCE]] [--source auto|portal|x11] [--out FILE.mp4]\n"
      "\n"
      "Records the screen at 30 frames per second (H.264, a key frame every 2 s) with the sound\n"
      "server's output (\"game audio\", AAC), and prints where the file went. On X11 the whole\n"
@@ -155,7 +177,10 @@ const vantry::app::cli::CommandRegistrar kRecord(
      "\n"
      "Options:\n"
      "  --seconds N      how long to record, from 0.034 (one frame) to 3600 (required)\n"
-     "  --mic            mix the default microphone into the sound track\n"
+     "  --mic [SOURCE]   mix the microphone into the sound track: the default input, or the\n"
+     "                   sound-server source named ('vantry-cli audio-devices' lists them)\n"
+     "  --desktop-audio on|off  the sound server's output (\"game audio\", default on)\n"
+     "  --voice-filters on|off  the microphone's voice filters (default on)\n"
      "  --source S       auto (default: the desktop portal on Wayland, else x11grab), portal or x11\n" +
          std::string(vantry::platform::media::kEncoderOptionHelp) +
          "  --out FILE.mp4   destination; an existing file (or a link, not what it points to) is\n"

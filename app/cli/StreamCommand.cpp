@@ -16,11 +16,13 @@
 #include "app/cli/Command.h"
 #include "app/cli/EncoderOption.h"
 #include "app/cli/PresenterOptions.h"
+#include "app/cli/SoundOptions.h"
 #include "app/cli/StudioOptions.h"
 #include "app/cli/WallSlide.h"
 #include "app/program-feed/GoLiveSettings.h"
 #include "app/program-feed/ProgramFeed.h"
 #include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
+#include "platform/audio-mix/ProgrammeSound.h"
 #include "platform/camera/FileCameraBackend.h"
 #include "platform/segmentation/PersonSegmenter.h"
 #include "platform/stream/LiveStream.h"
@@ -125,8 +127,9 @@ class FileCameraPresenter {
 
 // The options every run takes at most once; --url and --stream-key may come again (one
 // destination each) and are taken out before these are read.
-const std::set<std::string> kValueOptions{"seconds", "size",    "bitrate",   "set",   "angle",     "camera",
-                                          "refine",  "encoder", "presenter", "slide", "slide-page"};
+const std::set<std::string> kValueOptions{"seconds",    "size",   "bitrate",       "set",          "angle",
+                                          "camera",     "refine", "encoder",       "presenter",    "slide",
+                                          "slide-page", "mic",    "desktop-audio", "voice-filters"};
 
 // The stream's destinations, each --url with its --stream-key (in the same order).
 struct Destinations {
@@ -197,6 +200,7 @@ int runStream(const std::vector<std::string>& arguments) {
     if (!vantry::app::feed::isGoLiveSize(width, height))
         throw UsageError("option --size expects 1280x720 or 1920x1080");
     const bool refineEdges = parsed.onOff("refine").value_or(true);
+    const auto soundOptions = vantry::app::cli::parseSoundOptions(parsed, "default", true);
     const double bitRate =
         parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)),
                       double(vantry::platform::kMinVideoBitRate), double(vantry::platform::kMaxVideoBitRate));
@@ -251,6 +255,8 @@ int runStream(const std::vector<std::string>& arguments) {
         presenter =
             std::make_unique<FileCameraPresenter>(*camera, refineEdges, feed, inSet ? engine.get() : nullptr);
 
+    // The programme sound: the microphone and the desktop's sound, mixed.
+    settings.sound = std::make_shared<vantry::platform::ProgrammeSound>(soundOptions);
     std::unique_ptr<vantry::platform::LiveStream> stream;
     try {
         // The loop below reads the stream's counters as they are, so no status callback.
@@ -279,6 +285,7 @@ int runStream(const std::vector<std::string>& arguments) {
     feed.start();
     std::string failure;
     double nextReport = 1.0;
+    std::string soundLine;                     // the sound's message as last printed
     LiveStreamStatus last = stream->status();  // as the stream was before it was stopped
     while (!interrupted.load() && (seconds <= 0 || elapsed() < seconds)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -288,6 +295,13 @@ int runStream(const std::vector<std::string>& arguments) {
             break;
         }
         if (s.state == LiveStreamState::ended) break;
+        // A device that goes away or returns, or no sound server: said once when it changes.
+        if (std::string line = settings.sound->message(); line != soundLine) {
+            soundLine = line;
+            std::fprintf(stderr, "%s\n",
+                         line.empty() ? "Sound: every device is back" : ("Sound: " + line).c_str());
+            std::fflush(stderr);
+        }
         if (elapsed() >= nextReport) {
             nextReport += 1.0;
             std::string line = stateName(s.state) + " " + std::to_string(int(elapsed())) +
@@ -388,7 +402,9 @@ const vantry::app::cli::CommandRegistrar kStream(
          "                   default place\n" +
          vantry::app::cli::presenterOptionHelp() +
          "  --refine on|off  steady, picture-fitted presenter edges (default on); off shows the\n"
-         "                   raw segmentation mask\n"
+         "                   raw segmentation mask\n" +
+         vantry::app::cli::kSoundOptionHelp +
+         "                   (--desktop-audio default on)\n"
          "  --help           show this help\n",
      runStream});
 

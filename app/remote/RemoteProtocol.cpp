@@ -102,11 +102,22 @@ class Params {
 
 using Builder = std::function<Command(const Params&)>;
 
+// The "source" of an audio request, one of kAudioSources.
+std::string audioSource(const Params& p) {
+    const std::string source = p.text("source", 16);
+    for (std::string_view known : kAudioSources)
+        if (source == known) return source;
+    throw ParamError{"\"source\" must be \"mic\", \"desktop\" or \"wallVideo\""};
+}
+
 const std::vector<std::pair<std::string_view, Builder>>& builders() {
     static const std::vector<std::pair<std::string_view, Builder>> table = {
         {"authenticate", [](const Params& p) -> Command { return Authenticate{p.text("answer", 128)}; }},
         {"state", [](const Params&) -> Command { return ReadState{}; }},
-        {"subscribe", [](const Params&) -> Command { return Subscribe{true}; }},
+        {"subscribe",
+         [](const Params& p) -> Command {
+             return Subscribe{true, p.has("meters") && p.flag("meters")};
+         }},
         {"unsubscribe", [](const Params&) -> Command { return Subscribe{false}; }},
         {"listShots", [](const Params&) -> Command { return ListShots{}; }},
         {"recallShot", [](const Params& p) -> Command { return RecallShot{p.integer("index", 0, 1000)}; }},
@@ -144,6 +155,18 @@ const std::vector<std::pair<std::string_view, Builder>>& builders() {
         {"exportClip", [](const Params&) -> Command { return ExportClip{}; }},
         {"goLive", [](const Params&) -> Command { return Live{true}; }},
         {"endStream", [](const Params&) -> Command { return Live{false}; }},
+        {"setMute",
+         [](const Params& p) -> Command {
+             return SetMute{audioSource(p), p.flag("on")};
+         }},
+        {"setGain",
+         [](const Params& p) -> Command {
+             std::string source = audioSource(p);
+             const auto db = p.optionalNumber("db");
+             if (!db || *db < kMinAudioGainDb || *db > kMaxAudioGainDb)
+                 throw ParamError{"\"db\" must be a number from -30 to 20"};
+             return SetGain{std::move(source), *db};
+         }},
     };
     return table;
 }
@@ -239,6 +262,21 @@ std::string destinations(const std::vector<LiveDestinationState>& servers) {
     return out + "]";
 }
 
+std::string number(double v) {
+    return std::isfinite(v) ? json::formatDouble(v) : std::string("null");
+}
+
+// {"mic":{"muted":false,"gainDb":0,"device":""},...}
+std::string audioObject(const std::vector<AudioSourceState>& sources) {
+    std::string out = "{";
+    for (const AudioSourceState& a : sources) {
+        if (out.size() > 1) out += ',';
+        out += quoted(a.source) + ":{\"muted\":" + (a.muted ? "true" : "false") +
+               ",\"gainDb\":" + number(a.gainDb) + ",\"device\":" + quoted(a.device) + "}";
+    }
+    return out + "}";
+}
+
 // The state's fields in order: name and JSON text.
 std::vector<std::pair<std::string, std::string>> stateFields(const StudioState& s) {
     const auto number = [](double v) {
@@ -269,10 +307,22 @@ std::vector<std::pair<std::string, std::string>> stateFields(const StudioState& 
         {"liveDestinations", destinations(s.liveDestinations)},
         {"banner", quoted(s.banner)},
         {"shotCount", std::to_string(s.shotCount)},
+        {"audio", audioObject(s.audio)},
     };
 }
 
 }  // namespace
+
+std::string encodeMeters(const std::vector<AudioMeter>& meters) {
+    std::string out = "\"meters\":{";
+    bool first = true;
+    for (const AudioMeter& m : meters) {
+        if (!first) out += ',';
+        first = false;
+        out += quoted(m.source) + ":{\"peakDb\":" + number(m.peakDb) + ",\"rmsDb\":" + number(m.rmsDb) + "}";
+    }
+    return out + "}";
+}
 
 std::string overallLiveState(const std::string& sectionState,
                              const std::vector<LiveDestinationState>& servers) {

@@ -55,7 +55,8 @@ struct Authenticate {
 };
 struct ReadState {};
 struct Subscribe {
-    bool on = true;  // false: unsubscribe
+    bool on = true;       // false: unsubscribe
+    bool meters = false;  // also the sound's meters, kMetersPerSecond times a second
 };
 struct ListShots {};
 struct RecallShot {
@@ -95,10 +96,24 @@ struct ExportClip {};
 struct Live {
     bool goLive = false;  // false: end the stream
 };
+// A source of the programme sound: "mic", "desktop" or "wallVideo" (kAudioSources).
+struct SetMute {
+    std::string source;
+    bool on = false;
+};
+struct SetGain {
+    std::string source;
+    double db = 0;  // kMinAudioGainDb..kMaxAudioGainDb
+};
+
+inline constexpr std::string_view kAudioSources[] = {"mic", "desktop", "wallVideo"};
+inline constexpr double kMinAudioGainDb = -30;
+inline constexpr double kMaxAudioGainDb = 20;
+inline constexpr int kMetersPerSecond = 10;
 
 using Command = std::variant<Authenticate, ReadState, Subscribe, ListShots, RecallShot, SelectSet, SetAngle,
                              SetGains, SetWallImage, SetVisionCutout, SetPresenterMode, Recording, ExportClip,
-                             Live, StepSlide, SetSlidePage, StopScreenShare>;
+                             Live, StepSlide, SetSlidePage, StopScreenShare, SetMute, SetGain>;
 
 struct Request {
     json::Value id;  // a string (up to kMaxIdBytes) or an integer, echoed in the answer
@@ -142,6 +157,22 @@ struct LiveDestinationState {
 std::string overallLiveState(const std::string& sectionState,
                              const std::vector<LiveDestinationState>& servers);
 
+// One source of the programme sound as the AUDIO section shows it.
+struct AudioSourceState {
+    std::string source;  // as kAudioSources
+    bool muted = false;
+    double gainDb = 0;
+    std::string device;  // empty: the default one
+};
+// A meter: peak and RMS of the last block, dBFS.
+struct AudioMeter {
+    std::string source;  // as kAudioSources, or "mix"
+    double peakDb = -120;
+    double rmsDb = -120;
+};
+// The fields of a meters event: "meters":{"mic":{"peakDb":..,"rmsDb":..},...}.
+std::string encodeMeters(const std::vector<AudioMeter>& meters);
+
 // What the studio shows, as the state request answers and the state event carries it.
 struct StudioState {
     std::string set;
@@ -167,6 +198,7 @@ struct StudioState {
     std::vector<LiveDestinationState> liveDestinations;  // the running stream's servers, in order
     std::string banner;                                  // the window's status banner
     int shotCount = 0;
+    std::vector<AudioSourceState> audio;  // "audio":{"mic":{"muted":..,"gainDb":..,"device":..},...}
 };
 std::string encodeState(const StudioState& state);
 

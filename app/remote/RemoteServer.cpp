@@ -84,6 +84,7 @@ struct RemoteServer::Client {
     std::string nonce;
     bool authenticated = false;
     bool subscribed = false;
+    bool meters = false;  // subscribed to the meters too
     bool closing = false;
     int malformed = 0;
     int refusedInARow = 0;
@@ -100,6 +101,8 @@ RemoteServer::RemoteServer(RemoteStudio& studio, RemoteShots* shots, Options opt
     stateTimer_.setInterval(0);
     connect(&stateTimer_, &QTimer::timeout, this, &RemoteServer::sendStateEvent);
     connect(&studio_, &RemoteStudio::changed, this, &RemoteServer::scheduleStateEvent);
+    metersTimer_.setInterval(1000 / kMetersPerSecond);
+    connect(&metersTimer_, &QTimer::timeout, this, &RemoteServer::sendMeters);
     scheduleStateEvent();
     lastState_ = currentState();
 }
@@ -325,6 +328,8 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                 ok(state());
             } else if constexpr (std::is_same_v<T, Subscribe>) {
                 client.subscribed = command.on;
+                client.meters = command.on && command.meters;
+                updateMetersTimer();
                 ok(state());
             } else if constexpr (std::is_same_v<T, ListShots>) {
                 if (!shots_) return fail(code::unavailable, "this studio has no shots");
@@ -434,9 +439,35 @@ void RemoteServer::dispatch(Client& client, const Request& request) {
                 }
                 ok("{\"liveState\":" +
                    quoteText(overallLiveState(studio_.liveState(), studio_.liveDestinations())) + "}");
+            } else if constexpr (std::is_same_v<T, SetMute>) {
+                if (!studio_.setAudioMute(command.source, command.on))
+                    return fail(code::unavailable,
+                                "this studio has no sound source \"" + command.source + "\"");
+                ok();
+            } else if constexpr (std::is_same_v<T, SetGain>) {
+                if (!studio_.setAudioGain(command.source, command.db))
+                    return fail(code::unavailable,
+                                "this studio has no sound source \"" + command.source + "\"");
+                ok();
             }
         },
         request.command);
+}
+
+void RemoteServer::updateMetersTimer() {
+    const bool wanted = std::any_of(clients_.begin(), clients_.end(), [](const auto& c) {
+        return c->authenticated && c->meters && !c->closing;
+    });
+    if (wanted && !metersTimer_.isActive()) metersTimer_.start();
+    if (!wanted) metersTimer_.stop();
+}
+
+void RemoteServer::sendMeters() {
+    updateMetersTimer();  // the last one who wanted them may have gone
+    if (!metersTimer_.isActive()) return;
+    const std::string text = encodeEvent("meters", encodeMeters(studio_.audioMeters()));
+    for (auto& client : clients_)
+        if (client->authenticated && client->meters && !client->closing) send(*client, text);
 }
 
 std::string RemoteServer::shotsArray() const {
@@ -500,6 +531,7 @@ StudioState RemoteServer::currentState() {
     s.liveStatus = studio_.liveStatus();
     s.banner = studio_.statusBanner();
     s.shotCount = shots_ ? shots_->shotCount() : 0;
+    s.audio = studio_.audioSources();
     return s;
 }
 

@@ -66,6 +66,7 @@ class RemoteServer : public QObject {
   private slots:
     void scheduleStateEvent();
     void sendStateEvent();
+    void sendMeters();
 
   private:
     struct Client;
@@ -81,6 +82,8 @@ class RemoteServer : public QObject {
     std::string shotsArray() const;  // [shot, ...] as JSON text
     Client* find(QWebSocket* socket);
     int authenticatedCount() const;
+    // Runs the meters' timer while some client wants them.
+    void updateMetersTimer();
 
     RemoteStudio& studio_;
     RemoteShots* shots_;
@@ -88,7 +91,8 @@ class RemoteServer : public QObject {
     QWebSocketServer* server_ = nullptr;
     std::vector<std::unique_ptr<Client>> clients_;
     QElapsedTimer clock_;
-    QTimer stateTimer_;  // coalesces the changes of one turn of the event loop into one event
+    QTimer stateTimer_;   // coalesces the changes of one turn of the event loop into one event
+    QTimer metersTimer_;  // kMetersPerSecond while a client has subscribed to the meters
     StudioState lastState_;
 };
 

@@ -121,6 +121,14 @@ class RemoteStudio : public QObject {
         return false;
     }
 
+    // The AUDIO section: each source's mute, gain and device (none where the studio has no
+    // programme sound), its mute and gain set as the section sets them (false: no such source
+    // here), and the meters of the sources and the mix.
+    virtual std::vector<AudioSourceState> audioSources() const { return {}; }
+    virtual bool setAudioMute(const std::string& /*source*/, bool /*on*/) { return false; }
+    virtual bool setAudioGain(const std::string& /*source*/, double /*db*/) { return false; }
+    virtual std::vector<AudioMeter> audioMeters() const { return {}; }
+
   signals:
     // Something above may have changed.
     void changed();

@@ -63,6 +63,7 @@ ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* 
     connect(&vm_, &VM::presenterChanged, this, &ViewModelRemoteStudio::watchPresenter);
     connect(&vm_.goLive(), &app::GoLiveController::stateChanged, this, &RemoteStudio::changed);
     connect(&vm_.goLive(), &app::GoLiveController::destinationStatesChanged, this, &RemoteStudio::changed);
+    connect(&vm_.audio(), &app::AudioMixController::sourcesChanged, this, &RemoteStudio::changed);
     watchPresenter();
 }
 
@@ -307,6 +308,41 @@ bool ViewModelRemoteStudio::requestProgramPicture(int width, int height, Picture
             Qt::QueuedConnection);
     });
     return true;
+}
+
+}  // namespace vantry::remote
+
+namespace vantry::remote {
+
+std::vector<AudioSourceState> ViewModelRemoteStudio::audioSources() const {
+    std::vector<AudioSourceState> out;
+    for (const QVariant& entry : vm_.audio().sources()) {
+        const QVariantMap m = entry.toMap();
+        out.push_back({m["id"].toString().toStdString(), m["muted"].toBool(), m["gainDb"].toDouble(),
+                       m["device"].toString().toStdString()});
+    }
+    return out;
+}
+
+bool ViewModelRemoteStudio::setAudioMute(const std::string& source, bool on) {
+    return vm_.audio().setMuted(QString::fromStdString(source), on);
+}
+
+bool ViewModelRemoteStudio::setAudioGain(const std::string& source, double db) {
+    return vm_.audio().setGainDb(QString::fromStdString(source), db);
+}
+
+std::vector<AudioMeter> ViewModelRemoteStudio::audioMeters() const {
+    std::vector<AudioMeter> out;
+    const QVariantList meters = vm_.audio().meters();
+    for (int i = 0; i < meters.size(); ++i) {
+        const QVariantMap m = meters[i].toMap();
+        const std::string source = i < audio::kMixSourceCount
+                                       ? std::string(app::mixSourceId(audio::MixSource(i)))
+                                       : std::string("mix");
+        out.push_back({source, m["peakDb"].toDouble(), m["rmsDb"].toDouble()});
+    }
+    return out;
 }
 
 }  // namespace vantry::remote

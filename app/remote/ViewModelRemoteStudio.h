@@ -61,6 +61,10 @@ class ViewModelRemoteStudio : public RemoteStudio {
     void setMicMuted(bool muted) override;
     double micLevel() const override;
     bool requestProgramPicture(int width, int height, PictureAnswer answer) override;
+    std::vector<AudioSourceState> audioSources() const override;
+    bool setAudioMute(const std::string& source, bool on) override;
+    bool setAudioGain(const std::string& source, double db) override;
+    std::vector<AudioMeter> audioMeters() const override;
 
   private:
     // Follows the current presenter's snapshots.

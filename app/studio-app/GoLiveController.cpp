@@ -258,6 +258,8 @@ void GoLiveController::goLive() {
     s.width = feed_ ? feed_->width() : settings_.width;
     s.height = feed_ ? feed_->height() : settings_.height;
     s.videoBitRate = settings_.bitRate;
+    // Every server takes the studio's programme sound, the mix the AUDIO section sets.
+    s.sound = services_.sound;
     if (s.url.empty()) {
         setState(QStringLiteral("failed"), QStringLiteral("Enter the server URL"));
         return;

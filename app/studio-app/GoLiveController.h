@@ -71,6 +71,8 @@ class GoLiveController : public QObject {
         std::filesystem::path folder;            // settings and key; default feed::goLiveFolder()
         OpenOutput openOutput;                   // default: platform::LiveStream
         std::function<std::vector<std::string>()> virtualCameras;  // default: the v4l2loopback devices
+        // The sound the stream carries; none: one of the stream's own (platform::LiveStream).
+        std::shared_ptr<platform::ProgrammeSound> sound;
     };
 
     explicit GoLiveController(Services services, QObject* parent = nullptr);

@@ -52,6 +52,8 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
     live.render = [renderer = engine_](int width, int height) {
         return renderer->renderProgramFrame(width, height);
     };
+    audio_ = new app::AudioMixController({}, this);
+    live.sound = audio_->sharedSound();
     goLive_ = new app::GoLiveController(std::move(live), this);
     settingsFolder_ = feed::goLiveFolder();
     presenterSettings_ = feed::loadPresenterSettings(settingsFolder_);
@@ -124,6 +126,10 @@ void VantryViewModel::screenRecordingOutcome(const creator::RecordingOutcome& ou
     // With the overlay on, its own status line says it.
     if (showVisionPresenter_) return;
     if (outcome.kind == Kind::saved || outcome.kind == Kind::notSaved) setStatusBanner(outcome.message);
+}
+
+QObject* VantryViewModel::audioHandle() const {
+    return audio_;
 }
 
 QObject* VantryViewModel::goLiveHandle() const {

@@ -17,6 +17,7 @@
 
 #include "app/program-feed/PresenterSettings.h"
 #include "app/shots/ShotsModel.h"
+#include "app/studio-app/AudioMixController.h"
 #include "app/studio-app/FilePanels.h"
 #include "app/studio-app/GoLiveController.h"
 #include "app/studio-app/StudioRenderer.h"
@@ -87,6 +88,8 @@ class VantryViewModel : public QObject {
     Q_PROPERTY(QVariantList cameraAngles READ cameraAngles CONSTANT)
     // The GO LIVE section (app::GoLiveController).
     Q_PROPERTY(QObject* goLive READ goLiveHandle CONSTANT)
+    // The AUDIO section (app::AudioMixController): the programme sound every output carries.
+    Q_PROPERTY(QObject* audio READ audioHandle CONSTANT)
     // The saved shots (shots::ShotsModel), kept in <config home>/vantry-pro/shots.json.
     Q_PROPERTY(QObject* shots READ shotsHandle CONSTANT)
 
@@ -112,6 +115,8 @@ class VantryViewModel : public QObject {
     QObject* engineHandle() const { return engineHandle_; }
     app::GoLiveController& goLive() { return *goLive_; }
     QObject* goLiveHandle() const;
+    app::AudioMixController& audio() { return *audio_; }
+    QObject* audioHandle() const;
     shots::ShotsModel& shots() { return *shots_; }
     QObject* shotsHandle() const { return shots_; }
 
@@ -272,7 +277,8 @@ class VantryViewModel : public QObject {
     std::shared_ptr<app::StudioRenderer> engine_;
     app::FilePanels* panels_;
     StudioEngineHandle* engineHandle_;
-    app::GoLiveController* goLive_ = nullptr;  // a child of this object
+    app::GoLiveController* goLive_ = nullptr;   // a child of this object
+    app::AudioMixController* audio_ = nullptr;  // a child of this object
     BroadcastStudioSet selectedSet_ = BroadcastStudioSet::manhattanLoft;
     BroadcastCameraAngle cameraAngle_ = BroadcastCameraAngle::wideDesk;
     float keyGain_ = 1.35f;

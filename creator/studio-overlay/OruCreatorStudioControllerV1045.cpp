@@ -1,5 +1,6 @@
 #include "creator/studio-overlay/OruCreatorStudioControllerV1045.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <utility>
@@ -7,6 +8,7 @@
 #include "creator/clips-and-juice/OruViralAutoClipper9x16V1030.h"
 #include "creator/studio-overlay/CreatorStudioMath.h"
 #include "creator/studio-overlay/OruCreatorCameraFeedV1045.h"
+#include "platform/audio-mix/ProgrammeSound.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/screen-recorder/FileViewer.h"
 
@@ -53,6 +55,15 @@ OruCreatorStudioControllerV1045::OruCreatorStudioControllerV1045(CreatorStudioSe
     : PresenterSource(parent), services_(std::move(services)), link_(std::make_shared<Link>(Link{this})) {
     if (!services_.feed) services_.feed = std::make_unique<CameraFeedAdapter>();
     if (!services_.now) services_.now = systemNow;
+    if (!services_.micLevel) {
+        services_.micLevel = []() -> std::optional<double> {
+            const auto sound = platform::ProgrammeSound::sharedIfMade();
+            if (!sound) return std::nullopt;
+            // -60 dBFS and below is an empty meter, 0 dBFS a full one.
+            const double peak = sound->mixer().level(audio::MixSource::mic).peakDb;
+            return std::clamp((peak + 60.0) / 60.0, 0.0, 1.0);
+        };
+    }
     if (!services_.clipsDirectory)
         services_.clipsDirectory = OruViralAutoClipper9x16V1030::defaultClipsDirectory;
     if (!services_.revealFile) {
@@ -296,7 +307,9 @@ void OruCreatorStudioControllerV1045::meterTick() {
         // The clock never runs backwards, even when the system time is set back.
         if (ticks > double(recordingElapsedSeconds_)) setElapsed(qint64(ticks));
     }
-    const double level = studio::meterLevel(services_.now(), isMicIncluded_);
+    double level = studio::meterLevel(services_.now(), isMicIncluded_);
+    if (isMicIncluded_)
+        if (const auto heard = services_.micLevel()) level = *heard;
     if (level != micActivityLevel_) {
         micActivityLevel_ = level;
         emit micActivityLevelChanged();

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "creator/studio-overlay/CreatorRecorder.h"
@@ -52,6 +53,9 @@ struct CreatorStudioServices {
     // given, else CreatorRecorder::shared(), the studio's.
     std::shared_ptr<CreatorRecorder> recording;
     std::function<double()> now;  // wall-clock seconds since 1970
+    // The microphone's level for the meter, 0 to 1: default the studio's programme sound's
+    // "Mic/Aux" once the studio has one; none: the meter's own drawn level.
+    std::function<std::optional<double>()> micLevel;
     std::function<std::filesystem::path()> clipsDirectory;
     // Shows the file in the file manager; `done` gets an empty string when a file manager (or
     // the folder's opener) took the request, else why none did. `done` runs on the main thread.

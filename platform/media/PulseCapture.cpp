@@ -2,6 +2,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavdevice/avdevice.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/time.h>
@@ -22,6 +23,30 @@ int interruptWhenStopping(void* flag) {
 }
 
 }  // namespace
+
+bool listPulseSources(std::vector<PulseSourceInfo>& sources, std::string& error) {
+    initMedia();
+    sources.clear();
+    const AVInputFormat* pulse = av_find_input_format("pulse");
+    if (!pulse) {
+        error = "FFmpeg has no 'pulse' input";
+        return false;
+    }
+    AVDeviceInfoList* list = nullptr;
+    const int rc = avdevice_list_input_sources(pulse, nullptr, nullptr, &list);
+    if (rc < 0) {
+        error = errorText(rc);
+        avdevice_free_list_devices(&list);
+        return false;
+    }
+    for (int i = 0; list && i < list->nb_devices; ++i) {
+        const AVDeviceInfo* d = list->devices[i];
+        sources.push_back(
+            {d->device_name ? d->device_name : "", d->device_description ? d->device_description : ""});
+    }
+    avdevice_free_list_devices(&list);
+    return true;
+}
 
 struct PulseCapture::Impl {
     const std::atomic<bool>& stop;

@@ -6,8 +6,18 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace vantry::platform::media {
+
+// The sources the sound server offers (inputs and the monitors of outputs), through FFmpeg's
+// pulse input: each name as PulseCapture opens it and its description. False (with `error`)
+// when there is no server to ask.
+struct PulseSourceInfo {
+    std::string name;
+    std::string description;
+};
+bool listPulseSources(std::vector<PulseSourceInfo>& sources, std::string& error);
 
 class PulseCapture {
   public:

@@ -23,6 +23,8 @@
 
 namespace vantry::platform {
 
+class ProgrammeSound;
+
 struct LinuxScreenRecorderOptions {
     std::string display;  // empty: $DISPLAY; set, the automatic choice takes this X display
     // Which capture path: automatic picks the portal on a Wayland session, x11grab on X11.
@@ -34,6 +36,10 @@ struct LinuxScreenRecorderOptions {
     std::string monitorSource = "@DEFAULT_MONITOR@";  // "game audio"
     std::string microphoneSource = "default";
     bool captureAudio = true;  // false: never contact the sound server
+    // The programme mix the recording carries (the microphone left out of it while the
+    // microphone is off). None: a mix of the recording's own of monitorSource and, with the
+    // microphone on, microphoneSource.
+    std::shared_ptr<ProgrammeSound> sound;
     int fps = 30;
     std::string preset = "veryfast";  // x264 preset, as the project's video writer uses
     // H.264 encoder; a hardware one records the screen at its full size.

@@ -13,7 +13,6 @@ extern "C" {
 #include "platform/media/MediaRuntime.h"
 #include "platform/media/Muxer.h"
 #include "platform/media/PictureConverter.h"
-#include "platform/media/PulseCapture.h"
 
 namespace vantry::platform::screen_recording {
 namespace fs = std::filesystem;
@@ -22,22 +21,22 @@ namespace {
 using media::errorText;
 constexpr int kSampleRate = media::kSampleRate;
 constexpr std::int64_t kAudioBitRate = 160'000;
-// A mixed-in source (the microphone) may run ahead of the game audio by this much at most.
-constexpr int kMaxMixBacklog = kSampleRate / 2;
-// 50 ms per read: the server's default would hand over seconds at a time.
-constexpr int kSoundPieceMs = 50;
+// How long the first try of the sound devices may take.
+constexpr auto kSoundOpenLimit = std::chrono::seconds(5);
 
 }  // namespace
-
-AudioSource::~AudioSource() {
-    if (fifo) av_audio_fifo_free(fifo);
-}
 
 RecordingSession::RecordingSession() = default;
 
 RecordingSession::~RecordingSession() {
+    if (audioThread.joinable()) {
+        stopping = true;
+        audioThread.join();
+    }
     audioEncoder.reset();
-    audio.clear();
+    tap.reset();
+    sound.reset();
+    if (soundFifo) av_audio_fifo_free(soundFifo);
     videoEncoder.reset();
     source.reset();
     output.reset();
@@ -45,21 +44,31 @@ RecordingSession::~RecordingSession() {
 
 void RecordingSession::openAudio(bool mic) {
     if (!options.captureAudio) return;
-    std::vector<std::string> names{options.monitorSource};
-    if (mic) names.push_back(options.microphoneSource);
-    for (const auto& name : names) {
-        auto input = std::make_unique<AudioSource>();
-        input->name = name;
-        try {
-            input->capture = std::make_unique<media::PulseCapture>(name, kSoundPieceMs, stopping);
-        } catch (const media::MediaError& e) {
-            log(e.what());
-            continue;
-        }
-        input->fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, kSampleRate);
-        if (input->fifo) audio.push_back(std::move(input));
+    sound = options.sound;
+    if (!sound) {
+        ProgrammeSoundOptions own;
+        own.desktopSource = options.monitorSource;  // "game audio"
+        own.micSource = mic ? options.microphoneSource : std::string();
+        sound = std::make_shared<ProgrammeSound>(own);
     }
-    if (audio.empty()) log("no sound server reachable: this recording has video only (no sound)");
+    sound->waitUntilTried(kSoundOpenLimit);
+    if (!sound->serverReachable()) {
+        log("no sound server reachable: this recording has video only (no sound)");
+        sound.reset();
+        return;
+    }
+    for (const audio::MixSource which : {audio::MixSource::desktop, audio::MixSource::mic}) {
+        const std::string line = describeSoundSource(which, sound->status(which));
+        if (!line.empty()) log(line);
+    }
+    micInMix = mic && sound->status(audio::MixSource::mic).state == SoundSourceState::live;
+    soundFifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, 2, kSampleRate);
+    if (!soundFifo) {
+        sound.reset();
+        return;
+    }
+    // From now on: the blocks wait for the file's time 0.
+    tap = sound->tap(mic);
 }
 
 std::optional<std::string> RecordingSession::openX11Screen(const std::string& display) {
@@ -145,19 +154,17 @@ std::optional<std::string> RecordingSession::openOutput(const CapturePlan& plan,
     if (!openConverter(plan.width, plan.height))
         return "Cannot convert the screen's pixel format for the encoder.";
 
-    if (!audio.empty()) {
+    if (tap) {
         try {
             audioEncoder = std::make_unique<media::AacEncoder>(
                 media::AacSettings{kAudioBitRate, output->wantsGlobalHeader()});
             audioStream = output->addStream(audioEncoder->context());
             stats.hasAudio = true;
-            stats.microphoneMixed = mic && std::any_of(audio.begin(), audio.end(), [this](const auto& src) {
-                                        return src->name == options.microphoneSource;
-                                    });
+            stats.microphoneMixed = mic && micInMix;
         } catch (const media::MediaError&) {
             log("the AAC encoder is not available: this recording has video only (no sound)");
             audioEncoder.reset();
-            audio.clear();
+            tap.reset();
         }
     }
 
@@ -180,17 +187,13 @@ void RecordingSession::begin() {
     origin = av_gettime();
     if (portalSource) portalSource->setOrigin(origin);
     videoThread = std::thread([this] { videoLoop(); });
-    for (std::size_t i = 0; i < audio.size(); ++i) {
-        AudioSource* src = audio[i].get();
-        src->thread = std::thread([this, src, i] { audioLoop(*src, i == 0); });
-    }
+    if (audioEncoder) audioThread = std::thread([this] { audioLoop(); });
 }
 
 std::string RecordingSession::finish(std::int64_t endMicros) {
     stopping = true;
     if (videoThread.joinable()) videoThread.join();
-    for (auto& src : audio)
-        if (src->thread.joinable()) src->thread.join();
+    if (audioThread.joinable()) audioThread.join();
 
     bool failed;
     {
@@ -201,8 +204,10 @@ std::string RecordingSession::finish(std::int64_t endMicros) {
     if (!failed) repeatLastFrameUntil(indexAt(endMicros));
     encodeVideo(nullptr);
     if (audioEncoder && !failed) {
-        std::lock_guard lock(audioMutex);
-        while (av_audio_fifo_size(audio[0]->fifo) > 0) encodeAudioFrame(true);
+        // Blocks of the time before the stop that are already mixed still go in.
+        ProgrammeSound::Block block;
+        while (tap->tryPop(block) && block.stampUs < endMicros) takeBlock(block, true);
+        while (av_audio_fifo_size(soundFifo) > 0) encodeAudioFrame(true);
         // Sound the server had not handed over by the stop becomes silence, so both tracks end together.
         const std::int64_t videoSamples = (lastIndex + 1) * kSampleRate / options.fps;
         if (audioPts < videoSamples) encodeSilence(videoSamples - audioPts);
@@ -221,14 +226,19 @@ std::string RecordingSession::finish(std::int64_t endMicros) {
         error = writeError;
     }
     const double seconds = double(lastIndex + 1) / options.fps;
-    for (auto& src : audio) {
-        const double heard = double(src->samplesRead) / kSampleRate;
+    if (audioEncoder && sound) {
+        const double heard = double(samplesHeard) / kSampleRate;
         if (heard < seconds * 0.9) {
             char line[160];
-            std::snprintf(line, sizeof line,
-                          "%.1f s of %.1f s of sound arrived from '%s' (the rest is silence)", heard, seconds,
-                          src->name.c_str());
+            std::snprintf(line, sizeof line, "%.1f s of %.1f s of sound arrived (the rest is silence)", heard,
+                          seconds);
             log(line);
+        }
+        for (const audio::MixSource which : {audio::MixSource::desktop, audio::MixSource::mic}) {
+            const SoundSourceStatus status = sound->status(which);
+            if (status.lost > 0)
+                log(std::string(audio::mixSourceTitle(which)) + " went away " + std::to_string(status.lost) +
+                    " time(s) during the recording: silence while it was gone");
         }
     }
     if (stats.framesRepeated > 0)
@@ -310,32 +320,39 @@ void RecordingSession::videoLoop() {
     }
 }
 
-void RecordingSession::audioLoop(AudioSource& source, bool drives) {
-    media::PulseCapture::Piece piece;
-    while (source.capture->read(piece)) {
-        std::lock_guard lock(audioMutex);
-        source.samplesRead += piece.samples;
-        const float* planes[2] = {piece.left, piece.right};
-        av_audio_fifo_write(source.fifo, reinterpret_cast<void**>(const_cast<float**>(planes)),
-                            piece.samples);
-        if (drives && !source.placed) {
-            // The sound starts where it was captured on the file's clock: silence before
-            // it, or the part captured before time 0 dropped.
-            source.placed = true;
-            const std::int64_t offset = (piece.capturedAtUs - origin) * kSampleRate / 1'000'000;
-            if (offset < 0)
-                av_audio_fifo_drain(source.fifo, int(std::min<std::int64_t>(-offset, piece.samples)));
-            if (offset > 0) encodeSilence(std::min<std::int64_t>(offset, std::int64_t(kSampleRate) * 10));
-        }
-        if (!drives) {
-            const int excess = av_audio_fifo_size(source.fifo) - kMaxMixBacklog;
-            if (excess > 0) av_audio_fifo_drain(source.fifo, excess);
-            continue;
-        }
-        while (av_audio_fifo_size(source.fifo) >= audioEncoder->frameSize()) encodeAudioFrame(false);
+void RecordingSession::audioLoop() {
+    // The mix comes a little behind the clock: after the stop its blocks up to the stop are
+    // still taken (for a second at most), so that the sound lasts as long as the pictures.
+    using clock = std::chrono::steady_clock;
+    std::optional<clock::time_point> stoppedAt;
+    ProgrammeSound::Block block;
+    while (true) {
+        if (stopping && !stoppedAt) stoppedAt = clock::now();
+        if (stoppedAt && clock::now() - *stoppedAt > std::chrono::seconds(1)) break;
+        if (!tap->pop(block, std::chrono::milliseconds(100))) continue;
+        if (block.stampUs >= stopAt->load()) break;
+        takeBlock(block, false);
     }
-    if (!source.capture->error().empty())
-        log("sound from '" + source.name + "' ended early: " + source.capture->error());
+}
+
+void RecordingSession::takeBlock(const ProgrammeSound::Block& block, bool closing) {
+    const float* planes[2] = {block.left.data(), block.right.data()};
+    int frames = audio::kBlockFrames;
+    int skip = 0;
+    if (!placed) {
+        // The sound starts where it was captured on the file's clock: silence before it, or the
+        // part captured before time 0 dropped.
+        const std::int64_t offset = (block.stampUs - origin) * kSampleRate / 1'000'000;
+        if (offset <= -frames) return;
+        placed = true;
+        if (offset < 0) skip = int(-offset);
+        if (offset > 0) encodeSilence(std::min<std::int64_t>(offset, std::int64_t(kSampleRate) * 10));
+    }
+    const float* shifted[2] = {planes[0] + skip, planes[1] + skip};
+    av_audio_fifo_write(soundFifo, reinterpret_cast<void**>(const_cast<float**>(shifted)), frames - skip);
+    samplesHeard += frames - skip;
+    if (closing) return;
+    while (av_audio_fifo_size(soundFifo) >= audioEncoder->frameSize()) encodeAudioFrame(false);
 }
 
 void RecordingSession::encodeSilence(std::int64_t count) {
@@ -350,23 +367,11 @@ void RecordingSession::encodeSilence(std::int64_t count) {
 
 void RecordingSession::encodeAudioFrame(bool partial) {
     const int size = audioEncoder->frameSize();
-    const int n = partial ? std::min(av_audio_fifo_size(audio[0]->fifo), size) : size;
+    const int n = partial ? std::min(av_audio_fifo_size(soundFifo), size) : size;
     if (n <= 0) return;
     AVFrame* frame = audioEncoder->frame();
     if (!frame) return;
-    av_audio_fifo_read(audio[0]->fifo, reinterpret_cast<void**>(frame->data), n);
-    for (std::size_t s = 1; s < audio.size(); ++s) {
-        const int m = std::min(av_audio_fifo_size(audio[s]->fifo), n);
-        if (m <= 0) continue;
-        mixScratch.assign(std::size_t(m) * 2, 0.0f);
-        void* planes[2] = {mixScratch.data(), mixScratch.data() + m};
-        av_audio_fifo_read(audio[s]->fifo, planes, m);
-        for (int c = 0; c < 2; ++c) {
-            float* dst = reinterpret_cast<float*>(frame->data[c]);
-            const float* add = static_cast<const float*>(planes[c]);
-            for (int i = 0; i < m; ++i) dst[i] = std::clamp(dst[i] + add[i], -1.0f, 1.0f);
-        }
-    }
+    av_audio_fifo_read(soundFifo, reinterpret_cast<void**>(frame->data), n);
     if (audioEncoder->sendFrame(n, audioPts) < 0) return;
     audioPts += n;
     writePackets(*audioEncoder, audioStream);

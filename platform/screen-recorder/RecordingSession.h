@@ -29,22 +29,11 @@ class AacEncoder;
 class H264Encoder;
 class Muxer;
 class PictureConverter;
-class PulseCapture;
 }  // namespace vantry::platform::media
 
+#include "platform/audio-mix/ProgrammeSound.h"
+
 namespace vantry::platform::screen_recording {
-
-// One sound source: its capture, and what it has captured and the encoder has not yet taken.
-struct AudioSource {
-    std::string name;
-    std::unique_ptr<media::PulseCapture> capture;
-    AVAudioFifo* fifo = nullptr;
-    bool placed = false;
-    std::int64_t samplesRead = 0;  // at the output rate
-    std::thread thread;
-
-    ~AudioSource();
-};
 
 // One recording: its inputs, encoders, output file and capture threads.
 struct RecordingSession {
@@ -76,13 +65,17 @@ struct RecordingSession {
     std::int64_t lastIndex = -1;
     std::thread videoThread;
 
-    // audio
-    std::vector<std::unique_ptr<AudioSource>> audio;  // [0] drives the encoder; the rest mix in
-    std::mutex audioMutex;
+    // audio: the programme mix, through a tap of its own
+    std::shared_ptr<ProgrammeSound> sound;
+    std::shared_ptr<ProgrammeSound::Tap> tap;
+    bool micInMix = false;
+    AVAudioFifo* soundFifo = nullptr;  // mixed sound the encoder has not yet taken
+    bool placed = false;               // the first block is in place on the file's clock
+    std::int64_t samplesHeard = 0;     // of the mix, for the closing report
     std::unique_ptr<media::AacEncoder> audioEncoder;
     AVStream* audioStream = nullptr;
-    std::vector<float> mixScratch;
     std::int64_t audioPts = 0;
+    std::thread audioThread;
 
     RecordingSession();
     ~RecordingSession();
@@ -92,7 +85,8 @@ struct RecordingSession {
     std::optional<ScreenRecorderError> openPortal();
     // What size and preset the screen is encoded at on this machine.
     CapturePlan plan(media::H264Backend backend) const;
-    // Sound that cannot be opened is logged and left out.
+    // The programme mix (the options' or one of its own); without a sound server logged and
+    // left out.
     void openAudio(bool mic);
     // Encoders and the file (stats.scratchFile, stats.videoBitRate set).
     std::optional<std::string> openOutput(const CapturePlan& plan, bool mic);
@@ -112,11 +106,13 @@ struct RecordingSession {
     // The frame slot nearest to a wall-clock time.
     std::int64_t indexAt(std::int64_t micros) const;
     void videoLoop();
-    // Takes one piece of a source into its FIFO; the first source then encodes what it can.
-    void audioLoop(AudioSource& source, bool drives);
-    // Encodes `count` samples of silence; under audioMutex.
+    // Takes the mix's blocks until the stop, placing the first by its stamp, and encodes them.
+    void audioLoop();
+    // One block into the FIFO (the first placed on the file's clock), then what the encoder can take.
+    void takeBlock(const ProgrammeSound::Block& block, bool closing);
+    // Encodes `count` samples of silence.
     void encodeSilence(std::int64_t count);
-    // Takes one encoder frame from the first source, adds the others; under audioMutex.
+    // Takes one encoder frame (or what is left, partial) from the FIFO.
     void encodeAudioFrame(bool partial);
 
     // The colour conversion of the screen's pictures into the encoder's (YUV 4:2:0, BT.709, at

@@ -22,7 +22,7 @@ extern "C" {
 #include "platform/media/PictureConverter.h"
 #include "platform/stream/StreamDestination.h"
 #include "platform/stream/StreamEncoder.h"
-#include "platform/stream/StreamMicrophone.h"
+#include "platform/stream/StreamSound.h"
 
 namespace vantry::platform {
 namespace {
@@ -85,7 +85,8 @@ struct LiveStream::Impl {
     std::thread thread;
 
     // The encoding thread's own.
-    std::unique_ptr<StreamMicrophone> microphone;
+    std::shared_ptr<ProgrammeSound> programme;  // none: the stream carries silence
+    std::unique_ptr<StreamSound> sound;
     std::vector<std::uint8_t> picture;                   // the picture being encoded, packed BGRA
     std::unique_ptr<media::PictureConverter> converter;  // black until the first picture arrives
     std::int64_t liveSinceUs = 0;
@@ -174,6 +175,11 @@ struct LiveStream::Impl {
             for (auto& d : destinations) d->push(packet, video);
         };
         const std::int64_t start = av_gettime_relative();
+        // The sound's stamps count on the wall clock: sample 0 is this moment on it too.
+        if (programme) sound = std::make_unique<StreamSound>(programme, ProgrammeSound::nowUs());
+        // The programme sound of a moment arrives a little after its picture: it is encoded that
+        // much later, under its own time stamps.
+        const std::int64_t soundDelay = sound ? StreamSound::kDelaySamples : 0;
         const std::int64_t fps = settings.fps;
         std::int64_t slot = 0, samplesSent = 0;
         while (true) {
@@ -199,8 +205,8 @@ struct LiveStream::Impl {
             // A fresh connection starts at once, not at the next regular key frame.
             yuv->pict_type = keyFrameWanted.exchange(false) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
             if (std::string error = encoder->sendVideo(yuv, slot, sink); !error.empty()) return error;
-            if (std::string error =
-                    encoder->sendAudio(samplesSent, (slot + 1) * kSampleRate / fps, microphone.get(), sink);
+            if (std::string error = encoder->sendAudio(
+                    samplesSent, (slot + 1) * kSampleRate / fps - soundDelay, sound.get(), sink);
                 !error.empty())
                 return error;
             ++slot;
@@ -217,6 +223,10 @@ struct LiveStream::Impl {
                 publish();
             }
         }
+        // Both tracks end together.
+        if (std::string error = encoder->sendAudio(samplesSent, slot * kSampleRate / fps, sound.get(), sink);
+            !error.empty())
+            return error;
         encoder->finish(sink);
         return {};
     }
@@ -240,7 +250,7 @@ struct LiveStream::Impl {
         pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
         if (settings.captureMicrophone && targets.front().kind != "v4l2")
-            microphone = std::make_unique<StreamMicrophone>(stopping);
+            programme = settings.sound ? settings.sound : std::make_shared<ProgrammeSound>();
         for (auto& d : destinations) d->start();
         // The clock starts as soon as one server has answered: one still connecting (slow, silent
         // or not up yet) joins at the next key frame, which it asks for when it connects.
@@ -263,7 +273,8 @@ struct LiveStream::Impl {
             }
         }
         finishDestinations();
-        microphone.reset();
+        sound.reset();
+        programme.reset();
         publish();
     }
 };

@@ -36,6 +36,8 @@
 
 namespace vantry::platform {
 
+class ProgrammeSound;
+
 class LiveStreamError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
@@ -69,9 +71,11 @@ struct LiveStreamSettings {
     std::int64_t audioBitRate = 128'000;
     // Seconds between key frames.
     double keyFrameSeconds = 2.0;
-    // Microphone: the default input through PulseAudio when one exists,
-    // silence otherwise. Off: always silence.
+    // Sound: the programme mix (`sound`, or when none is given one of the stream's own with the
+    // default input and the desktop's sound through PulseAudio), silence where there is none.
+    // Off: always silence.
     bool captureMicrophone = true;
+    std::shared_ptr<ProgrammeSound> sound;
     // H.264 encoder (not used for a virtual camera, which takes raw pictures).
     media::H264Choice encoder = media::H264Choice::automatic;
     // Servers that take the same stream besides `url`, each over its own connection.

@@ -9,7 +9,7 @@ extern "C" {
 #include <cmath>
 
 #include "platform/media/PictureConverter.h"
-#include "platform/stream/StreamMicrophone.h"
+#include "platform/stream/StreamSound.h"
 
 namespace vantry::platform {
 namespace {
@@ -107,8 +107,8 @@ std::string StreamEncoder::sendVideo(AVFrame* yuv, std::int64_t slot, const Sink
     return {};
 }
 
-std::string StreamEncoder::sendAudio(std::int64_t& samplesSent, std::int64_t untilSample,
-                                     StreamMicrophone* microphone, const Sink& sink) {
+std::string StreamEncoder::sendAudio(std::int64_t& samplesSent, std::int64_t untilSample, StreamSound* sound,
+                                     const Sink& sink) {
     if (!audio_) return {};
     const int n = audio_->frameSize();
     while (samplesSent < untilSample) {
@@ -116,7 +116,7 @@ std::string StreamEncoder::sendAudio(std::int64_t& samplesSent, std::int64_t unt
         if (!frame) return "out of memory";
         float* planes[2] = {reinterpret_cast<float*>(frame->data[0]),
                             reinterpret_cast<float*>(frame->data[1])};
-        const bool heard = microphone && microphone->read(planes, n);
+        const bool heard = sound && sound->read(planes, n, samplesSent);
         const int rc = heard ? audio_->sendFrame(n, samplesSent) : audio_->sendSilence(n, samplesSent);
         samplesSent += n;
         if (rc < 0) return "the AAC encoder failed: " + media::errorText(rc);

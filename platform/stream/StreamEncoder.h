@@ -19,7 +19,7 @@ struct AVPacket;
 
 namespace vantry::platform {
 
-class StreamMicrophone;
+class StreamSound;
 
 class StreamEncoder {
   public:
@@ -40,8 +40,8 @@ class StreamEncoder {
 
     // Frame slot `slot` of `yuv` (yuv420p at the stream's size); the reason when encoding failed.
     std::string sendVideo(AVFrame* yuv, std::int64_t slot, const Sink& sink);
-    // Sound up to `untilSample`, whole encoder frames, microphone or silence.
-    std::string sendAudio(std::int64_t& samplesSent, std::int64_t untilSample, StreamMicrophone* microphone,
+    // Sound up to `untilSample`, whole encoder frames: the programme sound, or silence without one.
+    std::string sendAudio(std::int64_t& samplesSent, std::int64_t untilSample, StreamSound* sound,
                           const Sink& sink);
     // What the encoders still hold.
     void finish(const Sink& sink);

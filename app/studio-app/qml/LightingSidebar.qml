@@ -148,6 +148,14 @@ Rectangle {
 
             Divider { width: parent.width }
 
+            AudioSection {
+                objectName: "audioSection"
+                width: parent.width
+                audio: sidebar.vm.audio
+            }
+
+            Divider { width: parent.width }
+
             GoLiveSection {
                 objectName: "goLiveSection"
                 width: parent.width

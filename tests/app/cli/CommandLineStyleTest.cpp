@@ -74,6 +74,14 @@ TEST_F(CommandLineStyle, UsageErrorsAreOneLineThatStatesTheRuleAndPointsAtHelp) 
         {"sets", "--bogus", "unknown option --bogus"},
         {"replay-dump", "", "expects exactly one FILE"},
         {"facecam-selftest", "", "missing required option --out"},
+        {"stream", "--url rtmp://127.0.0.1:9/live --desktop-audio loud",
+         "option --desktop-audio expects on or off, got 'loud'"},
+        {"stream", "--url rtmp://127.0.0.1:9/live --voice-filters 1",
+         "option --voice-filters expects on or off, got '1'"},
+        {"stream", "--url rtmp://127.0.0.1:9/live --mic ''", "option --mic needs a sound-server source name"},
+        {"record", "--seconds 1 --mic a --mic b", "option --mic given more than once"},
+        {"record", "--seconds 1 --desktop-audio yes", "option --desktop-audio expects on or off, got 'yes'"},
+        {"audio-devices", "inputs", "unexpected argument 'inputs'"},
     };
     for (const auto& c : cases) {
         const Result r = run(c.command + " " + c.arguments);

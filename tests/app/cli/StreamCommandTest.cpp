@@ -17,8 +17,10 @@
 #include "platform/video/VideoFileReader.h"
 #include "platform/video/VideoWriter.h"
 #include "studio/gpu/VantryMetalEngine.h"
+#include "tests/platform/screen-recorder/RecorderTestSupport.h"
 #include "tests/support/ImageDifference.h"
 #include "tests/support/LoopbackListener.h"
+#include "tests/support/PulseModules.h"
 #include "tests/support/ReceiverTail.h"
 #include "tests/support/ShellCommand.h"
 
@@ -348,6 +350,46 @@ TEST(StreamCommand, AVideoSlidePlaysOnTheWallWhileStreaming) {
     EXPECT_GT(blue, 0) << "the clip played on";
     EXPECT_LT(firstRed, lastBlue);
     EXPECT_EQ(lastBlue, int(frames.size()) - 1) << "the stream ends on the second colour";
+}
+
+// --mic takes the named source and --desktop-audio off leaves the desktop's sound out: a tone
+// played into a microphone of the test's own sound server is what the stream carries, another
+// played on the default output is not in it.
+TEST(StreamCommand, TheChosenMicrophoneIsInTheStreamAndTheDesktopLeftOut) {
+    std::string why;
+    const auto server = vantry::testing::PrivatePulseServer::start(why);
+    ASSERT_TRUE(server) << "no sound server could be started: " << why;
+    const fs::path dir = fs::current_path() / "cli_stream_sound";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ::setenv("PULSE_SERVER", server->address().c_str(), 1);
+    ASSERT_GE(vantry::testing::loadNullSink("vantry_mic"), 0);
+    vantry::testing::writeToneWav(dir / "voice.wav", 660.0, 30.0, 48000);
+    vantry::testing::writeToneWav(dir / "game.wav", 440.0, 30.0, 48000);
+    const pid_t voice =
+        vantry::testing::spawn({"paplay", "--device=vantry_mic", (dir / "voice.wav").string()});
+    const pid_t game = vantry::testing::spawn({"paplay", (dir / "game.wav").string()});
+    ASSERT_GT(voice, 0) << "paplay is missing";
+    const fs::path received = dir / "received.flv";
+    const int port = 20000 + (::getpid() + 7) % 20000;
+    const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+    QProcess receiver;
+    receiver.start(
+        "ffmpeg", {"-loglevel", "error", "-listen", "1", "-i", QString::fromStdString(url + "/" + kKey), "-c",
+                   "copy", "-y", QString::fromStdString(received.string())});
+    ASSERT_TRUE(receiver.waitForStarted()) << "needs ffmpeg";
+    ASSERT_TRUE(vantry::testing::waitForListener(port));
+    const Result r = stream("--url " + url + " --seconds 4 --stream-key " + kKey +
+                            " --mic vantry_mic.monitor --desktop-audio off --voice-filters off");
+    receiver.waitForFinished(10'000);
+    vantry::testing::stopChild(voice, SIGTERM);
+    vantry::testing::stopChild(game, SIGTERM);
+    ::unsetenv("PULSE_SERVER");
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    int rate = 0;
+    const auto samples = vantry::testing::decodeSoundTrack(received, rate);
+    ASSERT_GT(samples.size(), std::size_t(48000)) << r.out;
+    EXPECT_NEAR(vantry::testing::dominantFrequency(samples, rate), 660.0, 660.0 * 0.02);
 }
 
 // A receiver that freezes with its connection open: the progress shows the stall and the lost

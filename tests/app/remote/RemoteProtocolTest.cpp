@@ -31,6 +31,8 @@ TEST(RemoteProtocol, WellFormedRequestsDecodeToTheirCommand) {
         {R"({"id":10,"request":"previousSlide","params":{}})", 14},
         {R"({"id":11,"request":"setSlidePage","params":{"page":3}})", 15},
         {R"({"id":12,"request":"stopScreenShare"})", 16},
+        {R"({"id":9,"request":"setMute","params":{"source":"desktop","on":true}})", 17},
+        {R"({"id":10,"request":"setGain","params":{"source":"wallVideo","db":-30}})", 18},
     };
     for (const auto& c : cases) {
         const auto decoded = decodeRequest(c.text);
@@ -50,6 +52,19 @@ TEST(RemoteProtocol, WellFormedRequestsDecodeToTheirCommand) {
                 .command)
             .page,
         12);
+    const auto gain = std::get<SetGain>(
+        std::get<Request>(
+            decodeRequest(R"({"id":1,"request":"setGain","params":{"source":"mic","db":12.5}})"))
+            .command);
+    EXPECT_EQ(gain.source, "mic");
+    EXPECT_EQ(gain.db, 12.5);
+    const auto meters = std::get<Subscribe>(
+        std::get<Request>(decodeRequest(R"({"id":1,"request":"subscribe","params":{"meters":true}})"))
+            .command);
+    EXPECT_TRUE(meters.on && meters.meters);
+    EXPECT_FALSE(
+        std::get<Subscribe>(std::get<Request>(decodeRequest(R"({"id":1,"request":"subscribe"})")).command)
+            .meters);
 }
 
 TEST(RemoteProtocol, MalformedMessagesGetACodeAndKeepAUsableId) {
@@ -82,6 +97,11 @@ TEST(RemoteProtocol, MalformedMessagesGetACodeAndKeepAUsableId) {
         {R"({"id":1,"request":"setSlidePage","params":{"page":0}})", code::badParams, true},
         {R"({"id":1,"request":"setSlidePage","params":{"page":"2"}})", code::badParams, true},
         {R"({"id":1,"request":"setSlidePage"})", code::badParams, true},
+        {R"({"id":1,"request":"setMute","params":{"source":"drums","on":true}})", code::badParams, true},
+        {R"({"id":1,"request":"setMute","params":{"source":"mic"}})", code::badParams, true},
+        {R"({"id":1,"request":"setGain","params":{"source":"mic","db":20.5}})", code::badParams, true},
+        {R"({"id":1,"request":"setGain","params":{"source":"mic","db":"-3"}})", code::badParams, true},
+        {R"({"id":1,"request":"subscribe","params":{"meters":1}})", code::badParams, true},
         {std::string(kMaxMessageBytes + 1, ' '), code::tooLarge, false},
     };
     for (const auto& c : cases) {
@@ -108,6 +128,20 @@ TEST(RemoteProtocol, AnswersEchoTheIdAndStateChangesAreNamed) {
     EXPECT_EQ(changedFields(before, after), (std::vector<std::string>{"angle", "wallImage"}));
     EXPECT_TRUE(changedFields(after, after).empty());
     EXPECT_TRUE(json::parse(encodeState(after)));
+    StudioState muted = after;
+    muted.audio = {{"mic", true, -6.5, "usb_mic"}, {"desktop", false, 0, ""}};
+    EXPECT_EQ(changedFields(after, muted), std::vector<std::string>{"audio"});
+    const auto state = json::parse(encodeState(muted));
+    ASSERT_TRUE(state && state->object());
+    const json::Object* audio = json::member(*state->object(), "audio")->object();
+    ASSERT_TRUE(audio);
+    const json::Object* mic = json::member(*audio, "mic")->object();
+    ASSERT_TRUE(mic);
+    EXPECT_EQ(*json::member(*mic, "muted")->boolean(), true);
+    EXPECT_EQ(json::numberMember(*mic, "gainDb"), -6.5);
+    EXPECT_EQ(*json::stringMember(*mic, "device"), "usb_mic");
+    EXPECT_EQ(encodeEvent("meters", encodeMeters({{"mix", -3, -9.5}})),
+              R"({"event":"meters","meters":{"mix":{"peakDb":-3,"rmsDb":-9.5}}})");
 }
 
 // The stream's state as a whole tells a stream that reaches only some of its servers from one

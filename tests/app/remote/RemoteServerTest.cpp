@@ -200,6 +200,11 @@ TEST_F(RemoteServerTest, AClientDrivesTheStudioAndSubscribersHearEveryChange) {
         {"setPresenterMode", R"({"mode":"inSet"})", [&] { return vm->presenterInSet(); }, "presenterMode"},
         {"setWallImage", "{\"path\":" + json::quote(wall) + "}",
          [&] { return vm->slideName() == "wall.png"; }, "wallImage"},
+        {"setMute", R"({"source":"desktop","on":true})",
+         [&] { return vm->audio().sound().mixer().settings(audio::MixSource::desktop).muted; }, "audio"},
+        {"setGain", R"({"source":"mic","db":-6})",
+         [&] { return vm->audio().sound().mixer().settings(audio::MixSource::mic).gainDb == -6.0f; },
+         "audio"},
     };
     for (const auto& c : cases) {
         const std::string answer = call(*driver, c.request, c.params);
@@ -235,6 +240,8 @@ TEST_F(RemoteServerTest, RefusedRequestsAreAnsweredAndTheConnectionStays) {
         {"recallShot", R"({"index":9})", "bad-params"},
         {"recallShot", R"({"index":2})", "failed"},
         {"goLive", "", "failed"},  // no server URL in the window's settings
+        {"setGain", R"({"source":"mic","db":21})", "bad-params"},
+        {"setMute", R"({"source":"Mic","on":true})", "bad-params"},
         {"reboot", "", "unknown-request"},
     };
     for (const auto& c : cases) {
@@ -244,6 +251,38 @@ TEST_F(RemoteServerTest, RefusedRequestsAreAnsweredAndTheConnectionStays) {
     EXPECT_TRUE(renderer->imageLoads.empty()) << "nothing but a file reaches the picture loader";
     EXPECT_EQ(vm->cameraAngleId(), 0);
     EXPECT_TRUE(ok(call(*client, "state")));
+}
+
+TEST_F(RemoteServerTest, TheStateCarriesTheSoundAndOnlyAMetersSubscriberHearsTheMeters) {
+    start();
+    auto meters = connect();
+    auto plain = connect();
+    const std::string subscribed = call(*meters, "subscribe", R"({"meters":true})");
+    ASSERT_TRUE(ok(subscribed)) << subscribed;
+    const json::Object audio = child(child(child(objectOf(subscribed), "result"), "state"), "audio");
+    for (const char* source : {"mic", "desktop", "wallVideo"}) {
+        const json::Object s = child(audio, source);
+        EXPECT_TRUE(json::boolMember(s, "muted")) << source;
+        EXPECT_TRUE(json::numberMember(s, "gainDb")) << source;
+        EXPECT_TRUE(json::stringMember(s, "device")) << source;
+    }
+    ASSERT_TRUE(ok(call(*plain, "subscribe")));
+    // Two meters events in a row, each with every source and the mix.
+    for (int i = 0; i < 2; ++i) {
+        const json::Object event = nextEvent(*meters, "meters");
+        const json::Object levels = child(event, "meters");
+        for (const char* source : {"mic", "desktop", "wallVideo", "mix"}) {
+            const json::Object level = child(levels, source);
+            EXPECT_TRUE(json::numberMember(level, "peakDb")) << source;
+            EXPECT_TRUE(json::numberMember(level, "rmsDb")) << source;
+        }
+    }
+    // The plain subscriber's next message is the change, not a meter.
+    ASSERT_TRUE(ok(call(*meters, "setMute", R"({"source":"mic","on":true})")));
+    const auto message = plain->nextMessage(kWaitMs);
+    ASSERT_TRUE(message);
+    EXPECT_EQ(*json::stringMember(objectOf(*message), "event"), "state") << *message;
+    ASSERT_TRUE(ok(call(*meters, "unsubscribe")));
 }
 
 TEST_F(RemoteServerTest, RecordingStartsAndStopsThroughTheOverlaysController) {

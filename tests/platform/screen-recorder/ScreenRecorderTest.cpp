@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/audio-mix/ProgrammeSound.h"
 #include "platform/files/SafeOutput.h"
 #include "platform/screen-recorder/CapturePlan.h"
 #include "platform/screen-recorder/FragmentTrim.h"
@@ -25,6 +26,7 @@
 #include "platform/screen-recorder/SafeMove.h"
 #include "platform/video/VideoFileReader.h"
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
+#include "tests/support/PulseModules.h"
 
 using namespace vantry::platform;
 namespace fs = std::filesystem;
@@ -465,6 +467,64 @@ TEST_F(ScreenRecorderOnDisplay, GameAudioAndMicrophoneCarryAKnownTone) {
         EXPECT_EQ(rate, 48000);
         EXPECT_GT(samples.size(), std::size_t(48000));
         EXPECT_NEAR(vantry::testing::dominantFrequency(samples, rate), 880.0, 880.0 * 0.02);
+    }
+    vantry::testing::stopChild(player, SIGTERM);
+    ::unsetenv("PULSE_SERVER");
+    fs::remove_all(dir);
+}
+
+// The studio's programme mix in the recording: the microphone at its gain, muted, or left out
+// of the recording alone while the recorder's microphone is off.
+TEST_F(ScreenRecorderOnDisplay, TheRecordingCarriesTheProgrammeMixAtItsLevels) {
+    std::string why;
+    const auto server = vantry::testing::PrivatePulseServer::start(why);
+    ASSERT_TRUE(server) << "no sound server could be started: " << why;
+    const fs::path dir = freshFolder("mix");
+    ::setenv("PULSE_SERVER", server->address().c_str(), 1);
+    ASSERT_GE(vantry::testing::loadNullSink("vantry_mic"), 0);
+    vantry::testing::writeToneWav(dir / "tone.wav", 660.0, 60.0, 48000);
+    const pid_t player =
+        vantry::testing::spawn({"paplay", "--device=vantry_mic", (dir / "tone.wav").string()});
+    ASSERT_GT(player, 0) << "paplay is missing";
+    vantry::platform::ProgrammeSoundOptions mix;
+    mix.micSource = "vantry_mic.monitor";
+    mix.desktopSource = "vantry_test.monitor";  // nothing plays there
+    mix.voiceFilters = false;                   // the microphone at its gain alone
+    auto sound = std::make_shared<vantry::platform::ProgrammeSound>(mix);
+    ASSERT_TRUE(vantry::testing::soundArrives(*sound->tap()));
+    const double tone = 12000.0 / 32768.0 / std::sqrt(2.0);
+    struct Case {
+        const char* name;
+        bool micInRecording;
+        vantry::audio::SourceSettings settings;
+        double expected;
+    };
+    const Case cases[] = {
+        {"minus6", true, {false, -6.0f, 0}, tone * std::pow(10.0, -6.0 / 20)},
+        {"muted", true, {true, 0.0f, 0}, 0.0},
+        {"microphone-off", false, {false, 0.0f, 0}, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sound->mixer().setSettings(vantry::audio::MixSource::mic, c.settings);
+        auto options = quietOptions();
+        options.sound = sound;
+        LinuxScreenRecorder recorder(options);
+        recorder.setScratchFolder(dir);
+        recorder.setMicrophoneEnabled(c.micInRecording);
+        auto clock = sound->tap();
+        ASSERT_FALSE(await([&](auto done) { recorder.startRecording(done); }).error);
+        // A second and a half of the mix goes by (counted in its own blocks) before the stop.
+        vantry::platform::ProgrammeSound::Block block;
+        for (int i = 0; i < 150; ++i) ASSERT_TRUE(clock->pop(block, std::chrono::seconds(2)));
+        const fs::path file = dir / (std::string(c.name) + ".mp4");
+        ASSERT_FALSE(await([&](auto done) { recorder.stopRecording(file, done); }).error);
+        EXPECT_TRUE(recorder.lastStats().hasAudio);
+        EXPECT_EQ(recorder.lastStats().microphoneMixed, c.micInRecording);
+        int rate = 0;
+        const auto samples = vantry::testing::decodeSoundTrack(file, rate);
+        ASSERT_GT(samples.size(), std::size_t(48000));
+        EXPECT_NEAR(vantry::testing::rms(samples, 24000, 60000), c.expected, 0.12 * tone);
     }
     vantry::testing::stopChild(player, SIGTERM);
     ::unsetenv("PULSE_SERVER");

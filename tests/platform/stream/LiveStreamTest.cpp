@@ -18,8 +18,10 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/audio-mix/ProgrammeSound.h"
 #include "platform/stream/LiveStream.h"
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
+#include "tests/support/PulseModules.h"
 #include "tests/support/ReceiverTail.h"
 #include "tests/support/StreamReceiver.h"
 
@@ -480,6 +482,59 @@ TEST_F(LiveStreamTest, CarriesTheDefaultSoundInput) {
     const auto samples = vantry::testing::decodeSoundTrack(dir / "mic.flv", rate);
     EXPECT_EQ(rate, 48000);
     EXPECT_NEAR(vantry::testing::dominantFrequency(samples, rate), 880.0, 880.0 * 0.02);
+}
+
+TEST_F(LiveStreamTest, CarriesTheProgrammeMixAtItsLevels) {
+    std::string why;
+    const auto server = vantry::testing::PrivatePulseServer::start(why);
+    ASSERT_TRUE(server) << "no sound server could be started: " << why;
+    ::setenv("PULSE_SERVER", server->address().c_str(), 1);
+    ASSERT_GE(vantry::testing::loadNullSink("vantry_mic"), 0);
+    vantry::testing::writeToneWav(dir / "tone.wav", 660.0, 60.0, 48000);
+    const pid_t player =
+        vantry::testing::spawn({"paplay", "--device=vantry_mic", (dir / "tone.wav").string()});
+    ASSERT_GT(player, 0) << "paplay is missing";
+    vantry::platform::ProgrammeSoundOptions options;
+    options.micSource = "vantry_mic.monitor";
+    options.desktopSource = "vantry_test.monitor";  // silent: nothing plays there
+    options.voiceFilters = false;                   // the microphone at its gain alone
+    auto sound = std::make_shared<vantry::platform::ProgrammeSound>(options);
+    ASSERT_TRUE(vantry::testing::soundArrives(*sound->tap()));
+    const double tone = 12000.0 / 32768.0 / std::sqrt(2.0);
+    struct Case {
+        const char* name;
+        vantry::audio::SourceSettings mic;
+        double expected;  // RMS in the stream
+    };
+    const Case cases[] = {
+        {"minus6", {false, -6.0f, 0}, tone * std::pow(10.0, -6.0 / 20)},
+        {"muted", {true, 0.0f, 0}, 0.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sound->mixer().setSettings(vantry::audio::MixSource::mic, c.mic);
+        const int port = freePort(SOCK_STREAM);
+        const std::string base = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
+        const fs::path out = dir / (std::string(c.name) + ".flv");
+        {
+            Receiver receiver(base + "/" + kKey, out, false, port);
+            auto settings = smallStream(base);
+            settings.captureMicrophone = true;
+            settings.sound = sound;
+            LiveStream stream(settings, nullptr);
+            ASSERT_TRUE(waitFor([&] { return stream.status().framesSent >= 90; }, 20s))
+                << stream.status().message;
+            stream.stop();
+            receiver.finish();
+        }
+        int rate = 0;
+        const auto samples = vantry::testing::decodeSoundTrack(out, rate);
+        ASSERT_GT(samples.size(), std::size_t(48000 * 2));
+        // The second after the first half second: the tone at the mix's level, or nothing.
+        EXPECT_NEAR(vantry::testing::rms(samples, 24000, 72000), c.expected, 0.12 * tone);
+    }
+    vantry::testing::stopChild(player, SIGTERM);
+    ::unsetenv("PULSE_SERVER");
 }
 
 TEST_F(LiveStreamTest, AddressesThatCannotWorkEndWithAClearMessage) {

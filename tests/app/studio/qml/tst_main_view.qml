@@ -225,6 +225,35 @@ Item {
             compare(live.virtualCameraOn, false)
         }
 
+        // Each source's mute and gain reach the programme sound; the meters and the switch are there.
+        function test_audioSection() {
+            const audio = vm.audio
+            const scroll = item("lightingScroll")
+            scroll.contentY = Math.max(0, item("audioSection").y - 20)
+            waitForRendering(view)
+            compare(audio.sources.length, 3)
+            compare(audio.sources[0].title, "Mic/Aux")
+            compare(audio.sources[1].title, "Desktop Audio")
+            compare(audio.sources[2].title, "Wall Video")
+            verify(item("audioMeter_mic").visible)
+            compare(audio.meters.length, 4)
+            compare(audio.sources[1].muted, false)
+            mouseClick(item("audioMute_desktop"))
+            compare(audio.sources[1].muted, true)
+            mouseClick(item("audioMute_desktop"))
+            compare(audio.sources[1].muted, false)
+            const gain = findChild(item("audioGain_mic"), "slider")
+            gain.forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Home)
+            compare(audio.sources[0].gainDb, -30)
+            keyClick(Qt.Key_End)
+            compare(audio.sources[0].gainDb, 20)
+            verify(!item("audioDevice_wallVideo").visible, "the wall's sound is the wall video's own")
+            const filters = audio.voiceFilters
+            mouseClick(item("voiceFiltersSwitch"))
+            compare(audio.voiceFilters, !filters)
+        }
+
         // The URL field shows an address's secrets as dots, as the key field does, except while
         // it is being edited.
         function test_goLiveUrlFieldShowsSecretsAsDots() {
