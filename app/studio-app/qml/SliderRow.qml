@@ -9,6 +9,8 @@ import VantryNative
 Column {
     id: row
     property string label
+    // The slider's name for a screen reader where the label alone repeats (one gain per source).
+    property string accessibleName: label
     property real value
     property real from
     property real to
@@ -50,7 +52,7 @@ Column {
         padding: 0
         implicitHeight: 20
         focusPolicy: Qt.StrongFocus
-        Accessible.name: row.label
+        Accessible.name: row.accessibleName
         // The value as the row shows it.
         Accessible.description: valueText.text + (row.unit !== "" ? " " + row.unit : "")
         onMoved: row.moved(value)

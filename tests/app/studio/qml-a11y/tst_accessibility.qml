@@ -36,6 +36,8 @@ Item {
             { pattern: /^(shotCutButton|shotMoveButton)$/, role: "RadioButton", checkable: true },
             { pattern: /^(visionCutoutButton|refineEdgesButton|virtualCameraSwitch|remoteSwitch|goLiveEnabled\d*)$/,
               role: "CheckBox", checkable: true },
+            { pattern: /^(audioMute_.*|voiceFiltersSwitch)$/, role: "CheckBox", checkable: true },
+            { pattern: /^audioDevice_/, role: "ComboBox", checkable: false },
             { pattern: /^slider$/, role: "Slider", checkable: false },
             { pattern: /ScrollBar$/, role: "ScrollBar", checkable: false },
             { pattern: /^(goLiveUrl\d*|goLiveKey\d*|shotNameField|virtualCameraHint)$/, role: "EditableText",
@@ -96,12 +98,19 @@ Item {
                 ["goLiveButton", "Go Live"],
                 ["virtualCameraSwitch", "Virtual Camera"],
                 ["saveShotButton", "Save Current Shot"],
+                ["audioMute_mic", "Mute Mic/Aux"],
+                ["voiceFiltersSwitch", "Voice Filters"],
+                ["audioDevice_mic", "Mic/Aux device"],
             ]
             for (let i = 0; i < names.length; ++i)
                 compare(nodeOf(item(names[i][0])).name, names[i][1], names[i][0])
             const key = nodeOf(item("goLiveKey"))
             verify(key.passwordEdit, "the key field says it hides its text")
             compare(nodeOf(findChild(item("keyLightRow"), "slider")).description, "1.35")
+            compare(nodeOf(item("audioDevice_mic")).description, "Default")  // the chosen device
+            compare(nodeOf(findChild(item("audioGain_desktop"), "slider")).name, "Desktop Audio gain")
+            verify(/ dB$/.test(nodeOf(findChild(item("audioGain_desktop"), "slider")).description),
+                   "the gain reads with its unit")
             for (let d = 0; d < described.length; ++d)
                 verify(nodeOf(item(described[d])).description !== "", described[d] + " says what it does")
             compare(nodeOf(item("exportButton")).description, "Exports a 3-second 1080p clip of the studio")
