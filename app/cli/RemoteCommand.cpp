@@ -94,9 +94,10 @@ const vantry::app::cli::CommandRegistrar kRemote(
      "  --secret-file FILE    the shared secret (default <config home>/vantry-pro/remote-secret)\n"
      "  --watch               then print every event, one JSON line each, until interrupted\n"
      "\n"
-     "Requests: state, subscribe, listShots, recallShot, setSet, setAngle, setGains, setWallImage,\n"
-     "setVisionCutout, setPresenterMode, startRecording, stopRecording, exportClip, goLive,\n"
-     "endStream (see docs/remote-control.md).",
+     "Requests: state, subscribe, unsubscribe, listShots, recallShot, setSet, setAngle, setGains,\n"
+     "setWallImage, nextSlide, previousSlide, setSlidePage, stopScreenShare, setVisionCutout,\n"
+     "setPresenterMode, startRecording, stopRecording, exportClip, goLive, endStream (see\n"
+     "docs/remote-control.md).",
      runRemote});
 
 }  // namespace

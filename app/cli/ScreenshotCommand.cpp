@@ -19,6 +19,7 @@
 #include "app/cli/WallSlide.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
+#include "app/studio-app/VantryViewModel.h"
 #include "platform/camera/CameraBackend.h"
 #include "platform/camera/FileCameraBackend.h"
 #include "platform/dispatch/QtMainPoster.h"
@@ -63,6 +64,58 @@ void setOverlayRefineEdges(QQuickWindow* window, bool refine) {
     QObject* overlay = window->findChild<QObject*>(QStringLiteral("creatorStudioOverlay"));
     QObject* studio = overlay ? overlay->property("studio").value<QObject*>() : nullptr;
     if (studio) studio->setProperty("refineEdges", refine);
+}
+
+vantry::app::shots::WallKind wallKindOf(vantry::app::cli::SlideKind kind) {
+    switch (kind) {
+        case vantry::app::cli::SlideKind::pdf:
+            return vantry::app::shots::WallKind::pdf;
+        case vantry::app::cli::SlideKind::video:
+            return vantry::app::shots::WallKind::video;
+        case vantry::app::cli::SlideKind::picture:
+            break;
+    }
+    return vantry::app::shots::WallKind::picture;
+}
+
+// The --slide file (a PDF at its --slide-page) or the shared screen onto the view model's wall.
+void mountWallSource(vantry::app::VantryViewModel& vm, const vantry::app::cli::StudioOptions& o) {
+    if (o.slideScreen) {
+        if (!vm.shareScreen()) throw CommandError(vm.statusBannerText().toStdString());
+        return;
+    }
+    if (vm.mountSlide(*o.slide, wallKindOf(o.slideKind), o.slidePage)) return;
+    // A deck's or a video's banner names the file and the reason.
+    if (o.slideKind == vantry::app::cli::SlideKind::picture || !vm.hasStatusBanner())
+        throw CommandError("cannot load " + o.slide->string() + " onto the LED wall");
+    throw CommandError(vm.statusBannerText().toStdString());
+}
+
+// A deck's page, a video's or a share's pictures come from their own threads: the window is
+// taken once the wall shows the source, under the name the window shows. A feed that ends
+// before its first picture says so in the banner and leaves the wall as it was.
+void waitForWallPicture(const vantry::app::VantryViewModel& vm, const vantry::VantryMetalEngine& engine) {
+    const QString mountedBanner = vm.statusBannerText();
+    QElapsedTimer clock;
+    clock.start();
+    while (engine.slideSourceName() != vm.slideName().toStdString() &&
+           vm.statusBannerText() == mountedBanner) {
+        if (clock.elapsed() > 60000)
+            throw CommandError("the LED wall showed no picture of " + vm.slideName().toStdString() +
+                               " within 60 s");
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        QThread::msleep(5);
+    }
+}
+
+// What the window says about the wall, from the view model the window's controls show.
+std::string wallLine(const vantry::app::VantryViewModel& vm) {
+    std::string line =
+        "LED wall: " + vm.wallKindName().toStdString() + " \"" + vm.slideName().toStdString() + "\"";
+    if (vm.wallKind() == vantry::app::shots::WallKind::pdf)
+        line += ", page " + std::to_string(vm.slidePage()) + " / " + std::to_string(vm.slideCount());
+    if (vm.hasStatusBanner()) line += "; banner \"" + vm.statusBannerText().toStdString() + "\"";
+    return line;
 }
 
 int runScreenshot(const std::vector<std::string>& args) {
@@ -134,18 +187,11 @@ int runScreenshot(const std::vector<std::string>& args) {
     // For this picture only: the window's saved choice stays as it is.
     if (refineEdges) setOverlayRefineEdges(window, *refineEdges);
     if (facecam) switchFacecamOn(window, parsed.has("camera"));
-    std::unique_ptr<vantry::platform::wall::WallFeed> liveSlide;
-    if (wallSlide.slide && wallSlide.slideKind == vantry::app::cli::SlideKind::picture) {
-        // As the open panel would: onto the LED wall, or a banner saying it could not.
-        if (!vm.mountSlide(*wallSlide.slide))
-            throw CommandError("cannot load " + wallSlide.slide->string() + " onto the LED wall");
-    } else if (wallSlide.slide && wallSlide.slideKind == vantry::app::cli::SlideKind::pdf) {
-        vantry::app::cli::showPdfSlide(wallSlide, renderer->engine());
-    } else {
-        // A video plays on, the shared screen is filmed, while the window draws its frames.
-        liveSlide = vantry::app::cli::startLiveSlide(
-            wallSlide, renderer->engine(),
-            [](const std::string& why) { std::fprintf(stderr, "LED wall: %s\n", why.c_str()); });
+    // As the open panel or the Share Screen button would: the window's label, page counter and
+    // banner tell what the wall shows.
+    if (wallSlide.slide || wallSlide.slideScreen) {
+        mountWallSource(vm, wallSlide);
+        waitForWallPicture(vm, renderer->engine());
     }
 
     auto* viewport = window->findChild<QQuickItem*>(QStringLiteral("stageViewport"));
@@ -190,6 +236,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     const double seconds = clock.elapsed() / 1000.0;
     std::printf("Wrote %s (%dx%d, %d live frames in %.1f s, %s)\n", out.c_str(), shot.width(), shot.height(),
                 viewport->property("framesDrawn").toInt(), seconds, probe.renderer.toStdString().c_str());
+    if (wallSlide.slide || wallSlide.slideScreen) std::printf("%s\n", wallLine(vm).c_str());
     return 0;
 }
 
@@ -203,11 +250,12 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12; at a still angle, until it holds its one frame), saves the window as a PNG and\n"
      "exits. --set picks a studio set (see vantry-cli sets),\n"
-     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts a picture on the LED\n"
-     "wall as the open panel would, or a PDF's page (--slide-page N, from 1; default 1), or plays a\n"
-     "video on it (looped, without its sound); --slide-screen shares the X display's screen onto the\n"
-     "wall (on a Wayland session, what the desktop's dialog picks). --size sets the window (default\n"
-     "1440x900, at least 1180x740).\n"
+     "--angle a camera angle 0..3, --vision turns Vision Cutout on, --slide mounts a picture, a PDF's\n"
+     "page (--slide-page N, from 1; default 1) or a video (looped, without its sound) on the LED wall\n"
+     "as the open panel would, the window's label, page counter and banner saying so; --slide-screen\n"
+     "shares the X display's screen onto the wall as Share Screen would (on a Wayland session, what\n"
+     "the desktop's dialog picks). With either, a second line tells what the window says of the wall.\n"
+     "--size sets the window (default 1440x900, at least 1180x740).\n"
      "--facecam also switches the facecam on and waits for its first picture; --camera plays a picture\n"
      "or video file as the camera. --presenter in-set|float shows the presenter standing in the set\n"
      "or floating over it (default: the choice saved in the window). --refine turns the presenter's\n"

@@ -31,7 +31,7 @@ std::string slideOptionsHelp(bool screen);
 void showPdfSlide(const StudioOptions& options, VantryMetalEngine& engine);
 
 // A video --slide or --slide-screen as a live feed onto the engine's wall, for commands that
-// render live (stream, screenshot); null for any other slide. `ended` is told why a feed ended
+// render live (stream); null for any other slide. `ended` is told why a feed ended
 // by itself (on the feed's thread). The feed must go before the engine. CommandError when the
 // source cannot be opened.
 std::unique_ptr<platform::wall::WallFeed> startLiveSlide(const StudioOptions& options,

@@ -219,6 +219,10 @@ class VantryViewModel : public QObject {
     // says so, or says that it could not (false), the wall unchanged. A PDF shows its first
     // page, a video (mp4, mov, mkv, webm) plays looped, anything else is loaded as a picture.
     bool mountSlide(const std::filesystem::path& file);
+    // The same for a file whose kind was found otherwise (a command line looks into the file):
+    // a picture, a deck shown at `page` (from 1, kept within its pages) or a video; false for a
+    // kind that is no file (the built-in wall, a share).
+    bool mountSlide(const std::filesystem::path& file, shots::WallKind kind, int page);
     // What the save panel does with the file it returns: renders the broadcast clip into it.
     void startExport(const std::filesystem::path& destination);
 

@@ -145,6 +145,21 @@ bool VantryViewModel::mountSlide(const std::filesystem::path& file) {
     return mountPicture(file);
 }
 
+bool VantryViewModel::mountSlide(const std::filesystem::path& file, WallKind kind, int page) {
+    switch (kind) {
+        case WallKind::picture:
+            return mountPicture(file);
+        case WallKind::pdf:
+            return mountDeck(file, page);
+        case WallKind::video:
+            return mountVideo(file);
+        case WallKind::builtIn:
+        case WallKind::screen:
+            break;
+    }
+    return false;
+}
+
 bool VantryViewModel::mountPicture(const std::filesystem::path& file) {
     const std::string name = file.filename().string();
     // The live source holds still while the picture loads, and goes once it shows.

@@ -225,6 +225,7 @@ TEST_F(StudioCommands, SlideOptionMistakesAreUsageErrors) {
          "--slide or --slide-screen, not both"},
         {"stream --url rtmp://127.0.0.1:1/live" + pdf + " --slide-page 5", "a page from 1 to 2"},
         {"screenshot" + pdf + " --slide-page -1" + out, "--slide-page expects a whole number from 1"},
+        {"screenshot" + pdf + " --slide-page 3" + out, "a page from 1 to 2 of 'deck.pdf', got '3'"},
     };
     for (const auto& c : cases) {
         const Result r = runCli(c.args);
@@ -254,6 +255,42 @@ TEST_F(StudioCommands, StillShowsThePdfPageAskedFor) {
         else
             EXPECT_TRUE(nearer(centre, second, first)) << centre.name().toStdString();
     }
+}
+
+// A deck in a screenshot is on the window's wall as the open panel leaves it, at the page
+// asked for: the view model's label, page counter and banner say so, and the wall shows that
+// page (at the Desk angle the wall takes a tenth of the window).
+TEST_F(StudioCommands, ScreenshotMountsTheDeckAtItsPageAsTheWindowWould) {
+    guiApp();
+    const fs::path deck = dir_ / "talk.pdf", out = dir_ / "shot.png";
+    const QColor pages[] = {{230, 40, 40}, {40, 200, 60}, {40, 60, 230}};
+    vantry::testing::writeMadeUpPdf(deck, {{pages[0]}, {pages[1]}, {pages[2]}});
+    const Result r = runCli("screenshot --frames 4 --size 1180x740 --slide '" + deck.string() +
+                            "' --slide-page 2 --out '" + out.string() + "'");
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(
+        r.out.find("LED wall: pdf \"talk.pdf\", page 2 / 3; banner \"Mounted talk.pdf onto 3D LED Wall\""),
+        std::string::npos)
+        << r.out;
+    const QImage shot = QImage(QString::fromStdString(out.string())).convertToFormat(QImage::Format_RGB32);
+    ASSERT_EQ(shot.size(), QSize(1180, 740));
+    // Pixels by the page colour they are near (lit, not exact).
+    int near[3] = {0, 0, 0};
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            const QColor seen = shot.pixelColor(x, y);
+            for (int p = 0; p < 3; ++p) {
+                if (nearer(seen, pages[p], pages[(p + 1) % 3]) &&
+                    nearer(seen, pages[p], pages[(p + 2) % 3]) && nearer(seen, pages[p], Qt::black) &&
+                    nearer(seen, pages[p], Qt::white) && nearer(seen, pages[p], Qt::gray))
+                    ++near[p];
+            }
+        }
+    }
+    EXPECT_GT(near[1], shot.width() * shot.height() / 40) << near[0] << " " << near[1] << " " << near[2];
+    // The window's own pink and blue take a few thousand pixels either way.
+    EXPECT_GT(near[1], 2 * near[0]) << near[0] << " " << near[1] << " " << near[2];
+    EXPECT_GT(near[1], 4 * near[2]) << near[0] << " " << near[1] << " " << near[2];
 }
 
 // A video on the wall plays along an export: each frame shows the video's picture at its time.

@@ -6,11 +6,16 @@
 #include <QCoreApplication>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <set>
+#include <string>
+#include <string_view>
 
 #include "app/remote/RemoteClient.h"
 #include "app/remote/RemoteControl.h"
+#include "app/remote/RemoteProtocol.h"
 #include "app/remote/RemoteSecret.h"
 #include "app/remote/RemoteServer.h"
 #include "app/remote/ShotsModelRemote.h"
@@ -788,6 +793,29 @@ TEST_F(RemoteServerTest, TheCommandLineSendsOneRequestOrWatches) {
         << seen;
     watch.kill();
     watch.waitForFinished();
+}
+
+// The command's help names every request the studio takes (authenticate is the command's own).
+TEST(RemoteCommandHelp, NamesEveryRequest) {
+    ensureApplication();
+    QProcess cli;
+    cli.start(QStringLiteral(VANTRY_CLI), {QStringLiteral("remote"), QStringLiteral("--help")});
+    ASSERT_TRUE(cli.waitForFinished(kWaitMs));
+    EXPECT_EQ(cli.exitCode(), 0);
+    std::set<std::string> words;
+    std::string word;
+    for (const char c : cli.readAllStandardOutput().toStdString() + "\n") {
+        if (std::isalnum(static_cast<unsigned char>(c))) {
+            word += c;
+        } else if (!word.empty()) {
+            words.insert(word);
+            word.clear();
+        }
+    }
+    for (const std::string_view request : requestNames()) {
+        if (request == "authenticate") continue;
+        EXPECT_TRUE(words.count(std::string(request))) << request;
+    }
 }
 
 }  // namespace

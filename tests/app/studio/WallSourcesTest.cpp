@@ -118,6 +118,34 @@ TEST_F(WallSourcesTest, ADeckShowsItsPagesAndStepsStopAtTheEnds) {
     EXPECT_FALSE(vm->nextSlide());
 }
 
+// A file whose kind the caller found (a command line looks into the file) mounts as that kind,
+// whatever its name; a deck starts at the page asked for, kept within its pages, and shows no
+// other page first.
+TEST_F(WallSourcesTest, AFileOfAKnownKindMountsAsThatKindAndADeckAtItsPage) {
+    const std::filesystem::path unnamed = folder_ / "talk";
+    std::filesystem::copy_file(deck_, unnamed);
+    ASSERT_TRUE(vm->mountSlide(unnamed, shots::WallKind::pdf, 2));
+    EXPECT_EQ(vm->wallKindName(), "pdf");
+    EXPECT_EQ(vm->slidePage(), 2);
+    EXPECT_EQ(vm->slideCount(), 3);
+    EXPECT_EQ(vm->slideName(), "talk");
+    EXPECT_EQ(vm->statusBannerText(), "Mounted talk onto 3D LED Wall");
+    ASSERT_TRUE(testing::waitUntil([&] { return renderer->wallPictureCount() > 0; }, 10));
+    const auto first = renderer->lastWallPicture();
+    EXPECT_EQ(renderer->wallPictureCount(), 1u);
+    EXPECT_TRUE(nearColour(first.picture.pixel(640, 360), kPageColours[1]));
+
+    ASSERT_TRUE(vm->mountSlide(deck_, shots::WallKind::pdf, 9));
+    EXPECT_EQ(vm->slidePage(), 3);
+    EXPECT_TRUE(wallShowsPage(3));
+    ASSERT_TRUE(vm->mountSlide(video_, shots::WallKind::video, 1));
+    EXPECT_EQ(vm->wallKindName(), "video");
+    for (const shots::WallKind notAFile : {shots::WallKind::builtIn, shots::WallKind::screen}) {
+        EXPECT_FALSE(vm->mountSlide(picture_, notAFile, 1));
+        EXPECT_EQ(vm->wallKindName(), "video");
+    }
+}
+
 TEST_F(WallSourcesTest, ARefusedDeckChangesNothing) {
     ASSERT_TRUE(vm->mountSlide(picture_));
     const std::string damaged = "%PDF-1.4\n1 0 obj\n<< /Type /Cat\x01\x02";
