@@ -37,6 +37,8 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             text: "Squad & Raids…"
             prominent: true
+            // Behind the open sheet it is out of the Tab walk, which stays inside the sheet.
+            activeFocusOnTab: !page.sheetOpen
             onClicked: page.sheetOpen = true
             // Back on the page after the sheet closes.
             Connections {

@@ -39,15 +39,15 @@ Column {
                     font.weight: Font.DemiBold
                     color: Theme.white(0.85)
                 }
-                PlainButton {
+                // Read as a check box, "Mute Mic/Aux", checked while the source is muted.
+                PlainToggle {
                     id: muteButton
                     objectName: "audioMute_" + source.modelData.id
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
                     text: source.modelData.muted ? "Unmute " + source.modelData.title : "Mute " + source.modelData.title
-                    Accessible.role: Accessible.CheckBox
-                    Accessible.checkable: true
-                    Accessible.checked: source.modelData.muted
+                    checked: source.modelData.muted
+                    Accessible.name: "Mute " + source.modelData.title
                     topPadding: 3
                     bottomPadding: 3
                     leftPadding: 8
@@ -72,6 +72,9 @@ Column {
                 Rectangle {
                     id: meterTrack
                     objectName: "audioMeter_" + source.modelData.id
+                    // Named for the reader; its level is not announced (it changes many times a second).
+                    Accessible.role: Accessible.Indicator
+                    Accessible.name: source.modelData.title + " level"
                     width: parent.width - meterText.width - 6
                     height: 6
                     anchors.verticalCenter: parent.verticalCenter
@@ -104,6 +107,8 @@ Column {
                 objectName: "audioGain_" + source.modelData.id
                 width: section.width
                 label: "Gain, dB"
+                accessibleName: source.modelData.title + " gain"
+                unit: "dB"
                 from: section.audio.minGainDb
                 to: section.audio.maxGainDb
                 value: source.modelData.gainDb
@@ -118,6 +123,10 @@ Column {
                 width: section.width
                 font.pixelSize: 10
                 Accessible.name: source.modelData.title + " device"
+                // The chosen device, which the box does not read out itself in this Qt; the style's
+                // text field inside it would read as a second, unnamed field.
+                Accessible.description: displayText
+                Component.onCompleted: if (contentItem) contentItem.Accessible.ignored = true
                 readonly property var choices: [{ name: "", description: "Default" }].concat(
                     source.modelData.id === "mic" ? section.audio.inputDevices : section.audio.monitorDevices)
                 model: choices.map(function(d) { return d.description })
@@ -128,6 +137,9 @@ Column {
 
             Text {
                 objectName: "audioStatus_" + source.modelData.id
+                // Announced when the device goes away or comes back.
+                Accessible.role: Accessible.StatusBar
+                Accessible.name: text
                 visible: text !== ""
                 width: section.width
                 text: source.modelData.state === "missing" ? source.modelData.status : ""
@@ -148,16 +160,15 @@ Column {
             font.pixelSize: 11
             color: Theme.white(0.78)
         }
-        PlainButton {
+        PlainToggle {
             id: filtersSwitch
             objectName: "voiceFiltersSwitch"
             readonly property bool on: section.audio.voiceFilters
             anchors.right: parent.right
             anchors.verticalCenter: parent.verticalCenter
             text: "Voice Filters"
-            Accessible.role: Accessible.CheckBox
-            Accessible.checkable: true
-            Accessible.checked: on
+            checked: on
+            Accessible.description: "Suppresses the noise around your voice on the microphone"
             padding: 0
             contentItem: Rectangle {
                 implicitWidth: 28
@@ -180,6 +191,8 @@ Column {
 
     Text {
         objectName: "audioMessage"
+        Accessible.role: Accessible.StatusBar
+        Accessible.name: text
         visible: text !== ""
         width: section.width
         text: section.audio.message

@@ -18,6 +18,15 @@ Column {
     // A text field rings itself whenever it holds the caret, however it was entered.
     component Field: TextField {
         id: field
+        // The field's name for a screen reader, kept when accessibility comes on.
+        property string accessibleName
+        Accessible.name: accessibleName
+        Accessible.onNameChanged: if (Accessible.name !== accessibleName) Accessible.name = accessibleName
+        // Qt Quick hands out no name at all for an item whose Accessible.passwordEdit is set (that
+        // flag is meant for an item named by its own text), and sets it on a password field when
+        // accessibility comes on. The reader still learns that the key field hides its text: the
+        // field's accessible state says so from its echo mode.
+        Accessible.onPasswordEditChanged: if (Accessible.passwordEdit) Accessible.passwordEdit = false
         width: section.width
         font.pixelSize: 11
         color: "white"
@@ -42,9 +51,15 @@ Column {
         }
     }
 
-    // A row of choices in the look of the camera switcher.
+    // A row of choices in the look of the camera switcher; a screen reader reads them as radio
+    // buttons named by `label`'s group, the chosen one checked.
     component Choices: Rectangle {
         id: choices
+        property string label
+        // What each choice counts, read after it ("" when its text says it all).
+        property string unit
+        Accessible.role: Accessible.Grouping
+        Accessible.name: label
         property var model: []
         property var current
         property var titleOf: function(v) { return String(v) }
@@ -62,11 +77,14 @@ Column {
             spacing: 3
             Repeater {
                 model: choices.model
-                delegate: PlainButton {
+                delegate: PlainChoice {
                     id: choice
                     required property var modelData
                     readonly property bool selected: choices.current === modelData
                     objectName: "choice_" + modelData
+                    Accessible.name: choices.titleOf(modelData)
+                    Accessible.description: choices.unit !== "" ? choices.titleOf(modelData) + " " + choices.unit : ""
+                    checked: selected
                     width: (choices.width - 6 - 3 * (choices.model.length - 1)) / choices.model.length
                     topPadding: 5
                     bottomPadding: 5
@@ -111,16 +129,15 @@ Column {
                     text: server.index === 0 ? "Server URL" : "Server " + (server.index + 1) + " URL"
                 }
                 // Whether Go Live sends to this server.
-                PlainButton {
+                PlainToggle {
                     id: serverSwitch
                     objectName: "goLiveEnabled" + server.suffix
                     readonly property bool on: server.entry.enabled
                     anchors.right: parent.right
                     anchors.verticalCenter: parent.verticalCenter
                     text: "Send to server " + (server.index + 1)
-                    Accessible.role: Accessible.CheckBox
-                    Accessible.checkable: true
-                    Accessible.checked: on
+                    checked: on
+                    Accessible.description: "Whether Go Live sends to this server"
                     enabled: !section.live.isLive
                     opacity: enabled ? 1 : 0.55
                     padding: 0
@@ -144,7 +161,7 @@ Column {
             }
             Field {
                 objectName: "goLiveUrl" + server.suffix
-                Accessible.name: server.index === 0 ? "Server URL" : "Server " + (server.index + 1) + " URL"
+                accessibleName: server.index === 0 ? "Server URL" : "Server " + (server.index + 1) + " URL"
                 // The address in clear while it is being edited; otherwise its secrets (an SRT
                 // passphrase, a key in its path) show as dots, as the key does.
                 readonly property string shown: activeFocus ? server.entry.url : server.entry.shownUrl
@@ -161,7 +178,7 @@ Column {
             FieldLabel { text: server.index === 0 ? "Stream Key" : "Server " + (server.index + 1) + " Stream Key" }
             Field {
                 objectName: "goLiveKey" + server.suffix
-                Accessible.name: server.index === 0 ? "Stream Key" : "Server " + (server.index + 1) + " Stream Key"
+                accessibleName: server.index === 0 ? "Stream Key" : "Server " + (server.index + 1) + " Stream Key"
                 text: server.entry.streamKey
                 echoMode: TextInput.Password
                 placeholderText: "Stream key"
@@ -172,6 +189,8 @@ Column {
             // This server's own line while the stream goes to more than one.
             Text {
                 objectName: "goLiveServerStatus" + server.suffix
+                Accessible.role: Accessible.StatusBar
+                Accessible.name: text
                 visible: text !== "" && section.live.destinationStates.filter(function(d) {
                     return d.statusLine !== ""
                 }).length > 1
@@ -189,6 +208,7 @@ Column {
     FieldLabel { text: "Size" }
     Choices {
         objectName: "goLiveSize"
+        label: "Size"
         // The running feed keeps its size while the virtual camera takes it.
         enabled: !section.live.isLive && !section.live.virtualCameraOn
         model: section.live.sizeChoices
@@ -200,6 +220,8 @@ Column {
     FieldLabel { text: "Video bit rate, Mbit/s" }
     Choices {
         objectName: "goLiveBitRate"
+        label: "Video bit rate, Mbit/s"
+        unit: "Mbit/s"
         model: section.live.bitRateChoices
         current: section.live.bitRate
         titleOf: function(v) { return (v / 1000000).toFixed(1) }
@@ -213,6 +235,7 @@ Column {
         ToolTip.visible: hovered || visualFocus
         ToolTip.delay: 600
         ToolTip.text: section.live.isLive ? "End the stream" : "Send the studio to the server above"
+        Accessible.description: ToolTip.text
         width: section.width
         topPadding: 10
         bottomPadding: 10
@@ -248,6 +271,9 @@ Column {
 
     Text {
         objectName: "goLiveStatus"
+        // Announced as the stream connects, goes live, retries or fails.
+        Accessible.role: Accessible.StatusBar
+        Accessible.name: text
         visible: text !== ""
         width: section.width
         text: section.live.statusLine
@@ -259,11 +285,13 @@ Column {
         wrapMode: Text.WordWrap
     }
 
-    PlainButton {
+    PlainToggle {
         id: cameraSwitch
         objectName: "virtualCameraSwitch"
         readonly property bool on: section.live.virtualCameraOn
         text: "Virtual Camera"
+        checked: on
+        Accessible.description: "Offers the program picture to video-call programs as a camera"
         // Without a loopback device there is nothing to switch on: drawn and kept disabled.
         enabled: section.live.virtualCameraAvailable
         opacity: enabled ? 1 : 0.45
@@ -322,6 +350,9 @@ Column {
             selectionColor: Theme.pinkAt(0.5)
             wrapMode: Text.Wrap
             Accessible.name: "Virtual camera set-up command"
+            Accessible.role: Accessible.EditableText
+            Accessible.readOnly: true
+            Accessible.description: text
             FocusRing {
                 visible: hint.activeFocus
                 radius: 4
@@ -330,6 +361,7 @@ Column {
         PlainButton {
             objectName: "copyHintButton"
             text: "Copy"
+            Accessible.description: "Copies the set-up command"
             topPadding: 3
             bottomPadding: 3
             leftPadding: 8

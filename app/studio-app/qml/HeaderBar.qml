@@ -69,8 +69,11 @@ Rectangle {
 
         Item { Layout.fillWidth: true; Layout.minimumWidth: 8 }
 
+        // Four tabs, one selected: a screen reader reads them as page tabs with the chosen one checked.
         Rectangle {
             objectName: "cameraSwitcher"
+            Accessible.role: Accessible.PageTabList
+            Accessible.name: "Camera angle"
             Layout.alignment: Qt.AlignVCenter
             implicitWidth: cameraRow.implicitWidth + 6
             implicitHeight: cameraRow.implicitHeight + 6
@@ -83,11 +86,14 @@ Rectangle {
                 spacing: 3
                 Repeater {
                     model: header.vm.cameraAngles
-                    delegate: PlainButton {
+                    delegate: PlainTab {
                         id: cameraButton
                         required property var modelData
                         readonly property bool selected: header.vm.cameraAngle === modelData.id
                         objectName: "camera_" + modelData.id
+                        Accessible.name: modelData.title
+                        checked: selected
+                        Accessible.description: "Shows the studio from this camera"
                         leftPadding: 9
                         rightPadding: 9
                         topPadding: 5
@@ -116,10 +122,13 @@ Rectangle {
         Row {
             spacing: 8
             Layout.alignment: Qt.AlignVCenter
-            PlainButton {
+            PlainToggle {
                 id: visionButton
                 objectName: "visionCutoutButton"
                 readonly property bool on: header.vm.showVisionPresenter
+                checked: on
+                Accessible.name: "Vision Cutout"
+                Accessible.description: "Lays your webcam over the studio with the background removed"
                 leftPadding: 10
                 rightPadding: 10
                 topPadding: 6
@@ -148,7 +157,7 @@ Rectangle {
                 }
                 onClicked: header.vm.showVisionPresenter = !header.vm.showVisionPresenter
             }
-            PlainButton {
+            PlainToggle {
                 id: refineButton
                 objectName: "refineEdgesButton"
                 readonly property bool on: header.vm.refineEdges
@@ -156,9 +165,9 @@ Rectangle {
                 rightPadding: 10
                 topPadding: 6
                 bottomPadding: 6
-                Accessible.role: Accessible.CheckBox
-                Accessible.checked: on
+                checked: on
                 Accessible.name: "Refine Edges"
+                Accessible.description: "Fits the presenter's edges to the camera picture and holds them steady"
                 contentItem: Row {
                     spacing: 5
                     SymbolText {
@@ -188,6 +197,8 @@ Rectangle {
             // How the presenter shows: over the picture, or standing in the set.
             Rectangle {
                 objectName: "presenterModeChooser"
+                Accessible.role: Accessible.Grouping
+                Accessible.name: "Presenter"
                 anchors.verticalCenter: parent.verticalCenter
                 implicitWidth: modeRow.implicitWidth + 4
                 implicitHeight: modeRow.implicitHeight + 4
@@ -200,10 +211,14 @@ Rectangle {
                     anchors.centerIn: parent
                     Repeater {
                         model: [{ label: "Float", inSet: false }, { label: "Stand in Set", inSet: true }]
-                        PlainButton {
+                        PlainChoice {
                             id: modeButton
                             objectName: modelData.inSet ? "standInSetButton" : "floatButton"
                             readonly property bool selected: header.vm.presenterInSet === modelData.inSet
+                            Accessible.name: modelData.label
+                            checked: selected
+                            Accessible.description: modelData.inSet ? "Stands the presenter behind the desk, lit by the rig"
+                                                                    : "Lays the cut-out presenter over the picture"
                             leftPadding: 10
                             rightPadding: 10
                             topPadding: 4

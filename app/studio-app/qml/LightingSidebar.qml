@@ -20,6 +20,7 @@ Rectangle {
         // Always drawn while the content overflows, so a control below the fold is never hidden.
         ScrollBar.vertical: ScrollBar {
             objectName: "sidebarScrollBar"
+            Accessible.name: "Scroll the lighting, export and GO LIVE"
             policy: sidebarFlick.contentHeight > sidebarFlick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
         ScrollToFocus {
@@ -83,6 +84,8 @@ Rectangle {
                 PlainButton {
                     id: exportButton
                     objectName: "exportButton"
+                    Accessible.name: sidebar.vm.isExporting ? "Exporting 1080p Broadcast..." : "Export 1080p Broadcast MP4..."
+                    Accessible.description: "Exports a 3-second 1080p clip of the studio"
                     width: parent.width
                     topPadding: 10
                     bottomPadding: 10
@@ -125,6 +128,10 @@ Rectangle {
                 Rectangle {
                     objectName: "exportProgressBar"
                     visible: sidebar.vm.isExporting
+                    // Announced in steps of a tenth, not on every frame.
+                    Accessible.role: Accessible.StatusBar
+                    Accessible.name: "Exporting 1080p Broadcast... "
+                                     + Math.floor(Math.max(0, Math.min(1, sidebar.vm.exportProgress)) * 10) * 10 + " %"
                     width: parent.width
                     height: 3
                     radius: 1.5

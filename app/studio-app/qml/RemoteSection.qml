@@ -14,15 +14,15 @@ Column {
 
     SectionTitle { text: "REMOTE CONTROL" }
 
-    PlainButton {
+    PlainToggle {
         id: remoteSwitch
         objectName: "remoteSwitch"
         width: parent.width
         topPadding: 8
         bottomPadding: 8
-        Accessible.role: Accessible.CheckBox
-        Accessible.checked: section.on
+        checked: section.on
         Accessible.name: "Remote Control"
+        Accessible.description: "Lets remote clients control the studio"
         contentItem: Text {
             text: section.on ? "Remote Control: On" : "Remote Control: Off"
             horizontalAlignment: Text.AlignHCenter
@@ -41,6 +41,8 @@ Column {
 
     Text {
         objectName: "remoteStatus"
+        Accessible.role: Accessible.StatusBar
+        Accessible.name: text
         width: parent.width
         visible: text !== ""
         text: section.remote ? section.remote.statusLine : ""
@@ -64,6 +66,10 @@ Column {
             wrapMode: Text.WordWrap
         }
         TextEdit {
+            objectName: "remoteSecretText"
+            Accessible.name: "Secret for remote clients"
+            Accessible.role: Accessible.EditableText
+            Accessible.readOnly: true
             width: parent.width
             readOnly: true
             selectByMouse: true

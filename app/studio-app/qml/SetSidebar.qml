@@ -20,6 +20,7 @@ Rectangle {
         // Always drawn while the content overflows, so a control below the fold is never hidden.
         ScrollBar.vertical: ScrollBar {
             objectName: "sidebarScrollBar"
+            Accessible.name: "Scroll the sets, the slide wall and the shots"
             policy: sidebarFlick.contentHeight > sidebarFlick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
         }
         ScrollToFocus {
@@ -35,16 +36,23 @@ Rectangle {
 
             SectionTitle { text: "3D VIRTUAL BROADCAST SETS" }
 
+            // One set is on air: a screen reader reads the cards as radio buttons, the chosen one checked.
             Column {
+                objectName: "setCards"
+                Accessible.role: Accessible.Grouping
+                Accessible.name: "3D VIRTUAL BROADCAST SETS"
                 width: parent.width
                 spacing: 6
                 Repeater {
                     model: sidebar.vm.sets
-                    delegate: PlainButton {
+                    delegate: PlainChoice {
                         id: card
                         required property var modelData
                         readonly property bool selected: sidebar.vm.selectedSet === modelData.id
                         objectName: "setCard_" + modelData.id
+                        Accessible.name: modelData.title
+                        Accessible.description: modelData.subtitle
+                        checked: selected
                         width: parent.width
                         leftPadding: 10
                         rightPadding: 10
@@ -84,6 +92,8 @@ Rectangle {
             PlainButton {
                 id: loadButton
                 objectName: "loadSlideButton"
+                Accessible.name: "Load Slide / Demo Screen..."
+                Accessible.description: "Chooses a picture, video or slide deck to show on the 3D LED Wall"
                 width: parent.width
                 topPadding: 8
                 bottomPadding: 8
@@ -119,6 +129,9 @@ Rectangle {
 
             Text {
                 objectName: "mountedLine"
+                // Announced whenever another slide is mounted.
+                Accessible.role: Accessible.StatusBar
+                Accessible.name: text
                 width: parent.width
                 text: "Mounted: " + sidebar.vm.slideName
                 font.pixelSize: 10
@@ -157,6 +170,9 @@ Rectangle {
                     }
                     Text {
                         objectName: "slideCounter"
+                        // Announced as the deck steps.
+                        Accessible.role: Accessible.StatusBar
+                        Accessible.name: "Slide " + text
                         anchors.verticalCenter: parent.verticalCenter
                         text: sidebar.vm.slidePage + " / " + sidebar.vm.slideCount
                         font.pixelSize: 12
@@ -191,6 +207,8 @@ Rectangle {
                 topPadding: 6
                 bottomPadding: 6
                 text: sidebar.vm.screenSharing ? "Stop Sharing" : "Share Screen"
+                Accessible.description: sidebar.vm.screenSharing ? "Takes the shared screen off the 3D LED Wall"
+                                                                 : "Shows your screen or one window on the 3D LED Wall"
                 contentItem: Text {
                     text: shareButton.text
                     horizontalAlignment: Text.AlignHCenter
@@ -211,6 +229,7 @@ Rectangle {
                         sidebar.vm.shareScreen()  // the desktop's own dialog picks
                     } else {
                         sharePicker.windows = sidebar.vm.shareableWindows()
+                        sharePicker.returnReason = shareButton.visualFocus ? Qt.TabFocusReason : Qt.OtherFocusReason
                         sharePicker.open()
                     }
                 }
@@ -220,6 +239,10 @@ Rectangle {
                     id: sharePicker
                     objectName: "sharePicker"
                     property var windows: []
+                    // Closed (a choice, Escape, a click outside), it gives the keyboard back to the
+                    // button, ringed when the keyboard opened it.
+                    property int returnReason: Qt.OtherFocusReason
+                    onClosed: shareButton.forceActiveFocus(returnReason)
                     y: shareButton.height + 4
                     width: shareButton.width
                     padding: 6

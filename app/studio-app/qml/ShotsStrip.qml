@@ -35,6 +35,25 @@ Column {
         }
     }
 
+    // A tool that is one of a choice (the shot's transition): read as a radio button.
+    component ToolChoice: PlainChoice {
+        id: choiceTool
+        leftPadding: 6
+        rightPadding: 6
+        topPadding: 5
+        bottomPadding: 5
+        contentItem: Text {
+            text: choiceTool.text
+            font.pixelSize: 11
+            color: "white"
+            opacity: choiceTool.enabled ? 1 : 0.4
+        }
+        background: Rectangle {
+            radius: 6
+            color: choiceTool.checked ? Theme.pinkAt(0.28) : Theme.white(0.06)
+        }
+    }
+
     function recallKey(key) {
         if (strip.shots.recallKey(key)) strip.current = key - 1
     }
@@ -84,6 +103,8 @@ Column {
             spacing: 4
             Text {
                 objectName: "shotsNoticeText"
+                Accessible.role: Accessible.StatusBar
+                Accessible.name: text
                 width: parent.width
                 text: strip.shots.notice
                 wrapMode: Text.Wrap
@@ -120,6 +141,7 @@ Column {
                 topPadding: 5
                 bottomPadding: 5
                 Accessible.name: "Shot " + key + ": " + name
+                Accessible.description: "Recalls this shot (key " + key + ")"
                 contentItem: Column {
                     spacing: 1
                     Text {
@@ -160,6 +182,7 @@ Column {
         topPadding: 7
         bottomPadding: 7
         text: strip.shots.full ? "All 9 Shot Keys Used" : "Save Current Shot"
+        Accessible.description: "Saves the picture as it is now as a shot on the next free key 1-9"
         contentItem: Text {
             text: saveButton.text
             horizontalAlignment: Text.AlignHCenter
@@ -229,23 +252,26 @@ Column {
                 enabled: strip.current < strip.shots.count - 1
                 onClicked: strip.moveCurrent(1)
             }
-            Tool {
+            ToolChoice {
                 objectName: "shotCutButton"
                 text: "Cut"
+                Accessible.description: "The shot cuts straight to its camera"
                 checked: strip.currentShot !== null && strip.currentShot.transition === "cut"
                 onClicked: strip.shots.setTransition(strip.current, "cut", strip.currentShot.moveSeconds)
             }
-            Tool {
+            ToolChoice {
                 objectName: "shotMoveButton"
                 text: strip.currentShot ? "Move " + strip.currentShot.moveSeconds.toFixed(1) + " s" : "Move"
-                Accessible.name: "Camera move, press again for a longer one"
+                Accessible.name: text
+                Accessible.description: "The camera moves to the shot; press again for a longer move"
                 checked: strip.currentShot !== null && strip.currentShot.transition === "move"
                 // Pressing it while on steps the duration 0.3, 0.5, 1, 1.5, 2, 3 s and round.
                 onClicked: {
                     const steps = [0.3, 0.5, 1.0, 1.5, 2.0, 3.0]
                     const now = strip.currentShot.moveSeconds
                     let next = now
-                    if (checked) {
+                    // As it was before this click (a click checks the choice before `clicked`).
+                    if (strip.currentShot.transition === "move") {
                         next = steps[0]
                         for (let i = 0; i < steps.length; ++i) {
                             if (steps[i] > now + 0.01) { next = steps[i]; break }

@@ -9,9 +9,13 @@ import VantryNative
 Column {
     id: row
     property string label
+    // The slider's name for a screen reader where the label alone repeats (one gain per source).
+    property string accessibleName: label
     property real value
     property real from
     property real to
+    // What the shown value counts, spoken after it ("" for a plain gain).
+    property string unit
     signal moved(real value)
     spacing: 4
 
@@ -48,7 +52,9 @@ Column {
         padding: 0
         implicitHeight: 20
         focusPolicy: Qt.StrongFocus
-        Accessible.name: row.label
+        Accessible.name: row.accessibleName
+        // The value as the row shows it.
+        Accessible.description: valueText.text + (row.unit !== "" ? " " + row.unit : "")
         onMoved: row.moved(value)
         // The slider itself steps on Left and Right; Up, Down and the larger moves are added here.
         Keys.onPressed: function(event) {

@@ -61,16 +61,18 @@ Rectangle {
                                      && !(focusHolder !== null && focusHolder.cursorPosition !== undefined)
     readonly property bool sliderHasFocus: focusHolder !== null && focusHolder.stepSize !== undefined
     readonly property bool buttonHasFocus: focusHolder !== null && focusHolder.checkable !== undefined
+    // A focused choice (a camera tab, a set card) keeps the arrow keys that move between choices.
+    readonly property bool choiceHasFocus: focusHolder !== null && focusHolder.isChoice === true
     Shortcut { sequences: ["N"]; enabled: root.deckKeys; onActivated: root.vm.nextSlide() }
     Shortcut { sequences: ["P", "Backspace"]; enabled: root.deckKeys; onActivated: root.vm.previousSlide() }
     Shortcut {
         sequences: ["PgDown", "Right"]
-        enabled: root.deckKeys && !root.sliderHasFocus
+        enabled: root.deckKeys && !root.sliderHasFocus && !root.choiceHasFocus
         onActivated: root.vm.nextSlide()
     }
     Shortcut {
         sequences: ["PgUp", "Left"]
-        enabled: root.deckKeys && !root.sliderHasFocus
+        enabled: root.deckKeys && !root.sliderHasFocus && !root.choiceHasFocus
         onActivated: root.vm.previousSlide()
     }
     Shortcut { sequence: "Home"; enabled: root.deckKeys && !root.sliderHasFocus; onActivated: root.vm.firstSlide() }

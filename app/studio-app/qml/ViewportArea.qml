@@ -107,6 +107,9 @@ Item {
                 Text {
                     id: bannerText
                     objectName: "bannerText"
+                    // Announced whenever the studio reports something.
+                    Accessible.role: Accessible.StatusBar
+                    Accessible.name: area.vm.statusBanner
                     anchors.centerIn: parent
                     width: Math.min(implicitWidth, bannerCapsule.width - 24)
                     text: area.vm.statusBanner

@@ -41,9 +41,12 @@ Rectangle {
             }
         }
 
-        SymbolButton {
+        // Read as a check box: "3D Voice", checked while proximity voice is on.
+        SymbolToggle {
             id: voiceButton
             objectName: "voiceButton"
+            accessibleName: "3D Voice"
+            checked: bar.voiceOn
             anchors.verticalCenter: parent.verticalCenter
             symbol: bar.voiceOn ? "waveform.circle.fill" : "speaker.slash.fill"
             label: bar.voiceOn ? "3D Voice" : "Voice Off"

@@ -7,6 +7,9 @@ import QtQuick
 Item {
     id: toast
     objectName: "killToast"
+    // An alert a screen reader announces as a callout appears.
+    Accessible.role: Accessible.AlertMessage
+    Accessible.name: shown ? callout + (clipBookmarked ? " \u00b7 CLIP READY" : "") : ""
     // The callout text; null, undefined or "" shows nothing.
     property var callout
     property bool clipBookmarked: false

@@ -409,7 +409,8 @@ Item {
                     implicitHeight: recordRow.implicitHeight + 6
                     tip: saving ? "Saving the recording" : recording ? "Stop and save the recording"
                                                                      : "Record the screen"
-                    Accessible.name: recordText.text
+                    Accessible.name: saving ? "Saving…" : recording ? "STOP" : "REC"
+                    Accessible.description: tip
                     onClicked: overlay.studio.toggleRecording(overlay.gameTitle)
                     Rectangle {
                         anchors.fill: parent
@@ -433,6 +434,11 @@ Item {
                         Text {
                             id: recordText
                             objectName: "recordText"
+                            // The running time is announced every ten seconds, not every second.
+                            Accessible.role: Accessible.StatusBar
+                            Accessible.name: recordButton.recording
+                                             ? "Recording " + overlay.studio.formattedRecordingTime.replace(/\d$/, "0")
+                                             : text
                             text: recordButton.saving ? "Saving…"
                                 : recordButton.recording ? "STOP " + overlay.studio.formattedRecordingTime : "REC"
                             font.family: CreatorStudioUi.monoFamily
@@ -523,7 +529,8 @@ Item {
                         font.pixelSize: 10
                         font.weight: Font.DemiBold
                         color: Qt.rgba(1, 1, 1, 0.9)
-                        Accessible.role: Accessible.StaticText
+                        // Announced whenever the controller says something new.
+                        Accessible.role: Accessible.StatusBar
                         Accessible.name: text
                     }
                     OverlayButton {

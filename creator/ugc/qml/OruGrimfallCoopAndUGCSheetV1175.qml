@@ -105,11 +105,26 @@ Rectangle {
                 Repeater {
                     model: [{ tag: 0, title: "4P Co-Op & 3D Voice", name: "segmentCoop" },
                             { tag: 1, title: "Community Raid Maps", name: "segmentMaps" }]
-                    delegate: AbstractButton {
+                    // A screen reader reads the two segments as page tabs, the shown one checked;
+                    // Left and Right switch between them.
+                    delegate: TabButton {
                         id: segment
                         required property var modelData
                         objectName: modelData.name
                         readonly property bool selected: sheet.selectedTab === modelData.tag
+                        text: modelData.title
+                        checked: selected
+                        padding: 0
+                        focusPolicy: Qt.StrongFocus
+                        Accessible.name: modelData.title
+                        Keys.onReturnPressed: function(event) { event.accepted = true; segment.clicked() }
+                        Keys.onEnterPressed: function(event) { event.accepted = true; segment.clicked() }
+                        Keys.onLeftPressed: function(event) { event.accepted = true; sheet.selectedTab = 0 }
+                        Keys.onRightPressed: function(event) { event.accepted = true; sheet.selectedTab = 1 }
+                        FocusRing {
+                            visible: segment.visualFocus
+                            radius: 7
+                        }
                         implicitWidth: segmentLabel.implicitWidth + 28
                         implicitHeight: segmentLabel.implicitHeight + 10
                         onClicked: sheet.selectedTab = modelData.tag
@@ -144,7 +159,11 @@ Rectangle {
         contentHeight: (sheet.selectedTab === 0 ? coopTab.implicitHeight : mapsTab.implicitHeight) + 32
         boundsBehavior: Flickable.StopAtBounds
         clip: true
-        ScrollBar.vertical: ScrollBar { policy: ScrollBar.AlwaysOn }
+        ScrollBar.vertical: ScrollBar {
+            objectName: "tabScrollBar"
+            policy: ScrollBar.AlwaysOn
+            Accessible.name: sheet.selectedTab === 0 ? "Scroll the co-op squad" : "Scroll the raid maps"
+        }
 
         // Co-op tab.
         ColumnLayout {

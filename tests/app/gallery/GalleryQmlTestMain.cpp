@@ -2,8 +2,10 @@
 // vault lives in a temporary data folder; the co-op manager runs in loopback mode over a
 // fake audio device, so nothing leaves 127.0.0.1.
 #include <unistd.h>
+#include <QAccessible>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QTemporaryDir>
@@ -15,8 +17,32 @@
 #include "creator/coop-voice/OruLiveMultipeerCoopManagerV1170.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/creator/coop-voice/FakeAudio.h"
+#include "tests/support/AccessibleTree.h"
 
 namespace {
+
+// The views as a screen reader reads them (the context property `a11y`).
+class AccessibilityProbe : public QObject {
+    Q_OBJECT
+  public:
+    // Whether the views speak to a screen reader (an AT-SPI bus is up and accessibility is on).
+    Q_INVOKABLE bool active() const { return QAccessible::isActive(); }
+    // The accessibility tree of the window `item` is shown in.
+    Q_INVOKABLE QVariantList tree(QQuickItem* item) const {
+        return item && item->window() ? vantry::testing::accessibleTreeForQml(item->window())
+                                      : QVariantList();
+    }
+    Q_INVOKABLE void recordAnnouncements() {
+        names_.reset();
+        names_ = std::make_unique<vantry::testing::AccessibleNameChanges>();
+    }
+    Q_INVOKABLE QStringList announcedNames(QObject* object) const {
+        return names_ ? names_->namesOf(object) : QStringList();
+    }
+
+  private:
+    std::unique_ptr<vantry::testing::AccessibleNameChanges> names_;
+};
 
 class Setup : public QObject {
     Q_OBJECT
@@ -49,6 +75,7 @@ class Setup : public QObject {
     void qmlEngineAvailable(QQmlEngine* engine) {
         vantry::app::gallery::registerGameQml(*engine);
         engine->rootContext()->setContextProperty(QStringLiteral("peerCoop"), peer_.get());
+        engine->rootContext()->setContextProperty(QStringLiteral("a11y"), &probe_);
     }
     void cleanupTestCase() {
         vantry::app::gallery::GameUi::useCoopManager(nullptr);
@@ -58,6 +85,7 @@ class Setup : public QObject {
 
   private:
     QTemporaryDir home_;
+    AccessibilityProbe probe_;
     std::unique_ptr<vantry::creator::OruLiveMultipeerCoopManagerV1170> coop_;
     std::unique_ptr<vantry::creator::OruLiveMultipeerCoopManagerV1170> peer_;
 };

@@ -72,7 +72,11 @@ class FakeStudioRenderer : public app::StudioRenderer {
         exports.push_back({width, height, durationSec, destination});
         ++running;
         cv.notify_all();
-        if (progress) progress(45, 90);
+        if (progress) {
+            if (reportEveryFrame)
+                for (int frame = 0; frame < 45; ++frame) progress(frame, 90);
+            progress(45, 90);
+        }
         cv.wait(lock, [&] { return !holdExports; });
         --running;
         if (exportThrows) throw std::runtime_error("cannot write there");
@@ -123,6 +127,8 @@ class FakeStudioRenderer : public app::StudioRenderer {
     std::vector<ExportCall> exports;
     int running = 0;
     bool holdExports = false;
+    // Reports the progress of every frame up to the middle, not only the middle.
+    bool reportEveryFrame = false;
     bool exportThrows = false;
     std::int64_t exportBytes = 0;
 };

@@ -1,9 +1,11 @@
 // Qt Quick Test runner for the studio window's QML, with a view model over a fake
 // renderer and scripted panels (the context property `rig`).
+#include <QAccessible>
 #include <QDir>
 #include <QImage>
 #include <QQmlContext>
 #include <QQmlEngine>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QTemporaryDir>
@@ -17,6 +19,7 @@
 #include "app/studio-app/StudioWindowHost.h"
 #include "platform/dispatch/QtMainPoster.h"
 #include "tests/app/studio/FakeStudioRenderer.h"
+#include "tests/support/AccessibleTree.h"
 #include "tests/support/FakeWallFeeds.h"
 #include "tests/support/MadeUpPdf.h"
 
@@ -66,6 +69,10 @@ class TestRig : public QObject {
         renderer_->holdExports = true;
     }
     Q_INVOKABLE void releaseExports() { renderer_->releaseExports(); }
+    Q_INVOKABLE void reportEveryExportFrame() {
+        std::lock_guard<std::mutex> lock(renderer_->mutex);
+        renderer_->reportEveryFrame = true;
+    }
     Q_INVOKABLE void refuseImages() { renderer_->acceptImages = false; }
     Q_INVOKABLE void failExports() {
         std::lock_guard<std::mutex> lock(renderer_->mutex);
@@ -99,6 +106,23 @@ class TestRig : public QObject {
         std::ofstream(file, std::ios::binary) << "{ not a shots file";
     }
 
+    // The accessibility tree of the window `item` is shown in, as a screen reader reads it.
+    Q_INVOKABLE QVariantList accessibleTree(QQuickItem* item) const {
+        return item && item->window() ? vantry::testing::accessibleTreeForQml(item->window())
+                                      : QVariantList();
+    }
+    // Whether the window speaks to a screen reader (an AT-SPI bus is up and accessibility is on).
+    Q_INVOKABLE bool accessibilityActive() const { return QAccessible::isActive(); }
+    // Starts recording the names the window announces (a fresh record each call).
+    Q_INVOKABLE void recordAnnouncements() {
+        names_.reset();
+        names_ = std::make_unique<vantry::testing::AccessibleNameChanges>();
+    }
+    // The names `object` has announced since recordAnnouncements(), in order.
+    Q_INVOKABLE QStringList announcedNames(QObject* object) const {
+        return names_ ? names_->namesOf(object) : QStringList();
+    }
+
   private:
     static QColor deckColour(int i) { return QColor::fromHsv((i * 67) % 360, 220, 220); }
     void reset() {
@@ -113,6 +137,7 @@ class TestRig : public QObject {
     vantry::testing::ScriptedPanels panels_;
     std::unique_ptr<vantry::testing::FakeWallFeeds> feeds_;
     std::unique_ptr<vantry::app::VantryViewModel> vm_;
+    std::unique_ptr<vantry::testing::AccessibleNameChanges> names_;
 };
 
 class Setup : public QObject {

@@ -254,6 +254,24 @@ Item {
             compare(item("recordText").text, "STOP 01:05")
         }
 
+        // The running time is a live region that speaks every ten seconds, not every second; the
+        // button itself keeps a steady name.
+        function test_recording_time_is_announced_every_ten_seconds() {
+            const text = item("recordText")
+            compare(text.Accessible.role, Accessible.StatusBar)
+            compare(item("recordButton").Accessible.name, "REC")
+            studio.isRecording = true
+            const heard = []
+            const seconds = ["01:05", "01:06", "01:09", "01:10", "01:11", "01:19", "01:20"]
+            for (let i = 0; i < seconds.length; ++i) {
+                studio.formattedRecordingTime = seconds[i]
+                if (heard[heard.length - 1] !== text.Accessible.name) heard.push(text.Accessible.name)
+            }
+            compare(heard, ["Recording 01:00", "Recording 01:10", "Recording 01:20"])
+            compare(item("recordButton").Accessible.name, "STOP")
+            compare(text.text, "STOP 01:20")
+        }
+
         function test_buttons_act_on_the_controller() {
             studio.isToolbarExpanded = true
             settleToolbar()
