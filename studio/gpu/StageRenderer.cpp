@@ -76,6 +76,7 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
     r->presenterFlipLoc_ = glGetUniformLocation(r->presenterProgram_, "uFlipY");
     r->presenterCornersLoc_ = glGetUniformLocation(r->presenterProgram_, "uCorners");
     r->presenterTexelLoc_ = glGetUniformLocation(r->presenterProgram_, "uRimTexel");
+    r->presenterBottomVLoc_ = glGetUniformLocation(r->presenterProgram_, "uBottomV");
     if (const GLint unit = glGetUniformLocation(r->presenterProgram_, "uPresenter"); unit >= 0) {
         glUseProgram(r->presenterProgram_);
         glUniform1i(unit, 0);
@@ -230,6 +231,7 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
         corners[i * 4 + 3] = 1.0f;
     }
     glUniform4fv(presenterCornersLoc_, 4, corners);
+    glUniform1f(presenterBottomVLoc_, frame.presenterBottomV);
     // The rim is about 1/160 of the picture's width wide, at least 2 texels.
     const float rim = std::max(2.0f, float(presenterWidth_) / 160.0f);
     glUniform2f(presenterTexelLoc_, rim / float(presenterWidth_), rim / float(presenterHeight_));

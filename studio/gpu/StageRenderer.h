@@ -52,6 +52,9 @@ struct FrameSnapshot {
     std::shared_ptr<const PresenterPicture> presenter;
     std::uint64_t presenterVersion = 0;
     std::array<Float3, 4> presenterQuad{};
+    // The texture row at the quad's bottom edge (1: the picture's bottom row; beyond it the
+    // picture's last row carries on down to the floor).
+    float presenterBottomV = 1;
 };
 
 class StageRenderer {
@@ -118,6 +121,7 @@ class StageRenderer {
     int presenterFlipLoc_ = -1;
     int presenterCornersLoc_ = -1;
     int presenterTexelLoc_ = -1;
+    int presenterBottomVLoc_ = -1;
     unsigned presenterTexture_ = 0;
     int presenterWidth_ = 0;
     int presenterHeight_ = 0;

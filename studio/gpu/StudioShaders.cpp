@@ -107,11 +107,12 @@ void main() {
 // picture, relit by the rig and written premultiplied for blending over the stage.
 const char* const kPresenterVertexSource = VANTRY_GLSL_HEADER R"(
 uniform vec4 uCorners[4];  // bottom-left, bottom-right, top-left, top-right (world)
+uniform float uBottomV;    // texture row at the bottom edge (beyond 1: the last row, clamped)
 out vec2 vUV;
 void main() {
     vec4 corner = uCorners[gl_VertexID];
     // Picture row 0 (the top) is texture row 0.
-    vUV = vec2(float(gl_VertexID & 1), 1.0 - float(gl_VertexID >> 1));
+    vUV = vec2(float(gl_VertexID & 1), (1.0 - float(gl_VertexID >> 1)) * uBottomV);
     gl_Position = toGLClip(viewProj * vec4(corner.xyz, 1.0));
 }
 )";

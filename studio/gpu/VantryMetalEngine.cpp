@@ -98,8 +98,11 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
         frame.presenter = presenter;
         frame.presenterVersion = presenterVersion;
         const Float4& eye = frame.uniforms.cameraPos;
-        frame.presenterQuad = studio::presenterQuad(
-            presenterPlace, float(presenter->width) / float(presenter->height), {eye.x, eye.y, eye.z});
+        const studio::FramedQuad quad =
+            studio::presenterQuadFor(presenterPlace, float(presenter->width) / float(presenter->height),
+                                     {eye.x, eye.y, eye.z}, presenterHead);
+        frame.presenterQuad = quad.corners;
+        frame.presenterBottomV = quad.bottomV;
     }
     key = keyLocked(t, live, width, height);
     return frame;
@@ -417,7 +420,16 @@ void VantryMetalEngine::setInSetPresenter(const QImage& picture) {
             made->owner = image;
         }
     }
+    // The head in this picture's coverage (premultiplied B G R A: the fourth byte).
+    std::optional<studio::HeadMeasure> measure;
+    if (made) measure = studio::measureHead(made->bgra + 3, made->width, made->height, 4, made->stride);
+    const double now =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     std::lock_guard<std::mutex> guard(impl_->lock);
+    if (made) {
+        impl_->headTracker.add(measure, now);
+        impl_->presenterHead = impl_->headTracker.head();
+    }
     impl_->presenter = std::move(made);
     ++impl_->presenterVersion;
     impl_->changedLocked();
@@ -438,6 +450,16 @@ void VantryMetalEngine::setInSetPresenterPlace(studio::PresenterPlace place) {
 studio::PresenterPlace VantryMetalEngine::inSetPresenterPlace() const {
     std::lock_guard<std::mutex> guard(impl_->lock);
     return impl_->presenterPlace;
+}
+
+std::optional<studio::HeadMeasure> VantryMetalEngine::inSetPresenterHead() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->presenterHead;
+}
+
+std::optional<Float3> VantryMetalEngine::liveFloorPointAt(float u, float v, float aspect) const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return studio::camera::floorPointAt(impl_->poseLocked(impl_->directorClock, true), aspect, u, v);
 }
 
 float VantryMetalEngine::directorClock() const {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "studio/PresenterFraming.h"
 #include "studio/FrameKey.h"
 #include "studio/SetGeometry.h"
 #include "studio/gpu/GLWorker.h"
@@ -102,6 +103,10 @@ struct VantryMetalEngine::Impl {
     std::shared_ptr<const studio::gl::PresenterPicture> presenter;
     std::uint64_t presenterVersion = 0;
     studio::PresenterPlace presenterPlace;
+    // The head found in the camera pictures, followed over time; the one the current picture
+    // is placed by (none: the picture fills the default card).
+    studio::HeadTracker headTracker;
+    std::optional<studio::HeadMeasure> presenterHead;
     float directorClock = 0;
     double lastFrameTime = 0;
     std::uint64_t changeCount = 0;
