@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 
+#include "studio/PresenterShadow.h"
 #include "studio/gpu/StudioShaders.h"
 
 namespace vantry::studio::gl {
@@ -82,6 +84,17 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
         glUniform1i(unit, 0);
         glUseProgram(0);
     }
+    r->shadowProgram_ = link(kStageVertexSource, kPresenterShadowFragmentSource);
+    if (r->shadowProgram_ == 0) return nullptr;
+    r->shadowFlipLoc_ = glGetUniformLocation(r->shadowProgram_, "uFlipY");
+    r->shadowQuadLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowQuad");
+    r->shadowBottomVLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowBottomV");
+    r->shadowMarginLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowMargin");
+    if (const GLint unit = glGetUniformLocation(r->shadowProgram_, "uPresenter"); unit >= 0) {
+        glUseProgram(r->shadowProgram_);
+        glUniform1i(unit, 0);
+        glUseProgram(0);
+    }
     r->skyFlipLoc_ = glGetUniformLocation(r->skyProgram_, "uFlipY");
     r->stageFlipLoc_ = glGetUniformLocation(r->stageProgram_, "uFlipY");
 
@@ -128,7 +141,7 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
 }
 
 void StageRenderer::abandon() {
-    skyProgram_ = stageProgram_ = presenterProgram_ = 0;
+    skyProgram_ = stageProgram_ = presenterProgram_ = shadowProgram_ = 0;
     uniformBuffer_ = vertexBuffer_ = indexBuffer_ = emptyVAO_ = stageVAO_ = wallTexture_ = presenterTexture_ =
         0;
 }
@@ -138,6 +151,7 @@ StageRenderer::~StageRenderer() {
     if (skyProgram_ != 0) glDeleteProgram(skyProgram_);
     if (stageProgram_ != 0) glDeleteProgram(stageProgram_);
     if (presenterProgram_ != 0) glDeleteProgram(presenterProgram_);
+    if (shadowProgram_ != 0) glDeleteProgram(shadowProgram_);
     const GLuint buffers[] = {uniformBuffer_, vertexBuffer_, indexBuffer_};
     glDeleteBuffers(3, buffers);
     const GLuint vaos[] = {emptyVAO_, stageVAO_};
@@ -243,6 +257,46 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     glDisable(GL_BLEND);
 }
 
+void StageRenderer::drawPresenterShadow(const FrameSnapshot& frame, float flipY) {
+    if (!frame.presenter || !presenterOk_ || !stageBuffersOk_ || indexCount_ < 1) return;
+    // Only where the shadow can fall; a hull without bounds (behind the camera) leaves it whole.
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    std::optional<PixelRect> bounds;
+    if (const auto hull = presenterShadowHull(frame.presenterQuad))
+        bounds = projectedBounds(*hull, frame.uniforms.viewProj, flipY, viewport[2], viewport[3]);
+    if (bounds && bounds->empty()) return;
+    if (bounds) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(viewport[0] + bounds->x, viewport[1] + bounds->y, bounds->width, bounds->height);
+    }
+    // dst *= src: the share of the light left, over the stage's own fragments (its depth kept).
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+    glDepthMask(GL_FALSE);
+    glUseProgram(shadowProgram_);
+    glUniform1f(shadowFlipLoc_, flipY);
+    float corners[16];
+    for (int i = 0; i < 4; ++i) {
+        const Float3& c = frame.presenterQuad[std::size_t(i)];
+        corners[i * 4 + 0] = c.x;
+        corners[i * 4 + 1] = c.y;
+        corners[i * 4 + 2] = c.z;
+        corners[i * 4 + 3] = 1.0f;
+    }
+    glUniform4fv(shadowQuadLoc_, 4, corners);
+    glUniform1f(shadowBottomVLoc_, frame.presenterBottomV);
+    glUniform1f(shadowMarginLoc_, kShadowMargin);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, presenterTexture_);
+    glBindVertexArray(stageVAO_);
+    glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glDisable(GL_BLEND);
+    glDisable(GL_SCISSOR_TEST);
+}
+
 void StageRenderer::beginPassState(const FrameSnapshot& frame, const PixelRect* within) {
     sync(frame);
     glBindBuffer(GL_UNIFORM_BUFFER, uniformBuffer_);
@@ -301,6 +355,7 @@ void StageRenderer::endPassState() {
 void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
     beginPassState(frame, nullptr);
     drawStage(flipY, false);
+    drawPresenterShadow(frame, flipY);
     drawPresenter(frame, flipY);
     endPassState();
 }
@@ -313,6 +368,7 @@ void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY, con
 
 void StageRenderer::encodePresenterPass(const FrameSnapshot& frame, float flipY) {
     beginPassState(frame, nullptr);
+    drawPresenterShadow(frame, flipY);
     drawPresenter(frame, flipY);
     endPassState();
 }

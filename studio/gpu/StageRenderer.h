@@ -82,6 +82,9 @@ class StageRenderer {
     // leaves it. A fragment a rasteriser lets past the scissor's edge (llvmpipe does, by a
     // row) writes again what the sample holds, as no wall fragment lies outside the bounds.
     // The presenter blends and has no such pass: its whole quad is drawn over a fresh copy.
+    // encodePresenterPass draws the presenter's shadow on the set first (within the screen
+    // bounds of studio::presenterShadowHull: a copy of the stage within them, and of the
+    // presenter's bounds, is enough for a picture equal to a whole pass).
     void encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within = nullptr);
     void encodePresenterPass(const FrameSnapshot& frame, float flipY);
 
@@ -97,6 +100,9 @@ class StageRenderer {
     void drawStage(float flipY, bool wallOnly);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
+    // The presenter's shadow from the key light on the set (never on the LED wall or the neon),
+    // over the stage's colour and depth, within the screen bounds of the shadow's hull.
+    void drawPresenterShadow(const FrameSnapshot& frame, float flipY);
 
     unsigned skyProgram_ = 0;
     unsigned stageProgram_ = 0;
@@ -122,6 +128,11 @@ class StageRenderer {
     int presenterCornersLoc_ = -1;
     int presenterTexelLoc_ = -1;
     int presenterBottomVLoc_ = -1;
+    unsigned shadowProgram_ = 0;
+    int shadowFlipLoc_ = -1;
+    int shadowQuadLoc_ = -1;
+    int shadowBottomVLoc_ = -1;
+    int shadowMarginLoc_ = -1;
     unsigned presenterTexture_ = 0;
     int presenterWidth_ = 0;
     int presenterHeight_ = 0;

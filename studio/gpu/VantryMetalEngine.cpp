@@ -8,6 +8,7 @@
 
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/gl/EglOffscreenContext.h"
+#include "studio/PresenterShadow.h"
 #include "studio/SetGeometry.h"
 #include "studio/gpu/StudioCamera.h"
 #include "studio/gpu/VantryMetalEngineImpl.h"
@@ -186,7 +187,11 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
             const std::optional<PixelRect> wall = wallRect ? wallRect : wallBounds();
             const std::optional<PixelRect> presenter = projectedBounds(
                 frame.presenterQuad, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
-            if (wall && presenter) composeRect = unite(*wall, *presenter);
+            // The presenter's shadow on the set, where the presenter pass draws it.
+            std::optional<PixelRect> shadow;
+            if (const auto hull = studio::presenterShadowHull(frame.presenterQuad))
+                shadow = projectedBounds(*hull, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
+            if (wall && presenter && shadow) composeRect = unite(unite(*wall, *presenter), *shadow);
         }
         if (composeRect) {
             frames.composed.copyFrom(frames.stage, false, &*composeRect);

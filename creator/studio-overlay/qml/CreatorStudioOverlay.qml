@@ -23,6 +23,13 @@ Item {
     // an outline and its controls, and its drag and size steps are reported to the host
     // instead of moving and sizing the window.
     property bool standInSet: false
+    // Standing in the set, the controller cuts the presenter out whatever its background mode.
+    Binding {
+        target: overlay.studio
+        property: "standsInSet"
+        value: overlay.standInSet
+        when: overlay.ready && overlay.studio.standsInSet !== undefined
+    }
     signal standInSetMoved(real dx, real dy, bool finished)
     // The same drag by the pointer: where it was pressed and where it is, in the overlay's units.
     signal standInSetDragged(real pressX, real pressY, real x, real y, bool finished)
@@ -251,7 +258,10 @@ Item {
                 OverlayButton {
                     objectName: "modeButton"
                     tip: "Next background mode"
-                    label: overlay.ready ? overlay.studio.backgroundMode : ""
+                    // Standing in the set always cuts the presenter out; the chip says so.
+                    label: !overlay.ready ? ""
+                           : overlay.standInSet && overlay.studio.backgroundMode !== "BG Occlusion"
+                             ? overlay.studio.backgroundMode + " · Cutout in Set" : overlay.studio.backgroundMode
                     pointSize: 9
                     weight: Font.Black
                     color: overlay.ready && overlay.studio.backgroundMode === "BG Occlusion" ? overlay.cyan : "white"
