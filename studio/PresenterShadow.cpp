@@ -31,3 +31,44 @@ std::optional<std::array<Float3, 8>> presenterShadowHull(const std::array<Float3
 }
 
 }  // namespace vantry::studio
+
+namespace vantry::studio {
+
+Float3 averageWallLight(const std::uint8_t* pixels, int width, int height, int rowBytes, bool bgra) {
+    if (pixels == nullptr || width < 1 || height < 1 || rowBytes < width * 4) return {};
+    static const auto linear = [] {
+        std::array<float, 256> table{};
+        for (int i = 0; i < 256; ++i) table[std::size_t(i)] = std::pow(float(i) / 255.0f, 2.2f);
+        return table;
+    }();
+    const int stepX = std::max(1, width / 64);
+    const int stepY = std::max(1, height / 64);
+    double r = 0, g = 0, b = 0;
+    std::size_t count = 0;
+    for (int y = stepY / 2; y < height; y += stepY) {
+        const std::uint8_t* row = pixels + std::size_t(y) * std::size_t(rowBytes);
+        for (int x = stepX / 2; x < width; x += stepX) {
+            const std::uint8_t* p = row + std::size_t(x) * 4;
+            r += linear[bgra ? p[2] : p[0]];
+            g += linear[p[1]];
+            b += linear[bgra ? p[0] : p[2]];
+            ++count;
+        }
+    }
+    if (count == 0) return {};
+    return {float(r / double(count)), float(g / double(count)), float(b / double(count))};
+}
+
+float wallSide(const std::array<Float3, 4>& quad, Float3 wallCentre) {
+    const Float3 feet = (quad[0] + quad[1]) * 0.5f;
+    Float3 across = quad[1] - quad[0];
+    Float3 toWall = wallCentre - feet;
+    across.y = 0;
+    toWall.y = 0;
+    const float a = length(across);
+    const float w = length(toWall);
+    if (!(a > 1e-6f) || !(w > 1e-6f)) return 0;
+    return std::clamp(dot(across, toWall) / (a * w), -1.0f, 1.0f);
+}
+
+}  // namespace vantry::studio

@@ -1,10 +1,11 @@
 // The presenter's shadow from the key light: where on the set it can fall. The stage shader's
 // key light stands at kKeyLightPosition; the shadow is the presenter's silhouette projected from
 // it onto the set behind and beside them, blurred by up to kShadowMargin beyond the quad's edges.
-// Pure: no Qt, no GL.
+// The LED wall's average colour lights the presenter's edge on the wall's side. Pure: no Qt, no GL.
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <optional>
 
 #include "common/Vector.h"
@@ -20,5 +21,19 @@ inline constexpr float kShadowMargin = 0.15f;
 // light: the grown quad's part above the floor and its corners' shadows on the floor. None when
 // a corner is not below the light (the shadow would go up, without bounds).
 std::optional<std::array<Float3, 8>> presenterShadowHull(const std::array<Float3, 4>& quad);
+
+}  // namespace vantry::studio
+
+namespace vantry::studio {
+
+// The LED wall's light on the presenter: the mean linear colour of a wall picture (8-bit
+// gamma-encoded rows, `rowBytes` apart, R G B A or, with `bgra`, B G R A order), read on a grid
+// of at most about 64 x 64 pixels. Black for an empty picture.
+Float3 averageWallLight(const std::uint8_t* pixels, int width, int height, int rowBytes, bool bgra);
+
+// How far the wall lies to the presenter's right as the eye sees them (-1: all to the left,
+// 1: all to the right): the direction from the feet to the wall's centre, on the floor, along
+// the quad's bottom edge (bottom-left to bottom-right).
+float wallSide(const std::array<Float3, 4>& quad, Float3 wallCentre);
 
 }  // namespace vantry::studio

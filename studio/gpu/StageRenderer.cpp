@@ -79,6 +79,8 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
     r->presenterCornersLoc_ = glGetUniformLocation(r->presenterProgram_, "uCorners");
     r->presenterTexelLoc_ = glGetUniformLocation(r->presenterProgram_, "uRimTexel");
     r->presenterBottomVLoc_ = glGetUniformLocation(r->presenterProgram_, "uBottomV");
+    r->presenterWallLightLoc_ = glGetUniformLocation(r->presenterProgram_, "uWallLight");
+    r->presenterWallSideLoc_ = glGetUniformLocation(r->presenterProgram_, "uWallSide");
     if (const GLint unit = glGetUniformLocation(r->presenterProgram_, "uPresenter"); unit >= 0) {
         glUseProgram(r->presenterProgram_);
         glUniform1i(unit, 0);
@@ -246,6 +248,9 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     }
     glUniform4fv(presenterCornersLoc_, 4, corners);
     glUniform1f(presenterBottomVLoc_, frame.presenterBottomV);
+    glUniform3f(presenterWallLightLoc_, frame.presenterWallLight.x, frame.presenterWallLight.y,
+                frame.presenterWallLight.z);
+    glUniform1f(presenterWallSideLoc_, frame.presenterWallSide);
     // The rim is about 1/160 of the picture's width wide, at least 2 texels.
     const float rim = std::max(2.0f, float(presenterWidth_) / 160.0f);
     glUniform2f(presenterTexelLoc_, rim / float(presenterWidth_), rim / float(presenterHeight_));

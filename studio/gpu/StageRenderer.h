@@ -55,6 +55,10 @@ struct FrameSnapshot {
     // The texture row at the quad's bottom edge (1: the picture's bottom row; beyond it the
     // picture's last row carries on down to the floor).
     float presenterBottomV = 1;
+    // The LED wall's light on the presenter's edge: the wall picture's mean linear colour and how
+    // far to the presenter's right the wall is (studio::wallSide).
+    Float3 presenterWallLight{};
+    float presenterWallSide = 0;
 };
 
 class StageRenderer {
@@ -128,6 +132,8 @@ class StageRenderer {
     int presenterCornersLoc_ = -1;
     int presenterTexelLoc_ = -1;
     int presenterBottomVLoc_ = -1;
+    int presenterWallLightLoc_ = -1;
+    int presenterWallSideLoc_ = -1;
     unsigned shadowProgram_ = 0;
     int shadowFlipLoc_ = -1;
     int shadowQuadLoc_ = -1;

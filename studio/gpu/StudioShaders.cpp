@@ -121,6 +121,8 @@ const char* const kPresenterFragmentSource = VANTRY_GLSL_HEADER R"(
 in vec2 vUV;
 uniform sampler2D uPresenter;
 uniform vec2 uRimTexel;  // the rim's width as a texture offset
+uniform vec3 uWallLight;  // the LED wall picture's mean linear colour
+uniform float uWallSide;  // the wall's side: +1 to the picture's right, -1 to its left
 layout(location = 0) out vec4 fragColor;
 void main() {
     vec4 p = texture(uPresenter, vUV);  // premultiplied
@@ -137,6 +139,13 @@ void main() {
     }
     float edge = clamp(2.0 * (a - around / 8.0), 0.0, 1.0);
     lin += accentAndNeon.xyz * accentAndNeon.w * edge * 0.8;
+    // The LED wall's light wraps the edge that faces it: where the coverage falls off towards
+    // the wall's side, over a band a few rims wide, scaled by the wall's luminance.
+    vec2 band = vec2(uRimTexel.x * 3.0, 0.0);
+    float towardWall = texture(uPresenter, vUV - band * sign(uWallSide)).a -
+                       texture(uPresenter, vUV + band * sign(uWallSide)).a;
+    float wrap = clamp(towardWall, 0.0, 1.0) * abs(uWallSide);
+    lin += uWallLight * keyGainAndWallBright.y * wrap * 0.9;
     fragColor = vec4(pow(aces(lin), vec3(1.0 / 2.2)) * a, a);
 }
 )";

@@ -31,6 +31,24 @@ std::shared_ptr<const studio::gl::WallImage> builtInWall() {
     return wall;
 }
 
+// The wall picture's light on the presenter.
+Float3 wallLightOf(const studio::gl::WallImage& w) {
+    return studio::averageWallLight(w.data(), w.width, w.height, w.rowBytes(), w.bgra);
+}
+
+// The middle of the LED wall's screen (its vertices' mean); the origin without one.
+Float3 wallCentreOf(const SetGeometry& g) {
+    Float3 sum{};
+    int n = 0;
+    for (const StageVertex& v : g.vertices) {
+        if (v.matTag > 1.5f && v.matTag < 2.5f) {
+            sum = sum + v.position;
+            ++n;
+        }
+    }
+    return n > 0 ? sum * (1.0f / float(n)) : Float3{};
+}
+
 double wallClockSeconds() {
     using namespace std::chrono;
     return duration<double>(system_clock::now().time_since_epoch()).count();
@@ -104,6 +122,8 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
                                      {eye.x, eye.y, eye.z}, presenterHead);
         frame.presenterQuad = quad.corners;
         frame.presenterBottomV = quad.bottomV;
+        frame.presenterWallLight = wallLight;
+        if (geometry) frame.presenterWallSide = studio::wallSide(quad.corners, wallCentreOf(*geometry));
     }
     key = keyLocked(t, live, width, height);
     return frame;
@@ -290,6 +310,7 @@ std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices serv
         });
         if (!built) return nullptr;
         impl->wall = builtInWall();
+        impl->wallLight = wallLightOf(*impl->wall);
         impl->wallVersion = 1;
         std::unique_ptr<VantryMetalEngine> engine(new VantryMetalEngine(std::move(impl)));
         engine->loadSet(BroadcastStudioSet::manhattanLoft);
@@ -331,7 +352,9 @@ BroadcastStudioSet VantryMetalEngine::studioSet() const {
 bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
     std::shared_ptr<const studio::gl::WallImage> image = studio::gl::loadWallImage(file);
     if (!image) return false;
+    const Float3 wallLight = wallLightOf(*image);
     std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wallLight = wallLight;
     impl_->wall = std::move(image);
     ++impl_->wallVersion;
     impl_->slideSourceName = file.filename().string();
@@ -342,7 +365,9 @@ bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
 void VantryMetalEngine::showLEDWallPicture(const QImage& picture, const std::string& name) {
     std::shared_ptr<const studio::gl::WallImage> image = studio::gl::wallImageFrom(picture);
     if (!image) return;
+    const Float3 wallLight = wallLightOf(*image);
     std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wallLight = wallLight;
     impl_->wall = std::move(image);
     ++impl_->wallVersion;
     impl_->slideSourceName = name;
@@ -351,7 +376,9 @@ void VantryMetalEngine::showLEDWallPicture(const QImage& picture, const std::str
 
 void VantryMetalEngine::showBuiltInWall() {
     std::shared_ptr<const studio::gl::WallImage> wall = builtInWall();
+    const Float3 wallLight = wallLightOf(*wall);
     std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wallLight = wallLight;
     impl_->wall = std::move(wall);
     ++impl_->wallVersion;
     impl_->slideSourceName = kBuiltInWallName;

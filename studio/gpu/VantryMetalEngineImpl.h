@@ -92,6 +92,7 @@ struct VantryMetalEngine::Impl {
     std::uint64_t setVersion = 0;
     std::shared_ptr<const studio::gl::WallImage> wall;
     std::uint64_t wallVersion = 0;
+    Float3 wallLight{};  // the wall picture's mean linear colour (studio::averageWallLight)
     std::string slideSourceName = kBuiltInWallName;
     BroadcastCameraAngle cameraAngle = BroadcastCameraAngle::wideDesk;
     // The move towards cameraAngle, in live clock time (none: a cut), and its number.

@@ -1,10 +1,13 @@
 // The presenter's life size: the head found in made-up silhouettes, followed over time, and the
 // picture placed so the head is the same size and height in the set whatever the framing.
 #include "studio/PresenterFraming.h"
+#include "studio/PresenterShadow.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "tests/support/Silhouettes.h"
 
@@ -122,6 +125,40 @@ TEST(PresenterFraming, TrackerIgnoresARaisedHandAndALeanAndHoldsThroughAnEmptyMa
     // A hand kept up for longer than the hold is taken as the new framing.
     for (int i = 0; i < 75; ++i, t += 1.0 / 30) tracker.add(hand, t);
     EXPECT_EQ(*tracker.head(), *hand);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PresenterWallLight, MeanLinearColourOfEitherByteOrderAndTheWallsSide) {
+    using vantry::studio::averageWallLight;
+    // Left half one colour, right half another, rows padded: the mean of the two in linear light.
+    const int w = 200, h = 90, row = w * 4 + 16;
+    std::vector<std::uint8_t> rgba(std::size_t(row) * h, 7), bgra(rgba.size(), 7);
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const std::uint8_t c[3] = {std::uint8_t(x < w / 2 ? 255 : 0), 128, std::uint8_t(x < w / 2 ? 0 : 64)};
+            std::uint8_t* p = &rgba[std::size_t(y) * row + std::size_t(x) * 4];
+            std::uint8_t* q = &bgra[std::size_t(y) * row + std::size_t(x) * 4];
+            p[0] = c[0], p[1] = c[1], p[2] = c[2], p[3] = 255;
+            q[0] = c[2], q[1] = c[1], q[2] = c[0], q[3] = 255;
+        }
+    }
+    const auto lin = [](float v) { return std::pow(v / 255.0f, 2.2f); };
+    for (const auto& [pixels, isBgra] : {std::pair{&rgba, false}, std::pair{&bgra, true}}) {
+        const Float3 mean = averageWallLight(pixels->data(), w, h, row, isBgra);
+        EXPECT_NEAR(mean.x, 0.5f, 0.02f);
+        EXPECT_NEAR(mean.y, lin(128), 1e-3f);
+        EXPECT_NEAR(mean.z, 0.5f * lin(64), 2e-3f);
+    }
+    EXPECT_EQ(averageWallLight(nullptr, w, h, row, false), (Float3{}));
+
+    // Seen from the front (+z), a wall off to +x is on the presenter's right.
+    const auto quad = vantry::studio::presenterQuad({}, 1.0f, {-0.35f, 1.6f, 5});
+    EXPECT_NEAR(vantry::studio::wallSide(quad, {5, 2, -0.45f}), 1.0f, 1e-4f);
+    EXPECT_NEAR(vantry::studio::wallSide(quad, {-5, 2, -0.45f}), -1.0f, 1e-4f);
+    EXPECT_NEAR(vantry::studio::wallSide(quad, {-0.35f, 2, -3}), 0.0f, 1e-4f);
 }
 
 }  // namespace
