@@ -65,7 +65,8 @@ std::optional<HeadMeasure> measureHead(const std::uint8_t* alpha, int width, int
         previous = s;
     }
     const float h = float(height);
-    return HeadMeasure{float(top) / h, float(widest.width()) / h, 0.5f * float(widest.begin + widest.end) / h};
+    return HeadMeasure{float(top) / h, float(widest.width()) / h,
+                       0.5f * float(widest.begin + widest.end) / h};
 }
 
 void HeadTracker::reset() {
@@ -117,7 +118,8 @@ Float3 acrossFacing(PresenterPlace p, Float3 eye) {
 
 }  // namespace
 
-FramedQuad framedPresenterQuad(PresenterPlace place, float pictureAspect, Float3 eye, const HeadMeasure& head) {
+FramedQuad framedPresenterQuad(PresenterPlace place, float pictureAspect, Float3 eye,
+                               const HeadMeasure& head) {
     const float aspect = std::isfinite(pictureAspect) && pictureAspect > 0 ? pictureAspect : 1.0f;
     const float factor = place.height / kPresenterDefaultHeight;
     // A head narrower than 4 % of the picture's height is taken as that wide (no giant quads).
@@ -130,8 +132,8 @@ FramedQuad framedPresenterQuad(PresenterPlace place, float pictureAspect, Float3
     const Float3 left = feet + across * (-head.centreX * metres);
     const Float3 right = feet + across * ((aspect - head.centreX) * metres);
     FramedQuad q;
-    q.corners = {Float3{left.x, bottomY, left.z}, Float3{right.x, bottomY, right.z}, Float3{left.x, topY, left.z},
-                 Float3{right.x, topY, right.z}};
+    q.corners = {Float3{left.x, bottomY, left.z}, Float3{right.x, bottomY, right.z},
+                 Float3{left.x, topY, left.z}, Float3{right.x, topY, right.z}};
     q.bottomV = (topY - bottomY) / metres;
     return q;
 }

@@ -81,7 +81,8 @@ struct FramedQuad {
     std::array<Float3, 4> corners{};
     float bottomV = 1;
 };
-FramedQuad framedPresenterQuad(PresenterPlace place, float pictureAspect, Float3 eye, const HeadMeasure& head);
+FramedQuad framedPresenterQuad(PresenterPlace place, float pictureAspect, Float3 eye,
+                               const HeadMeasure& head);
 
 // The quad for a picture with or without a found head (without: presenterQuad's card).
 FramedQuad presenterQuadFor(PresenterPlace place, float pictureAspect, Float3 eye,

@@ -5,7 +5,9 @@
 
 namespace vantry::studio {
 
-std::optional<std::array<Float3, 8>> presenterShadowHull(const std::array<Float3, 4>& quad) {
+namespace {
+
+std::optional<std::array<Float3, 4>> grownQuad(const std::array<Float3, 4>& quad) {
     const Float3 across = quad[1] - quad[0];
     const float width = length(across);
     if (!(width > 1e-6f)) return std::nullopt;
@@ -15,8 +17,31 @@ std::optional<std::array<Float3, 8>> presenterShadowHull(const std::array<Float3
     if (!(top > bottom)) return std::nullopt;
     const Float3 left = quad[0] - side;
     const Float3 right = quad[1] + side;
-    const std::array<Float3, 4> grown{Float3{left.x, bottom, left.z}, Float3{right.x, bottom, right.z},
-                                      Float3{left.x, top, left.z}, Float3{right.x, top, right.z}};
+    return std::array<Float3, 4>{Float3{left.x, bottom, left.z}, Float3{right.x, bottom, right.z},
+                                 Float3{left.x, top, left.z}, Float3{right.x, top, right.z}};
+}
+
+}  // namespace
+
+std::optional<std::array<Float3, 8>> presenterShadowBackHull(const std::array<Float3, 4>& quad, float backZ) {
+    const auto grown = grownQuad(quad);
+    if (!grown) return std::nullopt;
+    std::array<Float3, 8> hull{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Float3 p = (*grown)[i];
+        if (!(p.z < kKeyLightPosition.z - 1e-3f) || !(backZ < p.z)) return std::nullopt;
+        const float k = (kKeyLightPosition.z - backZ) / (kKeyLightPosition.z - p.z);
+        hull[i] = p;
+        hull[i + 4] = kKeyLightPosition + (p - kKeyLightPosition) * k;
+        hull[i + 4].z = backZ;
+    }
+    return hull;
+}
+
+std::optional<std::array<Float3, 8>> presenterShadowHull(const std::array<Float3, 4>& quad) {
+    const auto found = grownQuad(quad);
+    if (!found) return std::nullopt;
+    const std::array<Float3, 4>& grown = *found;
     std::array<Float3, 8> hull{};
     for (std::size_t i = 0; i < 4; ++i) {
         const Float3 p = grown[i];
@@ -33,6 +58,59 @@ std::optional<std::array<Float3, 8>> presenterShadowHull(const std::array<Float3
 }  // namespace vantry::studio
 
 namespace vantry::studio {
+
+std::optional<std::array<Float4, 5>> presenterShadowPlanes(const std::array<Float3, 4>& quad) {
+    const auto found = grownQuad(quad);
+    if (!found) return std::nullopt;
+    const std::array<Float3, 4>& g = *found;
+    const Float3 centre = (g[0] + g[1] + g[2] + g[3]) * 0.25f;
+    const auto plane = [](Float3 n, Float3 through, Float3 inside) {
+        float d = -dot(n, through);
+        if (dot(n, inside) + d < 0) {
+            n = n * -1.0f;
+            d = -d;
+        }
+        return Float4{n.x, n.y, n.z, d};
+    };
+    const Float3 light = kKeyLightPosition;
+    // The edges in order around the quad: bottom, right, top, left.
+    const std::size_t ring[5] = {0, 1, 3, 2, 0};
+    std::array<Float4, 5> planes{};
+    for (std::size_t i = 0; i < 4; ++i) {
+        const Float3 a = g[ring[i]];
+        const Float3 b = g[ring[i + 1]];
+        const Float3 n = cross(a - light, b - light);
+        if (!(length(n) > 1e-9f)) return std::nullopt;
+        planes[i] = plane(n, light, centre);
+    }
+    // Beyond the quad: the side away from the light.
+    const Float3 n = cross(g[1] - g[0], g[2] - g[0]);
+    if (!(length(n) > 1e-9f)) return std::nullopt;
+    planes[4] = plane(n, centre, centre + (centre - light));
+    return planes;
+}
+
+float setBackZ(const SetGeometry& geometry) {
+    float back = 0;
+    for (const StageVertex& v : geometry.vertices) back = std::min(back, v.position.z);
+    return back;
+}
+
+std::optional<PixelRect> presenterShadowBounds(const std::array<Float3, 4>& quad, float backZ,
+                                               const Float4x4& viewProj, float flipY, int width, int height) {
+    std::optional<PixelRect> floorBounds, backBounds;
+    if (const auto hull = presenterShadowHull(quad))
+        floorBounds = projectedBounds(*hull, viewProj, flipY, width, height);
+    if (const auto hull = presenterShadowBackHull(quad, backZ))
+        backBounds = projectedBounds(*hull, viewProj, flipY, width, height);
+    if (!floorBounds || !backBounds) return floorBounds ? floorBounds : backBounds;
+    const int x0 = std::max(floorBounds->x, backBounds->x);
+    const int y0 = std::max(floorBounds->y, backBounds->y);
+    const int x1 = std::min(floorBounds->x + floorBounds->width, backBounds->x + backBounds->width);
+    const int y1 = std::min(floorBounds->y + floorBounds->height, backBounds->y + backBounds->height);
+    if (x1 <= x0 || y1 <= y0) return PixelRect{};
+    return PixelRect{x0, y0, x1 - x0, y1 - y0};
+}
 
 Float3 averageWallLight(const std::uint8_t* pixels, int width, int height, int rowBytes, bool bgra) {
     if (pixels == nullptr || width < 1 || height < 1 || rowBytes < width * 4) return {};

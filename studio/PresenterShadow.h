@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "common/Vector.h"
+#include "studio/SetGeometry.h"
 
 namespace vantry::studio {
 
@@ -21,10 +22,26 @@ inline constexpr float kShadowMargin = 0.15f;
 // light: the grown quad's part above the floor and its corners' shadows on the floor. None when
 // a corner is not below the light (the shadow would go up, without bounds).
 std::optional<std::array<Float3, 8>> presenterShadowHull(const std::array<Float3, 4>& quad);
+// The same with the corners' shadows on the plane z = backZ (the set's back, where nothing lies
+// behind) instead of the floor; none where a corner's ray from the light does not go back.
+std::optional<std::array<Float3, 8>> presenterShadowBackHull(const std::array<Float3, 4>& quad, float backZ);
 
 }  // namespace vantry::studio
 
 namespace vantry::studio {
+
+// The set's back: the least z of its vertices (nothing of the set lies behind it).
+float setBackZ(const SetGeometry& geometry);
+
+// Planes (a, b, c, d: a x + b y + c z + d >= 0 inside) that bound what the grown quad hides from
+// the key light: one through the light and each of its four edges, and the quad's own plane
+// (positive beyond it, away from the light). None where the quad has no grown shape.
+std::optional<std::array<Float4, 5>> presenterShadowPlanes(const std::array<Float3, 4>& quad);
+
+// The screen bounds of the presenter's shadow in a frame (projectedBounds of both hulls, where
+// each has them, intersected: the shadow lies within each). None when neither hull has bounds.
+std::optional<PixelRect> presenterShadowBounds(const std::array<Float3, 4>& quad, float backZ,
+                                               const Float4x4& viewProj, float flipY, int width, int height);
 
 // The LED wall's light on the presenter: the mean linear colour of a wall picture (8-bit
 // gamma-encoded rows, `rowBytes` apart, R G B A or, with `bgra`, B G R A order), read on a grid

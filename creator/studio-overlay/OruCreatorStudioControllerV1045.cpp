@@ -199,8 +199,8 @@ QSizeF OruCreatorStudioControllerV1045::clampOffset(const QSizeF& offset, const 
 }
 
 void OruCreatorStudioControllerV1045::pushFeedSettings() {
-    services_.feed->updateSettings(standsInSet_ ? OruFacecamBackgroundModeV1045::cutoutNoBackground : backgroundMode_,
-                                   isMirrored_);
+    services_.feed->updateSettings(
+        standsInSet_ ? OruFacecamBackgroundModeV1045::cutoutNoBackground : backgroundMode_, isMirrored_);
 }
 
 void OruCreatorStudioControllerV1045::toggleCamera() {

@@ -86,12 +86,13 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
         glUniform1i(unit, 0);
         glUseProgram(0);
     }
-    r->shadowProgram_ = link(kStageVertexSource, kPresenterShadowFragmentSource);
+    r->shadowProgram_ = link(kPresenterShadowVertexSource, kPresenterShadowFragmentSource);
     if (r->shadowProgram_ == 0) return nullptr;
     r->shadowFlipLoc_ = glGetUniformLocation(r->shadowProgram_, "uFlipY");
     r->shadowQuadLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowQuad");
     r->shadowBottomVLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowBottomV");
     r->shadowMarginLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowMargin");
+    r->shadowPlanesLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowPlanes");
     if (const GLint unit = glGetUniformLocation(r->shadowProgram_, "uPresenter"); unit >= 0) {
         glUseProgram(r->shadowProgram_);
         glUniform1i(unit, 0);
@@ -267,10 +268,11 @@ void StageRenderer::drawPresenterShadow(const FrameSnapshot& frame, float flipY)
     // Only where the shadow can fall; a hull without bounds (behind the camera) leaves it whole.
     GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
-    std::optional<PixelRect> bounds;
-    if (const auto hull = presenterShadowHull(frame.presenterQuad))
-        bounds = projectedBounds(*hull, frame.uniforms.viewProj, flipY, viewport[2], viewport[3]);
-    if (bounds && bounds->empty()) return;
+    const float backZ = frame.geometry ? setBackZ(*frame.geometry) : 0.0f;
+    const std::optional<PixelRect> bounds = presenterShadowBounds(
+        frame.presenterQuad, backZ, frame.uniforms.viewProj, flipY, viewport[2], viewport[3]);
+    const auto planes = presenterShadowPlanes(frame.presenterQuad);
+    if ((bounds && bounds->empty()) || !planes) return;
     if (bounds) {
         glEnable(GL_SCISSOR_TEST);
         glScissor(viewport[0] + bounds->x, viewport[1] + bounds->y, bounds->width, bounds->height);
@@ -292,11 +294,20 @@ void StageRenderer::drawPresenterShadow(const FrameSnapshot& frame, float flipY)
     glUniform4fv(shadowQuadLoc_, 4, corners);
     glUniform1f(shadowBottomVLoc_, frame.presenterBottomV);
     glUniform1f(shadowMarginLoc_, kShadowMargin);
+    glUniform4fv(shadowPlanesLoc_, 5, &(*planes)[0].x);
+    for (GLenum i = 0; i < 5; ++i) glEnable(GL_CLIP_DISTANCE0 + i);
+    // This program's depth may differ from the stage program's by a rounding: pulled towards
+    // the eye by that much, the set's own fragments pass over the kept depth.
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(-1.0f, -2.0f);
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, presenterTexture_);
     glBindVertexArray(stageVAO_);
     glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
     glBindTexture(GL_TEXTURE_2D, 0);
+    for (GLenum i = 0; i < 5; ++i) glDisable(GL_CLIP_DISTANCE0 + i);
+    glPolygonOffset(0.0f, 0.0f);
+    glDisable(GL_POLYGON_OFFSET_FILL);
     glBlendFunc(GL_ONE, GL_ZERO);
     glDisable(GL_BLEND);
     glDisable(GL_SCISSOR_TEST);

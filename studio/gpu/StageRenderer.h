@@ -139,6 +139,7 @@ class StageRenderer {
     int shadowQuadLoc_ = -1;
     int shadowBottomVLoc_ = -1;
     int shadowMarginLoc_ = -1;
+    int shadowPlanesLoc_ = -1;
     unsigned presenterTexture_ = 0;
     int presenterWidth_ = 0;
     int presenterHeight_ = 0;

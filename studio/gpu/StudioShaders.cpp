@@ -150,7 +150,41 @@ void main() {
 }
 )";
 
-// The presenter's shadow: the set drawn again over its own depth (the stage vertex shader),
+// The set drawn again for the presenter's shadow, clipped to the part of space the presenter's
+// quad (grown by the blur's reach) hides from the key light: the planes through the light and
+// the grown quad's edges, and the quad's own plane (studio::presenterShadowPlanes).
+const char* const kPresenterShadowVertexSource = VANTRY_GLSL_HEADER R"(
+layout(location = 0) in vec3 aPosition;
+layout(location = 1) in vec3 aNormal;
+layout(location = 2) in vec2 aUV;
+layout(location = 3) in vec3 aColor;
+layout(location = 4) in float aMatTag;
+layout(location = 5) in float aRoughness;
+uniform vec4 uShadowPlanes[5];
+out float gl_ClipDistance[5];
+out vec3 vWP;
+out vec3 vWN;
+out vec2 vUV;
+out vec3 vColor;
+out float vMatTag;
+out float vRoughness;
+void main() {
+    vWP = aPosition;
+    vWN = normalize(aNormal);
+    vUV = aUV;
+    vColor = aColor;
+    vMatTag = aMatTag;
+    vRoughness = aRoughness;
+    gl_ClipDistance[0] = dot(uShadowPlanes[0], vec4(aPosition, 1.0));
+    gl_ClipDistance[1] = dot(uShadowPlanes[1], vec4(aPosition, 1.0));
+    gl_ClipDistance[2] = dot(uShadowPlanes[2], vec4(aPosition, 1.0));
+    gl_ClipDistance[3] = dot(uShadowPlanes[3], vec4(aPosition, 1.0));
+    gl_ClipDistance[4] = dot(uShadowPlanes[4], vec4(aPosition, 1.0));
+    gl_Position = toGLClip(viewProj * vec4(aPosition, 1.0));
+}
+)";
+
+// The presenter's shadow: the set drawn again over its own depth (the stage vertex shader's outputs),
 // multiplying what the stage wrote by the share of its light left where the presenter's
 // silhouette hides the key light, blurred with the distance from the presenter.
 const char* const kPresenterShadowFragmentSource = VANTRY_GLSL_HEADER R"(

@@ -2,6 +2,7 @@
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -208,9 +209,17 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
             const std::optional<PixelRect> presenter = projectedBounds(
                 frame.presenterQuad, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
             // The presenter's shadow on the set, where the presenter pass draws it.
-            std::optional<PixelRect> shadow;
-            if (const auto hull = studio::presenterShadowHull(frame.presenterQuad))
-                shadow = projectedBounds(*hull, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
+            std::optional<PixelRect> shadow = studio::presenterShadowBounds(
+                frame.presenterQuad, frame.geometry ? studio::setBackZ(*frame.geometry) : 0.0f,
+                frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
+            // Grown by a row and a column each way: a fragment let past the scissor's edge lands
+            // on a pixel copied afresh as in a whole pass.
+            if (shadow && !shadow->empty()) {
+                const int x0 = std::max(0, shadow->x - 1), y0 = std::max(0, shadow->y - 1);
+                const int x1 = std::min(key.stage.width, shadow->x + shadow->width + 1);
+                const int y1 = std::min(key.stage.height, shadow->y + shadow->height + 1);
+                *shadow = PixelRect{x0, y0, x1 - x0, y1 - y0};
+            }
             if (wall && presenter && shadow) composeRect = unite(unite(*wall, *presenter), *shadow);
         }
         if (composeRect) {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "studio/PresenterFraming.h"
 #include "studio/FrameKey.h"
+#include "studio/PresenterFraming.h"
 #include "studio/SetGeometry.h"
 #include "studio/gpu/GLWorker.h"
 #include "studio/gpu/StageRenderer.h"

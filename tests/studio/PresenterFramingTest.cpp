@@ -138,7 +138,8 @@ TEST(PresenterWallLight, MeanLinearColourOfEitherByteOrderAndTheWallsSide) {
     std::vector<std::uint8_t> rgba(std::size_t(row) * h, 7), bgra(rgba.size(), 7);
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const std::uint8_t c[3] = {std::uint8_t(x < w / 2 ? 255 : 0), 128, std::uint8_t(x < w / 2 ? 0 : 64)};
+            const std::uint8_t c[3] = {std::uint8_t(x < w / 2 ? 255 : 0), 128,
+                                       std::uint8_t(x < w / 2 ? 0 : 64)};
             std::uint8_t* p = &rgba[std::size_t(y) * row + std::size_t(x) * 4];
             std::uint8_t* q = &bgra[std::size_t(y) * row + std::size_t(x) * 4];
             p[0] = c[0], p[1] = c[1], p[2] = c[2], p[3] = 255;

@@ -16,7 +16,8 @@ struct Silhouette {
     std::vector<std::uint8_t> alpha;  // width * height, row 0 at the top
     void fill(int x0, int y0, int x1, int y1) {
         for (int y = std::max(0, y0); y < std::min(height, y1); ++y)
-            for (int x = std::max(0, x0); x < std::min(width, x1); ++x) alpha[std::size_t(y) * width + x] = 255;
+            for (int x = std::max(0, x0); x < std::min(width, x1); ++x)
+                alpha[std::size_t(y) * width + x] = 255;
     }
 };
 
@@ -39,7 +40,8 @@ inline Silhouette makeSilhouette(int width, int height, float centreX, float top
     }
     const float neckTop = cy + ry * 0.8f;
     const float shoulders = top + headWidth * 1.75f;
-    s.fill(int(centreX - headWidth * 0.3f), int(neckTop), int(centreX + headWidth * 0.3f), int(shoulders) + 1);
+    s.fill(int(centreX - headWidth * 0.3f), int(neckTop), int(centreX + headWidth * 0.3f),
+           int(shoulders) + 1);
     s.fill(int(centreX - headWidth * 1.5f), int(shoulders), int(centreX + headWidth * 1.5f), height);
     if (handAbove > 0) {
         const int armX = int(centreX + headWidth * 0.9f);

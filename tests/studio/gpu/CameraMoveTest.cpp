@@ -103,7 +103,8 @@ TEST(FloorPoint, ProjectsBackUnderThePointerAtEveryAngle) {
                     const auto floor = floorPointAt(pose, aspect, u, v);
                     if (!floor) continue;
                     ++hits;
-                    SCOPED_TRACE(testing::Message() << "angle " << id << " t " << t << " at " << u << ", " << v);
+                    SCOPED_TRACE(testing::Message()
+                                 << "angle " << id << " t " << t << " at " << u << ", " << v);
                     EXPECT_EQ(floor->y, 0.0f);
                     const auto& m = viewProj.columns;
                     const Float3 p = *floor;

@@ -49,7 +49,9 @@ std::string angleName(int id) {
 
 class PresenterInSet : public ::testing::TestWithParam<int> {
   public:
-    static bool cutoutsMade() { return cutout_ && !cutout_->isNull() && wideCutout_ && !wideCutout_->isNull(); }
+    static bool cutoutsMade() {
+        return cutout_ && !cutout_->isNull() && wideCutout_ && !wideCutout_->isNull();
+    }
     static const QImage& cutout() { return *cutout_; }
     static const QImage& wideCutout() { return *wideCutout_; }
     static void SetUpTestSuite() {
@@ -80,6 +82,7 @@ class PresenterInSet : public ::testing::TestWithParam<int> {
         cutout_ = nullptr;
         wideCutout_ = nullptr;
     }
+
   protected:
     void SetUp() override {
         ASSERT_NE(engine_, nullptr) << "no OpenGL 3.3 context through EGL";
@@ -252,8 +255,8 @@ TEST(PresenterInSetFraming, TheAstronautIsLifeSizeWhateverTheFraming) {
     const float wideTop = wideQuadTop - trueTop * wideMetres;
     std::printf("head: close %.3f wide, top %.3f; wide picture %.3f wide (true %.3f), top %.3f (true %.3f)\n",
                 closeHead->width, closeHead->top, wideHead->width, trueWidth, wideHead->top, trueTop);
-    std::printf("in the set: close %.4f m wide, top at %.3f m; wide %.4f m, top at %.3f m\n", closeWidth, closeTop,
-                wideWidth, wideTop);
+    std::printf("in the set: close %.4f m wide, top at %.3f m; wide %.4f m, top at %.3f m\n", closeWidth,
+                closeTop, wideWidth, wideTop);
     EXPECT_NEAR(wideWidth / closeWidth, 1.0f, 0.15f);
     EXPECT_NEAR(wideTop, closeTop, 0.05f);
 }

@@ -152,9 +152,9 @@ TEST_P(PresenterShadow, FallsWhereTheKeyLightsProjectionSaysAndNeverOnTheWallOrT
         engine_->setInSetPresenter(*figure_);
         const QImage inSet = engine_->renderOffscreenCGImage(kWidth, kHeight, 0);
         ASSERT_FALSE(alone.isNull() || inSet.isNull());
-        const FramedQuad quad =
-            presenterQuadFor(engine_->inSetPresenterPlace(), float(figure_->width()) / float(figure_->height()),
-                             pose.eye, engine_->inSetPresenterHead());
+        const FramedQuad quad = presenterQuadFor(engine_->inSetPresenterPlace(),
+                                                 float(figure_->width()) / float(figure_->height()), pose.eye,
+                                                 engine_->inSetPresenterHead());
         const Float3 qo = quad.corners[0];
         const Float3 qn = cross(quad.corners[1] - qo, quad.corners[2] - qo);
 
@@ -164,9 +164,11 @@ TEST_P(PresenterShadow, FallsWhereTheKeyLightsProjectionSaysAndNeverOnTheWallOrT
                 // The pixel and four points near its corners must agree on what they show.
                 std::optional<Light> light;
                 bool agree = true, emitter = false;
-                for (const auto& [ox, oy] : {std::pair{0.5f, 0.5f}, {-0.4f, -0.4f}, {1.4f, -0.4f}, {-0.4f, 1.4f}, {1.4f, 1.4f}}) {
+                for (const auto& [ox, oy] :
+                     {std::pair{0.5f, 0.5f}, {-0.4f, -0.4f}, {1.4f, -0.4f}, {-0.4f, 1.4f}, {1.4f, 1.4f}}) {
                     const float u = (px + ox) / kWidth, v = (py + oy) / kHeight;
-                    const Float3 dir = xAxis * ((2 * u - 1) * tanHalf * aspect) + yAxis * ((1 - 2 * v) * tanHalf) - z;
+                    const Float3 dir =
+                        xAxis * ((2 * u - 1) * tanHalf * aspect) + yAxis * ((1 - 2 * v) * tanHalf) - z;
                     const auto hit = castRay(geometry, pose.eye, dir);
                     if (!hit) {
                         agree = false;
@@ -216,8 +218,8 @@ TEST_P(PresenterShadow, FallsWhereTheKeyLightsProjectionSaysAndNeverOnTheWallOrT
                 }
             }
         }
-        std::printf("angle %d place (%.2f, %.2f): %d shadowed, %d clear, %d wall or neon\n", GetParam(), place.x,
-                    place.z, shadowed, clear, lights);
+        std::printf("angle %d place (%.2f, %.2f): %d shadowed, %d clear, %d wall or neon\n", GetParam(),
+                    place.x, place.z, shadowed, clear, lights);
         shadowedAll += shadowed;
         EXPECT_GT(clear, 1000);
     }
