@@ -26,6 +26,12 @@ PresenterPlace dragPresenter(PresenterPlace p, float dx, float dy) {
     return clampPresenterPlace(p);
 }
 
+PresenterPlace dragPresenterOnFloor(PresenterPlace p, Float3 grabbed, Float3 pointed) {
+    p.x += pointed.x - grabbed.x;
+    p.z += pointed.z - grabbed.z;
+    return clampPresenterPlace(p);
+}
+
 PresenterPlace scalePresenter(PresenterPlace p, float step) {
     p.height *= 1.0f + step;
     return clampPresenterPlace(p);

@@ -35,6 +35,11 @@ inline constexpr float kPresenterDragUnitsPerPoint = 0.008f;
 // comes towards the cameras (+z). The result is clamped.
 PresenterPlace dragPresenter(PresenterPlace place, float dx, float dy);
 
+// A drag that grabbed the floor at `grabbed` and now points at `pointed` (both on y = 0, where
+// the pointer's rays meet the floor) moves the presenter by the difference, so the floor point
+// grabbed stays under the pointer. The result is clamped.
+PresenterPlace dragPresenterOnFloor(PresenterPlace start, Float3 grabbed, Float3 pointed);
+
 // A size step (the facecam's +-0.18 steps) changes the height by that fraction; clamped.
 PresenterPlace scalePresenter(PresenterPlace place, float step);
 

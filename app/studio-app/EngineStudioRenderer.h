@@ -29,6 +29,9 @@ class EngineStudioRenderer : public StudioRenderer {
     void setInSetPresenterPlace(studio::PresenterPlace place) override {
         engine_->setInSetPresenterPlace(place);
     }
+    std::optional<Float3> liveFloorPointAt(float u, float v, float aspect) const override {
+        return engine_->liveFloorPointAt(u, v, aspect);
+    }
     void loadSet(BroadcastStudioSet set) override { engine_->loadSet(set); }
     void showBuiltInWall() override { engine_->showBuiltInWall(); }
     void showLEDWallPicture(const QImage& picture, const std::string& name) override {

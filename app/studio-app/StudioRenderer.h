@@ -43,6 +43,14 @@ class StudioRenderer {
     // The presenter standing in the set: its cut-out picture (null: none) and its place.
     virtual void setInSetPresenter(const QImage& picture) { (void)picture; }
     virtual void setInSetPresenterPlace(studio::PresenterPlace place) { (void)place; }
+    // The floor point under viewport point (u, v) (0..1 from the top-left) of the live view, for
+    // a view of that aspect; none above the horizon or for a renderer without a camera.
+    virtual std::optional<Float3> liveFloorPointAt(float u, float v, float aspect) const {
+        (void)u;
+        (void)v;
+        (void)aspect;
+        return std::nullopt;
+    }
 
     // Builds the set and swaps it in.
     virtual void loadSet(BroadcastStudioSet set) = 0;

@@ -14,6 +14,7 @@
 #include "platform/files/UserFolders.h"
 #include "platform/screen-recorder/PartialRecovery.h"
 #include "platform/wall-feed/PdfDeck.h"
+#include "studio/gpu/StudioCamera.h"
 
 namespace vantry::app {
 namespace {
@@ -241,6 +242,28 @@ void VantryViewModel::pushInSetPresenter() {
 void VantryViewModel::movePresenterInSet(double dx, double dy, bool finished) {
     if (!dragStart_) dragStart_ = presenterSettings_.place;
     presenterSettings_.place = studio::dragPresenter(*dragStart_, float(dx), float(dy));
+    engine_->setInSetPresenterPlace(presenterSettings_.place);
+    if (finished) {
+        dragStart_.reset();
+        savePresenterSettings();
+    }
+}
+
+void VantryViewModel::dragPresenterInSet(double pressX, double pressY, double x, double y, double viewWidth,
+                                         double viewHeight, bool finished) {
+    std::optional<Float3> grabbed;
+    std::optional<Float3> pointed;
+    if (viewWidth > 0 && viewHeight > 0) {
+        const float aspect = studio::camera::liveAspect(int(viewWidth), int(viewHeight));
+        grabbed = engine_->liveFloorPointAt(float(pressX / viewWidth), float(pressY / viewHeight), aspect);
+        pointed = engine_->liveFloorPointAt(float(x / viewWidth), float(y / viewHeight), aspect);
+    }
+    if (!grabbed || !pointed) {
+        movePresenterInSet(x - pressX, y - pressY, finished);
+        return;
+    }
+    if (!dragStart_) dragStart_ = presenterSettings_.place;
+    presenterSettings_.place = studio::dragPresenterOnFloor(*dragStart_, *grabbed, *pointed);
     engine_->setInSetPresenterPlace(presenterSettings_.place);
     if (finished) {
         dragStart_.reset();

@@ -167,6 +167,12 @@ class VantryViewModel : public QObject {
     // The facecam window's drag while the presenter stands in the set: (dx, dy) viewport units
     // since the drag began move it across the floor; the end keeps the place.
     Q_INVOKABLE void movePresenterInSet(double dx, double dy, bool finished);
+    // The same drag by the pointer itself: pressed at (pressX, pressY), now at (x, y), in a view
+    // viewWidth x viewHeight units. The floor point under the press stays under the pointer
+    // (the pointer's ray through the live camera meets the floor); where either ray misses the
+    // floor, or the renderer has no camera, the drag moves as movePresenterInSet does.
+    Q_INVOKABLE void dragPresenterInSet(double pressX, double pressY, double x, double y, double viewWidth,
+                                        double viewHeight, bool finished);
     // The facecam's size steps (+-0.18) scale its height.
     Q_INVOKABLE void scalePresenterInSet(double step);
 

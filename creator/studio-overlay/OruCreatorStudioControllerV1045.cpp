@@ -175,6 +175,13 @@ void OruCreatorStudioControllerV1045::setRefineEdges(bool refine) {
     emit refineEdgesChanged();
 }
 
+void OruCreatorStudioControllerV1045::setStandsInSet(bool inSet) {
+    if (standsInSet_ == inSet) return;
+    standsInSet_ = inSet;
+    pushFeedSettings();
+    emit standsInSetChanged();
+}
+
 void OruCreatorStudioControllerV1045::setMicIncluded(bool included) {
     if (isMicIncluded_ == included) return;
     isMicIncluded_ = included;
@@ -203,7 +210,8 @@ QSizeF OruCreatorStudioControllerV1045::clampOffset(const QSizeF& offset, const 
 }
 
 void OruCreatorStudioControllerV1045::pushFeedSettings() {
-    services_.feed->updateSettings(backgroundMode_, isMirrored_);
+    services_.feed->updateSettings(
+        standsInSet_ ? OruFacecamBackgroundModeV1045::cutoutNoBackground : backgroundMode_, isMirrored_);
 }
 
 void OruCreatorStudioControllerV1045::toggleCamera() {

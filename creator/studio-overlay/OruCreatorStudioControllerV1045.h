@@ -75,6 +75,7 @@ class OruCreatorStudioControllerV1045 : public PresenterSource, public Recording
     Q_PROPERTY(bool isMirrored READ isMirrored WRITE setMirrored NOTIFY isMirroredChanged)
     // Steady, picture-fitted presenter edges; off shows the raw segmentation mask.
     Q_PROPERTY(bool refineEdges READ refineEdges WRITE setRefineEdges NOTIFY refineEdgesChanged)
+    Q_PROPERTY(bool standsInSet READ standsInSet WRITE setStandsInSet NOTIFY standsInSetChanged)
     Q_PROPERTY(bool isMicIncluded READ isMicIncluded WRITE setMicIncluded NOTIFY isMicIncludedChanged)
     Q_PROPERTY(bool isRecording READ isRecording NOTIFY isRecordingChanged)
     // True from a stop request until the recorder has finished the file (or failed).
@@ -121,6 +122,11 @@ class OruCreatorStudioControllerV1045 : public PresenterSource, public Recording
     QString frameShapeRawValue() const;
     bool isMirrored() const { return isMirrored_; }
     bool refineEdges() const { return refineEdges_; }
+    // While the host stands the presenter in its set, the camera pictures are always cut out
+    // (the person alone, whatever the background mode): a set has no place for a rectangle.
+    // The background mode is kept and comes back when the presenter floats again.
+    bool standsInSet() const { return standsInSet_; }
+    void setStandsInSet(bool inSet);
     bool isMicIncluded() const { return isMicIncluded_; }
     bool isRecording() const { return recording_->isRecording(); }
     bool isSaving() const { return recording_->isSaving(); }
@@ -173,6 +179,7 @@ class OruCreatorStudioControllerV1045 : public PresenterSource, public Recording
     void frameShapeChanged();
     void isMirroredChanged();
     void refineEdgesChanged();
+    void standsInSetChanged();
     void isMicIncludedChanged();
     void isRecordingChanged();
     void isSavingChanged();
@@ -206,6 +213,7 @@ class OruCreatorStudioControllerV1045 : public PresenterSource, public Recording
     OruFacecamShapeV1045 frameShape_ = OruFacecamShapeV1045::freeCutout;
     bool isMirrored_ = true;
     bool refineEdges_ = true;
+    bool standsInSet_ = false;
     bool isMicIncluded_ = true;
     QString savedFilePath_;
     qint64 recordingElapsedSeconds_ = 0;

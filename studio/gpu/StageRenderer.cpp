@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 
+#include "studio/PresenterShadow.h"
 #include "studio/gpu/StudioShaders.h"
 
 namespace vantry::studio::gl {
@@ -76,8 +78,23 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
     r->presenterFlipLoc_ = glGetUniformLocation(r->presenterProgram_, "uFlipY");
     r->presenterCornersLoc_ = glGetUniformLocation(r->presenterProgram_, "uCorners");
     r->presenterTexelLoc_ = glGetUniformLocation(r->presenterProgram_, "uRimTexel");
+    r->presenterBottomVLoc_ = glGetUniformLocation(r->presenterProgram_, "uBottomV");
+    r->presenterWallLightLoc_ = glGetUniformLocation(r->presenterProgram_, "uWallLight");
+    r->presenterWallSideLoc_ = glGetUniformLocation(r->presenterProgram_, "uWallSide");
     if (const GLint unit = glGetUniformLocation(r->presenterProgram_, "uPresenter"); unit >= 0) {
         glUseProgram(r->presenterProgram_);
+        glUniform1i(unit, 0);
+        glUseProgram(0);
+    }
+    r->shadowProgram_ = link(kPresenterShadowVertexSource, kPresenterShadowFragmentSource);
+    if (r->shadowProgram_ == 0) return nullptr;
+    r->shadowFlipLoc_ = glGetUniformLocation(r->shadowProgram_, "uFlipY");
+    r->shadowQuadLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowQuad");
+    r->shadowBottomVLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowBottomV");
+    r->shadowMarginLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowMargin");
+    r->shadowPlanesLoc_ = glGetUniformLocation(r->shadowProgram_, "uShadowPlanes");
+    if (const GLint unit = glGetUniformLocation(r->shadowProgram_, "uPresenter"); unit >= 0) {
+        glUseProgram(r->shadowProgram_);
         glUniform1i(unit, 0);
         glUseProgram(0);
     }
@@ -127,7 +144,7 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
 }
 
 void StageRenderer::abandon() {
-    skyProgram_ = stageProgram_ = presenterProgram_ = 0;
+    skyProgram_ = stageProgram_ = presenterProgram_ = shadowProgram_ = 0;
     uniformBuffer_ = vertexBuffer_ = indexBuffer_ = emptyVAO_ = stageVAO_ = wallTexture_ = presenterTexture_ =
         0;
 }
@@ -137,6 +154,7 @@ StageRenderer::~StageRenderer() {
     if (skyProgram_ != 0) glDeleteProgram(skyProgram_);
     if (stageProgram_ != 0) glDeleteProgram(stageProgram_);
     if (presenterProgram_ != 0) glDeleteProgram(presenterProgram_);
+    if (shadowProgram_ != 0) glDeleteProgram(shadowProgram_);
     const GLuint buffers[] = {uniformBuffer_, vertexBuffer_, indexBuffer_};
     glDeleteBuffers(3, buffers);
     const GLuint vaos[] = {emptyVAO_, stageVAO_};
@@ -230,6 +248,10 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
         corners[i * 4 + 3] = 1.0f;
     }
     glUniform4fv(presenterCornersLoc_, 4, corners);
+    glUniform1f(presenterBottomVLoc_, frame.presenterBottomV);
+    glUniform3f(presenterWallLightLoc_, frame.presenterWallLight.x, frame.presenterWallLight.y,
+                frame.presenterWallLight.z);
+    glUniform1f(presenterWallSideLoc_, frame.presenterWallSide);
     // The rim is about 1/160 of the picture's width wide, at least 2 texels.
     const float rim = std::max(2.0f, float(presenterWidth_) / 160.0f);
     glUniform2f(presenterTexelLoc_, rim / float(presenterWidth_), rim / float(presenterHeight_));
@@ -239,6 +261,56 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     glBindTexture(GL_TEXTURE_2D, 0);
     glDisable(GL_BLEND);
+}
+
+void StageRenderer::drawPresenterShadow(const FrameSnapshot& frame, float flipY) {
+    if (!frame.presenter || !presenterOk_ || !stageBuffersOk_ || indexCount_ < 1) return;
+    // Only where the shadow can fall; a hull without bounds (behind the camera) leaves it whole.
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const float backZ = frame.geometry ? setBackZ(*frame.geometry) : 0.0f;
+    const std::optional<PixelRect> bounds = presenterShadowBounds(
+        frame.presenterQuad, backZ, frame.uniforms.viewProj, flipY, viewport[2], viewport[3]);
+    const auto planes = presenterShadowPlanes(frame.presenterQuad);
+    if ((bounds && bounds->empty()) || !planes) return;
+    if (bounds) {
+        glEnable(GL_SCISSOR_TEST);
+        glScissor(viewport[0] + bounds->x, viewport[1] + bounds->y, bounds->width, bounds->height);
+    }
+    // dst *= src: the share of the light left, over the stage's own fragments (its depth kept).
+    glEnable(GL_BLEND);
+    glBlendFunc(GL_ZERO, GL_SRC_COLOR);
+    glDepthMask(GL_FALSE);
+    glUseProgram(shadowProgram_);
+    glUniform1f(shadowFlipLoc_, flipY);
+    float corners[16];
+    for (int i = 0; i < 4; ++i) {
+        const Float3& c = frame.presenterQuad[std::size_t(i)];
+        corners[i * 4 + 0] = c.x;
+        corners[i * 4 + 1] = c.y;
+        corners[i * 4 + 2] = c.z;
+        corners[i * 4 + 3] = 1.0f;
+    }
+    glUniform4fv(shadowQuadLoc_, 4, corners);
+    glUniform1f(shadowBottomVLoc_, frame.presenterBottomV);
+    glUniform1f(shadowMarginLoc_, kShadowMargin);
+    glUniform4fv(shadowPlanesLoc_, 5, &(*planes)[0].x);
+    for (GLenum i = 0; i < 5; ++i) glEnable(GL_CLIP_DISTANCE0 + i);
+    // This program's depth may differ from the stage program's by a rounding: pulled towards
+    // the eye by that much, the set's own fragments pass over the kept depth.
+    glEnable(GL_POLYGON_OFFSET_FILL);
+    glPolygonOffset(-1.0f, -2.0f);
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, presenterTexture_);
+    glBindVertexArray(stageVAO_);
+    glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    for (GLenum i = 0; i < 5; ++i) glDisable(GL_CLIP_DISTANCE0 + i);
+    glPolygonOffset(0.0f, 0.0f);
+    glDisable(GL_POLYGON_OFFSET_FILL);
+    glBlendFunc(GL_ONE, GL_ZERO);
+    glDisable(GL_BLEND);
+    glDisable(GL_SCISSOR_TEST);
 }
 
 void StageRenderer::beginPassState(const FrameSnapshot& frame, const PixelRect* within) {
@@ -299,6 +371,7 @@ void StageRenderer::endPassState() {
 void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
     beginPassState(frame, nullptr);
     drawStage(flipY, false);
+    drawPresenterShadow(frame, flipY);
     drawPresenter(frame, flipY);
     endPassState();
 }
@@ -311,6 +384,7 @@ void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY, con
 
 void StageRenderer::encodePresenterPass(const FrameSnapshot& frame, float flipY) {
     beginPassState(frame, nullptr);
+    drawPresenterShadow(frame, flipY);
     drawPresenter(frame, flipY);
     endPassState();
 }

@@ -52,6 +52,13 @@ struct FrameSnapshot {
     std::shared_ptr<const PresenterPicture> presenter;
     std::uint64_t presenterVersion = 0;
     std::array<Float3, 4> presenterQuad{};
+    // The texture row at the quad's bottom edge (1: the picture's bottom row; beyond it the
+    // picture's last row carries on down to the floor).
+    float presenterBottomV = 1;
+    // The LED wall's light on the presenter's edge: the wall picture's mean linear colour and how
+    // far to the presenter's right the wall is (studio::wallSide).
+    Float3 presenterWallLight{};
+    float presenterWallSide = 0;
 };
 
 class StageRenderer {
@@ -79,6 +86,9 @@ class StageRenderer {
     // leaves it. A fragment a rasteriser lets past the scissor's edge (llvmpipe does, by a
     // row) writes again what the sample holds, as no wall fragment lies outside the bounds.
     // The presenter blends and has no such pass: its whole quad is drawn over a fresh copy.
+    // encodePresenterPass draws the presenter's shadow on the set first (within the screen
+    // bounds of studio::presenterShadowHull: a copy of the stage within them, and of the
+    // presenter's bounds, is enough for a picture equal to a whole pass).
     void encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within = nullptr);
     void encodePresenterPass(const FrameSnapshot& frame, float flipY);
 
@@ -94,6 +104,9 @@ class StageRenderer {
     void drawStage(float flipY, bool wallOnly);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
+    // The presenter's shadow from the key light on the set (never on the LED wall or the neon),
+    // over the stage's colour and depth, within the screen bounds of the shadow's hull.
+    void drawPresenterShadow(const FrameSnapshot& frame, float flipY);
 
     unsigned skyProgram_ = 0;
     unsigned stageProgram_ = 0;
@@ -118,6 +131,15 @@ class StageRenderer {
     int presenterFlipLoc_ = -1;
     int presenterCornersLoc_ = -1;
     int presenterTexelLoc_ = -1;
+    int presenterBottomVLoc_ = -1;
+    int presenterWallLightLoc_ = -1;
+    int presenterWallSideLoc_ = -1;
+    unsigned shadowProgram_ = 0;
+    int shadowFlipLoc_ = -1;
+    int shadowQuadLoc_ = -1;
+    int shadowBottomVLoc_ = -1;
+    int shadowMarginLoc_ = -1;
+    int shadowPlanesLoc_ = -1;
     unsigned presenterTexture_ = 0;
     int presenterWidth_ = 0;
     int presenterHeight_ = 0;

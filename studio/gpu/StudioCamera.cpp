@@ -73,6 +73,19 @@ Float4x4 studioProjection(float aspect) {
     return m;
 }
 
+std::optional<Float3> floorPointAt(const CameraPose& pose, float aspect, float u, float v) {
+    if (!std::isfinite(u) || !std::isfinite(v) || !(aspect > 0)) return std::nullopt;
+    // The view's axes as lookAt builds them; the camera looks along -z.
+    const Float3 z = normalize(pose.eye - pose.target);
+    const Float3 x = normalize(cross(Float3{0, 1, 0}, z));
+    const Float3 y = cross(z, x);
+    const float tanHalf = std::tan(static_cast<float>(22.0 * std::numbers::pi / 180.0));
+    const Float3 ray = x * ((2 * u - 1) * tanHalf * aspect) + y * ((1 - 2 * v) * tanHalf) - z;
+    if (!(ray.y < -1e-6f)) return std::nullopt;
+    const float t = -pose.eye.y / ray.y;
+    return Float3{pose.eye.x + ray.x * t, 0.0f, pose.eye.z + ray.z * t};
+}
+
 float liveAspect(int width, int height) {
     const double a = static_cast<double>(width) / static_cast<double>(std::max(height, 1));
     return static_cast<float>(std::max(1.0, a));

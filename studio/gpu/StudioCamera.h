@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "studio/StageTypes.h"
@@ -51,6 +52,12 @@ Float4x4 lookAt(Float3 eye, Float3 target, Float3 up);
 // Right-handed perspective, 44 degree vertical field of view, near 0.1, far 80,
 // clip depth 0..1.
 Float4x4 studioProjection(float aspect);
+
+// The floor point (y = 0) that shows at viewport point (u, v), each 0..1 from the top-left
+// corner, in a picture seen from `pose` through studioProjection(aspect) (the inverse of the
+// frame's projection); none where the pointer's ray does not go down to the floor in front of
+// the camera (at or above the horizon).
+std::optional<Float3> floorPointAt(const CameraPose& pose, float aspect, float u, float v);
 
 // The live view never goes below 1 (portrait surfaces draw square):
 // max(1, width / max(height, 1)) in double precision.

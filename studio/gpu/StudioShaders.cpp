@@ -107,11 +107,12 @@ void main() {
 // picture, relit by the rig and written premultiplied for blending over the stage.
 const char* const kPresenterVertexSource = VANTRY_GLSL_HEADER R"(
 uniform vec4 uCorners[4];  // bottom-left, bottom-right, top-left, top-right (world)
+uniform float uBottomV;    // texture row at the bottom edge (beyond 1: the last row, clamped)
 out vec2 vUV;
 void main() {
     vec4 corner = uCorners[gl_VertexID];
     // Picture row 0 (the top) is texture row 0.
-    vUV = vec2(float(gl_VertexID & 1), 1.0 - float(gl_VertexID >> 1));
+    vUV = vec2(float(gl_VertexID & 1), (1.0 - float(gl_VertexID >> 1)) * uBottomV);
     gl_Position = toGLClip(viewProj * vec4(corner.xyz, 1.0));
 }
 )";
@@ -120,6 +121,8 @@ const char* const kPresenterFragmentSource = VANTRY_GLSL_HEADER R"(
 in vec2 vUV;
 uniform sampler2D uPresenter;
 uniform vec2 uRimTexel;  // the rim's width as a texture offset
+uniform vec3 uWallLight;  // the LED wall picture's mean linear colour
+uniform float uWallSide;  // the wall's side: +1 to the picture's right, -1 to its left
 layout(location = 0) out vec4 fragColor;
 void main() {
     vec4 p = texture(uPresenter, vUV);  // premultiplied
@@ -136,7 +139,134 @@ void main() {
     }
     float edge = clamp(2.0 * (a - around / 8.0), 0.0, 1.0);
     lin += accentAndNeon.xyz * accentAndNeon.w * edge * 0.8;
+    // The LED wall's light wraps the edge that faces it: where the coverage falls off towards
+    // the wall's side, over a band a few rims wide, scaled by the wall's luminance.
+    vec2 band = vec2(uRimTexel.x * 3.0, 0.0);
+    float towardWall = texture(uPresenter, vUV - band * sign(uWallSide)).a -
+                       texture(uPresenter, vUV + band * sign(uWallSide)).a;
+    float wrap = clamp(towardWall, 0.0, 1.0) * abs(uWallSide);
+    lin += uWallLight * keyGainAndWallBright.y * wrap * 0.9;
     fragColor = vec4(pow(aces(lin), vec3(1.0 / 2.2)) * a, a);
+}
+)";
+
+// The set drawn again for the presenter's shadow, clipped to the part of space the presenter's
+// quad (grown by the blur's reach) hides from the key light: the planes through the light and
+// the grown quad's edges, and the quad's own plane (studio::presenterShadowPlanes).
+const char* const kPresenterShadowVertexSource = VANTRY_GLSL_HEADER R"(
+layout(location = 0) in vec3 aPosition;
+layout(location = 1) in vec3 aNormal;
+layout(location = 2) in vec2 aUV;
+layout(location = 3) in vec3 aColor;
+layout(location = 4) in float aMatTag;
+layout(location = 5) in float aRoughness;
+uniform vec4 uShadowPlanes[5];
+out float gl_ClipDistance[5];
+out vec3 vWP;
+out vec3 vWN;
+out vec2 vUV;
+out vec3 vColor;
+out float vMatTag;
+out float vRoughness;
+void main() {
+    vWP = aPosition;
+    vWN = normalize(aNormal);
+    vUV = aUV;
+    vColor = aColor;
+    vMatTag = aMatTag;
+    vRoughness = aRoughness;
+    gl_ClipDistance[0] = dot(uShadowPlanes[0], vec4(aPosition, 1.0));
+    gl_ClipDistance[1] = dot(uShadowPlanes[1], vec4(aPosition, 1.0));
+    gl_ClipDistance[2] = dot(uShadowPlanes[2], vec4(aPosition, 1.0));
+    gl_ClipDistance[3] = dot(uShadowPlanes[3], vec4(aPosition, 1.0));
+    gl_ClipDistance[4] = dot(uShadowPlanes[4], vec4(aPosition, 1.0));
+    gl_Position = toGLClip(viewProj * vec4(aPosition, 1.0));
+}
+)";
+
+// The presenter's shadow: the set drawn again over its own depth (the stage vertex shader's outputs),
+// multiplying what the stage wrote by the share of its light left where the presenter's
+// silhouette hides the key light, blurred with the distance from the presenter.
+const char* const kPresenterShadowFragmentSource = VANTRY_GLSL_HEADER R"(
+in vec3 vWP;
+in vec3 vWN;
+in vec2 vUV;
+in vec3 vColor;
+in float vMatTag;
+in float vRoughness;
+uniform sampler2D uPresenter;
+uniform vec4 uShadowQuad[4];  // the presenter's quad: bottom-left, bottom-right, top-left, top-right
+uniform float uShadowBottomV;  // its texture row at the bottom edge
+uniform float uShadowMargin;   // the furthest a blurred shadow reaches beyond the quad (metres)
+layout(location = 0) out vec4 fragColor;
+vec3 gOrigin;
+vec3 gAcross;
+vec3 gUp;
+// The silhouette's coverage at a point of the quad's plane (nothing outside the quad or below the floor).
+float coverageAt(vec3 p) {
+    vec3 d = p - gOrigin;
+    float u = dot(d, gAcross) / dot(gAcross, gAcross);
+    float v = dot(d, gUp) / dot(gUp, gUp);
+    if (u < 0.0 || u > 1.0 || v < 0.0 || v > 1.0 || p.y < 0.0) return 0.0;
+    return texture(uPresenter, vec2(u, (1.0 - v) * uShadowBottomV)).a;
+}
+void main() {
+    if (vMatTag > 1.5) discard;  // the LED wall and the neon give light: no shadow on them
+    const vec3 keyPos = vec3(2.8, 4.2, 4.5);
+    gOrigin = uShadowQuad[0].xyz;
+    gAcross = uShadowQuad[1].xyz - gOrigin;
+    gUp = uShadowQuad[2].xyz - gOrigin;
+    vec3 n = cross(gAcross, gUp);
+    vec3 toLight = keyPos - vWP;
+    float facing = dot(n, toLight);
+    if (abs(facing) < 1e-6) discard;
+    float s = dot(n, gOrigin - vWP) / facing;  // 0 at the fragment, 1 at the light
+    if (s <= 0.0 || s >= 1.0) discard;          // the presenter is not between them
+    vec3 hit = vWP + toLight * s;
+    vec3 d = hit - gOrigin;
+    float la = length(gAcross);
+    float lu = length(gUp);
+    float u = dot(d, gAcross) / (la * la);
+    float v = dot(d, gUp) / (lu * lu);
+    float mu = uShadowMargin / la;
+    float mv = uShadowMargin / lu;
+    if (u < -mu || u > 1.0 + mu || v < -mv || v > 1.0 + mv) discard;
+    // The penumbra widens with the distance from the presenter to the surface.
+    float radius = min(uShadowMargin, 0.015 + 0.05 * s * length(toLight));
+    vec3 ex = gAcross / la * radius;
+    vec3 ey = gUp / lu * radius;
+    float cover = 2.0 * coverageAt(hit);
+    for (int i = 0; i < 4; ++i) {
+        float t = float(i) * 1.5707963 + 0.7853982;
+        cover += coverageAt(hit + (ex * cos(t) + ey * sin(t)) * 0.5);
+    }
+    for (int i = 0; i < 8; ++i) {
+        float t = float(i) * 0.7853982;
+        cover += coverageAt(hit + ex * cos(t) + ey * sin(t));
+    }
+    cover /= 14.0;
+    if (cover < 1.0 / 255.0) discard;
+    // The stage shader's light with and without the key light's share.
+    vec3 accent = accentAndNeon.xyz;
+    float neonGain = accentAndNeon.w;
+    vec3 N = normalize(vWN);
+    vec3 V = normalize(cameraPos.xyz - vWP);
+    vec3 Lkey = normalize(toLight);
+    vec3 Lrim = normalize(vec3(-3.5, 3.2, -3.5) - vWP);
+    vec3 H1 = normalize(V + Lkey);
+    vec3 H2 = normalize(V + Lrim);
+    float rough = clamp(vRoughness, 0.08, 0.92);
+    float specPow = mix(110.0, 10.0, rough);
+    float ndl1 = max(dot(N, Lkey), 0.0);
+    float ndl2 = max(dot(N, Lrim), 0.0);
+    float specKey = pow(max(dot(N, H1), 0.0), specPow) * 0.85;
+    float specRim = pow(max(dot(N, H2), 0.0), specPow * 0.6) * 0.75;
+    vec3 glossColor = (vec3(1.0, 0.95, 0.9) + accent * 0.6) * (1.0 - rough * 0.72);
+    vec3 keyLight = vec3(1.0, 0.94, 0.86) * ndl1 * keyGainAndWallBright.x;
+    vec3 rest = vColor * (0.20 + accent * ndl2 * 0.85 * neonGain) + glossColor * specRim;
+    vec3 lit = rest + vColor * keyLight + glossColor * specKey;
+    vec3 ratio = encodeOutput(rest).rgb / max(encodeOutput(lit).rgb, vec3(1e-4));
+    fragColor = vec4(mix(vec3(1.0), min(ratio, vec3(1.0)), cover * 0.85), 1.0);
 }
 )";
 

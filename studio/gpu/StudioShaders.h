@@ -12,6 +12,8 @@ extern const char* const kStageVertexSource;
 extern const char* const kStageFragmentSource;
 extern const char* const kPresenterVertexSource;
 extern const char* const kPresenterFragmentSource;
+extern const char* const kPresenterShadowVertexSource;
+extern const char* const kPresenterShadowFragmentSource;
 
 // Attribute locations of the stage vertex function (StageVertex fields).
 inline constexpr unsigned kAttribPosition = 0;

@@ -2,12 +2,14 @@
 
 #include <epoxy/gl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/gl/EglOffscreenContext.h"
+#include "studio/PresenterShadow.h"
 #include "studio/SetGeometry.h"
 #include "studio/gpu/StudioCamera.h"
 #include "studio/gpu/VantryMetalEngineImpl.h"
@@ -28,6 +30,24 @@ std::shared_ptr<const studio::gl::WallImage> builtInWall() {
     wall->height = studio::camera::kFallbackWallHeight;
     wall->rgba = studio::camera::makeFallbackWallPixels();
     return wall;
+}
+
+// The wall picture's light on the presenter.
+Float3 wallLightOf(const studio::gl::WallImage& w) {
+    return studio::averageWallLight(w.data(), w.width, w.height, w.rowBytes(), w.bgra);
+}
+
+// The middle of the LED wall's screen (its vertices' mean); the origin without one.
+Float3 wallCentreOf(const SetGeometry& g) {
+    Float3 sum{};
+    int n = 0;
+    for (const StageVertex& v : g.vertices) {
+        if (v.matTag > 1.5f && v.matTag < 2.5f) {
+            sum = sum + v.position;
+            ++n;
+        }
+    }
+    return n > 0 ? sum * (1.0f / float(n)) : Float3{};
 }
 
 double wallClockSeconds() {
@@ -98,8 +118,13 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
         frame.presenter = presenter;
         frame.presenterVersion = presenterVersion;
         const Float4& eye = frame.uniforms.cameraPos;
-        frame.presenterQuad = studio::presenterQuad(
-            presenterPlace, float(presenter->width) / float(presenter->height), {eye.x, eye.y, eye.z});
+        const studio::FramedQuad quad =
+            studio::presenterQuadFor(presenterPlace, float(presenter->width) / float(presenter->height),
+                                     {eye.x, eye.y, eye.z}, presenterHead);
+        frame.presenterQuad = quad.corners;
+        frame.presenterBottomV = quad.bottomV;
+        frame.presenterWallLight = wallLight;
+        if (geometry) frame.presenterWallSide = studio::wallSide(quad.corners, wallCentreOf(*geometry));
     }
     key = keyLocked(t, live, width, height);
     return frame;
@@ -183,7 +208,19 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
             const std::optional<PixelRect> wall = wallRect ? wallRect : wallBounds();
             const std::optional<PixelRect> presenter = projectedBounds(
                 frame.presenterQuad, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
-            if (wall && presenter) composeRect = unite(*wall, *presenter);
+            // The presenter's shadow on the set, where the presenter pass draws it.
+            std::optional<PixelRect> shadow = studio::presenterShadowBounds(
+                frame.presenterQuad, frame.geometry ? studio::setBackZ(*frame.geometry) : 0.0f,
+                frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
+            // Grown by a row and a column each way: a fragment let past the scissor's edge lands
+            // on a pixel copied afresh as in a whole pass.
+            if (shadow && !shadow->empty()) {
+                const int x0 = std::max(0, shadow->x - 1), y0 = std::max(0, shadow->y - 1);
+                const int x1 = std::min(key.stage.width, shadow->x + shadow->width + 1);
+                const int y1 = std::min(key.stage.height, shadow->y + shadow->height + 1);
+                *shadow = PixelRect{x0, y0, x1 - x0, y1 - y0};
+            }
+            if (wall && presenter && shadow) composeRect = unite(unite(*wall, *presenter), *shadow);
         }
         if (composeRect) {
             frames.composed.copyFrom(frames.stage, false, &*composeRect);
@@ -282,6 +319,7 @@ std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices serv
         });
         if (!built) return nullptr;
         impl->wall = builtInWall();
+        impl->wallLight = wallLightOf(*impl->wall);
         impl->wallVersion = 1;
         std::unique_ptr<VantryMetalEngine> engine(new VantryMetalEngine(std::move(impl)));
         engine->loadSet(BroadcastStudioSet::manhattanLoft);
@@ -323,7 +361,9 @@ BroadcastStudioSet VantryMetalEngine::studioSet() const {
 bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
     std::shared_ptr<const studio::gl::WallImage> image = studio::gl::loadWallImage(file);
     if (!image) return false;
+    const Float3 wallLight = wallLightOf(*image);
     std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wallLight = wallLight;
     impl_->wall = std::move(image);
     ++impl_->wallVersion;
     impl_->slideSourceName = file.filename().string();
@@ -334,7 +374,9 @@ bool VantryMetalEngine::loadLEDWallImage(const std::filesystem::path& file) {
 void VantryMetalEngine::showLEDWallPicture(const QImage& picture, const std::string& name) {
     std::shared_ptr<const studio::gl::WallImage> image = studio::gl::wallImageFrom(picture);
     if (!image) return;
+    const Float3 wallLight = wallLightOf(*image);
     std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wallLight = wallLight;
     impl_->wall = std::move(image);
     ++impl_->wallVersion;
     impl_->slideSourceName = name;
@@ -343,7 +385,9 @@ void VantryMetalEngine::showLEDWallPicture(const QImage& picture, const std::str
 
 void VantryMetalEngine::showBuiltInWall() {
     std::shared_ptr<const studio::gl::WallImage> wall = builtInWall();
+    const Float3 wallLight = wallLightOf(*wall);
     std::lock_guard<std::mutex> guard(impl_->lock);
+    impl_->wallLight = wallLight;
     impl_->wall = std::move(wall);
     ++impl_->wallVersion;
     impl_->slideSourceName = kBuiltInWallName;
@@ -417,7 +461,16 @@ void VantryMetalEngine::setInSetPresenter(const QImage& picture) {
             made->owner = image;
         }
     }
+    // The head in this picture's coverage (premultiplied B G R A: the fourth byte).
+    std::optional<studio::HeadMeasure> measure;
+    if (made) measure = studio::measureHead(made->bgra + 3, made->width, made->height, 4, made->stride);
+    const double now =
+        std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     std::lock_guard<std::mutex> guard(impl_->lock);
+    if (made) {
+        impl_->headTracker.add(measure, now);
+        impl_->presenterHead = impl_->headTracker.head();
+    }
     impl_->presenter = std::move(made);
     ++impl_->presenterVersion;
     impl_->changedLocked();
@@ -438,6 +491,16 @@ void VantryMetalEngine::setInSetPresenterPlace(studio::PresenterPlace place) {
 studio::PresenterPlace VantryMetalEngine::inSetPresenterPlace() const {
     std::lock_guard<std::mutex> guard(impl_->lock);
     return impl_->presenterPlace;
+}
+
+std::optional<studio::HeadMeasure> VantryMetalEngine::inSetPresenterHead() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->presenterHead;
+}
+
+std::optional<Float3> VantryMetalEngine::liveFloorPointAt(float u, float v, float aspect) const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return studio::camera::floorPointAt(impl_->poseLocked(impl_->directorClock, true), aspect, u, v);
 }
 
 float VantryMetalEngine::directorClock() const {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/media/EncoderChoice.h"
+#include "studio/PresenterFraming.h"
 #include "studio/PresenterPlace.h"
 #include "studio/StageTypes.h"
 #include "studio/StudioCatalogue.h"
@@ -150,6 +151,12 @@ class VantryMetalEngine {
     // Where it stands; clamped to the set. Any thread.
     void setInSetPresenterPlace(studio::PresenterPlace place);
     studio::PresenterPlace inSetPresenterPlace() const;
+    // The head the presenter's picture is placed by (life size, studio/PresenterFraming.h):
+    // followed over the pictures of about the last second; none before a picture showed one.
+    std::optional<studio::HeadMeasure> inSetPresenterHead() const;
+    // The floor point under viewport point (u, v) (0..1 from the top-left) of the live view at
+    // its current pose, for a view of that aspect; none above the horizon. Any thread.
+    std::optional<Float3> liveFloorPointAt(float u, float v, float aspect) const;
 
     // Animation time of the live view, in seconds.
     float directorClock() const;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "studio/FrameKey.h"
+#include "studio/PresenterFraming.h"
 #include "studio/SetGeometry.h"
 #include "studio/gpu/GLWorker.h"
 #include "studio/gpu/StageRenderer.h"
@@ -91,6 +92,7 @@ struct VantryMetalEngine::Impl {
     std::uint64_t setVersion = 0;
     std::shared_ptr<const studio::gl::WallImage> wall;
     std::uint64_t wallVersion = 0;
+    Float3 wallLight{};  // the wall picture's mean linear colour (studio::averageWallLight)
     std::string slideSourceName = kBuiltInWallName;
     BroadcastCameraAngle cameraAngle = BroadcastCameraAngle::wideDesk;
     // The move towards cameraAngle, in live clock time (none: a cut), and its number.
@@ -102,6 +104,10 @@ struct VantryMetalEngine::Impl {
     std::shared_ptr<const studio::gl::PresenterPicture> presenter;
     std::uint64_t presenterVersion = 0;
     studio::PresenterPlace presenterPlace;
+    // The head found in the camera pictures, followed over time; the one the current picture
+    // is placed by (none: the picture fills the default card).
+    studio::HeadTracker headTracker;
+    std::optional<studio::HeadMeasure> presenterHead;
     float directorClock = 0;
     double lastFrameTime = 0;
     std::uint64_t changeCount = 0;

@@ -149,7 +149,10 @@ Item {
     Connections {
         target: presenterModifier.item
         ignoreUnknownSignals: true
-        function onStandInSetMoved(dx, dy, finished) { area.vm.movePresenterInSet(dx, dy, finished) }
+        // The drag follows the pointer: the floor point under the press stays under it.
+        function onStandInSetDragged(pressX, pressY, x, y, finished) {
+            area.vm.dragPresenterInSet(pressX, pressY, x, y, presenterModifier.width, presenterModifier.height, finished)
+        }
         function onStandInSetScaled(step) { area.vm.scalePresenterInSet(step) }
     }
 

@@ -23,7 +23,17 @@ Item {
     // an outline and its controls, and its drag and size steps are reported to the host
     // instead of moving and sizing the window.
     property bool standInSet: false
+    // Standing in the set, the controller cuts the presenter out whatever its background mode.
+    Binding {
+        target: overlay.studio
+        property: "standsInSet"
+        value: overlay.standInSet
+        when: overlay.ready && overlay.studio.standsInSet !== undefined
+    }
     signal standInSetMoved(real dx, real dy, bool finished)
+    // The same drag by the pointer: where it was pressed and where it is, in the overlay's units.
+    signal standInSetDragged(real pressX, real pressY, real x, real y, bool finished)
+    property point dragPress: Qt.point(0, 0)
     signal standInSetScaled(real step)
 
     // Gesture state: only during a gesture.
@@ -80,12 +90,17 @@ Item {
 
     // Drag: the window follows the pointer within the clamp box; the end stores the clamped offset.
     function dragMoved(dx, dy) {
-        if (standInSet) standInSetMoved(dx, dy, false)
-        else dragDelta = Qt.size(dx, dy)
+        if (standInSet) {
+            standInSetMoved(dx, dy, false)
+            standInSetDragged(dragPress.x, dragPress.y, dragPress.x + dx, dragPress.y + dy, false)
+        } else {
+            dragDelta = Qt.size(dx, dy)
+        }
     }
     function dragEnded(dx, dy) {
         if (standInSet) {
             standInSetMoved(dx, dy, true)
+            standInSetDragged(dragPress.x, dragPress.y, dragPress.x + dx, dragPress.y + dy, true)
             return
         }
         studio.offset = clampOffset(Qt.size(studio.offset.width + dx, studio.offset.height + dy))
@@ -243,7 +258,10 @@ Item {
                 OverlayButton {
                     objectName: "modeButton"
                     tip: "Next background mode"
-                    label: overlay.ready ? overlay.studio.backgroundMode : ""
+                    // Standing in the set always cuts the presenter out; the chip says so.
+                    label: !overlay.ready ? ""
+                           : overlay.standInSet && overlay.studio.backgroundMode !== "BG Occlusion"
+                             ? overlay.studio.backgroundMode + " · Cutout in Set" : overlay.studio.backgroundMode
                     pointSize: 9
                     weight: Font.Black
                     color: overlay.ready && overlay.studio.backgroundMode === "BG Occlusion" ? overlay.cyan : "white"
@@ -290,6 +308,7 @@ Item {
             onActiveChanged: {
                 if (active) {
                     last = Qt.vector2d(0, 0)
+                    overlay.dragPress = overlay.mapFromItem(null, centroid.scenePressPosition)
                 } else {
                     overlay.dragEnded(last.x, last.y)
                 }

@@ -192,6 +192,24 @@ TEST_F(StudioControllerTest, BackgroundModeAndMirroringReachTheFeedButTheShapeDo
     EXPECT_EQ(controller->frameShapeRawValue(), "Circle");
 }
 
+TEST_F(StudioControllerTest, StandingInTheSetCutsThePresenterOutWhateverTheBackgroundMode) {
+    QSignalSpy changed(controller.get(), &Controller::standsInSetChanged);
+    controller->setBackgroundMode(Mode::fullCamera);
+    controller->setProperty("standsInSet", true);
+    controller->setStandsInSet(true);  // unchanged: nothing sent
+    controller->setBackgroundMode(Mode::studioBlur);
+    controller->setMirrored(false);
+    controller->setStandsInSet(false);
+    const std::vector<std::pair<Mode, bool>> expected{{Mode::fullCamera, true},
+                                                      {Mode::cutoutNoBackground, true},
+                                                      {Mode::cutoutNoBackground, true},
+                                                      {Mode::cutoutNoBackground, false},
+                                                      {Mode::studioBlur, false}};
+    EXPECT_EQ(feed->settings, expected);
+    EXPECT_EQ(changed.count(), 2);
+    EXPECT_EQ(controller->backgroundModeRawValue(), "BG Blur");  // the mode itself is kept
+}
+
 TEST_F(StudioControllerTest, RefineEdgesReachesTheFeedOncePerChange) {
     QSignalSpy changed(controller.get(), &Controller::refineEdgesChanged);
     controller->setProperty("refineEdges", false);

@@ -88,5 +88,42 @@ TEST(CameraMove, DurationsAreClampedAndEasingIsFlatAtBothEnds) {
     EXPECT_GT(easeInOut(0.99f), 0.999f);
 }
 
+// The floor point under the pointer, at every angle (the moving ones at a few times) and for
+// points across the view: the frame's own projection puts it back under the pointer, on y = 0.
+TEST(FloorPoint, ProjectsBackUnderThePointerAtEveryAngle) {
+    const float aspect = 16.0f / 9.0f;
+    for (int id = 0; id < 4; ++id) {
+        const BroadcastCameraAngle angle = *BroadcastCameraAngle::fromRawValue(id);
+        for (float t : {0.0f, 1.7f, 6.3f}) {
+            const CameraPose pose = cameraRig(angle, t);
+            const Float4x4 viewProj = studioProjection(aspect) * lookAt(pose.eye, pose.target, {0, 1, 0});
+            int hits = 0;
+            for (float u = 0.05f; u < 1.0f; u += 0.15f) {
+                for (float v = 0.05f; v < 1.0f; v += 0.15f) {
+                    const auto floor = floorPointAt(pose, aspect, u, v);
+                    if (!floor) continue;
+                    ++hits;
+                    SCOPED_TRACE(testing::Message()
+                                 << "angle " << id << " t " << t << " at " << u << ", " << v);
+                    EXPECT_EQ(floor->y, 0.0f);
+                    const auto& m = viewProj.columns;
+                    const Float3 p = *floor;
+                    const float x = m[0].x * p.x + m[1].x * p.y + m[2].x * p.z + m[3].x;
+                    const float y = m[0].y * p.x + m[1].y * p.y + m[2].y * p.z + m[3].y;
+                    const float w = m[0].w * p.x + m[1].w * p.y + m[2].w * p.z + m[3].w;
+                    ASSERT_GT(w, 0.0f);  // in front of the camera
+                    EXPECT_NEAR(x / w * 0.5f + 0.5f, u, 1e-3f);
+                    EXPECT_NEAR(0.5f - y / w * 0.5f, v, 1e-3f);
+                }
+            }
+            // The lower part of every view shows the floor.
+            EXPECT_GE(hits, 14) << "angle " << id;
+            // The view's bottom centre is on the floor; its top (above the horizon) is not.
+            EXPECT_TRUE(floorPointAt(pose, aspect, 0.5f, 0.98f));
+        }
+    }
+    EXPECT_FALSE(floorPointAt(cameraRig(BroadcastCameraAngle::screenShoulder, 0), aspect, 0.5f, 0.0f));
+}
+
 }  // namespace
 }  // namespace vantry::studio::camera

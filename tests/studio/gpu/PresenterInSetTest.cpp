@@ -5,15 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QPainter>
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
 #include "creator/studio-overlay/FacecamFrameProcessor.h"
 #include "platform/segmentation/PersonSegmenter.h"
+#include "studio/PresenterFraming.h"
 #include "studio/PresenterPlace.h"
+#include "studio/PresenterShadow.h"
 #include "studio/gpu/StudioCamera.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
@@ -43,7 +48,12 @@ std::string angleName(int id) {
 }
 
 class PresenterInSet : public ::testing::TestWithParam<int> {
-  protected:
+  public:
+    static bool cutoutsMade() {
+        return cutout_ && !cutout_->isNull() && wideCutout_ && !wideCutout_->isNull();
+    }
+    static const QImage& cutout() { return *cutout_; }
+    static const QImage& wideCutout() { return *wideCutout_; }
     static void SetUpTestSuite() {
         engine_ = vantry::VantryMetalEngine::create().release();
         // scripts/install-deps brings the astronaut (python3-skimage) and the segmentation model.
@@ -53,13 +63,27 @@ class PresenterInSet : public ::testing::TestWithParam<int> {
         vantry::platform::OnnxPersonSegmenter segmenter(vantry::platform::SegmentationModel::general);
         vantry::creator::FacecamFrameProcessor processor(&segmenter);
         cutout_ = new QImage(processor.process(vantry::creator::wrapImage(picture), {}));
+        // The same photograph framed wide: half as large, at the bottom of a plain background.
+        QImage wide(picture.width() * 2, picture.height() * 2, QImage::Format_ARGB32);
+        wide.fill(QColor(118, 124, 131));
+        {
+            QPainter painter(&wide);
+            painter.drawImage(QRect(picture.width() / 2, picture.height(), picture.width(), picture.height()),
+                              picture);
+        }
+        vantry::creator::FacecamFrameProcessor wideProcessor(&segmenter);
+        wideCutout_ = new QImage(wideProcessor.process(vantry::creator::wrapImage(wide), {}));
     }
     static void TearDownTestSuite() {
         delete engine_;
         delete cutout_;
+        delete wideCutout_;
         engine_ = nullptr;
         cutout_ = nullptr;
+        wideCutout_ = nullptr;
     }
+
+  protected:
     void SetUp() override {
         ASSERT_NE(engine_, nullptr) << "no OpenGL 3.3 context through EGL";
         ASSERT_TRUE(cutout_ && !cutout_->isNull()) << "the astronaut could not be cut out";
@@ -90,11 +114,18 @@ class PresenterInSet : public ::testing::TestWithParam<int> {
         return {(x / w * 0.5 + 0.5) * kWidth, (0.5 - y / w * 0.5) * kHeight};
     }
 
+    // The presenter's quad in the frame.
+    std::array<Float3, 4> presenterQuad() const {
+        const auto eye = vantry::studio::camera::cameraRig(angle(), kTime).eye;
+        return vantry::studio::presenterQuadFor(engine_->inSetPresenterPlace(),
+                                                float(cutout_->width()) / float(cutout_->height()), eye,
+                                                engine_->inSetPresenterHead())
+            .corners;
+    }
+
     // The presenter quad's bounding box on screen, clipped to the frame.
     QRect presenterRect() const {
-        const auto eye = vantry::studio::camera::cameraRig(angle(), kTime).eye;
-        const auto quad = vantry::studio::presenterQuad(
-            engine_->inSetPresenterPlace(), float(cutout_->width()) / float(cutout_->height()), eye);
+        const auto quad = presenterQuad();
         QRectF box;
         for (const Float3& c : quad) box |= QRectF(project(c), QSizeF(1, 1));
         return box.toAlignedRect().intersected(QRect(0, 0, kWidth, kHeight));
@@ -102,9 +133,16 @@ class PresenterInSet : public ::testing::TestWithParam<int> {
 
     static vantry::VantryMetalEngine* engine_;
     static QImage* cutout_;
+    static QImage* wideCutout_;
 };
 vantry::VantryMetalEngine* PresenterInSet::engine_ = nullptr;
 QImage* PresenterInSet::cutout_ = nullptr;
+QImage* PresenterInSet::wideCutout_ = nullptr;
+
+std::optional<vantry::studio::HeadMeasure> headIn(const QImage& cutout) {
+    return vantry::studio::measureHead(cutout.constBits() + 3, cutout.width(), cutout.height(), 4,
+                                       int(cutout.bytesPerLine()));
+}
 
 TEST_P(PresenterInSet, DeskHidesTheLowerBodyAndTheHeadShowsAboveIt) {
     const QImage alone = render(false);
@@ -142,12 +180,20 @@ TEST_P(PresenterInSet, DeskHidesTheLowerBodyAndTheHeadShowsAboveIt) {
     ASSERT_GT(total, 0);
     EXPECT_GT(double(changed) / total, 0.15);
 
-    // Away from the presenter the frame is the studio alone.
+    // Away from the presenter and the part of the set its shadow can fall on (the screen bounds
+    // of the shadow's hull) the frame is the studio alone.
     const QRect near = rect.adjusted(-2, -2, 2, 2);
+    QRect shadow;
+    if (const auto hull = vantry::studio::presenterShadowHull(presenterQuad())) {
+        QRectF box;
+        for (const Float3& c : *hull) box |= QRectF(project(c), QSizeF(1, 1));
+        shadow = box.toAlignedRect().adjusted(-2, -2, 2, 2);
+    }
     int outside = 0;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            if (!near.contains(x, y) && inSet.pixel(x, y) != alone.pixel(x, y)) ++outside;
+            if (!near.contains(x, y) && !shadow.contains(x, y) && inSet.pixel(x, y) != alone.pixel(x, y))
+                ++outside;
         }
     }
     EXPECT_EQ(outside, 0);
@@ -179,6 +225,40 @@ TEST_P(PresenterInSet, KeyLightBrightensThePresenterWithTheSet) {
     const auto [personBright, setBright] = means(2.0f);
     EXPECT_GT(setBright, setDim + 5);
     EXPECT_GT(personBright, personDim + 5);
+}
+
+// The photograph as it is (head and shoulders) and framed wide (the person half as large, low in
+// the picture): each placed by the head found in its own cut-out, the astronaut's real head
+// (measured in the close picture, where it is large) is life size in the set, at one height.
+TEST(PresenterInSetFraming, TheAstronautIsLifeSizeWhateverTheFraming) {
+    PresenterInSet::SetUpTestSuite();
+    ASSERT_TRUE(PresenterInSet::cutoutsMade());
+    const QImage close = PresenterInSet::cutout();
+    const QImage wide = PresenterInSet::wideCutout();
+    PresenterInSet::TearDownTestSuite();
+    const auto closeHead = headIn(close);
+    const auto wideHead = headIn(wide);
+    ASSERT_TRUE(closeHead && wideHead);
+    // The same head in the wide picture's units: half the size, moved down by half its height.
+    const float trueWidth = closeHead->width * 0.5f;
+    const float trueTop = closeHead->top * 0.5f + 0.5f;
+    const auto metresPerHeight = [](const QImage& cutout, const vantry::studio::HeadMeasure& head) {
+        const auto q = vantry::studio::framedPresenterQuad({}, float(cutout.width()) / float(cutout.height()),
+                                                           {0, 1.6f, 5}, head);
+        return std::pair{(q.corners[2].y - q.corners[0].y) / q.bottomV, q.corners[2].y};
+    };
+    const auto [closeMetres, closeQuadTop] = metresPerHeight(close, *closeHead);
+    const auto [wideMetres, wideQuadTop] = metresPerHeight(wide, *wideHead);
+    const float closeWidth = closeHead->width * closeMetres;
+    const float wideWidth = trueWidth * wideMetres;
+    const float closeTop = closeQuadTop - closeHead->top * closeMetres;
+    const float wideTop = wideQuadTop - trueTop * wideMetres;
+    std::printf("head: close %.3f wide, top %.3f; wide picture %.3f wide (true %.3f), top %.3f (true %.3f)\n",
+                closeHead->width, closeHead->top, wideHead->width, trueWidth, wideHead->top, trueTop);
+    std::printf("in the set: close %.4f m wide, top at %.3f m; wide %.4f m, top at %.3f m\n", closeWidth,
+                closeTop, wideWidth, wideTop);
+    EXPECT_NEAR(wideWidth / closeWidth, 1.0f, 0.15f);
+    EXPECT_NEAR(wideTop, closeTop, 0.05f);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryAngle, PresenterInSet, ::testing::Values(0, 1, 2, 3),
