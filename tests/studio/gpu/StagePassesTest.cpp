@@ -129,11 +129,10 @@ std::vector<Shot> StagePasses::shots_;
 std::vector<Pixels> StagePasses::reference_;
 
 TEST_F(StagePasses, EveryWayDrawsTheSamePixels) {
-    for (unsigned flags : {unsigned(StageRenderer::kDefaultPasses), unsigned(StageRenderer::kAllPasses),
-                           unsigned(StageRenderer::kByMaterial), unsigned(StageRenderer::kDepthFirst),
-                           unsigned(StageRenderer::kSkyBehind),
-                           unsigned(StageRenderer::kByMaterial | StageRenderer::kNearFirst),
-                           unsigned(StageRenderer::kByMaterial | StageRenderer::kEarlyDepthTest)}) {
+    using R = StageRenderer;
+    for (unsigned flags : {unsigned(R::kDefaultPasses), unsigned(R::kByMaterial), unsigned(R::kDepthFirst),
+                           unsigned(R::kSkyBehind), unsigned(R::kByMaterial | R::kEarlyDepthTest),
+                           unsigned(R::kDefaultPasses | R::kDepthFirst | R::kEarlyDepthTest)}) {
         SCOPED_TRACE(flags);
         expectSameAsReference(flags);
     }
