@@ -3,8 +3,11 @@
 #include <epoxy/gl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
+#include <cstdlib>
 #include <optional>
+#include <string>
 
 #include "studio/PresenterShadow.h"
 #include "studio/gpu/StudioShaders.h"
@@ -60,6 +63,33 @@ GLuint link(const char* vertexSource, const char* fragmentSource) {
     return program;
 }
 
+std::atomic<unsigned> gPassFlags{StageRenderer::kDefaultPasses};
+
+// Which program draws a triangle with these vertex tags, as the stage shader tells materials
+// apart (0 lit, 1 neon, 2 LED wall); 3 where the tags are not all well inside one material's
+// range, so that interpolation could cross into another (the full stage program draws those).
+int materialOf(float a, float b, float c) {
+    const auto kind = [](float tag) {
+        if (tag > 1.75f && tag < 2.25f) return 2;
+        if (tag > 2.75f) return 1;
+        if (tag < 1.25f) return 0;
+        return 3;
+    };
+    const int k = kind(a);
+    return kind(b) == k && kind(c) == k ? k : 3;
+}
+
+// The same fragment function with the depth test before it rather than after (the set's
+// functions neither discard nor write depth, so only the work changes: a fragment behind what
+// is drawn is not shaded).
+std::string withEarlyDepthTest(const char* source) {
+    std::string s(source);
+    const std::size_t afterVersion = s.find('\n') + 1;
+    s.insert(afterVersion,
+             "#extension GL_ARB_shader_image_load_store : require\nlayout(early_fragment_tests) in;\n");
+    return s;
+}
+
 void clearErrors() {
     for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
     }
@@ -67,12 +97,40 @@ void clearErrors() {
 
 }  // namespace
 
+void StageRenderer::setPassFlags(unsigned flags) {
+    gPassFlags.store(flags & kAllPasses, std::memory_order_relaxed);
+}
+
+unsigned StageRenderer::passFlags() {
+    return gPassFlags.load(std::memory_order_relaxed);
+}
+
 std::unique_ptr<StageRenderer> StageRenderer::create() {
     clearErrors();
     std::unique_ptr<StageRenderer> r(new StageRenderer());
     r->skyProgram_ = link(kSkyVertexSource, kSkyFragmentSource);
     r->stageProgram_ = link(kStageVertexSource, kStageFragmentSource);
     if (r->skyProgram_ == 0 || r->stageProgram_ == 0) return nullptr;
+    const char* const materialSources[3] = {kStageLitFragmentSource, kStageNeonFragmentSource,
+                                            kStageLEDFragmentSource};
+    for (std::size_t m = 0; m < 3; ++m) {
+        MaterialRange& range = r->materials_[m];
+        range.program = link(kStageVertexSource, materialSources[m]);
+        if (range.program == 0) return nullptr;
+        range.flipLoc = glGetUniformLocation(range.program, "uFlipY");
+        // Without the extension, the depth test stays where the driver puts it.
+        clearErrors();
+        range.earlyProgram = link(kStageVertexSource, withEarlyDepthTest(materialSources[m]).c_str());
+        clearErrors();
+        range.earlyFlipLoc =
+            range.earlyProgram != 0 ? glGetUniformLocation(range.earlyProgram, "uFlipY") : -1;
+    }
+    r->materials_[3].program = r->stageProgram_;
+    r->depthProgram_ = link(kStageVertexSource, kDepthFragmentSource);
+    r->skyBehindProgram_ = link(kSkyBehindVertexSource, kSkyFragmentSource);
+    if (r->depthProgram_ == 0 || r->skyBehindProgram_ == 0) return nullptr;
+    r->depthFlipLoc_ = glGetUniformLocation(r->depthProgram_, "uFlipY");
+    r->skyBehindFlipLoc_ = glGetUniformLocation(r->skyBehindProgram_, "uFlipY");
     r->presenterProgram_ = link(kPresenterVertexSource, kPresenterFragmentSource);
     if (r->presenterProgram_ == 0) return nullptr;
     r->presenterFlipLoc_ = glGetUniformLocation(r->presenterProgram_, "uFlipY");
@@ -100,6 +158,7 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
     }
     r->skyFlipLoc_ = glGetUniformLocation(r->skyProgram_, "uFlipY");
     r->stageFlipLoc_ = glGetUniformLocation(r->stageProgram_, "uFlipY");
+    r->materials_[3].flipLoc = r->stageFlipLoc_;
 
     glGenBuffers(1, &r->uniformBuffer_);
     glBindBuffer(GL_UNIFORM_BUFFER, r->uniformBuffer_);
@@ -144,7 +203,8 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
 }
 
 void StageRenderer::abandon() {
-    skyProgram_ = stageProgram_ = presenterProgram_ = shadowProgram_ = 0;
+    skyProgram_ = stageProgram_ = presenterProgram_ = shadowProgram_ = depthProgram_ = skyBehindProgram_ = 0;
+    for (MaterialRange& m : materials_) m.program = m.earlyProgram = 0;
     uniformBuffer_ = vertexBuffer_ = indexBuffer_ = emptyVAO_ = stageVAO_ = wallTexture_ = presenterTexture_ =
         0;
 }
@@ -155,6 +215,12 @@ StageRenderer::~StageRenderer() {
     if (stageProgram_ != 0) glDeleteProgram(stageProgram_);
     if (presenterProgram_ != 0) glDeleteProgram(presenterProgram_);
     if (shadowProgram_ != 0) glDeleteProgram(shadowProgram_);
+    for (std::size_t m = 0; m < 3; ++m) {
+        if (materials_[m].program != 0) glDeleteProgram(materials_[m].program);
+        if (materials_[m].earlyProgram != 0) glDeleteProgram(materials_[m].earlyProgram);
+    }
+    if (depthProgram_ != 0) glDeleteProgram(depthProgram_);
+    if (skyBehindProgram_ != 0) glDeleteProgram(skyBehindProgram_);
     const GLuint buffers[] = {uniformBuffer_, vertexBuffer_, indexBuffer_};
     glDeleteBuffers(3, buffers);
     const GLuint vaos[] = {emptyVAO_, stageVAO_};
@@ -169,22 +235,65 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         stageBuffersOk_ = false;
         indexCount_ = 0;
         wallFirstIndex_ = 0;
+        for (MaterialRange& m : materials_) m.first = m.count = 0;
+        triangles_.clear();
+        runs_.clear();
+        orderEye_.reset();
         if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
             clearErrors();
             const auto& g = *frame.geometry;
+            // The set's indices as they are, then its whole triangles again by material.
+            const std::size_t n = g.indices.size();
+            std::vector<std::uint32_t> all(g.indices);
+            std::array<std::vector<std::uint32_t>, 4> byMaterial;
+            for (std::size_t i = 0; i + 2 < n; i += 3) {
+                const std::uint32_t* t = &g.indices[i];
+                int m = 3;
+                if (t[0] < g.vertices.size() && t[1] < g.vertices.size() && t[2] < g.vertices.size()) {
+                    m = materialOf(g.vertices[t[0]].matTag, g.vertices[t[1]].matTag, g.vertices[t[2]].matTag);
+                }
+                byMaterial[std::size_t(m)].insert(byMaterial[std::size_t(m)].end(), t, t + 3);
+            }
+            std::array<int, 4> firsts{};
+            for (std::size_t m = 0; m < 4; ++m) {
+                firsts[m] = static_cast<int>(all.size());
+                all.insert(all.end(), byMaterial[m].begin(), byMaterial[m].end());
+            }
+            // Room for the near-first order of whole triangles, written for each camera.
+            const int orderFirst = static_cast<int>(all.size());
+            all.resize(all.size() + n - n % 3, 0);
             glBindBuffer(GL_ARRAY_BUFFER, vertexBuffer_);
             glBufferData(GL_ARRAY_BUFFER, GLsizeiptr(g.vertices.size() * sizeof(StageVertex)),
                          g.vertices.data(), GL_STATIC_DRAW);
             glBindBuffer(GL_ARRAY_BUFFER, 0);
             glBindVertexArray(stageVAO_);
-            glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(g.indices.size() * sizeof(std::uint32_t)),
-                         g.indices.data(), GL_STATIC_DRAW);
+            glBufferData(GL_ELEMENT_ARRAY_BUFFER, GLsizeiptr(all.size() * sizeof(std::uint32_t)), all.data(),
+                         GL_STATIC_DRAW);
             glBindVertexArray(0);
             // A buffer that could not be created leaves the stage undrawn (sky only).
             if (glGetError() == GL_NO_ERROR) {
                 stageBuffersOk_ = true;
                 indexCount_ = static_cast<int>(g.indices.size());
                 wallFirstIndex_ = static_cast<int>(firstWallIndex(g));
+                for (std::size_t m = 0; m < 4; ++m) {
+                    materials_[m].first = firsts[m];
+                    materials_[m].count = static_cast<int>(byMaterial[m].size());
+                }
+                orderFirst_ = orderFirst;
+                for (std::size_t i = 0; i + 2 < n; i += 3) {
+                    Triangle t;
+                    for (std::size_t k = 0; k < 3; ++k) {
+                        t.index[k] = g.indices[i + k];
+                        if (t.index[k] < g.vertices.size()) t.corner[k] = g.vertices[t.index[k]].position;
+                    }
+                    t.material =
+                        t.index[0] < g.vertices.size() && t.index[1] < g.vertices.size() &&
+                                t.index[2] < g.vertices.size()
+                            ? materialOf(g.vertices[t.index[0]].matTag, g.vertices[t.index[1]].matTag,
+                                         g.vertices[t.index[2]].matTag)
+                            : 3;
+                    triangles_.push_back(t);
+                }
             }
         }
     }
@@ -335,29 +444,158 @@ void StageRenderer::beginPassState(const FrameSnapshot& frame, const PixelRect* 
     glDepthFunc(GL_LEQUAL);
 }
 
-void StageRenderer::drawStage(float flipY, bool wallOnly) {
-    // Sky: behind everything, no depth writes. The wall pass keeps it where it shows.
-    glDepthMask(GL_FALSE);
-    if (!wallOnly) {
-        glUseProgram(skyProgram_);
-        glUniform1f(skyFlipLoc_, flipY);
-        glBindVertexArray(emptyVAO_);
-        glDrawArrays(GL_TRIANGLES, 0, 3);
-    }
+void StageRenderer::drawSky(unsigned program, int flipLoc, float flipY) {
+    glUseProgram(program);
+    glUniform1f(flipLoc, flipY);
+    glBindVertexArray(emptyVAO_);
+    glDrawArrays(GL_TRIANGLES, 0, 3);
+}
 
-    // Stage: one indexed draw of the whole set; the wall pass draws from the first triangle that
-    // shows the wall on, over the kept depth, without writing it.
-    const int first = wallOnly ? wallFirstIndex_ : 0;
+void StageRenderer::drawIndices(int first, int count) {
+    glDrawElements(GL_TRIANGLES, count, GL_UNSIGNED_INT,
+                   reinterpret_cast<const void*>(std::size_t(first) * sizeof(std::uint32_t)));
+}
+
+void StageRenderer::cullBackFaces(float flipY) {
+    // Each box is closed and convex, its faces wound counter-clockwise seen from outside: a face
+    // turned away from the camera lies behind the faces of its own box turned towards it.
+    // flipY = -1 mirrors the picture vertically, which turns the winding round on the screen.
+    glEnable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glFrontFace(flipY < 0 ? GL_CW : GL_CCW);
+}
+
+void StageRenderer::orderFor(const Float3& eye) {
+    if (orderEye_ && orderEye_->x == eye.x && orderEye_->y == eye.y && orderEye_->z == eye.z) return;
+    orderEye_ = eye;
+    order_.clear();
+    runs_.clear();
+    const auto add = [&](const Triangle& t) {
+        const int first = orderFirst_ + static_cast<int>(order_.size());
+        order_.insert(order_.end(), t.index.begin(), t.index.end());
+        if (!runs_.empty() && runs_.back().material == t.material) {
+            runs_.back().count += 3;
+        } else {
+            runs_.push_back({t.material, first, 3});
+        }
+    };
+    const auto sub = [](const Float3& a, const Float3& b) { return Float3{a.x - b.x, a.y - b.y, a.z - b.z}; };
+    const auto dot = [](const Float3& a, const Float3& b) { return a.x * b.x + a.y * b.y + a.z * b.z; };
+    std::vector<bool> towards(triangles_.size());
+    for (std::size_t i = 0; i < triangles_.size(); ++i) {
+        const auto& c = triangles_[i].corner;
+        const Float3 u = sub(c[1], c[0]), v = sub(c[2], c[0]);
+        const Float3 n{u.y * v.z - u.z * v.y, u.z * v.x - u.x * v.z, u.x * v.y - u.y * v.x};
+        towards[i] = dot(n, sub(eye, c[0])) > 0.0f;
+    }
+    // Boxes of 12 triangles each (appendBox); any other set is taken as one group.
+    constexpr std::size_t kBox = 12;
+    const std::size_t group =
+        triangles_.size() % kBox == 0 ? kBox : std::max<std::size_t>(1, triangles_.size());
+    std::vector<std::pair<float, std::size_t>> groups;
+    for (std::size_t g = 0; g * group < triangles_.size(); ++g) {
+        float farthest = 0;
+        for (std::size_t i = g * group; i < (g + 1) * group && i < triangles_.size(); ++i) {
+            for (const Float3& c : triangles_[i].corner)
+                farthest = std::max(farthest, dot(sub(c, eye), sub(c, eye)));
+        }
+        groups.emplace_back(farthest, g);
+    }
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (const auto& [farthest, g] : groups) {
+        for (std::size_t i = g * group; i < (g + 1) * group && i < triangles_.size(); ++i) {
+            if (towards[i]) add(triangles_[i]);
+        }
+    }
+    for (int m = 0; m < 4; ++m) {
+        for (std::size_t i = 0; i < triangles_.size(); ++i) {
+            if (!towards[i] && triangles_[i].material == m) add(triangles_[i]);
+        }
+    }
+    glBufferSubData(GL_ELEMENT_ARRAY_BUFFER, GLintptr(std::size_t(orderFirst_) * sizeof(std::uint32_t)),
+                    GLsizeiptr(order_.size() * sizeof(std::uint32_t)), order_.data());
+}
+
+void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
+    const unsigned flags = passFlags();
+    const bool skyBehind = (flags & kSkyBehind) != 0;
+    glDepthMask(GL_FALSE);
+    if (!skyBehind) drawSky(skyProgram_, skyFlipLoc_, flipY);
+    if (stageBuffersOk_ && indexCount_ >= 1) {
+        if ((flags & kCullBackFaces) != 0) cullBackFaces(flipY);
+        glBindVertexArray(stageVAO_);
+        glActiveTexture(GL_TEXTURE0);
+        glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
+        if ((flags & kDepthFirst) != 0) {
+            // Depth of the whole set in set order, as the colour pass would leave it; then
+            // colour only from the fragments at that depth, the last of them last, as before.
+            glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+            glDepthMask(GL_TRUE);
+            glUseProgram(depthProgram_);
+            glUniform1f(depthFlipLoc_, flipY);
+            drawIndices(0, indexCount_);
+            glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+            glDepthMask(GL_FALSE);
+            glDepthFunc(GL_EQUAL);
+        } else {
+            glDepthMask(GL_TRUE);
+        }
+        const bool early = (flags & kEarlyDepthTest) != 0;
+        const auto useMaterial = [&](const MaterialRange& m) {
+            const bool useEarly = early && m.earlyProgram != 0;
+            glUseProgram(useEarly ? m.earlyProgram : m.program);
+            glUniform1f(useEarly ? m.earlyFlipLoc : m.flipLoc, flipY);
+        };
+        if ((flags & kByMaterial) != 0 && (flags & kNearFirst) != 0) {
+            orderFor(
+                Float3{frame.uniforms.cameraPos.x, frame.uniforms.cameraPos.y, frame.uniforms.cameraPos.z});
+            int current = -1;
+            for (const Run& run : runs_) {
+                if (run.material != current) useMaterial(materials_[std::size_t(run.material)]);
+                current = run.material;
+                drawIndices(run.first, run.count);
+            }
+        } else if ((flags & kByMaterial) != 0) {
+            for (const MaterialRange& m : materials_) {
+                if (m.count < 1) continue;
+                useMaterial(m);
+                drawIndices(m.first, m.count);
+            }
+        } else {
+            glUseProgram(stageProgram_);
+            glUniform1f(stageFlipLoc_, flipY);
+            drawIndices(0, indexCount_);
+        }
+        glDepthFunc(GL_LEQUAL);
+        glDepthMask(GL_FALSE);
+        glDisable(GL_CULL_FACE);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+    // At the far plane, behind every part of the set: it passes only where none was drawn.
+    if (skyBehind) drawSky(skyBehindProgram_, skyBehindFlipLoc_, flipY);
+}
+
+void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wallOnly) {
+    if (!wallOnly) {
+        drawWholeStage(frame, flipY);
+        return;
+    }
+    // The wall pass: the sky where it shows is kept. The set from the first triangle that shows
+    // the wall on, over the kept depth, without writing it; the faces the whole pass leaves out
+    // are left out here too.
+    glDepthMask(GL_FALSE);
+    const int first = wallFirstIndex_;
     if (stageBuffersOk_ && indexCount_ - first >= 1) {
-        glDepthMask(wallOnly ? GL_FALSE : GL_TRUE);
+        if ((passFlags() & kCullBackFaces) != 0) cullBackFaces(flipY);
         glUseProgram(stageProgram_);
         glUniform1f(stageFlipLoc_, flipY);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
         glBindVertexArray(stageVAO_);
-        glDrawElements(GL_TRIANGLES, indexCount_ - first, GL_UNSIGNED_INT,
-                       reinterpret_cast<const void*>(std::size_t(first) * sizeof(std::uint32_t)));
+        drawIndices(first, indexCount_ - first);
         glBindTexture(GL_TEXTURE_2D, 0);
+        glDisable(GL_CULL_FACE);
     }
 }
 
@@ -370,7 +608,7 @@ void StageRenderer::endPassState() {
 
 void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
     beginPassState(frame, nullptr);
-    drawStage(flipY, false);
+    drawStage(frame, flipY, false);
     drawPresenterShadow(frame, flipY);
     drawPresenter(frame, flipY);
     endPassState();
@@ -378,7 +616,7 @@ void StageRenderer::encodeStudioPass(const FrameSnapshot& frame, float flipY) {
 
 void StageRenderer::encodeStagePass(const FrameSnapshot& frame, float flipY, const PixelRect* within) {
     beginPassState(frame, within);
-    drawStage(flipY, within != nullptr);
+    drawStage(frame, flipY, within != nullptr);
     endPassState();
 }
 

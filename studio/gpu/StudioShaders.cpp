@@ -103,6 +103,74 @@ void main() {
 }
 )";
 
+// The stage in parts, each drawing the same pixels as kStageFragmentSource does for its part of
+// the set (the same expressions), without evaluating the other materials: the lit surfaces
+// (tags below 1.5), the LED wall (1.5 to 2.5) and the neon strips (above 2.5).
+#define VANTRY_STAGE_FS_INPUTS   \
+    "in vec3 vWP;\n"             \
+    "in vec3 vWN;\n"             \
+    "in vec2 vUV;\n"             \
+    "in vec3 vColor;\n"          \
+    "in float vMatTag;\n"        \
+    "in float vRoughness;\n"     \
+    "uniform sampler2D uWall;\n" \
+    "layout(location = 0) out vec4 fragColor;\n"
+
+const char* const kStageLitFragmentSource = VANTRY_GLSL_HEADER VANTRY_STAGE_FS_INPUTS R"(
+void main() {
+    float neonGain = accentAndNeon.w;
+    vec3 accent = accentAndNeon.xyz;
+    vec3 N = normalize(vWN);
+    vec3 V = normalize(cameraPos.xyz - vWP);
+    vec3 Lkey = normalize(vec3(2.8, 4.2, 4.5) - vWP);
+    vec3 Lrim = normalize(vec3(-3.5, 3.2, -3.5) - vWP);
+    vec3 H1 = normalize(V + Lkey);
+    vec3 H2 = normalize(V + Lrim);
+    float rough = clamp(vRoughness, 0.08, 0.92);
+    float specPow = mix(110.0, 10.0, rough);
+    float ndl1 = max(dot(N, Lkey), 0.0);
+    float ndl2 = max(dot(N, Lrim), 0.0);
+    float spec = pow(max(dot(N, H1), 0.0), specPow) * 0.85 + pow(max(dot(N, H2), 0.0), specPow * 0.6) * 0.75;
+    vec3 diff = vColor * (0.20 + vec3(1.0, 0.94, 0.86) * ndl1 * keyGainAndWallBright.x +
+                          accent * ndl2 * 0.85 * neonGain);
+    vec3 gloss = (vec3(1.0, 0.95, 0.9) + accent * 0.6) * spec * (1.0 - rough * 0.72);
+    fragColor = encodeOutput(diff + gloss);
+}
+)";
+
+const char* const kStageLEDFragmentSource = VANTRY_GLSL_HEADER VANTRY_STAGE_FS_INPUTS R"(
+void main() {
+    vec3 led = pow(texture(uWall, vUV).rgb, vec3(2.2)) * keyGainAndWallBright.y;
+    float scan = 0.96 + 0.04 * sin(vUV.y * 420.0);
+    fragColor = encodeOutput(led * scan);
+}
+)";
+
+const char* const kStageNeonFragmentSource = VANTRY_GLSL_HEADER VANTRY_STAGE_FS_INPUTS R"(
+void main() {
+    float neonGain = accentAndNeon.w;
+    fragColor = encodeOutput(vColor * (1.6 * neonGain));
+}
+)";
+
+#undef VANTRY_STAGE_FS_INPUTS
+
+// Depth alone: the stage's vertices through kStageVertexSource, no colour.
+const char* const kDepthFragmentSource = VANTRY_GLSL_HEADER R"(
+void main() {}
+)";
+
+// The sky behind a stage already drawn: the same triangle at the far plane (depth 1, which only
+// samples that no part of the set covers still hold), so it shades only where it shows.
+const char* const kSkyBehindVertexSource = VANTRY_GLSL_HEADER R"(
+out vec2 vUV;
+void main() {
+    vec2 p = gl_VertexID == 0 ? vec2(-1.0, -1.0) : (gl_VertexID == 1 ? vec2(3.0, -1.0) : vec2(-1.0, 3.0));
+    vUV = p * 0.5 + 0.5;
+    gl_Position = toGLClip(vec4(p, 1.0, 1.0));
+}
+)";
+
 // The presenter standing in the set: one upright quad (a 4-vertex strip) with the cut-out
 // picture, relit by the rig and written premultiplied for blending over the stage.
 const char* const kPresenterVertexSource = VANTRY_GLSL_HEADER R"(

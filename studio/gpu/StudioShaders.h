@@ -10,6 +10,13 @@ extern const char* const kSkyVertexSource;
 extern const char* const kSkyFragmentSource;
 extern const char* const kStageVertexSource;
 extern const char* const kStageFragmentSource;
+// The stage by material (lit, LED wall, neon), a depth-only fragment function for the stage's
+// depth pass and the sky drawn behind a finished stage.
+extern const char* const kStageLitFragmentSource;
+extern const char* const kStageLEDFragmentSource;
+extern const char* const kStageNeonFragmentSource;
+extern const char* const kDepthFragmentSource;
+extern const char* const kSkyBehindVertexSource;
 extern const char* const kPresenterVertexSource;
 extern const char* const kPresenterFragmentSource;
 extern const char* const kPresenterShadowVertexSource;
