@@ -31,6 +31,22 @@ namespace {
 constexpr int kMaxRefusedInARow = 200;
 constexpr int kCloseGraceMs = 2000;
 constexpr std::string_view kMicInputKind = "pulse_input_capture";
+
+// The programme mix's sources as inputs: its id, the input's name and kind.
+struct MixInput {
+    std::string_view source;
+    std::string_view name;
+    std::string_view kind;
+};
+constexpr MixInput kMixInputs[] = {{"mic", kMicInputName, kMicInputKind},
+                                   {"desktop", "Desktop Audio", "pulse_output_capture"},
+                                   {"wallVideo", "Wall Video", "ffmpeg_source"}};
+
+const MixInput* mixInputOf(std::string_view source) {
+    for (const MixInput& input : kMixInputs)
+        if (input.source == source) return &input;
+    return nullptr;
+}
 // The picture clients are told of (the program feed's largest size and rate).
 constexpr int kBaseWidth = 1920;
 constexpr int kBaseHeight = 1080;
@@ -95,6 +111,10 @@ std::string uuidOf(const std::string& name) {
 
 double decibels(double mul) {
     return mul > 0 ? std::max(-100.0, 20.0 * std::log10(mul)) : -100.0;
+}
+
+double multiplier(double db) {
+    return db <= -100 ? 0.0 : std::pow(10.0, db / 20.0);
 }
 
 json::Object data(std::initializer_list<std::pair<const std::string, json::Value>> members) {
@@ -178,6 +198,7 @@ ObsWebSocketServer::ObsWebSocketServer(RemoteStudio& studio, RemoteShots* shots,
         streamClock_.start();
     }
     toldMicMuted_ = studio_.micMuted();
+    toldAudio_ = studio_.audioSources();
 }
 
 ObsWebSocketServer::~ObsWebSocketServer() {
@@ -461,17 +482,35 @@ std::optional<Result> ObsWebSocketServer::handleNow(Client& client, const Call& 
     const std::string& type = call.requestType;
     const json::Object& in = call.requestData;
     Result bad;
+    // The programme mix's sources, or none: then the one input is the recorder's microphone.
+    const std::vector<AudioSourceState> mix = studio_.audioSources();
+    const AudioSourceState* mixSource = nullptr;
     const auto needInput = [&]() -> std::optional<Result> {
         const std::string* name = json::stringMember(in, "inputName");
-        if (!name) {
+        const std::string* uuid = name ? nullptr : json::stringMember(in, "inputUuid");
+        if (!name && !uuid) {
             if (json::member(in, "inputName"))
                 return failure(status::invalidRequestFieldType,
                                "The field value of `inputName` must be a string.");
             return failure(status::missingRequestField, "Your request is missing the `inputName` field.");
         }
-        if (*name != kMicInputName)
-            return failure(status::resourceNotFound, "No source was found by the name of `" + *name + "`.");
-        return std::nullopt;
+        const auto named = [&](std::string_view input) {
+            return name ? *name == input : *uuid == uuidOf(std::string(input));
+        };
+        if (mix.empty()) {
+            if (named(kMicInputName)) return std::nullopt;
+        } else {
+            for (const AudioSourceState& s : mix) {
+                const MixInput* input = mixInputOf(s.source);
+                if (input && named(input->name)) {
+                    mixSource = &s;
+                    return std::nullopt;
+                }
+            }
+        }
+        if (!name)
+            return failure(status::resourceNotFound, "No source was found by the UUID of `" + *uuid + "`.");
+        return failure(status::resourceNotFound, "No source was found by the name of `" + *name + "`.");
     };
     const auto micReady = [&]() -> std::optional<Result> {
         if (!studio_.micAvailable())
@@ -556,35 +595,47 @@ std::optional<Result> ObsWebSocketServer::handleNow(Client& client, const Call& 
     if (type == "GetInputList") {
         const std::string* kind = json::stringMember(in, "inputKind");
         json::Array inputs;
-        if (!kind || *kind == kMicInputKind)
-            inputs.push_back(object({{"inputName", text(kMicInputName)},
-                                     {"inputUuid", text(uuidOf(std::string(kMicInputName)))},
-                                     {"inputKind", text(kMicInputKind)},
-                                     {"unversionedInputKind", text(kMicInputKind)}}));
+        const auto add = [&](std::string_view name, std::string_view inputKind) {
+            if (kind && *kind != inputKind) return;
+            inputs.push_back(object({{"inputName", text(name)},
+                                     {"inputUuid", text(uuidOf(std::string(name)))},
+                                     {"inputKind", text(inputKind)},
+                                     {"unversionedInputKind", text(inputKind)}}));
+        };
+        if (mix.empty()) add(kMicInputName, kMicInputKind);
+        for (const AudioSourceState& s : mix)
+            if (const MixInput* input = mixInputOf(s.source)) add(input->name, input->kind);
         return ok(data({{"inputs", json::Value{std::move(inputs)}}}));
     }
     if (type == "GetInputMute") {
         if (auto f = needInput()) return f;
-        return ok(data({{"inputMuted", boolean(studio_.micMuted())}}));
+        return ok(data({{"inputMuted", boolean(mixSource ? mixSource->muted : studio_.micMuted())}}));
     }
     if (type == "SetInputMute" || type == "ToggleInputMute") {
         if (auto f = needInput()) return f;
-        bool muted = !studio_.micMuted();
+        bool muted = !(mixSource ? mixSource->muted : studio_.micMuted());
         if (type == "SetInputMute") {
             const auto given = boolField(in, "inputMuted", bad);
             if (!given) return bad;
             muted = *given;
         }
-        if (auto f = micReady()) return f;
-        studio_.setMicMuted(muted);
+        if (mixSource) {
+            if (!studio_.setAudioMute(mixSource->source, muted))
+                return failure(status::invalidResourceState, "The programme sound is not running.");
+            // A muted microphone is left out of the recording too.
+            if (mixSource->source == "mic" && studio_.micAvailable()) studio_.setMicMuted(muted);
+        } else {
+            if (auto f = micReady()) return f;
+            studio_.setMicMuted(muted);
+        }
         scheduleUpdate();
         if (type == "SetInputMute") return ok();
-        return ok(data({{"inputMuted", boolean(studio_.micMuted())}}));
+        return ok(data({{"inputMuted", boolean(muted)}}));
     }
     if (type == "GetInputVolume") {
         if (auto f = needInput()) return f;
-        return ok(
-            data({{"inputVolumeMul", number(micVolume_)}, {"inputVolumeDb", number(decibels(micVolume_))}}));
+        const double mul = mixSource ? multiplier(mixSource->gainDb) : micVolume_;
+        return ok(data({{"inputVolumeMul", number(mul)}, {"inputVolumeDb", number(decibels(mul))}}));
     }
     if (type == "SetInputVolume") {
         if (auto f = needInput()) return f;
@@ -596,7 +647,17 @@ std::optional<Result> ObsWebSocketServer::handleNow(Client& client, const Call& 
         if (!mul && !db)
             return failure(status::missingRequestField,
                            "Your request is missing the `inputVolumeMul` or `inputVolumeDb` field.");
-        const double value = mul ? *mul : (*db <= -100 ? 0.0 : std::pow(10.0, *db / 20.0));
+        const double value = mul ? *mul : multiplier(*db);
+        if (mixSource) {
+            // The mix's gain spans kMinAudioGainDb..kMaxAudioGainDb: a volume below is its
+            // lowest gain (silence is the mute's), one above its highest. The InputVolumeChanged
+            // event tells the gain the mix took.
+            const double gain = std::clamp(decibels(value), kMinAudioGainDb, kMaxAudioGainDb);
+            if (!studio_.setAudioGain(mixSource->source, gain))
+                return failure(status::invalidResourceState, "The programme sound is not running.");
+            scheduleUpdate();
+            return ok();
+        }
         if (value != micVolume_) {
             micVolume_ = value;
             event(subscription::inputs, "InputVolumeChanged",
@@ -683,7 +744,13 @@ std::optional<Result> ObsWebSocketServer::handleNow(Client& client, const Call& 
                         {"outputWidth", integer(kBaseWidth)},
                         {"outputHeight", integer(kBaseHeight)}}));
     if (type == "GetReplayBufferStatus") return ok(data({{"outputActive", boolean(false)}}));
-    if (type == "GetInputKindList") return ok(data({{"inputKinds", array({text(kMicInputKind)})}}));
+    if (type == "GetInputKindList") {
+        json::Array kinds;
+        if (mix.empty()) kinds.push_back(text(kMicInputKind));
+        for (const AudioSourceState& s : mix)
+            if (const MixInput* input = mixInputOf(s.source)) kinds.push_back(text(input->kind));
+        return ok(data({{"inputKinds", json::Value{std::move(kinds)}}}));
+    }
     if (type == "GetProfileList")
         return ok(data({{"currentProfileName", text("")}, {"profiles", array({})}}));
     if (type == "GetSceneCollectionList")
@@ -694,7 +761,12 @@ std::optional<Result> ObsWebSocketServer::handleNow(Client& client, const Call& 
                         {"currentSceneTransitionKind", null()},
                         {"transitions", array({})}}));
     if (type == "GetSpecialInputs")
-        return ok(data({{"desktop1", null()},
+        return ok(data({{"desktop1", mixInputOf("desktop") && std::any_of(mix.begin(), mix.end(),
+                                                                          [](const AudioSourceState& s) {
+                                                                              return s.source == "desktop";
+                                                                          })
+                                         ? text("Desktop Audio")
+                                         : null()},
                         {"desktop2", null()},
                         {"mic1", text(kMicInputName)},
                         {"mic2", null()},
@@ -942,15 +1014,37 @@ void ObsWebSocketServer::update() {
         }
     }
 
-    // The microphone.
-    const bool muted = studio_.micMuted();
-    if (muted != toldMicMuted_) {
-        toldMicMuted_ = muted;
+    // The inputs: the mix's sources, or without a mix the recorder's microphone.
+    const std::vector<AudioSourceState> mix = studio_.audioSources();
+    const auto tellMute = [this](std::string_view name, bool muted) {
         event(subscription::inputs, "InputMuteStateChanged",
-              data({{"inputName", text(kMicInputName)},
-                    {"inputUuid", text(uuidOf(std::string(kMicInputName)))},
+              data({{"inputName", text(name)},
+                    {"inputUuid", text(uuidOf(std::string(name)))},
                     {"inputMuted", boolean(muted)}}));
+    };
+    if (mix.empty()) {
+        const bool muted = studio_.micMuted();
+        if (muted != toldMicMuted_) {
+            toldMicMuted_ = muted;
+            tellMute(kMicInputName, muted);
+        }
     }
+    for (const AudioSourceState& now : mix) {
+        const MixInput* input = mixInputOf(now.source);
+        if (!input) continue;
+        auto was = std::find_if(toldAudio_.begin(), toldAudio_.end(),
+                                [&](const AudioSourceState& s) { return s.source == now.source; });
+        if (was == toldAudio_.end() || was->muted != now.muted) tellMute(input->name, now.muted);
+        if (was == toldAudio_.end() || was->gainDb != now.gainDb) {
+            const double mul = multiplier(now.gainDb);
+            event(subscription::inputs, "InputVolumeChanged",
+                  data({{"inputName", text(input->name)},
+                        {"inputUuid", text(uuidOf(std::string(input->name)))},
+                        {"inputVolumeMul", number(mul)},
+                        {"inputVolumeDb", number(decibels(mul))}}));
+        }
+    }
+    toldAudio_ = mix;
 }
 
 void ObsWebSocketServer::updateMeterTimer() {
@@ -963,15 +1057,33 @@ void ObsWebSocketServer::updateMeterTimer() {
 
 void ObsWebSocketServer::sendMeters() {
     // One entry per channel: magnitude, peak and input peak (before the volume).
-    const double level = studio_.micMuted() ? 0.0 : std::clamp(studio_.micLevel(), 0.0, 1.0);
-    const json::Value channel =
-        array({number(level * micVolume_), number(level * micVolume_), number(level)});
+    json::Array inputs;
+    const auto add = [&inputs](std::string_view name, double magnitude, double peak, double inputPeak) {
+        const json::Value channel = array({number(magnitude), number(peak), number(inputPeak)});
+        inputs.push_back(object({{"inputName", text(name)},
+                                 {"inputUuid", text(uuidOf(std::string(name)))},
+                                 {"inputLevelsMul", array({channel, channel})}}));
+    };
+    const std::vector<AudioSourceState> mix = studio_.audioSources();
+    if (mix.empty()) {
+        const double level = studio_.micMuted() ? 0.0 : std::clamp(studio_.micLevel(), 0.0, 1.0);
+        add(kMicInputName, level * micVolume_, level * micVolume_, level);
+    } else {
+        // The mix measures each source after its gain and mute, in dBFS.
+        const std::vector<AudioMeter> meters = studio_.audioMeters();
+        for (const AudioSourceState& s : mix) {
+            const MixInput* input = mixInputOf(s.source);
+            if (!input) continue;
+            auto meter = std::find_if(meters.begin(), meters.end(),
+                                      [&](const AudioMeter& m) { return m.source == s.source; });
+            const double rms = meter == meters.end() ? 0.0 : multiplier(std::max(-100.0, meter->rmsDb));
+            const double peak = meter == meters.end() ? 0.0 : multiplier(std::max(-100.0, meter->peakDb));
+            add(input->name, rms, peak, s.muted ? 0.0 : peak / multiplier(s.gainDb));
+        }
+    }
     json::Object d{{"eventType", text("InputVolumeMeters")},
                    {"eventIntent", integer(subscription::inputVolumeMeters)},
-                   {"eventData",
-                    object({{"inputs", array({object({{"inputName", text(kMicInputName)},
-                                                      {"inputUuid", text(uuidOf(std::string(kMicInputName)))},
-                                                      {"inputLevelsMul", array({channel, channel})}})})}})}};
+                   {"eventData", object({{"inputs", json::Value{std::move(inputs)}}})}};
     for (auto& client : clients_) {
         if (client->identified && (client->subscriptions & subscription::inputVolumeMeters))
             send(*client, op::event, d);

@@ -3,7 +3,9 @@
 // broadcast programs that way.
 //
 // The studio appears as scenes (its saved shots by name, then the four camera angles by title),
-// a stream and a record output, and the microphone input "Mic/Aux". Requests act through the
+// a stream and a record output, and the programme mix's sources as inputs ("Mic/Aux", "Desktop
+// Audio", "Wall Video": their mute, gain and meters), or without a mix the recorder's microphone
+// as "Mic/Aux". Requests act through the
 // studio (RemoteStudio.h) as the window's own calls do; events reach every identified client that
 // subscribed to their category, whoever made the change. The bounds are the native endpoint's:
 // clients, connections waiting to identify, message size, request rate, time to identify, and
@@ -133,6 +135,7 @@ class ObsWebSocketServer : public QObject {
     QElapsedTimer recordClock_;
     std::string savedRecording_;  // the file of the last recording stopped through this server
     bool toldMicMuted_ = true;
+    std::vector<AudioSourceState> toldAudio_;
 };
 
 }  // namespace vantry::remote

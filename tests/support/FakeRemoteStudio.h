@@ -94,6 +94,27 @@ class FakeRemoteStudio : public remote::RemoteStudio {
         emit changed();
     }
     double micLevel() const override { return 0.5; }
+    // The programme mix, when `mix` lists sources (none by default: a studio without one).
+    std::vector<remote::AudioSourceState> audioSources() const override { return mix; }
+    bool setAudioMute(const std::string& source, bool on) override {
+        for (auto& s : mix)
+            if (s.source == source) {
+                s.muted = on;
+                emit changed();
+                return true;
+            }
+        return false;
+    }
+    bool setAudioGain(const std::string& source, double db) override {
+        for (auto& s : mix)
+            if (s.source == source) {
+                s.gainDb = db;
+                emit changed();
+                return true;
+            }
+        return false;
+    }
+    std::vector<remote::AudioMeter> audioMeters() const override { return meters; }
     bool requestProgramPicture(int width, int height, PictureAnswer answer) override {
         pictureSizes.emplace_back(width, height);
         QImage picture(width, height, QImage::Format_ARGB32);
@@ -120,6 +141,8 @@ class FakeRemoteStudio : public remote::RemoteStudio {
     bool recorder = true;  // Vision Cutout on: its controller records and takes the microphone
     bool recording = false;
     bool muted = false;
+    std::vector<remote::AudioSourceState> mix;
+    std::vector<remote::AudioMeter> meters;
     std::string live = "idle";
     std::string status;
     std::string url;  // GO LIVE's server URL; empty: going live fails

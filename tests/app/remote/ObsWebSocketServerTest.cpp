@@ -6,8 +6,10 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QTemporaryDir>
+#include <cmath>
 
 #include "app/remote/ObsWebSocketServer.h"
+#include "app/remote/RemoteClient.h"
 #include "app/remote/RemoteControl.h"
 #include "app/remote/RemoteSecret.h"
 #include "tests/support/EventPump.h"
@@ -482,6 +484,128 @@ TEST_P(ObsWebSocketServerTest, TheMicrophoneMutesSetsItsVolumeAndMetersWhoAsks) 
 
     studio.recorder = false;
     EXPECT_EQ(statusCode(client->call("SetInputMute", R"({"inputName":"Mic/Aux","inputMuted":false})")), 604);
+}
+
+// With a programme mix, its sources are the inputs: mute and volume are the mix's, the volume
+// clamped to the mix's gain range, and the meters are its peak and RMS.
+TEST_P(ObsWebSocketServerTest, TheMixsSourcesAreTheInputsWithTheirMuteGainAndMeters) {
+    studio.mix = {{"mic", false, 0, ""}, {"desktop", false, 0, ""}, {"wallVideo", false, 0, ""}};
+    studio.meters = {
+        {"mic", -6.0206, -20}, {"desktop", -120, -120}, {"wallVideo", -120, -120}, {"mix", -6, -20}};
+    start();
+    auto client = connect();
+
+    const auto list = responseOf(client->call("GetInputList"));
+    std::vector<std::pair<std::string, std::string>> inputs;
+    for (const json::Value& v : *json::member(list, "inputs")->array())
+        inputs.emplace_back(textOf(*v.object(), "inputName"), textOf(*v.object(), "inputKind"));
+    EXPECT_EQ(inputs,
+              (std::vector<std::pair<std::string, std::string>>{{"Mic/Aux", "pulse_input_capture"},
+                                                                {"Desktop Audio", "pulse_output_capture"},
+                                                                {"Wall Video", "ffmpeg_source"}}));
+
+    const struct {
+        const char* input;
+        std::size_t source;
+    } cases[] = {{"Mic/Aux", 0}, {"Desktop Audio", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        const std::string name = std::string(R"({"inputName":")") + c.input + "\"";
+        ASSERT_EQ(statusCode(client->call("SetInputMute", name + R"(,"inputMuted":true})")), 100);
+        EXPECT_TRUE(studio.mix[c.source].muted);
+        const auto muted = client->event("InputMuteStateChanged");
+        ASSERT_TRUE(muted);
+        EXPECT_EQ(textOf(*muted, "inputName"), c.input);
+        EXPECT_TRUE(flagOf(*muted, "inputMuted"));
+        EXPECT_TRUE(flagOf(responseOf(client->call("GetInputMute", name + "}")), "inputMuted"));
+        EXPECT_FALSE(flagOf(responseOf(client->call("ToggleInputMute", name + "}")), "inputMuted"));
+        EXPECT_FALSE(studio.mix[c.source].muted);
+        EXPECT_FALSE(flagOf(*client->event("InputMuteStateChanged"), "inputMuted"));
+
+        // The volume is the mix's gain, held to -30..+20 dB.
+        const struct {
+            std::string field;
+            double gainDb;
+        } volumes[] = {{R"("inputVolumeDb":-6)", -6},
+                       {R"("inputVolumeMul":20)", 20},
+                       {R"("inputVolumeDb":-100)", -30},
+                       {R"("inputVolumeMul":0.1)", -20}};
+        for (const auto& v : volumes) {
+            SCOPED_TRACE(v.field);
+            ASSERT_EQ(statusCode(client->call("SetInputVolume", name + "," + v.field + "}")), 100);
+            EXPECT_NEAR(studio.mix[c.source].gainDb, v.gainDb, 1e-9);
+            const auto changed = client->event("InputVolumeChanged");
+            ASSERT_TRUE(changed);
+            EXPECT_EQ(textOf(*changed, "inputName"), c.input);
+            EXPECT_NEAR(*json::numberMember(*changed, "inputVolumeDb"), v.gainDb, 1e-9);
+            const auto volume = responseOf(client->call("GetInputVolume", name + "}"));
+            EXPECT_NEAR(*json::numberMember(volume, "inputVolumeDb"), v.gainDb, 1e-9);
+        }
+    }
+    EXPECT_FALSE(studio.muted) << "the recorder's switch follows only the microphone, and it is back on";
+
+    // The meters: RMS, peak and the peak before the gain (-20 dB here), as multipliers.
+    client->sendJson(R"({"op":3,"d":{"eventSubscriptions":)" +
+                     std::to_string(obs::subscription::all | obs::subscription::inputVolumeMeters) + "}}");
+    ASSERT_TRUE(client->next(op::identified));
+    const auto meters = client->event("InputVolumeMeters");
+    ASSERT_TRUE(meters);
+    const json::Array& metered = *json::member(*meters, "inputs")->array();
+    ASSERT_EQ(metered.size(), 3u);
+    EXPECT_EQ(textOf(*metered[0].object(), "inputName"), "Mic/Aux");
+    const json::Array& channel =
+        *json::member(*metered[0].object(), "inputLevelsMul")->array()->front().array();
+    ASSERT_EQ(channel.size(), 3u);
+    EXPECT_NEAR(std::stod(channel[0].number()->text), 0.1, 1e-6);
+    EXPECT_NEAR(std::stod(channel[1].number()->text), 0.5, 1e-4);
+    EXPECT_NEAR(std::stod(channel[2].number()->text), 5.0, 1e-3);
+    EXPECT_EQ(statusCode(client->call("GetInputMute", R"({"inputName":"Aux 2"})")), 600);
+}
+
+// Whoever changes the mix, the native endpoint's clients or the window, obs clients hear it.
+TEST(ObsWebSocketControl, TheMixChangedOnTheNativeEndpointIsAnInputEventHere) {
+    ensureApplication();
+    QTemporaryDir dir;
+    const std::filesystem::path file = dir.filePath("remote-secret").toStdString();
+    testing::FakeRemoteStudio studio;
+    studio.mix = {{"mic", false, 0, ""}, {"desktop", false, 0, ""}};
+    FakeShots shots;
+    shots.studio = &studio;
+    RemoteControl control(studio, &shots, QStringLiteral("127.0.0.1"), 0, file);
+    control.setControllerAddress(QStringLiteral("127.0.0.1"), 0);
+    control.setOn(true);
+    ASSERT_TRUE(control.server() && control.controller()) << control.statusLine().toStdString();
+
+    ObsWebSocketTestClient obsClient;
+    ASSERT_TRUE(obsClient.open(control.controller()->port()));
+    ASSERT_TRUE(obsClient.identify(readSecret(file)));
+    RemoteClient native;
+    std::string error;
+    ASSERT_TRUE(native.connectTo(QStringLiteral("127.0.0.1"), control.server()->port(), readSecret(file),
+                                 5000, &error))
+        << error;
+
+    const struct {
+        const char* request;
+        const char* params;
+        const char* event;
+        const char* input;
+    } cases[] = {{"setMute", R"({"source":"desktop","on":true})", "InputMuteStateChanged", "Desktop Audio"},
+                 {"setGain", R"({"source":"mic","db":-12})", "InputVolumeChanged", "Mic/Aux"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.request);
+        ASSERT_TRUE(native.call(c.request, c.params, 5000, &error)) << error;
+        const auto heard = obsClient.event(c.event);
+        ASSERT_TRUE(heard);
+        EXPECT_EQ(textOf(*heard, "inputName"), c.input);
+    }
+    EXPECT_TRUE(studio.mix[1].muted);
+    // The window's own change.
+    studio.setAudioGain("desktop", 6);
+    const auto window = obsClient.event("InputVolumeChanged");
+    ASSERT_TRUE(window);
+    EXPECT_EQ(textOf(*window, "inputName"), "Desktop Audio");
+    EXPECT_NEAR(*json::numberMember(*window, "inputVolumeMul"), std::pow(10.0, 6.0 / 20.0), 1e-9);
 }
 
 TEST_P(ObsWebSocketServerTest, ScreenshotsAreTheProgramPictureAtTheSizeAskedAndRationed) {

@@ -103,12 +103,21 @@ TEST_F(ObsWebSocketWindowTest, AShotRecalledInTheWindowIsTheProgramSceneUntilThe
     EXPECT_NE(vm->neonGain(), 2.0f) << "the shot's gains are back";
 }
 
-TEST_F(ObsWebSocketWindowTest, TheMicrophoneIsTheOverlaysAndMutingItLeavesItOutOfTheRecording) {
-    const auto refused = client->call("SetInputMute", R"({"inputName":"Mic/Aux","inputMuted":true})");
-    ASSERT_TRUE(refused);
-    const json::Value* status = json::member(*refused, "requestStatus");
-    EXPECT_EQ(json::numberMember(*status->object(), "code"), 604.0) << "no overlay: no microphone";
+// The inputs are the AUDIO section's sources: muting "Mic/Aux" mutes the mix's microphone and,
+// while the overlay's recorder takes it, leaves it out of the recording too; what the window's
+// section changes reaches the endpoint's clients.
+TEST_F(ObsWebSocketWindowTest, TheMicrophoneIsTheMixsAndMutingItLeavesItOutOfTheRecording) {
+    const auto withoutOverlay = client->call("SetInputMute", R"({"inputName":"Mic/Aux","inputMuted":true})");
+    ASSERT_TRUE(withoutOverlay);
+    const json::Value* status = json::member(*withoutOverlay, "requestStatus");
+    EXPECT_EQ(json::numberMember(*status->object(), "code"), 100.0) << "the mix has a microphone of its own";
     EXPECT_FALSE(studio->micAvailable());
+    EXPECT_TRUE(vm->audio().sound().mixer().settings(audio::MixSource::mic).muted);
+    const auto mixMuted = client->event("InputMuteStateChanged");
+    ASSERT_TRUE(mixMuted);
+    EXPECT_TRUE(*json::boolMember(*mixMuted, "inputMuted"));
+    client->call("SetInputMute", R"({"inputName":"Mic/Aux","inputMuted":false})");
+    ASSERT_TRUE(client->event("InputMuteStateChanged"));
 
     creator::CreatorStudioServices services;
     services.feed =
@@ -120,20 +129,22 @@ TEST_F(ObsWebSocketWindowTest, TheMicrophoneIsTheOverlaysAndMutingItLeavesItOutO
     vm->setPresenter(overlay.get());
     ASSERT_TRUE(studio->micAvailable());
     ASSERT_TRUE(overlay->isMicIncluded());
-    // Without a microphone it read as muted: its arrival unmutes it.
-    const auto arrived = client->event("InputMuteStateChanged");
-    ASSERT_TRUE(arrived);
-    EXPECT_FALSE(*json::boolMember(*arrived, "inputMuted"));
 
     client->call("SetInputMute", R"({"inputName":"Mic/Aux","inputMuted":true})");
     EXPECT_FALSE(overlay->isMicIncluded());
     const auto muted = client->event("InputMuteStateChanged");
     ASSERT_TRUE(muted);
     EXPECT_TRUE(*json::boolMember(*muted, "inputMuted"));
-    overlay->setMicIncluded(true);  // the overlay's own switch
+    // The window's AUDIO section unmutes it.
+    ASSERT_TRUE(vm->audio().setMuted(QStringLiteral("mic"), false));
     const auto back = client->event("InputMuteStateChanged");
     ASSERT_TRUE(back);
     EXPECT_FALSE(*json::boolMember(*back, "inputMuted"));
+    ASSERT_TRUE(vm->audio().setGainDb(QStringLiteral("desktop"), -10));
+    const auto volume = client->event("InputVolumeChanged");
+    ASSERT_TRUE(volume);
+    EXPECT_EQ(textOf(volume, "inputName"), "Desktop Audio");
+    EXPECT_NEAR(*json::numberMember(*volume, "inputVolumeDb"), -10, 1e-4);
 }
 
 // The renderer makes the picture on a thread of its own; one it cannot make is a failed request,
