@@ -27,6 +27,7 @@
 #include <thread>
 
 #include "common/audio/ProgrammeMixer.h"
+#include "common/audio/SoundFeed.h"
 
 namespace vantry::platform {
 
@@ -109,6 +110,9 @@ class ProgrammeSound {
     // Another device for "Mic/Aux" or "Desktop Audio" (empty: none); reopened at once.
     void setDevice(audio::MixSource source, const std::string& device);
     SoundSourceStatus status(audio::MixSource source) const;
+    // What "Wall Video" plays from the next block on (the video on the wall); null: silence.
+    void setWallVideoSound(std::shared_ptr<audio::SoundFeed> feed);
+    std::shared_ptr<audio::SoundFeed> wallVideoSound() const;
     // Waits until every chosen device has had its first try (at most `limit`); then
     // serverReachable() and status() tell how it went.
     bool waitUntilTried(std::chrono::milliseconds limit) const;
@@ -140,6 +144,7 @@ class ProgrammeSound {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::weak_ptr<Tap>> taps_;
+    std::shared_ptr<audio::SoundFeed> wallSound_;
     std::function<void()> onStatus_;
     int retryMs_ = 2000;
     std::atomic<bool> stopping_{false};
