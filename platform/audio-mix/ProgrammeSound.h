@@ -3,6 +3,8 @@
 // media layer's PulseAudio input, each on its own thread, mixed by audio::ProgrammeMixer in blocks
 // of audio::kBlockFrames on a mixing thread of their own, and handed to every output's tap.
 // Each block's stamp allows for the delay the mixer's chain adds (ProgrammeMixer::latencyFrames).
+// "Wall Video" is pulled from the feed setWallVideoSound() names (the wall's video sound), one
+// block per block mixed, muted or not, so that it keeps pace with the mixing clock.
 //
 // One clock: each block is stamped with the wall-clock time (microseconds, as av_gettime and the
 // screen capture's pictures count) at which its sound was captured, so an output places it
