@@ -10,6 +10,7 @@
 
 #include "app/studio-app/StudioText.h"
 #include "app/studio-app/VantryViewModel.h"
+#include "platform/audio-mix/ProgrammeSound.h"
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/files/IniFile.h"
 #include "platform/files/SettingsFolder.h"
@@ -126,6 +127,10 @@ void VantryViewModel::setWallSource(WallKind kind, int page, int count) {
 void VantryViewModel::endLiveSource() {
     if (outlet_) outlet_->setOpen(false);
     deck_.reset();  // joins its worker
+    // The mix's "Wall Video" falls silent with the feed it played from.
+    if (auto mix = platform::ProgrammeSound::sharedIfMade();
+        mix && feed_ && feed_->sound() && mix->wallVideoSound() == feed_->sound())
+        mix->setWallVideoSound(nullptr);
     feed_.reset();  // joins its thread
     outlet_.reset();
     feedGeneration_ = 0;
@@ -256,6 +261,7 @@ bool VantryViewModel::mountVideo(const std::filesystem::path& file) {
     outlet_ = std::move(outlet);
     feed_ = std::move(feed);
     feedGeneration_ = generation;
+    if (auto mix = platform::ProgrammeSound::sharedIfMade()) mix->setWallVideoSound(feed_->sound());
     wallImage_ = file;
     setWallSource(WallKind::video, 1, 1);
     setSlideName(QString::fromStdString(name));

@@ -221,7 +221,7 @@ void ProgrammeSound::mixLoop() {
     using clock = std::chrono::steady_clock;
     const clock::time_point start = clock::now();
     const std::int64_t startUs = nowUs() - std::int64_t(kLatencyMs) * 1000;
-    std::array<std::array<float, kBlockFrames>, 4> in{};  // mic l/r, desktop l/r
+    std::array<std::array<float, kBlockFrames>, 6> in{};  // mic l/r, desktop l/r, wall video l/r
     Block mixed, dry;
     for (std::int64_t n = 0; !stopping_; ++n) {
         const clock::time_point due = start + std::chrono::microseconds((n + 1) * kBlockUs);
@@ -245,8 +245,10 @@ void ProgrammeSound::mixLoop() {
             if (s.fifo.take(l, r, kBlockFrames, stamp) > 0) inputs[std::size_t(i)] = {l, r};
         }
         std::vector<std::shared_ptr<Tap>> taps;
+        std::shared_ptr<audio::SoundFeed> wall;
         {
             std::lock_guard lock(mutex_);
+            wall = wallSound_;
             for (auto it = taps_.begin(); it != taps_.end();) {
                 if (auto tap = it->lock()) {
                     taps.push_back(std::move(tap));
@@ -256,6 +258,10 @@ void ProgrammeSound::mixLoop() {
                 }
             }
         }
+        // The wall video's sound is read on every block, muted or not, so that it keeps in step
+        // with the pictures.
+        if (wall && wall->read(in[4].data(), in[5].data(), kBlockFrames) > 0)
+            inputs[std::size_t(MixSource::wallVideo)] = {in[4].data(), in[5].data()};
         // The mix runs whether or not anyone listens: the meters show it.
         mixer_.process(inputs, mixed.left.data(), mixed.right.data());
         // The chain's own delay (noise suppression, the limiter's look-ahead) is the mix's too.
@@ -295,6 +301,16 @@ void ProgrammeSound::setDevice(MixSource which, const std::string& device) {
         s.interrupt = true;
     }
     changed_.notify_all();
+}
+
+void ProgrammeSound::setWallVideoSound(std::shared_ptr<audio::SoundFeed> feed) {
+    std::lock_guard lock(mutex_);
+    wallSound_ = std::move(feed);
+}
+
+std::shared_ptr<audio::SoundFeed> ProgrammeSound::wallVideoSound() const {
+    std::lock_guard lock(mutex_);
+    return wallSound_;
 }
 
 SoundSourceStatus ProgrammeSound::status(MixSource which) const {

@@ -3,6 +3,8 @@
 // media layer's PulseAudio input, each on its own thread, mixed by audio::ProgrammeMixer in blocks
 // of audio::kBlockFrames on a mixing thread of their own, and handed to every output's tap.
 // Each block's stamp allows for the delay the mixer's chain adds (ProgrammeMixer::latencyFrames).
+// "Wall Video" is pulled from the feed setWallVideoSound() names (the wall's video sound), one
+// block per block mixed, muted or not, so that it keeps pace with the mixing clock.
 //
 // One clock: each block is stamped with the wall-clock time (microseconds, as av_gettime and the
 // screen capture's pictures count) at which its sound was captured, so an output places it
@@ -27,6 +29,7 @@
 #include <thread>
 
 #include "common/audio/ProgrammeMixer.h"
+#include "common/audio/SoundFeed.h"
 
 namespace vantry::platform {
 
@@ -109,6 +112,9 @@ class ProgrammeSound {
     // Another device for "Mic/Aux" or "Desktop Audio" (empty: none); reopened at once.
     void setDevice(audio::MixSource source, const std::string& device);
     SoundSourceStatus status(audio::MixSource source) const;
+    // What "Wall Video" plays from the next block on (the video on the wall); null: silence.
+    void setWallVideoSound(std::shared_ptr<audio::SoundFeed> feed);
+    std::shared_ptr<audio::SoundFeed> wallVideoSound() const;
     // Waits until every chosen device has had its first try (at most `limit`); then
     // serverReachable() and status() tell how it went.
     bool waitUntilTried(std::chrono::milliseconds limit) const;
@@ -140,6 +146,7 @@ class ProgrammeSound {
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::weak_ptr<Tap>> taps_;
+    std::shared_ptr<audio::SoundFeed> wallSound_;
     std::function<void()> onStatus_;
     int retryMs_ = 2000;
     std::atomic<bool> stopping_{false};

@@ -1,13 +1,16 @@
 // A video file on the wall: decoded on the feed's thread, each picture shown at its own time
 // after the start, the file rewound at its end with the times carried on. Pictures closer than
 // a feed slot (1 / kMaxFeedRate) to the last one shown are left out undecoded into pixels.
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <mutex>
 #include <utility>
 
 #include "platform/files/RegularFile.h"
 #include "platform/media/VideoFileDecoder.h"
+#include "platform/media/VideoSoundDecoder.h"
 #include "platform/wall-feed/FeedThread.h"
 #include "platform/wall-feed/WallFeed.h"
 
@@ -34,12 +37,39 @@ std::unique_ptr<media::VideoFileDecoder> openDecoder(const std::filesystem::path
     }
 }
 
+// The file's sound as the mix pulls it: silence until the pictures' clock starts, then the
+// sound from its start on, looped.
+class VideoWallSound final : public audio::SoundFeed {
+  public:
+    explicit VideoWallSound(const std::filesystem::path& file) : decoder_(file) {}
+    int read(float* left, float* right, int frames) override {
+        std::lock_guard lock(mutex_);
+        if (!started_) {
+            std::fill(left, left + frames, 0.0f);
+            std::fill(right, right + frames, 0.0f);
+            return 0;
+        }
+        return decoder_.read(left, right, frames);
+    }
+    void start() {
+        std::lock_guard lock(mutex_);
+        started_ = true;
+    }
+    bool hasSound() const { return decoder_.hasSound(); }
+
+  private:
+    std::mutex mutex_;
+    media::VideoSoundDecoder decoder_;
+    bool started_ = false;
+};
+
 class VideoWallFeed final : public WallFeed {
   public:
     VideoWallFeed(std::filesystem::path file, std::unique_ptr<media::VideoFileDecoder> decoder,
                   FeedCallbacks callbacks, FeedClock clock)
         : file_(std::move(file)),
           decoder_(std::move(decoder)),
+          sound_(std::make_shared<VideoWallSound>(file_)),
           thread_(std::move(callbacks), std::move(clock)) {
         const double rate = decoder_->frameRate();
         period_ = rate > 0 && rate <= 1000 ? 1.0 / rate : 1.0 / kMaxFeedRate;
@@ -50,11 +80,13 @@ class VideoWallFeed final : public WallFeed {
     ~VideoWallFeed() override { thread_.stop(); }
 
     std::string name() const override { return file_.filename().string(); }
+    std::shared_ptr<audio::SoundFeed> sound() const override { return sound_; }
 
   private:
     void run() {
         constexpr double kSlot = 1.0 / kMaxFeedRate;
         auto start = thread_.now();
+        sound_->start();
         double loopOffset = 0;  // the time the passes before this one took
         double lastShown = -std::numeric_limits<double>::infinity();
         double first = 0, previous = 0;
@@ -114,6 +146,7 @@ class VideoWallFeed final : public WallFeed {
 
     std::filesystem::path file_;
     std::unique_ptr<media::VideoFileDecoder> decoder_;
+    std::shared_ptr<VideoWallSound> sound_;
     double period_ = 1.0 / kMaxFeedRate;
     QImage picture_;
     FitRect lastFit_;

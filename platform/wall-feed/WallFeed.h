@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "common/audio/SoundFeed.h"
+
 namespace vantry::platform::wall {
 
 // The size live wall pictures (deck pages, video pictures, shared screens) are made at.
@@ -40,6 +42,9 @@ class WallFeed {
     // The desktop portal's restore token for sharing the same source again without asking;
     // empty where there is none.
     virtual std::string restoreToken() const { return {}; }
+    // The feed's sound for the mix's "Wall Video", in step with its pictures; null where it has
+    // none to give (a screen, a window).
+    virtual std::shared_ptr<audio::SoundFeed> sound() const { return nullptr; }
 };
 
 // The clock a feed paces its pictures by. Left empty, the steady clock and a wait that the
@@ -52,7 +57,8 @@ struct FeedClock {
 };
 
 // Plays the video file looped at its own frame rate (at most kMaxFeedRate pictures a second),
-// without its sound. Null with `error` set when it cannot be opened or has no video.
+// its sound (silence where it has none) given by sound() from the moment its first picture is
+// due. Null with `error` set when it cannot be opened or has no video.
 std::unique_ptr<WallFeed> openVideoWallFeed(const std::filesystem::path& file, FeedCallbacks callbacks,
                                             std::string& error);
 // The same, paced by `clock`.
