@@ -22,7 +22,9 @@ endfunction()
 # a window mapped over theirs, or one that takes the input focus.
 # xvfb-run -a picks the first free display number, which two starting at once could both pick:
 # such tests also take the resource lock VANTRY_OWN_DISPLAY_LOCK, so they start one at a time.
-set(VANTRY_OWN_DISPLAY xvfb-run -a -s "-screen 0 1920x1080x24")
+# -noreset: Xvfb would otherwise reset whenever its last client leaves, refusing a test that
+# connects at that moment.
+set(VANTRY_OWN_DISPLAY xvfb-run -a -s "-screen 0 1920x1080x24 -noreset")
 set(VANTRY_OWN_DISPLAY_LOCK RESOURCE_LOCK own_x_display)
 
 # vantry_add_gtest(NAME name SOURCES a.cpp ... LIBS lib ... [LABELS l ...] [TIMEOUT s] [FILTER f])
