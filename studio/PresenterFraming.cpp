@@ -99,24 +99,7 @@ void HeadTracker::add(std::optional<HeadMeasure> measure, double t) {
     head_ = HeadMeasure{median(top), median(width), median(centre)};
 }
 
-namespace {
-
-// Unit vector across the quad (to the right seen from the eye), on the floor plane.
-Float3 acrossFacing(PresenterPlace p, Float3 eye) {
-    float fx = eye.x - p.x;
-    float fz = eye.z - p.z;
-    const float length = std::sqrt(fx * fx + fz * fz);
-    if (length > 1e-5f) {
-        fx /= length;
-        fz /= length;
-    } else {
-        fx = 0;
-        fz = 1;
-    }
-    return {fz, 0, -fx};
-}
-
-}  // namespace
+namespace {}  // namespace
 
 FramedQuad framedPresenterQuad(PresenterPlace place, float pictureAspect, Float3 eye,
                                const HeadMeasure& head) {

@@ -37,9 +37,8 @@ PresenterPlace scalePresenter(PresenterPlace p, float step) {
     return clampPresenterPlace(p);
 }
 
-std::array<Float3, 4> presenterQuad(PresenterPlace p, float pictureAspect, Float3 eye) {
-    // Unit vector from the feet towards the eye on the floor plane; the quad's right edge is
-    // that direction turned a quarter clockwise seen from above.
+Float3 acrossFacing(PresenterPlace p, Float3 eye) {
+    // The direction from the feet towards the eye, turned a quarter clockwise seen from above.
     float fx = eye.x - p.x;
     float fz = eye.z - p.z;
     const float length = std::sqrt(fx * fx + fz * fz);
@@ -50,9 +49,14 @@ std::array<Float3, 4> presenterQuad(PresenterPlace p, float pictureAspect, Float
         fx = 0;
         fz = 1;
     }
+    return {fz, 0, -fx};
+}
+
+std::array<Float3, 4> presenterQuad(PresenterPlace p, float pictureAspect, Float3 eye) {
+    const Float3 across = acrossFacing(p, eye);
     const float aspect = std::isfinite(pictureAspect) && pictureAspect > 0 ? pictureAspect : 1.0f;
     const float half = 0.5f * p.height * aspect;
-    const Float3 right{fz * half, 0, -fx * half};
+    const Float3 right{across.x * half, 0, across.z * half};
     return {Float3{p.x - right.x, 0, p.z - right.z}, Float3{p.x + right.x, 0, p.z + right.z},
             Float3{p.x - right.x, p.height, p.z - right.z}, Float3{p.x + right.x, p.height, p.z + right.z}};
 }

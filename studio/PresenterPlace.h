@@ -47,5 +47,8 @@ PresenterPlace scalePresenter(PresenterPlace place, float step);
 // bottom-left, bottom-right, top-left, top-right as seen from the eye. pictureAspect is the
 // picture's width / height.
 std::array<Float3, 4> presenterQuad(PresenterPlace place, float pictureAspect, Float3 eye);
+// Unit vector across a card standing at `place` and facing the eye (to the right seen from the
+// eye), on the floor plane; straight along x when the eye stands on the feet.
+Float3 acrossFacing(PresenterPlace place, Float3 eye);
 
 }  // namespace vantry::studio
