@@ -10,9 +10,11 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QString>
+#include <QTemporaryDir>
 #include <filesystem>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,9 +44,13 @@ struct WallChange {
     std::function<void(VantryMetalEngine&)> apply;
 };
 
-// The changes in order; the picture file is written into `folder`.
-inline std::vector<WallChange> wallChanges(const std::filesystem::path& folder) {
-    const std::filesystem::path file = folder / "wall_change_picture.png";
+// The changes in order. The picture file lives in a folder of its own, which lasts as long as
+// the changes do: tests running at once in one working folder never read each other's file
+// half written.
+inline std::vector<WallChange> wallChanges() {
+    const auto folder = std::make_shared<QTemporaryDir>();
+    const std::filesystem::path file =
+        std::filesystem::path(folder->path().toStdString()) / "wall_change_picture.png";
     detailedWallPicture(200, 120, 5).save(QString::fromStdString(file.string()));
     const auto show = [](QImage picture, const char* name) {
         return [picture, name](VantryMetalEngine& e) { e.showLEDWallPicture(picture, name); };
@@ -57,7 +63,7 @@ inline std::vector<WallChange> wallChanges(const std::filesystem::path& folder) 
          show(detailedWallPicture(1280, 720, 4, QImage::Format_RGB32), "Screen")},
         {"a live picture the wall converts",
          show(detailedWallPicture(800, 600, 6, QImage::Format_ARGB32), "Screen")},
-        {"a picture file", [file](VantryMetalEngine& e) { e.loadLEDWallImage(file); }},
+        {"a picture file", [folder, file](VantryMetalEngine& e) { e.loadLEDWallImage(file); }},
         {"the built-in wall back", [](VantryMetalEngine& e) { e.showBuiltInWall(); }},
     };
 }

@@ -124,7 +124,7 @@ TEST(StudioFeedWall, ANewWallPictureGivesThePictureOverAFullRedraw) {
         fullFeed.setPresenter(presenter);
         QImage previous = keptFeed.renderPicture();
         ASSERT_FALSE(previous.isNull());
-        for (const auto& change : vantry::testing::wallChanges(std::filesystem::current_path())) {
+        for (const auto& change : vantry::testing::wallChanges()) {
             SCOPED_TRACE(change.what);
             vantry::testing::applyToAll(change, {kept.get(), full.get()});
             const auto before = kept->drawCounts();

@@ -8,7 +8,6 @@
 #include <QImage>
 #include <QPainter>
 #include <cstdint>
-#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -21,7 +20,6 @@
 namespace vantry {
 namespace {
 
-namespace fs = std::filesystem;
 using Pixels = std::vector<std::uint8_t>;
 using vantry::testing::applyToAll;
 using vantry::testing::wallChanges;
@@ -68,7 +66,7 @@ TEST(WallRedraw, AWallChangeAtAStillAngleDrawsOnlyTheWallAndGivesTheFullRedrawsF
             Pixels previous = render(*kept, 0.0f);
             ASSERT_FALSE(previous.empty());
             float t = 0.0f;
-            for (const auto& change : wallChanges(fs::current_path())) {
+            for (const auto& change : wallChanges()) {
                 SCOPED_TRACE(change.what);
                 change.apply(*kept);
                 t += 1.0f / 30.0f;
@@ -103,7 +101,7 @@ TEST(WallRedraw, AtAMovingAngleAWallChangeJoinsTheFrameDrawnInFull) {
     }
     render(*engine, 0.0f);
     float t = 0.0f;
-    for (const auto& change : wallChanges(fs::current_path())) {
+    for (const auto& change : wallChanges()) {
         SCOPED_TRACE(change.what);
         applyToAll(change, {engine.get(), full.get()});
         t += 1.0f / 30.0f;
@@ -135,7 +133,7 @@ TEST_F(LiveFrameTest, AWallChangeInTheLiveViewGivesTheFullRedrawsPicture) {
                 }
                 now_ += 1.0 / 30.0;
                 engine_->drawInSurface(surface());
-                for (const auto& change : wallChanges(fs::current_path())) {
+                for (const auto& change : wallChanges()) {
                     SCOPED_TRACE(change.what);
                     change.apply(*engine_);
                     now_ += 1.0 / 30.0;
