@@ -64,7 +64,8 @@ std::unique_ptr<ExportVideoSink> openMP4VideoSink(const std::filesystem::path& p
 
 std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double durationSec,
                                                    const std::filesystem::path& url,
-                                                   const ExportProgress& progress) {
+                                                   const ExportProgress& progress, ProgramCanvas canvas) {
+    (void)canvas;
     const std::int64_t frameTotal = exportFrameTotal(durationSec);
     if (width < 1 || height < 1) throw std::invalid_argument("export size must be at least 1 x 1");
 

@@ -674,7 +674,8 @@ void VantryMetalEngine::releaseContextResources(const void* contextKey) {
 }
 
 std::optional<std::vector<std::uint8_t>> VantryMetalEngine::renderOffscreenBGRA(
-    int width, int height, std::optional<float> timeOverride) {
+    int width, int height, std::optional<float> timeOverride, ProgramCanvas canvas) {
+    (void)canvas;
     if (width < 1 || height < 1) return std::nullopt;
     Impl* d = impl_.get();
     try {
@@ -685,8 +686,9 @@ std::optional<std::vector<std::uint8_t>> VantryMetalEngine::renderOffscreenBGRA(
     }
 }
 
-QImage VantryMetalEngine::renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride) {
-    auto pixels = renderOffscreenBGRA(width, height, timeOverride);
+QImage VantryMetalEngine::renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride,
+                                                 ProgramCanvas canvas) {
+    auto pixels = renderOffscreenBGRA(width, height, timeOverride, canvas);
     if (!pixels) return {};
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return {};

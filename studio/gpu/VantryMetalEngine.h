@@ -21,6 +21,7 @@
 #include "platform/media/EncoderChoice.h"
 #include "studio/PresenterFraming.h"
 #include "studio/PresenterPlace.h"
+#include "studio/ProgramCanvas.h"
 #include "studio/StageTypes.h"
 #include "studio/StudioCatalogue.h"
 
@@ -216,11 +217,15 @@ class VantryMetalEngine {
     // second apart) at the size of a live surface at least as wide as tall, the live view
     // draws its frames as offscreen frames are drawn and hands them over, so a frame both ask
     // for is drawn once; the feed waits for a frame the live view is drawing.
-    std::optional<std::vector<std::uint8_t>> renderOffscreenBGRA(int width, int height,
-                                                                 std::optional<float> timeOverride);
+    // `canvas` picks the camera: the landscape one, or the vertical canvas's own framing of the
+    // same angle (meant for pictures taller than wide). Each canvas keeps its own frames.
+    std::optional<std::vector<std::uint8_t>> renderOffscreenBGRA(
+        int width, int height, std::optional<float> timeOverride,
+        ProgramCanvas canvas = ProgramCanvas::landscape);
     // The same frame as a premultiplied ARGB32 image (B G R A in memory); null on failure.
     // The name is the studio's public one; on Linux the image is a QImage, not a CGImage.
-    QImage renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride);
+    QImage renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride,
+                                  ProgramCanvas canvas = ProgramCanvas::landscape);
 
     // Renders max(30, floor(durationSec * 30)) frames at 30 frames per second into an
     // H.264 MP4 file at 16 Mbit/s and returns the file's size in bytes (0 if it cannot
@@ -230,7 +235,8 @@ class VantryMetalEngine {
     // finished. Creating the parent folder, a destination that is not a file, or opening
     // the writer throw std::runtime_error (or std::filesystem::filesystem_error).
     std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
-                                    const std::filesystem::path& url, const ExportProgress& progress = {});
+                                    const std::filesystem::path& url, const ExportProgress& progress = {},
+                                    ProgramCanvas canvas = ProgramCanvas::landscape);
 
     struct Impl;
 
