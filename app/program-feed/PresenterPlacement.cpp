@@ -6,7 +6,9 @@
 
 namespace vantry::app::feed {
 
-PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int outputHeight) {
+PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int outputHeight,
+                             ProgramCanvas canvas) {
+    (void)canvas;
     namespace studio = creator::studio;
     const double outW = std::max(outputWidth, 1);
     const double outH = std::max(outputHeight, 1);

@@ -2,6 +2,8 @@
 // and shape, measured in the viewport, carried over to a picture of another size.
 #pragma once
 
+#include "studio/ProgramCanvas.h"
+
 namespace vantry::app::feed {
 
 enum class PresenterShape { cutout, circle, rounded };
@@ -33,7 +35,9 @@ struct PresenterRect {
 // The studio is drawn with a fixed vertical field of view, so one viewport unit spans
 // outputHeight / viewportHeight output pixels on both axes; the offset is then clamped to the
 // output the way the overlay clamps it to its area. An empty viewport counts as the output.
-PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int outputHeight);
+// `canvas` is the picture's: on the vertical canvas the window keeps its place in the tall frame.
+PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int outputHeight,
+                             ProgramCanvas canvas = ProgramCanvas::landscape);
 
 // The viewport the command line assumes for the overlay's default place: a 1280 x 720 picture.
 inline constexpr double kReferenceViewportWidth = 1280;

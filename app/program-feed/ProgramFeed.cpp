@@ -24,9 +24,9 @@ QImage adoptStudio(std::vector<std::uint8_t>&& pixels, int width, int height) {
 
 }  // namespace
 
-void composePresenter(QImage& frame, const ProgramPresenter& presenter) {
+void composePresenter(QImage& frame, const ProgramPresenter& presenter, ProgramCanvas canvas) {
     if (!presenter.visible || presenter.inSet || frame.isNull()) return;
-    const PresenterRect r = placePresenter(presenter.look, frame.width(), frame.height());
+    const PresenterRect r = placePresenter(presenter.look, frame.width(), frame.height(), canvas);
     if (!(r.width > 0) || !(r.height > 0)) return;
     if (presenter.picture.isNull() && presenter.look.freeCutout) return;
 
@@ -43,8 +43,8 @@ void composePresenter(QImage& frame, const ProgramPresenter& presenter) {
     creator::FacecamPainter().paint(painter, QPointF(r.x - margin, r.y - margin), presenter.picture, look);
 }
 
-ProgramFeed::ProgramFeed(int width, int height, int fps, RenderStudio render)
-    : width_(width), height_(height), fps_(std::max(1, fps)), render_(std::move(render)) {}
+ProgramFeed::ProgramFeed(int width, int height, int fps, RenderStudio render, ProgramCanvas canvas)
+    : width_(width), height_(height), fps_(std::max(1, fps)), canvas_(canvas), render_(std::move(render)) {}
 
 ProgramFeed::~ProgramFeed() {
     stop();
@@ -89,7 +89,7 @@ QImage ProgramFeed::renderPicture() {
         std::lock_guard<std::mutex> guard(mutex_);
         presenter = presenter_;
     }
-    composePresenter(frame, presenter);
+    composePresenter(frame, presenter, canvas_);
     return frame;
 }
 

@@ -36,7 +36,9 @@ struct ProgramPresenter {
 // Draws the presenter into frame (premultiplied ARGB32) exactly as the facecam window paints
 // itself: picture filling the window, clipped to its shape, optional border, soft shadow.
 // A presenter standing in the set (inSet) is drawn by the studio renderer instead: no change.
-void composePresenter(QImage& frame, const ProgramPresenter& presenter);
+// `canvas`: the frame's (placePresenter).
+void composePresenter(QImage& frame, const ProgramPresenter& presenter,
+                      ProgramCanvas canvas = ProgramCanvas::landscape);
 
 class ProgramFeed {
   public:
@@ -52,7 +54,9 @@ class ProgramFeed {
         std::int64_t late = 0;      // frame slots that passed while a picture was being made
     };
 
-    ProgramFeed(int width, int height, int fps, RenderStudio render);
+    // `canvas`: the picture this feed makes; it places the floating presenter.
+    ProgramFeed(int width, int height, int fps, RenderStudio render,
+                ProgramCanvas canvas = ProgramCanvas::landscape);
     ~ProgramFeed();  // stop()
     ProgramFeed(const ProgramFeed&) = delete;
     ProgramFeed& operator=(const ProgramFeed&) = delete;
@@ -72,6 +76,7 @@ class ProgramFeed {
     Stats stats() const;
     int width() const { return width_; }
     int height() const { return height_; }
+    ProgramCanvas canvas() const { return canvas_; }
 
   private:
     void run();
@@ -79,6 +84,7 @@ class ProgramFeed {
     const int width_;
     const int height_;
     const int fps_;
+    const ProgramCanvas canvas_;
     RenderStudio render_;
 
     mutable std::mutex mutex_;
