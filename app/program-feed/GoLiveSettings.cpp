@@ -75,6 +75,8 @@ GoLiveSettings goLiveSettingsFrom(const platform::IniFile& ini) {
         if (const auto enabled = ini.value("enabled" + suffix(i));
             enabled && (*enabled == "0" || *enabled == "1"))
             d.enabled = *enabled == "1";
+        if (const auto canvas = ini.value("canvas" + suffix(i)))
+            d.canvas = parseProgramCanvas(*canvas).value_or(ProgramCanvas::landscape);
     }
     if (const auto text = ini.value("size")) {
         if (const auto size = parseGoLiveSize(*text)) std::tie(s.width, s.height) = *size;
@@ -92,9 +94,12 @@ platform::IniFile goLiveIni(const GoLiveSettings& s) {
     for (int i = 0; i < kGoLiveDestinations; ++i) {
         const GoLiveDestination& d = s.destinations[std::size_t(i)];
         // The first server's lines always, as files from before several servers had them.
-        if (i > 0 && d.url.empty() && d.enabled) continue;
+        if (i > 0 && d.url.empty() && d.enabled && d.canvas == ProgramCanvas::landscape) continue;
         ini.setValue("url" + suffix(i), oneLine(d.url));
         ini.setValue("enabled" + suffix(i), d.enabled ? "1" : "0");
+        // Landscape, the default, is left out: the file reads as it did before there were two.
+        if (d.canvas != ProgramCanvas::landscape)
+            ini.setValue("canvas" + suffix(i), std::string(programCanvasName(d.canvas)));
     }
     ini.setValue("size", std::to_string(s.width) + "x" + std::to_string(s.height));
     ini.setValue("bitrate", std::to_string(s.bitRate));
@@ -148,7 +153,7 @@ std::vector<SavedGoLiveDestination> loadGoLiveDestinations(const fs::path& folde
     for (int i = 0; i < kGoLiveDestinations; ++i) {
         const GoLiveDestination& d = settings.destinations[std::size_t(i)];
         StreamKeyFile key = readStreamKey(folder, i);
-        all.push_back({d.url, std::move(key.key), d.enabled, std::move(key.problem)});
+        all.push_back({d.url, std::move(key.key), d.enabled, std::move(key.problem), d.canvas});
     }
     return all;
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/stream/StreamLimits.h"
+#include "studio/ProgramCanvas.h"
 
 namespace vantry::app::feed {
 
@@ -22,6 +23,7 @@ inline constexpr int kGoLiveDestinations = platform::kMaxStreamDestinations;
 struct GoLiveDestination {
     std::string url;  // empty: not used
     bool enabled = true;
+    ProgramCanvas canvas = ProgramCanvas::landscape;  // the picture it takes
     bool operator==(const GoLiveDestination&) const = default;
 };
 
@@ -48,8 +50,9 @@ std::int64_t defaultBitRate(int height);
 // <config home>/vantry-pro.
 std::filesystem::path goLiveFolder();
 
-// The settings file's text ("name=value" lines, read and written by IniFile: url, enabled, url2,
-// enabled2 ... url4, enabled4, size, bitrate). Unknown lines and bad values are ignored; what is
+// The settings file's text ("name=value" lines, read and written by IniFile: url, enabled, canvas,
+// url2, enabled2, canvas2 ... url4, enabled4, canvas4, size, bitrate; a canvas is programCanvasName's
+// text, written only for a vertical one). Unknown lines and bad values are ignored; what is
 // missing keeps its default.
 GoLiveSettings parseGoLiveSettings(std::string_view text);
 std::string formatGoLiveSettings(const GoLiveSettings& settings);
@@ -80,7 +83,8 @@ struct SavedGoLiveDestination {
     std::string url;
     std::string streamKey;
     bool enabled = true;
-    std::string keyProblem;  // why the saved key file was refused (readStreamKey)
+    std::string keyProblem;
+    ProgramCanvas canvas = ProgramCanvas::landscape;  // why the saved key file was refused (readStreamKey)
 };
 std::vector<SavedGoLiveDestination> loadGoLiveDestinations(const std::filesystem::path& folder);
 

@@ -8,12 +8,18 @@ namespace vantry::app::feed {
 
 PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int outputHeight,
                              ProgramCanvas canvas) {
-    (void)canvas;
     namespace studio = creator::studio;
     const double outW = std::max(outputWidth, 1);
     const double outH = std::max(outputHeight, 1);
     const bool emptyViewport = !(look.viewportWidth > 0) || !(look.viewportHeight > 0);
-    const double factor = emptyViewport ? 1.0 : outH / look.viewportHeight;
+    const bool vertical = canvas == ProgramCanvas::vertical && !emptyViewport;
+    // The tall frame is as wide as a slice of the viewport: the window keeps its width against
+    // the frame's width (scaling by height would make it fill the frame), and its offset keeps
+    // its place relative to each side.
+    const double factor = emptyViewport ? 1.0
+                          : vertical    ? outW / look.viewportWidth
+                                        : outH / look.viewportHeight;
+    const double factorY = vertical ? outH / look.viewportHeight : factor;
 
     PresenterRect r;
     r.factor = factor;
@@ -22,7 +28,7 @@ PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int out
     r.width = (r.circle ? 148 : 176) * scale * factor;
     r.height = (r.circle ? 148 : 132) * scale * factor;
     const studio::SizeD offset =
-        studio::clampOffset({look.offsetX * factor, look.offsetY * factor}, {outW, outH});
+        studio::clampOffset({look.offsetX * factor, look.offsetY * factorY}, {outW, outH});
     r.x = outW / 2 + offset.width - r.width / 2;
     r.y = outH / 2 + offset.height - r.height / 2;
     if (r.circle) {

@@ -35,7 +35,9 @@ struct PresenterRect {
 // The studio is drawn with a fixed vertical field of view, so one viewport unit spans
 // outputHeight / viewportHeight output pixels on both axes; the offset is then clamped to the
 // output the way the overlay clamps it to its area. An empty viewport counts as the output.
-// `canvas` is the picture's: on the vertical canvas the window keeps its place in the tall frame.
+// `canvas` is the picture's: on the vertical canvas a viewport unit spans outputWidth /
+// viewportWidth pixels (the window's size, border and shadow), and the offset scales by the
+// width across and by the height down, so the window keeps its relative place in the tall frame.
 PresenterRect placePresenter(const PresenterLook& look, int outputWidth, int outputHeight,
                              ProgramCanvas canvas = ProgramCanvas::landscape);
 

@@ -45,8 +45,9 @@ class EngineStudioRenderer : public StudioRenderer {
                                     const std::filesystem::path& destination,
                                     const ExportProgress& progress) override;
 
-    std::optional<std::vector<std::uint8_t>> renderProgramFrame(int width, int height) override {
-        return engine_->renderOffscreenBGRA(width, height, std::nullopt);
+    std::optional<std::vector<std::uint8_t>> renderProgramFrame(
+        int width, int height, ProgramCanvas canvas = ProgramCanvas::landscape) override {
+        return engine_->renderOffscreenBGRA(width, height, std::nullopt, canvas);
     }
 
     void liveSurfaceResized(const LiveSurface& surface) override;

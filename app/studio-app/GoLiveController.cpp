@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <tuple>
 
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "platform/stream/LiveStream.h"
@@ -30,6 +31,10 @@ QString clockText(double seconds) {
         return QString::asprintf("%lld:%02lld:%02lld", s / 3600, (s / 60) % 60, s % 60);
     }
     return QString::asprintf("%02lld:%02lld", s / 60, s % 60);
+}
+
+QString canvasName(ProgramCanvas canvas) {
+    return QString::fromLatin1(programCanvasName(canvas));
 }
 
 QString mbit(double bitsPerSecond) {
@@ -59,12 +64,24 @@ GoLiveController::GoLiveController(Services services, QObject* parent)
 }
 
 GoLiveController::~GoLiveController() {
-    if (feed_) feed_->stop();
-    for (auto* output : {&stream_, &camera_}) {
+    for (auto& feed : feeds_)
+        if (feed) feed->stop();
+    std::vector<std::shared_ptr<LiveOutput>*> outputs{&camera_};
+    for (CanvasStream& stream : streams_) outputs.push_back(&stream.output);
+    for (auto* output : outputs) {
         if (*output) (*output)->stop();
         output->reset();
     }
     for (auto& closing : closing_) closing.wait();
+}
+
+bool GoLiveController::isLive() const {
+    return std::any_of(streams_.begin(), streams_.end(),
+                       [](const CanvasStream& s) { return s.output != nullptr; });
+}
+
+bool GoLiveController::verticalLive() const {
+    return streams_[slot(ProgramCanvas::vertical)].output != nullptr;
 }
 
 void GoLiveController::setDestinationUrl(int index, const QString& url) {
@@ -92,7 +109,7 @@ void GoLiveController::setDestinationUrl(int index, const QString& url) {
 void GoLiveController::clearFailure() {
     if (state_ == QLatin1String("failed")) setState(QStringLiteral("idle"), QString());
     for (std::size_t i = 0; i < destinationStates_.size(); ++i)
-        if (destinationStates_[i].state == QLatin1String("failed") && !stream_)
+        if (destinationStates_[i].state == QLatin1String("failed") && !isLive())
             setDestinationState(i, QStringLiteral("idle"), QString());
 }
 
@@ -116,10 +133,22 @@ void GoLiveController::setDestinationKey(int index, const QString& key) {
 }
 
 void GoLiveController::setDestinationEnabled(int index, bool enabled) {
-    if (index < 0 || index >= feed::kGoLiveDestinations || stream_) return;
+    if (index < 0 || index >= feed::kGoLiveDestinations || isLive()) return;
     bool& current = settings_.destinations[std::size_t(index)].enabled;
     if (enabled == current) return;
     current = enabled;
+    saveSettings();
+    emit destinationsChanged();
+}
+
+void GoLiveController::setDestinationCanvas(int index, const QString& canvas) {
+    if (index < 0 || index >= feed::kGoLiveDestinations || isLive()) return;
+    std::optional<ProgramCanvas> chosen = parseProgramCanvas(canvas.toStdString());
+    for (const ProgramCanvas c : {ProgramCanvas::landscape, ProgramCanvas::vertical})
+        if (canvas == QString::fromLatin1(programCanvasLabel(c))) chosen = c;
+    ProgramCanvas& current = settings_.destinations[std::size_t(index)].canvas;
+    if (!chosen || *chosen == current) return;
+    current = *chosen;
     saveSettings();
     emit destinationsChanged();
 }
@@ -135,6 +164,7 @@ QVariantList GoLiveController::destinations() const {
                                                                     keys_[i].toStdString(), "\u25cf", true)));
         d.insert(QStringLiteral("streamKey"), keys_[i]);
         d.insert(QStringLiteral("enabled"), settings_.destinations[i].enabled);
+        d.insert(QStringLiteral("canvas"), canvasName(settings_.destinations[i].canvas));
         list.append(d);
     }
     return list;
@@ -198,6 +228,10 @@ QVariantList GoLiveController::sizeChoices() const {
     return {QStringLiteral("1280x720"), QStringLiteral("1920x1080")};
 }
 
+QVariantList GoLiveController::canvasChoices() const {
+    return {canvasName(ProgramCanvas::landscape), canvasName(ProgramCanvas::vertical)};
+}
+
 QVariantList GoLiveController::bitRateChoices() const {
     QVariantList list;
     for (std::int64_t rate : feed::goLiveBitRates()) list.append(double(rate));
@@ -228,82 +262,163 @@ void GoLiveController::setState(const QString& state, const QString& line) {
 }
 
 std::shared_ptr<LiveOutput> GoLiveController::open(const platform::LiveStreamSettings& settings,
-                                                   int generation) {
+                                                   int generation, ProgramCanvas canvas) {
     QPointer<GoLiveController> self(this);
     std::shared_ptr<LiveOutput> output =
-        services_.openOutput(settings, [self, generation](const platform::LiveStreamStatus& status) {
-            platform::postToMain([self, generation, status] {
-                if (self) self->applyStatus(generation, status);
+        services_.openOutput(settings, [self, generation, canvas](const platform::LiveStreamStatus& status) {
+            platform::postToMain([self, generation, canvas, status] {
+                if (self) self->applyStatus(generation, canvas, status);
             });
         });
     return output;
 }
 
+namespace {
+
+// "Server 2" or "Servers 1, 3": the servers of one picture's stream, as the section numbers them.
+QString serverNames(const std::vector<std::size_t>& servers) {
+    QStringList numbers;
+    for (const std::size_t i : servers) numbers << QString::number(i + 1);
+    return (servers.size() == 1 ? QStringLiteral("Server ") : QStringLiteral("Servers ")) +
+           numbers.join(QStringLiteral(", "));
+}
+
+// The preview's picture: the vertical frame a few times a second, small.
+constexpr auto kPreviewInterval = std::chrono::milliseconds(250);
+constexpr int kPreviewHeight = 320;
+
+}  // namespace
+
 void GoLiveController::goLive() {
-    if (stream_) return;
-    platform::LiveStreamSettings s;
-    std::vector<std::size_t> chosen;
+    if (isLive()) return;
+    std::array<platform::LiveStreamSettings, kCanvases> s;
+    std::array<std::vector<std::size_t>, kCanvases> chosen;
+    std::size_t servers = 0;
     for (std::size_t i = 0; i < settings_.destinations.size(); ++i) {
         const feed::GoLiveDestination& d = settings_.destinations[i];
         if (!d.enabled || d.url.empty()) continue;
-        if (chosen.empty()) {
-            s.url = d.url;
-            s.streamKey = keys_[i].toStdString();
+        const std::size_t c = slot(d.canvas);
+        if (chosen[c].empty()) {
+            s[c].url = d.url;
+            s[c].streamKey = keys_[i].toStdString();
         } else {
-            s.moreDestinations.push_back({d.url, keys_[i].toStdString()});
+            s[c].moreDestinations.push_back({d.url, keys_[i].toStdString()});
         }
-        chosen.push_back(i);
+        chosen[c].push_back(i);
+        ++servers;
     }
-    // Both outputs take the pictures of one feed: a feed already running keeps its size.
-    s.width = feed_ ? feed_->width() : settings_.width;
-    s.height = feed_ ? feed_->height() : settings_.height;
-    s.videoBitRate = settings_.bitRate;
-    // Every server takes the studio's programme sound, the mix the AUDIO section sets.
-    s.sound = services_.sound;
-    if (s.url.empty()) {
+    if (servers == 0) {
         setState(QStringLiteral("failed"), QStringLiteral("Enter the server URL"));
         return;
     }
-    for (const std::size_t i : chosen) {
+    for (std::size_t i = 0; i < settings_.destinations.size(); ++i) {
+        const std::size_t c = slot(settings_.destinations[i].canvas);
+        if (std::find(chosen[c].begin(), chosen[c].end(), i) == chosen[c].end()) continue;
         if (const std::string fault = platform::srtPassphraseFault(settings_.destinations[i].url);
             !fault.empty()) {
-            const QString which = chosen.size() > 1 ? QStringLiteral("Server %1: ").arg(i + 1) : QString();
+            const QString which = servers > 1 ? QStringLiteral("Server %1: ").arg(i + 1) : QString();
             setState(QStringLiteral("failed"), which + QString::fromStdString(fault));
             return;
         }
     }
+    const std::size_t used = std::size_t(!chosen[0].empty()) + std::size_t(!chosen[1].empty());
     const int generation = ++generation_;
-    try {
-        ensureFeed();
-        stream_ = open(s, generation);
-    } catch (const std::exception& e) {
-        releaseFeedIfIdle();
-        setState(QStringLiteral("failed"),
-                 QString::fromStdString(platform::redactStreamSecrets(e.what(), secrets())));
-        return;
+    for (const ProgramCanvas canvas : {ProgramCanvas::landscape, ProgramCanvas::vertical}) {
+        const std::size_t c = slot(canvas);
+        if (chosen[c].empty()) continue;
+        try {
+            feed::ProgramFeed& feed = ensureFeed(canvas);
+            // The landscape stream and the virtual camera take the pictures of one feed: a feed
+            // already running keeps its size.
+            s[c].width = feed.width();
+            s[c].height = feed.height();
+            s[c].videoBitRate = settings_.bitRate;
+            // Every server takes the studio's programme sound, the mix the AUDIO section sets.
+            s[c].sound = services_.sound;
+            streams_[c].output = open(s[c], generation, canvas);
+        } catch (const std::exception& e) {
+            // Both pictures go live or neither does.
+            ++generation_;
+            for (const ProgramCanvas other : {ProgramCanvas::landscape, ProgramCanvas::vertical})
+                closeStream(other);
+            releaseFeedsIfIdle();
+            const QString which = used > 1 ? serverNames(chosen[c]) + QStringLiteral(": ") : QString();
+            setState(QStringLiteral("failed"),
+                     which + QString::fromStdString(platform::redactStreamSecrets(e.what(), secrets())));
+            return;
+        }
     }
-    streaming_ = chosen;
+    severalStreams_ = used > 1;
+    failures_.clear();
+    for (const ProgramCanvas canvas : {ProgramCanvas::landscape, ProgramCanvas::vertical}) {
+        CanvasStream& stream = streams_[slot(canvas)];
+        if (!stream.output) continue;
+        stream.servers = chosen[slot(canvas)];
+        stream.state = QStringLiteral("connecting");
+        stream.line = QStringLiteral("Connecting…");
+        std::weak_ptr<LiveOutput> weak = stream.output;
+        feed::ProgramFeed::Output output = [weak](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+            if (auto out = weak.lock()) out->offerBGRA(pixels, stride);
+        };
+        if (canvas == ProgramCanvas::vertical) {
+            // The window's preview takes a small copy now and then, posted to the main thread.
+            const int width = s[slot(canvas)].width;
+            const int height = s[slot(canvas)].height;
+            auto last = std::make_shared<std::chrono::steady_clock::time_point>();
+            QPointer<GoLiveController> self(this);
+            output = [send = std::move(output), width, height, last, self, generation](
+                         const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                send(pixels, stride);
+                const auto now = std::chrono::steady_clock::now();
+                if (now - *last < kPreviewInterval) return;
+                *last = now;
+                const QImage frame(pixels, width, height, int(stride), QImage::Format_ARGB32_Premultiplied);
+                QImage small =
+                    frame.scaledToHeight(std::min(kPreviewHeight, height), Qt::SmoothTransformation);
+                platform::postToMain([self, generation, small = std::move(small)] {
+                    if (self) self->showVerticalPreview(generation, small);
+                });
+            };
+        }
+        feeds_[slot(canvas)]->setOutput(feed::ProgramFeed::Slot::stream, std::move(output));
+    }
     for (std::size_t i = 0; i < destinationStates_.size(); ++i) {
-        const bool used = std::find(chosen.begin(), chosen.end(), i) != chosen.end();
-        setDestinationState(i, used ? QStringLiteral("connecting") : QStringLiteral("idle"),
-                            used ? QStringLiteral("Connecting…") : QString());
+        const std::vector<std::size_t>& mine = chosen[slot(settings_.destinations[i].canvas)];
+        const bool inUse = std::find(mine.begin(), mine.end(), i) != mine.end();
+        setDestinationState(i, inUse ? QStringLiteral("connecting") : QStringLiteral("idle"),
+                            inUse ? QStringLiteral("Connecting…") : QString());
     }
-    std::weak_ptr<LiveOutput> weak = stream_;
-    feed_->setOutput(feed::ProgramFeed::Slot::stream,
-                     [weak](const std::uint8_t* pixels, std::ptrdiff_t stride) {
-                         if (auto out = weak.lock()) out->offerBGRA(pixels, stride);
-                     });
     setState(QStringLiteral("connecting"), QStringLiteral("Connecting…"));
+    if (verticalLive()) emit verticalPreviewChanged();
+}
+
+void GoLiveController::closeStream(ProgramCanvas canvas) {
+    CanvasStream& stream = streams_[slot(canvas)];
+    if (!stream.output) return;
+    if (feed::ProgramFeed* feed = feeds_[slot(canvas)].get())
+        feed->setOutput(feed::ProgramFeed::Slot::stream, {});
+    closeLater(std::move(stream.output));
+    stream = CanvasStream{};
+    if (canvas == ProgramCanvas::vertical) {
+        verticalPreview_ = QImage();
+        emit verticalPreviewChanged();
+    }
+}
+
+void GoLiveController::showVerticalPreview(int generation, const QImage& picture) {
+    if (generation != generation_ || !verticalLive()) return;
+    verticalPreview_ = picture;
+    emit verticalPreviewChanged();
 }
 
 void GoLiveController::endStream() {
-    if (!stream_) return;
-    ++generation_;  // reports of the ending stream are dropped
-    if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::stream, {});
-    closeLater(std::move(stream_));
-    stream_.reset();
-    streaming_.clear();
-    releaseFeedIfIdle();
+    if (!isLive()) return;
+    ++generation_;  // reports of the ending streams are dropped
+    for (const ProgramCanvas canvas : {ProgramCanvas::landscape, ProgramCanvas::vertical})
+        closeStream(canvas);
+    severalStreams_ = false;
+    failures_.clear();
+    releaseFeedsIfIdle();
     for (std::size_t i = 0; i < destinationStates_.size(); ++i)
         setDestinationState(i, QStringLiteral("idle"), {});
     setState(QStringLiteral("idle"), QString());
@@ -353,44 +468,106 @@ std::pair<QString, QString> describe(platform::LiveStreamState state, double ela
 
 }  // namespace
 
-void GoLiveController::applyStatus(int generation, const platform::LiveStreamStatus& status) {
-    if (generation != generation_ || !stream_) return;
+void GoLiveController::applyStatus(int generation, ProgramCanvas canvas,
+                                   const platform::LiveStreamStatus& status) {
+    CanvasStream& stream = streams_[slot(canvas)];
+    if (generation != generation_ || !stream.output) return;
     using platform::LiveStreamState;
     const std::vector<std::string> hidden = secrets();
     const auto redacted = [&](const std::string& text) {
         return QString::fromStdString(platform::redactStreamSecrets(text, hidden));
     };
-    for (std::size_t k = 0; k < status.destinations.size() && k < streaming_.size(); ++k) {
+    for (std::size_t k = 0; k < status.destinations.size() && k < stream.servers.size(); ++k) {
         const platform::LiveStreamDestinationStatus& d = status.destinations[k];
         const auto [state, line] = describe(d.state, status.elapsedSeconds, d.measuredBitRate,
                                             d.secondsWithoutDelivery, d.retryInSeconds, redacted(d.message));
-        setDestinationState(streaming_[k], state, line);
+        setDestinationState(stream.servers[k], state, line);
     }
     if (status.state != LiveStreamState::ended && status.state != LiveStreamState::failed) {
-        const auto [state, line] = describe(status.state, status.elapsedSeconds, status.measuredBitRate,
-                                            status.secondsWithoutDelivery, status.retryInSeconds, QString());
-        setState(state, line);
+        std::tie(stream.state, stream.line) =
+            describe(status.state, status.elapsedSeconds, status.measuredBitRate,
+                     status.secondsWithoutDelivery, status.retryInSeconds, QString());
+        stream.elapsed = status.elapsedSeconds;
+        stream.rate = status.measuredBitRate;
+        updateOverallState();
         return;
     }
     const bool failed = status.state == LiveStreamState::failed;
+    const std::vector<std::size_t> servers = stream.servers;
+    auto [state, line] = describe(status.state, 0, 0, 0, 0, failed ? redacted(status.message) : QString());
+    closeStream(canvas);
+    releaseFeedsIfIdle();
+    if (failed && severalStreams_) {
+        // Said on the section's line for the rest of the run, and on each of its servers' own.
+        failures_ << serverNames(servers) + QStringLiteral(": ") + line;
+        for (const std::size_t i : servers)
+            if (destinationStates_[i].state != QLatin1String("failed")) setDestinationState(i, state, line);
+    }
+    if (isLive()) {  // the other picture goes on
+        if (!failed)
+            for (const std::size_t i : servers) setDestinationState(i, QStringLiteral("idle"), QString());
+        updateOverallState();
+        return;
+    }
     ++generation_;
-    if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::stream, {});
-    closeLater(std::move(stream_));
-    stream_.reset();
-    streaming_.clear();
-    releaseFeedIfIdle();
-    const auto [state, line] =
-        describe(status.state, 0, 0, 0, 0, failed ? redacted(status.message) : QString());
+    if (!failures_.isEmpty()) {
+        state = QStringLiteral("failed");
+        line = failures_.join(QStringLiteral(" · "));
+    }
+    severalStreams_ = false;
+    failures_.clear();
+    setState(state, line);
+}
+
+void GoLiveController::updateOverallState() {
+    std::vector<const CanvasStream*> running;
+    for (const CanvasStream& s : streams_)
+        if (s.output) running.push_back(&s);
+    if (running.empty()) return;
+    QString state;
+    QString line;
+    if (running.size() == 1) {
+        state = running[0]->state;
+        line = running[0]->line;
+    } else if (std::all_of(running.begin(), running.end(),
+                           [](const CanvasStream* s) { return s->state == QLatin1String("live"); })) {
+        // Both pictures live: the run's time and what the servers take in all.
+        double elapsed = 0, rate = 0;
+        for (const CanvasStream* s : running) {
+            elapsed = std::max(elapsed, s->elapsed);
+            rate += s->rate;
+        }
+        state = QStringLiteral("live");
+        line = QStringLiteral("LIVE ") + clockText(elapsed) + QStringLiteral(" · ") + mbit(rate);
+    } else {
+        // The stream furthest from live speaks for the run, naming its servers when the
+        // other's line differs.
+        const auto rank = [](const QString& s) {
+            return s == QLatin1String("stalled")        ? 3
+                   : s == QLatin1String("reconnecting") ? 2
+                   : s == QLatin1String("connecting")   ? 1
+                                                        : 0;
+        };
+        const CanvasStream* worst = *std::max_element(
+            running.begin(), running.end(),
+            [&](const CanvasStream* a, const CanvasStream* b) { return rank(a->state) < rank(b->state); });
+        state = worst->state;
+        const bool sameLines = std::all_of(running.begin(), running.end(),
+                                           [&](const CanvasStream* s) { return s->line == worst->line; });
+        line = sameLines ? worst->line : serverNames(worst->servers) + QStringLiteral(": ") + worst->line;
+    }
+    for (const QString& failure : failures_) line += QStringLiteral(" · ") + failure;
     setState(state, line);
 }
 
 void GoLiveController::setVirtualCameraOn(bool on) {
     if (on == virtualCameraOn()) return;
     if (!on) {
-        if (feed_) feed_->setOutput(feed::ProgramFeed::Slot::virtualCamera, {});
+        if (feed::ProgramFeed* feed = feeds_[slot(ProgramCanvas::landscape)].get())
+            feed->setOutput(feed::ProgramFeed::Slot::virtualCamera, {});
         closeLater(std::move(camera_));
         camera_.reset();
-        releaseFeedIfIdle();
+        releaseFeedsIfIdle();
         emit virtualCameraChanged();
         return;
     }
@@ -401,39 +578,56 @@ void GoLiveController::setVirtualCameraOn(bool on) {
     }
     platform::LiveStreamSettings s;
     s.url = devices.front();
-    // Both outputs take the pictures of one feed: a feed already running keeps its size.
-    s.width = feed_ ? feed_->width() : settings_.width;
-    s.height = feed_ ? feed_->height() : settings_.height;
     s.captureMicrophone = false;
+    feed::ProgramFeed* feed = nullptr;
     try {
-        ensureFeed();
+        // The landscape stream and the camera take the pictures of one feed: a feed already
+        // running keeps its size.
+        feed = &ensureFeed(ProgramCanvas::landscape);
+        s.width = feed->width();
+        s.height = feed->height();
         // A device reports nothing the window shows; its reports are ignored.
         camera_ = services_.openOutput(s, [](const platform::LiveStreamStatus&) {});
     } catch (const std::exception& e) {
-        releaseFeedIfIdle();
+        releaseFeedsIfIdle();
         setState(state_, QString::fromStdString(e.what()));
         emit virtualCameraChanged();
         return;
     }
     std::weak_ptr<LiveOutput> weak = camera_;
-    feed_->setOutput(feed::ProgramFeed::Slot::virtualCamera,
-                     [weak](const std::uint8_t* pixels, std::ptrdiff_t stride) {
-                         if (auto out = weak.lock()) out->offerBGRA(pixels, stride);
-                     });
+    feed->setOutput(feed::ProgramFeed::Slot::virtualCamera,
+                    [weak](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                        if (auto out = weak.lock()) out->offerBGRA(pixels, stride);
+                    });
     emit virtualCameraChanged();
 }
 
-void GoLiveController::ensureFeed() {
-    if (feed_) return;
-    feed_ = std::make_unique<feed::ProgramFeed>(settings_.width, settings_.height, 30, services_.render);
-    pushPresenter();
-    feed_->start();
+feed::ProgramFeed& GoLiveController::ensureFeed(ProgramCanvas canvas) {
+    std::unique_ptr<feed::ProgramFeed>& feed = feeds_[slot(canvas)];
+    if (feed) return *feed;
+    const CanvasSize size = programCanvasSize(canvas, settings_.width, settings_.height);
+    feed = std::make_unique<feed::ProgramFeed>(
+        size.width, size.height, 30,
+        [render = services_.render, canvas](int width,
+                                            int height) -> std::optional<std::vector<std::uint8_t>> {
+            if (!render) return std::nullopt;
+            return render(width, height, canvas);
+        },
+        canvas);
+    feed->setPresenter(currentPresenter());
+    feed->start();
+    return *feed;
 }
 
-void GoLiveController::releaseFeedIfIdle() {
-    if (!feed_ || stream_ || camera_) return;
-    feed_->stop();
-    feed_.reset();
+void GoLiveController::releaseFeedsIfIdle() {
+    for (const ProgramCanvas canvas : {ProgramCanvas::landscape, ProgramCanvas::vertical}) {
+        std::unique_ptr<feed::ProgramFeed>& feed = feeds_[slot(canvas)];
+        const bool used =
+            streams_[slot(canvas)].output || (canvas == ProgramCanvas::landscape && camera_ != nullptr);
+        if (!feed || used) continue;
+        feed->stop();
+        feed.reset();
+    }
 }
 
 void GoLiveController::setPresenter(QObject* presenter) {
@@ -502,7 +696,8 @@ feed::ProgramPresenter GoLiveController::currentPresenter() const {
 }
 
 void GoLiveController::pushPresenter() {
-    if (feed_) feed_->setPresenter(currentPresenter());
+    for (auto& feed : feeds_)
+        if (feed) feed->setPresenter(currentPresenter());
 }
 
 }  // namespace vantry::app

@@ -1,7 +1,8 @@
 // The window's GO LIVE section: up to four servers (URL, stream key, switched on or off), size and
 // bit rate (kept between runs), the Go Live / End Stream button with the stream's status line and
-// one for each server, and the Virtual Camera switch. The switched-on servers take one stream,
-// encoded once.
+// one for each server, and the Virtual Camera switch. Each server takes the landscape or the
+// vertical picture; the switched-on servers of one picture take one stream, encoded once, and a
+// picture no server takes is never made. The virtual camera takes the landscape picture.
 //
 // Lives on the main thread; every property changes there and announces itself. The program
 // feed renders on its own thread; the stream reports on its sending thread, and those reports
@@ -13,6 +14,7 @@
 #include <QPointer>
 #include <QSizeF>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <QVariantList>
 #include <array>
@@ -26,6 +28,7 @@
 #include "app/program-feed/ProgramFeed.h"
 #include "creator/studio-overlay/PresenterSnapshot.h"
 #include "platform/stream/LiveStream.h"
+#include "studio/ProgramCanvas.h"
 
 namespace vantry::app {
 
@@ -46,11 +49,13 @@ class GoLiveController : public QObject {
     Q_PROPERTY(double bitRate READ bitRate WRITE setBitRate NOTIFY settingsChanged)
     Q_PROPERTY(QVariantList sizeChoices READ sizeChoices CONSTANT)
     Q_PROPERTY(QVariantList bitRateChoices READ bitRateChoices CONSTANT)
+    Q_PROPERTY(QVariantList canvasChoices READ canvasChoices CONSTANT)
     Q_PROPERTY(bool isLive READ isLive NOTIFY stateChanged)
     Q_PROPERTY(QString state READ state NOTIFY stateChanged)
     Q_PROPERTY(QString statusLine READ statusLine NOTIFY stateChanged)
-    // One map a server: url, streamKey, enabled, and shownUrl (the url with its secrets, such as
-    // an SRT passphrase or a key in its path, as dots).
+    // One map a server: url, streamKey, enabled, canvas ("landscape" or "vertical": the picture it
+    // takes), and shownUrl (the url with its secrets, such as an SRT passphrase or a key in its
+    // path, as dots).
     Q_PROPERTY(QVariantList destinations READ destinations NOTIFY destinationsChanged)
     // One map a server: state ("idle", "connecting", "live", "stalled", "reconnecting", "failed")
     // and statusLine.
@@ -62,14 +67,21 @@ class GoLiveController : public QObject {
     // The feed follows its presenter snapshots; an object that publishes none counts as none.
     Q_PROPERTY(QObject* presenter READ presenter WRITE setPresenter NOTIFY presenterChanged)
     Q_PROPERTY(QSizeF viewportSize READ viewportSize WRITE setViewportSize NOTIFY presenterChanged)
+    // While a vertical stream runs: true, and its latest picture, small, a few times a second.
+    Q_PROPERTY(bool verticalLive READ verticalLive NOTIFY verticalPreviewChanged)
+    Q_PROPERTY(QImage verticalPreview READ verticalPreview NOTIFY verticalPreviewChanged)
 
   public:
     using OpenOutput = std::function<std::unique_ptr<LiveOutput>(const platform::LiveStreamSettings&,
                                                                  platform::LiveStream::StatusCallback)>;
+    // One studio frame of `canvas` at width x height (live clock), as feed::ProgramFeed::RenderStudio.
+    using RenderCanvas =
+        std::function<std::optional<std::vector<std::uint8_t>>(int width, int height, ProgramCanvas canvas)>;
     struct Services {
-        feed::ProgramFeed::RenderStudio render;  // one studio frame (live clock)
-        std::filesystem::path folder;            // settings and key; default feed::goLiveFolder()
-        OpenOutput openOutput;                   // default: platform::LiveStream
+        RenderCanvas render;
+
+        std::filesystem::path folder;  // settings and key; default feed::goLiveFolder()
+        OpenOutput openOutput;         // default: platform::LiveStream
         std::function<std::vector<std::string>()> virtualCameras;  // default: the v4l2loopback devices
         // The sound the stream carries; none: one of the stream's own (platform::LiveStream).
         std::shared_ptr<platform::ProgrammeSound> sound;
@@ -89,14 +101,17 @@ class GoLiveController : public QObject {
     Q_INVOKABLE void setDestinationUrl(int index, const QString& url);
     Q_INVOKABLE void setDestinationKey(int index, const QString& key);
     Q_INVOKABLE void setDestinationEnabled(int index, bool enabled);
+    // "landscape" or "vertical" (or their labels, "Landscape" / "Vertical"); fixed while live.
+    Q_INVOKABLE void setDestinationCanvas(int index, const QString& canvas);
     QString size() const;
     void setSize(const QString& size);
     double bitRate() const { return double(settings_.bitRate); }
     void setBitRate(double bitRate);
     QVariantList sizeChoices() const;
     QVariantList bitRateChoices() const;
+    QVariantList canvasChoices() const;
 
-    bool isLive() const { return stream_ != nullptr; }
+    bool isLive() const;
     QString state() const { return state_; }
     QString statusLine() const { return statusLine_; }
 
@@ -108,6 +123,8 @@ class GoLiveController : public QObject {
     QObject* presenter() const { return presenter_.data(); }
     void setPresenter(QObject* presenter);
     QSizeF viewportSize() const { return viewportSize_; }
+    bool verticalLive() const;
+    QImage verticalPreview() const { return verticalPreview_; }
     // The presenter stands in the set: the studio frames show it, nothing is laid over them.
     void setPresenterInSet(bool inSet);
     void setViewportSize(const QSizeF& size);
@@ -129,17 +146,35 @@ class GoLiveController : public QObject {
     void stateChanged();
     void virtualCameraChanged();
     void presenterChanged();
+    void verticalPreviewChanged();
 
   private:
-    void ensureFeed();
-    void releaseFeedIfIdle();
+    static constexpr std::size_t kCanvases = 2;
+    static std::size_t slot(ProgramCanvas canvas) { return canvas == ProgramCanvas::vertical ? 1 : 0; }
+    // One picture's stream: its output, its servers in the stream's order, and its last report.
+    struct CanvasStream {
+        std::shared_ptr<LiveOutput> output;
+        std::vector<std::size_t> servers;
+        QString state;
+        QString line;
+        double elapsed = 0;
+        double rate = 0;
+    };
+
+    feed::ProgramFeed& ensureFeed(ProgramCanvas canvas);
+    void releaseFeedsIfIdle();
     void pushPresenter();
     void saveSettings();
     void setState(const QString& state, const QString& line);
-    void applyStatus(int generation, const platform::LiveStreamStatus& status);
+    void applyStatus(int generation, ProgramCanvas canvas, const platform::LiveStreamStatus& status);
+    // The section's state and line from the running streams (and what failed during the run).
+    void updateOverallState();
+    void closeStream(ProgramCanvas canvas);
+    void showVerticalPreview(int generation, const QImage& picture);
     void setDestinationState(std::size_t index, const QString& state, const QString& line);
     std::vector<std::string> secrets() const;
-    std::shared_ptr<LiveOutput> open(const platform::LiveStreamSettings& settings, int generation);
+    std::shared_ptr<LiveOutput> open(const platform::LiveStreamSettings& settings, int generation,
+                                     ProgramCanvas canvas);
     void closeLater(std::shared_ptr<LiveOutput> output);
 
     Services services_;
@@ -150,12 +185,14 @@ class GoLiveController : public QObject {
         QString line;
     };
     std::array<DestinationState, feed::kGoLiveDestinations> destinationStates_;
-    std::vector<std::size_t> streaming_;  // the servers of the running stream, in its order
+    std::array<CanvasStream, kCanvases> streams_;  // by slot(canvas)
+    bool severalStreams_ = false;                  // the run started with both pictures
+    QStringList failures_;                         // streams of this run that failed while another went on
     QString state_ = QStringLiteral("idle");
     QString statusLine_;
-    std::unique_ptr<feed::ProgramFeed> feed_;
-    std::shared_ptr<LiveOutput> stream_;
+    std::array<std::unique_ptr<feed::ProgramFeed>, kCanvases> feeds_;  // by slot(canvas)
     std::shared_ptr<LiveOutput> camera_;
+    QImage verticalPreview_;
     int generation_ = 0;
     QPointer<creator::PresenterSource> presenter_;
     QSizeF viewportSize_;

@@ -12,6 +12,7 @@
 #include <QImage>
 
 #include "studio/PresenterPlace.h"
+#include "studio/ProgramCanvas.h"
 #include "studio/StudioCatalogue.h"
 
 namespace vantry::app {
@@ -77,10 +78,13 @@ class StudioRenderer {
 
     // One offscreen studio frame at the live view's animation time, for the program feed:
     // width x height x 4 bytes, rows top to bottom, B G R A. Any thread but the main thread
-    // (it waits for the renderer's offscreen context). Absent when it cannot be made.
-    virtual std::optional<std::vector<std::uint8_t>> renderProgramFrame(int width, int height) {
+    // (it waits for the renderer's offscreen context). Absent when it cannot be made. `canvas`
+    // picks the picture's camera: the landscape one or the vertical canvas's own.
+    virtual std::optional<std::vector<std::uint8_t>> renderProgramFrame(
+        int width, int height, ProgramCanvas canvas = ProgramCanvas::landscape) {
         (void)width;
         (void)height;
+        (void)canvas;
         return std::nullopt;
     }
 

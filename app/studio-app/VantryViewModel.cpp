@@ -50,8 +50,8 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
     refineEdges_ =
         platform::IniFile::load(windowSettingsFile()).value(kRefineEdgesKey).value_or("true") != "false";
     GoLiveController::Services live;
-    live.render = [renderer = engine_](int width, int height) {
-        return renderer->renderProgramFrame(width, height);
+    live.render = [renderer = engine_](int width, int height, ProgramCanvas canvas) {
+        return renderer->renderProgramFrame(width, height, canvas);
     };
     audio_ = new app::AudioMixController({}, this);
     live.sound = audio_->sharedSound();

@@ -21,6 +21,7 @@
 namespace {
 
 using namespace vantry::app::feed;
+using vantry::ProgramCanvas;
 namespace fs = std::filesystem;
 
 TEST(PresenterPlacement, MapsTheViewportLookToTheOutput) {
@@ -29,6 +30,7 @@ TEST(PresenterPlacement, MapsTheViewportLookToTheOutput) {
         PresenterLook look;
         int outW, outH;
         PresenterRect expected;
+        ProgramCanvas canvas = ProgramCanvas::landscape;
     };
     PresenterLook circle;
     circle.viewportWidth = 1280;
@@ -58,15 +60,41 @@ TEST(PresenterPlacement, MapsTheViewportLookToTheOutput) {
          720,
          {640 + 563.2 - 176, 360 - 132, 352, 264, 40, 4, 2, false}},
         {"no viewport: output units", noViewport, 1280, 720, {624 - 88, 264 - 66, 176, 132, 16, 0, 1, false}},
+        // The tall frame: sized by its width, placed by each side.
+        {"vertical 720p: as wide as the viewport's window",
+         {1280, 720},
+         720,
+         1280,
+         {360 - 9 - 49.5, 640 - 96 * 1280.0 / 720 - 37.125, 99, 74.25, 9, 0, 0.5625, false},
+         ProgramCanvas::vertical},
+        {"vertical 1080p",
+         {1280, 720},
+         1080,
+         1920,
+         {540 - 13.5 - 74.25, 960 - 256 - 55.6875, 148.5, 111.375, 13.5, 0, 0.84375, false},
+         ProgramCanvas::vertical},
+        {"vertical, offset clamped to the narrow frame",
+         framed,
+         720,
+         1280,
+         {360 + 316.8 - 99, 640 - 74.25, 198, 148.5, 22.5, 2.25, 1.125, false},
+         ProgramCanvas::vertical},
+        {"vertical, no viewport: output units",
+         noViewport,
+         720,
+         1280,
+         {360 - 16 - 88, 640 - 96 - 66, 176, 132, 16, 0, 1, false},
+         ProgramCanvas::vertical},
     };
     for (const Case& c : cases) {
-        const PresenterRect r = placePresenter(c.look, c.outW, c.outH);
+        const PresenterRect r = placePresenter(c.look, c.outW, c.outH, c.canvas);
         EXPECT_NEAR(r.x, c.expected.x, 1e-6) << c.what;
         EXPECT_NEAR(r.y, c.expected.y, 1e-6) << c.what;
         EXPECT_NEAR(r.width, c.expected.width, 1e-6) << c.what;
         EXPECT_NEAR(r.height, c.expected.height, 1e-6) << c.what;
         EXPECT_NEAR(r.cornerRadius, c.expected.cornerRadius, 1e-6) << c.what;
         EXPECT_NEAR(r.borderWidth, c.expected.borderWidth, 1e-6) << c.what;
+        EXPECT_NEAR(r.factor, c.expected.factor, 1e-6) << c.what;
         EXPECT_EQ(r.circle, c.expected.circle) << c.what;
     }
 }
@@ -116,6 +144,8 @@ TEST_F(GoLiveFiles, SettingsRoundTripAndBadLinesKeepDefaults) {
                            {"", false},
                            {"srt://127.0.0.1:9000", false},
                            {"rtmp://127.0.0.1/second", true}}};
+    saved.destinations[1].canvas = ProgramCanvas::vertical;  // kept without an address
+    saved.destinations[3].canvas = ProgramCanvas::vertical;
     saved.width = 1920;
     saved.height = 1080;
     saved.bitRate = 6'000'000;
@@ -123,6 +153,9 @@ TEST_F(GoLiveFiles, SettingsRoundTripAndBadLinesKeepDefaults) {
     GoLiveSettings expected = saved;
     expected.destinations[0].url = "rtmp://127.0.0.1/live";  // one line, nothing smuggled after it
     EXPECT_EQ(loadGoLiveSettings(dir_), expected);
+    EXPECT_EQ(loadGoLiveDestinations(dir_)[3].canvas, ProgramCanvas::vertical);
+    EXPECT_EQ(formatGoLiveSettings(GoLiveSettings{}).find("canvas"), std::string::npos)
+        << "landscape servers write the lines they always wrote";
     std::ofstream(dir_ / "go-live.conf") << "size=77x3\nbitrate=abc\nnonsense\n";
     EXPECT_EQ(loadGoLiveSettings(dir_).height, 720);
     EXPECT_EQ(loadGoLiveSettings(dir_).bitRate, 4'500'000);
@@ -134,7 +167,9 @@ TEST_F(GoLiveFiles, ServersAreReadFromOldAndNewFilesAlike) {
         const char* text;
         std::array<const char*, 4> urls;
         std::array<bool, 4> enabled;
+        std::array<ProgramCanvas, 4> canvases{};  // landscape unless named
     };
+    constexpr auto V = ProgramCanvas::vertical, L = ProgramCanvas::landscape;
     const Case cases[] = {
         {"url=rtmp://a/live\nsize=1280x720\nbitrate=4500000\n", {"rtmp://a/live", "", "", ""}, {1, 1, 1, 1}},
         {"url=rtmp://a/live\nenabled=0\nurl3=srt://c:1\nenabled3=1\nurl4=rtmp://d/x\nenabled4=0\n",
@@ -144,6 +179,11 @@ TEST_F(GoLiveFiles, ServersAreReadFromOldAndNewFilesAlike) {
          {"", "", "", ""},
          {1, 1, 1, 1}},
         {"url2=a=b\r\nurl=", {"", "a=b", "", ""}, {1, 1, 1, 1}},
+        {"url=rtmp://a/live\ncanvas=vertical\nurl2=rtmp://b/x\ncanvas2=Vertical\ncanvas3=vertical\n"
+         "canvas4=portrait\ncanvas5=vertical\n",
+         {"rtmp://a/live", "rtmp://b/x", "", ""},
+         {1, 1, 1, 1},
+         {V, L, V, L}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -151,6 +191,7 @@ TEST_F(GoLiveFiles, ServersAreReadFromOldAndNewFilesAlike) {
         for (std::size_t i = 0; i < 4; ++i) {
             EXPECT_EQ(s.destinations[i].url, c.urls[i]) << i;
             EXPECT_EQ(s.destinations[i].enabled, c.enabled[i]) << i;
+            EXPECT_EQ(s.destinations[i].canvas, c.canvases[i]) << i;
         }
         EXPECT_EQ(parseGoLiveSettings(formatGoLiveSettings(s)).destinations, s.destinations);
     }
@@ -214,7 +255,8 @@ TEST_F(GoLiveFiles, AwkwardSettingsAndKeyFilesAreNotWaitedOnOrReadWhole) {
          }},
         {"presenter.conf", 1 << 20,
          [](const fs::path& folder) {
-             return loadPresenterSettings(folder) == PresenterSettings{} ? std::string("defaults") : "settings";
+             return loadPresenterSettings(folder) == PresenterSettings{} ? std::string("defaults")
+                                                                         : "settings";
          }},
         {"stream-key", 4096,
          [](const fs::path& folder) {
@@ -224,12 +266,14 @@ TEST_F(GoLiveFiles, AwkwardSettingsAndKeyFilesAreNotWaitedOnOrReadWhole) {
          }},
     };
     for (const Reader& reader : readers) {
-        for (const auto& file : vantry::testing::makeAwkwardFiles(dir_ / reader.file, reader.file, reader.limit,
-                                                                 /*folderPerCase=*/true)) {
+        for (const auto& file :
+             vantry::testing::makeAwkwardFiles(dir_ / reader.file, reader.file, reader.limit,
+                                               /*folderPerCase=*/true)) {
             SCOPED_TRACE(std::string(reader.file) + " as " + file.what);
             const std::string result = reader.read(file.path.parent_path());
             if (std::string(reader.file) == "stream-key") {
-                const std::string reason = file.what.find("link") != std::string::npos ? "symbolic link" : file.reason;
+                const std::string reason =
+                    file.what.find("link") != std::string::npos ? "symbolic link" : file.reason;
                 EXPECT_NE(result.find(reason), std::string::npos) << result;
                 EXPECT_NE(result.find(file.path.string()), std::string::npos) << "names the file: " << result;
             } else {

@@ -5,6 +5,9 @@
 #include <QImage>
 #include <QSizeF>
 #include <QVariantMap>
+#include <algorithm>
+#include <array>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -40,7 +43,11 @@ class GoLive : public ::testing::Test {
         fs::remove_all(folder_);
         GoLiveController::Services services;
         services.folder = folder_;
-        services.render = [](int w, int h) {
+        services.render = [this](int w, int h, vantry::ProgramCanvas canvas) {
+            RenderCount& count = renders_[canvas == vantry::ProgramCanvas::vertical ? 1 : 0];
+            ++count.frames;
+            count.width = w;
+            count.height = h;
             return std::optional<std::vector<std::uint8_t>>(
                 std::vector<std::uint8_t>(std::size_t(w * h * 4)));
         };
@@ -69,6 +76,12 @@ class GoLive : public ::testing::Test {
         vantry::platform::drainMainQueue();
     }
 
+    // What the render service was asked for, by picture: landscape, vertical.
+    struct RenderCount {
+        std::atomic<int> frames{0};
+        std::atomic<int> width{0}, height{0};
+    };
+    RenderCount renders_[2];
     fs::path folder_;
     std::vector<std::string> devices_;
     std::vector<ScriptedOutput*> outputs_;
@@ -265,6 +278,121 @@ TEST_F(GoLive, SrtPassphrasesAreCheckedAndShownAsDots) {
     EXPECT_TRUE(live_->isLive()) << live_->statusLine().toStdString();
 }
 
+// Each picture a server takes gets one feed at its size and one stream for all its servers; a
+// picture no server takes is never rendered.
+TEST_F(GoLive, EachPictureInUseTakesOneStreamAtItsSize) {
+    using vantry::ProgramCanvas;
+    constexpr auto L = ProgramCanvas::landscape, V = ProgramCanvas::vertical;
+    struct Stream {
+        int width, height;
+        std::size_t servers;
+    };
+    const struct Case {
+        const char* what;
+        const char* size;
+        std::array<ProgramCanvas, 3> canvases;  // servers 1 to 3
+        std::vector<Stream> streams;            // in the order opened: landscape first
+    } cases[] = {
+        {"one of each", "1280x720", {L, V, L}, {{1280, 720, 2}, {720, 1280, 1}}},
+        {"vertical only, 1080p", "1920x1080", {V, V, V}, {{1080, 1920, 3}}},
+        {"landscape only", "1280x720", {L, L, L}, {{1280, 720, 3}}},
+    };
+    live_->setDestinationUrl(1, "rtmp://127.0.0.1:1936/app");
+    live_->setDestinationUrl(2, "rtmp://127.0.0.1:1937/app");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        live_->setSize(c.size);
+        for (int i = 0; i < 3; ++i)
+            live_->setDestinationCanvas(
+                i, i == 1 ? QString::fromLatin1(vantry::programCanvasLabel(c.canvases[1]))
+                          : QString::fromLatin1(vantry::programCanvasName(c.canvases[std::size_t(i)])));
+        for (auto& r : renders_) r.frames = 0;
+        outputs_.clear();
+        live_->goLive();
+        ASSERT_EQ(outputs_.size(), c.streams.size());
+        for (std::size_t k = 0; k < c.streams.size(); ++k) {
+            EXPECT_EQ(outputs_[k]->settings.width, c.streams[k].width) << k;
+            EXPECT_EQ(outputs_[k]->settings.height, c.streams[k].height) << k;
+            EXPECT_EQ(outputs_[k]->settings.moreDestinations.size() + 1, c.streams[k].servers) << k;
+            while (outputs_[k]->pictures < 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        for (const ProgramCanvas canvas : {L, V}) {
+            const bool taken = std::find(c.canvases.begin(), c.canvases.end(), canvas) != c.canvases.end();
+            const RenderCount& r = renders_[canvas == V ? 1 : 0];
+            EXPECT_EQ(r.frames > 0, taken) << vantry::programCanvasName(canvas);
+            if (taken) {
+                const vantry::CanvasSize size =
+                    vantry::programCanvasSize(canvas, live_->size() == "1920x1080" ? 1920 : 1280,
+                                              live_->size() == "1920x1080" ? 1080 : 720);
+                EXPECT_EQ(r.width, size.width);
+                EXPECT_EQ(r.height, size.height);
+            }
+        }
+        EXPECT_EQ(live_->verticalLive(),
+                  std::find(c.canvases.begin(), c.canvases.end(), V) != c.canvases.end());
+        live_->endStream();
+        EXPECT_FALSE(live_->verticalLive());
+    }
+}
+
+// Two streams make one section line: live once both are, and a failed one named by its servers
+// while the other goes on; each server keeps its own line and picture, fixed while live.
+TEST_F(GoLive, TwoPicturesSumUpInTheSectionsLine) {
+    live_->setDestinationUrl(1, "rtmp://127.0.0.1:1936/app");
+    live_->setDestinationKey(1, "sk_two_91b2");
+    live_->setDestinationCanvas(1, "vertical");
+    live_->setDestinationCanvas(2, "sideways");  // not a picture: unchanged
+    EXPECT_EQ(vantry::app::feed::loadGoLiveSettings(folder_).destinations[1].canvas,
+              vantry::ProgramCanvas::vertical);
+    live_->goLive();
+    ASSERT_EQ(outputs_.size(), 2u);
+    live_->setDestinationCanvas(1, "landscape");  // fixed while live
+    const QVariantList shown = live_->destinations();
+    EXPECT_EQ(shown[0].toMap()["canvas"].toString(), "landscape");
+    EXPECT_EQ(shown[1].toMap()["canvas"].toString(), "vertical");
+    EXPECT_EQ(shown[2].toMap()["canvas"].toString(), "landscape");
+
+    const auto status = [](LiveStreamState state, double elapsed, double rate, const char* message = "") {
+        LiveStreamStatus s;
+        s.state = state;
+        s.elapsedSeconds = elapsed;
+        s.measuredBitRate = rate;
+        s.message = message;
+        s.destinations.resize(1);
+        s.destinations[0].state = state;
+        s.destinations[0].measuredBitRate = rate;
+        s.destinations[0].message = message;
+        return s;
+    };
+    struct Step {
+        std::size_t output;
+        LiveStreamStatus status;
+        const char* state;
+        const char* line;
+        bool live;
+    };
+    const Step steps[] = {
+        {0, status(LiveStreamState::live, 10, 4'000'000), "connecting", "Server 2: Connecting…", true},
+        {1, status(LiveStreamState::live, 9, 2'000'000), "live", "LIVE 00:10 · 6.0 Mbit/s", true},
+        {1, status(LiveStreamState::reconnecting, 11, 0), "reconnecting", "Server 2: Reconnecting in 0 s…",
+         true},
+        {1, status(LiveStreamState::failed, 12, 0, "refused rtmp://127.0.0.1:1936/app/sk_two_91b2"), "live",
+         "LIVE 00:10 · 4.0 Mbit/s · Server 2: refused rtmp://127.0.0.1:1936/app/****", true},
+        {0, status(LiveStreamState::failed, 13, 0, "lost"), "failed",
+         "Server 2: refused rtmp://127.0.0.1:1936/app/**** · Server 1: lost", false},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.line);
+        report(outputs_[step.output], step.status);
+        EXPECT_EQ(live_->state().toStdString(), step.state);
+        EXPECT_EQ(live_->statusLine().toStdString(), step.line);
+        EXPECT_EQ(live_->isLive(), step.live);
+    }
+    EXPECT_EQ(live_->destinationStates()[1].toMap()["state"].toString(), "failed");
+    EXPECT_EQ(live_->destinationStates()[1].toMap()["statusLine"].toString(),
+              "refused rtmp://127.0.0.1:1936/app/****");
+}
+
 TEST_F(GoLive, VirtualCameraNeedsADevice) {
     live_->setVirtualCameraOn(true);
     EXPECT_FALSE(live_->virtualCameraOn());
@@ -331,7 +459,9 @@ TEST_F(GoLive, RefusedKeyFilesAreSaidOnTheirServersLine) {
     ::chmod((folder_ / "stream-key-3").c_str(), 0644);
     GoLiveController::Services services;
     services.folder = folder_;
-    services.render = [](int, int) { return std::optional<std::vector<std::uint8_t>>(); };
+    services.render = [](int, int, vantry::ProgramCanvas) {
+        return std::optional<std::vector<std::uint8_t>>();
+    };
     services.virtualCameras = [] { return std::vector<std::string>(); };
     GoLiveController reloaded(std::move(services));
     EXPECT_EQ(reloaded.streamKey(), "");
