@@ -262,6 +262,16 @@ std::string destinations(const std::vector<LiveDestinationState>& servers) {
     return out + "]";
 }
 
+// ["landscape","vertical",...]
+std::string texts(const std::vector<std::string>& values) {
+    std::string out = "[";
+    for (const std::string& v : values) {
+        if (out.size() > 1) out += ',';
+        out += quoted(v);
+    }
+    return out + "]";
+}
+
 std::string number(double v) {
     return std::isfinite(v) ? json::formatDouble(v) : std::string("null");
 }
@@ -305,6 +315,7 @@ std::vector<std::pair<std::string, std::string>> stateFields(const StudioState& 
         {"liveState", quoted(s.liveState)},
         {"liveStatus", quoted(s.liveStatus)},
         {"liveDestinations", destinations(s.liveDestinations)},
+        {"canvases", texts(s.canvases)},
         {"banner", quoted(s.banner)},
         {"shotCount", std::to_string(s.shotCount)},
         {"audio", audioObject(s.audio)},

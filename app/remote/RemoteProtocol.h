@@ -196,7 +196,9 @@ struct StudioState {
     std::string liveState;   // "idle", "connecting", "live", "partial", "failed", ... (overallLiveState)
     std::string liveStatus;  // the GO LIVE section's status line
     std::vector<LiveDestinationState> liveDestinations;  // the running stream's servers, in order
-    std::string banner;                                  // the window's status banner
+    // The picture each server of the section takes, servers 1 to 4: "landscape" or "vertical".
+    std::vector<std::string> canvases;
+    std::string banner;  // the window's status banner
     int shotCount = 0;
     std::vector<AudioSourceState> audio;  // "audio":{"mic":{"muted":..,"gainDb":..,"device":..},...}
 };

@@ -527,6 +527,7 @@ StudioState RemoteServer::currentState() {
     s.exportProgress = studio_.exportProgress();
     s.live = studio_.isLive();
     s.liveDestinations = studio_.liveDestinations();
+    s.canvases = studio_.destinationCanvases();
     s.liveState = overallLiveState(studio_.liveState(), s.liveDestinations);
     s.liveStatus = studio_.liveStatus();
     s.banner = studio_.statusBanner();

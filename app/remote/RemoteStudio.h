@@ -98,6 +98,8 @@ class RemoteStudio : public QObject {
     virtual std::string liveState() const = 0;
     virtual std::string liveStatus() const = 0;
     virtual std::vector<LiveDestinationState> liveDestinations() const = 0;
+    // The picture each of the section's servers takes ("landscape" or "vertical"), in its order.
+    virtual std::vector<std::string> destinationCanvases() const { return {}; }
     virtual void goLive() = 0;
     virtual void endStream() = 0;
 

@@ -63,6 +63,7 @@ ViewModelRemoteStudio::ViewModelRemoteStudio(app::VantryViewModel& vm, QObject* 
     connect(&vm_, &VM::presenterChanged, this, &ViewModelRemoteStudio::watchPresenter);
     connect(&vm_.goLive(), &app::GoLiveController::stateChanged, this, &RemoteStudio::changed);
     connect(&vm_.goLive(), &app::GoLiveController::destinationStatesChanged, this, &RemoteStudio::changed);
+    connect(&vm_.goLive(), &app::GoLiveController::destinationsChanged, this, &RemoteStudio::changed);
     connect(&vm_.audio(), &app::AudioMixController::sourcesChanged, this, &RemoteStudio::changed);
     watchPresenter();
 }
@@ -247,6 +248,13 @@ std::vector<LiveDestinationState> ViewModelRemoteStudio::liveDestinations() cons
         out.push_back(
             {i + 1, state.toStdString(), d.value(QStringLiteral("statusLine")).toString().toStdString()});
     }
+    return out;
+}
+
+std::vector<std::string> ViewModelRemoteStudio::destinationCanvases() const {
+    std::vector<std::string> out;
+    for (const QVariant& d : vm_.goLive().destinations())
+        out.push_back(d.toMap().value(QStringLiteral("canvas")).toString().toStdString());
     return out;
 }
 

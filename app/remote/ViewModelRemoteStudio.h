@@ -53,6 +53,7 @@ class ViewModelRemoteStudio : public RemoteStudio {
     std::string liveState() const override;
     std::string liveStatus() const override;
     std::vector<LiveDestinationState> liveDestinations() const override;
+    std::vector<std::string> destinationCanvases() const override;
     void goLive() override;
     void endStream() override;
     std::string statusBanner() const override;

@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 #include <QSurfaceFormat>
 
+#include "app/studio-app/ProgramPreviewView.h"
 #include "app/studio-app/StageViewportView.h"
 #include "app/studio-app/StudioUi.h"
 #include "creator/studio-overlay/qml/CreatorStudioUi.h"
@@ -61,6 +62,7 @@ void registerStudioQml(QQmlEngine& engine) {
         // Every text of the window uses the UI font unless it names another.
         QGuiApplication::setFont(platform::studioUiFont());
         qmlRegisterType<StageViewportView>("VantryNative", 1, 0, "StageViewportView");
+        qmlRegisterType<ProgramPreviewView>("VantryNative", 1, 0, "ProgramPreviewView");
         qmlRegisterUncreatableType<VantryViewModel>("VantryNative", 1, 0, "VantryViewModel",
                                                     QStringLiteral("made by the application"));
         qmlRegisterUncreatableType<QuickFilePanels>("VantryNative", 1, 0, "QuickFilePanels",

@@ -186,6 +186,17 @@ Column {
                 onTextEdited: section.live.clearFailure()
             }
 
+            // The picture this server takes: the landscape program or the vertical (9:16) one.
+            FieldLabel { text: server.index === 0 ? "Picture" : "Server " + (server.index + 1) + " Picture" }
+            Choices {
+                objectName: "goLiveCanvas" + server.suffix
+                label: server.index === 0 ? "Picture" : "Server " + (server.index + 1) + " Picture"
+                model: section.live.canvasChoices
+                current: server.entry.canvas
+                titleOf: function(v) { return v === "vertical" ? "Vertical" : "Landscape" }
+                onPicked: (v) => section.live.setDestinationCanvas(server.index, v)
+            }
+
             // This server's own line while the stream goes to more than one.
             Text {
                 objectName: "goLiveServerStatus" + server.suffix

@@ -138,6 +138,50 @@ Item {
         standInSet: area.vm.presenterInSet
     }
 
+    // The vertical picture while a server takes it: its latest frame, a few times a second.
+    Rectangle {
+        id: verticalPreview
+        objectName: "verticalPreview"
+        readonly property bool shown: area.vm.goLive !== undefined && area.vm.goLive !== null
+                                      && area.vm.goLive.verticalLive
+        visible: shown
+        Accessible.role: Accessible.Graphic
+        Accessible.name: "Vertical preview"
+        Accessible.description: "The vertical picture the stream sends"
+        anchors.right: parent.right
+        anchors.verticalCenter: parent.verticalCenter
+        anchors.rightMargin: 14
+        height: Math.min(parent.height * 0.5, 320)
+        width: height * 9 / 16 + 4
+        radius: 6
+        color: Theme.black(0.72)
+        border.width: 1
+        border.color: Theme.white(0.2)
+        ProgramPreviewView {
+            id: verticalPreviewPicture
+            objectName: "verticalPreviewPicture"
+            anchors.fill: parent
+            anchors.margins: 2
+        }
+        Binding {
+            target: verticalPreviewPicture
+            property: "picture"
+            value: verticalPreview.shown ? area.vm.goLive.verticalPreview : null
+            when: verticalPreview.shown
+        }
+        Text {
+            anchors.left: parent.left
+            anchors.top: parent.top
+            anchors.margins: 6
+            text: "Vertical"
+            font.pixelSize: 10
+            font.weight: Font.DemiBold
+            color: "white"
+            style: Text.Outline
+            styleColor: Theme.black(0.6)
+        }
+    }
+
     // "Stand in Set": the overlay's camera pictures go into the studio, its drag and size
     // steps move the presenter in the set.
     Binding {

@@ -182,6 +182,13 @@ TEST(RemoteProtocol, TheLiveStateSaysWhenNotEveryServerTakesTheStream) {
     StudioState after = state;
     after.liveDestinations[1].state = "connecting";
     EXPECT_EQ(changedFields(state, after), (std::vector<std::string>{"liveDestinations"}));
+
+    // Each server's picture, in the section's order.
+    after = state;
+    after.canvases = {"landscape", "vertical", "landscape", "landscape"};
+    EXPECT_EQ(changedFields(state, after), (std::vector<std::string>{"canvases"}));
+    EXPECT_NE(encodeState(after).find(R"("canvases":["landscape","vertical","landscape","landscape"])"),
+              std::string::npos);
 }
 
 TEST(RemoteLimits, TheBucketAllowsABurstThenTheRate) {

@@ -223,6 +223,14 @@ TEST_F(RemoteServerTest, AClientDrivesTheStudioAndSubscribersHearEveryChange) {
     const json::Object event = nextEvent(*watcher, "state");
     EXPECT_EQ(changed(event), std::vector<std::string>{"neonGain"});
     EXPECT_EQ(json::numberMember(child(event, "state"), "neonGain"), 2.0);
+    // Each server's picture, as the GO LIVE section chose it.
+    vm->goLive().setDestinationCanvas(1, "vertical");
+    const json::Object canvasEvent = nextEvent(*watcher, "state");
+    EXPECT_EQ(changed(canvasEvent), std::vector<std::string>{"canvases"});
+    const json::Array* canvases = json::member(child(canvasEvent, "state"), "canvases")->array();
+    ASSERT_TRUE(canvases && canvases->size() == 4u);
+    const char* expected[] = {"landscape", "vertical", "landscape", "landscape"};
+    for (std::size_t i = 0; i < 4; ++i) EXPECT_EQ(*(*canvases)[i].string(), expected[i]) << i;
     const std::string state = call(*driver, "state");
     EXPECT_EQ(json::numberMember(child(child(objectOf(state), "result"), "state"), "angle"), 2.0);
 }

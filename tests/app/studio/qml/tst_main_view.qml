@@ -223,6 +223,20 @@ Item {
             verify(!item("virtualCameraSwitch").enabled, "drawn disabled without a device")
             mouseClick(item("virtualCameraSwitch"))
             compare(live.virtualCameraOn, false)
+
+            // Each server takes the landscape or the vertical picture, chosen with the keys as
+            // well; the vertical preview shows only while a vertical stream runs.
+            const canvas = item("goLiveCanvas")
+            compare(live.destinations[0].canvas, "landscape")
+            verify(findChild(canvas, "choice_landscape").checked)
+            findChild(canvas, "choice_landscape").forceActiveFocus(Qt.TabFocusReason)
+            keyClick(Qt.Key_Right)
+            compare(live.destinations[0].canvas, "vertical")
+            verify(findChild(canvas, "choice_vertical").checked)
+            compare(findChild(canvas, "choice_vertical").Accessible.name, "Vertical")
+            verify(!item("verticalPreview").visible)
+            keyClick(Qt.Key_Left)
+            compare(live.destinations[0].canvas, "landscape")
         }
 
         // Each source's mute and gain reach the programme sound; the meters and the switch are there.
