@@ -328,10 +328,14 @@ TEST_F(GoLive, EachPictureInUseTakesOneStreamAtItsSize) {
                 EXPECT_EQ(r.height, size.height);
             }
         }
-        EXPECT_EQ(live_->verticalLive(),
-                  std::find(c.canvases.begin(), c.canvases.end(), V) != c.canvases.end());
+        const bool vertical = std::find(c.canvases.begin(), c.canvases.end(), V) != c.canvases.end();
+        EXPECT_EQ(live_->verticalLive(), vertical);
+        // The window's preview: the vertical picture, small, handed over on the main thread.
+        vantry::platform::drainMainQueue();
+        EXPECT_EQ(live_->verticalPreview().size(), vertical ? QSize(180, 320) : QSize(0, 0));
         live_->endStream();
         EXPECT_FALSE(live_->verticalLive());
+        EXPECT_TRUE(live_->verticalPreview().isNull());
     }
 }
 
