@@ -287,6 +287,32 @@ QString serverNames(const std::vector<std::size_t>& servers) {
 constexpr auto kPreviewInterval = std::chrono::milliseconds(250);
 constexpr int kPreviewHeight = 320;
 
+// The frame (B G R A) shrunk by a whole factor to about kPreviewHeight rows, each pixel the mean
+// of its block. Done here rather than by QImage's smooth scaling, which hands large pictures to
+// a thread pool: the feed thread keeps the work to itself.
+QImage previewOf(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t stride) {
+    const int f = std::max(1, height / kPreviewHeight);
+    const int w = width / f;
+    const int h = height / f;
+    QImage out(w, h, QImage::Format_ARGB32_Premultiplied);
+    if (out.isNull()) return out;
+    const unsigned area = unsigned(f * f);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* line = out.scanLine(y);
+        for (int x = 0; x < w; ++x) {
+            unsigned sum[4] = {0, 0, 0, 0};
+            for (int dy = 0; dy < f; ++dy) {
+                const std::uint8_t* p =
+                    pixels + std::ptrdiff_t(y * f + dy) * stride + std::ptrdiff_t(x * f) * 4;
+                for (int dx = 0; dx < f; ++dx, p += 4)
+                    for (int c = 0; c < 4; ++c) sum[c] += p[c];
+            }
+            for (int c = 0; c < 4; ++c) line[x * 4 + c] = std::uint8_t(sum[c] / area);
+        }
+    }
+    return out;
+}
+
 }  // namespace
 
 void GoLiveController::goLive() {
@@ -372,9 +398,7 @@ void GoLiveController::goLive() {
                 const auto now = std::chrono::steady_clock::now();
                 if (now - *last < kPreviewInterval) return;
                 *last = now;
-                const QImage frame(pixels, width, height, int(stride), QImage::Format_ARGB32_Premultiplied);
-                QImage small =
-                    frame.scaledToHeight(std::min(kPreviewHeight, height), Qt::SmoothTransformation);
+                QImage small = previewOf(pixels, width, height, stride);
                 platform::postToMain([self, generation, small = std::move(small)] {
                     if (self) self->showVerticalPreview(generation, small);
                 });
