@@ -6,10 +6,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <numbers>
-#include <string>
 #include <vector>
 
 #include "studio/FrameKey.h"
@@ -65,9 +63,6 @@ TEST(VerticalCameraFraming, EachAngleHoldsTheDeskThePresentersPlaceAndTheWallIns
     const std::vector<Part> parts = partsToShow();
     for (const BroadcastCameraAngle angle : BroadcastCameraAngle::allCases()) {
         const Lens lens = verticalLens(angle);
-        std::printf("%s: vertical field of view %.1f degrees, target lifted %.2f\n",
-                    std::string(angle.title()).c_str(), lens.fovY * 180.0 / std::numbers::pi,
-                    double(lens.lift));
         float widest = 0;  // the farthest any point lies from the middle
         for (const float t : timesOf(angle)) {
             const Float4x4 viewProj = lensViewProj(cameraRig(angle, t), lens, kTallAspect);
