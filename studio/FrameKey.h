@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "studio/PresenterPlace.h"
+#include "studio/ProgramCanvas.h"
 #include "studio/StudioCatalogue.h"
 
 namespace vantry::studio {
@@ -29,6 +30,7 @@ struct StageKey {
     std::uint64_t wallVersion = 0;  // the wall picture's identity
     int width = 0;
     int height = 0;
+    ProgramCanvas canvas = ProgramCanvas::landscape;  // whose camera films it
     friend bool operator==(const StageKey&, const StageKey&) = default;
 };
 
@@ -51,10 +53,11 @@ struct FrameKey {
 // angles (cameraMove, 0 for none) runs, so every frame of a move is a new picture.
 inline StageKey makeStageKey(BroadcastStudioSet set, std::uint64_t setVersion, BroadcastCameraAngle angle,
                              float time, float keyLightGain, float neonAccentGain, float ledWallBrightness,
-                             std::uint64_t wallVersion, int width, int height, std::uint64_t cameraMove = 0) {
+                             std::uint64_t wallVersion, int width, int height, std::uint64_t cameraMove = 0,
+                             ProgramCanvas canvas = ProgramCanvas::landscape) {
     return {set,         setVersion,   angle,          angleMoves(angle) || cameraMove != 0 ? time : 0.0f,
             cameraMove,  keyLightGain, neonAccentGain, ledWallBrightness,
-            wallVersion, width,        height};
+            wallVersion, width,        height,         canvas};
 }
 
 }  // namespace vantry::studio

@@ -1,4 +1,5 @@
-// Studio renderer speed: offscreen 1920x1080 frames (render + resolve + read-back), one live
+// Studio renderer speed: offscreen 1920x1080 frames (render + resolve + read-back), 720p
+// frames of the landscape and the vertical canvas, one live
 // frame at 1180x740, a live view and a program feed of one moving angle, and a 90-frame
 // 1920x1080 export against encoding the same 90 frames, already rendered, with the same writer
 // settings. The argument `moving` picks the angle: 0 a still one (screen shoulder: its frames
@@ -92,6 +93,44 @@ BENCHMARK(BM_OffscreenFrame1080p)
     ->ArgName("moving")
     ->Arg(0)
     ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+
+// Offscreen frames of each canvas at 720p: `canvas` 0 the landscape 1280x720 frame, 1 the
+// vertical 720x1280 one (its own lens), 2 one of each in turn per iteration (the two feeds at
+// once; each canvas keeps its own frame); `moving` as above. Counters: processor milliseconds
+// and stage passes per frame.
+void BM_OffscreenFrame720pCanvas(benchmark::State& state) {
+    const int canvas = int(state.range(0));
+    auto& e = engineAt(state.range(1) != 0);
+    const auto before = e.drawCounts().stagePasses;
+    float t = 0;
+    std::int64_t frames = 0;
+    const double cpu0 = vantry::bench::cpuSeconds();
+    for (auto _ : state) {
+        if (canvas != 1) {
+            benchmark::DoNotOptimize(e.renderOffscreenBGRA(1280, 720, t));
+            ++frames;
+        }
+        if (canvas != 0) {
+            benchmark::DoNotOptimize(e.renderOffscreenBGRA(720, 1280, t, vantry::ProgramCanvas::vertical));
+            ++frames;
+        }
+        t += 1.0f / 30.0f;
+    }
+    frames = std::max<std::int64_t>(frames, 1);
+    state.counters["cpu_ms_per_frame"] = 1000.0 * (vantry::bench::cpuSeconds() - cpu0) / double(frames);
+    state.counters["stage_passes_per_frame"] = double(e.drawCounts().stagePasses - before) / double(frames);
+}
+BENCHMARK(BM_OffscreenFrame720pCanvas)
+    ->ArgNames({"canvas", "moving"})
+    ->Args({0, 0})
+    ->Args({1, 0})
+    ->Args({2, 0})
+    ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({2, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2.0);

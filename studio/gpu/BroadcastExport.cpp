@@ -65,7 +65,6 @@ std::unique_ptr<ExportVideoSink> openMP4VideoSink(const std::filesystem::path& p
 std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double durationSec,
                                                    const std::filesystem::path& url,
                                                    const ExportProgress& progress, ProgramCanvas canvas) {
-    (void)canvas;
     const std::int64_t frameTotal = exportFrameTotal(durationSec);
     if (width < 1 || height < 1) throw std::invalid_argument("export size must be at least 1 x 1");
 
@@ -84,19 +83,19 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
     // A frame's pixels: shared with the engine's kept frame, so a frame whose key equals the
     // previous one (a still angle) is neither drawn nor copied again.
     using Frame = std::shared_ptr<const std::vector<std::uint8_t>>;
-    const auto renderFrame = [d, width, height](std::int64_t n) {
-        return d->worker->submit([d, width, height, n]() -> Frame {
+    const auto renderFrame = [d, width, height, canvas](std::int64_t n) {
+        return d->worker->submit([d, width, height, n, canvas]() -> Frame {
             const float time = static_cast<float>(n) / 30.0f;
             if (!d->services.exportFrame) {
                 try {
-                    return d->renderSharedOnWorker(width, height, time);
+                    return d->renderSharedOnWorker(width, height, time, canvas);
                 } catch (const std::exception&) {
                     return nullptr;
                 }
             }
             const auto render = [&]() -> ExportFrame {
                 try {
-                    return d->renderOnWorker(width, height, time);
+                    return d->renderOnWorker(width, height, time, canvas);
                 } catch (const std::exception&) {
                     return std::nullopt;
                 }

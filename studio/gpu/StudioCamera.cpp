@@ -1,8 +1,13 @@
 #include "studio/gpu/StudioCamera.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numbers>
+
+#include "studio/FrameKey.h"
+#include "studio/PresenterPlace.h"
+#include "studio/SetGeometry.h"
 
 namespace vantry::studio::camera {
 
@@ -49,6 +54,113 @@ CameraPose movedPose(const CameraMove& move, BroadcastCameraAngle to, float t) {
     return {mix(move.from.eye, end.eye), mix(move.from.target, end.target)};
 }
 
+Lens landscapeLens() {
+    return {static_cast<float>(44.0 * std::numbers::pi / 180.0), 0.0f};
+}
+
+std::vector<Float3> verticalFramePoints() {
+    // The desk (its body and top) and the wall's screen as the set builds them: every set has
+    // the same boxes, only their colours differ.
+    const SetGeometry set = buildStudioSet(BroadcastStudioSet::manhattanLoft);
+    std::vector<Float3> points;
+    for (const StageVertex& v : set.vertices) {
+        const bool desk = v.matTag > 0.5f && v.matTag < 1.5f;
+        const bool screen = v.matTag > 1.5f && v.matTag < 2.5f;
+        if (desk || screen) points.push_back(v.position);
+    }
+    const PresenterPlace place;
+    points.push_back({place.x, 0.0f, place.z});
+    points.push_back({place.x, place.height, place.z});
+    return points;
+}
+
+namespace {
+
+// A point's place in the view of lookAt(eye, target): tangents across and up of the angle it
+// makes with the view's axis.
+struct ViewTangents {
+    float across = 0;
+    float up = 0;
+};
+
+ViewTangents viewTangents(const CameraPose& pose, float lift, Float3 p) {
+    const Float3 target{pose.target.x, pose.target.y + lift, pose.target.z};
+    const Float3 z = normalize(pose.eye - target);
+    const Float3 x = normalize(cross(Float3{0, 1, 0}, z));
+    const Float3 y = cross(z, x);
+    const Float3 d = p - pose.eye;
+    const float depth = std::max(-dot(d, z), 1e-3f);
+    return {dot(d, x) / depth, dot(d, y) / depth};
+}
+
+// The poses an angle films from: the one pose of a still angle, or its motion sampled over a
+// whole period of the wide desk's sway and of the crane (both repeat within 20 pi seconds).
+std::vector<CameraPose> posesOf(BroadcastCameraAngle angle) {
+    if (!angleMoves(angle)) return {cameraRig(angle, 0.0f)};
+    std::vector<CameraPose> poses;
+    constexpr int kSamples = 1024;
+    const float period = static_cast<float>(20.0 * std::numbers::pi);
+    for (int i = 0; i < kSamples; ++i) poses.push_back(cameraRig(angle, period * float(i) / float(kSamples)));
+    return poses;
+}
+
+Lens deriveVerticalLens(BroadcastCameraAngle angle) {
+    constexpr float kAspect = 9.0f / 16.0f;
+    const std::vector<Float3> points = verticalFramePoints();
+    const std::vector<CameraPose> poses = posesOf(angle);
+    // How far the points' highest tangent exceeds their lowest one's depth below the axis:
+    // falls as the target rises.
+    const auto imbalance = [&](float lift) {
+        float top = -1e9f, bottom = 1e9f;
+        for (const CameraPose& pose : poses) {
+            for (const Float3& p : points) {
+                const float up = viewTangents(pose, lift, p).up;
+                top = std::max(top, up);
+                bottom = std::min(bottom, up);
+            }
+        }
+        return top + bottom;
+    };
+    float low = -3.0f, high = 3.0f;
+    for (int i = 0; i < 40; ++i) {
+        const float mid = 0.5f * (low + high);
+        (imbalance(mid) > 0 ? low : high) = mid;
+    }
+    const float lift = 0.5f * (low + high);
+    float tanHalf = 0;
+    for (const CameraPose& pose : poses) {
+        for (const Float3& p : points) {
+            const ViewTangents v = viewTangents(pose, lift, p);
+            tanHalf = std::max({tanHalf, std::fabs(v.across) / kAspect, std::fabs(v.up)});
+        }
+    }
+    tanHalf /= 1.0f - kVerticalFrameMargin;
+    return {2.0f * std::atan(tanHalf), lift};
+}
+
+}  // namespace
+
+Lens verticalLens(BroadcastCameraAngle angle) {
+    static const std::array<Lens, 4> lenses = [] {
+        std::array<Lens, 4> made{};
+        for (int i = 0; i < 4; ++i) made[std::size_t(i)] = deriveVerticalLens(BroadcastCameraAngle::Case(i));
+        return made;
+    }();
+    return lenses[std::size_t(angle.value())];
+}
+
+Lens canvasLens(ProgramCanvas canvas, BroadcastCameraAngle angle) {
+    return canvas == ProgramCanvas::vertical ? verticalLens(angle) : landscapeLens();
+}
+
+Lens movedVerticalLens(const CameraMove& move, BroadcastCameraAngle to, float t) {
+    const Lens end = verticalLens(to);
+    const float w = easeInOut(moveProgress(move, t));
+    if (!move.fromVerticalLens || w >= 1.0f) return end;
+    const Lens& from = *move.fromVerticalLens;
+    return {from.fovY + (end.fovY - from.fovY) * w, from.lift + (end.lift - from.lift) * w};
+}
+
 Float4x4 lookAt(Float3 eye, Float3 target, Float3 up) {
     const Float3 z = normalize(eye - target);
     const Float3 x = normalize(cross(up, z));
@@ -71,6 +183,16 @@ Float4x4 studioProjection(float aspect) {
     m.columns[2] = {0, 0, kFar / (kNear - kFar), -1};
     m.columns[3] = {0, 0, kNear * kFar / (kNear - kFar), 0};
     return m;
+}
+
+Float4x4 lensViewProj(const CameraPose& pose, const Lens& lens, float aspect) {
+    if (lens == landscapeLens()) return studioProjection(aspect) * lookAt(pose.eye, pose.target, {0, 1, 0});
+    Float4x4 projection = studioProjection(aspect);
+    const float s = 1.0f / std::tan(0.5f * lens.fovY);
+    projection.columns[0] = {s / aspect, 0, 0, 0};
+    projection.columns[1] = {0, s, 0, 0};
+    const Float3 target{pose.target.x, pose.target.y + lens.lift, pose.target.z};
+    return projection * lookAt(pose.eye, target, {0, 1, 0});
 }
 
 std::optional<Float3> floorPointAt(const CameraPose& pose, float aspect, float u, float v) {
@@ -102,8 +224,13 @@ StageUniforms makeStageUniforms(BroadcastStudioSet set, BroadcastCameraAngle ang
 
 StageUniforms makeStageUniforms(BroadcastStudioSet set, const CameraPose& pose, float t, float keyGain,
                                 float neonGain, float wallBrightness, float aspect) {
+    return makeStageUniforms(set, pose, landscapeLens(), t, keyGain, neonGain, wallBrightness, aspect);
+}
+
+StageUniforms makeStageUniforms(BroadcastStudioSet set, const CameraPose& pose, const Lens& lens, float t,
+                                float keyGain, float neonGain, float wallBrightness, float aspect) {
     StageUniforms u;
-    u.viewProj = studioProjection(aspect) * lookAt(pose.eye, pose.target, {0, 1, 0});
+    u.viewProj = lensViewProj(pose, lens, aspect);
     u.cameraPos = {pose.eye.x, pose.eye.y, pose.eye.z, 1.0f};
     const Float3 accent = set.accentColor();
     u.accentAndNeon = {accent.x, accent.y, accent.z, neonGain};

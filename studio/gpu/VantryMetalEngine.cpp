@@ -59,7 +59,10 @@ double wallClockSeconds() {
 
 VantryMetalEngine::Impl::~Impl() {
     if (worker) {
-        worker->run([this] { offscreen.reset(); });
+        worker->run([this] {
+            verticalOffscreen.reset();
+            offscreen.reset();
+        });
         worker.reset();
     }
     // GPU copies of live contexts that were not released go with their contexts.
@@ -84,12 +87,19 @@ studio::camera::CameraPose VantryMetalEngine::Impl::poseLocked(float t, bool liv
     return studio::camera::cameraRig(cameraAngle, t);
 }
 
-studio::FrameKey VantryMetalEngine::Impl::keyLocked(float t, bool live, int width, int height) const {
+studio::camera::Lens VantryMetalEngine::Impl::lensLocked(float t, bool live, ProgramCanvas canvas) const {
+    if (canvas != ProgramCanvas::vertical) return studio::camera::landscapeLens();
+    if (live && cameraMove) return studio::camera::movedVerticalLens(*cameraMove, cameraAngle, t);
+    return studio::camera::verticalLens(cameraAngle);
+}
+
+studio::FrameKey VantryMetalEngine::Impl::keyLocked(float t, bool live, int width, int height,
+                                                    ProgramCanvas canvas) const {
     const bool moving = live && cameraMove && studio::camera::moveRunning(*cameraMove, t);
     studio::FrameKey key;
-    key.stage =
-        studio::makeStageKey(studioSet, setVersion, cameraAngle, t, keyLightGain, neonAccentGain,
-                             ledWallBrightness, wallVersion, width, height, moving ? cameraMoveId : 0);
+    key.stage = studio::makeStageKey(studioSet, setVersion, cameraAngle, t, keyLightGain, neonAccentGain,
+                                     ledWallBrightness, wallVersion, width, height, moving ? cameraMoveId : 0,
+                                     canvas);
     if (presenter)
         key.presenter =
             studio::PresenterKey{presenterVersion, presenter->width, presenter->height, presenterPlace};
@@ -103,7 +113,8 @@ bool VantryMetalEngine::Impl::feedFollowsLocked(int width, int height, double at
 }
 
 FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeOverride, int width,
-                                                      int height, float aspect, studio::FrameKey& key) const {
+                                                      int height, float aspect, studio::FrameKey& key,
+                                                      ProgramCanvas canvas) const {
     FrameSnapshot frame;
     frame.geometry = stageBuffersOk ? geometry : nullptr;
     frame.setVersion = setVersion;
@@ -112,8 +123,9 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
     // A camera move runs on the live clock; a frame at a time of its own shows the angle.
     const bool live = !timeOverride;
     const float t = timeOverride.value_or(directorClock);
-    frame.uniforms = studio::camera::makeStageUniforms(studioSet, poseLocked(t, live), t, keyLightGain,
-                                                       neonAccentGain, ledWallBrightness, aspect);
+    frame.uniforms =
+        studio::camera::makeStageUniforms(studioSet, poseLocked(t, live), lensLocked(t, live, canvas), t,
+                                          keyLightGain, neonAccentGain, ledWallBrightness, aspect);
     if (presenter) {
         frame.presenter = presenter;
         frame.presenterVersion = presenterVersion;
@@ -126,7 +138,7 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
         frame.presenterWallLight = wallLight;
         if (geometry) frame.presenterWallSide = studio::wallSide(quad.corners, wallCentreOf(*geometry));
     }
-    key = keyLocked(t, live, width, height);
+    key = keyLocked(t, live, width, height, canvas);
     return frame;
 }
 
@@ -240,16 +252,25 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
 }
 
 std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderSharedOnWorker(
-    int width, int height, std::optional<float> time) {
+    int width, int height, std::optional<float> time, ProgramCanvas canvas) {
+    // Each canvas keeps its own frames and pixels.
+    const bool vertical = canvas == ProgramCanvas::vertical;
+    std::unique_ptr<ContextFrames>& offscreen = vertical ? verticalOffscreen : this->offscreen;
+    std::optional<studio::FrameKey>& offscreenPixelsKey =
+        vertical ? verticalPixelsKey : this->offscreenPixelsKey;
+    std::shared_ptr<std::vector<std::uint8_t>>& offscreenPixels =
+        vertical ? verticalPixels : this->offscreenPixels;
     if (!offscreen || !offscreen->renderer) return nullptr;
     studio::FrameKey key;
     FrameSnapshot frame;
     {
         std::unique_lock<std::mutex> guard(lock);
-        frame = snapshotLocked(time, width, height, studio::camera::offscreenAspect(width, height), key);
-        if (!time) {
-            // A frame at the live clock: the program feed. A live view of its size hands its
-            // frames over; the one it is drawing now is waited for rather than drawn twice.
+        frame =
+            snapshotLocked(time, width, height, studio::camera::offscreenAspect(width, height), key, canvas);
+        if (!time && !vertical) {
+            // A landscape frame at the live clock: the program feed. A live view of its size
+            // hands its frames over; the one it is drawing now is waited for rather than drawn
+            // twice. The live view films no vertical frames.
             feedAsked = true;
             feedWidth = width;
             feedHeight = height;
@@ -293,8 +314,9 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
 }
 
 std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker(int width, int height,
-                                                                                 std::optional<float> time) {
-    auto pixels = renderSharedOnWorker(width, height, time);
+                                                                                 std::optional<float> time,
+                                                                                 ProgramCanvas canvas) {
+    auto pixels = renderSharedOnWorker(width, height, time, canvas);
     if (!pixels) return std::nullopt;
     return *pixels;
 }
@@ -315,6 +337,8 @@ std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices serv
         const bool built = impl->worker->run([raw] {
             raw->offscreen = std::make_unique<Impl::ContextFrames>();
             raw->offscreen->renderer = StageRenderer::create();
+            raw->verticalOffscreen = std::make_unique<Impl::ContextFrames>();
+            raw->verticalOffscreen->renderer = raw->offscreen->renderer;
             return raw->offscreen->renderer != nullptr;
         });
         if (!built) return nullptr;
@@ -417,7 +441,8 @@ void VantryMetalEngine::moveCameraAngle(BroadcastCameraAngle angle, float second
     if (angle == d.cameraAngle) return;
     const float t = d.directorClock;
     d.cameraMove =
-        studio::camera::CameraMove{d.poseLocked(t, true), t, studio::camera::clampMoveDuration(seconds)};
+        studio::camera::CameraMove{d.poseLocked(t, true), t, studio::camera::clampMoveDuration(seconds),
+                                   d.lensLocked(t, true, ProgramCanvas::vertical)};
     ++d.cameraMoveId;
     d.cameraAngle = angle;
     d.changedLocked();
@@ -675,12 +700,12 @@ void VantryMetalEngine::releaseContextResources(const void* contextKey) {
 
 std::optional<std::vector<std::uint8_t>> VantryMetalEngine::renderOffscreenBGRA(
     int width, int height, std::optional<float> timeOverride, ProgramCanvas canvas) {
-    (void)canvas;
     if (width < 1 || height < 1) return std::nullopt;
     Impl* d = impl_.get();
     try {
-        return d->worker->run(
-            [d, width, height, timeOverride] { return d->renderOnWorker(width, height, timeOverride); });
+        return d->worker->run([d, width, height, timeOverride, canvas] {
+            return d->renderOnWorker(width, height, timeOverride, canvas);
+        });
     } catch (const std::exception&) {
         return std::nullopt;
     }

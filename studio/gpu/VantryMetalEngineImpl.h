@@ -38,7 +38,7 @@ struct VantryMetalEngine::Impl {
     // presenter stands in the set, that stage with the presenter over a copy of it. A frame
     // whose key equals the last one is not drawn again.
     struct ContextFrames {
-        std::unique_ptr<studio::gl::StageRenderer> renderer;
+        std::shared_ptr<studio::gl::StageRenderer> renderer;  // the offscreen canvases share one
         studio::gl::MultisampleTarget stage;
         studio::gl::MultisampleTarget composed;
         std::optional<studio::StageKey> stageKey;
@@ -56,15 +56,19 @@ struct VantryMetalEngine::Impl {
     // Copies what one frame needs (time: the override or directorClock), with the frame's key
     // for a width x height target; the caller holds the lock.
     studio::gl::FrameSnapshot snapshotLocked(std::optional<float> timeOverride, int width, int height,
-                                             float aspect, studio::FrameKey& key) const;
+                                             float aspect, studio::FrameKey& key,
+                                             ProgramCanvas canvas = ProgramCanvas::landscape) const;
     // True while the program feed follows the live clock at the size of a live surface that
     // is width x height: the live view then hands its frames over; lock held.
     bool feedFollowsLocked(int width, int height, double now) const;
     // The key of a frame at time t; live: at the live clock, where a camera move applies. The
     // caller holds the lock.
-    studio::FrameKey keyLocked(float t, bool live, int width, int height) const;
+    studio::FrameKey keyLocked(float t, bool live, int width, int height,
+                               ProgramCanvas canvas = ProgramCanvas::landscape) const;
     // The camera's eye and target at time t (live: a running move applies); lock held.
     studio::camera::CameraPose poseLocked(float t, bool live) const;
+    // The canvas's lens at time t (live: a running move applies); lock held.
+    studio::camera::Lens lensLocked(float t, bool live, ProgramCanvas canvas) const;
     // True while a camera move changes the live picture; lock held.
     bool movingLocked() const;
     // Brings frames to the frame of key (drawing only what changed); the target holding it, or
@@ -72,11 +76,12 @@ struct VantryMetalEngine::Impl {
     studio::gl::MultisampleTarget* produce(ContextFrames& frames, const studio::gl::FrameSnapshot& frame,
                                            const studio::FrameKey& key, float flipY);
     // Runs on the worker: one offscreen frame, rows top to bottom, B G R A.
-    std::optional<std::vector<std::uint8_t>> renderOnWorker(int width, int height, std::optional<float> time);
+    std::optional<std::vector<std::uint8_t>> renderOnWorker(int width, int height, std::optional<float> time,
+                                                            ProgramCanvas canvas = ProgramCanvas::landscape);
     // The same frame without a copy: the pixels kept for the last key (the same object again
     // while the key does not change); null on failure.
-    std::shared_ptr<const std::vector<std::uint8_t>> renderSharedOnWorker(int width, int height,
-                                                                          std::optional<float> time);
+    std::shared_ptr<const std::vector<std::uint8_t>> renderSharedOnWorker(
+        int width, int height, std::optional<float> time, ProgramCanvas canvas = ProgramCanvas::landscape);
     // Counts a change of anything the picture depends on and wakes waitForChange; lock held.
     void changedLocked();
 
@@ -135,6 +140,11 @@ struct VantryMetalEngine::Impl {
     // The last offscreen frame read back, and its key.
     std::optional<studio::FrameKey> offscreenPixelsKey;
     std::shared_ptr<std::vector<std::uint8_t>> offscreenPixels;
+    // The same for the vertical canvas, so that frames of the two canvases asked for in turn
+    // each reuse their own; its frames share the landscape frames' renderer.
+    std::unique_ptr<ContextFrames> verticalOffscreen;
+    std::optional<studio::FrameKey> verticalPixelsKey;
+    std::shared_ptr<std::vector<std::uint8_t>> verticalPixels;
 
     // Frames the live view hands to the program feed, so that a frame the two ask for alike
     // is drawn once. Guarded by `lock`: the size and time of the feed's last frame at the live
