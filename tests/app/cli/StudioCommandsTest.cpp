@@ -221,18 +221,28 @@ TEST_F(StudioCommands, ScreenshotWorksAtEveryAngle) {
 }
 
 // The window shows the landscape picture; --canvas vertical saves the vertical program picture
-// its studio would send instead, at the GO LIVE size stood on end.
+// its studio would send instead, at the GO LIVE size stood on end, with the floating presenter
+// laid over it: the same studio without and with the facecam differ in broad colour.
 TEST_F(StudioCommands, ScreenshotSavesTheVerticalProgramPicture) {
-    const fs::path out = dir_ / "vertical.png";
-    const Result r = runCli(
-        "screenshot --set manhattan-loft --angle 1 --frames 4 --size 1180x740 --canvas vertical "
-        "--out '" +
-        out.string() + "'");
-    ASSERT_EQ(r.exitCode, 0) << r.out;
-    const QImage shot(QString::fromStdString(out.string()));
-    ASSERT_EQ(shot.size(), QSize(720, 1280)) << r.out;
-    EXPECT_LT(vantry::testing::nearBlackShare(shot.convertToFormat(QImage::Format_RGB32)), 0.05);
-    EXPECT_NE(r.out.find("720x1280"), std::string::npos) << r.out;
+    const std::string portrait = "/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+    QImage shots[2];
+    for (int withPresenter = 0; withPresenter < 2; ++withPresenter) {
+        SCOPED_TRACE(withPresenter ? "with the presenter" : "without");
+        const fs::path out = dir_ / ("vertical" + std::to_string(withPresenter) + ".png");
+        const Result r = runCli(
+            "screenshot --set manhattan-loft --angle 1 --frames 4 --size 1180x740 --canvas "
+            "vertical" +
+            std::string(withPresenter ? " --facecam --presenter float --camera " + portrait : "") +
+            " --out '" + out.string() + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("720x1280"), std::string::npos) << r.out;
+        shots[withPresenter] =
+            QImage(QString::fromStdString(out.string())).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shots[withPresenter].size(), QSize(720, 1280)) << r.out;
+        EXPECT_LT(vantry::testing::nearBlackShare(shots[withPresenter]), 0.05);
+    }
+    EXPECT_GT(vantry::testing::largestCellDifference(shots[0], shots[1]), 20)
+        << "no presenter over the picture";
 }
 
 TEST_F(StudioCommands, UnreadableSlideFailsWithoutOutput) {
