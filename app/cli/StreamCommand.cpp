@@ -230,6 +230,11 @@ int runStream(const std::vector<std::string>& arguments) {
         parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)),
                       double(vantry::platform::kMinVideoBitRate), double(vantry::platform::kMaxVideoBitRate));
 
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < destinations.urls.size(); ++i)
+        keys.push_back(destinations.keys.empty() ? defaultKey(destinations.urls[i], i)
+                                                 : destinations.keys[i]);
+
     // A malformed address is the command line's fault; one that names no usable device is not.
     try {
         for (const std::string& url : destinations.urls) (void)vantry::platform::liveStreamKind(url);
@@ -243,11 +248,6 @@ int runStream(const std::vector<std::string>& arguments) {
     for (const std::string& url : destinations.urls)
         if (const std::string fault = vantry::platform::srtPassphraseFault(url); !fault.empty())
             throw UsageError(fault);
-
-    std::vector<std::string> keys;
-    for (std::size_t i = 0; i < destinations.urls.size(); ++i)
-        keys.push_back(destinations.keys.empty() ? defaultKey(destinations.urls[i], i)
-                                                 : destinations.keys[i]);
 
     // One stream for each canvas in use, landscape first: drawn and encoded once, with every
     // destination that takes that canvas. A canvas nobody takes is never drawn.
