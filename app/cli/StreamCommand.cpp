@@ -2,6 +2,7 @@
 // to an RTMP, RTMPS or SRT server, without a window.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -439,12 +440,17 @@ int runStream(const std::vector<std::string>& arguments) {
     }
     std::fflush(stdout);
     if (severalDestinations) {
-        // Each server as it was when the stream ended; success means every one was taking it.
+        // Each server as it was when the stream ended, in the order given; success means every
+        // one was taking it.
         bool allTaking = true;
-        for (std::size_t k = 0; k < canvases.size(); ++k) {
-            const LiveStreamStatus& s = ended[k];
-            const LiveStreamStatus& last = canvases[k].last;
-            for (std::size_t i = 0; i < s.destinations.size(); ++i) {
+        for (std::size_t url = 0; url < destinations.urls.size(); ++url) {
+            for (std::size_t k = 0; k < canvases.size(); ++k) {
+                const auto& given = canvases[k].destinations;
+                const auto at = std::find(given.begin(), given.end(), url);
+                const LiveStreamStatus& s = ended[k];
+                const std::size_t i = std::size_t(at - given.begin());
+                if (at == given.end() || i >= s.destinations.size()) continue;
+                const LiveStreamStatus& last = canvases[k].last;
                 auto d = i < last.destinations.size() ? last.destinations[i] : s.destinations[i];
                 d.bytesDelivered = s.destinations[i].bytesDelivered;
                 std::printf("  %s\n", destinationLine(d).c_str());
