@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "app/cli/Args.h"
+#include "app/cli/CanvasOption.h"
 #include "app/cli/Command.h"
 #include "app/cli/EncoderOption.h"
 #include "app/cli/StudioOptions.h"
@@ -45,7 +46,7 @@ class ProgressPrinter {
 };
 
 int runExport(const std::vector<std::string>& args) {
-    std::set<std::string> valueOptions{"seconds", "size", "out", "encoder"};
+    std::set<std::string> valueOptions{"seconds", "size", "out", "encoder", "canvas"};
     for (const char* o : vantry::app::cli::kStudioValueOptions) valueOptions.insert(o);
     const vantry::app::cli::Args parsed(args, valueOptions);
     if (!parsed.positional().empty())
@@ -53,7 +54,11 @@ int runExport(const std::vector<std::string>& args) {
     const auto options = vantry::app::cli::parseStudioOptions(parsed);
     const auto encoder = vantry::app::cli::parseEncoderOption(parsed);
     const double seconds = parsed.number("seconds", 3.0, 0, 3600);
-    const auto [width, height] = parsed.size("size", {1920, 1080});
+    const vantry::ProgramCanvas canvas = vantry::app::cli::parseCanvasOption(parsed);
+    // --size is the clip's size as given; the default is 1920x1080, stood on end for the
+    // vertical canvas.
+    const auto fallback = vantry::programCanvasSize(canvas, 1920, 1080);
+    const auto [width, height] = parsed.size("size", {fallback.width, fallback.height});
     if (width % 2 != 0 || height % 2 != 0) throw UsageError("option --size needs even numbers for H.264");
     const std::filesystem::path out = parsed.required("out");
     const auto output = vantry::app::cli::openDestination(out);
@@ -70,11 +75,13 @@ int runExport(const std::vector<std::string>& args) {
     std::int64_t framesTotal = 0;
     std::int64_t bytes = 0;
     try {
-        bytes = engine->exportBroadcastMP4(width, height, seconds, partial,
-                                           [&](std::int64_t done, std::int64_t total) {
-                                               framesTotal = total;
-                                               printer(done, total);
-                                           });
+        bytes = engine->exportBroadcastMP4(
+            width, height, seconds, partial,
+            [&](std::int64_t done, std::int64_t total) {
+                framesTotal = total;
+                printer(done, total);
+            },
+            canvas);
     } catch (const std::exception& e) {
         discard();
         throw CommandError("cannot export to '" + out.string() + "': " + e.what());
@@ -102,11 +109,15 @@ const vantry::app::cli::CommandRegistrar kExport(
      "Usage: vantry-cli export [options] --out FILE.mp4\n\n"
      "Renders the studio offscreen (no display needed) at 30 frames per second and writes\n"
      "H.264 video at 16 Mbit/s into an MP4 file. At least 30 frames (1 second) are written.\n"
-     "Progress goes to standard error; the file size is printed at the end.\n\n"
+     "Progress goes to standard error; the file size is printed at the end. --canvas vertical\n"
+     "films the vertical program picture instead (9:16, the vertical canvas's own camera), by\n"
+     "default at 1080x1920.\n\n"
      "Options:\n" +
          vantry::app::cli::studioOptionsHelp() +
          "  --seconds S      clip length in seconds, 0 to 3600 (default 3)\n"
-         "  --size WxH       picture size in pixels, even numbers (default 1920x1080)\n" +
+         "  --canvas NAME    landscape (default) or vertical: the program picture filmed\n"
+         "  --size WxH       picture size in pixels, even numbers, as given for either canvas\n"
+         "                   (default 1920x1080, 1080x1920 with --canvas vertical)\n" +
          vantry::platform::media::kEncoderOptionHelp +
          "  --out FILE.mp4   where to write the clip (required; folders are created, an existing\n"
          "                   file is replaced only when the new clip is complete)\n"

@@ -12,11 +12,14 @@
 #include <string>
 
 #include "app/cli/Args.h"
+#include "app/cli/CanvasOption.h"
 #include "app/cli/Command.h"
 #include "app/cli/PresenterOptions.h"
 #include "app/cli/ScreenshotView.h"
 #include "app/cli/StudioOptions.h"
 #include "app/cli/WallSlide.h"
+#include "app/program-feed/GoLiveSettings.h"
+#include "app/program-feed/ProgramFeed.h"
 #include "app/studio-app/EngineStudioRenderer.h"
 #include "app/studio-app/StudioWindowHost.h"
 #include "app/studio-app/VantryViewModel.h"
@@ -118,12 +121,33 @@ std::string wallLine(const vantry::app::VantryViewModel& vm) {
     return line;
 }
 
+// The vertical program picture the window's studio would send: its engine's vertical canvas at
+// the GO LIVE size stood on end, at the live clock, with the floating presenter laid over it
+// as the vertical feed places it (one standing in the set is in the studio frame already).
+QImage verticalProgramPicture(vantry::app::VantryViewModel& vm, vantry::VantryMetalEngine& engine) {
+    const auto live = vantry::app::feed::parseGoLiveSize(vm.goLive().size().toStdString())
+                          .value_or(std::pair<int, int>{1280, 720});
+    const auto size = vantry::programCanvasSize(vantry::ProgramCanvas::vertical, live.first, live.second);
+    QImage picture =
+        engine.renderOffscreenCGImage(size.width, size.height, std::nullopt, vantry::ProgramCanvas::vertical);
+    if (picture.isNull())
+        throw CommandError("rendering the " + std::to_string(size.width) + "x" + std::to_string(size.height) +
+                           " vertical program picture failed");
+    vantry::app::feed::ProgramPresenter presenter = vm.goLive().currentPresenter();
+    if (presenter.look.viewportWidth <= 0 || presenter.look.viewportHeight <= 0) {
+        presenter.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
+        presenter.look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
+    }
+    vantry::app::feed::composePresenter(picture, presenter, vantry::ProgramCanvas::vertical);
+    return picture;
+}
+
 int runScreenshot(const std::vector<std::string>& args) {
     if (vantry::app::cli::wantsViewScreenshot(args)) return vantry::app::cli::runViewScreenshot(args);
-    vantry::app::cli::Args parsed(
-        args,
-        {"out", "set", "angle", "frames", "size", "camera", "slide", "slide-page", "refine", "presenter"},
-        {"vision", "facecam", "slide-screen"});
+    vantry::app::cli::Args parsed(args,
+                                  {"out", "set", "angle", "frames", "size", "camera", "slide", "slide-page",
+                                   "refine", "presenter", "canvas"},
+                                  {"vision", "facecam", "slide-screen"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
     const std::string out = parsed.required("out");
@@ -142,6 +166,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     vantry::app::cli::StudioOptions wallSlide;
     vantry::app::cli::parseSlideOptions(parsed, wallSlide);
     const int frames = parsed.integer("frames", 12, 1, 10000);
+    const vantry::ProgramCanvas canvas = vantry::app::cli::parseCanvasOption(parsed);
     const auto [width, height] = parsed.size("size", {1440, 900});
     if (width < 1180 || height < 740)
         throw UsageError("option --size expects at least 1180x740, got '" + *parsed.value("size") + "'");
@@ -227,7 +252,9 @@ int runScreenshot(const std::vector<std::string>& args) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
     }
     if (!vantry::app::quickRunsOnOpenGL(window)) throw CommandError(vantry::app::kGpuRequiredMessage);
-    const QImage shot = window->grabWindow();
+    const QImage shot = canvas == vantry::ProgramCanvas::vertical
+                            ? verticalProgramPicture(vm, renderer->engine())
+                            : window->grabWindow();
     if (shot.isNull()) throw CommandError("the studio window could not be captured");
     QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
     if (!writer.write(shot))
@@ -246,7 +273,8 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
      "FILE]\n"
      "                             [--presenter in-set|float] [--refine on|off]\n"
      "                             [--slide FILE [--slide-page N] | --slide-screen] [--frames N] [--size "
-     "WxH]\n\n"
+     "WxH]\n"
+     "                             [--canvas landscape|vertical]\n\n"
      "Opens the studio window with the live renderer, waits until the viewport has drawn N frames\n"
      "(default 12; at a still angle, until it holds its one frame), saves the window as a PNG and\n"
      "exits. --set picks a studio set (see vantry-cli sets),\n"
@@ -260,7 +288,10 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
      "or video file as the camera. --presenter in-set|float shows the presenter standing in the set\n"
      "or floating over it (default: the choice saved in the window). --refine turns the presenter's\n"
      "steady, picture-fitted edges on or off for this picture (default: as the window keeps it; off\n"
-     "shows the raw segmentation mask). Needs a display; xvfb-run works.\n\n"
+     "shows the raw segmentation mask). --canvas vertical saves, instead of the window (which shows\n"
+     "the landscape picture), the vertical program picture its studio would send: the vertical\n"
+     "canvas at the GO LIVE size stood on end (720x1280 or 1080x1920), at the live clock, with the\n"
+     "floating presenter laid over it. Needs a display; xvfb-run works.\n\n"
      "       vantry-cli screenshot --view coop-sheet|maps-sheet|voice-bar|kill-toast --out FILE.png [--size "
      "WxH]\n"
      "saves a gallery view instead, as it first appears (default 900x700).",

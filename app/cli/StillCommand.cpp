@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "app/cli/Args.h"
+#include "app/cli/CanvasOption.h"
 #include "app/cli/Command.h"
 #include "app/cli/PresenterOptions.h"
 #include "app/cli/StudioOptions.h"
@@ -17,7 +18,7 @@ using vantry::app::cli::CommandError;
 using vantry::app::cli::UsageError;
 
 int runStill(const std::vector<std::string>& args) {
-    std::set<std::string> valueOptions{"time", "size", "out", "camera", "presenter", "refine"};
+    std::set<std::string> valueOptions{"time", "size", "out", "camera", "presenter", "refine", "canvas"};
     for (const char* o : vantry::app::cli::kStudioValueOptions) valueOptions.insert(o);
     const vantry::app::cli::Args parsed(args, valueOptions);
     if (!parsed.positional().empty())
@@ -25,7 +26,11 @@ int runStill(const std::vector<std::string>& args) {
     auto options = vantry::app::cli::parseStudioOptions(parsed);
     const double time = parsed.number("time", 0.0, -1e6, 1e6);
     options.slideTime = time;
-    const auto [width, height] = parsed.size("size", {1920, 1080});
+    const vantry::ProgramCanvas canvas = vantry::app::cli::parseCanvasOption(parsed);
+    // --size is the picture's size as given; the default is 1920x1080, stood on end for the
+    // vertical canvas.
+    const auto fallback = vantry::programCanvasSize(canvas, 1920, 1080);
+    const auto [width, height] = parsed.size("size", {fallback.width, fallback.height});
     const std::filesystem::path out = parsed.required("out");
     const auto mode = vantry::app::cli::parsePresenterMode(parsed);
     const bool refine = vantry::app::cli::parseRefine(parsed);
@@ -41,18 +46,19 @@ int runStill(const std::vector<std::string>& args) {
         presenter = vantry::app::cli::cutOutPresenter(*camera, refine);
         if (mode == vantry::app::cli::PresenterMode::inSet) engine->setInSetPresenter(presenter);
     }
-    QImage frame = engine->renderOffscreenCGImage(width, height, static_cast<float>(time));
+    QImage frame = engine->renderOffscreenCGImage(width, height, static_cast<float>(time), canvas);
     if (frame.isNull())
         throw CommandError("rendering a " + std::to_string(width) + "x" + std::to_string(height) +
                            " frame failed");
     if (camera && mode == vantry::app::cli::PresenterMode::floating) {
-        // Where and how the facecam window shows it by default over a 1280 x 720 viewport.
+        // Where and how the facecam window shows it by default over a 1280 x 720 viewport, placed
+        // on the canvas's picture as the program feed places it.
         vantry::app::feed::ProgramPresenter floating;
         floating.visible = true;
         floating.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
         floating.look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
         floating.picture = presenter;
-        vantry::app::feed::composePresenter(frame, floating);
+        vantry::app::feed::composePresenter(frame, floating, canvas);
     }
 
     QImageWriter writer(QString::fromStdString(output->temporaryPath().string()), "png");
@@ -66,11 +72,15 @@ int runStill(const std::vector<std::string>& args) {
 const vantry::app::cli::CommandRegistrar kStill(
     {"still", "Render one studio frame to a PNG file",
      "Usage: vantry-cli still [options] [--camera FILE [--presenter in-set|float]] --out FILE.png\n\n"
-     "Renders one frame of the studio offscreen (no display needed) and writes it as PNG.\n\n"
+     "Renders one frame of the studio offscreen (no display needed) and writes it as PNG.\n"
+     "--canvas vertical renders the vertical program picture instead (9:16, filmed by the\n"
+     "vertical canvas's own camera), by default at 1080x1920.\n\n"
      "Options:\n" +
          vantry::app::cli::studioOptionsHelp() +
          "  --time SECONDS   animation time of the frame (default 0); moves the Desk and Crane cameras\n"
-         "  --size WxH       picture size in pixels (default 1920x1080)\n"
+         "  --canvas NAME    landscape (default) or vertical: the program picture rendered\n"
+         "  --size WxH       picture size in pixels, as given for either canvas (default 1920x1080,\n"
+         "                   1080x1920 with --canvas vertical)\n"
          "  --camera FILE    a picture of the presenter, cut out as the facecam does (segmentation model\n"
          "                   from scripts/fetch-segmentation-model)\n" +
          vantry::app::cli::presenterOptionHelp() +

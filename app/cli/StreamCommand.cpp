@@ -2,6 +2,7 @@
 // to an RTMP, RTMPS or SRT server, without a window.
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -10,9 +11,12 @@
 #include <filesystem>
 #include <memory>
 #include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/cli/Args.h"
+#include "app/cli/CanvasOption.h"
 #include "app/cli/Command.h"
 #include "app/cli/EncoderOption.h"
 #include "app/cli/PresenterOptions.h"
@@ -86,9 +90,11 @@ std::string destinationLine(const vantry::platform::LiveStreamDestinationStatus&
 // The presenter from a picture or video file, cut out by the segmentation network.
 class FileCameraPresenter {
   public:
-    // inSet: each picture goes into the studio engine (standing in the set) instead of over the feed.
+    // inSet: each picture goes into the studio engine (standing in the set, so in every canvas
+    // it films) instead of over the feeds. Each feed lays a floating presenter over its own canvas.
     FileCameraPresenter(const std::filesystem::path& file, bool refineEdges,
-                        vantry::app::feed::ProgramFeed& feed, vantry::VantryMetalEngine* inSet) {
+                        std::vector<vantry::app::feed::ProgramFeed*> feeds,
+                        vantry::VantryMetalEngine* inSet) {
         try {
             (void)vantry::platform::openCameraFileSource(file);
         } catch (const std::exception& e) {
@@ -110,10 +116,10 @@ class FileCameraPresenter {
         presenter.inSet = inSet != nullptr;
         presenter.look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
         presenter.look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
-        camera_->setOnFrameReady([&feed, presenter, inSet](const QImage& picture) mutable {
+        camera_->setOnFrameReady([feeds = std::move(feeds), presenter, inSet](const QImage& picture) mutable {
             if (inSet) inSet->setInSetPresenter(picture);
             presenter.picture = picture;
-            feed.setPresenter(presenter);
+            for (vantry::app::feed::ProgramFeed* feed : feeds) feed->setPresenter(presenter);
         });
         camera_->start([](bool, const std::string&) {});
     }
@@ -131,21 +137,25 @@ const std::set<std::string> kValueOptions{"seconds",    "size",   "bitrate",    
                                           "camera",     "refine", "encoder",       "presenter",    "slide",
                                           "slide-page", "mic",    "desktop-audio", "voice-filters"};
 
-// The stream's destinations, each --url with its --stream-key (in the same order).
+// The stream's destinations, each --url with its --stream-key and --canvas (in the same order).
 struct Destinations {
     std::vector<std::string> urls, keys;
+    std::vector<vantry::ProgramCanvas> canvases;  // one for each URL (landscape unless given)
 };
 
-// Takes every --url and --stream-key out of `args`, leaving the rest.
+// Takes every --url, --stream-key and --canvas out of `args`, leaving the rest.
 Destinations takeDestinations(std::vector<std::string>& args) {
     Destinations d;
     std::vector<std::string> rest;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        const bool url = a == "--url", key = a == "--stream-key";
-        if (url || key) {
+        const bool url = a == "--url", key = a == "--stream-key", canvas = a == "--canvas";
+        if (url || key || canvas) {
             if (i + 1 >= args.size()) throw UsageError("option " + a + " needs a value");
-            (url ? d.urls : d.keys).push_back(args[++i]);
+            if (canvas)
+                d.canvases.push_back(vantry::app::cli::parseCanvasValue(args[++i]));
+            else
+                (url ? d.urls : d.keys).push_back(args[++i]);
             continue;
         }
         rest.push_back(a);
@@ -161,6 +171,9 @@ Destinations takeDestinations(std::vector<std::string>& args) {
     if (d.urls.size() == 1 && d.keys.size() > 1) throw UsageError("option --stream-key given more than once");
     if (!d.keys.empty() && d.keys.size() != d.urls.size())
         throw UsageError("give --stream-key once for each --url, in the same order, or not at all");
+    if (!d.canvases.empty() && d.canvases.size() != d.urls.size())
+        throw UsageError("give --canvas once for each --url, in the same order, or not at all");
+    if (d.canvases.empty()) d.canvases.assign(d.urls.size(), vantry::ProgramCanvas::landscape);
     return d;
 }
 
@@ -184,6 +197,19 @@ std::string defaultKey(const std::string& url, std::size_t index) {
     return saved.front().streamKey;
 }
 
+// One canvas's part of the stream: its feed, drawn once, and its stream to every destination
+// that takes it.
+struct CanvasStream {
+    vantry::ProgramCanvas canvas = vantry::ProgramCanvas::landscape;
+    std::vector<std::size_t> destinations;  // indexes into the --url list
+    vantry::platform::LiveStreamSettings settings;
+    std::unique_ptr<vantry::platform::LiveStream> stream;
+    // Hands its pictures to `stream`, so it goes first.
+    std::unique_ptr<vantry::app::feed::ProgramFeed> feed;
+    LiveStreamStatus last;  // as the stream was before it was stopped
+    std::string label;      // " (vertical 720x1280)" beside its lines when there are several
+};
+
 int runStream(const std::vector<std::string>& arguments) {
     std::vector<std::string> args = arguments;
     const Destinations destinations = takeDestinations(args);
@@ -205,24 +231,11 @@ int runStream(const std::vector<std::string>& arguments) {
         parsed.number("bitrate", double(vantry::app::feed::defaultBitRate(height)),
                       double(vantry::platform::kMinVideoBitRate), double(vantry::platform::kMaxVideoBitRate));
 
-    vantry::platform::LiveStreamSettings settings;
-    for (std::size_t i = 0; i < destinations.urls.size(); ++i) {
-        const std::string& url = destinations.urls[i];
-        const std::string key = destinations.keys.empty() ? defaultKey(url, i) : destinations.keys[i];
-        if (i == 0) {
-            settings.url = url;
-            settings.streamKey = key;
-        } else {
-            settings.moreDestinations.push_back({url, key});
-        }
-    }
-    settings.width = width;
-    settings.height = height;
-    settings.fps = 30;
-    settings.videoBitRate = std::llround(bitRate);
-    settings.encoder = encoder;
-    // The stream's errors, status messages and logs name none of the address's secrets (key,
-    // password, tokens), so they are printed as they come.
+    std::vector<std::string> keys;
+    for (std::size_t i = 0; i < destinations.urls.size(); ++i)
+        keys.push_back(destinations.keys.empty() ? defaultKey(destinations.urls[i], i)
+                                                 : destinations.keys[i]);
+
     // A malformed address is the command line's fault; one that names no usable device is not.
     try {
         for (const std::string& url : destinations.urls) (void)vantry::platform::liveStreamKind(url);
@@ -237,6 +250,55 @@ int runStream(const std::vector<std::string>& arguments) {
         if (const std::string fault = vantry::platform::srtPassphraseFault(url); !fault.empty())
             throw UsageError(fault);
 
+    // One stream for each canvas in use, landscape first: drawn and encoded once, with every
+    // destination that takes that canvas. A canvas nobody takes is never drawn.
+    std::vector<CanvasStream> canvases;
+    for (const vantry::ProgramCanvas canvas :
+         {vantry::ProgramCanvas::landscape, vantry::ProgramCanvas::vertical}) {
+        CanvasStream c;
+        c.canvas = canvas;
+        for (std::size_t i = 0; i < destinations.urls.size(); ++i)
+            if (destinations.canvases[i] == canvas) c.destinations.push_back(i);
+        if (c.destinations.empty()) continue;
+        const auto size = vantry::programCanvasSize(canvas, width, height);
+        c.settings.width = size.width;
+        c.settings.height = size.height;
+        c.settings.fps = 30;
+        c.settings.videoBitRate = std::llround(bitRate);
+        c.settings.encoder = encoder;
+        for (const std::size_t i : c.destinations) {
+            if (i == c.destinations.front()) {
+                c.settings.url = destinations.urls[i];
+                c.settings.streamKey = keys[i];
+            } else {
+                c.settings.moreDestinations.push_back({destinations.urls[i], keys[i]});
+            }
+        }
+        canvases.push_back(std::move(c));
+    }
+    const bool severalCanvases = canvases.size() > 1;
+    // A server given twice is refused as one stream refuses it, across the canvases too.
+    if (severalCanvases) {
+        std::vector<vantry::platform::LiveStreamTarget> targets;
+        try {
+            for (std::size_t i = 0; i < destinations.urls.size(); ++i) {
+                targets.push_back(vantry::platform::liveStreamTarget(destinations.urls[i], keys[i]));
+                if (targets.back().kind == "v4l2")
+                    throw UsageError("A virtual camera cannot be one of several stream destinations");
+                for (std::size_t j = 0; j + 1 < targets.size(); ++j)
+                    if (targets[j].address == targets.back().address)
+                        throw UsageError("The stream goes to " + targets.back().shownAddress +
+                                         " twice: give each server once");
+            }
+        } catch (const vantry::platform::LiveStreamAddressError& e) {
+            throw UsageError(e.what());
+        } catch (const UsageError&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw CommandError(e.what());
+        }
+    }
+
     auto engine = vantry::app::cli::makeStudioEngine(studio);
     // A video or the shared screen plays on the wall while the stream runs (and stops first).
     const auto wall = vantry::app::cli::startLiveSlide(studio, *engine, [](const std::string& why) {
@@ -247,29 +309,48 @@ int runStream(const std::vector<std::string>& arguments) {
     const auto elapsed = [start] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     };
-    vantry::app::feed::ProgramFeed feed(width, height, settings.fps, [&engine, elapsed](int w, int h) {
-        return engine->renderOffscreenBGRA(w, h, float(elapsed()));
-    });
+    std::vector<vantry::app::feed::ProgramFeed*> feeds;
+    for (CanvasStream& c : canvases) {
+        const vantry::ProgramCanvas canvas = c.canvas;
+        c.feed = std::make_unique<vantry::app::feed::ProgramFeed>(
+            c.settings.width, c.settings.height, c.settings.fps,
+            [&engine, elapsed, canvas](int w, int h) {
+                return engine->renderOffscreenBGRA(w, h, float(elapsed()), canvas);
+            },
+            canvas);
+        feeds.push_back(c.feed.get());
+    }
     std::unique_ptr<FileCameraPresenter> presenter;
     if (auto camera = parsed.value("camera"))
-        presenter =
-            std::make_unique<FileCameraPresenter>(*camera, refineEdges, feed, inSet ? engine.get() : nullptr);
+        presenter = std::make_unique<FileCameraPresenter>(*camera, refineEdges, feeds,
+                                                          inSet ? engine.get() : nullptr);
 
-    // The programme sound: the microphone and the desktop's sound, mixed.
-    settings.sound = std::make_shared<vantry::platform::ProgrammeSound>(soundOptions);
-    std::unique_ptr<vantry::platform::LiveStream> stream;
-    try {
-        // The loop below reads the stream's counters as they are, so no status callback.
-        stream = std::make_unique<vantry::platform::LiveStream>(settings, nullptr);
-    } catch (const vantry::platform::LiveStreamAddressError& e) {
-        throw UsageError(e.what());
-    } catch (const std::exception& e) {
-        throw CommandError(e.what());
+    // The programme sound: the microphone and the desktop's sound, mixed; every canvas's stream
+    // takes it from a tap of its own.
+    const auto sound = std::make_shared<vantry::platform::ProgrammeSound>(soundOptions);
+    for (CanvasStream& c : canvases) {
+        c.settings.sound = sound;
+        // The stream's errors, status messages and logs name none of the address's secrets
+        // (key, password, tokens), so they are printed as they come.
+        try {
+            // The loop below reads the stream's counters as they are, so no status callback.
+            c.stream = std::make_unique<vantry::platform::LiveStream>(c.settings, nullptr);
+        } catch (const vantry::platform::LiveStreamAddressError& e) {
+            throw UsageError(e.what());
+        } catch (const std::exception& e) {
+            throw CommandError(e.what());
+        }
+        vantry::platform::LiveStream* out = c.stream.get();
+        c.feed->setOutput(
+            vantry::app::feed::ProgramFeed::Slot::stream,
+            [out](const std::uint8_t* pixels, std::ptrdiff_t stride) { out->offerBGRA(pixels, stride); });
+        c.last = c.stream->status();  // as the stream was before it was stopped
+        // With several canvases, each line of the progress and the summary names its own.
+        if (severalCanvases)
+            c.label = " (" + std::string(vantry::programCanvasName(c.canvas)) + " " +
+                      std::to_string(c.settings.width) + "x" + std::to_string(c.settings.height) + ")";
     }
-    vantry::platform::LiveStream* out = stream.get();
-    feed.setOutput(
-        vantry::app::feed::ProgramFeed::Slot::stream,
-        [out](const std::uint8_t* pixels, std::ptrdiff_t stride) { out->offerBGRA(pixels, stride); });
+    const bool severalDestinations = destinations.urls.size() > 1;
 
     struct sigaction action {};
     action.sa_handler = onInterrupt;
@@ -280,23 +361,32 @@ int runStream(const std::vector<std::string>& arguments) {
     ::sigaction(SIGTERM, &action, &oldTerm);
     interrupted.store(false);
 
-    std::fprintf(stderr, "Streaming %dx%d at 30 fps, %.1f Mbit/s (Ctrl-C ends the stream)\n", width, height,
-                 double(settings.videoBitRate) / 1e6);
-    feed.start();
+    if (severalCanvases)
+        std::fprintf(stderr,
+                     "Streaming %dx%d (landscape) and %dx%d (vertical) at 30 fps, %.1f Mbit/s each "
+                     "(Ctrl-C ends the stream)\n",
+                     canvases[0].settings.width, canvases[0].settings.height, canvases[1].settings.width,
+                     canvases[1].settings.height, bitRate / 1e6);
+    else
+        std::fprintf(stderr, "Streaming %dx%d at 30 fps, %.1f Mbit/s (Ctrl-C ends the stream)\n",
+                     canvases[0].settings.width, canvases[0].settings.height,
+                     double(canvases[0].settings.videoBitRate) / 1e6);
+    for (CanvasStream& c : canvases) c.feed->start();
     std::string failure;
     double nextReport = 1.0;
-    std::string soundLine;                     // the sound's message as last printed
-    LiveStreamStatus last = stream->status();  // as the stream was before it was stopped
+    std::string soundLine;  // the sound's message as last printed
     while (!interrupted.load() && (seconds <= 0 || elapsed() < seconds)) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const LiveStreamStatus s = last = stream->status();
-        if (s.state == LiveStreamState::failed) {
-            failure = s.message.empty() ? "the stream failed" : s.message;
-            break;
+        bool allEnded = true;
+        for (CanvasStream& c : canvases) {
+            const LiveStreamStatus s = c.last = c.stream->status();
+            if (s.state == LiveStreamState::failed && failure.empty())
+                failure = s.message.empty() ? "the stream failed" : s.message;
+            allEnded = allEnded && s.state == LiveStreamState::ended;
         }
-        if (s.state == LiveStreamState::ended) break;
+        if (!failure.empty() || allEnded) break;
         // A device that goes away or returns, or no sound server: said once when it changes.
-        if (std::string line = settings.sound->message(); line != soundLine) {
+        if (std::string line = sound->message(); line != soundLine) {
             soundLine = line;
             std::fprintf(stderr, "%s\n",
                          line.empty() ? "Sound: every device is back" : ("Sound: " + line).c_str());
@@ -304,56 +394,76 @@ int runStream(const std::vector<std::string>& arguments) {
         }
         if (elapsed() >= nextReport) {
             nextReport += 1.0;
-            std::string line = stateName(s.state) + " " + std::to_string(int(elapsed())) +
-                               " s: " + std::to_string(s.framesSent) + " frames sent, " +
-                               std::to_string(s.framesDropped) + " dropped, ";
-            char rate[32];
-            std::snprintf(rate, sizeof rate, "%.2f Mbit/s", s.measuredBitRate / 1e6);
-            line += rate;
-            // Waiting to try again, a first connection too: why, and when.
-            if ((s.state == LiveStreamState::reconnecting || s.state == LiveStreamState::connecting) &&
-                !s.message.empty())
-                line += " (" + s.message + ")";
-            if (s.state == LiveStreamState::connecting && s.retryInSeconds > 0)
-                line += " · retry in " + std::to_string(int(std::ceil(s.retryInSeconds))) + " s";
-            if (s.state == LiveStreamState::stalled)
-                line += " (the server has taken nothing for " +
-                        std::to_string(int(s.secondsWithoutDelivery)) + " s)";
-            std::fprintf(stderr, "%s\n", line.c_str());
-            if (s.destinations.size() > 1)
-                for (const auto& d : s.destinations)
-                    std::fprintf(stderr, "  %s\n", destinationLine(d).c_str());
+            for (const CanvasStream& c : canvases) {
+                const LiveStreamStatus& s = c.last;
+                std::string line = stateName(s.state) + " " + std::to_string(int(elapsed())) + " s" +
+                                   c.label + ": " + std::to_string(s.framesSent) + " frames sent, " +
+                                   std::to_string(s.framesDropped) + " dropped, ";
+                char rate[32];
+                std::snprintf(rate, sizeof rate, "%.2f Mbit/s", s.measuredBitRate / 1e6);
+                line += rate;
+                // Waiting to try again, a first connection too: why, and when.
+                if ((s.state == LiveStreamState::reconnecting || s.state == LiveStreamState::connecting) &&
+                    !s.message.empty())
+                    line += " (" + s.message + ")";
+                if (s.state == LiveStreamState::connecting && s.retryInSeconds > 0)
+                    line += " · retry in " + std::to_string(int(std::ceil(s.retryInSeconds))) + " s";
+                if (s.state == LiveStreamState::stalled)
+                    line += " (the server has taken nothing for " +
+                            std::to_string(int(s.secondsWithoutDelivery)) + " s)";
+                std::fprintf(stderr, "%s\n", line.c_str());
+                if (severalDestinations)
+                    for (const auto& d : s.destinations)
+                        std::fprintf(stderr, "  %s\n", destinationLine(d).c_str());
+            }
             std::fflush(stderr);
         }
     }
-    feed.stop();
+    for (CanvasStream& c : canvases) c.feed->stop();
     presenter.reset();
-    stream->stop();
+    for (CanvasStream& c : canvases) c.stream->stop();
     ::sigaction(SIGINT, &oldInt, nullptr);
     ::sigaction(SIGTERM, &oldTerm, nullptr);
     if (!failure.empty()) throw CommandError(failure);
-    const LiveStreamStatus s = stream->status();
-    const auto stats = feed.stats();
-    std::printf(
-        "Streamed %.1f s: %lld frames sent (%lld repeated, %lld skipped), %lld dropped, %lld rendered; "
-        "%.2f MB delivered\n",
-        elapsed(), (long long)s.framesSent, (long long)s.framesRepeated, (long long)s.framesSkipped,
-        (long long)s.framesDropped, (long long)stats.rendered, double(s.bytesDelivered) / 1e6);
+    const double streamed = elapsed();
+    std::vector<LiveStreamStatus> ended;
+    for (const CanvasStream& c : canvases) {
+        const LiveStreamStatus s = c.stream->status();
+        const auto stats = c.feed->stats();
+        std::printf(
+            "Streamed %.1f s%s: %lld frames sent (%lld repeated, %lld skipped), %lld dropped, %lld rendered; "
+            "%.2f MB delivered\n",
+            streamed, c.label.c_str(), (long long)s.framesSent, (long long)s.framesRepeated,
+            (long long)s.framesSkipped, (long long)s.framesDropped, (long long)stats.rendered,
+            double(s.bytesDelivered) / 1e6);
+        ended.push_back(s);
+    }
     std::fflush(stdout);
-    if (s.destinations.size() > 1) {
-        // Each server as it was when the stream ended; success means every one was taking it.
+    if (severalDestinations) {
+        // Each server as it was when the stream ended, in the order given; success means every
+        // one was taking it.
         bool allTaking = true;
-        for (std::size_t i = 0; i < s.destinations.size(); ++i) {
-            auto d = i < last.destinations.size() ? last.destinations[i] : s.destinations[i];
-            d.bytesDelivered = s.destinations[i].bytesDelivered;
-            std::printf("  %s\n", destinationLine(d).c_str());
-            allTaking = allTaking && d.state == LiveStreamState::live && d.bytesDelivered > 0;
+        for (std::size_t url = 0; url < destinations.urls.size(); ++url) {
+            for (std::size_t k = 0; k < canvases.size(); ++k) {
+                const auto& given = canvases[k].destinations;
+                const auto at = std::find(given.begin(), given.end(), url);
+                const LiveStreamStatus& s = ended[k];
+                const std::size_t i = std::size_t(at - given.begin());
+                if (at == given.end() || i >= s.destinations.size()) continue;
+                const LiveStreamStatus& last = canvases[k].last;
+                auto d = i < last.destinations.size() ? last.destinations[i] : s.destinations[i];
+                d.bytesDelivered = s.destinations[i].bytesDelivered;
+                std::printf("  %s\n", destinationLine(d).c_str());
+                allTaking = allTaking && d.state == LiveStreamState::live && d.bytesDelivered > 0;
+            }
         }
         std::fflush(stdout);
         if (!allTaking) throw CommandError("not every server was taking the stream as it ended");
         return 0;
     }
     // Success means the server was taking the stream when it ended.
+    const LiveStreamStatus& s = ended.front();
+    const LiveStreamStatus& last = canvases.front().last;
     if (s.bytesDelivered == 0)
         throw CommandError(last.message.empty() ? "nothing reached the server"
                                                 : "nothing reached the server (" + last.message + ")");
@@ -382,6 +492,10 @@ const vantry::app::cli::CommandRegistrar kStream(
      "progress and the summary, and one that fails or stalls never holds up the others. The exit\n"
      "status is 1 when any server was not taking the stream as it ended (stalled, reconnecting\n"
      "or failed).\n\n"
+     "Each server takes the landscape program picture or the vertical one (9:16, --size stood on\n"
+     "end, filmed by a camera of its own in the set): --canvas, once for each --url. Each picture\n"
+     "in use is drawn and encoded once for all its servers, both carry the same sound and the\n"
+     "presenter, and with both the progress and the summary give each its own line.\n\n"
      "Options:\n"
      "  --url URL        rtmp://, rtmps:// or srt:// address of the server (required); again\n"
      "                   for each further server, up to 4\n"
@@ -392,8 +506,11 @@ const vantry::app::cli::CommandRegistrar kStream(
      "                   as rtmp://host/app/KEY), or not at all: then the first server takes the\n"
      "                   default key and each other the key saved in the window for its\n"
      "                   address, else none\n"
+     "  --canvas NAME    landscape or vertical: the picture the --url in the same place takes;\n"
+     "                   once for each --url, in the same order, or not at all (all landscape)\n"
      "  --seconds S      stop after S seconds, 0 to 86400 (default 0: until Ctrl-C)\n"
-     "  --size WxH       1280x720 (default) or 1920x1080\n"
+     "  --size WxH       1280x720 (default) or 1920x1080; the vertical picture is this stood on\n"
+     "                   end (720x1280 or 1080x1920)\n"
      "  --bitrate BPS    video bit rate in bits per second (default 4500000 at 720p,\n"
      "                   6000000 at 1080p)\n" +
          vantry::app::cli::setAndAngleHelp() + vantry::app::cli::slideOptionsHelp(true) +

@@ -5,6 +5,8 @@
 // taking every picture.
 // Baseline in the same run: the export path's cost per frame (exportBroadcastMP4 at 1280x720).
 // A live wall (30 new wall pictures a second) at a still angle runs against a still wall.
+// Both canvases at once (a landscape 1280x720 and a vertical 720x1280 feed) run against the
+// landscape feed alone.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "app/program-feed/ProgramFeed.h"
@@ -239,6 +242,94 @@ BENCHMARK(BM_ProgramFeedLiveWall)
     ->Args({1, 0})
     ->Args({2, 0})
     ->Args({0, 1})
+    ->Args({1, 1})
+    ->Args({2, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
+
+// The feeds of the canvases in use, each a ProgramFeed rendering its canvas through the engine,
+// with the presenter floating over each, in real time: the landscape feed alone (the baseline)
+// or with the vertical one beside it (720 x 1280), at a still angle (screen shoulder) or a moving
+// one (the wide desk). Arguments: canvases (1: landscape alone, 2: landscape and vertical),
+// moving. Counters, for each canvas: pictures handed out a second and new pictures a second
+// (those that differ from the one before, from a sample of every 4th pixel of every 4th row);
+// processor seconds a second for the whole.
+void BM_ProgramFeedCanvases(benchmark::State& state) {
+    const int canvasCount = int(state.range(0));
+    const bool moving = state.range(1) != 0;
+    auto& engine = vantry::bench::sharedEngine();
+    engine.setInSetPresenter(QImage());
+    engine.setCameraAngle(moving ? vantry::BroadcastCameraAngle::wideDesk
+                                 : vantry::BroadcastCameraAngle::screenShoulder);
+    const vantry::ProgramCanvas all[2] = {vantry::ProgramCanvas::landscape, vantry::ProgramCanvas::vertical};
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        struct Canvas {
+            std::unique_ptr<vantry::app::feed::ProgramFeed> feed;
+            std::atomic<std::int64_t> fresh{0};
+            std::uint64_t lastSum = 0;
+        };
+        Canvas canvases[2];
+        vantry::app::feed::ProgramPresenter presenter;
+        presenter.visible = true;
+        presenter.look.viewportWidth = 1280;
+        presenter.look.viewportHeight = 720;
+        QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
+        person.fill(QColor(180, 120, 90));
+        presenter.picture = person;
+        for (int k = 0; k < canvasCount; ++k) {
+            const vantry::ProgramCanvas canvas = all[k];
+            const auto size = vantry::programCanvasSize(canvas, kWidth, kHeight);
+            Canvas& c = canvases[k];
+            c.feed = std::make_unique<vantry::app::feed::ProgramFeed>(
+                size.width, size.height, 30,
+                [start, &engine, canvas](int w, int h) {
+                    const float t =
+                        std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
+                    return engine.renderOffscreenBGRA(w, h, t, canvas);
+                },
+                canvas);
+            c.feed->setPresenter(presenter);
+            c.feed->setOutput(vantry::app::feed::ProgramFeed::Slot::stream,
+                              [&c, size](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                                  std::uint64_t sum = 1469598103934665603ull;
+                                  for (int y = 0; y < size.height; y += 4) {
+                                      const auto* row =
+                                          reinterpret_cast<const std::uint32_t*>(pixels + y * stride);
+                                      for (int x = 0; x < size.width; x += 4)
+                                          sum = (sum ^ row[x]) * 1099511628211ull;
+                                  }
+                                  if (sum != c.lastSum) ++c.fresh;
+                                  c.lastSum = sum;
+                              });
+        }
+        for (int k = 0; k < canvasCount; ++k) canvases[k].feed->start();
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSettleSeconds));
+        vantry::app::feed::ProgramFeed::Stats settled[2];
+        std::int64_t fresh0[2] = {0, 0};
+        for (int k = 0; k < canvasCount; ++k) {
+            settled[k] = canvases[k].feed->stats();
+            fresh0[k] = canvases[k].fresh;
+        }
+        const double cpu0 = vantry::bench::cpuSeconds();
+        std::this_thread::sleep_for(std::chrono::duration<double>(kSeconds));
+        const double cpu = vantry::bench::cpuSeconds() - cpu0;
+        for (int k = 0; k < canvasCount; ++k) {
+            const auto stats = canvases[k].feed->stats();
+            const std::string name(vantry::programCanvasName(all[k]));
+            state.counters[name + "_rendered_per_s"] =
+                double(stats.rendered - settled[k].rendered) / kSeconds;
+            state.counters[name + "_new_per_s"] = double(canvases[k].fresh - fresh0[k]) / kSeconds;
+            state.counters[name + "_missed_per_s"] = double(stats.late - settled[k].late) / kSeconds;
+        }
+        for (int k = 0; k < canvasCount; ++k) canvases[k].feed->stop();
+        state.counters["cpu_s_per_s"] = cpu / kSeconds;
+    }
+}
+BENCHMARK(BM_ProgramFeedCanvases)
+    ->ArgNames({"canvases", "moving"})
+    ->Args({1, 0})
+    ->Args({2, 0})
     ->Args({1, 1})
     ->Args({2, 1})
     ->Iterations(1)

@@ -6,14 +6,17 @@
 
 #include <QImage>
 #include <QProcess>
+#include <QRect>
 #include <QString>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "app/program-feed/PresenterPlacement.h"
 #include "platform/video/VideoFileReader.h"
 #include "platform/video/VideoWriter.h"
 #include "studio/gpu/VantryMetalEngine.h"
@@ -23,6 +26,7 @@
 #include "tests/support/PulseModules.h"
 #include "tests/support/ReceiverTail.h"
 #include "tests/support/ShellCommand.h"
+#include "tests/support/StreamReceiver.h"
 
 namespace {
 
@@ -43,12 +47,25 @@ Result stream(const std::string& arguments) {
     return run("'" VANTRY_CLI_PATH "' stream " + arguments);
 }
 
-// The counts of the summary line "Streamed 3.0 s: 88 frames sent (2 repeated, 1 skipped), ...".
+// The counts of the summary line "Streamed 3.0 s: 88 frames sent (2 repeated, 1 skipped), ...",
+// or with several canvases of the one naming `label` ("Streamed 3.0 s (vertical 720x1280): ...").
 struct Summary {
     long long sent = -1, repeated = -1, skipped = -1;
 };
-Summary summaryOf(const std::string& out) {
+Summary summaryOf(const std::string& out, const std::string& label = "") {
     Summary s;
+    if (!label.empty()) {
+        // The progress lines carry the label too; the summary's starts "Streamed ".
+        for (auto at = out.find("Streamed "); at != std::string::npos; at = out.find("Streamed ", at + 1)) {
+            const std::string line = out.substr(at, out.find('\n', at) - at);
+            const auto named = line.find(label + ": ");
+            if (named == std::string::npos) continue;
+            std::sscanf(line.c_str() + named + label.size(),
+                        ": %lld frames sent (%lld repeated, %lld skipped)", &s.sent, &s.repeated, &s.skipped);
+            break;
+        }
+        return s;
+    }
     const auto at = out.find("Streamed ");
     if (at != std::string::npos)
         std::sscanf(out.c_str() + at, "Streamed %*f s: %lld frames sent (%lld repeated, %lld skipped)",
@@ -164,6 +181,12 @@ TEST(StreamCommand, DestinationListsThatCannotPairUpAreUsageErrors) {
         {a + b + " --url rtmp://127.0.0.1:1/a/ --stream-key k --stream-key k --stream-key k",
          "goes to rtmp://127.0.0.1:1/a twice"},
         {a + " --url", "option --url needs a value"},
+        {a + b + " --canvas vertical", "give --canvas once for each --url, in the same order, or not at all"},
+        {a + " --canvas vertical --canvas landscape", "give --canvas once for each --url"},
+        {a + " --canvas square", "option --canvas expects landscape or vertical, got 'square'"},
+        {a + " --canvas", "option --canvas needs a value"},
+        {a + a + " --canvas landscape --canvas vertical --stream-key k --stream-key k",
+         "goes to rtmp://127.0.0.1:1/a twice"},
     };
     for (const auto& c : cases) {
         const Result r = stream("--seconds 1" + c.arguments);
@@ -293,6 +316,86 @@ TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
     // ... and the person inside the window at the facecam's default place (176 x 132 centred
     // at 624, 264 of a 1280 x 720 picture).
     EXPECT_GT(meanDifference(frame, studio, QRect(560, 220, 128, 88)), 20.0);
+}
+
+// One server takes the landscape picture, another the vertical one: each receives its own size,
+// every frame of its stream, and the floating presenter laid over the studio.
+TEST(StreamCommand, EachServerReceivesTheCanvasItTakesWithThePresenter) {
+    const fs::path dir = fs::current_path() / "cli_stream_canvases";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const struct {
+        vantry::ProgramCanvas canvas;
+        const char* name;
+        int width, height;
+    } canvases[] = {{vantry::ProgramCanvas::landscape, "landscape", 1280, 720},
+                    {vantry::ProgramCanvas::vertical, "vertical", 720, 1280}};
+    std::vector<std::unique_ptr<vantry::testing::Receiver>> receivers;
+    std::string arguments = "--seconds 4 --set neon-creator --angle 1 --camera " + std::string(kPortrait);
+    std::vector<std::string> urls;
+    for (const auto& c : canvases) {
+        const int port = vantry::testing::freePort();
+        urls.push_back("rtmp://127.0.0.1:" + std::to_string(port) + "/live");
+        receivers.push_back(std::make_unique<vantry::testing::Receiver>(
+            urls.back() + "/" + kKey, dir / (std::string(c.name) + ".flv"), false, port));
+        arguments += " --url " + urls.back() + " --canvas " + c.name + " --stream-key " + kKey;
+    }
+    const Result r = stream(arguments);
+    for (auto& receiver : receivers) receiver->finish();
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out.find(kKey), std::string::npos) << r.out;
+
+    auto engine = vantry::VantryMetalEngine::create();
+    ASSERT_TRUE(engine);
+    engine->loadSet(vantry::BroadcastStudioSet::neonCreatorDesk);
+    engine->setCameraAngle(*vantry::BroadcastCameraAngle::fromRawValue(1));
+    for (std::size_t k = 0; k < std::size(canvases); ++k) {
+        const auto& c = canvases[k];
+        SCOPED_TRACE(c.name);
+        const fs::path received = dir / (std::string(c.name) + ".flv");
+        EXPECT_NE(r.out.find("  " + urls[k] + ": live"), std::string::npos) << r.out;
+        const Result probe =
+            run("ffprobe -v error -select_streams v -show_entries stream=width,height -of "
+                "csv=p=0 '" +
+                received.string() + "'");
+        EXPECT_EQ(probe.out, std::to_string(c.width) + "," + std::to_string(c.height) + "\n");
+        // Every frame the canvas's summary counts arrived (but for an unread tail), without gaps
+        // but for the slots it left out.
+        const std::string label =
+            std::string(" (") + c.name + " " + std::to_string(c.width) + "x" + std::to_string(c.height) + ")";
+        const Summary sent = summaryOf(r.out, label);
+        ASSERT_GT(sent.sent, 0) << r.out;
+        const auto packets = videoPackets(received);
+        ASSERT_FALSE(packets.empty());
+        const long long lost = framesLostAtTheEnd((long long)packets.size(), sent.sent);
+        EXPECT_NEAR(packets.back().first - packets.front().first,
+                    double(sent.sent + sent.skipped - 1 - lost) / 30,
+                    0.02 + (lost ? double(sent.skipped) / 30 : 0));
+
+        // The last picture: the studio away from the presenter's window, the person inside it.
+        const fs::path still = dir / (std::string(c.name) + ".png");
+        ASSERT_EQ(run("ffmpeg -v error -i '" + received.string() + "' -update 1 -y '" + still.string() + "'")
+                      .exitCode,
+                  0);
+        const QImage frame =
+            QImage(QString::fromStdString(still.string())).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(frame.size(), QSize(c.width, c.height));
+        const QImage studio = engine->renderOffscreenCGImage(c.width, c.height, 2.0f, c.canvas)
+                                  .convertToFormat(QImage::Format_RGB32);
+        vantry::app::feed::PresenterLook look;
+        look.viewportWidth = vantry::app::feed::kReferenceViewportWidth;
+        look.viewportHeight = vantry::app::feed::kReferenceViewportHeight;
+        const auto place = vantry::app::feed::placePresenter(look, c.width, c.height, c.canvas);
+        const QRect window(int(place.x), int(place.y), int(place.width), int(place.height));
+        const QRect inside(window.center() - QPoint(window.width() / 4, window.height() / 4),
+                           QSize(window.width() / 2, window.height() / 2));
+        // A band across the bottom of the picture, or the top where the window reaches down there.
+        QRect away(c.width / 8, c.height * 3 / 4, c.width * 3 / 4, c.height / 5);
+        if (away.intersects(window.adjusted(-40, -40, 40, 40))) away.moveTop(c.height / 20);
+        ASSERT_FALSE(away.intersects(window.adjusted(-40, -40, 40, 40)));
+        EXPECT_LT(meanDifference(frame, studio, away), 12.0);
+        EXPECT_GT(meanDifference(frame, studio, inside), 20.0);
+    }
 }
 
 // A video on the wall plays while the studio streams: the wall in the pictures that went out

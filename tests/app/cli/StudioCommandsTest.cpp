@@ -104,6 +104,36 @@ TEST_F(StudioCommands, StillWritesAPng) {
     EXPECT_NE(r.out.find(out.string()), std::string::npos);
 }
 
+// --canvas vertical renders the vertical program picture: --size as given, by default 1920x1080
+// stood on end; an export films it at the size given.
+TEST_F(StudioCommands, TheVerticalCanvasIsRenderedAtItsOwnSize) {
+    const struct {
+        std::string command, arguments;
+        int width, height;
+    } cases[] = {
+        {"still", "--canvas vertical", 1080, 1920},
+        {"still", "--canvas vertical --size 720x1280 --set neon-creator --angle 1", 720, 1280},
+        {"still", "--canvas landscape --size 320x180", 320, 180},
+        {"export", "--canvas vertical --seconds 0 --size 54x96", 54, 96},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command + " " + c.arguments);
+        const fs::path out = dir_ / (c.command == "still" ? "still.png" : "clip.mp4");
+        const Result r = runCli(c.command + " " + c.arguments + " --out '" + out.string() + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        if (c.command == "still") {
+            const QImage img(QString::fromStdString(out.string()));
+            EXPECT_EQ(img.size(), QSize(c.width, c.height));
+            EXPECT_LT(vantry::testing::nearBlackShare(img.convertToFormat(QImage::Format_RGB32)), 0.5);
+        } else {
+            const auto info = vantry::platform::probeVideoFile(out);
+            EXPECT_EQ(info.width, c.width);
+            EXPECT_EQ(info.height, c.height);
+            EXPECT_EQ(info.packets.size(), 30u);
+        }
+    }
+}
+
 TEST_F(StudioCommands, ExportWritesAClipAndPrintsItsSize) {
     const fs::path out = dir_ / "clip.mp4";
     const Result r =
@@ -135,6 +165,9 @@ TEST_F(StudioCommands, BadArgumentsAreUsageErrors) {
         {"export --size 101x50" + out, "even"},
         {"export --seconds -2" + out, "--seconds"},
         {"export --seconds nan" + out, "--seconds"},
+        {"still --canvas square" + out, "option --canvas expects landscape or vertical, got 'square'"},
+        {"export --canvas portrait" + out, "option --canvas expects landscape or vertical, got 'portrait'"},
+        {"screenshot --canvas tall" + out, "option --canvas expects landscape or vertical, got 'tall'"},
     };
     for (const auto& c : cases) {
         const Result r = runCli(c.args);
@@ -185,6 +218,31 @@ TEST_F(StudioCommands, ScreenshotWorksAtEveryAngle) {
                     worst);
         EXPECT_LE(worst, 8) << "the viewport differs in broad colour from the offscreen still";
     }
+}
+
+// The window shows the landscape picture; --canvas vertical saves the vertical program picture
+// its studio would send instead, at the GO LIVE size stood on end, with the floating presenter
+// laid over it: the same studio without and with the facecam differ in broad colour.
+TEST_F(StudioCommands, ScreenshotSavesTheVerticalProgramPicture) {
+    const std::string portrait = "/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+    QImage shots[2];
+    for (int withPresenter = 0; withPresenter < 2; ++withPresenter) {
+        SCOPED_TRACE(withPresenter ? "with the presenter" : "without");
+        const fs::path out = dir_ / ("vertical" + std::to_string(withPresenter) + ".png");
+        const Result r = runCli(
+            "screenshot --set manhattan-loft --angle 1 --frames 4 --size 1180x740 --canvas "
+            "vertical" +
+            std::string(withPresenter ? " --facecam --presenter float --camera " + portrait : "") +
+            " --out '" + out.string() + "'");
+        ASSERT_EQ(r.exitCode, 0) << r.out;
+        EXPECT_NE(r.out.find("720x1280"), std::string::npos) << r.out;
+        shots[withPresenter] =
+            QImage(QString::fromStdString(out.string())).convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(shots[withPresenter].size(), QSize(720, 1280)) << r.out;
+        EXPECT_LT(vantry::testing::nearBlackShare(shots[withPresenter]), 0.05);
+    }
+    EXPECT_GT(vantry::testing::largestCellDifference(shots[0], shots[1]), 20)
+        << "no presenter over the picture";
 }
 
 TEST_F(StudioCommands, UnreadableSlideFailsWithoutOutput) {
@@ -354,19 +412,19 @@ TEST_F(StudioCommands, HelpDocumentsEveryOption) {
     const Result still = runCli("still --help");
     EXPECT_EQ(still.exitCode, 0);
     for (const char* o : {"--set", "--angle", "--time", "--size", "--key", "--neon", "--led", "--slide",
-                          "--slide-page", "--out"}) {
+                          "--slide-page", "--canvas", "--out"}) {
         EXPECT_NE(still.out.find(o), std::string::npos) << o;
     }
     const Result exp = runCli("export --help");
     EXPECT_EQ(exp.exitCode, 0);
     for (const char* o : {"--set", "--angle", "--seconds", "--size", "--key", "--neon", "--led", "--slide",
-                          "--slide-page", "--out"}) {
+                          "--slide-page", "--canvas", "--out"}) {
         EXPECT_NE(exp.out.find(o), std::string::npos) << o;
     }
     for (const std::string cmd : {"stream", "screenshot"}) {
         const Result live = runCli(cmd + " --help");
         EXPECT_EQ(live.exitCode, 0);
-        for (const char* o : {"--slide", "--slide-page", "--slide-screen"})
+        for (const char* o : {"--slide", "--slide-page", "--slide-screen", "--canvas"})
             EXPECT_NE(live.out.find(o), std::string::npos) << cmd << " " << o;
     }
 }
