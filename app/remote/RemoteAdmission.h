@@ -52,6 +52,7 @@ void cutAfterCloseGrace(QWebSocket* socket);
 // and forgets them.
 template <class Client>
 void closeClients(std::vector<std::unique_ptr<Client>>& clients, QWebSocketServer*& server, QObject* owner);
+// Stops the server listening and lets it go (null: nothing to do).
 void closeServer(QWebSocketServer*& server);
 
 // The clients that have proved themselves and are not being closed.
