@@ -10,12 +10,12 @@
 #include <QSysInfo>
 #include <QUuid>
 #include <QWebSocket>
-#include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 
+#include "app/remote/RemoteAdmission.h"
 #include "app/remote/RemoteLimits.h"
 #include "app/remote/RemoteSecret.h"
 #include "studio/StudioCatalogue.h"
@@ -26,10 +26,6 @@ using namespace obs;
 
 namespace {
 
-// Refused requests in a row after which a flooding client is closed, and how long a closed client
-// has to acknowledge before its connection is cut (as on the native endpoint).
-constexpr int kMaxRefusedInARow = 200;
-constexpr int kCloseGraceMs = 2000;
 constexpr std::string_view kMicInputKind = "pulse_input_capture";
 
 // The programme mix's sources as inputs: its id, the input's name and kind.
@@ -207,41 +203,17 @@ ObsWebSocketServer::~ObsWebSocketServer() {
 
 bool ObsWebSocketServer::listen(QString* error) {
     if (server_) return true;
-    QHostAddress address;
-    if (!address.setAddress(options_.host)) {
-        if (error) *error = QStringLiteral("'%1' is not an IP address").arg(options_.host);
-        return false;
-    }
-    server_ = new QWebSocketServer(QStringLiteral("Vantry Pro"), QWebSocketServer::NonSecureMode, this);
-    server_->setSupportedSubprotocols(
+    server_ = listenForClients(
+        this, options_.host, options_.port,
         {QString::fromUtf8(kJsonSubprotocol.data(), qsizetype(kJsonSubprotocol.size())),
-         QString::fromUtf8(kMsgPackSubprotocol.data(), qsizetype(kMsgPackSubprotocol.size()))});
-    // Browsers always name the page that opens a socket; a page has no business here.
-    connect(server_, &QWebSocketServer::originAuthenticationRequired, this,
-            [](QWebSocketCorsAuthenticator* auth) { auth->setAllowed(auth->origin().isEmpty()); });
-    connect(server_, &QWebSocketServer::newConnection, this, &ObsWebSocketServer::accept);
-    if (!server_->listen(address, options_.port)) {
-        if (error) *error = server_->errorString();
-        delete server_;
-        server_ = nullptr;
-        return false;
-    }
-    return true;
+         QString::fromUtf8(kMsgPackSubprotocol.data(), qsizetype(kMsgPackSubprotocol.size()))},
+        [this] { accept(); }, error);
+    return server_ != nullptr;
 }
 
 void ObsWebSocketServer::close() {
     meterTimer_.stop();
-    for (auto& client : clients_) {
-        client->socket->disconnect(this);
-        client->socket->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("the studio stopped"));
-        client->socket->deleteLater();
-    }
-    clients_.clear();
-    if (server_) {
-        server_->close();
-        server_->deleteLater();
-        server_ = nullptr;
-    }
+    closeClients(clients_, server_, this);
 }
 
 bool ObsWebSocketServer::isListening() const {
@@ -257,36 +229,23 @@ int ObsWebSocketServer::clientCount() const {
 }
 
 int ObsWebSocketServer::identifiedCount() const {
-    return int(std::count_if(clients_.begin(), clients_.end(),
-                             [](const auto& c) { return c->identified && !c->closing; }));
+    return admittedCount(clients_, &Client::identified);
 }
 
 ObsWebSocketServer::Client* ObsWebSocketServer::find(QWebSocket* socket) {
-    for (auto& client : clients_) {
-        if (client->socket == socket) return client->closing ? nullptr : client.get();
-    }
-    return nullptr;
+    return findOpen(clients_, socket);
 }
 
 void ObsWebSocketServer::accept() {
-    while (server_ && server_->hasPendingConnections()) {
-        QWebSocket* socket = server_->nextPendingConnection();
-        socket->setParent(this);
-        socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
-        socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
+    while (QWebSocket* socket = nextConnection(server_, this)) {
         if (identifiedCount() >= options_.maxClients) {
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                          QStringLiteral("the studio serves %1 clients at most").arg(options_.maxClients));
+                          QString::fromStdString(tooManyClientsText(options_.maxClients)));
             socket->deleteLater();
             continue;
         }
-        // Connections that never identify cannot keep a client out: past the cap, the one that has
-        // waited longest makes way.
-        std::vector<QWebSocket*> waiting;
-        for (const auto& c : clients_)
-            if (!c->identified && !c->closing) waiting.push_back(c->socket);
-        for (std::size_t i = 0; i + std::size_t(std::max(0, options_.maxWaiting - 1)) < waiting.size(); ++i)
-            drop(waiting[i], closeCode::notIdentified, "too many connections waiting to identify");
+        for (QWebSocket* waiting : waitingToMakeWay(clients_, &Client::identified, options_.maxWaiting))
+            drop(waiting, closeCode::notIdentified, "too many connections waiting to identify");
 
         auto client = std::make_unique<Client>(socket, options_);
         client->encoding = encodingOf(socket->subprotocol().toStdString()).value_or(Encoding::json);
@@ -303,15 +262,7 @@ void ObsWebSocketServer::accept() {
             if (Client* c = find(socket))
                 receive(*c, std::string_view(bytes.constData(), std::size_t(bytes.size())), true);
         });
-        // Queued: a socket closed inside one of its own messages is forgotten after that message.
-        connect(
-            socket, &QWebSocket::disconnected, this,
-            [this, socket] {
-                std::erase_if(clients_, [socket](const auto& c) { return c->socket == socket; });
-                socket->deleteLater();
-                updateMeterTimer();
-            },
-            Qt::QueuedConnection);
+        forgetOnDisconnect(socket, this, clients_, [this] { updateMeterTimer(); });
         Client& added = *client;
         clients_.push_back(std::move(client));
         send(added, op::hello,
@@ -331,8 +282,7 @@ void ObsWebSocketServer::drop(QWebSocket* socket, std::uint16_t code, const std:
     // Close codes 4000 to 4999 belong to the application; Qt passes them on as given.
     socket->close(static_cast<QWebSocketProtocol::CloseCode>(code),
                   QString::fromStdString(reason.size() <= 123 ? reason : reason.substr(0, 123)));
-    // A peer that never completes the closing handshake does not keep its place.
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    cutAfterCloseGrace(socket);
     updateMeterTimer();
 }
 
@@ -431,7 +381,7 @@ void ObsWebSocketServer::identify(Client& client, const Identify& message) {
     client.deadline.stop();
     if (identifiedCount() >= options_.maxClients) {
         drop(client.socket, QWebSocketProtocol::CloseCodePolicyViolated,
-             "the studio serves " + std::to_string(options_.maxClients) + " clients at most");
+             tooManyClientsText(options_.maxClients));
         return;
     }
     client.identified = true;

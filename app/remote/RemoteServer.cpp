@@ -2,11 +2,11 @@
 
 #include <QStandardPaths>
 #include <QWebSocket>
-#include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 #include <algorithm>
 #include <system_error>
 
+#include "app/remote/RemoteAdmission.h"
 #include "app/remote/RemoteLimits.h"
 #include "app/remote/RemoteSecret.h"
 #include "studio/StudioCatalogue.h"
@@ -22,11 +22,6 @@ struct Range {
 constexpr Range kKeyGain{0.4, 2.4};
 constexpr Range kNeonGain{0.2, 2.5};
 constexpr Range kLedBrightness{0.5, 1.8};
-
-// Refused requests in a row after which a flooding client is closed.
-constexpr int kMaxRefusedInARow = 200;
-// How long a closed client has to acknowledge before its connection is cut.
-constexpr int kCloseGraceMs = 2000;
 
 // A float as the double its shortest text stands for (1.35f reads 1.35, not 1.350000023841858).
 double shortest(float value) {
@@ -113,38 +108,15 @@ RemoteServer::~RemoteServer() {
 
 bool RemoteServer::listen(QString* error) {
     if (server_) return true;
-    QHostAddress address;
-    if (!address.setAddress(options_.host)) {
-        if (error) *error = QStringLiteral("'%1' is not an IP address").arg(options_.host);
-        return false;
-    }
-    server_ = new QWebSocketServer(QStringLiteral("Vantry Pro"), QWebSocketServer::NonSecureMode, this);
-    // Browsers always name the page that opens a socket; a page has no business here.
-    connect(server_, &QWebSocketServer::originAuthenticationRequired, this,
-            [](QWebSocketCorsAuthenticator* auth) { auth->setAllowed(auth->origin().isEmpty()); });
-    connect(server_, &QWebSocketServer::newConnection, this, &RemoteServer::accept);
-    if (!server_->listen(address, options_.port)) {
-        if (error) *error = server_->errorString();
-        delete server_;
-        server_ = nullptr;
-        return false;
-    }
+    server_ = listenForClients(
+        this, options_.host, options_.port, {}, [this] { accept(); }, error);
+    if (!server_) return false;
     lastState_ = currentState();
     return true;
 }
 
 void RemoteServer::close() {
-    for (auto& client : clients_) {
-        client->socket->disconnect(this);
-        client->socket->close(QWebSocketProtocol::CloseCodeGoingAway, QStringLiteral("the studio stopped"));
-        client->socket->deleteLater();
-    }
-    clients_.clear();
-    if (server_) {
-        server_->close();
-        server_->deleteLater();
-        server_ = nullptr;
-    }
+    closeClients(clients_, server_, this);
 }
 
 bool RemoteServer::isListening() const {
@@ -160,39 +132,25 @@ int RemoteServer::clientCount() const {
 }
 
 int RemoteServer::authenticatedCount() const {
-    return int(std::count_if(clients_.begin(), clients_.end(),
-                             [](const auto& c) { return c->authenticated && !c->closing; }));
+    return admittedCount(clients_, &Client::authenticated);
 }
 
 RemoteServer::Client* RemoteServer::find(QWebSocket* socket) {
-    for (auto& client : clients_) {
-        if (client->socket == socket) return client->closing ? nullptr : client.get();
-    }
-    return nullptr;
+    return findOpen(clients_, socket);
 }
 
 void RemoteServer::accept() {
-    while (server_ && server_->hasPendingConnections()) {
-        QWebSocket* socket = server_->nextPendingConnection();
-        socket->setParent(this);
-        socket->setMaxAllowedIncomingMessageSize(kMaxMessageBytes);
-        socket->setMaxAllowedIncomingFrameSize(kMaxMessageBytes);
+    while (QWebSocket* socket = nextConnection(server_, this)) {
         if (authenticatedCount() >= options_.maxClients) {
-            socket->sendTextMessage(QString::fromStdString(encodeError(
-                std::nullopt, code::tooMany,
-                "the studio serves " + std::to_string(options_.maxClients) + " clients at most")));
+            socket->sendTextMessage(QString::fromStdString(
+                encodeError(std::nullopt, code::tooMany, tooManyClientsText(options_.maxClients))));
             socket->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("too many clients"));
             socket->deleteLater();
             continue;
         }
-        // Connections that never answer cannot keep a client out: past the cap, the one that has
-        // waited longest makes way (it has had the most time to answer).
-        std::vector<QWebSocket*> waiting;
-        for (const auto& c : clients_)
-            if (!c->authenticated && !c->closing) waiting.push_back(c->socket);
-        for (std::size_t i = 0; i + std::size_t(std::max(0, options_.maxWaiting - 1)) < waiting.size(); ++i)
-            drop(waiting[i], encodeError(std::nullopt, code::notAuthenticated,
-                                         "too many connections waiting to authenticate"));
+        for (QWebSocket* waiting : waitingToMakeWay(clients_, &Client::authenticated, options_.maxWaiting))
+            drop(waiting, encodeError(std::nullopt, code::notAuthenticated,
+                                      "too many connections waiting to authenticate"));
         auto client = std::make_unique<Client>(socket, options_.requestsPerSecond, options_.requestBurst);
         client->nonce = randomHex(32);
         client->deadline.setSingleShot(true);
@@ -207,14 +165,7 @@ void RemoteServer::accept() {
         connect(socket, &QWebSocket::binaryMessageReceived, this, [this, socket](const QByteArray&) {
             if (Client* c = find(socket)) receive(*c, QString());
         });
-        // Queued: a socket closed inside one of its own messages is forgotten after that message.
-        connect(
-            socket, &QWebSocket::disconnected, this,
-            [this, socket] {
-                std::erase_if(clients_, [socket](const auto& c) { return c->socket == socket; });
-                socket->deleteLater();
-            },
-            Qt::QueuedConnection);
+        forgetOnDisconnect(socket, this, clients_);
         Client& added = *client;
         clients_.push_back(std::move(client));
         send(added, encodeEvent("challenge", "\"nonce\":\"" + added.nonce + "\",\"protocol\":1"));
@@ -240,8 +191,7 @@ void RemoteServer::drop(QWebSocket* socket, const std::string& lastWords) {
     }
     socket->flush();
     socket->close(QWebSocketProtocol::CloseCodePolicyViolated, reason);
-    // A peer that never completes the closing handshake does not keep its place.
-    QTimer::singleShot(kCloseGraceMs, socket, [socket] { socket->abort(); });
+    cutAfterCloseGrace(socket);
 }
 
 void RemoteServer::send(Client& client, const std::string& text) {
@@ -299,9 +249,7 @@ void RemoteServer::authenticate(Client& client, const Request& request) {
     }
     client.deadline.stop();
     if (authenticatedCount() >= options_.maxClients) {
-        drop(client.socket,
-             encodeError(request.id, code::tooMany,
-                         "the studio serves " + std::to_string(options_.maxClients) + " clients at most"));
+        drop(client.socket, encodeError(request.id, code::tooMany, tooManyClientsText(options_.maxClients)));
         return;
     }
     client.authenticated = true;

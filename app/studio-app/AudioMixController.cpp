@@ -20,11 +20,11 @@ QString qs(std::string_view s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// The device a source opens for a choice: the default one when none is chosen.
-std::string deviceFor(MixSource source, const std::string& chosen) {
+// The device a source opens for a choice: the one the sound was made with when none is chosen
+// (the default input or monitor; none for a sound made without devices).
+std::string deviceFor(const platform::ProgrammeSound& sound, MixSource source, const std::string& chosen) {
     if (!chosen.empty()) return chosen;
-    if (source == MixSource::mic) return platform::ProgrammeSoundOptions{}.micSource;
-    return platform::ProgrammeSoundOptions{}.desktopSource;
+    return sound.defaultDevice(source);
 }
 
 const char* stateName(platform::SoundSourceState state) {
@@ -111,7 +111,8 @@ AudioMixController::AudioMixController(Services services, QObject* parent)
         s.delayMs = services_.sound->mixer().settings(source).delayMs;
         services_.sound->mixer().setSettings(source, s);
         if (source != MixSource::wallVideo)
-            services_.sound->setDevice(source, deviceFor(source, choices_.sources[std::size_t(i)].device));
+            services_.sound->setDevice(
+                source, deviceFor(*services_.sound, source, choices_.sources[std::size_t(i)].device));
     }
     services_.sound->mixer().setVoiceFilters(choices_.voiceFilters);
     std::weak_ptr<AudioMixController*> weak = link_;
@@ -198,7 +199,7 @@ bool AudioMixController::setDevice(const QString& name, const QString& device) {
     const auto source = mixSourceNamed(name.toStdString());
     if (!source || *source == MixSource::wallVideo) return false;
     choices_.sources[std::size_t(*source)].device = device.toStdString();
-    services_.sound->setDevice(*source, deviceFor(*source, device.toStdString()));
+    services_.sound->setDevice(*source, deviceFor(*services_.sound, *source, device.toStdString()));
     save();
     emit sourcesChanged();
     return true;

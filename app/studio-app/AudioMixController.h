@@ -59,7 +59,9 @@ class AudioMixController : public QObject {
 
   public:
     struct Services {
-        std::shared_ptr<platform::ProgrammeSound> sound;      // default: ProgrammeSound::shared()
+        // default: ProgrammeSound::shared(). A source with no device chosen opens the sound's
+        // defaultDevice (none for a sound made without devices).
+        std::shared_ptr<platform::ProgrammeSound> sound;
         std::filesystem::path folder;                         // default: the settings folder
         std::function<platform::SoundDevices()> listDevices;  // default: platform::listSoundDevices
         int meterIntervalMs = 50;

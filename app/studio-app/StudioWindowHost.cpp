@@ -16,6 +16,7 @@
 #include "app/studio-app/StageViewportView.h"
 #include "app/studio-app/StudioUi.h"
 #include "creator/studio-overlay/qml/CreatorStudioUi.h"
+#include "platform/audio-mix/ProgrammeSound.h"
 #include "platform/fonts/BrandFonts.h"
 
 static void initStudioResources() {
@@ -79,7 +80,8 @@ void registerStudioQml(QQmlEngine& engine) {
 StudioWindowHost::StudioWindowHost(std::shared_ptr<StudioRenderer> renderer,
                                    DesktopFilePanels::BackendChooser panels)
     : desktopPanels_(&panels_, std::move(panels)),
-      viewModel_(std::make_unique<VantryViewModel>(std::move(renderer), &desktopPanels_)) {}
+      viewModel_(std::make_unique<VantryViewModel>(std::move(renderer), &desktopPanels_, WallFeeds::system(),
+                                                   platform::ProgrammeSound::shared())) {}
 
 StudioWindowHost::~StudioWindowHost() {
     qml_.reset();  // the window and its items go before the view model they read

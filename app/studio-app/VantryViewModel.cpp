@@ -41,6 +41,12 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
 
 VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels,
                                  WallFeeds feeds, QObject* parent)
+    : VantryViewModel(std::move(engine), panels, std::move(feeds), platform::ProgrammeSound::shared(),
+                      parent) {}
+
+VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels,
+                                 WallFeeds feeds, std::shared_ptr<platform::ProgrammeSound> sound,
+                                 QObject* parent)
     : QObject(parent),
       engine_(std::move(engine)),
       panels_(panels),
@@ -53,7 +59,9 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
     live.render = [renderer = engine_](int width, int height, ProgramCanvas canvas) {
         return renderer->renderProgramFrame(width, height, canvas);
     };
-    audio_ = new app::AudioMixController({}, this);
+    AudioMixController::Services mix;
+    mix.sound = std::move(sound);
+    audio_ = new app::AudioMixController(std::move(mix), this);
     live.sound = audio_->sharedSound();
     goLive_ = new app::GoLiveController(std::move(live), this);
     settingsFolder_ = feed::goLiveFolder();

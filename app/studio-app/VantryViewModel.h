@@ -97,12 +97,18 @@ class VantryViewModel : public QObject {
     // The title the overlay's recordings are named after ("Vantry_Pro_CreatorRec_<seconds>.mp4").
     static constexpr const char* kRecordingTitle = "Vantry Pro";
 
-    // panels may be null (no file flows); it must outlive the view model.
+    // panels may be null (no file flows); it must outlive the view model. The programme sound is
+    // platform::ProgrammeSound::shared().
     explicit VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels = nullptr,
                              QObject* parent = nullptr);
     // The same with the wall's live feeds started through `feeds` (tests: fakes).
     VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels, WallFeeds feeds,
                     QObject* parent = nullptr);
+    // The same over `sound`: the programme sound every output carries, the AUDIO section drives
+    // and the wall's video plays into (the window: ProgrammeSound::shared(); tests: one made
+    // without devices). Null: the shared one.
+    VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, app::FilePanels* panels, WallFeeds feeds,
+                    std::shared_ptr<platform::ProgrammeSound> sound, QObject* parent = nullptr);
     // Waits for exports still running; a screen recording still running is stopped and saved
     // (finishScreenRecording(false)).
     ~VantryViewModel() override;

@@ -128,9 +128,8 @@ void VantryViewModel::endLiveSource() {
     if (outlet_) outlet_->setOpen(false);
     deck_.reset();  // joins its worker
     // The mix's "Wall Video" falls silent with the feed it played from.
-    if (auto mix = platform::ProgrammeSound::sharedIfMade();
-        mix && feed_ && feed_->sound() && mix->wallVideoSound() == feed_->sound())
-        mix->setWallVideoSound(nullptr);
+    if (auto& mix = audio_->sound(); feed_ && feed_->sound() && mix.wallVideoSound() == feed_->sound())
+        mix.setWallVideoSound(nullptr);
     feed_.reset();  // joins its thread
     outlet_.reset();
     feedGeneration_ = 0;
@@ -261,7 +260,7 @@ bool VantryViewModel::mountVideo(const std::filesystem::path& file) {
     outlet_ = std::move(outlet);
     feed_ = std::move(feed);
     feedGeneration_ = generation;
-    if (auto mix = platform::ProgrammeSound::sharedIfMade()) mix->setWallVideoSound(feed_->sound());
+    audio_->sound().setWallVideoSound(feed_->sound());
     wallImage_ = file;
     setWallSource(WallKind::video, 1, 1);
     setSlideName(QString::fromStdString(name));

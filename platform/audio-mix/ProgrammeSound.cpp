@@ -102,9 +102,10 @@ std::shared_ptr<ProgrammeSound> ProgrammeSound::sharedIfMade() {
 }
 
 ProgrammeSound::ProgrammeSound(ProgrammeSoundOptions options)
-    : mixer_(options.makeSuppressor ? options.makeSuppressor() : nullptr) {
+    : mixer_(options.makeSuppressor ? options.makeSuppressor() : nullptr),
+      defaultDevices_{options.micSource, options.desktopSource} {
     mixer_.setVoiceFilters(options.voiceFilters);
-    const std::array<std::string, 2> devices{options.micSource, options.desktopSource};
+    const std::array<std::string, 2>& devices = defaultDevices_;
     for (int i = 0; i < 2; ++i) {
         sources_[std::size_t(i)] = std::make_unique<Source>();
         Source& s = *sources_[std::size_t(i)];
@@ -311,6 +312,12 @@ void ProgrammeSound::setWallVideoSound(std::shared_ptr<audio::SoundFeed> feed) {
 std::shared_ptr<audio::SoundFeed> ProgrammeSound::wallVideoSound() const {
     std::lock_guard lock(mutex_);
     return wallSound_;
+}
+
+const std::string& ProgrammeSound::defaultDevice(MixSource which) const {
+    static const std::string none;
+    if (which == MixSource::wallVideo) return none;
+    return defaultDevices_[std::size_t(which)];
 }
 
 SoundSourceStatus ProgrammeSound::status(MixSource which) const {

@@ -111,6 +111,9 @@ class ProgrammeSound {
 
     // Another device for "Mic/Aux" or "Desktop Audio" (empty: none); reopened at once.
     void setDevice(audio::MixSource source, const std::string& device);
+    // The device the source was made with (the options' micSource or desktopSource; empty:
+    // none), which stands for "no device chosen".
+    const std::string& defaultDevice(audio::MixSource source) const;
     SoundSourceStatus status(audio::MixSource source) const;
     // What "Wall Video" plays from the next block on (the video on the wall); null: silence.
     void setWallVideoSound(std::shared_ptr<audio::SoundFeed> feed);
@@ -141,8 +144,9 @@ class ProgrammeSound {
     void setState(Source& source, SoundSourceState state, const std::string& message, bool noServer);
 
     audio::ProgrammeMixer mixer_;
-    audio::ProgrammeMixer withoutMic_;                // the same settings with "Mic/Aux" left out
-    std::array<std::unique_ptr<Source>, 2> sources_;  // mic, desktop
+    audio::ProgrammeMixer withoutMic_;                 // the same settings with "Mic/Aux" left out
+    std::array<std::unique_ptr<Source>, 2> sources_;   // mic, desktop
+    const std::array<std::string, 2> defaultDevices_;  // mic, desktop
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<std::weak_ptr<Tap>> taps_;

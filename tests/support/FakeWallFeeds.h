@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/studio-app/WallFeeds.h"
+#include "common/audio/SoundFeed.h"
 #include "platform/wall-feed/WallFeed.h"
 
 namespace vantry::testing {
@@ -19,17 +20,19 @@ namespace vantry::testing {
 class FakeWallFeed : public platform::wall::WallFeed {
   public:
     FakeWallFeed(std::string name, std::string token, platform::wall::FeedCallbacks callbacks,
-                 std::shared_ptr<bool> alive)
+                 std::shared_ptr<bool> alive, std::shared_ptr<audio::SoundFeed> sound = nullptr)
         : name_(std::move(name)),
           token_(std::move(token)),
           callbacks_(std::move(callbacks)),
-          alive_(std::move(alive)) {
+          alive_(std::move(alive)),
+          sound_(std::move(sound)) {
         *alive_ = true;
     }
     ~FakeWallFeed() override { *alive_ = false; }
 
     std::string name() const override { return name_; }
     std::string restoreToken() const override { return token_; }
+    std::shared_ptr<audio::SoundFeed> sound() const override { return sound_; }
 
     // Hands `picture` over on a thread of its own and waits for it to be taken.
     void send(const QImage& picture) {
@@ -45,6 +48,7 @@ class FakeWallFeed : public platform::wall::WallFeed {
     std::string token_;
     platform::wall::FeedCallbacks callbacks_;
     std::shared_ptr<bool> alive_;
+    std::shared_ptr<audio::SoundFeed> sound_;
 };
 
 // The feeds a view model gets: what it opened, and the feed it holds now.
@@ -75,7 +79,8 @@ class FakeWallFeeds {
     // What the next open does: fail with this message (empty: it opens).
     std::string refuseWith;
     std::string screenName = "Screen";
-    std::string restoreToken;  // the token an opened feed reports
+    std::string restoreToken;                 // the token an opened feed reports
+    std::shared_ptr<audio::SoundFeed> sound;  // the sound an opened feed carries (null: none)
     bool portal = false;
     std::vector<platform::wall::ShareableWindow> windows;
     std::vector<std::filesystem::path> openedVideos;
@@ -90,7 +95,7 @@ class FakeWallFeeds {
             return nullptr;
         }
         alive_ = std::make_shared<bool>(false);
-        auto feed = std::make_unique<FakeWallFeed>(name, restoreToken, std::move(callbacks), alive_);
+        auto feed = std::make_unique<FakeWallFeed>(name, restoreToken, std::move(callbacks), alive_, sound);
         last_ = feed.get();
         return feed;
     }

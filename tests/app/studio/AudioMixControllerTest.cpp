@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "app/studio-app/AudioMixController.h"
+#include "tests/support/SoundWithoutDevices.h"
 
 namespace {
 
@@ -75,6 +76,27 @@ TEST_F(AudioMixControllerTest, ChoicesReachTheMixAndAreKeptForTheNextStart) {
     const QVariantMap mic = again.sources()[0].toMap();
     EXPECT_EQ(mic["title"].toString(), "Mic/Aux");
     EXPECT_EQ(mic["device"].toString(), "usb_mic");
+}
+
+// A source with no device chosen opens the device the sound was made with: the default input
+// and monitor for the studio's own sound, none for a sound made without devices.
+TEST_F(AudioMixControllerTest, UnchosenSourcesOpenTheSoundsOwnDefaults) {
+    {
+        auto sound = std::make_shared<vantry::platform::ProgrammeSound>();
+        AudioMixController section(services(sound));
+        EXPECT_EQ(sound->status(MixSource::mic).device, "default");
+        EXPECT_EQ(sound->status(MixSource::desktop).device, "@DEFAULT_MONITOR@");
+    }
+    auto sound = vantry::testing::soundWithoutDevices();
+    AudioMixController section(services(sound));
+    EXPECT_EQ(sound->status(MixSource::mic).state, vantry::platform::SoundSourceState::off);
+    EXPECT_EQ(sound->status(MixSource::desktop).state, vantry::platform::SoundSourceState::off);
+    EXPECT_EQ(section.sources()[0].toMap()["state"].toString(), "off");
+    EXPECT_TRUE(section.setDevice("mic", "usb_mic"));
+    EXPECT_EQ(sound->status(MixSource::mic).device, "usb_mic") << "a chosen device is opened";
+    EXPECT_TRUE(section.setDevice("mic", ""));
+    EXPECT_EQ(sound->status(MixSource::mic).state, vantry::platform::SoundSourceState::off)
+        << "back to the sound's own default: none";
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include "tests/support/AwkwardFiles.h"
 #include "tests/support/FakeWallFeeds.h"
 #include "tests/support/MadeUpPdf.h"
+#include "tests/support/SoundWithoutDevices.h"
 #include "tests/support/Wait.h"
 
 namespace vantry::app {
@@ -30,6 +31,9 @@ const std::vector<QColor> kPageColours{QColor(220, 30, 30), QColor(30, 200, 40),
 class WallSourcesTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        // Fake feeds and decks drawn in memory need no X display: Qt's offscreen platform, whose
+        // threads ThreadSanitizer can follow (the xcb platform's event queue it cannot).
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         testing::pdfWritingApplication();
         ASSERT_TRUE(dir_.isValid());
         // Shots, settings and the share's token go into a folder of the test's own.
@@ -44,7 +48,7 @@ class WallSourcesTest : public ::testing::Test {
         video_ = folder_ / "loop.mp4";
         testing::writeBytes(video_, "video");
         platform::drainMainQueue();
-        vm = std::make_unique<VantryViewModel>(renderer, nullptr, feeds.feeds());
+        vm = std::make_unique<VantryViewModel>(renderer, nullptr, feeds.feeds(), sound);
     }
     void TearDown() override {
         vm.reset();
@@ -66,6 +70,7 @@ class WallSourcesTest : public ::testing::Test {
     std::filesystem::path folder_, deck_, picture_, video_;
     std::shared_ptr<FakeStudioRenderer> renderer = std::make_shared<FakeStudioRenderer>();
     testing::FakeWallFeeds feeds;
+    std::shared_ptr<platform::ProgrammeSound> sound = testing::soundWithoutDevices();
     std::unique_ptr<VantryViewModel> vm;
 };
 
@@ -226,6 +231,19 @@ TEST_F(WallSourcesTest, AVideoPlaysOntoTheWallUntilAnotherSourceTakesIt) {
     EXPECT_TRUE(wallShowsPage(1));
 }
 
+// The video's sound plays into the view model's own programme sound while the video is on the
+// wall, and falls silent when another source takes it.
+TEST_F(WallSourcesTest, AVideosSoundPlaysIntoTheViewModelsProgrammeSound) {
+    struct Silence : audio::SoundFeed {
+        int read(float*, float*, int) override { return 0; }
+    };
+    feeds.sound = std::make_shared<Silence>();
+    ASSERT_TRUE(vm->mountSlide(video_));
+    EXPECT_EQ(sound->wallVideoSound(), feeds.sound);
+    ASSERT_TRUE(vm->mountSlide(picture_));
+    EXPECT_EQ(sound->wallVideoSound(), nullptr);
+}
+
 TEST_F(WallSourcesTest, AShareEndsWithItsMessageAndTheWallKeepsItsLastPicture) {
     feeds.windows = {{0x4a00001, "Slides - Editor"}};
     const QVariantList windows = vm->shareableWindows();
@@ -280,7 +298,7 @@ TEST_F(WallSourcesTest, ThePortalsRestoreTokenIsKeptForTheNextShare) {
     EXPECT_EQ(feeds.shareTargets.back().restoreToken, "");
     EXPECT_TRUE(vm->stopScreenShare());
     // Another run of the window finds it.
-    vm = std::make_unique<VantryViewModel>(renderer, nullptr, feeds.feeds());
+    vm = std::make_unique<VantryViewModel>(renderer, nullptr, feeds.feeds(), sound);
     ASSERT_TRUE(vm->shareScreen());
     EXPECT_EQ(feeds.shareTargets.back().restoreToken, "token-1");
 }
@@ -328,7 +346,7 @@ TEST_F(WallSourcesTest, AShotKeepsTheWallsSource) {
         ASSERT_TRUE(vm->shots().saveCurrent(QString::fromUtf8(c.what)));
     }
     // Saved to the file and read back by the next run of the window.
-    vm = std::make_unique<VantryViewModel>(renderer, nullptr, feeds.feeds());
+    vm = std::make_unique<VantryViewModel>(renderer, nullptr, feeds.feeds(), sound);
     ASSERT_EQ(vm->shots().count(), 5);
     for (int i = 0; i < 5; ++i) {
         SCOPED_TRACE(cases[i].what);
