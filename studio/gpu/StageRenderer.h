@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "studio/SetGeometry.h"
@@ -76,6 +77,12 @@ class StageRenderer {
     // the box whose farthest corner is nearest, then those turned away, so that fewer fragments
     // are shaded only to be covered later. kCullBackFaces and kNearFirst change a few hundred
     // pixels a frame (faces at equal depth at box edges win in another order): for measuring only.
+    // kSkipHidden (with kDepthFirst, not with kNearFirst): the depth pass counts, face by face in
+    // set order, the samples each face passes at its turn (an occlusion query), and the colour
+    // pass leaves out the faces that passed none: such a face lies behind what was drawn before
+    // it at every sample, so it wins none at the end either, in any pass. kSkyInGaps (with
+    // kSkyBehind): the sky only in the screen tiles that no one triangle of the set covers whole
+    // (scissored), as the sky behind the set shows nowhere else.
     enum PassFlags : unsigned {
         kByMaterial = 1u,
         kDepthFirst = 2u,
@@ -83,7 +90,10 @@ class StageRenderer {
         kCullBackFaces = 8u,
         kEarlyDepthTest = 16u,
         kNearFirst = 32u,
-        kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst,
+        kSkipHidden = 64u,
+        kSkyInGaps = 128u,
+        kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst |
+                     kSkipHidden | kSkyInGaps,
         // The fastest on llvmpipe (LLVM 15), where a fragment costs much the same whether or not
         // it passes the depth test: a depth pass first, the depth test forced early and the
         // near-first order save nothing there, and culling, the one large saving, changes
@@ -93,6 +103,21 @@ class StageRenderer {
     // For every renderer in the process, from its next pass on (kDefaultPasses unless set).
     static void setPassFlags(unsigned flags);
     static unsigned passFlags();
+
+    // For measuring only: while a profile is set, every draw of the stage and presenter passes is
+    // waited for (glFinish) before and after, timed, and its samples that pass the depth test
+    // counted (GL_SAMPLES_PASSED), added up by part ("sky", "lit", "neon", "LED wall", "mixed",
+    // "depth", "wall pass", "shadow", "presenter"). Parts ending in " covered" count the samples
+    // each material's triangles cover before any depth test (an extra draw that writes nothing,
+    // not timed into the other parts). Null stops it. Only for a caller that renders one frame
+    // at a time and reads the profile between frames.
+    struct DrawProfile {
+        std::string part;
+        double seconds = 0;
+        std::uint64_t samples = 0;
+        std::uint64_t draws = 0;
+    };
+    static void setDrawProfile(std::vector<DrawProfile>* profile);
 
     // Compiles and links both programs and creates the fixed objects. Null on failure.
     static std::unique_ptr<StageRenderer> create();
@@ -136,9 +161,22 @@ class StageRenderer {
     void drawWholeStage(const FrameSnapshot& frame, float flipY);
     // Brings the near-first order up to the camera at eye.
     void orderFor(const Float3& eye);
+    // The depth of the whole set in set order, one occlusion query per face; then which faces
+    // passed any sample, and each material's runs of triangles in the by-material order that
+    // belong to such faces (visibleRuns_).
+    void drawDepthCountingFaces();
+    void collectVisibleRuns();
     void drawSky(unsigned program, int flipLoc, float flipY);
+    // The sky behind the set, scissored to the tiles that no triangle of the set covers whole.
+    void drawSkyInGaps(const FrameSnapshot& frame, float flipY);
     static void cullBackFaces(float flipY);
     void drawIndices(int first, int count);
+    // drawIndices timed into the profile's `part` when one is set.
+    void drawProfiled(const char* part, int first, int count);
+    // Runs `draw` timed into the profile's `part` (just `draw` without a profile).
+    template <class Draw>
+    void profiled(const char* part, Draw&& draw, bool countSamples = true);
+    void countCoverage(float flipY);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
     // The presenter's shadow from the key light on the set (never on the LED wall or the neon),
@@ -173,6 +211,7 @@ class StageRenderer {
         std::array<std::uint32_t, 3> index{};
         std::array<Float3, 3> corner{};
         int material = 3;
+        bool valid = false;  // every index names a vertex
     };
     struct Run {
         int material = 0;
@@ -180,10 +219,24 @@ class StageRenderer {
         int count = 0;
     };
     std::vector<Triangle> triangles_;
+    // kSkipHidden: the set's faces (runs of kFaceIndices indices in set order, or single triangles
+    // for a set that is not made of them), a query each, and what the last depth pass counted.
+    // materialTriangles_: the set-order triangle numbers in each material's range.
+    int faceIndices_ = 3;
+    std::vector<unsigned> faceQueries_;
+    std::vector<bool> faceSeen_;
+    std::array<std::vector<int>, 4> materialTriangles_;
+    struct Runs {
+        std::vector<int> counts;
+        std::vector<const void*> offsets;
+    };
+    std::array<Runs, 4> visibleRuns_;
+    Runs visibleSetRuns_;  // the same for the whole set in set order
     std::vector<Run> runs_;
     std::vector<std::uint32_t> order_;
     int orderFirst_ = 0;
     std::optional<Float3> orderEye_;
+    unsigned profileQuery_ = 0;
     unsigned depthProgram_ = 0;
     int depthFlipLoc_ = -1;
     unsigned skyBehindProgram_ = 0;
