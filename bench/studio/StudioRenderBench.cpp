@@ -120,14 +120,13 @@ BENCHMARK(BM_OffscreenFrame1080pPasses)
     ->ArgName("passes")
     ->Arg(0)
     ->Arg(vantry::studio::gl::StageRenderer::kByMaterial)
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind)
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
+          vantry::studio::gl::StageRenderer::kDepthFirst)
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
+          vantry::studio::gl::StageRenderer::kNearFirst | vantry::studio::gl::StageRenderer::kEarlyDepthTest)
+    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses & ~vantry::studio::gl::StageRenderer::kSkyInGaps)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
-    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses | vantry::studio::gl::StageRenderer::kDepthFirst)
-    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses | vantry::studio::gl::StageRenderer::kNearFirst |
-          vantry::studio::gl::StageRenderer::kEarlyDepthTest)
-    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses | vantry::studio::gl::StageRenderer::kDepthFirst |
-          vantry::studio::gl::StageRenderer::kSkipHidden)
-    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses | vantry::studio::gl::StageRenderer::kDepthFirst |
-          vantry::studio::gl::StageRenderer::kSkipHidden | vantry::studio::gl::StageRenderer::kSkyInGaps)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2.0);
@@ -176,12 +175,10 @@ void BM_MovingFrameProfile1080p(benchmark::State& state) {
 }
 BENCHMARK(BM_MovingFrameProfile1080p)
     ->ArgName("passes")
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind)
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
+          vantry::studio::gl::StageRenderer::kDepthFirst)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
-    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses | vantry::studio::gl::StageRenderer::kDepthFirst)
-    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses | vantry::studio::gl::StageRenderer::kDepthFirst |
-          vantry::studio::gl::StageRenderer::kSkipHidden)
-    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses | vantry::studio::gl::StageRenderer::kDepthFirst |
-          vantry::studio::gl::StageRenderer::kSkipHidden | vantry::studio::gl::StageRenderer::kSkyInGaps)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(2.0);

@@ -245,7 +245,7 @@ void StageRenderer::drawProfiled(const char* part, int first, int count) {
     profiled(part, [&] { drawIndices(first, count); });
 }
 
-void StageRenderer::countCoverage(float flipY) {
+void StageRenderer::countCoverage(float flipY, bool visibleOnly) {
     std::vector<DrawProfile>* profile = gProfile.load();
     if (profile == nullptr || !stageBuffersOk_) return;
     if (profileQuery_ == 0) glGenQueries(1, &profileQuery_);
@@ -261,7 +261,12 @@ void StageRenderer::countCoverage(float flipY) {
     for (std::size_t m = 0; m < materials_.size(); ++m) {
         if (materials_[m].count < 1) continue;
         glBeginQuery(GL_SAMPLES_PASSED, profileQuery_);
-        drawIndices(materials_[m].first, materials_[m].count);
+        if (!visibleOnly) {
+            drawIndices(materials_[m].first, materials_[m].count);
+        } else if (!visibleRuns_[m].counts.empty()) {
+            glMultiDrawElements(GL_TRIANGLES, visibleRuns_[m].counts.data(), GL_UNSIGNED_INT,
+                                visibleRuns_[m].offsets.data(), GLsizei(visibleRuns_[m].counts.size()));
+        }
         glEndQuery(GL_SAMPLES_PASSED);
         GLuint64 samples = 0;
         glGetQueryObjectui64v(profileQuery_, GL_QUERY_RESULT, &samples);
@@ -780,12 +785,14 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
     const bool skyBehind = (flags & kSkyBehind) != 0;
     glDepthMask(GL_FALSE);
     if (!skyBehind) drawSky(skyProgram_, skyFlipLoc_, flipY);
+    bool skippedHidden = false;
     if (stageBuffersOk_ && indexCount_ >= 1) {
         if ((flags & kCullBackFaces) != 0) cullBackFaces(flipY);
         const bool skipHidden = (flags & kSkipHidden) != 0 && (flags & kDepthFirst) != 0 &&
                                 (flags & kNearFirst) == 0 &&
                                 faceQueries_.size() >= std::size_t(indexCount_ / faceIndices_) &&
                                 std::size_t(indexCount_) == triangles_.size() * 3;
+        skippedHidden = skipHidden;
         // Draws `runs` (kSkipHidden) or the whole range.
         const auto drawRange = [&](const char* part, const Runs& runs, int first, int count) {
             if (!skipHidden) {
@@ -858,7 +865,7 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
     } else if (skyBehind) {
         drawSky(skyBehindProgram_, skyBehindFlipLoc_, flipY);
     }
-    countCoverage(flipY);
+    countCoverage(flipY, skippedHidden);
 }
 
 void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wallOnly) {

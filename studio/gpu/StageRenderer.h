@@ -94,11 +94,14 @@ class StageRenderer {
         kSkyInGaps = 128u,
         kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst |
                      kSkipHidden | kSkyInGaps,
-        // The fastest on llvmpipe (LLVM 15), where a fragment costs much the same whether or not
-        // it passes the depth test: a depth pass first, the depth test forced early and the
-        // near-first order save nothing there, and culling, the one large saving, changes
-        // pixels at silhouettes (a face turned away can win a sample at its box's edge).
-        kDefaultPasses = kByMaterial | kSkyBehind,
+        // The fastest on llvmpipe (LLVM 15), which with 4 samples shades every fragment a
+        // triangle covers whether or not it passes the depth test: a depth pass, the depth test
+        // forced early and the near-first order save nothing by themselves there, and culling
+        // changes pixels at silhouettes (a face turned away can win a sample at its box's edge).
+        // What saves is what is not drawn: the faces the depth pass finds hidden at their turn
+        // (a face behind its own box's near faces, the floor's underside, the backs of the wall
+        // and slats) and the sky where the set covers whole tiles.
+        kDefaultPasses = kByMaterial | kSkyBehind | kDepthFirst | kSkipHidden | kSkyInGaps,
     };
     // For every renderer in the process, from its next pass on (kDefaultPasses unless set).
     static void setPassFlags(unsigned flags);
@@ -109,8 +112,8 @@ class StageRenderer {
     // counted (GL_SAMPLES_PASSED), added up by part ("sky", "lit", "neon", "LED wall", "mixed",
     // "depth", "wall pass", "shadow", "presenter"). Parts ending in " covered" count the samples
     // each material's triangles cover before any depth test (an extra draw that writes nothing,
-    // not timed into the other parts). Null stops it. Only for a caller that renders one frame
-    // at a time and reads the profile between frames.
+    // not timed into the other parts; with kSkipHidden, of the triangles drawn). Null stops it.
+    // Only for a caller that renders one frame at a time and reads the profile between frames.
     struct DrawProfile {
         std::string part;
         double seconds = 0;
@@ -176,7 +179,7 @@ class StageRenderer {
     // Runs `draw` timed into the profile's `part` (just `draw` without a profile).
     template <class Draw>
     void profiled(const char* part, Draw&& draw, bool countSamples = true);
-    void countCoverage(float flipY);
+    void countCoverage(float flipY, bool visibleOnly);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
     // The presenter's shadow from the key light on the set (never on the LED wall or the neon),
