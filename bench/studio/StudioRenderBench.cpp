@@ -125,6 +125,11 @@ BENCHMARK(BM_OffscreenFrame1080pPasses)
           vantry::studio::gl::StageRenderer::kDepthFirst)
     ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
           vantry::studio::gl::StageRenderer::kNearFirst | vantry::studio::gl::StageRenderer::kEarlyDepthTest)
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
+          vantry::studio::gl::StageRenderer::kDepthFirst | vantry::studio::gl::StageRenderer::kSkipHidden)
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
+          vantry::studio::gl::StageRenderer::kDepthFirst | vantry::studio::gl::StageRenderer::kSkipHidden |
+          vantry::studio::gl::StageRenderer::kSkyInGaps)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses & ~vantry::studio::gl::StageRenderer::kSkyInGaps)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
     ->Unit(benchmark::kMillisecond)
@@ -178,6 +183,9 @@ BENCHMARK(BM_MovingFrameProfile1080p)
     ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind)
     ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
           vantry::studio::gl::StageRenderer::kDepthFirst)
+    ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
+          vantry::studio::gl::StageRenderer::kDepthFirst | vantry::studio::gl::StageRenderer::kSkipHidden |
+          vantry::studio::gl::StageRenderer::kSkyInGaps)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()

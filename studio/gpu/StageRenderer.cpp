@@ -418,6 +418,7 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         runs_.clear();
         orderEye_.reset();
         faceSeen_.clear();
+        boxes_.clear();
         for (auto& list : materialTriangles_) list.clear();
         if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
             clearErrors();
@@ -469,6 +470,47 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
                     glGenQueries(GLsizei(faces - had), faceQueries_.data() + had);
                 }
                 faceSeen_.assign(faces, true);
+                // Boxes as appendBox makes them: 36 indices, six faces of four vertices with the
+                // normals +z, -z, -x, +x, +y, -y in that order, each face on its box's bound.
+                if (n % 36 == 0) {
+                    constexpr float kNormals[6][3] = {{0, 0, 1}, {0, 0, -1}, {-1, 0, 0},
+                                                      {1, 0, 0}, {0, 1, 0},  {0, -1, 0}};
+                    bool boxes = true;
+                    for (std::size_t b = 0; boxes && b < n / 36; ++b) {
+                        Box box;
+                        bool first = true;
+                        for (std::size_t i = b * 36; boxes && i < b * 36 + 36; ++i) {
+                            if (g.indices[i] >= g.vertices.size()) {
+                                boxes = false;
+                                break;
+                            }
+                            const StageVertex& v = g.vertices[g.indices[i]];
+                            const float* nn = kNormals[(i - b * 36) / 6];
+                            boxes = v.normal.x == nn[0] && v.normal.y == nn[1] && v.normal.z == nn[2];
+                            const Float3& p = v.position;
+                            box.low = first ? p
+                                            : Float3{std::min(box.low.x, p.x), std::min(box.low.y, p.y),
+                                                     std::min(box.low.z, p.z)};
+                            box.high = first ? p
+                                             : Float3{std::max(box.high.x, p.x), std::max(box.high.y, p.y),
+                                                      std::max(box.high.z, p.z)};
+                            first = false;
+                        }
+                        // Each face flat on its bound.
+                        for (std::size_t i = b * 36; boxes && i < b * 36 + 36; ++i) {
+                            const Float3& p = g.vertices[g.indices[i]].position;
+                            const int face = int(i - b * 36) / 6;
+                            const float c[3] = {p.x, p.y, p.z};
+                            const float lo[3] = {box.low.x, box.low.y, box.low.z};
+                            const float hi[3] = {box.high.x, box.high.y, box.high.z};
+                            const int axis = face < 2 ? 2 : (face < 4 ? 0 : 1);
+                            const bool high = face == 0 || face == 3 || face == 4;
+                            boxes = c[axis] == (high ? hi[axis] : lo[axis]);
+                        }
+                        if (boxes) boxes_.push_back(box);
+                    }
+                    if (!boxes) boxes_.clear();
+                }
                 for (std::size_t i = 0; i + 2 < n; i += 3) {
                     Triangle t;
                     for (std::size_t k = 0; k < 3; ++k) {
@@ -752,6 +794,49 @@ void StageRenderer::drawDepthCountingFaces() {
     collectVisibleRuns();
 }
 
+bool StageRenderer::findFacesBehindOpposites(const Float3& eye) {
+    if (boxes_.empty() || faceIndices_ != 6 || faceSeen_.size() != boxes_.size() * 6) return false;
+    const double e[3] = {eye.x, eye.y, eye.z};
+    // A sight line's crossing of the near face stays this far from its edges, as an angle seen
+    // from the eye (a picture's pixel spans about 1e-3), and the faces this far apart (metres).
+    constexpr double kClearAngle = 1e-4;
+    constexpr double kThickness = 0.01;
+    constexpr double kNearFaceDistance = 1.0;
+    for (std::size_t b = 0; b < boxes_.size(); ++b) {
+        const double lo[3] = {boxes_[b].low.x, boxes_[b].low.y, boxes_[b].low.z};
+        const double hi[3] = {boxes_[b].high.x, boxes_[b].high.y, boxes_[b].high.z};
+        // Faces in appendBox's order: +z, -z, -x, +x, +y, -y.
+        constexpr int kAxis[3] = {2, 0, 1};
+        constexpr int kHighFace[3] = {0, 3, 4};
+        constexpr int kLowFace[3] = {1, 2, 5};
+        for (int k = 0; k < 3; ++k) {
+            const int a = kAxis[k];
+            const double t = hi[a] - lo[a];
+            const bool aboveHigh = e[a] > hi[a];
+            const bool belowLow = e[a] < lo[a];
+            if (!(t >= kThickness) || (!aboveHigh && !belowLow)) continue;
+            const double d = aboveHigh ? e[a] - hi[a] : lo[a] - e[a];  // eye to the near face's plane
+            double lateral = 1e30;             // the eye's least distance within the near face's sides
+            double reach = (d + t) * (d + t);  // squared distance to the far face's farthest corner
+            for (int o = 0; o < 3; ++o) {
+                if (o == a) continue;
+                lateral = std::min({lateral, e[o] - lo[o], hi[o] - e[o]});
+                const double far = std::max(std::abs(e[o] - lo[o]), std::abs(hi[o] - e[o]));
+                reach += far * far;
+            }
+            // A sight line to a point of the far face crosses the near face's plane at least
+            // lateral * t / (d + t) inside its sides, no nearer than d: with d a metre or more,
+            // in front of the near plane (0.1) within any frustum narrower than 168 degrees.
+            if (!(d >= kNearFaceDistance) || !(lateral > 0) ||
+                !(lateral * t / (d + t) >= kClearAngle * std::sqrt(reach)))
+                continue;
+            const int hidden = aboveHigh ? kLowFace[k] : kHighFace[k];
+            faceSeen_[b * 6 + std::size_t(hidden)] = false;
+        }
+    }
+    return true;
+}
+
 void StageRenderer::collectVisibleRuns() {
     const auto seen = [&](int triangle) { return faceSeen_[std::size_t(triangle * 3 / faceIndices_)]; };
     // Runs of consecutive seen triangles in `list`, whose k-th triangle's indices start at first + 3k.
@@ -792,10 +877,19 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
                                 (flags & kNearFirst) == 0 &&
                                 faceQueries_.size() >= std::size_t(indexCount_ / faceIndices_) &&
                                 std::size_t(indexCount_) == triangles_.size() * 3;
-        skippedHidden = skipHidden;
+        bool skipOpposite = false;
+        if (!skipHidden && (flags & kSkipOpposite) != 0 &&
+            std::size_t(indexCount_) == triangles_.size() * 3) {
+            std::fill(faceSeen_.begin(), faceSeen_.end(), true);
+            skipOpposite = findFacesBehindOpposites(
+                Float3{frame.uniforms.cameraPos.x, frame.uniforms.cameraPos.y, frame.uniforms.cameraPos.z});
+            if (skipOpposite) collectVisibleRuns();
+        }
+        const bool skipping = skipHidden || skipOpposite;
+        skippedHidden = skipping;
         // Draws `runs` (kSkipHidden) or the whole range.
         const auto drawRange = [&](const char* part, const Runs& runs, int first, int count) {
-            if (!skipHidden) {
+            if (!skipping) {
                 drawProfiled(part, first, count);
             } else if (!runs.counts.empty()) {
                 profiled(part, [&] {
@@ -844,7 +938,7 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
             for (std::size_t i = 0; i < materials_.size(); ++i) {
                 const MaterialRange& m = materials_[i];
                 if (m.count < 1) continue;
-                if (skipHidden && visibleRuns_[i].counts.empty()) continue;
+                if (skipping && visibleRuns_[i].counts.empty()) continue;
                 useMaterial(m);
                 drawRange(kMaterialParts[i], visibleRuns_[i], m.first, m.count);
             }

@@ -82,7 +82,11 @@ class StageRenderer {
     // pass leaves out the faces that passed none: such a face lies behind what was drawn before
     // it at every sample, so it wins none at the end either, in any pass. kSkyInGaps (with
     // kSkyBehind): the sky only in the screen tiles that no one triangle of the set covers whole
-    // (scissored), as the sky behind the set shows nowhere else.
+    // (scissored), as the sky behind the set shows nowhere else. kSkipOpposite (without
+    // kSkipHidden): no depth pass needed; the faces left out are those of a box (appendBox) whose
+    // opposite face lies between them and the eye, the eye beyond that face's plane and well
+    // within its sides, so that every sight line to the face crosses the opposite face first,
+    // clear of its edges: a fragment nearer than it at every sample (in any order of drawing).
     enum PassFlags : unsigned {
         kByMaterial = 1u,
         kDepthFirst = 2u,
@@ -92,16 +96,17 @@ class StageRenderer {
         kNearFirst = 32u,
         kSkipHidden = 64u,
         kSkyInGaps = 128u,
+        kSkipOpposite = 256u,
         kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst |
-                     kSkipHidden | kSkyInGaps,
+                     kSkipHidden | kSkyInGaps | kSkipOpposite,
         // The fastest on llvmpipe (LLVM 15), which with 4 samples shades every fragment a
         // triangle covers whether or not it passes the depth test: a depth pass, the depth test
         // forced early and the near-first order save nothing by themselves there, and culling
         // changes pixels at silhouettes (a face turned away can win a sample at its box's edge).
-        // What saves is what is not drawn: the faces the depth pass finds hidden at their turn
-        // (a face behind its own box's near faces, the floor's underside, the backs of the wall
-        // and slats) and the sky where the set covers whole tiles.
-        kDefaultPasses = kByMaterial | kSkyBehind | kDepthFirst | kSkipHidden | kSkyInGaps,
+        // What saves is what is not drawn: faces behind their box's opposite face (the floor's
+        // underside, the back of the wall) and the sky where the set covers whole tiles. The
+        // depth pass with kSkipHidden finds more hidden faces, but costs about what they save.
+        kDefaultPasses = kByMaterial | kSkyBehind | kSkipOpposite | kSkyInGaps,
     };
     // For every renderer in the process, from its next pass on (kDefaultPasses unless set).
     static void setPassFlags(unsigned flags);
@@ -169,6 +174,9 @@ class StageRenderer {
     // belong to such faces (visibleRuns_).
     void drawDepthCountingFaces();
     void collectVisibleRuns();
+    // kSkipOpposite: faceSeen_ false for the faces behind their box's opposite face from eye;
+    // false when the set is not all boxes.
+    bool findFacesBehindOpposites(const Float3& eye);
     void drawSky(unsigned program, int flipLoc, float flipY);
     // The sky behind the set, scissored to the tiles that no triangle of the set covers whole.
     void drawSkyInGaps(const FrameSnapshot& frame, float flipY);
@@ -228,6 +236,13 @@ class StageRenderer {
     int faceIndices_ = 3;
     std::vector<unsigned> faceQueries_;
     std::vector<bool> faceSeen_;
+    // The set's boxes (appendBox: six faces of kFaceIndices indices, in its face order), their
+    // corners' bounds; empty when the set is not made of them.
+    struct Box {
+        Float3 low{};
+        Float3 high{};
+    };
+    std::vector<Box> boxes_;
     std::array<std::vector<int>, 4> materialTriangles_;
     struct Runs {
         std::vector<int> counts;
