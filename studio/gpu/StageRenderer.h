@@ -117,7 +117,8 @@ class StageRenderer {
     // counted (GL_SAMPLES_PASSED), added up by part ("sky", "lit", "neon", "LED wall", "mixed",
     // "depth", "wall pass", "shadow", "presenter"). Parts ending in " covered" count the samples
     // each material's triangles cover before any depth test (an extra draw that writes nothing,
-    // not timed into the other parts; with kSkipHidden, of the triangles drawn). Null stops it.
+    // not timed into the other parts; of the triangles drawn when faces are left out). Null
+    // stops it.
     // Only for a caller that renders one frame at a time and reads the profile between frames.
     struct DrawProfile {
         std::string part;
@@ -230,14 +231,15 @@ class StageRenderer {
         int count = 0;
     };
     std::vector<Triangle> triangles_;
-    // kSkipHidden: the set's faces (runs of kFaceIndices indices in set order, or single triangles
-    // for a set that is not made of them), a query each, and what the last depth pass counted.
+    // kSkipHidden and kSkipOpposite: the set's faces (runs of faceIndices_ indices in set order,
+    // or single triangles for a set not made of boxes), a query each, and which of them the last
+    // pass drew.
     // materialTriangles_: the set-order triangle numbers in each material's range.
     int faceIndices_ = 3;
     std::vector<unsigned> faceQueries_;
     std::vector<bool> faceSeen_;
-    // The set's boxes (appendBox: six faces of kFaceIndices indices, in its face order), their
-    // corners' bounds; empty when the set is not made of them.
+    // The set's boxes (appendBox: six faces of six indices, in its face order), their corners'
+    // bounds; empty when the set is not made of them.
     struct Box {
         Float3 low{};
         Float3 high{};
