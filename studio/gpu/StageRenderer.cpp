@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdlib>
 #include <optional>
@@ -64,6 +66,19 @@ GLuint link(const char* vertexSource, const char* fragmentSource) {
 }
 
 std::atomic<unsigned> gPassFlags{StageRenderer::kDefaultPasses};
+std::atomic<std::vector<StageRenderer::DrawProfile>*> gProfile{nullptr};
+
+constexpr const char* kMaterialParts[4] = {"lit", "neon", "LED wall", "mixed"};
+constexpr const char* kMaterialCovered[4] = {"lit covered", "neon covered", "LED wall covered",
+                                             "mixed covered"};
+
+StageRenderer::DrawProfile& profilePart(std::vector<StageRenderer::DrawProfile>& profile, const char* part) {
+    for (StageRenderer::DrawProfile& d : profile) {
+        if (d.part == part) return d;
+    }
+    profile.push_back({part});
+    return profile.back();
+}
 
 // Which program draws a triangle with these vertex tags, as the stage shader tells materials
 // apart (0 lit, 1 neon, 2 LED wall); 3 where the tags are not all well inside one material's
@@ -90,6 +105,100 @@ std::string withEarlyDepthTest(const char* source) {
     return s;
 }
 
+// Rectangles (x, y, width, height in pixels from the viewport's lower left corner, as glScissor
+// takes them) that together hold every tile of `tile` pixels not covered whole by one of the
+// triangles, projected by viewProj, with a margin of a pixel; a triangle counts only where it is
+// drawn unclipped and nearer than the far plane (the depth the sky behind the set is drawn at).
+std::vector<std::array<int, 4>> uncoveredTiles(const std::vector<std::array<Float3, 3>>& triangles,
+                                               const Float4x4& viewProj, float flipY, int width, int height,
+                                               int tile) {
+    const int columns = (width + tile - 1) / tile;
+    const int rows = (height + tile - 1) / tile;
+    std::vector<bool> covered(std::size_t(columns) * std::size_t(rows), false);
+    constexpr double kMargin = 1.0;
+    for (const auto& t : triangles) {
+        double px[3], py[3];
+        bool usable = true;
+        for (std::size_t k = 0; k < 3 && usable; ++k) {
+            const Float3& p = t[k];
+            double clip[4];
+            for (int row = 0; row < 4; ++row) {
+                clip[row] = double(viewProj.at(row, 0)) * p.x + double(viewProj.at(row, 1)) * p.y +
+                            double(viewProj.at(row, 2)) * p.z + double(viewProj.at(row, 3));
+            }
+            // In front of the near plane, well short of the far plane and within the guard band
+            // (no clipping moves its edges on screen).
+            usable = clip[3] > 1e-3 && clip[2] >= 0.0 && clip[2] < 0.999 * clip[3] &&
+                     std::abs(clip[0]) < 4.0 * clip[3] && std::abs(clip[1]) < 4.0 * clip[3];
+            px[k] = (clip[0] / clip[3] + 1.0) * 0.5 * width;
+            py[k] = (clip[1] * double(flipY) / clip[3] + 1.0) * 0.5 * height;
+        }
+        const double area = (px[1] - px[0]) * (py[2] - py[0]) - (px[2] - px[0]) * (py[1] - py[0]);
+        if (!usable || !(std::abs(area) > 1.0)) continue;
+        const double orient = area > 0 ? 1.0 : -1.0;
+        // Inside with the margin: each edge's distance to the point, signed towards the inside.
+        const auto inside = [&](double x, double y) {
+            for (int e = 0; e < 3; ++e) {
+                const int a = e, b = (e + 1) % 3;
+                const double ex = px[b] - px[a], ey = py[b] - py[a];
+                const double d = orient * (ex * (y - py[a]) - ey * (x - px[a])) / std::hypot(ex, ey);
+                if (!(d > kMargin)) return false;
+            }
+            return true;
+        };
+        const double minX = std::min({px[0], px[1], px[2]}), maxX = std::max({px[0], px[1], px[2]});
+        const double minY = std::min({py[0], py[1], py[2]}), maxY = std::max({py[0], py[1], py[2]});
+        const int c0 = std::max(0, int(std::floor(minX / tile))),
+                  c1 = std::min(columns - 1, int(maxX / tile));
+        const int r0 = std::max(0, int(std::floor(minY / tile))), r1 = std::min(rows - 1, int(maxY / tile));
+        for (int r = r0; r <= r1; ++r) {
+            for (int c = c0; c <= c1; ++c) {
+                const double x0 = c * tile, y0 = r * tile;
+                const double x1 = std::min(width, (c + 1) * tile), y1 = std::min(height, (r + 1) * tile);
+                if (inside(x0, y0) && inside(x1, y0) && inside(x0, y1) && inside(x1, y1))
+                    covered[std::size_t(r) * std::size_t(columns) + std::size_t(c)] = true;
+            }
+        }
+    }
+    // Runs of uncovered tiles in each row, a run carried down while the next row has the same.
+    std::vector<std::array<int, 4>> rects;
+    std::vector<std::array<int, 4>> open;  // column start, column end, first row, last row
+    for (int r = 0; r <= rows; ++r) {
+        std::vector<std::array<int, 2>> runs;
+        for (int c = 0; r < rows && c < columns;) {
+            if (covered[std::size_t(r) * std::size_t(columns) + std::size_t(c)]) {
+                ++c;
+                continue;
+            }
+            const int start = c;
+            while (c < columns && !covered[std::size_t(r) * std::size_t(columns) + std::size_t(c)]) ++c;
+            runs.push_back({start, c});
+        }
+        std::vector<std::array<int, 4>> next;
+        for (const auto& run : runs) {
+            bool carried = false;
+            for (auto& o : open) {
+                if (o[0] == run[0] && o[1] == run[1] && o[3] == r - 1) {
+                    o[3] = r;
+                    next.push_back(o);
+                    o[0] = -1;
+                    carried = true;
+                    break;
+                }
+            }
+            if (!carried) next.push_back({run[0], run[1], r, r});
+        }
+        for (const auto& o : open) {
+            if (o[0] < 0) continue;
+            const int x = o[0] * tile, y = o[2] * tile;
+            rects.push_back(
+                {x, y, std::min(width, o[1] * tile) - x, std::min(height, (o[3] + 1) * tile) - y});
+        }
+        open = std::move(next);
+    }
+    return rects;
+}
+
 void clearErrors() {
     for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
     }
@@ -103,6 +212,71 @@ void StageRenderer::setPassFlags(unsigned flags) {
 
 unsigned StageRenderer::passFlags() {
     return gPassFlags.load(std::memory_order_relaxed);
+}
+
+void StageRenderer::setDrawProfile(std::vector<DrawProfile>* profile) {
+    gProfile.store(profile);
+}
+
+template <class Draw>
+void StageRenderer::profiled(const char* part, Draw&& draw, bool countSamples) {
+    std::vector<DrawProfile>* profile = gProfile.load();
+    if (profile == nullptr) {
+        draw();
+        return;
+    }
+    if (profileQuery_ == 0) glGenQueries(1, &profileQuery_);
+    glFinish();
+    const auto start = std::chrono::steady_clock::now();
+    if (countSamples) glBeginQuery(GL_SAMPLES_PASSED, profileQuery_);
+    draw();
+    if (countSamples) glEndQuery(GL_SAMPLES_PASSED);
+    glFinish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    GLuint64 samples = 0;
+    if (countSamples) glGetQueryObjectui64v(profileQuery_, GL_QUERY_RESULT, &samples);
+    DrawProfile& d = profilePart(*profile, part);
+    d.seconds += seconds;
+    d.samples += samples;
+    ++d.draws;
+}
+
+void StageRenderer::drawProfiled(const char* part, int first, int count) {
+    profiled(part, [&] { drawIndices(first, count); });
+}
+
+void StageRenderer::countCoverage(float flipY, bool visibleOnly) {
+    std::vector<DrawProfile>* profile = gProfile.load();
+    if (profile == nullptr || !stageBuffersOk_) return;
+    if (profileQuery_ == 0) glGenQueries(1, &profileQuery_);
+    GLboolean depthTest = glIsEnabled(GL_DEPTH_TEST);
+    GLboolean cull = glIsEnabled(GL_CULL_FACE);
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    glDepthMask(GL_FALSE);
+    glDisable(GL_DEPTH_TEST);
+    glDisable(GL_CULL_FACE);
+    glUseProgram(depthProgram_);
+    glUniform1f(depthFlipLoc_, flipY);
+    glBindVertexArray(stageVAO_);
+    for (std::size_t m = 0; m < materials_.size(); ++m) {
+        if (materials_[m].count < 1) continue;
+        glBeginQuery(GL_SAMPLES_PASSED, profileQuery_);
+        if (!visibleOnly) {
+            drawIndices(materials_[m].first, materials_[m].count);
+        } else if (!visibleRuns_[m].counts.empty()) {
+            glMultiDrawElements(GL_TRIANGLES, visibleRuns_[m].counts.data(), GL_UNSIGNED_INT,
+                                visibleRuns_[m].offsets.data(), GLsizei(visibleRuns_[m].counts.size()));
+        }
+        glEndQuery(GL_SAMPLES_PASSED);
+        GLuint64 samples = 0;
+        glGetQueryObjectui64v(profileQuery_, GL_QUERY_RESULT, &samples);
+        DrawProfile& d = profilePart(*profile, kMaterialCovered[m]);
+        d.samples += samples;
+        ++d.draws;
+    }
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    if (depthTest) glEnable(GL_DEPTH_TEST);
+    if (cull) glEnable(GL_CULL_FACE);
 }
 
 std::unique_ptr<StageRenderer> StageRenderer::create() {
@@ -207,6 +381,8 @@ void StageRenderer::abandon() {
     for (MaterialRange& m : materials_) m.program = m.earlyProgram = 0;
     uniformBuffer_ = vertexBuffer_ = indexBuffer_ = emptyVAO_ = stageVAO_ = wallTexture_ = presenterTexture_ =
         0;
+    profileQuery_ = 0;
+    faceQueries_.clear();
 }
 
 StageRenderer::~StageRenderer() {
@@ -227,6 +403,8 @@ StageRenderer::~StageRenderer() {
     glDeleteVertexArrays(2, vaos);
     if (wallTexture_ != 0) glDeleteTextures(1, &wallTexture_);
     if (presenterTexture_ != 0) glDeleteTextures(1, &presenterTexture_);
+    if (profileQuery_ != 0) glDeleteQueries(1, &profileQuery_);
+    if (!faceQueries_.empty()) glDeleteQueries(GLsizei(faceQueries_.size()), faceQueries_.data());
 }
 
 void StageRenderer::sync(const FrameSnapshot& frame) {
@@ -239,6 +417,9 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         triangles_.clear();
         runs_.clear();
         orderEye_.reset();
+        faceSeen_.clear();
+        boxes_.clear();
+        for (auto& list : materialTriangles_) list.clear();
         if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
             clearErrors();
             const auto& g = *frame.geometry;
@@ -280,6 +461,56 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
                     materials_[m].count = static_cast<int>(byMaterial[m].size());
                 }
                 orderFirst_ = orderFirst;
+                // Boxes' faces are two triangles each (appendBox); any other set goes by triangle.
+                faceIndices_ = n % 6 == 0 ? 6 : 3;
+                const std::size_t faces = n / std::size_t(faceIndices_);
+                if (faceQueries_.size() < faces) {
+                    const std::size_t had = faceQueries_.size();
+                    faceQueries_.resize(faces, 0);
+                    glGenQueries(GLsizei(faces - had), faceQueries_.data() + had);
+                }
+                faceSeen_.assign(faces, true);
+                // Boxes as appendBox makes them: 36 indices, six faces of four vertices with the
+                // normals +z, -z, -x, +x, +y, -y in that order, each face on its box's bound.
+                if (n % 36 == 0) {
+                    constexpr float kNormals[6][3] = {{0, 0, 1}, {0, 0, -1}, {-1, 0, 0},
+                                                      {1, 0, 0}, {0, 1, 0},  {0, -1, 0}};
+                    bool boxes = true;
+                    for (std::size_t b = 0; boxes && b < n / 36; ++b) {
+                        Box box;
+                        bool first = true;
+                        for (std::size_t i = b * 36; boxes && i < b * 36 + 36; ++i) {
+                            if (g.indices[i] >= g.vertices.size()) {
+                                boxes = false;
+                                break;
+                            }
+                            const StageVertex& v = g.vertices[g.indices[i]];
+                            const float* nn = kNormals[(i - b * 36) / 6];
+                            boxes = v.normal.x == nn[0] && v.normal.y == nn[1] && v.normal.z == nn[2];
+                            const Float3& p = v.position;
+                            box.low = first ? p
+                                            : Float3{std::min(box.low.x, p.x), std::min(box.low.y, p.y),
+                                                     std::min(box.low.z, p.z)};
+                            box.high = first ? p
+                                             : Float3{std::max(box.high.x, p.x), std::max(box.high.y, p.y),
+                                                      std::max(box.high.z, p.z)};
+                            first = false;
+                        }
+                        // Each face flat on its bound.
+                        for (std::size_t i = b * 36; boxes && i < b * 36 + 36; ++i) {
+                            const Float3& p = g.vertices[g.indices[i]].position;
+                            const int face = int(i - b * 36) / 6;
+                            const float c[3] = {p.x, p.y, p.z};
+                            const float lo[3] = {box.low.x, box.low.y, box.low.z};
+                            const float hi[3] = {box.high.x, box.high.y, box.high.z};
+                            const int axis = face < 2 ? 2 : (face < 4 ? 0 : 1);
+                            const bool high = face == 0 || face == 3 || face == 4;
+                            boxes = c[axis] == (high ? hi[axis] : lo[axis]);
+                        }
+                        if (boxes) boxes_.push_back(box);
+                    }
+                    if (!boxes) boxes_.clear();
+                }
                 for (std::size_t i = 0; i + 2 < n; i += 3) {
                     Triangle t;
                     for (std::size_t k = 0; k < 3; ++k) {
@@ -292,6 +523,9 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
                             ? materialOf(g.vertices[t.index[0]].matTag, g.vertices[t.index[1]].matTag,
                                          g.vertices[t.index[2]].matTag)
                             : 3;
+                    t.valid = t.index[0] < g.vertices.size() && t.index[1] < g.vertices.size() &&
+                              t.index[2] < g.vertices.size();
+                    materialTriangles_[std::size_t(t.material)].push_back(int(triangles_.size()));
                     triangles_.push_back(t);
                 }
             }
@@ -367,7 +601,7 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, presenterTexture_);
     glBindVertexArray(emptyVAO_);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    profiled("presenter", [] { glDrawArrays(GL_TRIANGLE_STRIP, 0, 4); });
     glBindTexture(GL_TEXTURE_2D, 0);
     glDisable(GL_BLEND);
 }
@@ -412,7 +646,7 @@ void StageRenderer::drawPresenterShadow(const FrameSnapshot& frame, float flipY)
     glActiveTexture(GL_TEXTURE0);
     glBindTexture(GL_TEXTURE_2D, presenterTexture_);
     glBindVertexArray(stageVAO_);
-    glDrawElements(GL_TRIANGLES, indexCount_, GL_UNSIGNED_INT, nullptr);
+    drawProfiled("shadow", 0, indexCount_);
     glBindTexture(GL_TEXTURE_2D, 0);
     for (GLenum i = 0; i < 5; ++i) glDisable(GL_CLIP_DISTANCE0 + i);
     glPolygonOffset(0.0f, 0.0f);
@@ -448,7 +682,26 @@ void StageRenderer::drawSky(unsigned program, int flipLoc, float flipY) {
     glUseProgram(program);
     glUniform1f(flipLoc, flipY);
     glBindVertexArray(emptyVAO_);
-    glDrawArrays(GL_TRIANGLES, 0, 3);
+    profiled("sky", [] { glDrawArrays(GL_TRIANGLES, 0, 3); });
+}
+
+void StageRenderer::drawSkyInGaps(const FrameSnapshot& frame, float flipY) {
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    std::vector<std::array<Float3, 3>> corners;
+    corners.reserve(triangles_.size());
+    for (const Triangle& t : triangles_) {
+        if (t.valid) corners.push_back(t.corner);
+    }
+    // llvmpipe's tiles are 64 pixels wide.
+    const auto rects = uncoveredTiles(corners, frame.uniforms.viewProj, flipY, viewport[2], viewport[3], 64);
+    if (rects.empty()) return;
+    glEnable(GL_SCISSOR_TEST);
+    for (const auto& r : rects) {
+        glScissor(viewport[0] + r[0], viewport[1] + r[1], r[2], r[3]);
+        drawSky(skyBehindProgram_, skyBehindFlipLoc_, flipY);
+    }
+    glDisable(GL_SCISSOR_TEST);
 }
 
 void StageRenderer::drawIndices(int first, int count) {
@@ -517,13 +770,134 @@ void StageRenderer::orderFor(const Float3& eye) {
                     GLsizeiptr(order_.size() * sizeof(std::uint32_t)), order_.data());
 }
 
+void StageRenderer::drawDepthCountingFaces() {
+    const int faces = indexCount_ / faceIndices_;
+    profiled(
+        "depth",
+        [&] {
+            for (int f = 0; f < faces; ++f) {
+                glBeginQuery(GL_SAMPLES_PASSED, faceQueries_[std::size_t(f)]);
+                drawIndices(f * faceIndices_, faceIndices_);
+                glEndQuery(GL_SAMPLES_PASSED);
+            }
+        },
+        false);
+    // The first result waits for the depth pass; the others are ready with it.
+    std::uint64_t passed = 0;
+    for (int f = 0; f < faces; ++f) {
+        GLuint samples = 1;
+        glGetQueryObjectuiv(faceQueries_[std::size_t(f)], GL_QUERY_RESULT, &samples);
+        faceSeen_[std::size_t(f)] = samples != 0;
+        passed += samples;
+    }
+    if (std::vector<DrawProfile>* profile = gProfile.load()) profilePart(*profile, "depth").samples += passed;
+    collectVisibleRuns();
+}
+
+bool StageRenderer::findFacesBehindOpposites(const Float3& eye) {
+    if (boxes_.empty() || faceIndices_ != 6 || faceSeen_.size() != boxes_.size() * 6) return false;
+    const double e[3] = {eye.x, eye.y, eye.z};
+    // A sight line's crossing of the near face stays this far from its edges, as an angle seen
+    // from the eye (a picture's pixel spans about 1e-3), and the faces this far apart (metres).
+    constexpr double kClearAngle = 1e-4;
+    constexpr double kThickness = 0.01;
+    constexpr double kNearFaceDistance = 1.0;
+    for (std::size_t b = 0; b < boxes_.size(); ++b) {
+        const double lo[3] = {boxes_[b].low.x, boxes_[b].low.y, boxes_[b].low.z};
+        const double hi[3] = {boxes_[b].high.x, boxes_[b].high.y, boxes_[b].high.z};
+        // Faces in appendBox's order: +z, -z, -x, +x, +y, -y.
+        constexpr int kAxis[3] = {2, 0, 1};
+        constexpr int kHighFace[3] = {0, 3, 4};
+        constexpr int kLowFace[3] = {1, 2, 5};
+        for (int k = 0; k < 3; ++k) {
+            const int a = kAxis[k];
+            const double t = hi[a] - lo[a];
+            const bool aboveHigh = e[a] > hi[a];
+            const bool belowLow = e[a] < lo[a];
+            if (!(t >= kThickness) || (!aboveHigh && !belowLow)) continue;
+            const double d = aboveHigh ? e[a] - hi[a] : lo[a] - e[a];  // eye to the near face's plane
+            double lateral = 1e30;             // the eye's least distance within the near face's sides
+            double reach = (d + t) * (d + t);  // squared distance to the far face's farthest corner
+            for (int o = 0; o < 3; ++o) {
+                if (o == a) continue;
+                lateral = std::min({lateral, e[o] - lo[o], hi[o] - e[o]});
+                const double far = std::max(std::abs(e[o] - lo[o]), std::abs(hi[o] - e[o]));
+                reach += far * far;
+            }
+            // A sight line to a point of the far face crosses the near face's plane at least
+            // lateral * t / (d + t) inside its sides, no nearer than d: with d a metre or more,
+            // in front of the near plane (0.1) within any frustum narrower than 168 degrees.
+            if (!(d >= kNearFaceDistance) || !(lateral > 0) ||
+                !(lateral * t / (d + t) >= kClearAngle * std::sqrt(reach)))
+                continue;
+            const int hidden = aboveHigh ? kLowFace[k] : kHighFace[k];
+            faceSeen_[b * 6 + std::size_t(hidden)] = false;
+        }
+    }
+    return true;
+}
+
+void StageRenderer::collectVisibleRuns() {
+    const auto seen = [&](int triangle) { return faceSeen_[std::size_t(triangle * 3 / faceIndices_)]; };
+    // Runs of consecutive seen triangles in `list`, whose k-th triangle's indices start at first + 3k.
+    const auto collect = [&](const auto& triangleAt, int size, int first, Runs& runs) {
+        runs.counts.clear();
+        runs.offsets.clear();
+        for (int k = 0; k < size; ++k) {
+            if (!seen(triangleAt(k))) continue;
+            const int start = first + 3 * k;
+            if (!runs.counts.empty() &&
+                runs.offsets.back() == reinterpret_cast<const void*>(std::size_t(start - runs.counts.back()) *
+                                                                     sizeof(std::uint32_t))) {
+                runs.counts.back() += 3;
+            } else {
+                runs.counts.push_back(3);
+                runs.offsets.push_back(
+                    reinterpret_cast<const void*>(std::size_t(start) * sizeof(std::uint32_t)));
+            }
+        }
+    };
+    for (std::size_t m = 0; m < materials_.size(); ++m) {
+        const std::vector<int>& list = materialTriangles_[m];
+        collect([&](int k) { return list[std::size_t(k)]; }, int(list.size()), materials_[m].first,
+                visibleRuns_[m]);
+    }
+    collect([](int k) { return k; }, int(triangles_.size()), 0, visibleSetRuns_);
+}
+
 void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
     const unsigned flags = passFlags();
     const bool skyBehind = (flags & kSkyBehind) != 0;
     glDepthMask(GL_FALSE);
     if (!skyBehind) drawSky(skyProgram_, skyFlipLoc_, flipY);
+    bool skippedHidden = false;
     if (stageBuffersOk_ && indexCount_ >= 1) {
         if ((flags & kCullBackFaces) != 0) cullBackFaces(flipY);
+        const bool skipHidden = (flags & kSkipHidden) != 0 && (flags & kDepthFirst) != 0 &&
+                                (flags & kNearFirst) == 0 &&
+                                faceQueries_.size() >= std::size_t(indexCount_ / faceIndices_) &&
+                                std::size_t(indexCount_) == triangles_.size() * 3;
+        bool skipOpposite = false;
+        if (!skipHidden && (flags & kSkipOpposite) != 0 &&
+            std::size_t(indexCount_) == triangles_.size() * 3) {
+            std::fill(faceSeen_.begin(), faceSeen_.end(), true);
+            skipOpposite = findFacesBehindOpposites(
+                Float3{frame.uniforms.cameraPos.x, frame.uniforms.cameraPos.y, frame.uniforms.cameraPos.z});
+            if (skipOpposite) collectVisibleRuns();
+        }
+        const bool skipping = skipHidden || skipOpposite;
+        skippedHidden = skipping;
+        // Draws `runs` (kSkipHidden) or the whole range.
+        const auto drawRange = [&](const char* part, const Runs& runs, int first, int count) {
+            if (!skipping) {
+                drawProfiled(part, first, count);
+            } else if (!runs.counts.empty()) {
+                profiled(part, [&] {
+                    glMultiDrawElements(GL_TRIANGLES, runs.counts.data(), GL_UNSIGNED_INT,
+                                        runs.offsets.data(), GLsizei(runs.counts.size()));
+                });
+            }
+        };
         glBindVertexArray(stageVAO_);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
@@ -534,7 +908,11 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
             glDepthMask(GL_TRUE);
             glUseProgram(depthProgram_);
             glUniform1f(depthFlipLoc_, flipY);
-            drawIndices(0, indexCount_);
+            if (skipHidden) {
+                drawDepthCountingFaces();
+            } else {
+                drawProfiled("depth", 0, indexCount_);
+            }
             glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
             glDepthMask(GL_FALSE);
             glDepthFunc(GL_EQUAL);
@@ -554,18 +932,20 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
             for (const Run& run : runs_) {
                 if (run.material != current) useMaterial(materials_[std::size_t(run.material)]);
                 current = run.material;
-                drawIndices(run.first, run.count);
+                drawProfiled(kMaterialParts[run.material], run.first, run.count);
             }
         } else if ((flags & kByMaterial) != 0) {
-            for (const MaterialRange& m : materials_) {
+            for (std::size_t i = 0; i < materials_.size(); ++i) {
+                const MaterialRange& m = materials_[i];
                 if (m.count < 1) continue;
+                if (skipping && visibleRuns_[i].counts.empty()) continue;
                 useMaterial(m);
-                drawIndices(m.first, m.count);
+                drawRange(kMaterialParts[i], visibleRuns_[i], m.first, m.count);
             }
         } else {
             glUseProgram(stageProgram_);
             glUniform1f(stageFlipLoc_, flipY);
-            drawIndices(0, indexCount_);
+            drawRange("whole set", visibleSetRuns_, 0, indexCount_);
         }
         glDepthFunc(GL_LEQUAL);
         glDepthMask(GL_FALSE);
@@ -573,7 +953,13 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
         glBindTexture(GL_TEXTURE_2D, 0);
     }
     // At the far plane, behind every part of the set: it passes only where none was drawn.
-    if (skyBehind) drawSky(skyBehindProgram_, skyBehindFlipLoc_, flipY);
+    // (Without back faces drawn, a triangle's cover is not the set's.)
+    if (skyBehind && (flags & kSkyInGaps) != 0 && (flags & kCullBackFaces) == 0 && stageBuffersOk_) {
+        drawSkyInGaps(frame, flipY);
+    } else if (skyBehind) {
+        drawSky(skyBehindProgram_, skyBehindFlipLoc_, flipY);
+    }
+    countCoverage(flipY, skippedHidden);
 }
 
 void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wallOnly) {
@@ -593,7 +979,7 @@ void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wall
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
         glBindVertexArray(stageVAO_);
-        drawIndices(first, indexCount_ - first);
+        drawProfiled("wall pass", first, indexCount_ - first);
         glBindTexture(GL_TEXTURE_2D, 0);
         glDisable(GL_CULL_FACE);
     }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "studio/SetGeometry.h"
@@ -76,6 +77,16 @@ class StageRenderer {
     // the box whose farthest corner is nearest, then those turned away, so that fewer fragments
     // are shaded only to be covered later. kCullBackFaces and kNearFirst change a few hundred
     // pixels a frame (faces at equal depth at box edges win in another order): for measuring only.
+    // kSkipHidden (with kDepthFirst, not with kNearFirst): the depth pass counts, face by face in
+    // set order, the samples each face passes at its turn (an occlusion query), and the colour
+    // pass leaves out the faces that passed none: such a face lies behind what was drawn before
+    // it at every sample, so it wins none at the end either, in any pass. kSkyInGaps (with
+    // kSkyBehind): the sky only in the screen tiles that no one triangle of the set covers whole
+    // (scissored), as the sky behind the set shows nowhere else. kSkipOpposite (without
+    // kSkipHidden): no depth pass needed; the faces left out are those of a box (appendBox) whose
+    // opposite face lies between them and the eye, the eye beyond that face's plane and well
+    // within its sides, so that every sight line to the face crosses the opposite face first,
+    // clear of its edges: a fragment nearer than it at every sample (in any order of drawing).
     enum PassFlags : unsigned {
         kByMaterial = 1u,
         kDepthFirst = 2u,
@@ -83,16 +94,39 @@ class StageRenderer {
         kCullBackFaces = 8u,
         kEarlyDepthTest = 16u,
         kNearFirst = 32u,
-        kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst,
-        // The fastest on llvmpipe (LLVM 15), where a fragment costs much the same whether or not
-        // it passes the depth test: a depth pass first, the depth test forced early and the
-        // near-first order save nothing there, and culling, the one large saving, changes
-        // pixels at silhouettes (a face turned away can win a sample at its box's edge).
-        kDefaultPasses = kByMaterial | kSkyBehind,
+        kSkipHidden = 64u,
+        kSkyInGaps = 128u,
+        kSkipOpposite = 256u,
+        kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst |
+                     kSkipHidden | kSkyInGaps | kSkipOpposite,
+        // The fastest on llvmpipe (LLVM 15), which with 4 samples shades every fragment a
+        // triangle covers whether or not it passes the depth test: a depth pass, the depth test
+        // forced early and the near-first order save nothing by themselves there, and culling
+        // changes pixels at silhouettes (a face turned away can win a sample at its box's edge).
+        // What saves is what is not drawn: faces behind their box's opposite face (the floor's
+        // underside, the back of the wall) and the sky where the set covers whole tiles. The
+        // depth pass with kSkipHidden finds more hidden faces, but costs about what they save.
+        kDefaultPasses = kByMaterial | kSkyBehind | kSkipOpposite | kSkyInGaps,
     };
     // For every renderer in the process, from its next pass on (kDefaultPasses unless set).
     static void setPassFlags(unsigned flags);
     static unsigned passFlags();
+
+    // For measuring only: while a profile is set, every draw of the stage and presenter passes is
+    // waited for (glFinish) before and after, timed, and its samples that pass the depth test
+    // counted (GL_SAMPLES_PASSED), added up by part ("sky", "lit", "neon", "LED wall", "mixed",
+    // "depth", "wall pass", "shadow", "presenter"). Parts ending in " covered" count the samples
+    // each material's triangles cover before any depth test (an extra draw that writes nothing,
+    // not timed into the other parts; of the triangles drawn when faces are left out). Null
+    // stops it.
+    // Only for a caller that renders one frame at a time and reads the profile between frames.
+    struct DrawProfile {
+        std::string part;
+        double seconds = 0;
+        std::uint64_t samples = 0;
+        std::uint64_t draws = 0;
+    };
+    static void setDrawProfile(std::vector<DrawProfile>* profile);
 
     // Compiles and links both programs and creates the fixed objects. Null on failure.
     static std::unique_ptr<StageRenderer> create();
@@ -136,9 +170,25 @@ class StageRenderer {
     void drawWholeStage(const FrameSnapshot& frame, float flipY);
     // Brings the near-first order up to the camera at eye.
     void orderFor(const Float3& eye);
+    // The depth of the whole set in set order, one occlusion query per face; then which faces
+    // passed any sample, and each material's runs of triangles in the by-material order that
+    // belong to such faces (visibleRuns_).
+    void drawDepthCountingFaces();
+    void collectVisibleRuns();
+    // kSkipOpposite: faceSeen_ false for the faces behind their box's opposite face from eye;
+    // false when the set is not all boxes.
+    bool findFacesBehindOpposites(const Float3& eye);
     void drawSky(unsigned program, int flipLoc, float flipY);
+    // The sky behind the set, scissored to the tiles that no triangle of the set covers whole.
+    void drawSkyInGaps(const FrameSnapshot& frame, float flipY);
     static void cullBackFaces(float flipY);
     void drawIndices(int first, int count);
+    // drawIndices timed into the profile's `part` when one is set.
+    void drawProfiled(const char* part, int first, int count);
+    // Runs `draw` timed into the profile's `part` (just `draw` without a profile).
+    template <class Draw>
+    void profiled(const char* part, Draw&& draw, bool countSamples = true);
+    void countCoverage(float flipY, bool visibleOnly);
     void endPassState();
     void drawPresenter(const FrameSnapshot& frame, float flipY);
     // The presenter's shadow from the key light on the set (never on the LED wall or the neon),
@@ -173,6 +223,7 @@ class StageRenderer {
         std::array<std::uint32_t, 3> index{};
         std::array<Float3, 3> corner{};
         int material = 3;
+        bool valid = false;  // every index names a vertex
     };
     struct Run {
         int material = 0;
@@ -180,10 +231,32 @@ class StageRenderer {
         int count = 0;
     };
     std::vector<Triangle> triangles_;
+    // kSkipHidden and kSkipOpposite: the set's faces (runs of faceIndices_ indices in set order,
+    // or single triangles for a set not made of boxes), a query each, and which of them the last
+    // pass drew.
+    // materialTriangles_: the set-order triangle numbers in each material's range.
+    int faceIndices_ = 3;
+    std::vector<unsigned> faceQueries_;
+    std::vector<bool> faceSeen_;
+    // The set's boxes (appendBox: six faces of six indices, in its face order), their corners'
+    // bounds; empty when the set is not made of them.
+    struct Box {
+        Float3 low{};
+        Float3 high{};
+    };
+    std::vector<Box> boxes_;
+    std::array<std::vector<int>, 4> materialTriangles_;
+    struct Runs {
+        std::vector<int> counts;
+        std::vector<const void*> offsets;
+    };
+    std::array<Runs, 4> visibleRuns_;
+    Runs visibleSetRuns_;  // the same for the whole set in set order
     std::vector<Run> runs_;
     std::vector<std::uint32_t> order_;
     int orderFirst_ = 0;
     std::optional<Float3> orderEye_;
+    unsigned profileQuery_ = 0;
     unsigned depthProgram_ = 0;
     int depthFlipLoc_ = -1;
     unsigned skyBehindProgram_ = 0;

@@ -1,6 +1,7 @@
-// The ways a whole stage pass can draw (by material, depth first, sky behind) against the
-// single program in set order: the same pixels, bit for bit after the resolve, for every set
-// and angle at full size, with the built-in wall, a loaded picture and a presenter in the set.
+// The ways a whole stage pass can draw (by material, depth first, hidden faces skipped by query
+// or behind their box's opposite face, sky behind, sky in the gaps only) against the single program in set
+// order: the same pixels, bit for bit after the resolve, for every set and angle at full size, with the
+// built-in wall, a loaded picture and a presenter in the set.
 #include <gtest/gtest.h>
 
 #include <QColor>
@@ -130,9 +131,13 @@ std::vector<Pixels> StagePasses::reference_;
 
 TEST_F(StagePasses, EveryWayDrawsTheSamePixels) {
     using R = StageRenderer;
-    for (unsigned flags : {unsigned(R::kDefaultPasses), unsigned(R::kByMaterial), unsigned(R::kDepthFirst),
-                           unsigned(R::kSkyBehind), unsigned(R::kByMaterial | R::kEarlyDepthTest),
-                           unsigned(R::kDefaultPasses | R::kDepthFirst | R::kEarlyDepthTest)}) {
+    for (unsigned flags :
+         {unsigned(R::kDefaultPasses), unsigned(R::kByMaterial), unsigned(R::kDepthFirst),
+          unsigned(R::kSkyBehind), unsigned(R::kByMaterial | R::kEarlyDepthTest),
+          unsigned(R::kDefaultPasses | R::kDepthFirst | R::kEarlyDepthTest),
+          unsigned(R::kDepthFirst | R::kSkipHidden), unsigned(R::kSkyBehind | R::kSkyInGaps),
+          unsigned(R::kByMaterial | R::kSkyBehind | R::kDepthFirst | R::kSkipHidden | R::kSkyInGaps),
+          unsigned(R::kSkipOpposite)}) {
         SCOPED_TRACE(flags);
         expectSameAsReference(flags);
     }
