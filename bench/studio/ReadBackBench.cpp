@@ -2,12 +2,11 @@
 // 4-sample target, glReadPixels of B G R A into client memory), against reading it through two
 // pixel buffer objects in turn (frame N's read-back requested into one, frame N - 1's mapped
 // from the other and copied out), so that a driver that reads back asynchronously would
-// overlap the copy with the next frame's drawing. Each frame is a cleared target with the
-// sky-like draw of a full-screen clear, resolved. Counters, milliseconds a frame: cpu (this
-// process's processor time; way: 0 client memory, 1 two buffers, 2 client memory in R G B A
-// order, 3 the resolve alone, 4 the
-// clear alone, the driver's threads included), read (the glReadPixels call alone),
-// map (mapping the other buffer and copying it out; 0 without buffers), both in wall-clock time.
+// overlap the copy with the next frame's drawing. Each frame is the target cleared, then read.
+// Argument way: 0 client memory, 1 two buffers, 2 client memory in R G B A order, 3 the resolve
+// alone, 4 the clear alone. Counters, milliseconds a frame: cpu (this process's processor time,
+// the driver's threads included), read (the read-back calls) and map (mapping the other buffer
+// and copying it out; 0 without buffers), both in wall-clock time.
 #include <benchmark/benchmark.h>
 #include <epoxy/gl.h>
 #include <time.h>
