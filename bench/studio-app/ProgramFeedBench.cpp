@@ -9,6 +9,7 @@
 // landscape feed alone.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <time.h>
 
 #include <QImage>
 #include <QLinearGradient>
@@ -23,6 +24,7 @@
 
 #include "app/program-feed/ProgramFeed.h"
 #include "bench/support/BenchSupport.h"
+#include "platform/media/PictureConverter.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
 namespace {
@@ -334,6 +336,85 @@ BENCHMARK(BM_ProgramFeedCanvases)
     ->Args({2, 1})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
+
+// Where a picture's processor time goes at a still angle, with the presenter floating: pictures
+// made one after another (no pacing, so the load of the machine does not thin them out), each
+// step timed by this process's processor time (the GL driver's threads included). Argument
+// live: 0, the wall's picture stays; 1, a new wall picture with every frame. Counters, in
+// milliseconds a picture: wall (handing the engine the picture), studio (upload, wall pass,
+// resolve, read-back and hand-over), compose (the floating presenter), yuv (BGRA to yuv420p
+// alone, as the encoder converts), encode (the writer: conversion, x264, muxing), total.
+void BM_LiveWallSteps(benchmark::State& state) {
+    const bool live = state.range(0) != 0;
+    auto& engine = vantry::bench::sharedEngine();
+    engine.setCameraAngle(vantry::BroadcastCameraAngle::screenShoulder);
+    engine.setInSetPresenter(QImage());
+    const QImage pictures[2] = {liveWallPicture(0), liveWallPicture(1)};
+    engine.showLEDWallPicture(pictures[0], "Video");
+    vantry::app::feed::ProgramPresenter presenter;
+    presenter.visible = true;
+    presenter.look.viewportWidth = 1280;
+    presenter.look.viewportHeight = 720;
+    QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
+    person.fill(QColor(180, 120, 90));
+    presenter.picture = person;
+    const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_steps.mp4";
+    const auto cpuNow = [] {
+        timespec t{};
+        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+        return double(t.tv_sec) + 1e-9 * double(t.tv_nsec);
+    };
+    constexpr int kWarm = 10;
+    constexpr int kFrames = 90;
+    for (auto _ : state) {
+        auto sink = vantry::openMP4VideoSink(out, {kWidth, kHeight, 30, 4'500'000});
+        vantry::platform::media::PictureConverter yuv(kWidth, kHeight);
+        double wall = 0, studio = 0, compose = 0, convert = 0, encode = 0;
+        const double all0 = cpuNow();
+        double counted0 = all0;
+        for (int n = 0; n < kWarm + kFrames; ++n) {
+            if (n == kWarm) {
+                wall = studio = compose = convert = encode = 0;
+                counted0 = cpuNow();
+            }
+            const double t0 = cpuNow();
+            if (live) engine.showLEDWallPicture(pictures[n % 2], "Video");
+            const double t1 = cpuNow();
+            auto pixels = engine.renderOffscreenBGRA(kWidth, kHeight, std::nullopt);
+            const double t2 = cpuNow();
+            if (!pixels) {
+                state.SkipWithError("no frame");
+                return;
+            }
+            QImage frame(pixels->data(), kWidth, kHeight, kWidth * 4, QImage::Format_ARGB32_Premultiplied);
+            vantry::app::feed::composePresenter(frame, presenter);
+            const double t3 = cpuNow();
+            yuv.convertBGRA(frame.constBits(), frame.bytesPerLine());
+            const double t4 = cpuNow();
+            sink->appendBGRA(frame.constBits(), frame.bytesPerLine(), n);
+            const double t5 = cpuNow();
+            wall += t1 - t0;
+            studio += t2 - t1;
+            compose += t3 - t2;
+            convert += t4 - t3;
+            encode += t5 - t4;
+        }
+        const double total = cpuNow() - counted0;
+        sink->finish();
+        const double ms = 1000.0 / kFrames;
+        state.counters["wall_ms"] = wall * ms;
+        state.counters["studio_ms"] = studio * ms;
+        state.counters["compose_ms"] = compose * ms;
+        state.counters["yuv_ms"] = convert * ms;
+        state.counters["encode_ms"] = encode * ms;
+        state.counters["total_ms"] = total * ms;
+        // The picture without the separate conversion, as the feed makes it.
+        state.counters["feed_ms"] = (total - convert) * ms;
+    }
+    engine.showBuiltInWall();
+    fs::remove(out);
+}
+BENCHMARK(BM_LiveWallSteps)->ArgNames({"live"})->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -413,7 +413,7 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         stageBuffersOk_ = false;
         indexCount_ = 0;
         wallFirstIndex_ = 0;
-        for (MaterialRange& m : materials_) m.first = m.count = 0;
+        for (MaterialRange& m : materials_) m.first = m.count = m.wallCount = 0;
         triangles_.clear();
         runs_.clear();
         orderEye_.reset();
@@ -427,6 +427,8 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
             const std::size_t n = g.indices.size();
             std::vector<std::uint32_t> all(g.indices);
             std::array<std::vector<std::uint32_t>, 4> byMaterial;
+            const std::size_t wallFirst = firstWallIndex(g);
+            std::array<int, 4> wallCounts{};
             for (std::size_t i = 0; i + 2 < n; i += 3) {
                 const std::uint32_t* t = &g.indices[i];
                 int m = 3;
@@ -434,6 +436,7 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
                     m = materialOf(g.vertices[t[0]].matTag, g.vertices[t[1]].matTag, g.vertices[t[2]].matTag);
                 }
                 byMaterial[std::size_t(m)].insert(byMaterial[std::size_t(m)].end(), t, t + 3);
+                if (i >= wallFirst) wallCounts[std::size_t(m)] += 3;
             }
             std::array<int, 4> firsts{};
             for (std::size_t m = 0; m < 4; ++m) {
@@ -455,10 +458,11 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
             if (glGetError() == GL_NO_ERROR) {
                 stageBuffersOk_ = true;
                 indexCount_ = static_cast<int>(g.indices.size());
-                wallFirstIndex_ = static_cast<int>(firstWallIndex(g));
+                wallFirstIndex_ = static_cast<int>(wallFirst);
                 for (std::size_t m = 0; m < 4; ++m) {
                     materials_[m].first = firsts[m];
                     materials_[m].count = static_cast<int>(byMaterial[m].size());
+                    materials_[m].wallCount = wallCounts[m];
                 }
                 orderFirst_ = orderFirst;
                 // Boxes' faces are two triangles each (appendBox); any other set goes by triangle.
@@ -973,13 +977,25 @@ void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wall
     glDepthMask(GL_FALSE);
     const int first = wallFirstIndex_;
     if (stageBuffersOk_ && indexCount_ - first >= 1) {
-        if ((passFlags() & kCullBackFaces) != 0) cullBackFaces(flipY);
-        glUseProgram(stageProgram_);
-        glUniform1f(stageFlipLoc_, flipY);
+        const unsigned flags = passFlags();
+        if ((flags & kCullBackFaces) != 0) cullBackFaces(flipY);
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
         glBindVertexArray(stageVAO_);
-        drawProfiled("wall pass", first, indexCount_ - first);
+        if ((flags & kByMaterial) != 0) {
+            // The same triangles material by material, in the whole pass's order of materials,
+            // each with its own program: a fragment of the wall runs the wall's code alone.
+            for (const MaterialRange& m : materials_) {
+                if (m.wallCount < 1) continue;
+                glUseProgram(m.program);
+                glUniform1f(m.flipLoc, flipY);
+                drawProfiled("wall pass", m.first + m.count - m.wallCount, m.wallCount);
+            }
+        } else {
+            glUseProgram(stageProgram_);
+            glUniform1f(stageFlipLoc_, flipY);
+            drawProfiled("wall pass", first, indexCount_ - first);
+        }
         glBindTexture(GL_TEXTURE_2D, 0);
         glDisable(GL_CULL_FACE);
     }

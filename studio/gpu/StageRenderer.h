@@ -215,6 +215,9 @@ class StageRenderer {
         int earlyFlipLoc = -1;
         int first = 0;
         int count = 0;
+        // Of its indices, those of the triangles from the wall pass's first one on in set order:
+        // the last wallCount of its range.
+        int wallCount = 0;
     };
     std::array<MaterialRange, 4> materials_{};
     // The set's triangles (three indices each) with their material, and the near-first order
@@ -229,6 +232,9 @@ class StageRenderer {
         int material = 0;
         int first = 0;
         int count = 0;
+        // Of its indices, those of the triangles from the wall pass's first one on in set order:
+        // the last wallCount of its range.
+        int wallCount = 0;
     };
     std::vector<Triangle> triangles_;
     // kSkipHidden and kSkipOpposite: the set's faces (runs of faceIndices_ indices in set order,
