@@ -205,11 +205,11 @@ void VantryViewModel::choosePresenterInSet(bool inSet, bool remember) {
     pushInSetPresenter();
 }
 
-void VantryViewModel::setColourMatch(bool on) {
+void VantryViewModel::chooseColourMatch(bool on, bool remember) {
     if (on == presenterSettings_.colourMatch) return;
     presenterSettings_.colourMatch = on;
     engine_->setInSetPresenterColourMatch(on);
-    savePresenterSettings();
+    if (remember) savePresenterSettings();
     emit colourMatchChanged();
 }
 

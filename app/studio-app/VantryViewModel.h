@@ -151,7 +151,9 @@ class VantryViewModel : public QObject {
     // remember false: for this run only (the command line), the saved choice stays.
     void choosePresenterInSet(bool inSet, bool remember);
     bool colourMatch() const { return presenterSettings_.colourMatch; }
-    void setColourMatch(bool on);
+    void setColourMatch(bool on) { chooseColourMatch(on, true); }
+    // remember false: for this run only (the command line), the saved choice stays.
+    void chooseColourMatch(bool on, bool remember);
     QObject* presenter() const { return presenter_; }
     void setPresenter(QObject* presenter);
     // The studio's screen recording (CreatorRecorder::shared() unless replaced, for tests, before

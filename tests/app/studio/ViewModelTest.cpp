@@ -119,6 +119,12 @@ TEST_F(ViewModelTest, ColourMatchIsOnByDefaultReachesTheRendererAndIsKeptForTheN
     make();
     EXPECT_FALSE(vm->colourMatch());
     EXPECT_EQ(renderer->colourMatch, std::optional<bool>(false));
+    // For this run only (the command line): the saved choice stays.
+    vm->chooseColourMatch(true, false);
+    EXPECT_EQ(renderer->colourMatch, std::optional<bool>(true));
+    vm.reset();
+    make();
+    EXPECT_FALSE(vm->colourMatch());
 
     if (saved) {
         ::setenv("XDG_CONFIG_HOME", saved->c_str(), 1);
