@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "studio/ColourMatch.h"
 #include "studio/PresenterPlace.h"
 #include "studio/ProgramCanvas.h"
 #include "studio/StudioCatalogue.h"
@@ -34,12 +35,14 @@ struct StageKey {
     friend bool operator==(const StageKey&, const StageKey&) = default;
 };
 
-// The presenter standing in the set: which camera picture (and its size) and where.
+// The presenter standing in the set: which camera picture (and its size), where, and the
+// colour match's gains on it (quantised: a steady match draws nothing new).
 struct PresenterKey {
     std::uint64_t pictureVersion = 0;
     int pictureWidth = 0;
     int pictureHeight = 0;
     PresenterPlace place;
+    QuantisedGains colourGains = kUnitGains;
     friend bool operator==(const PresenterKey&, const PresenterKey&) = default;
 };
 

@@ -146,7 +146,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     if (vantry::app::cli::wantsViewScreenshot(args)) return vantry::app::cli::runViewScreenshot(args);
     vantry::app::cli::Args parsed(args,
                                   {"out", "set", "angle", "frames", "size", "camera", "slide", "slide-page",
-                                   "refine", "presenter", "canvas"},
+                                   "refine", "presenter", "canvas", "colour-match"},
                                   {"vision", "facecam", "slide-screen"});
     if (!parsed.positional().empty())
         throw UsageError("unexpected argument '" + parsed.positional()[0] + "'");
@@ -161,6 +161,7 @@ int runScreenshot(const std::vector<std::string>& args) {
         angle = vantry::BroadcastCameraAngle::fromRawValue(parsed.integer("angle", 0, 0, 3));
     }
     const std::optional<bool> refineEdges = parsed.onOff("refine");
+    const std::optional<bool> colourMatch = parsed.onOff("colour-match");
     std::optional<vantry::app::cli::PresenterMode> presenterMode;
     if (parsed.has("presenter")) presenterMode = vantry::app::cli::parsePresenterMode(parsed);
     vantry::app::cli::StudioOptions wallSlide;
@@ -207,6 +208,7 @@ int runScreenshot(const std::vector<std::string>& args) {
     }
     if (presenterMode)
         vm.choosePresenterInSet(*presenterMode == vantry::app::cli::PresenterMode::inSet, false);
+    if (colourMatch) vm.chooseColourMatch(*colourMatch, false);
     const bool facecam = parsed.flag("facecam");
     if (parsed.flag("vision") || facecam) vm.setShowVisionPresenter(true);
     // For this picture only: the window's saved choice stays as it is.
@@ -271,7 +273,7 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
     {"screenshot", "Save a picture of the live studio window (needs a display)",
      "Usage: vantry-cli screenshot --out FILE.png [--set ID] [--angle N] [--vision] [--facecam] [--camera "
      "FILE]\n"
-     "                             [--presenter in-set|float] [--refine on|off]\n"
+     "                             [--presenter in-set|float] [--refine on|off] [--colour-match on|off]\n"
      "                             [--slide FILE [--slide-page N] | --slide-screen] [--frames N] [--size "
      "WxH]\n"
      "                             [--canvas landscape|vertical]\n\n"
@@ -288,10 +290,11 @@ const vantry::app::cli::CommandRegistrar kScreenshot(
      "or video file as the camera. --presenter in-set|float shows the presenter standing in the set\n"
      "or floating over it (default: the choice saved in the window). --refine turns the presenter's\n"
      "steady, picture-fitted edges on or off for this picture (default: as the window keeps it; off\n"
-     "shows the raw segmentation mask). --canvas vertical saves, instead of the window (which shows\n"
-     "the landscape picture), the vertical program picture its studio would send: the vertical\n"
-     "canvas at the GO LIVE size stood on end (720x1280 or 1080x1920), at the live clock, with the\n"
-     "floating presenter laid over it. Needs a display; xvfb-run works.\n\n"
+     "shows the raw segmentation mask). --colour-match turns the presenter's colour match to the set\n"
+     "on or off for this picture (default: as the window keeps it). --canvas vertical saves, instead\n"
+     "of the window (which shows the landscape picture), the vertical program picture its studio\n"
+     "would send: the vertical canvas at the GO LIVE size stood on end (720x1280 or 1080x1920), at\n"
+     "the live clock, with the floating presenter laid over it. Needs a display; xvfb-run works.\n\n"
      "       vantry-cli screenshot --view coop-sheet|maps-sheet|voice-bar|kill-toast --out FILE.png [--size "
      "WxH]\n"
      "saves a gallery view instead, as it first appears (default 900x700).",

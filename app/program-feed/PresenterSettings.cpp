@@ -23,6 +23,8 @@ PresenterSettings loadPresenterSettings(const std::filesystem::path& folder) {
         if (std::sscanf(value->c_str(), "%f,%f,%f%c", &x, &z, &height, &end) == 3)
             s.place = studio::clampPresenterPlace({x, z, height});
     }
+    if (const auto value = ini.value("colour-match"); value && (*value == "on" || *value == "off"))
+        s.colourMatch = *value == "on";
     return s;
 }
 
@@ -33,6 +35,8 @@ void savePresenterSettings(const std::filesystem::path& folder, const PresenterS
     platform::IniFile ini;
     ini.setValue("presenter", s.inSet ? "in-set" : "float");
     ini.setValue("place", place);
+    // Colour Match is on unless the file says otherwise: only "off" is written.
+    if (!s.colourMatch) ini.setValue("colour-match", "off");
     ini.save(folder / kFile);
 }
 

@@ -1,5 +1,6 @@
-// How the presenter shows ("Float" over the picture or "Stand in Set") and where it stands in
-// the set, kept between runs beside the GO LIVE settings.
+// How the presenter shows ("Float" over the picture or "Stand in Set"), where it stands in the
+// set and whether its picture is colour matched to the set ("Colour Match"), kept between runs
+// beside the GO LIVE settings.
 #pragma once
 
 #include <filesystem>
@@ -11,6 +12,7 @@ namespace vantry::app::feed {
 struct PresenterSettings {
     bool inSet = false;
     studio::PresenterPlace place;
+    bool colourMatch = true;
     friend bool operator==(const PresenterSettings&, const PresenterSettings&) = default;
 };
 

@@ -29,6 +29,7 @@ class EngineStudioRenderer : public StudioRenderer {
     void setInSetPresenterPlace(studio::PresenterPlace place) override {
         engine_->setInSetPresenterPlace(place);
     }
+    void setInSetPresenterColourMatch(bool on) override { engine_->setInSetPresenterColourMatch(on); }
     std::optional<Float3> liveFloorPointAt(float u, float v, float aspect) const override {
         return engine_->liveFloorPointAt(u, v, aspect);
     }

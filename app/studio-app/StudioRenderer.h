@@ -44,6 +44,9 @@ class StudioRenderer {
     // The presenter standing in the set: its cut-out picture (null: none) and its place.
     virtual void setInSetPresenter(const QImage& picture) { (void)picture; }
     virtual void setInSetPresenterPlace(studio::PresenterPlace place) { (void)place; }
+    // "Colour Match": the in-set presenter's white balance and exposure drawn slowly towards the
+    // set's key light (a renderer without it draws the picture as it is).
+    virtual void setInSetPresenterColourMatch(bool on) { (void)on; }
     // The floor point under viewport point (u, v) (0..1 from the top-left) of the live view, for
     // a view of that aspect; none above the horizon or for a renderer without a camera.
     virtual std::optional<Float3> liveFloorPointAt(float u, float v, float aspect) const {

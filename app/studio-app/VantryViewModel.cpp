@@ -67,6 +67,7 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
     settingsFolder_ = feed::goLiveFolder();
     presenterSettings_ = feed::loadPresenterSettings(settingsFolder_);
     engine_->setInSetPresenterPlace(presenterSettings_.place);
+    engine_->setInSetPresenterColourMatch(presenterSettings_.colourMatch);
     goLive_->setPresenterInSet(presenterSettings_.inSet);
     shots_ = new shots::ShotsModel(
         {[this] { return captureShot(); }, [this](const shots::Shot& shot) { return applyShot(shot); },
@@ -210,6 +211,14 @@ void VantryViewModel::choosePresenterInSet(bool inSet, bool remember) {
     if (remember) savePresenterSettings();
     emit presenterInSetChanged();
     pushInSetPresenter();
+}
+
+void VantryViewModel::chooseColourMatch(bool on, bool remember) {
+    if (on == presenterSettings_.colourMatch) return;
+    presenterSettings_.colourMatch = on;
+    engine_->setInSetPresenterColourMatch(on);
+    if (remember) savePresenterSettings();
+    emit colourMatchChanged();
 }
 
 void VantryViewModel::setPresenter(QObject* presenter) {

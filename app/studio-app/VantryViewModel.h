@@ -66,6 +66,9 @@ class VantryViewModel : public QObject {
     Q_PROPERTY(bool refineEdges READ refineEdges WRITE setRefineEdges NOTIFY refineEdgesChanged)
     // "Stand in Set" (true) or "Float" (false): how the presenter shows; kept between runs.
     Q_PROPERTY(bool presenterInSet READ presenterInSet WRITE setPresenterInSet NOTIFY presenterInSetChanged)
+    // "Colour Match": the presenter standing in the set is drawn with its white balance and
+    // exposure nudged slowly towards the set's key light; kept between runs, on by default.
+    Q_PROPERTY(bool colourMatch READ colourMatch WRITE setColourMatch NOTIFY colourMatchChanged)
     // The overlay's controller while "Vision Cutout" is on (null otherwise): its camera pictures
     // go into the set while the presenter stands there.
     Q_PROPERTY(QObject* presenter READ presenter WRITE setPresenter NOTIFY presenterChanged)
@@ -153,6 +156,10 @@ class VantryViewModel : public QObject {
     void setPresenterInSet(bool inSet) { choosePresenterInSet(inSet, true); }
     // remember false: for this run only (the command line), the saved choice stays.
     void choosePresenterInSet(bool inSet, bool remember);
+    bool colourMatch() const { return presenterSettings_.colourMatch; }
+    void setColourMatch(bool on) { chooseColourMatch(on, true); }
+    // remember false: for this run only (the command line), the saved choice stays.
+    void chooseColourMatch(bool on, bool remember);
     QObject* presenter() const { return presenter_; }
     void setPresenter(QObject* presenter);
     // The studio's screen recording (CreatorRecorder::shared() unless replaced, for tests, before
@@ -247,6 +254,7 @@ class VantryViewModel : public QObject {
     void showVisionPresenterChanged();
     void refineEdgesChanged();
     void presenterInSetChanged();
+    void colourMatchChanged();
     void presenterChanged();
     // The screen recording started, stopped or finished saving.
     void screenRecordingChanged();

@@ -313,6 +313,7 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
     r->presenterBottomVLoc_ = glGetUniformLocation(r->presenterProgram_, "uBottomV");
     r->presenterWallLightLoc_ = glGetUniformLocation(r->presenterProgram_, "uWallLight");
     r->presenterWallSideLoc_ = glGetUniformLocation(r->presenterProgram_, "uWallSide");
+    r->presenterColourGainLoc_ = glGetUniformLocation(r->presenterProgram_, "uColourGain");
     if (const GLint unit = glGetUniformLocation(r->presenterProgram_, "uPresenter"); unit >= 0) {
         glUseProgram(r->presenterProgram_);
         glUniform1i(unit, 0);
@@ -599,6 +600,8 @@ void StageRenderer::drawPresenter(const FrameSnapshot& frame, float flipY) {
     glUniform3f(presenterWallLightLoc_, frame.presenterWallLight.x, frame.presenterWallLight.y,
                 frame.presenterWallLight.z);
     glUniform1f(presenterWallSideLoc_, frame.presenterWallSide);
+    glUniform3f(presenterColourGainLoc_, frame.presenterColourGains.x, frame.presenterColourGains.y,
+                frame.presenterColourGains.z);
     // The rim is about 1/160 of the picture's width wide, at least 2 texels.
     const float rim = std::max(2.0f, float(presenterWidth_) / 160.0f);
     glUniform2f(presenterTexelLoc_, rim / float(presenterWidth_), rim / float(presenterHeight_));

@@ -61,6 +61,8 @@ struct FrameSnapshot {
     // far to the presenter's right the wall is (studio::wallSide).
     Float3 presenterWallLight{};
     float presenterWallSide = 0;
+    // The colour match's gains on the camera picture's linear colour (1: none).
+    Float3 presenterColourGains{1.0f, 1.0f, 1.0f};
 };
 
 class StageRenderer {
@@ -282,6 +284,7 @@ class StageRenderer {
     int presenterBottomVLoc_ = -1;
     int presenterWallLightLoc_ = -1;
     int presenterWallSideLoc_ = -1;
+    int presenterColourGainLoc_ = -1;
     unsigned shadowProgram_ = 0;
     int shadowFlipLoc_ = -1;
     int shadowQuadLoc_ = -1;

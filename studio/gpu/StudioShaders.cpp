@@ -191,14 +191,15 @@ uniform sampler2D uPresenter;
 uniform vec2 uRimTexel;  // the rim's width as a texture offset
 uniform vec3 uWallLight;  // the LED wall picture's mean linear colour
 uniform float uWallSide;  // the wall's side: +1 to the picture's right, -1 to its left
+uniform vec3 uColourGain;  // the colour match's gains on the camera's linear colour (1: none)
 layout(location = 0) out vec4 fragColor;
 void main() {
     vec4 p = texture(uPresenter, vUV);  // premultiplied
     float a = p.a;
     if (a < 1.0 / 255.0) discard;
-    // Camera pixels are gamma-encoded: straight colour, then linear light under the key light
-    // relative to its default gain.
-    vec3 lin = pow(clamp(p.rgb / a, 0.0, 1.0), vec3(2.2)) * (keyGainAndWallBright.x / 1.35);
+    // Camera pixels are gamma-encoded: straight colour, then linear light matched to the set
+    // and under the key light relative to its default gain.
+    vec3 lin = pow(clamp(p.rgb / a, 0.0, 1.0), vec3(2.2)) * uColourGain * (keyGainAndWallBright.x / 1.35);
     // Rim: where the neighbourhood is less covered than the pixel, the silhouette edge.
     float around = 0.0;
     for (int i = 0; i < 8; ++i) {

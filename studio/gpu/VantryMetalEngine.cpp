@@ -101,8 +101,8 @@ studio::FrameKey VantryMetalEngine::Impl::keyLocked(float t, bool live, int widt
                                      ledWallBrightness, wallVersion, width, height, moving ? cameraMoveId : 0,
                                      canvas);
     if (presenter)
-        key.presenter =
-            studio::PresenterKey{presenterVersion, presenter->width, presenter->height, presenterPlace};
+        key.presenter = studio::PresenterKey{presenterVersion, presenter->width, presenter->height,
+                                             presenterPlace, colourMatch.quantised()};
     return key;
 }
 
@@ -136,6 +136,7 @@ FrameSnapshot VantryMetalEngine::Impl::snapshotLocked(std::optional<float> timeO
         frame.presenterQuad = quad.corners;
         frame.presenterBottomV = quad.bottomV;
         frame.presenterWallLight = wallLight;
+        frame.presenterColourGains = studio::quantisedToGains(colourMatch.quantised());
         if (geometry) frame.presenterWallSide = studio::wallSide(quad.corners, wallCentreOf(*geometry));
     }
     key = keyLocked(t, live, width, height, canvas);
@@ -488,17 +489,46 @@ void VantryMetalEngine::setInSetPresenter(const QImage& picture) {
     }
     // The head in this picture's coverage (premultiplied B G R A: the fourth byte).
     std::optional<studio::HeadMeasure> measure;
-    if (made) measure = studio::measureHead(made->bgra + 3, made->width, made->height, 4, made->stride);
+    studio::PersonColour colour;
+    if (made) {
+        measure = studio::measureHead(made->bgra + 3, made->width, made->height, 4, made->stride);
+        if (inSetPresenterColourMatch())
+            colour = studio::measurePersonColour(made->bgra, made->width, made->height, made->stride);
+    }
     const double now =
         std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    const double clock = impl_->now();
     std::lock_guard<std::mutex> guard(impl_->lock);
     if (made) {
         impl_->headTracker.add(measure, now);
         impl_->presenterHead = impl_->headTracker.head();
+        if (impl_->colourMatch.enabled()) {
+            const double since = impl_->colourMatchTime ? clock - *impl_->colourMatchTime : 0.0;
+            impl_->colourMatch.update(colour, studio::kKeyLightColour, float(since));
+            impl_->colourMatchTime = clock;
+        }
     }
     impl_->presenter = std::move(made);
     ++impl_->presenterVersion;
     impl_->changedLocked();
+}
+
+void VantryMetalEngine::setInSetPresenterColourMatch(bool on) {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    if (on == impl_->colourMatch.enabled()) return;
+    impl_->colourMatch.setEnabled(on);
+    impl_->colourMatchTime.reset();
+    impl_->changedLocked();
+}
+
+bool VantryMetalEngine::inSetPresenterColourMatch() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return impl_->colourMatch.enabled();
+}
+
+Float3 VantryMetalEngine::inSetPresenterColourGains() const {
+    std::lock_guard<std::mutex> guard(impl_->lock);
+    return studio::quantisedToGains(impl_->colourMatch.quantised());
 }
 
 bool VantryMetalEngine::hasInSetPresenter() const {

@@ -149,6 +149,14 @@ class VantryMetalEngine {
     // contexts upload it once. Any thread.
     void setInSetPresenter(const QImage& picture);
     bool hasInSetPresenter() const;
+    // "Colour Match": each camera picture's white balance and exposure, measured over the
+    // person, move the gains the presenter is drawn with towards the key light over a few
+    // seconds of the engine's clock (studio/ColourMatch.h). Off (the default) draws the picture
+    // as it is; switching it on starts from that. Any thread.
+    void setInSetPresenterColourMatch(bool on);
+    bool inSetPresenterColourMatch() const;
+    // The gains the presenter is drawn with now (1 each while off).
+    Float3 inSetPresenterColourGains() const;
     // Where it stands; clamped to the set. Any thread.
     void setInSetPresenterPlace(studio::PresenterPlace place);
     studio::PresenterPlace inSetPresenterPlace() const;

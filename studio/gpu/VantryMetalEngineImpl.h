@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "studio/ColourMatch.h"
 #include "studio/FrameKey.h"
 #include "studio/PresenterFraming.h"
 #include "studio/SetGeometry.h"
@@ -113,6 +114,10 @@ struct VantryMetalEngine::Impl {
     // is placed by (none: the picture fills the default card).
     studio::HeadTracker headTracker;
     std::optional<studio::HeadMeasure> presenterHead;
+    // The colour match of the camera pictures (off until switched on), stepped by each picture
+    // at the time `now` gave for the one before (none: no picture since it was switched).
+    studio::ColourMatch colourMatch{false};
+    std::optional<double> colourMatchTime;
     float directorClock = 0;
     double lastFrameTime = 0;
     std::uint64_t changeCount = 0;

@@ -4,7 +4,8 @@ import QtQuick.Layouts
 import VantryNative
 
 // Brand, camera switcher, the "Vision Cutout" toggle and, beside it, "Refine Edges" (steady,
-// picture-fitted presenter edges).
+// picture-fitted presenter edges), the presenter's "Float" / "Stand in Set" choice and
+// "Colour Match".
 Rectangle {
     id: header
     required property var vm
@@ -237,6 +238,32 @@ Rectangle {
                         }
                     }
                 }
+            }
+            PlainToggle {
+                id: colourMatchButton
+                objectName: "colourMatchButton"
+                readonly property bool on: header.vm.colourMatch
+                anchors.verticalCenter: parent.verticalCenter
+                leftPadding: 10
+                rightPadding: 10
+                topPadding: 6
+                bottomPadding: 6
+                checked: on
+                Accessible.name: "Colour Match"
+                Accessible.description: "Matches the presenter's colour and brightness to the set's key light, slowly"
+                contentItem: Text {
+                    text: "Colour Match"
+                    font.pixelSize: 11
+                    font.weight: Font.DemiBold
+                    color: "white"
+                    opacity: colourMatchButton.on ? 1.0 : 0.55
+                }
+                background: Rectangle {
+                    objectName: "colourMatchFill"
+                    radius: height / 2
+                    color: colourMatchButton.on ? Theme.pinkAt(0.32) : Theme.white(0.07)
+                }
+                onClicked: header.vm.colourMatch = !header.vm.colourMatch
             }
         }
     }

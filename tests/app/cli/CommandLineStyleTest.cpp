@@ -69,6 +69,7 @@ TEST_F(CommandLineStyle, UsageErrorsAreOneLineThatStatesTheRuleAndPointsAtHelp) 
         {"music", "--state coastalSerene --rate 100" + out,
          "option --rate expects a whole number from 8000 to 192000, got '100'"},
         {"screenshot", "--frames 0" + out, "option --frames expects a whole number from 1 to 10000, got '0'"},
+        {"screenshot", "--colour-match auto" + out, "option --colour-match expects on or off, got 'auto'"},
         {"raid", "--date 2025-02-30", "option --date: 2025-02-30 is not a calendar day"},
         {"maps", "bogus", "unknown sub-command 'bogus' (list, publish or selftest)"},
         {"sets", "--bogus", "unknown option --bogus"},

@@ -217,6 +217,20 @@ TEST_F(GoLiveFiles, PresenterChoiceAndPlaceRoundTripClampedAndBadLinesKeepDefaul
     EXPECT_EQ(loadPresenterSettings(dir_), (PresenterSettings{false, {4.0f, 1.0f, 1.5f}}));
     std::ofstream(dir_ / "presenter.conf") << "presenter=in-set\nplace=1,2\nnonsense\n";
     EXPECT_EQ(loadPresenterSettings(dir_), (PresenterSettings{true, {}}));
+    // Colour Match: on unless the file says off.
+    for (const auto& [line, on] : {std::pair{"colour-match=off\n", false},
+                                   {"colour-match=on\n", true},
+                                   {"colour-match=maybe\n", true},
+                                   {"", true}}) {
+        SCOPED_TRACE(line);
+        std::ofstream(dir_ / "presenter.conf") << line;
+        EXPECT_EQ(loadPresenterSettings(dir_).colourMatch, on);
+    }
+    savePresenterSettings(dir_, {true, {}, false});
+    EXPECT_EQ(loadPresenterSettings(dir_), (PresenterSettings{true, {}, false}));
+    std::stringstream text;
+    text << std::ifstream(dir_ / "presenter.conf").rdbuf();
+    EXPECT_NE(text.str().find("colour-match=off\n"), std::string::npos) << text.str();
 }
 
 // Each server's key in a file of its own, the first where it always was.

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -64,6 +65,7 @@ class FakeStudioRenderer : public app::StudioRenderer {
     }
     void setOnFPSUpdate(FPSCallback callback) override { onFPSUpdate = std::move(callback); }
     void setInSetPresenter(const QImage& picture) override { inSetPictures.push_back(picture); }
+    void setInSetPresenterColourMatch(bool on) override { colourMatch = on; }
 
     std::int64_t exportBroadcastMP4(int width, int height, double durationSec,
                                     const std::filesystem::path& destination,
@@ -116,6 +118,7 @@ class FakeStudioRenderer : public app::StudioRenderer {
     std::function<void()> duringImageLoad;  // runs while a picture loads (a seam for orderings)
     FPSCallback onFPSUpdate;
     std::vector<QImage> inSetPictures;  // every picture of the presenter standing in the set
+    std::optional<bool> colourMatch;    // the last "Colour Match" setting (none: never set)
     int builtInWalls = 0;               // showBuiltInWall calls
 
     std::mutex wallMutex;

@@ -104,6 +104,41 @@ TEST_F(ViewModelTest, RefineEdgesIsOnByDefaultAndKeptForTheNextRun) {
     }
 }
 
+TEST_F(ViewModelTest, ColourMatchIsOnByDefaultReachesTheRendererAndIsKeptForTheNextRun) {
+    QTemporaryDir config;
+    ASSERT_TRUE(config.isValid());
+    const char* before = std::getenv("XDG_CONFIG_HOME");
+    const std::optional<std::string> saved = before ? std::optional<std::string>(before) : std::nullopt;
+    ::setenv("XDG_CONFIG_HOME", config.path().toUtf8().constData(), 1);
+
+    make();
+    EXPECT_TRUE(vm->colourMatch());
+    EXPECT_EQ(renderer->colourMatch, std::optional<bool>(true));
+    int changes = 0;
+    QObject::connect(vm.get(), &VantryViewModel::colourMatchChanged, [&] { ++changes; });
+    vm->setProperty("colourMatch", false);
+    vm->setColourMatch(false);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(renderer->colourMatch, std::optional<bool>(false));
+    vm.reset();
+    renderer->colourMatch.reset();
+    make();
+    EXPECT_FALSE(vm->colourMatch());
+    EXPECT_EQ(renderer->colourMatch, std::optional<bool>(false));
+    // For this run only (the command line): the saved choice stays.
+    vm->chooseColourMatch(true, false);
+    EXPECT_EQ(renderer->colourMatch, std::optional<bool>(true));
+    vm.reset();
+    make();
+    EXPECT_FALSE(vm->colourMatch());
+
+    if (saved) {
+        ::setenv("XDG_CONFIG_HOME", saved->c_str(), 1);
+    } else {
+        ::unsetenv("XDG_CONFIG_HOME");
+    }
+}
+
 TEST_F(ViewModelTest, TheSetTakesEachNewPresenterPictureWhileThePresenterStandsThere) {
     make();
     vm->choosePresenterInSet(true, false);

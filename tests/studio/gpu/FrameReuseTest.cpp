@@ -201,6 +201,45 @@ TEST_F(FrameReuse, ANewCameraPictureDrawsOnlyThePresenterOverTheKeptStage) {
     EXPECT_EQ(after.presenterPasses - before.presenterPasses, 10);
 }
 
+TEST_F(FrameReuse, ASettledColourMatchDrawsNothingNew) {
+    double now = 0;
+    EngineServices services;
+    services.clock = [&now] { return now; };
+    auto engine = VantryMetalEngine::create(std::move(services));
+    ASSERT_NE(engine, nullptr);
+    state_.presenter = figure(QColor(60, 90, 220));  // too blue for the key light
+    applyAll(*engine, state_);
+    engine->setInSetPresenterColourMatch(true);
+    const auto picture = [&] {
+        now += 1.0 / 30.0;
+        engine->setInSetPresenter(state_.presenter);
+    };
+    // Twenty seconds of the same camera picture: the gains settle.
+    for (int n = 0; n < 600; ++n) picture();
+    const Float3 settled = engine->inSetPresenterColourGains();
+    EXPECT_NE(settled, (Float3{1, 1, 1}));
+    const std::vector<std::uint8_t> first = render(*engine, state_, 0.0f);
+    const auto before = engine->drawCounts();
+    // Frames at the still angle without a new picture, and the switch set as it is: none drawn.
+    for (int n = 1; n <= 10; ++n) ASSERT_EQ(render(*engine, state_, float(n) / 30.0f), first) << n;
+    engine->setInSetPresenterColourMatch(true);
+    EXPECT_EQ(render(*engine, state_, 0.5f), first);
+    EXPECT_EQ(engine->drawCounts().presenterPasses, before.presenterPasses);
+    // Another picture of the same: the presenter drawn again over the kept stage, with the same
+    // gains and so the same pixels.
+    picture();
+    EXPECT_EQ(engine->inSetPresenterColourGains(), settled);
+    EXPECT_EQ(render(*engine, state_, 0.6f), first);
+    // Off: the picture as it is, drawn over the kept stage as a fresh engine draws it.
+    engine->setInSetPresenterColourMatch(false);
+    const std::vector<std::uint8_t> off = render(*engine, state_, 0.7f);
+    EXPECT_NE(off, first);
+    EXPECT_TRUE(off == freshRender(0.7f));
+    const auto after = engine->drawCounts();
+    EXPECT_EQ(after.stagePasses, before.stagePasses);
+    EXPECT_EQ(after.presenterPasses - before.presenterPasses, 2);
+}
+
 // The frames of an export at a still angle, drawn once, against an export whose every frame
 // was drawn in full (the set reloaded before each): the same decoded pictures.
 TEST_F(FrameReuse, ExportAtAStillAngleEncodesTheFramesOfAFullRender) {

@@ -34,7 +34,7 @@ Item {
             { pattern: /^(floatButton|standInSetButton)$/, role: "RadioButton", checkable: true },
             { pattern: /^choice_/, role: "RadioButton", checkable: true },
             { pattern: /^(shotCutButton|shotMoveButton)$/, role: "RadioButton", checkable: true },
-            { pattern: /^(visionCutoutButton|refineEdgesButton|virtualCameraSwitch|remoteSwitch|goLiveEnabled\d*)$/,
+            { pattern: /^(visionCutoutButton|refineEdgesButton|colourMatchButton|virtualCameraSwitch|remoteSwitch|goLiveEnabled\d*)$/,
               role: "CheckBox", checkable: true },
             { pattern: /^(audioMute_.*|voiceFiltersSwitch)$/, role: "CheckBox", checkable: true },
             { pattern: /^audioDevice_/, role: "ComboBox", checkable: false },
@@ -44,7 +44,7 @@ Item {
               checkable: false },
         ]
         // Controls whose name alone does not say what happens: they carry a description too.
-        readonly property var described: ["visionCutoutButton", "refineEdgesButton", "loadSlideButton",
+        readonly property var described: ["visionCutoutButton", "refineEdgesButton", "colourMatchButton", "loadSlideButton",
             "exportButton", "goLiveButton", "virtualCameraSwitch", "saveShotButton", "camera_0",
             "setCard_manhattan-loft", "goLiveEnabled"]
 
@@ -90,6 +90,7 @@ Item {
                 ["visionCutoutButton", "Vision Cutout"],
                 ["refineEdgesButton", "Refine Edges"],
                 ["standInSetButton", "Stand in Set"],
+                ["colourMatchButton", "Colour Match"],
                 ["setCard_manhattan-loft", "Manhattan Skyline Loft"],
                 ["loadSlideButton", "Load Slide / Demo Screen..."],
                 ["exportButton", "Export 1080p Broadcast MP4..."],
@@ -152,6 +153,12 @@ Item {
             verify(nodeOf(item("refineEdgesButton")).checked)
             verify(nodeOf(item("floatButton")).checked)
             verify(!nodeOf(item("standInSetButton")).checked)
+            verify(nodeOf(item("colourMatchButton")).checked)
+            mouseClick(item("colourMatchButton"))
+            verify(!vm.colourMatch)
+            verify(!nodeOf(item("colourMatchButton")).checked)
+            vm.colourMatch = true
+            verify(nodeOf(item("colourMatchButton")).checked)
             verify(nodeOf(findChild(item("goLiveSize"), "choice_1280x720")).checked)
             verify(!nodeOf(findChild(item("goLiveSize"), "choice_1920x1080")).checked)
         }

@@ -89,5 +89,16 @@ Item {
             mouseClick(button)
             compare(overlay().studio.refineEdges, true)
         }
+
+        function test_colour_match_toggle_sits_beside_stand_in_set() {
+            const button = findChild(view, "colourMatchButton")
+            verify(button !== null)
+            compare(button.parent, findChild(view, "presenterModeChooser").parent)
+            compare(vm.colourMatch, true)
+            mouseClick(button)
+            compare(vm.colourMatch, false)
+            mouseClick(button)
+            compare(vm.colourMatch, true)
+        }
     }
 }
