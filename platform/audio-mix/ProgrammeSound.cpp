@@ -1,6 +1,7 @@
 #include "platform/audio-mix/ProgrammeSound.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "platform/audio-mix/SoundDevices.h"
 #include "platform/audio-mix/SpeexNoiseSuppressor.h"
@@ -17,6 +18,14 @@ using audio::MixSource;
 constexpr int kPieceMs = 10;
 constexpr std::size_t kMaxTapBlocks = 100;  // a second
 constexpr std::int64_t kBlockUs = std::int64_t(kBlockFrames) * 1'000'000 / kSampleRate;
+
+// Devices are opened one at a time, by every sound of the process: the sound server's client
+// library sets up its shared state lazily on the first connection, and two capture threads
+// connecting at the same moment meet in that set-up.
+std::mutex& deviceOpening() {
+    static std::mutex opening;
+    return opening;
+}
 
 }  // namespace
 
@@ -173,11 +182,15 @@ void ProgrammeSound::captureLoop(Source& source) {
     if (device.empty() || stopping_) return;
     std::unique_ptr<media::PulseCapture> capture;
     try {
+        std::lock_guard opening(deviceOpening());
         capture = std::make_unique<media::PulseCapture>(device, kPieceMs, source.interrupt);
     } catch (const media::MediaError&) {
         if (source.interrupt) return;
         // Tell a missing device from a missing server, so that the window can say which.
-        const bool server = soundServerAnswers();
+        const bool server = [] {
+            std::lock_guard opening(deviceOpening());
+            return soundServerAnswers();
+        }();
         setState(source, SoundSourceState::missing,
                  server ? "no sound from '" + device + "' (tried again every few seconds)"
                         : "no sound server: picture only",
