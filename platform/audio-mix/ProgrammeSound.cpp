@@ -153,11 +153,13 @@ ProgrammeSound::~ProgrammeSound() {
         if (auto tap = weak.lock()) tap->end();
 }
 
-void ProgrammeSound::setState(Source& source, SoundSourceState state, const std::string& message,
-                              bool noServer) {
+void ProgrammeSound::setState(Source& source, const std::string& device, SoundSourceState state,
+                              const std::string& message, bool noServer) {
     std::function<void()> handler;
     {
         std::lock_guard lock(mutex_);
+        // A choice made while the device was being opened or read is the source's status now.
+        if (source.device != device) return;
         const bool same = source.status.state == state && source.status.message == message;
         if (state == SoundSourceState::live) ++source.status.opened;
         if (source.status.state == SoundSourceState::live && state == SoundSourceState::missing)
@@ -191,13 +193,13 @@ void ProgrammeSound::captureLoop(Source& source) {
             std::lock_guard opening(deviceOpening());
             return soundServerAnswers();
         }();
-        setState(source, SoundSourceState::missing,
+        setState(source, device, SoundSourceState::missing,
                  server ? "no sound from '" + device + "' (tried again every few seconds)"
                         : "no sound server: picture only",
                  !server);
         return;
     }
-    setState(source, SoundSourceState::live, {}, false);
+    setState(source, device, SoundSourceState::live, {}, false);
     // The server moves the capture of a device that goes away to another one rather than end
     // it: a named device is looked for every retryMs while it plays.
     const bool named = device != "default" && device.front() != '@';
@@ -227,7 +229,7 @@ void ProgrammeSound::captureLoop(Source& source) {
     }
     if (source.interrupt) return;  // stopped, or another device chosen: no fault
     const std::string why = gone ? std::string("no longer offered by the sound server") : capture->error();
-    setState(source, SoundSourceState::missing,
+    setState(source, device, SoundSourceState::missing,
              "'" + device + "' went away: silence until it returns (" + why + ")", false);
 }
 

@@ -141,7 +141,9 @@ class ProgrammeSound {
     struct Source;
     void captureLoop(Source& source);
     void mixLoop();
-    void setState(Source& source, SoundSourceState state, const std::string& message, bool noServer);
+    // What the capture of `device` found; dropped when the source has another device by now.
+    void setState(Source& source, const std::string& device, SoundSourceState state,
+                  const std::string& message, bool noServer);
 
     audio::ProgrammeMixer mixer_;
     audio::ProgrammeMixer withoutMic_;                 // the same settings with "Mic/Aux" left out
