@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QString>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -548,16 +549,26 @@ TEST(StreamCommand, KeepsRunningAndReconnectsWhenTheReceiverComesBack) {
     cli.start(VANTRY_CLI_PATH, {"stream", "--url", QString::fromStdString(url), "--size", "1280x720",
                                 "--seconds", "10", "--stream-key", kKey});
     ASSERT_TRUE(cli.waitForStarted());
-    ::sleep(3);
+    // The order is forced by what the command reports: the server goes away once the stream is
+    // live, and comes back only after the command has said it is reconnecting.
+    std::string out;
+    const auto waitFor = [&](const char* text) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (out.find(text) == std::string::npos && std::chrono::steady_clock::now() < end) {
+            cli.waitForReadyRead(200);
+            out += cli.readAll().toStdString();
+        }
+        return out.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(waitFor("live 2 s")) << out;
     first.kill();  // the server goes away part-way
     first.waitForFinished();
-    ::usleep(500'000);
+    ASSERT_TRUE(waitFor("reconnecting")) << out;
     ASSERT_TRUE(receive(second, "second.flv"));
     ASSERT_TRUE(cli.waitForFinished(60'000));
     second.waitForFinished(10'000);
-    const std::string out = cli.readAll().toStdString();
+    out += cli.readAll().toStdString();
     EXPECT_EQ(cli.exitCode(), 0) << out;
-    EXPECT_NE(out.find("reconnecting"), std::string::npos) << out;
     EXPECT_EQ(out.find(kKey), std::string::npos) << out;
     const Result probe =
         run("ffprobe -v error -count_packets -select_streams v -show_entries "
