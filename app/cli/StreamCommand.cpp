@@ -315,7 +315,7 @@ int runStream(const std::vector<std::string>& arguments) {
         c.feed = std::make_unique<vantry::app::feed::ProgramFeed>(
             c.settings.width, c.settings.height, c.settings.fps,
             [&engine, elapsed, canvas](int w, int h) {
-                return engine->renderOffscreenBGRA(w, h, float(elapsed()), canvas);
+                return engine->renderOffscreenShared(w, h, float(elapsed()), canvas);
             },
             canvas);
         feeds.push_back(c.feed.get());

@@ -13,15 +13,6 @@ namespace {
 
 using creator::FacecamShadow;
 
-// The image takes the studio's pixels over without a copy. The studio's alpha is 255 everywhere,
-// so premultiplied and straight are the same bytes.
-QImage adoptStudio(std::vector<std::uint8_t>&& pixels, int width, int height) {
-    auto* owned = new std::vector<std::uint8_t>(std::move(pixels));
-    return QImage(
-        owned->data(), width, height, width * 4, QImage::Format_ARGB32_Premultiplied,
-        [](void* data) { delete static_cast<std::vector<std::uint8_t>*>(data); }, owned);
-}
-
 }  // namespace
 
 void composePresenter(QImage& frame, const ProgramPresenter& presenter, ProgramCanvas canvas) {
@@ -46,6 +37,14 @@ void composePresenter(QImage& frame, const ProgramPresenter& presenter, ProgramC
 ProgramFeed::ProgramFeed(int width, int height, int fps, RenderStudio render, ProgramCanvas canvas)
     : width_(width), height_(height), fps_(std::max(1, fps)), canvas_(canvas), render_(std::move(render)) {}
 
+ProgramFeed::ProgramFeed(int width, int height, int fps, RenderCopy render, ProgramCanvas canvas)
+    : ProgramFeed(width, height, fps,
+                  render ? RenderStudio([render = std::move(render)](int w, int h) {
+                      return sharedFrameOf(render(w, h));
+                  })
+                         : RenderStudio(),
+                  canvas) {}
+
 ProgramFeed::~ProgramFeed() {
     stop();
 }
@@ -53,6 +52,7 @@ ProgramFeed::~ProgramFeed() {
 void ProgramFeed::setPresenter(ProgramPresenter presenter) {
     std::lock_guard<std::mutex> guard(mutex_);
     presenter_ = std::move(presenter);
+    ++presenterVersion_;
 }
 
 void ProgramFeed::setOutput(Slot slot, Output output) {
@@ -81,16 +81,33 @@ ProgramFeed::Stats ProgramFeed::stats() const {
 }
 
 QImage ProgramFeed::renderPicture() {
-    std::optional<std::vector<std::uint8_t>> studio = render_ ? render_(width_, height_) : std::nullopt;
-    if (!studio || studio->size() < std::size_t(width_) * std::size_t(height_) * 4) return {};
-    QImage frame = adoptStudio(std::move(*studio), width_, height_);
+    SharedFrame studio = render_ ? render_(width_, height_) : SharedFrame{};
+    const std::size_t bytes = std::size_t(width_) * std::size_t(height_) * 4;
+    if (!studio || studio.pixels->size() < bytes) return {};
     ProgramPresenter presenter;
+    std::uint64_t presenterVersion = 0;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         presenter = presenter_;
+        presenterVersion = presenterVersion_;
     }
-    composePresenter(frame, presenter, canvas_);
-    return frame;
+    // The same studio frame under the same presenter: the same picture.
+    if (!picture_.isNull() && studio.serial != 0 && studio.serial == pictureSerial_ &&
+        presenterVersion == picturePresenter_) {
+        return picture_;
+    }
+    // A picture an output still holds is left to it; this one is written afresh.
+    if (picture_.isNull() || !picture_.isDetached()) {
+        picture_ = QImage(width_, height_, QImage::Format_ARGB32_Premultiplied);
+        if (picture_.isNull()) return {};
+    }
+    // The studio's alpha is 255 everywhere, so premultiplied and straight are the same bytes.
+    std::memcpy(picture_.bits(), studio.pixels->data(), bytes);
+    pictureSerial_ = studio.serial;
+    studio = {};  // let go before the next frame, which the renderer may write in place
+    composePresenter(picture_, presenter, canvas_);
+    picturePresenter_ = presenterVersion;
+    return picture_;
 }
 
 void ProgramFeed::run() {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/program-feed/PresenterPlacement.h"
+#include "studio/SharedFrame.h"
 
 namespace vantry::app::feed {
 
@@ -42,8 +43,12 @@ void composePresenter(QImage& frame, const ProgramPresenter& presenter,
 
 class ProgramFeed {
   public:
-    // One studio frame at width x height: rows top to bottom, B G R A; absent when it failed.
-    using RenderStudio = std::function<std::optional<std::vector<std::uint8_t>>(int width, int height)>;
+    // One studio frame at width x height (SharedFrame); empty when it failed. A frame with the
+    // serial of the one before (not 0) is the same picture: with the same presenter, the last
+    // picture is handed out again as it is.
+    using RenderStudio = std::function<SharedFrame(int width, int height)>;
+    // The same as pixels of the caller's own: rows top to bottom, B G R A; absent when it failed.
+    using RenderCopy = std::function<std::optional<std::vector<std::uint8_t>>(int width, int height)>;
     // Receives each finished picture (B G R A, rows top to bottom); called on the feed thread.
     using Output = std::function<void(const std::uint8_t* pixels, std::ptrdiff_t stride)>;
     enum class Slot { stream, virtualCamera };
@@ -56,6 +61,8 @@ class ProgramFeed {
 
     // `canvas`: the picture this feed makes; it places the floating presenter.
     ProgramFeed(int width, int height, int fps, RenderStudio render,
+                ProgramCanvas canvas = ProgramCanvas::landscape);
+    ProgramFeed(int width, int height, int fps, RenderCopy render,
                 ProgramCanvas canvas = ProgramCanvas::landscape);
     ~ProgramFeed();  // stop()
     ProgramFeed(const ProgramFeed&) = delete;
@@ -70,7 +77,8 @@ class ProgramFeed {
     // Ends the thread after the picture in progress; safe to call more than once.
     void stop();
 
-    // One picture made on the calling thread (tests, benchmarks); null when rendering failed.
+    // One picture made on the calling thread (tests, benchmarks; not while the thread runs);
+    // null when rendering failed.
     QImage renderPicture();
 
     Stats stats() const;
@@ -91,9 +99,16 @@ class ProgramFeed {
     std::condition_variable wake_;
     bool stopping_ = false;
     ProgramPresenter presenter_;
+    std::uint64_t presenterVersion_ = 0;  // counts setPresenter calls
     Output outputs_[2];
     Stats stats_;
     std::thread thread_;
+
+    // The last picture made (renderPicture's thread only): written again in place when nobody
+    // else holds it, handed out again while its studio frame and presenter stay the same.
+    QImage picture_;
+    std::uint64_t pictureSerial_ = 0;
+    std::uint64_t picturePresenter_ = 0;
 };
 
 }  // namespace vantry::app::feed

@@ -50,6 +50,10 @@ class EngineStudioRenderer : public StudioRenderer {
         int width, int height, ProgramCanvas canvas = ProgramCanvas::landscape) override {
         return engine_->renderOffscreenBGRA(width, height, std::nullopt, canvas);
     }
+    SharedFrame renderSharedProgramFrame(int width, int height,
+                                         ProgramCanvas canvas = ProgramCanvas::landscape) override {
+        return engine_->renderOffscreenShared(width, height, std::nullopt, canvas);
+    }
 
     void liveSurfaceResized(const LiveSurface& surface) override;
     void drawLiveFrame(const LiveSurface& surface) override;

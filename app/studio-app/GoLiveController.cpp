@@ -632,9 +632,8 @@ feed::ProgramFeed& GoLiveController::ensureFeed(ProgramCanvas canvas) {
     const CanvasSize size = programCanvasSize(canvas, settings_.width, settings_.height);
     feed = std::make_unique<feed::ProgramFeed>(
         size.width, size.height, 30,
-        [render = services_.render, canvas](int width,
-                                            int height) -> std::optional<std::vector<std::uint8_t>> {
-            if (!render) return std::nullopt;
+        [render = services_.render, canvas](int width, int height) -> SharedFrame {
+            if (!render) return {};
             return render(width, height, canvas);
         },
         canvas);

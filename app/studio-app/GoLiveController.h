@@ -75,8 +75,7 @@ class GoLiveController : public QObject {
     using OpenOutput = std::function<std::unique_ptr<LiveOutput>(const platform::LiveStreamSettings&,
                                                                  platform::LiveStream::StatusCallback)>;
     // One studio frame of `canvas` at width x height (live clock), as feed::ProgramFeed::RenderStudio.
-    using RenderCanvas =
-        std::function<std::optional<std::vector<std::uint8_t>>(int width, int height, ProgramCanvas canvas)>;
+    using RenderCanvas = std::function<SharedFrame(int width, int height, ProgramCanvas canvas)>;
     struct Services {
         RenderCanvas render;
 

@@ -13,6 +13,7 @@
 
 #include "studio/PresenterPlace.h"
 #include "studio/ProgramCanvas.h"
+#include "studio/SharedFrame.h"
 #include "studio/StudioCatalogue.h"
 
 namespace vantry::app {
@@ -89,6 +90,11 @@ class StudioRenderer {
         (void)height;
         (void)canvas;
         return std::nullopt;
+    }
+    // The same frame without a copy (SharedFrame); by default renderProgramFrame's, serial 0.
+    virtual SharedFrame renderSharedProgramFrame(int width, int height,
+                                                 ProgramCanvas canvas = ProgramCanvas::landscape) {
+        return sharedFrameOf(renderProgramFrame(width, height, canvas));
     }
 
     // Live surface hooks, called on the thread whose OpenGL context is current

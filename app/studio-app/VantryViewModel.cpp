@@ -57,7 +57,7 @@ VantryViewModel::VantryViewModel(std::shared_ptr<app::StudioRenderer> engine, ap
         platform::IniFile::load(windowSettingsFile()).value(kRefineEdgesKey).value_or("true") != "false";
     GoLiveController::Services live;
     live.render = [renderer = engine_](int width, int height, ProgramCanvas canvas) {
-        return renderer->renderProgramFrame(width, height, canvas);
+        return renderer->renderSharedProgramFrame(width, height, canvas);
     };
     AudioMixController::Services mix;
     mix.sound = std::move(sound);

@@ -88,7 +88,7 @@ std::int64_t VantryMetalEngine::exportBroadcastMP4(int width, int height, double
             const float time = static_cast<float>(n) / 30.0f;
             if (!d->services.exportFrame) {
                 try {
-                    return d->renderSharedOnWorker(width, height, time, canvas);
+                    return d->renderSharedOnWorker(width, height, time, canvas).pixels;
                 } catch (const std::exception&) {
                     return nullptr;
                 }

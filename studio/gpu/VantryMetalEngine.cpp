@@ -252,8 +252,8 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
     return frames.finished;
 }
 
-std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderSharedOnWorker(
-    int width, int height, std::optional<float> time, ProgramCanvas canvas) {
+SharedFrame VantryMetalEngine::Impl::renderSharedOnWorker(int width, int height, std::optional<float> time,
+                                                          ProgramCanvas canvas) {
     // Each canvas keeps its own frames and pixels.
     const bool vertical = canvas == ProgramCanvas::vertical;
     std::unique_ptr<ContextFrames>& offscreen = vertical ? verticalOffscreen : this->offscreen;
@@ -261,7 +261,8 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
         vertical ? verticalPixelsKey : this->offscreenPixelsKey;
     std::shared_ptr<std::vector<std::uint8_t>>& offscreenPixels =
         vertical ? verticalPixels : this->offscreenPixels;
-    if (!offscreen || !offscreen->renderer) return nullptr;
+    std::uint64_t& offscreenSerial = vertical ? verticalSerial : this->offscreenSerial;
+    if (!offscreen || !offscreen->renderer) return {};
     studio::FrameKey key;
     FrameSnapshot frame;
     {
@@ -281,10 +282,10 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
                 handedOver.wait_for(guard, std::chrono::duration<double>(kHandOverWaitSeconds),
                                     [&] { return handedOverNow() || handOverPending != key; });
             }
-            if (handedOverNow()) return handOverPixels;
+            if (handedOverNow()) return {handOverPixels, handOverSerial};
         }
     }
-    if (offscreenPixels && offscreenPixelsKey == key) return offscreenPixels;
+    if (offscreenPixels && offscreenPixelsKey == key) return {offscreenPixels, offscreenSerial};
     // The buffer holds the context's last frame: where a wall pass drew this one over it, only
     // what changed is read back into it.
     const bool holdsLastFrame =
@@ -292,7 +293,7 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
     offscreenPixelsKey.reset();
     // Row 0 of the picture lands on framebuffer row 0, which read-back returns first.
     MultisampleTarget* target = produce(*offscreen, frame, key, -1.0f);
-    if (!target) return nullptr;
+    if (!target) return {};
     const std::size_t bytes = std::size_t(width) * std::size_t(height) * 4;
     const std::optional<PixelRect> changed = offscreen->changedSincePrevious;
     bool read = false;
@@ -308,18 +309,19 @@ std::shared_ptr<const std::vector<std::uint8_t>> VantryMetalEngine::Impl::render
     }
     if (!read) {
         offscreenPixels.reset();
-        return nullptr;
+        return {};
     }
     offscreenPixelsKey = key;
-    return offscreenPixels;
+    offscreenSerial = ++pixelSerials;
+    return {offscreenPixels, offscreenSerial};
 }
 
 std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker(int width, int height,
                                                                                  std::optional<float> time,
                                                                                  ProgramCanvas canvas) {
-    auto pixels = renderSharedOnWorker(width, height, time, canvas);
-    if (!pixels) return std::nullopt;
-    return *pixels;
+    const SharedFrame frame = renderSharedOnWorker(width, height, time, canvas);
+    if (!frame) return std::nullopt;
+    return *frame.pixels;
 }
 
 std::unique_ptr<VantryMetalEngine> VantryMetalEngine::create(EngineServices services) {
@@ -647,6 +649,7 @@ void VantryMetalEngine::drawInSurface(const StageRenderSurface& surface) {
         if (pixels) {
             d.handOverPixels = std::move(pixels);
             d.handOverKey = frameKey;
+            d.handOverSerial = ++d.pixelSerials;
         }
         if (d.handOverPending == frameKey) d.handOverPending.reset();
         d.handedOver.notify_all();
@@ -741,14 +744,27 @@ std::optional<std::vector<std::uint8_t>> VantryMetalEngine::renderOffscreenBGRA(
     }
 }
 
+SharedFrame VantryMetalEngine::renderOffscreenShared(int width, int height, std::optional<float> timeOverride,
+                                                     ProgramCanvas canvas) {
+    if (width < 1 || height < 1) return {};
+    Impl* d = impl_.get();
+    try {
+        return d->worker->run([d, width, height, timeOverride, canvas] {
+            return d->renderSharedOnWorker(width, height, timeOverride, canvas);
+        });
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
 QImage VantryMetalEngine::renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride,
                                                  ProgramCanvas canvas) {
-    auto pixels = renderOffscreenBGRA(width, height, timeOverride, canvas);
-    if (!pixels) return {};
+    const SharedFrame frame = renderOffscreenShared(width, height, timeOverride, canvas);
+    if (!frame) return {};
     QImage image(width, height, QImage::Format_ARGB32_Premultiplied);
     if (image.isNull()) return {};
     for (int y = 0; y < height; ++y) {
-        std::memcpy(image.scanLine(y), pixels->data() + std::size_t(y) * std::size_t(width) * 4,
+        std::memcpy(image.scanLine(y), frame.pixels->data() + std::size_t(y) * std::size_t(width) * 4,
                     std::size_t(width) * 4);
     }
     return image;

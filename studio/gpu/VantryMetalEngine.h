@@ -22,6 +22,7 @@
 #include "studio/PresenterFraming.h"
 #include "studio/PresenterPlace.h"
 #include "studio/ProgramCanvas.h"
+#include "studio/SharedFrame.h"
 #include "studio/StageTypes.h"
 #include "studio/StudioCatalogue.h"
 
@@ -230,6 +231,11 @@ class VantryMetalEngine {
     std::optional<std::vector<std::uint8_t>> renderOffscreenBGRA(
         int width, int height, std::optional<float> timeOverride,
         ProgramCanvas canvas = ProgramCanvas::landscape);
+    // The same frame without a copy (SharedFrame): the same pixels and serial again while the
+    // frame does not change. Let go of the pixels before asking for the next frame: while they
+    // are held, the next frame is read back whole into a new buffer.
+    SharedFrame renderOffscreenShared(int width, int height, std::optional<float> timeOverride,
+                                      ProgramCanvas canvas = ProgramCanvas::landscape);
     // The same frame as a premultiplied ARGB32 image (B G R A in memory); null on failure.
     // The name is the studio's public one; on Linux the image is a QImage, not a CGImage.
     QImage renderOffscreenCGImage(int width, int height, std::optional<float> timeOverride,

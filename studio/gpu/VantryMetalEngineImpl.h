@@ -79,10 +79,10 @@ struct VantryMetalEngine::Impl {
     // Runs on the worker: one offscreen frame, rows top to bottom, B G R A.
     std::optional<std::vector<std::uint8_t>> renderOnWorker(int width, int height, std::optional<float> time,
                                                             ProgramCanvas canvas = ProgramCanvas::landscape);
-    // The same frame without a copy: the pixels kept for the last key (the same object again
-    // while the key does not change); null on failure.
-    std::shared_ptr<const std::vector<std::uint8_t>> renderSharedOnWorker(
-        int width, int height, std::optional<float> time, ProgramCanvas canvas = ProgramCanvas::landscape);
+    // The same frame without a copy: the pixels kept for the last key (the same object and
+    // serial again while the key does not change); empty on failure.
+    SharedFrame renderSharedOnWorker(int width, int height, std::optional<float> time,
+                                     ProgramCanvas canvas = ProgramCanvas::landscape);
     // Counts a change of anything the picture depends on and wakes waitForChange; lock held.
     void changedLocked();
 
@@ -145,11 +145,15 @@ struct VantryMetalEngine::Impl {
     // The last offscreen frame read back, and its key.
     std::optional<studio::FrameKey> offscreenPixelsKey;
     std::shared_ptr<std::vector<std::uint8_t>> offscreenPixels;
+    std::uint64_t offscreenSerial = 0;
     // The same for the vertical canvas, so that frames of the two canvases asked for in turn
     // each reuse their own; its frames share the landscape frames' renderer.
     std::unique_ptr<ContextFrames> verticalOffscreen;
     std::optional<studio::FrameKey> verticalPixelsKey;
     std::shared_ptr<std::vector<std::uint8_t>> verticalPixels;
+    std::uint64_t verticalSerial = 0;
+    // The serials of the pixels above and of those handed over (SharedFrame), counted together.
+    std::uint64_t pixelSerials = 0;
 
     // Frames the live view hands to the program feed, so that a frame the two ask for alike
     // is drawn once. Guarded by `lock`: the size and time of the feed's last frame at the live
@@ -162,6 +166,7 @@ struct VantryMetalEngine::Impl {
     std::optional<studio::FrameKey> handOverPending;
     std::optional<studio::FrameKey> handOverKey;
     std::shared_ptr<std::vector<std::uint8_t>> handOverPixels;
+    std::uint64_t handOverSerial = 0;
     std::condition_variable handedOver;
 };
 

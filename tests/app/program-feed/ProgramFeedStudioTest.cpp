@@ -29,7 +29,7 @@ class StudioFeed : public ::testing::Test {
         if (!engine_) GTEST_SKIP() << "no OpenGL 3.3 context through EGL";
     }
     static ProgramFeed::RenderStudio renderAt(float time) {
-        return [time](int w, int h) { return engine_->renderOffscreenBGRA(w, h, time); };
+        return [time](int w, int h) { return engine_->renderOffscreenShared(w, h, time); };
     }
     static QImage studioAt(float time, int w, int h) { return engine_->renderOffscreenCGImage(w, h, time); }
     static vantry::VantryMetalEngine* engine_;

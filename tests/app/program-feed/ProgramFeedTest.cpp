@@ -127,6 +127,45 @@ TEST(ProgramFeedThread, HandsPicturesToEachOutputUntilStopped) {
     EXPECT_EQ(feed.stats().rendered, renders.load());
 }
 
+// A studio frame of the serial given, every byte `value`.
+vantry::SharedFrame grey(std::uint8_t value, std::uint64_t serial, int w = 8, int h = 4) {
+    return {std::make_shared<const std::vector<std::uint8_t>>(std::size_t(w * h * 4), value), serial};
+}
+
+// The renderer's serial says when its picture is the same: the feed then hands out its last
+// picture as it is, until the serial or the presenter changes. A serial of 0 is always new, and a
+// picture an output still holds is never written over.
+TEST(ProgramFeedPictures, AreMadeAgainOnlyWhenTheStudioFrameOrThePresenterChanged) {
+    vantry::SharedFrame next;
+    ProgramFeed feed(8, 4, 30, [&next](int, int) { return next; });
+    const auto first = [](const QImage& picture) {
+        return picture.isNull() ? -1 : int(picture.constBits()[0]);
+    };
+
+    next = grey(10, 5);
+    EXPECT_EQ(first(feed.renderPicture()), 10);
+    // Same serial, other bytes (which a renderer never does): the kept picture comes back.
+    next = grey(20, 5);
+    EXPECT_EQ(first(feed.renderPicture()), 10);
+    ProgramPresenter presenter;  // hidden: draws nothing, but it is a change
+    feed.setPresenter(presenter);
+    EXPECT_EQ(first(feed.renderPicture()), 20);
+    next = grey(30, 6);
+    const QImage held = feed.renderPicture();
+    EXPECT_EQ(first(held), 30);
+    next = grey(40, 7);
+    EXPECT_EQ(first(feed.renderPicture()), 40);
+    EXPECT_EQ(first(held), 30) << "a picture still held was written over";
+    for (const std::uint8_t value : {50, 60}) {
+        next = grey(value, 0);
+        EXPECT_EQ(first(feed.renderPicture()), value);
+    }
+    next = grey(70, 8, 4, 4);  // too few bytes for the feed's size
+    EXPECT_TRUE(feed.renderPicture().isNull());
+    next = {};
+    EXPECT_TRUE(feed.renderPicture().isNull());
+}
+
 class GoLiveFiles : public ::testing::Test {
   protected:
     void SetUp() override {

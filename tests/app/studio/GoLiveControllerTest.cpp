@@ -48,8 +48,7 @@ class GoLive : public ::testing::Test {
             ++count.frames;
             count.width = w;
             count.height = h;
-            return std::optional<std::vector<std::uint8_t>>(
-                std::vector<std::uint8_t>(std::size_t(w * h * 4)));
+            return vantry::sharedFrameOf(std::vector<std::uint8_t>(std::size_t(w * h * 4)));
         };
         services.openOutput = [this](const LiveStreamSettings& s,
                                      vantry::platform::LiveStream::StatusCallback cb) {
@@ -463,9 +462,7 @@ TEST_F(GoLive, RefusedKeyFilesAreSaidOnTheirServersLine) {
     ::chmod((folder_ / "stream-key-3").c_str(), 0644);
     GoLiveController::Services services;
     services.folder = folder_;
-    services.render = [](int, int, vantry::ProgramCanvas) {
-        return std::optional<std::vector<std::uint8_t>>();
-    };
+    services.render = [](int, int, vantry::ProgramCanvas) { return vantry::SharedFrame{}; };
     services.virtualCameras = [] { return std::vector<std::string>(); };
     GoLiveController reloaded(std::move(services));
     EXPECT_EQ(reloaded.streamKey(), "");

@@ -36,7 +36,7 @@ TEST(GoLiveStream, SendsTheStudioWithThePresenterWhereTheOverlayShowsIt) {
     vantry::app::GoLiveController::Services services;
     services.folder = dir / "config";
     services.render = [renderer](int w, int h, vantry::ProgramCanvas canvas) {
-        return renderer->renderProgramFrame(w, h, canvas);
+        return renderer->renderSharedProgramFrame(w, h, canvas);
     };
     vantry::app::GoLiveController live(std::move(services));
     live.setUrl(QString::fromStdString(url));
