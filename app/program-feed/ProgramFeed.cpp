@@ -141,8 +141,9 @@ void ProgramFeed::run() {
             }
         }
         // The next slot on the wall-clock grid; slots that passed meanwhile are skipped. Software
-        // rendering may take longer than a slot: the feed then rests as long as it worked, so the
-        // encoder (which repeats the last picture on time) always keeps half the processor.
+        // rendering may take longer than a slot: the feed then rests a share of the time it
+        // worked (half: the encoder, which repeats the last picture on time, keeps at least a
+        // third of the processor).
         next += interval;
         const auto now = Clock::now();
         if (next < now) {
@@ -151,7 +152,8 @@ void ProgramFeed::run() {
             std::lock_guard<std::mutex> guard(mutex_);
             stats_.late += missed;
         }
-        if (busy > interval && next < now + busy) next = now + busy;
+        const auto rest = std::chrono::duration_cast<Clock::duration>(busy * restShare_.load());
+        if (busy > interval && next < now + rest) next = now + rest;
     }
 }
 

@@ -81,6 +81,10 @@ class ProgramFeed {
     // null when rendering failed.
     QImage renderPicture();
 
+    // After a picture that took longer than a frame slot, the feed rests this share of the
+    // time it took (0.5 unless set; for measuring).
+    void setRestShare(double share) { restShare_ = share; }
+
     Stats stats() const;
     int width() const { return width_; }
     int height() const { return height_; }
@@ -98,6 +102,7 @@ class ProgramFeed {
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
+    std::atomic<double> restShare_{0.5};
     ProgramPresenter presenter_;
     std::uint64_t presenterVersion_ = 0;  // counts setPresenter calls
     Output outputs_[2];

@@ -188,6 +188,7 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
     // the wall pass draws within the wall's bounds alone, over the kept stage and its depth,
     // which the wall's picture does not change (StageRenderer::encodeStagePass).
     std::optional<PixelRect> wallRect;
+    bool freshStage = false;
     if (frames.stageKey != key.stage) {
         if (frames.stageKey && onlyWallDiffers(*frames.stageKey, key.stage)) wallRect = wallBounds();
         if (wallRect) {
@@ -198,8 +199,24 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
             frames.stage.beginPass();
             frames.renderer->encodeStagePass(frame, flipY);
             stagePasses.fetch_add(1, std::memory_order_relaxed);
+            freshStage = true;
         }
         frames.stageKey = key.stage;
+    }
+    // While the camera moves, no stage serves a second frame: the presenter is drawn straight
+    // over the stage instead of over a copy of it, and the stage, which then holds the
+    // presenter, is forgotten.
+    const bool cameraMoves = studio::angleMoves(key.stage.angle) || key.stage.cameraMove != 0;
+    if (key.presenter && freshStage && cameraMoves) {
+        frames.stage.resumePass();
+        frames.renderer->encodePresenterPass(frame, flipY);
+        presenterPasses.fetch_add(1, std::memory_order_relaxed);
+        frames.stageKey.reset();
+        frames.composedStageKey.reset();
+        frames.composedKey.reset();
+        frames.finished = &frames.stage;
+        frames.frameKey = key;
+        return frames.finished;
     }
     if (!key.presenter) {
         frames.finished = &frames.stage;

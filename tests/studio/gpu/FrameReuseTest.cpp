@@ -201,6 +201,30 @@ TEST_F(FrameReuse, ANewCameraPictureDrawsOnlyThePresenterOverTheKeptStage) {
     EXPECT_EQ(after.presenterPasses - before.presenterPasses, 10);
 }
 
+// At a moving angle no stage serves two frames, so the presenter is drawn straight over each one;
+// at a still angle the stage is kept, and only the presenter is drawn again for a new camera
+// picture.
+TEST_F(FrameReuse, APresenterInTheSetAtAMovingAngleAndThenAtAStillOneLooksAsAFreshRender) {
+    state_.angle = BroadcastCameraAngle::wideDesk;
+    applyAll(*engine_, state_);
+    for (int n = 0; n < 4; ++n) {
+        const std::vector<std::uint8_t> frame = render(*engine_, state_, float(n) / 30.0f);
+        ASSERT_FALSE(frame.empty());
+        EXPECT_TRUE(frame == freshRender(float(n) / 30.0f)) << "moving frame " << n;
+    }
+    engine_->setCameraAngle(state_.angle = BroadcastCameraAngle::screenShoulder);
+    EXPECT_TRUE(render(*engine_, state_, 1.0f) == freshRender(1.0f)) << "the first still frame";
+    const auto before = engine_->drawCounts();
+    for (int n = 1; n <= 3; ++n) {
+        engine_->setInSetPresenter(state_.presenter = figure(QColor(90, 100 + 30 * n, 200)));
+        const std::vector<std::uint8_t> frame = render(*engine_, state_, 1.0f + float(n) / 30.0f);
+        EXPECT_TRUE(frame == freshRender(1.0f + float(n) / 30.0f)) << "still frame " << n;
+    }
+    const auto after = engine_->drawCounts();
+    EXPECT_EQ(after.stagePasses - before.stagePasses, 0);
+    EXPECT_EQ(after.presenterPasses - before.presenterPasses, 3);
+}
+
 TEST_F(FrameReuse, ASettledColourMatchDrawsNothingNew) {
     double now = 0;
     EngineServices services;
