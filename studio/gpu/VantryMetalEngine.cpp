@@ -279,11 +279,15 @@ SharedFrame VantryMetalEngine::Impl::renderSharedOnWorker(int width, int height,
     std::shared_ptr<std::vector<std::uint8_t>>& offscreenPixels =
         vertical ? verticalPixels : this->offscreenPixels;
     std::uint64_t& offscreenSerial = vertical ? verticalSerial : this->offscreenSerial;
+    KeptFrame& kept = keptFrames[vertical ? 1 : 0];
     if (!offscreen || !offscreen->renderer) return {};
     studio::FrameKey key;
     FrameSnapshot frame;
     {
         std::unique_lock<std::mutex> guard(lock);
+        // The buffer may be written below: callers no longer take it from here (one that took
+        // it holds it, and then it is not written).
+        kept = {};
         frame =
             snapshotLocked(time, width, height, studio::camera::offscreenAspect(width, height), key, canvas);
         if (!time && !vertical) {
@@ -302,7 +306,13 @@ SharedFrame VantryMetalEngine::Impl::renderSharedOnWorker(int width, int height,
             if (handedOverNow()) return {handOverPixels, handOverSerial};
         }
     }
-    if (offscreenPixels && offscreenPixelsKey == key) return {offscreenPixels, offscreenSerial};
+    const auto keep = [&]() -> SharedFrame {
+        const SharedFrame shared{offscreenPixels, offscreenSerial};
+        std::lock_guard<std::mutex> guard(lock);
+        kept = {key, shared};
+        return shared;
+    };
+    if (offscreenPixels && offscreenPixelsKey == key) return keep();
     // The buffer holds the context's last frame: where a wall pass drew this one over it, only
     // what changed is read back into it.
     const bool holdsLastFrame =
@@ -330,7 +340,27 @@ SharedFrame VantryMetalEngine::Impl::renderSharedOnWorker(int width, int height,
     }
     offscreenPixelsKey = key;
     offscreenSerial = ++pixelSerials;
-    return {offscreenPixels, offscreenSerial};
+    return keep();
+}
+
+SharedFrame VantryMetalEngine::Impl::takeKeptFrame(int width, int height, std::optional<float> time,
+                                                   ProgramCanvas canvas) {
+    const bool vertical = canvas == ProgramCanvas::vertical;
+    std::lock_guard<std::mutex> guard(lock);
+    const KeptFrame& kept = keptFrames[vertical ? 1 : 0];
+    if (!kept.frame) return {};
+    const bool live = !time;
+    const studio::FrameKey key = keyLocked(time.value_or(directorClock), live, width, height, canvas);
+    if (live && !vertical) {
+        // The program feed at the live clock, as renderSharedOnWorker follows it; a frame the
+        // live view is drawing or has handed over is left to that path.
+        feedAsked = true;
+        feedWidth = width;
+        feedHeight = height;
+        feedAskedAt = now();
+        if (handOverPending == key || (handOverPixels && handOverKey == key)) return {};
+    }
+    return kept.key == key ? kept.frame : SharedFrame{};
 }
 
 std::optional<std::vector<std::uint8_t>> VantryMetalEngine::Impl::renderOnWorker(int width, int height,
@@ -765,6 +795,7 @@ SharedFrame VantryMetalEngine::renderOffscreenShared(int width, int height, std:
                                                      ProgramCanvas canvas) {
     if (width < 1 || height < 1) return {};
     Impl* d = impl_.get();
+    if (const SharedFrame kept = d->takeKeptFrame(width, height, timeOverride, canvas)) return kept;
     try {
         return d->worker->run([d, width, height, timeOverride, canvas] {
             return d->renderSharedOnWorker(width, height, timeOverride, canvas);

@@ -83,6 +83,9 @@ struct VantryMetalEngine::Impl {
     // serial again while the key does not change); empty on failure.
     SharedFrame renderSharedOnWorker(int width, int height, std::optional<float> time,
                                      ProgramCanvas canvas = ProgramCanvas::landscape);
+    // The frame renderSharedOnWorker gave last for this canvas, when the frame asked for now has
+    // its key (taken on the calling thread, without the worker); empty otherwise.
+    SharedFrame takeKeptFrame(int width, int height, std::optional<float> time, ProgramCanvas canvas);
     // Counts a change of anything the picture depends on and wakes waitForChange; lock held.
     void changedLocked();
 
@@ -152,6 +155,13 @@ struct VantryMetalEngine::Impl {
     std::optional<studio::FrameKey> verticalPixelsKey;
     std::shared_ptr<std::vector<std::uint8_t>> verticalPixels;
     std::uint64_t verticalSerial = 0;
+    // The last shared frame of each canvas (landscape, vertical) with its key, guarded by `lock`:
+    // cleared before the worker may write into its buffer.
+    struct KeptFrame {
+        std::optional<studio::FrameKey> key;
+        SharedFrame frame;
+    };
+    KeptFrame keptFrames[2];
     // The serials of the pixels above and of those handed over (SharedFrame), counted together.
     std::uint64_t pixelSerials = 0;
 

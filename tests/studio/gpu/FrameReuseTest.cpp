@@ -225,6 +225,34 @@ TEST_F(FrameReuse, APresenterInTheSetAtAMovingAngleAndThenAtAStillOneLooksAsAFre
     EXPECT_EQ(after.presenterPasses - before.presenterPasses, 3);
 }
 
+// A shared frame whose key holds comes back as the same pixels and serial, at a time of its own
+// or at the live clock; one still held is never written over by the next frame.
+TEST_F(FrameReuse, ASharedFrameComesBackUntilItsKeyChangesAndAHeldOneStaysAsItWas) {
+    applyAll(*engine_, state_);
+    for (const std::optional<float> time : {std::optional<float>(1.0f), std::optional<float>()}) {
+        SCOPED_TRACE(time ? "a time of its own" : "the live clock");
+        const SharedFrame first = engine_->renderOffscreenShared(state_.width, state_.height, time);
+        ASSERT_TRUE(first);
+        const std::vector<std::uint8_t> firstPixels = *first.pixels;
+        const auto before = engine_->drawCounts();
+        const SharedFrame again =
+            engine_->renderOffscreenShared(state_.width, state_.height, time ? std::optional(2.0f) : time);
+        EXPECT_EQ(again.pixels, first.pixels);
+        EXPECT_EQ(again.serial, first.serial);
+        EXPECT_EQ(engine_->drawCounts().stagePasses, before.stagePasses);
+        // A new wall picture: drawn by a wall pass and read back only where it shows, into a
+        // buffer of its own while the last one is held.
+        const fs::path wall =
+            writeWall(time ? "shared_a" : "shared_b", time ? QColor(20, 200, 90) : QColor(200, 40, 160));
+        ASSERT_TRUE(engine_->loadLEDWallImage(state_.wall = wall));
+        const SharedFrame changed = engine_->renderOffscreenShared(state_.width, state_.height, time);
+        ASSERT_TRUE(changed);
+        EXPECT_NE(changed.serial, first.serial);
+        EXPECT_TRUE(*changed.pixels == freshRender(time.value_or(0.0f)));
+        EXPECT_TRUE(*first.pixels == firstPixels) << "a held frame was written over";
+    }
+}
+
 TEST_F(FrameReuse, ASettledColourMatchDrawsNothingNew) {
     double now = 0;
     EngineServices services;
