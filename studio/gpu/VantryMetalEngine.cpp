@@ -227,39 +227,50 @@ MultisampleTarget* VantryMetalEngine::Impl::produce(ContextFrames& frames, const
         // kept composition is of the same presenter over a stage that differs only in the wall's
         // picture (and so has the same depth), only the colour within the wall's and the
         // presenter's bounds is copied, and the presenter, which lies within, drawn over it.
+        // Where it is of another camera picture or place over the same stage, only the colour
+        // within the bounds of what the presenter pass drew there and of what it draws now.
         if (!frames.composed.ensure(key.stage.width, key.stage.height)) {
             frames.composedStageKey.reset();
             frames.composedKey.reset();
             return nullptr;
         }
+        // Where the presenter pass draws: the presenter and its shadow on the set, grown by a
+        // row and a column each way (a fragment let past the scissor's edge lands on a pixel
+        // copied afresh as in a whole pass).
+        const auto grown = [&](std::optional<PixelRect> r) -> std::optional<PixelRect> {
+            if (!r || r->empty()) return r;
+            const int x0 = std::max(0, r->x - 1), y0 = std::max(0, r->y - 1);
+            const int x1 = std::min(key.stage.width, r->x + r->width + 1);
+            const int y1 = std::min(key.stage.height, r->y + r->height + 1);
+            return PixelRect{x0, y0, x1 - x0, y1 - y0};
+        };
+        const std::optional<PixelRect> presenter = grown(projectedBounds(
+            frame.presenterQuad, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height));
+        const std::optional<PixelRect> shadow = grown(studio::presenterShadowBounds(
+            frame.presenterQuad, frame.geometry ? studio::setBackZ(*frame.geometry) : 0.0f,
+            frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height));
+        const std::optional<PixelRect> drawn =
+            presenter && shadow ? std::optional<PixelRect>(unite(*presenter, *shadow)) : std::nullopt;
         std::optional<PixelRect> composeRect;
+        bool wallChanged = false;
         if (frames.composedKey && frames.composedKey->presenter == key.presenter &&
             onlyWallDiffers(frames.composedKey->stage, key.stage)) {
             const std::optional<PixelRect> wall = wallRect ? wallRect : wallBounds();
-            const std::optional<PixelRect> presenter = projectedBounds(
-                frame.presenterQuad, frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
-            // The presenter's shadow on the set, where the presenter pass draws it.
-            std::optional<PixelRect> shadow = studio::presenterShadowBounds(
-                frame.presenterQuad, frame.geometry ? studio::setBackZ(*frame.geometry) : 0.0f,
-                frame.uniforms.viewProj, flipY, key.stage.width, key.stage.height);
-            // Grown by a row and a column each way: a fragment let past the scissor's edge lands
-            // on a pixel copied afresh as in a whole pass.
-            if (shadow && !shadow->empty()) {
-                const int x0 = std::max(0, shadow->x - 1), y0 = std::max(0, shadow->y - 1);
-                const int x1 = std::min(key.stage.width, shadow->x + shadow->width + 1);
-                const int y1 = std::min(key.stage.height, shadow->y + shadow->height + 1);
-                *shadow = PixelRect{x0, y0, x1 - x0, y1 - y0};
-            }
-            if (wall && presenter && shadow) composeRect = unite(unite(*wall, *presenter), *shadow);
+            if (wall && drawn) composeRect = unite(*wall, *drawn);
+            wallChanged = true;
+        } else if (frames.composedKey && frames.composedKey->stage == key.stage &&
+                   frames.composedStageKey == key.stage && frames.composedDrawn && drawn) {
+            composeRect = unite(*frames.composedDrawn, *drawn);
         }
         if (composeRect) {
             frames.composed.copyFrom(frames.stage, false, &*composeRect);
-            wallPresenterPasses.fetch_add(1, std::memory_order_relaxed);
+            if (wallChanged) wallPresenterPasses.fetch_add(1, std::memory_order_relaxed);
         } else {
             frames.composed.copyFrom(frames.stage, frames.composedStageKey != key.stage);
         }
         frames.renderer->encodePresenterPass(frame, flipY);
         presenterPasses.fetch_add(1, std::memory_order_relaxed);
+        frames.composedDrawn = drawn;
         frames.composedStageKey = key.stage;
         frames.composedKey = key;
         frames.finished = &frames.composed;

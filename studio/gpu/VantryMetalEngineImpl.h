@@ -46,6 +46,9 @@ struct VantryMetalEngine::Impl {
         std::optional<studio::StageKey> composedStageKey;  // the stage whose depth `composed` holds
         std::optional<studio::FrameKey> composedKey;       // the frame `composed` holds
         std::optional<studio::FrameKey> frameKey;          // the frame `finished` holds
+        // Where the presenter pass drew into `composed` (the presenter and its shadow); absent
+        // when unknown.
+        std::optional<PixelRect> composedDrawn;
         studio::gl::MultisampleTarget* finished = nullptr;
         // Where `finished` differs from the frame it held before (the last frame of this
         // context), when only a wall pass (and the presenter over it) drew it; absent otherwise.

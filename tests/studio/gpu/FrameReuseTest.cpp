@@ -189,12 +189,16 @@ TEST_F(FrameReuse, ANewCameraPictureDrawsOnlyThePresenterOverTheKeptStage) {
     applyAll(*engine_, state_);
     render(*engine_, state_, 0.0f);
     const auto before = engine_->drawCounts();
+    // Each frame a new camera picture, every third one at another place: the last presenter and
+    // its shadow are gone wherever the new one is drawn.
     for (int n = 1; n <= 10; ++n) {
         engine_->setInSetPresenter(state_.presenter = figure(QColor(100 + 10 * n, 120, 90)));
-        const std::vector<std::uint8_t> frame = render(*engine_, state_, float(n) / 30.0f);
-        if (n == 10) {
-            EXPECT_TRUE(frame == freshRender(float(n) / 30.0f));
+        if (n % 3 == 0) {
+            state_.place.x += n == 6 ? -1.1f : 0.5f;
+            engine_->setInSetPresenterPlace(state_.place);
         }
+        const std::vector<std::uint8_t> frame = render(*engine_, state_, float(n) / 30.0f);
+        EXPECT_TRUE(frame == freshRender(float(n) / 30.0f)) << "frame " << n;
     }
     const auto after = engine_->drawCounts();
     EXPECT_EQ(after.stagePasses, before.stagePasses);
