@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QSize>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -21,6 +22,7 @@
 #include "app/studio-app/StudioWindowHost.h"
 #include "bench/support/BenchStudioWindow.h"
 #include "bench/support/BenchSupport.h"
+#include "studio/gpu/StageRenderer.h"
 #include "studio/gpu/VantryMetalEngine.h"
 
 namespace {
@@ -90,6 +92,57 @@ void BM_WindowFrameWhileStudioDraws(benchmark::State& state) {
     QObject::disconnect(connection);
     state.counters["studioFPS"] = (s->frames() - studioBefore) / std::max(seconds, 1e-3);
     state.SetLabel(s->glRenderer.toStdString());
+}
+
+// The window at 1440 x 900 at a moving angle (the wide desk) for 5 s, with Qt Quick asked to
+// redraw after every frame it shows (as while a slider moves): the studio view's frames a second
+// and the window's, with the stage drawn as it was drawn before (passes: 0, one program over
+// the whole set after the sky, the way the other passes are checked against) and as it is drawn
+// now (1: the default passes), in the same run.
+void BM_WindowAtAMovingAngle(benchmark::State& state) {
+    Studio* s = studio();
+    if (!s->viewport) {
+        state.SkipWithError("needs a display with OpenGL 3.3 (run under xvfb-run)");
+        return;
+    }
+    const unsigned passesBefore = vantry::studio::gl::StageRenderer::passFlags();
+    vantry::studio::gl::StageRenderer::setPassFlags(
+        state.range(0) != 0 ? unsigned(vantry::studio::gl::StageRenderer::kDefaultPasses) : 0u);
+    QQuickWindow* window = s->host->window();
+    const QSize sizeBefore = window->size();
+    const auto angleBefore = s->host->viewModel().cameraAngle();
+    window->resize(1440, 900);
+    s->host->viewModel().setCameraAngle(vantry::BroadcastCameraAngle::wideDesk);
+    s->host->viewModel().sync();
+    s->waitFrames(3);
+    int swaps = 0;
+    const auto connection = QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [&swaps, window] {
+            ++swaps;
+            window->update();
+        },
+        Qt::QueuedConnection);
+    constexpr int kMilliseconds = 5000;
+    for (auto _ : state) {
+        const int framesBefore = s->frames();
+        const int swapsBefore = swaps;
+        window->update();
+        QEventLoop loop;
+        QTimer::singleShot(kMilliseconds, &loop, &QEventLoop::quit);
+        loop.exec();
+        state.counters["studio_fps"] = (s->frames() - framesBefore) / (kMilliseconds / 1000.0);
+        state.counters["window_fps"] = (swaps - swapsBefore) / (kMilliseconds / 1000.0);
+    }
+    QObject::disconnect(connection);
+    state.SetLabel(s->glRenderer.toStdString() + ", studio view " +
+                   std::to_string(int(s->viewport->width())) + "x" +
+                   std::to_string(int(s->viewport->height())));
+    window->resize(sizeBefore);
+    s->host->viewModel().setCameraAngle(angleBefore);
+    s->host->viewModel().sync();
+    vantry::studio::gl::StageRenderer::setPassFlags(passesBefore);
+    s->waitFrames(3);
 }
 
 // The window left alone for 10 s: processor seconds per second of the whole process (Qt Quick,
@@ -190,6 +243,13 @@ BENCHMARK(BM_WindowWithLiveWall)
     ->UseRealTime();
 BENCHMARK(BM_WindowCpuWhileNothingHappens)
     ->ArgName("moving")
+    ->Arg(0)
+    ->Arg(1)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_WindowAtAMovingAngle)
+    ->ArgName("passes")
     ->Arg(0)
     ->Arg(1)
     ->Iterations(1)
