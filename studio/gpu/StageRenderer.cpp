@@ -218,6 +218,28 @@ void StageRenderer::setDrawProfile(std::vector<DrawProfile>* profile) {
     gProfile.store(profile);
 }
 
+namespace {
+
+// Runs `step` waited for and timed into the profile's `part` when one is set (just `step`
+// without a profile).
+template <class Step>
+void profiledStep(const char* part, Step&& step) {
+    std::vector<StageRenderer::DrawProfile>* profile = gProfile.load();
+    if (profile == nullptr) {
+        step();
+        return;
+    }
+    glFinish();
+    const auto start = std::chrono::steady_clock::now();
+    step();
+    glFinish();
+    StageRenderer::DrawProfile& d = profilePart(*profile, part);
+    d.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ++d.draws;
+}
+
+}  // namespace
+
 template <class Draw>
 void StageRenderer::profiled(const char* part, Draw&& draw, bool countSamples) {
     std::vector<DrawProfile>* profile = gProfile.load();
@@ -371,6 +393,10 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     }
+    // The presenter's rows are B G R A.
+    glBindTexture(GL_TEXTURE_2D, r->presenterTexture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, GL_BLUE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, GL_RED);
     glBindTexture(GL_TEXTURE_2D, 0);
 
     if (glGetError() != GL_NO_ERROR) return nullptr;
@@ -537,20 +563,27 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         }
     }
     // A new wall picture is uploaded once, into the texture it fits (same size: no realloc),
-    // straight from its rows in either byte order.
+    // straight from its rows in either byte order: the bytes go in as they are (a driver may
+    // reorder B G R A rows byte by byte on the way in, llvmpipe does) and the texture's swizzle
+    // reads B G R A as R G B A, the same texel values.
     if (frame.wallVersion != wallVersion_ && frame.wall) {
         wallVersion_ = frame.wallVersion;
         const WallImage& w = *frame.wall;
-        const GLenum order = w.bgra ? GL_BGRA : GL_RGBA;
         clearErrors();
         glBindTexture(GL_TEXTURE_2D, wallTexture_);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, w.bgra ? GL_BLUE : GL_RED);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, w.bgra ? GL_RED : GL_BLUE);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, w.rowBytes() / 4);
-        if (wallOk_ && w.width == wallWidth_ && w.height == wallHeight_) {
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w.width, w.height, order, GL_UNSIGNED_BYTE, w.data());
-        } else {
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w.width, w.height, 0, order, GL_UNSIGNED_BYTE, w.data());
-        }
+        profiledStep("wall upload", [&] {
+            if (wallOk_ && w.width == wallWidth_ && w.height == wallHeight_) {
+                glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w.width, w.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                                w.data());
+            } else {
+                glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w.width, w.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                             w.data());
+            }
+        });
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         glBindTexture(GL_TEXTURE_2D, 0);
         wallOk_ = glGetError() == GL_NO_ERROR;
@@ -565,10 +598,11 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         glBindTexture(GL_TEXTURE_2D, presenterTexture_);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, p.stride / 4);
+        // B G R A bytes as they are, read back in order by the texture's swizzle (as the wall's).
         if (p.width == presenterWidth_ && p.height == presenterHeight_ && presenterOk_) {
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, p.width, p.height, GL_BGRA, GL_UNSIGNED_BYTE, p.bgra);
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, p.width, p.height, GL_RGBA, GL_UNSIGNED_BYTE, p.bgra);
         } else {
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, p.width, p.height, 0, GL_BGRA, GL_UNSIGNED_BYTE, p.bgra);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, p.width, p.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, p.bgra);
         }
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         glBindTexture(GL_TEXTURE_2D, 0);
@@ -1126,8 +1160,10 @@ void MultisampleTarget::copyFrom(const MultisampleTarget& source, bool depth, co
     glDepthMask(GL_TRUE);
     const PixelRect all{0, 0, width_, height_};
     const PixelRect& r = within ? *within : all;
-    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
-                      GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
+    profiledStep("copy", [&] {
+        glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
+                          GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
+    });
     glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
     glViewport(0, 0, width_, height_);
 }
@@ -1142,8 +1178,10 @@ void MultisampleTarget::resolveFlippedInto(unsigned target) {
 
 bool MultisampleTarget::readBGRA(std::uint8_t* out) {
     clearErrors();
-    resolveInto(resolveFBO_);
-    return readResolvedBGRA(out);
+    profiledStep("resolve", [&] { resolveInto(resolveFBO_); });
+    bool ok = false;
+    profiledStep("read-back", [&] { ok = readResolvedBGRA(out); });
+    return ok;
 }
 
 bool MultisampleTarget::readRegionBGRA(const PixelRect& region, std::uint8_t* frame) {
@@ -1153,13 +1191,17 @@ bool MultisampleTarget::readRegionBGRA(const PixelRect& region, std::uint8_t* fr
     glBindFramebuffer(GL_READ_FRAMEBUFFER, msFBO_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFBO_);
     glDisable(GL_SCISSOR_TEST);
-    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
-                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    profiledStep("resolve", [&] {
+        glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
+                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    });
     glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, width_);
-    glReadPixels(r.x, r.y, r.width, r.height, GL_BGRA, GL_UNSIGNED_BYTE,
-                 frame + (std::size_t(r.y) * std::size_t(width_) + std::size_t(r.x)) * 4);
+    profiledStep("read-back", [&] {
+        glReadPixels(r.x, r.y, r.width, r.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                     frame + (std::size_t(r.y) * std::size_t(width_) + std::size_t(r.x)) * 4);
+    });
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return glGetError() == GL_NO_ERROR;

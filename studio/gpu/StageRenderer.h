@@ -119,8 +119,9 @@ class StageRenderer {
     // counted (GL_SAMPLES_PASSED), added up by part ("sky", "lit", "neon", "LED wall", "mixed",
     // "depth", "wall pass", "shadow", "presenter"). Parts ending in " covered" count the samples
     // each material's triangles cover before any depth test (an extra draw that writes nothing,
-    // not timed into the other parts; of the triangles drawn when faces are left out). Null
-    // stops it.
+    // not timed into the other parts; of the triangles drawn when faces are left out). The steps
+    // around the draws are waited for and timed too: "wall upload", and the multisample targets'
+    // "resolve", "read-back" and "copy". Null stops it.
     // Only for a caller that renders one frame at a time and reads the profile between frames.
     struct DrawProfile {
         std::string part;
