@@ -273,10 +273,11 @@ BENCHMARK(BM_OffscreenFrame720pWithLiveWall)
 // Where a 1280x720 offscreen frame at a still angle (screen shoulder) spends its time when only
 // the wall's picture changed (a new 1280x720 picture each frame: the wall pass), by step and
 // part (StageRenderer::setDrawProfile), counters as for BM_MovingFrameProfile1080p, spp per
-// pixel of the whole frame.
+// pixel of the whole frame. `passes` as for BM_OffscreenFrame1080pPasses.
 void BM_LiveWallProfile720p(benchmark::State& state) {
     using vantry::studio::gl::StageRenderer;
     auto& e = engineAt(false);
+    StageRenderer::setPassFlags(unsigned(state.range(0)));
     std::vector<QImage> pictures;
     for (int n = 0; n < 2; ++n) {
         QImage picture(1280, 720, QImage::Format_ARGB32_Premultiplied);
@@ -297,6 +298,7 @@ void BM_LiveWallProfile720p(benchmark::State& state) {
         benchmark::DoNotOptimize(px);
     }
     StageRenderer::setDrawProfile(nullptr);
+    StageRenderer::setPassFlags(StageRenderer::kDefaultPasses);
     e.showBuiltInWall();
     const double frames = double(std::max<std::int64_t>(1, state.iterations()));
     const double pixels = 1280.0 * 720.0 * frames;
@@ -312,7 +314,14 @@ void BM_LiveWallProfile720p(benchmark::State& state) {
     state.counters["rest_ms"] = 1000.0 * (frameSeconds - drawn) / frames;
     state.SetLabel(e.deviceName());
 }
-BENCHMARK(BM_LiveWallProfile720p)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_LiveWallProfile720p)
+    ->ArgName("passes")
+    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses &
+          ~vantry::studio::gl::StageRenderer::kWallWinnersOnly)
+    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
 
 // A caller's GL context and framebuffer that live frames are drawn into.
 class LiveTarget {
