@@ -273,7 +273,8 @@ BENCHMARK(BM_OffscreenFrame720pWithLiveWall)
 // Where a 1280x720 offscreen frame at a still angle (screen shoulder) spends its time when only
 // the wall's picture changed (a new 1280x720 picture each frame: the wall pass), by step and
 // part (StageRenderer::setDrawProfile), counters as for BM_MovingFrameProfile1080p, spp per
-// pixel of the whole frame. `passes` as for BM_OffscreenFrame1080pPasses.
+// pixel of the whole frame, cpu_ms_per_frame the process's processor time (the wall's pictures
+// shown included). `passes` as for BM_OffscreenFrame1080pPasses.
 void BM_LiveWallProfile720p(benchmark::State& state) {
     using vantry::studio::gl::StageRenderer;
     auto& e = engineAt(false);
@@ -290,6 +291,7 @@ void BM_LiveWallProfile720p(benchmark::State& state) {
     StageRenderer::setDrawProfile(&profile);
     double frameSeconds = 0;
     int n = 0;
+    const double cpu0 = vantry::bench::cpuSeconds();
     for (auto _ : state) {
         e.showLEDWallPicture(pictures[std::size_t(++n % 2)], "Video");
         const double start = seconds();
@@ -297,6 +299,7 @@ void BM_LiveWallProfile720p(benchmark::State& state) {
         frameSeconds += seconds() - start;
         benchmark::DoNotOptimize(px);
     }
+    const double cpu = vantry::bench::cpuSeconds() - cpu0;
     StageRenderer::setDrawProfile(nullptr);
     StageRenderer::setPassFlags(StageRenderer::kDefaultPasses);
     e.showBuiltInWall();
@@ -312,6 +315,7 @@ void BM_LiveWallProfile720p(benchmark::State& state) {
     }
     state.counters["frame_ms"] = 1000.0 * frameSeconds / frames;
     state.counters["rest_ms"] = 1000.0 * (frameSeconds - drawn) / frames;
+    state.counters["cpu_ms_per_frame"] = 1000.0 * cpu / frames;
     state.SetLabel(e.deviceName());
 }
 BENCHMARK(BM_LiveWallProfile720p)

@@ -1115,6 +1115,7 @@ void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wall
                 }
                 skipping = true;
             } else {
+                wallPassKey_.reset();  // wallTriangleSeen_ is written again
                 skipping = behindOpposites();
             }
             if (skipping) collectWallRuns();
