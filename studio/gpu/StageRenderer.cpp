@@ -411,7 +411,7 @@ void StageRenderer::abandon() {
     profileQuery_ = 0;
     faceQueries_.clear();
     triangleQueries_.clear();
-    wallPassKey_.reset();
+    wallWinners_.clear();
 }
 
 StageRenderer::~StageRenderer() {
@@ -449,7 +449,7 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         orderEye_.reset();
         faceSeen_.clear();
         wallTriangleSeen_.clear();
-        wallPassKey_.reset();
+        wallWinners_.clear();
         boxes_.clear();
         for (auto& list : materialTriangles_) list.clear();
         if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
@@ -1107,15 +1107,20 @@ void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wall
                 glGetIntegerv(GL_SCISSOR_BOX, key.scissor.data());
                 glGetIntegerv(GL_VIEWPORT, key.viewport.data());
                 key.flags = flags;
-                if (wallPassKey_ != key) {
-                    wallPassKey_.reset();
+                // Kept for a few stages at a time (the canvases share a renderer), the latest last.
+                const auto known = std::find_if(wallWinners_.begin(), wallWinners_.end(),
+                                                [&](const WallPassWinners& w) { return w.key == key; });
+                if (known != wallWinners_.end()) {
+                    std::rotate(known, known + 1, wallWinners_.end());
+                    wallTriangleSeen_ = wallWinners_.back().seen;
+                } else {
                     behindOpposites();
                     findWallPassWinners(flipY);
-                    wallPassKey_ = key;
+                    if (wallWinners_.size() >= kWallWinnersKept) wallWinners_.erase(wallWinners_.begin());
+                    wallWinners_.push_back({key, wallTriangleSeen_});
                 }
                 skipping = true;
             } else {
-                wallPassKey_.reset();  // wallTriangleSeen_ is written again
                 skipping = behindOpposites();
             }
             if (skipping) collectWallRuns();

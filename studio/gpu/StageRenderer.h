@@ -282,8 +282,8 @@ class StageRenderer {
     std::array<Runs, 4> wallRuns_;
     Runs wallSetRuns_;
     std::vector<bool> wallTriangleSeen_;
-    // kWallWinnersOnly: what wallTriangleSeen_ was found for (the wall pass's depth test depends on
-    // the set, the camera, the bounds and the pass), and a query for each triangle.
+    // kWallWinnersOnly: wallTriangleSeen_ as found for the last few stages (the wall pass's depth
+    // test depends on the set, the camera, the bounds and the pass), and a query for each triangle.
     struct WallPassKey {
         std::uint64_t setVersion = 0;
         std::array<float, 16> viewProj{};
@@ -293,7 +293,12 @@ class StageRenderer {
         unsigned flags = 0;
         friend bool operator==(const WallPassKey&, const WallPassKey&) = default;
     };
-    std::optional<WallPassKey> wallPassKey_;
+    struct WallPassWinners {
+        WallPassKey key;
+        std::vector<bool> seen;
+    };
+    static constexpr std::size_t kWallWinnersKept = 4;
+    std::vector<WallPassWinners> wallWinners_;
     std::vector<unsigned> triangleQueries_;
     std::vector<Run> runs_;
     std::vector<std::uint32_t> order_;
