@@ -270,6 +270,63 @@ BENCHMARK(BM_OffscreenFrame720pWithLiveWall)
     ->UseRealTime()
     ->MinTime(2.0);
 
+// Where a 1280x720 offscreen frame at a still angle (screen shoulder) spends its time when only
+// the wall's picture changed (a new 1280x720 picture each frame: the wall pass), by step and
+// part (StageRenderer::setDrawProfile), counters as for BM_MovingFrameProfile1080p, spp per
+// pixel of the whole frame, cpu_ms_per_frame the process's processor time (the wall's pictures
+// shown included). `passes` as for BM_OffscreenFrame1080pPasses.
+void BM_LiveWallProfile720p(benchmark::State& state) {
+    using vantry::studio::gl::StageRenderer;
+    auto& e = engineAt(false);
+    StageRenderer::setPassFlags(unsigned(state.range(0)));
+    std::vector<QImage> pictures;
+    for (int n = 0; n < 2; ++n) {
+        QImage picture(1280, 720, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(n == 0 ? QColor(40, 120, 220) : QColor(230, 160, 40));
+        pictures.push_back(picture);
+    }
+    e.showLEDWallPicture(pictures[0], "Video");
+    benchmark::DoNotOptimize(e.renderOffscreenBGRA(1280, 720, 0.0f));
+    std::vector<StageRenderer::DrawProfile> profile;
+    StageRenderer::setDrawProfile(&profile);
+    double frameSeconds = 0;
+    int n = 0;
+    const double cpu0 = vantry::bench::cpuSeconds();
+    for (auto _ : state) {
+        e.showLEDWallPicture(pictures[std::size_t(++n % 2)], "Video");
+        const double start = seconds();
+        auto px = e.renderOffscreenBGRA(1280, 720, 0.0f);
+        frameSeconds += seconds() - start;
+        benchmark::DoNotOptimize(px);
+    }
+    const double cpu = vantry::bench::cpuSeconds() - cpu0;
+    StageRenderer::setDrawProfile(nullptr);
+    StageRenderer::setPassFlags(StageRenderer::kDefaultPasses);
+    e.showBuiltInWall();
+    const double frames = double(std::max<std::int64_t>(1, state.iterations()));
+    const double pixels = 1280.0 * 720.0 * frames;
+    double drawn = 0;
+    for (const auto& d : profile) {
+        std::string name = d.part;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        if (d.seconds > 0) state.counters[name + "_ms"] = 1000.0 * d.seconds / frames;
+        if (d.samples > 0) state.counters[name + "_spp"] = double(d.samples) / pixels;
+        drawn += d.seconds;
+    }
+    state.counters["frame_ms"] = 1000.0 * frameSeconds / frames;
+    state.counters["rest_ms"] = 1000.0 * (frameSeconds - drawn) / frames;
+    state.counters["cpu_ms_per_frame"] = 1000.0 * cpu / frames;
+    state.SetLabel(e.deviceName());
+}
+BENCHMARK(BM_LiveWallProfile720p)
+    ->ArgName("passes")
+    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses &
+          ~vantry::studio::gl::StageRenderer::kWallWinnersOnly)
+    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(2.0);
+
 // A caller's GL context and framebuffer that live frames are drawn into.
 class LiveTarget {
   public:

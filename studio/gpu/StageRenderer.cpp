@@ -218,6 +218,28 @@ void StageRenderer::setDrawProfile(std::vector<DrawProfile>* profile) {
     gProfile.store(profile);
 }
 
+namespace {
+
+// Runs `step` waited for and timed into the profile's `part` when one is set (just `step`
+// without a profile).
+template <class Step>
+void profiledStep(const char* part, Step&& step) {
+    std::vector<StageRenderer::DrawProfile>* profile = gProfile.load();
+    if (profile == nullptr) {
+        step();
+        return;
+    }
+    glFinish();
+    const auto start = std::chrono::steady_clock::now();
+    step();
+    glFinish();
+    StageRenderer::DrawProfile& d = profilePart(*profile, part);
+    d.seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ++d.draws;
+}
+
+}  // namespace
+
 template <class Draw>
 void StageRenderer::profiled(const char* part, Draw&& draw, bool countSamples) {
     std::vector<DrawProfile>* profile = gProfile.load();
@@ -371,6 +393,10 @@ std::unique_ptr<StageRenderer> StageRenderer::create() {
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
         glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
     }
+    // The presenter's rows are B G R A.
+    glBindTexture(GL_TEXTURE_2D, r->presenterTexture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, GL_BLUE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, GL_RED);
     glBindTexture(GL_TEXTURE_2D, 0);
 
     if (glGetError() != GL_NO_ERROR) return nullptr;
@@ -384,6 +410,8 @@ void StageRenderer::abandon() {
         0;
     profileQuery_ = 0;
     faceQueries_.clear();
+    triangleQueries_.clear();
+    wallWinners_.clear();
 }
 
 StageRenderer::~StageRenderer() {
@@ -406,6 +434,7 @@ StageRenderer::~StageRenderer() {
     if (presenterTexture_ != 0) glDeleteTextures(1, &presenterTexture_);
     if (profileQuery_ != 0) glDeleteQueries(1, &profileQuery_);
     if (!faceQueries_.empty()) glDeleteQueries(GLsizei(faceQueries_.size()), faceQueries_.data());
+    if (!triangleQueries_.empty()) glDeleteQueries(GLsizei(triangleQueries_.size()), triangleQueries_.data());
 }
 
 void StageRenderer::sync(const FrameSnapshot& frame) {
@@ -419,6 +448,8 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         runs_.clear();
         orderEye_.reset();
         faceSeen_.clear();
+        wallTriangleSeen_.clear();
+        wallWinners_.clear();
         boxes_.clear();
         for (auto& list : materialTriangles_) list.clear();
         if (frame.geometry && !frame.geometry->vertices.empty() && !frame.geometry->indices.empty()) {
@@ -537,20 +568,27 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         }
     }
     // A new wall picture is uploaded once, into the texture it fits (same size: no realloc),
-    // straight from its rows in either byte order.
+    // straight from its rows in either byte order: the bytes go in as they are (a driver may
+    // reorder B G R A rows byte by byte on the way in, llvmpipe does) and the texture's swizzle
+    // reads B G R A as R G B A, the same texel values.
     if (frame.wallVersion != wallVersion_ && frame.wall) {
         wallVersion_ = frame.wallVersion;
         const WallImage& w = *frame.wall;
-        const GLenum order = w.bgra ? GL_BGRA : GL_RGBA;
         clearErrors();
         glBindTexture(GL_TEXTURE_2D, wallTexture_);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_R, w.bgra ? GL_BLUE : GL_RED);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_SWIZZLE_B, w.bgra ? GL_RED : GL_BLUE);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, w.rowBytes() / 4);
-        if (wallOk_ && w.width == wallWidth_ && w.height == wallHeight_) {
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w.width, w.height, order, GL_UNSIGNED_BYTE, w.data());
-        } else {
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w.width, w.height, 0, order, GL_UNSIGNED_BYTE, w.data());
-        }
+        profiledStep("wall upload", [&] {
+            if (wallOk_ && w.width == wallWidth_ && w.height == wallHeight_) {
+                glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, w.width, w.height, GL_RGBA, GL_UNSIGNED_BYTE,
+                                w.data());
+            } else {
+                glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, w.width, w.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                             w.data());
+            }
+        });
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         glBindTexture(GL_TEXTURE_2D, 0);
         wallOk_ = glGetError() == GL_NO_ERROR;
@@ -565,10 +603,11 @@ void StageRenderer::sync(const FrameSnapshot& frame) {
         glBindTexture(GL_TEXTURE_2D, presenterTexture_);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, p.stride / 4);
+        // B G R A bytes as they are, read back in order by the texture's swizzle (as the wall's).
         if (p.width == presenterWidth_ && p.height == presenterHeight_ && presenterOk_) {
-            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, p.width, p.height, GL_BGRA, GL_UNSIGNED_BYTE, p.bgra);
+            glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, p.width, p.height, GL_RGBA, GL_UNSIGNED_BYTE, p.bgra);
         } else {
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, p.width, p.height, 0, GL_BGRA, GL_UNSIGNED_BYTE, p.bgra);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, p.width, p.height, 0, GL_RGBA, GL_UNSIGNED_BYTE, p.bgra);
         }
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
         glBindTexture(GL_TEXTURE_2D, 0);
@@ -801,6 +840,47 @@ void StageRenderer::drawDepthCountingFaces() {
     collectVisibleRuns();
 }
 
+void StageRenderer::findWallPassWinners(float flipY) {
+    // Each triangle with its own program and the wall pass's depth test, writing nothing.
+    if (triangleQueries_.size() < triangles_.size()) {
+        const std::size_t had = triangleQueries_.size();
+        triangleQueries_.resize(triangles_.size(), 0);
+        glGenQueries(GLsizei(triangles_.size() - had), triangleQueries_.data() + had);
+    }
+    glColorMask(GL_FALSE, GL_FALSE, GL_FALSE, GL_FALSE);
+    const auto wallTriangles = [&](auto&& each) {
+        for (std::size_t m = 0; m < materials_.size(); ++m) {
+            const std::vector<int>& list = materialTriangles_[m];
+            for (std::size_t k = list.size() - std::size_t(materials_[m].wallCount / 3); k < list.size();
+                 ++k) {
+                if (wallTriangleSeen_[std::size_t(list[k])]) each(m, k, std::size_t(list[k]));
+            }
+        }
+    };
+    profiled(
+        "wall depth",
+        [&] {
+            std::size_t current = materials_.size();
+            wallTriangles([&](std::size_t m, std::size_t k, std::size_t t) {
+                if (m != current) {
+                    glUseProgram(materials_[m].program);
+                    glUniform1f(materials_[m].flipLoc, flipY);
+                    current = m;
+                }
+                glBeginQuery(GL_SAMPLES_PASSED, triangleQueries_[t]);
+                drawIndices(materials_[m].first + 3 * int(k), 3);
+                glEndQuery(GL_SAMPLES_PASSED);
+            });
+        },
+        false);
+    wallTriangles([&](std::size_t, std::size_t, std::size_t t) {
+        GLuint samples = 1;
+        glGetQueryObjectuiv(triangleQueries_[t], GL_QUERY_RESULT, &samples);
+        wallTriangleSeen_[t] = samples != 0;
+    });
+    glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+}
+
 bool StageRenderer::findFacesBehindOpposites(const Float3& eye) {
     if (boxes_.empty() || faceIndices_ != 6 || faceSeen_.size() != boxes_.size() * 6) return false;
     const double e[3] = {eye.x, eye.y, eye.z};
@@ -845,12 +925,24 @@ bool StageRenderer::findFacesBehindOpposites(const Float3& eye) {
 }
 
 void StageRenderer::collectVisibleRuns() {
-    const auto seen = [&](int triangle) { return faceSeen_[std::size_t(triangle * 3 / faceIndices_)]; };
-    // Runs of consecutive seen triangles in `list`, whose k-th triangle's indices start at first + 3k.
-    const auto collect = [&](const auto& triangleAt, int size, int first, Runs& runs) {
+    collectRuns(false);
+}
+
+void StageRenderer::collectWallRuns() {
+    collectRuns(true);
+}
+
+void StageRenderer::collectRuns(bool wallPass) {
+    const auto seen = [&](int triangle) {
+        return wallPass ? bool(wallTriangleSeen_[std::size_t(triangle)])
+                        : bool(faceSeen_[std::size_t(triangle * 3 / faceIndices_)]);
+    };
+    // Runs of consecutive seen triangles in `list` from its `from`-th on, whose k-th triangle's
+    // indices start at first + 3k.
+    const auto collect = [&](const auto& triangleAt, int from, int size, int first, Runs& runs) {
         runs.counts.clear();
         runs.offsets.clear();
-        for (int k = 0; k < size; ++k) {
+        for (int k = from; k < size; ++k) {
             if (!seen(triangleAt(k))) continue;
             const int start = first + 3 * k;
             if (!runs.counts.empty() &&
@@ -866,10 +958,12 @@ void StageRenderer::collectVisibleRuns() {
     };
     for (std::size_t m = 0; m < materials_.size(); ++m) {
         const std::vector<int>& list = materialTriangles_[m];
-        collect([&](int k) { return list[std::size_t(k)]; }, int(list.size()), materials_[m].first,
-                visibleRuns_[m]);
+        const int from = wallPass ? int(list.size()) - materials_[m].wallCount / 3 : 0;
+        collect([&](int k) { return list[std::size_t(k)]; }, from, int(list.size()), materials_[m].first,
+                wallPass ? wallRuns_[m] : visibleRuns_[m]);
     }
-    collect([](int k) { return k; }, int(triangles_.size()), 0, visibleSetRuns_);
+    collect([](int k) { return k; }, wallPass ? wallFirstIndex_ / 3 : 0, int(triangles_.size()), 0,
+            wallPass ? wallSetRuns_ : visibleSetRuns_);
 }
 
 void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
@@ -985,19 +1079,76 @@ void StageRenderer::drawStage(const FrameSnapshot& frame, float flipY, bool wall
         glActiveTexture(GL_TEXTURE0);
         glBindTexture(GL_TEXTURE_2D, wallOk_ ? wallTexture_ : 0);
         glBindVertexArray(stageVAO_);
+        // A face behind its box's opposite face lies behind the kept depth at every sample: its
+        // fragments would all fail, but a rasteriser may shade them first (llvmpipe does), as
+        // many as the opposite face's (the back of the wall is as large as its screen).
+        bool skipping = false;
+        const bool wholeTriangles = std::size_t(indexCount_) == triangles_.size() * 3;
+        if (wholeTriangles && (flags & (kSkipOpposite | kWallWinnersOnly)) != 0) {
+            const Float3 eye{frame.uniforms.cameraPos.x, frame.uniforms.cameraPos.y,
+                             frame.uniforms.cameraPos.z};
+            const auto behindOpposites = [&] {
+                wallTriangleSeen_.assign(triangles_.size(), true);
+                std::fill(faceSeen_.begin(), faceSeen_.end(), true);
+                if ((flags & kSkipOpposite) == 0 || !findFacesBehindOpposites(eye)) return false;
+                for (std::size_t t = 0; t < triangles_.size(); ++t)
+                    wallTriangleSeen_[t] = faceSeen_[t * 3 / std::size_t(faceIndices_)];
+                return true;
+            };
+            // (Counted with the programs that draw them by material.)
+            if ((flags & kWallWinnersOnly) != 0 && (flags & kByMaterial) != 0) {
+                // Which triangles pass the depth test anywhere is the same for every wall pass
+                // over the same stage's depth within the same bounds.
+                WallPassKey key;
+                key.setVersion = setVersion_;
+                for (int k = 0; k < 16; ++k)
+                    key.viewProj[std::size_t(k)] = frame.uniforms.viewProj.at(k % 4, k / 4);
+                key.flipY = flipY;
+                glGetIntegerv(GL_SCISSOR_BOX, key.scissor.data());
+                glGetIntegerv(GL_VIEWPORT, key.viewport.data());
+                key.flags = flags;
+                // Kept for a few stages at a time (the canvases share a renderer), the latest last.
+                const auto known = std::find_if(wallWinners_.begin(), wallWinners_.end(),
+                                                [&](const WallPassWinners& w) { return w.key == key; });
+                if (known != wallWinners_.end()) {
+                    std::rotate(known, known + 1, wallWinners_.end());
+                    wallTriangleSeen_ = wallWinners_.back().seen;
+                } else {
+                    behindOpposites();
+                    findWallPassWinners(flipY);
+                    if (wallWinners_.size() >= kWallWinnersKept) wallWinners_.erase(wallWinners_.begin());
+                    wallWinners_.push_back({key, wallTriangleSeen_});
+                }
+                skipping = true;
+            } else {
+                skipping = behindOpposites();
+            }
+            if (skipping) collectWallRuns();
+        }
+        const auto drawRuns = [&](const Runs& runs, int from, int count) {
+            if (!skipping) {
+                drawProfiled("wall pass", from, count);
+            } else if (!runs.counts.empty()) {
+                profiled("wall pass", [&] {
+                    glMultiDrawElements(GL_TRIANGLES, runs.counts.data(), GL_UNSIGNED_INT,
+                                        runs.offsets.data(), GLsizei(runs.counts.size()));
+                });
+            }
+        };
         if ((flags & kByMaterial) != 0) {
             // The same triangles material by material, in the whole pass's order of materials,
             // each with its own program: a fragment of the wall runs the wall's code alone.
-            for (const MaterialRange& m : materials_) {
-                if (m.wallCount < 1) continue;
+            for (std::size_t i = 0; i < materials_.size(); ++i) {
+                const MaterialRange& m = materials_[i];
+                if (m.wallCount < 1 || (skipping && wallRuns_[i].counts.empty())) continue;
                 glUseProgram(m.program);
                 glUniform1f(m.flipLoc, flipY);
-                drawProfiled("wall pass", m.first + m.count - m.wallCount, m.wallCount);
+                drawRuns(wallRuns_[i], m.first + m.count - m.wallCount, m.wallCount);
             }
         } else {
             glUseProgram(stageProgram_);
             glUniform1f(stageFlipLoc_, flipY);
-            drawProfiled("wall pass", first, indexCount_ - first);
+            drawRuns(wallSetRuns_, first, indexCount_ - first);
         }
         glBindTexture(GL_TEXTURE_2D, 0);
         glDisable(GL_CULL_FACE);
@@ -1126,8 +1277,10 @@ void MultisampleTarget::copyFrom(const MultisampleTarget& source, bool depth, co
     glDepthMask(GL_TRUE);
     const PixelRect all{0, 0, width_, height_};
     const PixelRect& r = within ? *within : all;
-    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
-                      GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
+    profiledStep("copy", [&] {
+        glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
+                          GL_COLOR_BUFFER_BIT | (depth ? GL_DEPTH_BUFFER_BIT : 0), GL_NEAREST);
+    });
     glBindFramebuffer(GL_FRAMEBUFFER, msFBO_);
     glViewport(0, 0, width_, height_);
 }
@@ -1142,8 +1295,10 @@ void MultisampleTarget::resolveFlippedInto(unsigned target) {
 
 bool MultisampleTarget::readBGRA(std::uint8_t* out) {
     clearErrors();
-    resolveInto(resolveFBO_);
-    return readResolvedBGRA(out);
+    profiledStep("resolve", [&] { resolveInto(resolveFBO_); });
+    bool ok = false;
+    profiledStep("read-back", [&] { ok = readResolvedBGRA(out); });
+    return ok;
 }
 
 bool MultisampleTarget::readRegionBGRA(const PixelRect& region, std::uint8_t* frame) {
@@ -1153,13 +1308,17 @@ bool MultisampleTarget::readRegionBGRA(const PixelRect& region, std::uint8_t* fr
     glBindFramebuffer(GL_READ_FRAMEBUFFER, msFBO_);
     glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFBO_);
     glDisable(GL_SCISSOR_TEST);
-    glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
-                      GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    profiledStep("resolve", [&] {
+        glBlitFramebuffer(r.x, r.y, r.x + r.width, r.y + r.height, r.x, r.y, r.x + r.width, r.y + r.height,
+                          GL_COLOR_BUFFER_BIT, GL_NEAREST);
+    });
     glBindFramebuffer(GL_READ_FRAMEBUFFER, resolveFBO_);
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glPixelStorei(GL_PACK_ROW_LENGTH, width_);
-    glReadPixels(r.x, r.y, r.width, r.height, GL_BGRA, GL_UNSIGNED_BYTE,
-                 frame + (std::size_t(r.y) * std::size_t(width_) + std::size_t(r.x)) * 4);
+    profiledStep("read-back", [&] {
+        glReadPixels(r.x, r.y, r.width, r.height, GL_BGRA, GL_UNSIGNED_BYTE,
+                     frame + (std::size_t(r.y) * std::size_t(width_) + std::size_t(r.x)) * 4);
+    });
     glPixelStorei(GL_PACK_ROW_LENGTH, 0);
     glBindFramebuffer(GL_FRAMEBUFFER, 0);
     return glGetError() == GL_NO_ERROR;

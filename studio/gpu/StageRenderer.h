@@ -89,6 +89,11 @@ class StageRenderer {
     // opposite face lies between them and the eye, the eye beyond that face's plane and well
     // within its sides, so that every sight line to the face crosses the opposite face first,
     // clear of its edges: a fragment nearer than it at every sample (in any order of drawing).
+    // kWallWinnersOnly: the wall pass counts, triangle by triangle (an occlusion query each, with
+    // its own program and the wall pass's state, writing nothing), the samples within its bounds
+    // that pass its depth test against the kept depth, and leaves out the triangles that pass at
+    // none: drawn, they would write nothing. The kept depth is the same for every wall pass over
+    // the same stage, so they are counted once for the set, camera and bounds.
     enum PassFlags : unsigned {
         kByMaterial = 1u,
         kDepthFirst = 2u,
@@ -99,8 +104,9 @@ class StageRenderer {
         kSkipHidden = 64u,
         kSkyInGaps = 128u,
         kSkipOpposite = 256u,
+        kWallWinnersOnly = 512u,
         kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst |
-                     kSkipHidden | kSkyInGaps | kSkipOpposite,
+                     kSkipHidden | kSkyInGaps | kSkipOpposite | kWallWinnersOnly,
         // The fastest on llvmpipe (LLVM 15), which with 4 samples shades every fragment a
         // triangle covers whether or not it passes the depth test: a depth pass, the depth test
         // forced early and the near-first order save nothing by themselves there, and culling
@@ -108,7 +114,10 @@ class StageRenderer {
         // What saves is what is not drawn: faces behind their box's opposite face (the floor's
         // underside, the back of the wall) and the sky where the set covers whole tiles. The
         // depth pass with kSkipHidden finds more hidden faces, but costs about what they save.
-        kDefaultPasses = kByMaterial | kSkyBehind | kSkipOpposite | kSkyInGaps,
+        // In the wall pass, kWallWinnersOnly saves most: the back of the wall, as large as its
+        // screen, lies behind its front, but not behind one face alone seen from the side, and
+        // the set's other faces within the bounds mostly lie behind the wall.
+        kDefaultPasses = kByMaterial | kSkyBehind | kSkipOpposite | kSkyInGaps | kWallWinnersOnly,
     };
     // For every renderer in the process, from its next pass on (kDefaultPasses unless set).
     static void setPassFlags(unsigned flags);
@@ -119,8 +128,9 @@ class StageRenderer {
     // counted (GL_SAMPLES_PASSED), added up by part ("sky", "lit", "neon", "LED wall", "mixed",
     // "depth", "wall pass", "shadow", "presenter"). Parts ending in " covered" count the samples
     // each material's triangles cover before any depth test (an extra draw that writes nothing,
-    // not timed into the other parts; of the triangles drawn when faces are left out). Null
-    // stops it.
+    // not timed into the other parts; of the triangles drawn when faces are left out). The steps
+    // around the draws are waited for and timed too: "wall upload", and the multisample targets'
+    // "resolve", "read-back" and "copy". Null stops it.
     // Only for a caller that renders one frame at a time and reads the profile between frames.
     struct DrawProfile {
         std::string part;
@@ -177,9 +187,16 @@ class StageRenderer {
     // belong to such faces (visibleRuns_).
     void drawDepthCountingFaces();
     void collectVisibleRuns();
+    // The same runs of the wall pass's triangles (wallRuns_, wallSetRuns_).
+    void collectWallRuns();
+    void collectRuns(bool wallPass);
     // kSkipOpposite: faceSeen_ false for the faces behind their box's opposite face from eye;
     // false when the set is not all boxes.
     bool findFacesBehindOpposites(const Float3& eye);
+    // kWallWinnersOnly: wallTriangleSeen_ false, of the wall pass's triangles still seen, for
+    // those that pass the wall pass's depth test against the bound depth buffer at no sample
+    // within the scissor.
+    void findWallPassWinners(float flipY);
     void drawSky(unsigned program, int flipLoc, float flipY);
     // The sky behind the set, scissored to the tiles that no triangle of the set covers whole.
     void drawSkyInGaps(const FrameSnapshot& frame, float flipY);
@@ -260,6 +277,29 @@ class StageRenderer {
     };
     std::array<Runs, 4> visibleRuns_;
     Runs visibleSetRuns_;  // the same for the whole set in set order
+    // The same of the wall pass's triangles, by material and in set order, of those
+    // wallTriangleSeen_ holds (by set-order triangle number).
+    std::array<Runs, 4> wallRuns_;
+    Runs wallSetRuns_;
+    std::vector<bool> wallTriangleSeen_;
+    // kWallWinnersOnly: wallTriangleSeen_ as found for the last few stages (the wall pass's depth
+    // test depends on the set, the camera, the bounds and the pass), and a query for each triangle.
+    struct WallPassKey {
+        std::uint64_t setVersion = 0;
+        std::array<float, 16> viewProj{};
+        float flipY = 0;
+        std::array<int, 4> scissor{};
+        std::array<int, 4> viewport{};
+        unsigned flags = 0;
+        friend bool operator==(const WallPassKey&, const WallPassKey&) = default;
+    };
+    struct WallPassWinners {
+        WallPassKey key;
+        std::vector<bool> seen;
+    };
+    static constexpr std::size_t kWallWinnersKept = 4;
+    std::vector<WallPassWinners> wallWinners_;
+    std::vector<unsigned> triangleQueries_;
     std::vector<Run> runs_;
     std::vector<std::uint32_t> order_;
     int orderFirst_ = 0;

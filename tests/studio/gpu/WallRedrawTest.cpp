@@ -11,7 +11,9 @@
 #include <memory>
 #include <vector>
 
+#include "platform/gl/EglOffscreenContext.h"
 #include "studio/SetGeometry.h"
+#include "studio/gpu/StageRenderer.h"
 #include "studio/gpu/StudioCamera.h"
 #include "studio/gpu/VantryMetalEngine.h"
 #include "tests/studio/gpu/LiveSurfaceFixture.h"
@@ -89,6 +91,145 @@ TEST(WallRedraw, AWallChangeAtAStillAngleDrawsOnlyTheWallAndGivesTheFullRedrawsF
             }
         }
     }
+}
+
+// One engine keeps its frames while the set, the still angle and the frame's size change between
+// wall pictures: each wall pass after a change gives the full redraw's frame (what the wall pass
+// may leave out is found again for the new stage), with and without leaving out what it can.
+TEST(WallRedraw, WallPassesAfterASetAngleOrSizeChangeGiveTheFullRedrawsFrame) {
+    using studio::gl::StageRenderer;
+    struct Step {
+        BroadcastStudioSet set;
+        BroadcastCameraAngle angle;
+        int width;
+        int height;
+    };
+    const Step steps[] = {
+        {BroadcastStudioSet::manhattanLoft, BroadcastCameraAngle::screenShoulder, kWidth, kHeight},
+        {BroadcastStudioSet::manhattanLoft, BroadcastCameraAngle::tightHost, kWidth, kHeight},
+        {BroadcastStudioSet::neonCreatorDesk, BroadcastCameraAngle::tightHost, kWidth, kHeight},
+        {BroadcastStudioSet::neonCreatorDesk, BroadcastCameraAngle::screenShoulder, kWidth, kHeight},
+        {BroadcastStudioSet::neonCreatorDesk, BroadcastCameraAngle::screenShoulder, 288, 162},
+        {BroadcastStudioSet::manhattanLoft, BroadcastCameraAngle::screenShoulder, kWidth, kHeight},
+    };
+    for (const unsigned flags : {unsigned(StageRenderer::kDefaultPasses),
+                                 StageRenderer::kDefaultPasses & ~StageRenderer::kWallWinnersOnly}) {
+        SCOPED_TRACE(::testing::Message() << "passes " << flags);
+        StageRenderer::setPassFlags(flags);
+        auto kept = VantryMetalEngine::create();
+        ASSERT_TRUE(kept);
+        float t = 0.0f;
+        int seed = 10;
+        for (const Step& step : steps) {
+            SCOPED_TRACE(::testing::Message()
+                         << "angle " << step.angle.rawValue() << ", " << step.width << "x" << step.height);
+            const auto prepare = [&](VantryMetalEngine& e) {
+                e.loadSet(step.set);
+                e.setCameraAngle(step.angle);
+            };
+            prepare(*kept);
+            ASSERT_TRUE(kept->renderOffscreenBGRA(step.width, step.height, t));
+            for (int n = 0; n < 2; ++n) {
+                const QImage picture = vantry::testing::detailedWallPicture(1280, 720, ++seed);
+                kept->showLEDWallPicture(picture, "Video");
+                t += 1.0f / 30.0f;
+                const auto before = kept->drawCounts();
+                const auto frame = kept->renderOffscreenBGRA(step.width, step.height, t);
+                EXPECT_EQ(kept->drawCounts().wallPasses - before.wallPasses, 1);
+                auto fresh = VantryMetalEngine::create();
+                ASSERT_TRUE(fresh && frame);
+                prepare(*fresh);
+                fresh->showLEDWallPicture(picture, "Video");
+                EXPECT_TRUE(*frame == fresh->renderOffscreenBGRA(step.width, step.height, t))
+                    << "the partly drawn frame differs from a full redraw";
+            }
+        }
+    }
+    StageRenderer::setPassFlags(StageRenderer::kDefaultPasses);
+}
+
+// The wall pass straight on the renderer, over a set made for it: the LED wall's deep box with a
+// lit box and a panel of mixed tags (drawn after the wall's material) flush with its front, so
+// that fragments of other materials meet the wall's at equal depth, seen from the left, the
+// right and above in turn (other faces of the wall's box show). Each wall pass over a stage kept
+// from a whole pass gives the whole pass's frame, with and without leaving out triangles.
+TEST(WallRedraw, TheWallPassOverAKeptStageGivesTheWholePassAtEqualDepthFromEverySide) {
+    using studio::gl::FrameSnapshot;
+    using studio::gl::MultisampleTarget;
+    using studio::gl::StageRenderer;
+    using studio::gl::WallImage;
+    auto context = platform::gl::EglOffscreenContext::create();
+    ASSERT_TRUE(context && context->makeCurrent());
+    {
+        auto renderer = StageRenderer::create();
+        ASSERT_TRUE(renderer);
+        auto set = std::make_shared<SetGeometry>();
+        appendBox(false, set->vertices, set->indices, {0.0f, 0.0f, 0.0f}, {8.0f, 0.1f, 8.0f},
+                  {0.5f, 0.5f, 0.5f}, material::kLit, 0.6f);
+        appendBox(true, set->vertices, set->indices, {0.0f, 1.5f, -3.0f}, {4.0f, 2.0f, 0.6f}, {1, 1, 1},
+                  material::kLEDWall, 0.1f);
+        appendBox(false, set->vertices, set->indices, {-1.2f, 1.1f, -2.9f}, {0.8f, 0.8f, 0.4f},
+                  {0.8f, 0.3f, 0.2f}, material::kLit, 0.4f);
+        appendBox(false, set->vertices, set->indices, {1.0f, 1.9f, -2.8f}, {0.9f, 0.5f, 0.2f},
+                  {0.2f, 0.6f, 0.9f}, 1.5f, 0.3f);
+        const auto picture = [](int seed) {
+            auto wall = std::make_shared<WallImage>();
+            wall->width = 16;
+            wall->height = 9;
+            for (int i = 0; i < wall->width * wall->height; ++i) {
+                const auto v = std::uint8_t((i * 37 + seed * 91) % 256);
+                wall->rgba.insert(wall->rgba.end(), {v, std::uint8_t(255 - v), std::uint8_t(seed * 60), 255});
+            }
+            return std::shared_ptr<const WallImage>(std::move(wall));
+        };
+        const std::shared_ptr<const WallImage> pictures[2] = {picture(1), picture(2)};
+        const studio::camera::CameraPose poses[] = {{{-3.5f, 1.6f, 4.0f}, {0.0f, 1.5f, -3.0f}},
+                                                    {{3.8f, 1.4f, 3.0f}, {0.0f, 1.5f, -3.0f}},
+                                                    {{0.5f, 4.5f, 3.5f}, {0.0f, 1.5f, -3.0f}}};
+        MultisampleTarget kept, whole;
+        ASSERT_TRUE(kept.ensure(kWidth, kHeight) && whole.ensure(kWidth, kHeight));
+        std::uint64_t wallVersion = 0;
+        const auto frameOf = [&](const studio::camera::CameraPose& pose, int picture) {
+            FrameSnapshot f;
+            f.geometry = set;
+            f.setVersion = 1;
+            f.wall = pictures[picture];
+            f.wallVersion = ++wallVersion;
+            f.uniforms =
+                studio::camera::makeStageUniforms(BroadcastStudioSet::manhattanLoft, pose, 0.0f, 1.35f, 1.25f,
+                                                  1.15f, float(kWidth) / float(kHeight));
+            return f;
+        };
+        for (const unsigned flags : {unsigned(StageRenderer::kDefaultPasses),
+                                     StageRenderer::kDefaultPasses & ~StageRenderer::kWallWinnersOnly}) {
+            StageRenderer::setPassFlags(flags);
+            for (std::size_t p = 0; p < std::size(poses); ++p) {
+                SCOPED_TRACE(::testing::Message() << "passes " << flags << ", pose " << p);
+                kept.beginPass();
+                renderer->encodeStagePass(frameOf(poses[p], 0), -1.0f);
+                Pixels previous(std::size_t(kWidth) * kHeight * 4);
+                ASSERT_TRUE(kept.readBGRA(previous.data()));
+                for (const int next : {1, 0, 1}) {
+                    const FrameSnapshot frame = frameOf(poses[p], next);
+                    const auto bounds =
+                        wallScreenBounds(*set, frame.uniforms.viewProj, -1.0f, kWidth, kHeight);
+                    ASSERT_TRUE(bounds && !bounds->empty());
+                    kept.resumePass();
+                    renderer->encodeStagePass(frame, -1.0f, &*bounds);
+                    Pixels partly(previous.size()), full(previous.size());
+                    ASSERT_TRUE(kept.readBGRA(partly.data()));
+                    whole.beginPass();
+                    renderer->encodeStagePass(frame, -1.0f);
+                    ASSERT_TRUE(whole.readBGRA(full.data()));
+                    EXPECT_NE(partly, previous) << "the change does not show";
+                    EXPECT_TRUE(partly == full) << "the wall pass differs from a whole pass";
+                    previous = partly;
+                }
+            }
+        }
+        StageRenderer::setPassFlags(StageRenderer::kDefaultPasses);
+    }
+    context->doneCurrent();
 }
 
 TEST(WallRedraw, AtAMovingAngleAWallChangeJoinsTheFrameDrawnInFull) {
