@@ -140,15 +140,16 @@ void ProgramFeed::run() {
                 if (output) output(picture.constBits(), picture.bytesPerLine());
             }
         }
-        // The next slot on the wall-clock grid; slots that passed meanwhile are skipped. Software
-        // rendering may take longer than a slot: the feed then rests a share of the time it
-        // worked (half: the encoder, which repeats the last picture on time, keeps at least a
-        // third of the processor).
+        // The next slot on the feed's grid. Slots that passed meanwhile are skipped, and the next
+        // picture starts at once, off the grid (waiting for the grid would make a picture that
+        // takes a little longer than a slot cost two). Software rendering may take longer than a
+        // slot: the feed then rests a share of the time it worked (a quarter: the encoder, which
+        // repeats the last picture on time, and the window keep at least a fifth of the processor).
         next += interval;
         const auto now = Clock::now();
         if (next < now) {
             const auto missed = (now - next) / interval + 1;
-            next += interval * missed;
+            next = keepsToGrid_ ? next + interval * missed : now;
             std::lock_guard<std::mutex> guard(mutex_);
             stats_.late += missed;
         }

@@ -82,8 +82,10 @@ class ProgramFeed {
     QImage renderPicture();
 
     // After a picture that took longer than a frame slot, the feed rests this share of the
-    // time it took (0.5 unless set; for measuring).
+    // time it took (0.25 unless set; for measuring).
     void setRestShare(double share) { restShare_ = share; }
+    // For measuring: a picture after a late one waits for the next slot of the grid.
+    void setKeepsToGrid(bool keeps) { keepsToGrid_ = keeps; }
 
     Stats stats() const;
     int width() const { return width_; }
@@ -102,7 +104,8 @@ class ProgramFeed {
     mutable std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    std::atomic<double> restShare_{0.5};
+    std::atomic<double> restShare_{0.25};
+    std::atomic<bool> keepsToGrid_{false};
     ProgramPresenter presenter_;
     std::uint64_t presenterVersion_ = 0;  // counts setPresenter calls
     Output outputs_[2];
