@@ -268,7 +268,7 @@ QImage liveWallPicture(int seed) {
 }
 
 // The feed in real time at a still angle (screen shoulder) with the presenter floating, while
-// the wall shows a live source: a new picture 30 times a second (alternating pictures, as from a
+// the wall shows a live source: a new picture 30 times a second (three pictures in turn, as from a
 // video or a shared screen), against a still wall (the baseline) in the same run. Arguments:
 // live (0: the wall's picture stays, 1: 30 new pictures a second, 2: the same with the set
 // loaded again with each, so that every frame is drawn in full, as without the wall pass), encode (an H.264
@@ -282,7 +282,8 @@ void BM_ProgramFeedLiveWall(benchmark::State& state) {
     auto& engine = vantry::bench::sharedEngine();
     engine.setCameraAngle(vantry::BroadcastCameraAngle::screenShoulder);
     engine.setInSetPresenter(QImage());
-    const QImage pictures[2] = {liveWallPicture(0), liveWallPicture(1)};
+    // Three pictures in turn: a slot that sees two changes still shows a new picture.
+    const QImage pictures[3] = {liveWallPicture(0), liveWallPicture(1), liveWallPicture(2)};
     engine.showLEDWallPicture(pictures[0], "Video");
     const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_wall.mp4";
     for (auto _ : state) {
@@ -315,7 +316,7 @@ void BM_ProgramFeedLiveWall(benchmark::State& state) {
             source = std::thread([&] {
                 auto next = std::chrono::steady_clock::now();
                 for (int n = 1; sourceOn; ++n) {
-                    engine.showLEDWallPicture(pictures[n % 2], "Video");
+                    engine.showLEDWallPicture(pictures[n % 3], "Video");
                     if (fullRedraw) engine.loadSet(vantry::BroadcastStudioSet::manhattanLoft);
                     next += std::chrono::microseconds(33'333);
                     std::this_thread::sleep_until(next);
