@@ -132,6 +132,29 @@ class PacedEncoder {
     std::thread thread_;
 };
 
+// The presenter as the window shows it by default, floating over the picture: a plain picture.
+vantry::app::feed::ProgramPresenter floatingPresenter() {
+    vantry::app::feed::ProgramPresenter presenter;
+    presenter.visible = true;
+    presenter.look.viewportWidth = 1280;
+    presenter.look.viewportHeight = 720;
+    QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
+    person.fill(QColor(180, 120, 90));
+    presenter.picture = person;
+    return presenter;
+}
+
+// Each picture of the 1280 x 720 feed goes to the sampler and, when there is one, the encoder.
+void takePictures(vantry::app::feed::ProgramFeed& feed, PictureSampler& sampler, PacedEncoder* encoder) {
+    sampler.width = kWidth;
+    sampler.height = kHeight;
+    feed.setOutput(vantry::app::feed::ProgramFeed::Slot::stream,
+                   [&sampler, encoder](const std::uint8_t* pixels, std::ptrdiff_t stride) {
+                       sampler.take(pixels, stride);
+                       if (encoder) encoder->offer(pixels, stride);
+                   });
+}
+
 // Baseline: one export frame (render, read back, encode H.264 at 16 Mbit/s), from a 2-second export.
 void BM_Baseline_ExportPerFrame(benchmark::State& state) {
     const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_export.mp4";
@@ -172,27 +195,15 @@ void BM_ProgramFeedRealTime(benchmark::State& state) {
             const float t = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
             return engine.renderOffscreenShared(w, h, t);
         });
-        vantry::app::feed::ProgramPresenter presenter;
-        presenter.visible = true;
+        vantry::app::feed::ProgramPresenter presenter = floatingPresenter();
         presenter.inSet = inSet;
-        presenter.look.viewportWidth = 1280;
-        presenter.look.viewportHeight = 720;
-        QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
-        person.fill(QColor(180, 120, 90));
-        presenter.picture = person;
         feed.setPresenter(presenter);
         feed.setRestShare(rest);
         feed.setKeepsToGrid(before);
         std::unique_ptr<PacedEncoder> encoder;
         if (encode) encoder = std::make_unique<PacedEncoder>(out, kWidth, kHeight);
         PictureSampler sampler;
-        sampler.width = kWidth;
-        sampler.height = kHeight;
-        feed.setOutput(vantry::app::feed::ProgramFeed::Slot::stream,
-                       [&](const std::uint8_t* pixels, std::ptrdiff_t stride) {
-                           sampler.take(pixels, stride);
-                           if (encoder) encoder->offer(pixels, stride);
-                       });
+        takePictures(feed, sampler, encoder.get());
         // The camera: a new cut-out 30 times a second while the presenter stands in the set.
         std::atomic<bool> cameraOn{inSet};
         std::thread camera;
@@ -292,24 +303,12 @@ void BM_ProgramFeedLiveWall(benchmark::State& state) {
             const float t = std::chrono::duration<float>(std::chrono::steady_clock::now() - start).count();
             return engine.renderOffscreenShared(w, h, t);
         });
-        vantry::app::feed::ProgramPresenter presenter;
-        presenter.visible = true;
-        presenter.look.viewportWidth = 1280;
-        presenter.look.viewportHeight = 720;
-        QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
-        person.fill(QColor(180, 120, 90));
-        presenter.picture = person;
+        const vantry::app::feed::ProgramPresenter presenter = floatingPresenter();
         feed.setPresenter(presenter);
         std::unique_ptr<PacedEncoder> encoder;
         if (encode) encoder = std::make_unique<PacedEncoder>(out, kWidth, kHeight);
         PictureSampler sampler;
-        sampler.width = kWidth;
-        sampler.height = kHeight;
-        feed.setOutput(vantry::app::feed::ProgramFeed::Slot::stream,
-                       [&](const std::uint8_t* pixels, std::ptrdiff_t stride) {
-                           sampler.take(pixels, stride);
-                           if (encoder) encoder->offer(pixels, stride);
-                       });
+        takePictures(feed, sampler, encoder.get());
         std::atomic<bool> sourceOn{live};
         std::thread source;
         if (live) {
@@ -381,13 +380,7 @@ void BM_ProgramFeedCanvases(benchmark::State& state) {
             PictureSampler sampler;
         };
         Canvas canvases[2];
-        vantry::app::feed::ProgramPresenter presenter;
-        presenter.visible = true;
-        presenter.look.viewportWidth = 1280;
-        presenter.look.viewportHeight = 720;
-        QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
-        person.fill(QColor(180, 120, 90));
-        presenter.picture = person;
+        const vantry::app::feed::ProgramPresenter presenter = floatingPresenter();
         for (int k = 0; k < canvasCount; ++k) {
             const vantry::ProgramCanvas canvas = all[k];
             const auto size = vantry::programCanvasSize(canvas, kWidth, kHeight);
@@ -458,13 +451,7 @@ void BM_LiveWallSteps(benchmark::State& state) {
     engine.setInSetPresenter(QImage());
     const QImage pictures[2] = {liveWallPicture(0), liveWallPicture(1)};
     engine.showLEDWallPicture(pictures[0], "Video");
-    vantry::app::feed::ProgramPresenter presenter;
-    presenter.visible = true;
-    presenter.look.viewportWidth = 1280;
-    presenter.look.viewportHeight = 720;
-    QImage person(640, 480, QImage::Format_ARGB32_Premultiplied);
-    person.fill(QColor(180, 120, 90));
-    presenter.picture = person;
+    const vantry::app::feed::ProgramPresenter presenter = floatingPresenter();
     const fs::path out = fs::temp_directory_path() / "vantry_feed_bench_steps.mp4";
     const auto cpuNow = [] {
         timespec t{};

@@ -230,6 +230,17 @@ BENCHMARK(BM_MovingFrameProfile1080p)
     ->UseRealTime()
     ->MinTime(2.0);
 
+// Two plain wall pictures at the live sources' size and format, to show in turn.
+std::vector<QImage> twoWallPictures() {
+    std::vector<QImage> pictures;
+    for (int n = 0; n < 2; ++n) {
+        QImage picture(1280, 720, QImage::Format_ARGB32_Premultiplied);
+        picture.fill(n == 0 ? QColor(40, 120, 220) : QColor(230, 160, 40));
+        pictures.push_back(picture);
+    }
+    return pictures;
+}
+
 // Offscreen 1280x720 frames at a still angle (screen shoulder) while the wall's picture changes
 // with every frame (alternating live pictures, 1280 x 720 premultiplied ARGB32). Argument
 // `wall`: 0 the picture stays (frames reused, the baseline), 1 a new picture each frame (the
@@ -239,12 +250,7 @@ BENCHMARK(BM_MovingFrameProfile1080p)
 void BM_OffscreenFrame720pWithLiveWall(benchmark::State& state) {
     const int mode = int(state.range(0));
     auto& e = engineAt(false);
-    std::vector<QImage> pictures;
-    for (int n = 0; n < 2; ++n) {
-        QImage picture(1280, 720, QImage::Format_ARGB32_Premultiplied);
-        picture.fill(n == 0 ? QColor(40, 120, 220) : QColor(230, 160, 40));
-        pictures.push_back(picture);
-    }
+    const std::vector<QImage> pictures = twoWallPictures();
     e.showLEDWallPicture(pictures[0], "Video");
     float t = 0;
     int n = 0;
@@ -279,12 +285,7 @@ void BM_LiveWallProfile720p(benchmark::State& state) {
     using vantry::studio::gl::StageRenderer;
     auto& e = engineAt(false);
     StageRenderer::setPassFlags(unsigned(state.range(0)));
-    std::vector<QImage> pictures;
-    for (int n = 0; n < 2; ++n) {
-        QImage picture(1280, 720, QImage::Format_ARGB32_Premultiplied);
-        picture.fill(n == 0 ? QColor(40, 120, 220) : QColor(230, 160, 40));
-        pictures.push_back(picture);
-    }
+    const std::vector<QImage> pictures = twoWallPictures();
     e.showLEDWallPicture(pictures[0], "Video");
     benchmark::DoNotOptimize(e.renderOffscreenBGRA(1280, 720, 0.0f));
     std::vector<StageRenderer::DrawProfile> profile;
