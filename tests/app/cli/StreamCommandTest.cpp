@@ -24,6 +24,7 @@
 #include "tests/platform/screen-recorder/RecorderTestSupport.h"
 #include "tests/support/ImageDifference.h"
 #include "tests/support/LoopbackListener.h"
+#include "tests/support/Ports.h"
 #include "tests/support/PulseModules.h"
 #include "tests/support/ReceiverTail.h"
 #include "tests/support/ShellCommand.h"
@@ -140,7 +141,7 @@ TEST(StreamCommand, KeepsTryingAServerThatIsNotUpYet) {
     const fs::path dir = fs::current_path() / "cli_stream_late";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const int port = 20000 + (::getpid() + 43) % 20000;
+    const int port = vantry::testing::freePort();
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
     QProcess cli, receiver;
     cli.setProcessChannelMode(QProcess::MergedChannels);
@@ -202,7 +203,10 @@ TEST(StreamCommand, TwoServersTakeTheStreamAndOneComingBackNeverHoldsUpTheOther)
     const fs::path dir = fs::current_path() / "cli_stream_two";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const int portA = 20000 + (::getpid() + 29) % 20000, portB = 20000 + (::getpid() + 31) % 20000;
+    // Two ports free a moment ago, told apart.
+    const int portA = vantry::testing::freePort();
+    int portB = vantry::testing::freePort();
+    while (portB == portA) portB = vantry::testing::freePort();
     const std::string a = "rtmp://127.0.0.1:" + std::to_string(portA) + "/live";
     const std::string b = "rtmp://127.0.0.1:" + std::to_string(portB) + "/app";
     const std::string keyB = "sk_second_77c1";
@@ -260,7 +264,7 @@ TEST(StreamCommand, StreamsStudioAndPresenterToALoopbackReceiver) {
     fs::remove_all(dir);
     fs::create_directories(dir);
     const fs::path received = dir / "received.flv";
-    const int port = 20000 + ::getpid() % 20000;
+    const int port = vantry::testing::freePort();
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
     QProcess receiver;
     receiver.start(
@@ -427,7 +431,7 @@ TEST(StreamCommand, AVideoSlidePlaysOnTheWallWhileStreaming) {
         writer.finish();
     }
     const fs::path received = dir / "received.flv";
-    const int port = 20000 + (::getpid() + 7) % 20000;
+    const int port = vantry::testing::freePort();
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
     QProcess receiver;
     receiver.start(
@@ -475,7 +479,7 @@ TEST(StreamCommand, TheChosenMicrophoneIsInTheStreamAndTheDesktopLeftOut) {
     const pid_t game = vantry::testing::spawn({"paplay", (dir / "game.wav").string()});
     ASSERT_GT(voice, 0) << "paplay is missing";
     const fs::path received = dir / "received.flv";
-    const int port = 20000 + (::getpid() + 7) % 20000;
+    const int port = vantry::testing::freePort();
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
     QProcess receiver;
     receiver.start(
@@ -502,7 +506,7 @@ TEST(StreamCommand, AFrozenReceiverIsReportedAndTheExitStatusSaysSo) {
     const fs::path dir = fs::current_path() / "cli_stream_frozen";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const int port = 20000 + (::getpid() + 13) % 20000;
+    const int port = vantry::testing::freePort();
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
     QProcess receiver, cli;
     receiver.start(
@@ -534,7 +538,7 @@ TEST(StreamCommand, KeepsRunningAndReconnectsWhenTheReceiverComesBack) {
     const fs::path dir = fs::current_path() / "cli_stream_reconnect";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const int port = 20000 + (::getpid() + 7) % 20000;
+    const int port = vantry::testing::freePort();
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
     const auto receive = [&](QProcess& receiver, const char* file) {
         receiver.start("ffmpeg",

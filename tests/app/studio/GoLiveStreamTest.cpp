@@ -13,6 +13,7 @@
 #include "platform/dispatch/MainThreadDispatcher.h"
 #include "tests/support/FakePresenterSource.h"
 #include "tests/support/LoopbackListener.h"
+#include "tests/support/Ports.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ TEST(GoLiveStream, SendsTheStudioWithThePresenterWhereTheOverlayShowsIt) {
     const fs::path dir = fs::current_path() / "go_live_stream";
     fs::remove_all(dir);
     fs::create_directories(dir);
-    const int port = 20000 + (::getpid() + 13) % 20000;
+    const int port = vantry::testing::freePort();
     const std::string url = "rtmp://127.0.0.1:" + std::to_string(port) + "/live";
     QProcess receiver;
     receiver.start(
