@@ -170,6 +170,8 @@ BENCHMARK(BM_OffscreenFrame1080pPasses)
           vantry::studio::gl::StageRenderer::kDepthFirst | vantry::studio::gl::StageRenderer::kSkipHidden |
           vantry::studio::gl::StageRenderer::kSkyInGaps)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses & ~vantry::studio::gl::StageRenderer::kSkyInGaps)
+    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses &
+          ~vantry::studio::gl::StageRenderer::kSkipCovered)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
@@ -225,6 +227,8 @@ BENCHMARK(BM_MovingFrameProfile1080p)
     ->Arg(vantry::studio::gl::StageRenderer::kByMaterial | vantry::studio::gl::StageRenderer::kSkyBehind |
           vantry::studio::gl::StageRenderer::kDepthFirst | vantry::studio::gl::StageRenderer::kSkipHidden |
           vantry::studio::gl::StageRenderer::kSkyInGaps)
+    ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses &
+          ~vantry::studio::gl::StageRenderer::kSkipCovered)
     ->Arg(vantry::studio::gl::StageRenderer::kDefaultPasses)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()

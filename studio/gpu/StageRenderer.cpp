@@ -105,100 +105,6 @@ std::string withEarlyDepthTest(const char* source) {
     return s;
 }
 
-// Rectangles (x, y, width, height in pixels from the viewport's lower left corner, as glScissor
-// takes them) that together hold every tile of `tile` pixels not covered whole by one of the
-// triangles, projected by viewProj, with a margin of a pixel; a triangle counts only where it is
-// drawn unclipped and nearer than the far plane (the depth the sky behind the set is drawn at).
-std::vector<std::array<int, 4>> uncoveredTiles(const std::vector<std::array<Float3, 3>>& triangles,
-                                               const Float4x4& viewProj, float flipY, int width, int height,
-                                               int tile) {
-    const int columns = (width + tile - 1) / tile;
-    const int rows = (height + tile - 1) / tile;
-    std::vector<bool> covered(std::size_t(columns) * std::size_t(rows), false);
-    constexpr double kMargin = 1.0;
-    for (const auto& t : triangles) {
-        double px[3], py[3];
-        bool usable = true;
-        for (std::size_t k = 0; k < 3 && usable; ++k) {
-            const Float3& p = t[k];
-            double clip[4];
-            for (int row = 0; row < 4; ++row) {
-                clip[row] = double(viewProj.at(row, 0)) * p.x + double(viewProj.at(row, 1)) * p.y +
-                            double(viewProj.at(row, 2)) * p.z + double(viewProj.at(row, 3));
-            }
-            // In front of the near plane, well short of the far plane and within the guard band
-            // (no clipping moves its edges on screen).
-            usable = clip[3] > 1e-3 && clip[2] >= 0.0 && clip[2] < 0.999 * clip[3] &&
-                     std::abs(clip[0]) < 4.0 * clip[3] && std::abs(clip[1]) < 4.0 * clip[3];
-            px[k] = (clip[0] / clip[3] + 1.0) * 0.5 * width;
-            py[k] = (clip[1] * double(flipY) / clip[3] + 1.0) * 0.5 * height;
-        }
-        const double area = (px[1] - px[0]) * (py[2] - py[0]) - (px[2] - px[0]) * (py[1] - py[0]);
-        if (!usable || !(std::abs(area) > 1.0)) continue;
-        const double orient = area > 0 ? 1.0 : -1.0;
-        // Inside with the margin: each edge's distance to the point, signed towards the inside.
-        const auto inside = [&](double x, double y) {
-            for (int e = 0; e < 3; ++e) {
-                const int a = e, b = (e + 1) % 3;
-                const double ex = px[b] - px[a], ey = py[b] - py[a];
-                const double d = orient * (ex * (y - py[a]) - ey * (x - px[a])) / std::hypot(ex, ey);
-                if (!(d > kMargin)) return false;
-            }
-            return true;
-        };
-        const double minX = std::min({px[0], px[1], px[2]}), maxX = std::max({px[0], px[1], px[2]});
-        const double minY = std::min({py[0], py[1], py[2]}), maxY = std::max({py[0], py[1], py[2]});
-        const int c0 = std::max(0, int(std::floor(minX / tile))),
-                  c1 = std::min(columns - 1, int(maxX / tile));
-        const int r0 = std::max(0, int(std::floor(minY / tile))), r1 = std::min(rows - 1, int(maxY / tile));
-        for (int r = r0; r <= r1; ++r) {
-            for (int c = c0; c <= c1; ++c) {
-                const double x0 = c * tile, y0 = r * tile;
-                const double x1 = std::min(width, (c + 1) * tile), y1 = std::min(height, (r + 1) * tile);
-                if (inside(x0, y0) && inside(x1, y0) && inside(x0, y1) && inside(x1, y1))
-                    covered[std::size_t(r) * std::size_t(columns) + std::size_t(c)] = true;
-            }
-        }
-    }
-    // Runs of uncovered tiles in each row, a run carried down while the next row has the same.
-    std::vector<std::array<int, 4>> rects;
-    std::vector<std::array<int, 4>> open;  // column start, column end, first row, last row
-    for (int r = 0; r <= rows; ++r) {
-        std::vector<std::array<int, 2>> runs;
-        for (int c = 0; r < rows && c < columns;) {
-            if (covered[std::size_t(r) * std::size_t(columns) + std::size_t(c)]) {
-                ++c;
-                continue;
-            }
-            const int start = c;
-            while (c < columns && !covered[std::size_t(r) * std::size_t(columns) + std::size_t(c)]) ++c;
-            runs.push_back({start, c});
-        }
-        std::vector<std::array<int, 4>> next;
-        for (const auto& run : runs) {
-            bool carried = false;
-            for (auto& o : open) {
-                if (o[0] == run[0] && o[1] == run[1] && o[3] == r - 1) {
-                    o[3] = r;
-                    next.push_back(o);
-                    o[0] = -1;
-                    carried = true;
-                    break;
-                }
-            }
-            if (!carried) next.push_back({run[0], run[1], r, r});
-        }
-        for (const auto& o : open) {
-            if (o[0] < 0) continue;
-            const int x = o[0] * tile, y = o[2] * tile;
-            rects.push_back(
-                {x, y, std::min(width, o[1] * tile) - x, std::min(height, (o[3] + 1) * tile) - y});
-        }
-        open = std::move(next);
-    }
-    return rects;
-}
-
 void clearErrors() {
     for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
     }
@@ -285,6 +191,8 @@ void StageRenderer::countCoverage(float flipY, bool visibleOnly) {
         glBeginQuery(GL_SAMPLES_PASSED, profileQuery_);
         if (!visibleOnly) {
             drawIndices(materials_[m].first, materials_[m].count);
+        } else if (!partialFaces_.empty()) {
+            drawSteps(nullptr, visibleSteps_[m]);
         } else if (!visibleRuns_[m].counts.empty()) {
             glMultiDrawElements(GL_TRIANGLES, visibleRuns_[m].counts.data(), GL_UNSIGNED_INT,
                                 visibleRuns_[m].offsets.data(), GLsizei(visibleRuns_[m].counts.size()));
@@ -734,13 +642,22 @@ void StageRenderer::drawSky(unsigned program, int flipLoc, float flipY) {
 void StageRenderer::drawSkyInGaps(const FrameSnapshot& frame, float flipY) {
     GLint viewport[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, viewport);
-    std::vector<std::array<Float3, 3>> corners;
-    corners.reserve(triangles_.size());
-    for (const Triangle& t : triangles_) {
-        if (t.valid) corners.push_back(t.corner);
+    projectFaces(frame, flipY);
+    const studio::TileGrid& grid = tileGrid_;
+    std::vector<std::uint8_t> uncovered(std::size_t(grid.columns()) * std::size_t(grid.rows()), 1);
+    for (std::size_t f = 0; f < screenFaces_.size(); ++f) {
+        if (!screenFaces_[f] || coveredWhole_[f].empty()) continue;
+        const studio::ScreenFace& face = *screenFaces_[f];
+        const int columns = face.column1 - face.column0 + 1;
+        for (int r = face.row0; r <= face.row1; ++r) {
+            for (int c = face.column0; c <= face.column1; ++c) {
+                if (coveredWhole_[f][std::size_t(r - face.row0) * std::size_t(columns) +
+                                     std::size_t(c - face.column0)])
+                    uncovered[std::size_t(r) * std::size_t(grid.columns()) + std::size_t(c)] = 0;
+            }
+        }
     }
-    // llvmpipe's tiles are 64 pixels wide.
-    const auto rects = uncoveredTiles(corners, frame.uniforms.viewProj, flipY, viewport[2], viewport[3], 64);
+    const auto rects = studio::tileRects(uncovered, grid);
     if (rects.empty()) return;
     glEnable(GL_SCISSOR_TEST);
     for (const auto& r : rects) {
@@ -748,6 +665,140 @@ void StageRenderer::drawSkyInGaps(const FrameSnapshot& frame, float flipY) {
         drawSky(skyBehindProgram_, skyBehindFlipLoc_, flipY);
     }
     glDisable(GL_SCISSOR_TEST);
+}
+
+int StageRenderer::faceCorners(std::size_t face, Float3* corners) const {
+    const std::size_t per = std::size_t(faceIndices_ / 3);
+    const std::size_t first = face * per;
+    if (first + per > triangles_.size()) return 0;
+    const Triangle& t = triangles_[first];
+    if (!t.valid) return 0;
+    std::copy(t.corner.begin(), t.corner.end(), corners);
+    if (per == 1) return 3;
+    // A quad's two triangles (a, b, c) and (a, c, d).
+    const Triangle& u = triangles_[first + 1];
+    const auto same = [](const Float3& p, const Float3& q) { return p.x == q.x && p.y == q.y && p.z == q.z; };
+    if (!u.valid || !same(u.corner[0], t.corner[0]) || !same(u.corner[1], t.corner[2])) return 0;
+    corners[3] = u.corner[2];
+    return 4;
+}
+
+void StageRenderer::projectFaces(const FrameSnapshot& frame, float flipY) {
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    // 32-pixel tiles: a tile is 16 of llvmpipe's 8-pixel-square blocks, worth a draw's setup.
+    const studio::TileGrid grid{viewport[2], viewport[3], 32};
+    const std::size_t faces = faceSeen_.size();
+    ProjectedKey key;
+    key.setVersion = setVersion_;
+    key.flipY = flipY;
+    key.width = grid.width;
+    key.height = grid.height;
+    for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 4; ++r) key.viewProj[std::size_t(c * 4 + r)] = frame.uniforms.viewProj.at(r, c);
+    }
+    if (projectedFor_ && *projectedFor_ == key && screenFaces_.size() == faces) return;
+    projectedFor_ = key;
+    tileGrid_ = grid;
+    screenFaces_.assign(faces, std::nullopt);
+    coveredWhole_.assign(faces, {});
+    Float3 corners[4];
+    for (std::size_t f = 0; f < faces; ++f) {
+        const int count = faceCorners(f, corners);
+        if (count < 3) continue;
+        screenFaces_[f] = studio::projectFace(corners, count, frame.uniforms.viewProj, flipY, grid);
+        if (screenFaces_[f]) coveredWhole_[f] = studio::tilesCoveredWhole(*screenFaces_[f], grid);
+    }
+}
+
+void StageRenderer::findCoveredFaces(const FrameSnapshot& frame, float flipY) {
+    partialFaces_.clear();
+    facePartial_.clear();
+    projectFaces(frame, flipY);
+    const studio::TileGrid& grid = tileGrid_;
+    // Faces drawn with a scissor per rectangle are worth it where each rectangle saves a couple
+    // of tiles' shading; small faces are drawn whole.
+    constexpr int kLeastBoundTiles = 12;
+    // Occluders among the faces drawn (a face left out is hidden by one nearer still).
+    std::vector<std::vector<std::uint8_t>> occluding(coveredWhole_.size());
+    for (std::size_t f = 0; f < coveredWhole_.size(); ++f) {
+        if (faceSeen_[f]) occluding[f] = coveredWhole_[f];
+    }
+    for (std::size_t f = 0; f < screenFaces_.size(); ++f) {
+        if (!faceSeen_[f] || !screenFaces_[f]) continue;
+        const studio::ScreenFace& face = *screenFaces_[f];
+        if ((face.column1 - face.column0 + 1) * (face.row1 - face.row0 + 1) < kLeastBoundTiles) continue;
+        studio::FaceCover cover = studio::coverOf(f, screenFaces_, occluding, grid);
+        if (cover.hiddenTiles == 0) continue;
+        if (cover.all) {
+            faceSeen_[f] = false;
+            continue;
+        }
+        if (cover.hiddenTiles < 2 * int(cover.rects.size()) + 2) continue;
+        if (facePartial_.empty()) facePartial_.assign(faceSeen_.size(), -1);
+        facePartial_[f] = int(partialFaces_.size());
+        partialFaces_.push_back({int(f), std::move(cover.rects)});
+    }
+}
+
+void StageRenderer::collectSteps() {
+    for (std::size_t m = 0; m < materials_.size(); ++m) {
+        std::vector<Step>& steps = visibleSteps_[m];
+        steps.clear();
+        const std::vector<int>& list = materialTriangles_[m];
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            const std::size_t face = std::size_t(list[k] * 3 / faceIndices_);
+            if (!faceSeen_[face]) continue;
+            const int start = materials_[m].first + 3 * int(k);
+            const int partial = facePartial_.empty() ? -1 : facePartial_[face];
+            if (steps.empty() || steps.back().partial != partial ||
+                (partial >= 0 && steps.back().first + steps.back().count != start)) {
+                steps.push_back({});
+                steps.back().partial = partial;
+                steps.back().first = start;
+            }
+            Step& step = steps.back();
+            if (partial >= 0) {
+                step.count += 3;
+            } else if (!step.runs.counts.empty() &&
+                       step.runs.offsets.back() ==
+                           reinterpret_cast<const void*>(std::size_t(start - step.runs.counts.back()) *
+                                                         sizeof(std::uint32_t))) {
+                step.runs.counts.back() += 3;
+            } else {
+                step.runs.counts.push_back(3);
+                step.runs.offsets.push_back(
+                    reinterpret_cast<const void*>(std::size_t(start) * sizeof(std::uint32_t)));
+            }
+        }
+    }
+}
+
+void StageRenderer::drawSteps(const char* part, const std::vector<Step>& steps) {
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    const auto timed = [&](auto&& draw) {
+        if (part != nullptr) {
+            profiled(part, draw);
+        } else {
+            draw();
+        }
+    };
+    for (const Step& step : steps) {
+        if (step.partial < 0) {
+            timed([&] {
+                glMultiDrawElements(GL_TRIANGLES, step.runs.counts.data(), GL_UNSIGNED_INT,
+                                    step.runs.offsets.data(), GLsizei(step.runs.counts.size()));
+            });
+            continue;
+        }
+        glEnable(GL_SCISSOR_TEST);
+        for (const auto& r : partialFaces_[std::size_t(step.partial)].rects) {
+            glScissor(viewport[0] + r[0], viewport[1] + r[1], r[2], r[3]);
+            timed([&] { drawIndices(step.first, step.count); });
+        }
+        glDisable(GL_SCISSOR_TEST);
+    }
 }
 
 void StageRenderer::drawIndices(int first, int count) {
@@ -934,8 +985,9 @@ void StageRenderer::collectWallRuns() {
 
 void StageRenderer::collectRuns(bool wallPass) {
     const auto seen = [&](int triangle) {
-        return wallPass ? bool(wallTriangleSeen_[std::size_t(triangle)])
-                        : bool(faceSeen_[std::size_t(triangle * 3 / faceIndices_)]);
+        if (wallPass) return bool(wallTriangleSeen_[std::size_t(triangle)]);
+        const std::size_t face = std::size_t(triangle * 3 / faceIndices_);
+        return faceSeen_[face] && (facePartial_.empty() || facePartial_[face] < 0);
     };
     // Runs of consecutive seen triangles in `list` from its `from`-th on, whose k-th triangle's
     // indices start at first + 3k.
@@ -972,6 +1024,8 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
     glDepthMask(GL_FALSE);
     if (!skyBehind) drawSky(skyProgram_, skyFlipLoc_, flipY);
     bool skippedHidden = false;
+    partialFaces_.clear();
+    facePartial_.clear();
     if (stageBuffersOk_ && indexCount_ >= 1) {
         if ((flags & kCullBackFaces) != 0) cullBackFaces(flipY);
         const bool skipHidden = (flags & kSkipHidden) != 0 && (flags & kDepthFirst) != 0 &&
@@ -984,7 +1038,12 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
             std::fill(faceSeen_.begin(), faceSeen_.end(), true);
             skipOpposite = findFacesBehindOpposites(
                 Float3{frame.uniforms.cameraPos.x, frame.uniforms.cameraPos.y, frame.uniforms.cameraPos.z});
+            const bool skipCovered = skipOpposite && (flags & kSkipCovered) != 0 &&
+                                     (flags & kByMaterial) != 0 && (flags & kNearFirst) == 0 &&
+                                     (flags & kCullBackFaces) == 0;
+            if (skipCovered) findCoveredFaces(frame, flipY);
             if (skipOpposite) collectVisibleRuns();
+            if (!partialFaces_.empty()) collectSteps();
         }
         const bool skipping = skipHidden || skipOpposite;
         skippedHidden = skipping;
@@ -1039,9 +1098,15 @@ void StageRenderer::drawWholeStage(const FrameSnapshot& frame, float flipY) {
             for (std::size_t i = 0; i < materials_.size(); ++i) {
                 const MaterialRange& m = materials_[i];
                 if (m.count < 1) continue;
-                if (skipping && visibleRuns_[i].counts.empty()) continue;
+                const bool steps = !partialFaces_.empty();
+                if (skipping && visibleRuns_[i].counts.empty() && (!steps || visibleSteps_[i].empty()))
+                    continue;
                 useMaterial(m);
-                drawRange(kMaterialParts[i], visibleRuns_[i], m.first, m.count);
+                if (steps) {
+                    drawSteps(kMaterialParts[i], visibleSteps_[i]);
+                } else {
+                    drawRange(kMaterialParts[i], visibleRuns_[i], m.first, m.count);
+                }
             }
         } else {
             glUseProgram(stageProgram_);

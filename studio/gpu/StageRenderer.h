@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "studio/ScreenTiles.h"
 #include "studio/SetGeometry.h"
 #include "studio/StageTypes.h"
 
@@ -93,7 +94,11 @@ class StageRenderer {
     // its own program and the wall pass's state, writing nothing), the samples within its bounds
     // that pass its depth test against the kept depth, and leaves out the triangles that pass at
     // none: drawn, they would write nothing. The kept depth is the same for every wall pass over
-    // the same stage, so they are counted once for the set, camera and bounds.
+    // the same stage, so they are counted once for the set, camera and bounds. kSkipCovered (with
+    // kByMaterial and kSkipOpposite, without kNearFirst, kSkipHidden or kCullBackFaces): each
+    // large face is drawn, in its place in the order, only in the screen tiles where no other
+    // face drawn covers the whole tile nearer than it at every point (studio::coverOf), scissored
+    // to the rest; a fragment behind such a face never wins its sample.
     enum PassFlags : unsigned {
         kByMaterial = 1u,
         kDepthFirst = 2u,
@@ -105,8 +110,9 @@ class StageRenderer {
         kSkyInGaps = 128u,
         kSkipOpposite = 256u,
         kWallWinnersOnly = 512u,
+        kSkipCovered = 1024u,
         kAllPasses = kByMaterial | kDepthFirst | kSkyBehind | kCullBackFaces | kEarlyDepthTest | kNearFirst |
-                     kSkipHidden | kSkyInGaps | kSkipOpposite | kWallWinnersOnly,
+                     kSkipHidden | kSkyInGaps | kSkipOpposite | kWallWinnersOnly | kSkipCovered,
         // The fastest on llvmpipe (LLVM 15), which with 4 samples shades every fragment a
         // triangle covers whether or not it passes the depth test: a depth pass, the depth test
         // forced early and the near-first order save nothing by themselves there, and culling
@@ -117,7 +123,10 @@ class StageRenderer {
         // In the wall pass, kWallWinnersOnly saves most: the back of the wall, as large as its
         // screen, lies behind its front, but not behind one face alone seen from the side, and
         // the set's other faces within the bounds mostly lie behind the wall.
-        kDefaultPasses = kByMaterial | kSkyBehind | kSkipOpposite | kSkyInGaps | kWallWinnersOnly,
+        // kSkipCovered takes the floor's underside and the wall behind the LED panel and the desk
+        // out of a moving frame, about a quarter of what the set shades.
+        kDefaultPasses =
+            kByMaterial | kSkyBehind | kSkipOpposite | kSkyInGaps | kWallWinnersOnly | kSkipCovered,
     };
     // For every renderer in the process, from its next pass on (kDefaultPasses unless set).
     static void setPassFlags(unsigned flags);
@@ -198,8 +207,20 @@ class StageRenderer {
     // within the scissor.
     void findWallPassWinners(float flipY);
     void drawSky(unsigned program, int flipLoc, float flipY);
-    // The sky behind the set, scissored to the tiles that no triangle of the set covers whole.
+    // The sky behind the set, scissored to the tiles that no face of the set covers whole.
     void drawSkyInGaps(const FrameSnapshot& frame, float flipY);
+    // A face's corners (a box's quad or a triangle), 0 when it is neither.
+    int faceCorners(std::size_t face, Float3* corners) const;
+    // screenFaces_ and coveredWhole_ brought up to the frame's camera and the viewport.
+    void projectFaces(const FrameSnapshot& frame, float flipY);
+    // kSkipCovered: faceSeen_ false for the faces covered in every tile they touch, the faces
+    // covered in enough of them in partialFaces_ (facePartial_), then collectSteps.
+    void findCoveredFaces(const FrameSnapshot& frame, float flipY);
+    // Each material's seen triangles in order as steps: runs drawn at once, or one partial face
+    // drawn once per rectangle. drawSteps times them into the profile's `part` (none: untimed).
+    void collectSteps();
+    struct Step;
+    void drawSteps(const char* part, const std::vector<Step>& steps);
     static void cullBackFaces(float flipY);
     void drawIndices(int first, int count);
     // drawIndices timed into the profile's `part` when one is set.
@@ -276,6 +297,34 @@ class StageRenderer {
         std::vector<const void*> offsets;
     };
     std::array<Runs, 4> visibleRuns_;
+    // kSkipCovered: the faces drawn only in some rectangles of the screen, and for each face its
+    // entry there (-1: drawn whole; empty: none this pass); the steps of each material.
+    struct PartialFace {
+        int face = 0;
+        std::vector<std::array<int, 4>> rects;  // x, y, width, height from the viewport's corner
+    };
+    std::vector<PartialFace> partialFaces_;
+    std::vector<int> facePartial_;
+    struct Step {
+        Runs runs;         // partial < 0
+        int partial = -1;  // otherwise its partialFaces_ entry, indices first .. first + count
+        int first = 0;
+        int count = 0;
+    };
+    std::array<std::vector<Step>, 4> visibleSteps_;
+    // The set's faces on the screen for the last camera, viewport and orientation projected.
+    struct ProjectedKey {
+        std::uint64_t setVersion = 0;
+        std::array<float, 16> viewProj{};
+        float flipY = 0;
+        int width = 0;
+        int height = 0;
+        friend bool operator==(const ProjectedKey&, const ProjectedKey&) = default;
+    };
+    std::optional<ProjectedKey> projectedFor_;
+    studio::TileGrid tileGrid_;
+    std::vector<std::optional<studio::ScreenFace>> screenFaces_;
+    std::vector<std::vector<std::uint8_t>> coveredWhole_;
     Runs visibleSetRuns_;  // the same for the whole set in set order
     // The same of the wall pass's triangles, by material and in set order, of those
     // wallTriangleSeen_ holds (by set-order triangle number).
