@@ -719,16 +719,14 @@ void StageRenderer::findCoveredFaces(const FrameSnapshot& frame, float flipY) {
     // Faces drawn with a scissor per rectangle are worth it where each rectangle saves a couple
     // of tiles' shading; small faces are drawn whole.
     constexpr int kLeastBoundTiles = 12;
-    // Occluders among the faces drawn (a face left out is hidden by one nearer still).
-    std::vector<std::vector<std::uint8_t>> occluding(coveredWhole_.size());
-    for (std::size_t f = 0; f < coveredWhole_.size(); ++f) {
-        if (faceSeen_[f]) occluding[f] = coveredWhole_[f];
-    }
+    // Every face covering a tile whole can hide what lies behind it there, drawn or not: a face
+    // left out (behind its box's opposite face, or covered here) has one nearer still at each of
+    // its samples, and so does all that lies behind it.
     for (std::size_t f = 0; f < screenFaces_.size(); ++f) {
         if (!faceSeen_[f] || !screenFaces_[f]) continue;
         const studio::ScreenFace& face = *screenFaces_[f];
         if ((face.column1 - face.column0 + 1) * (face.row1 - face.row0 + 1) < kLeastBoundTiles) continue;
-        studio::FaceCover cover = studio::coverOf(f, screenFaces_, occluding, grid);
+        studio::FaceCover cover = studio::coverOf(f, screenFaces_, coveredWhole_, grid);
         if (cover.hiddenTiles == 0) continue;
         if (cover.all) {
             faceSeen_[f] = false;
