@@ -161,6 +161,14 @@ double dominantFrequency(const std::vector<float>& samples, int sampleRate, floa
         }
     }
     if (!found || sampleRate <= 0) return 0;
+    // A tone that starts or stops inside the recording (capture that began late, the stream's
+    // end) is cut abruptly there, and the encoder spreads that cut over a frame or two of
+    // other frequencies: the two AAC frames at each end of the sound are left out of the count.
+    constexpr std::size_t kEdge = 2048;
+    if (last - first > 4 * kEdge) {
+        first += kEdge;
+        last -= kEdge;
+    }
     std::int64_t crossings = 0;
     std::size_t firstCross = 0, lastCross = 0;
     for (std::size_t i = first + 1; i <= last; ++i) {

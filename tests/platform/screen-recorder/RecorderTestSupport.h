@@ -37,7 +37,8 @@ void writeToneWav(const std::filesystem::path& path, double frequency, double se
 // The first sound track of a media file decoded to mono float samples; empty without one.
 std::vector<float> decodeSoundTrack(const std::filesystem::path& path, int& sampleRate);
 
-// Frequency by rising zero crossings over the part of `samples` louder than `threshold`.
+// Frequency by rising zero crossings over the part of `samples` louder than `threshold`, less
+// its first and last 2048 samples (an encoder smears a tone cut off there).
 double dominantFrequency(const std::vector<float>& samples, int sampleRate, float threshold = 0.05f);
 
 }  // namespace vantry::testing
